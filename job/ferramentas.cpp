@@ -1,0 +1,298 @@
+#include "ferramentas.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace kelvane {
+
+namespace {
+
+// Enough for the last lines of any tool's complaint, small enough to keep the job's memory flat
+// however much a tool prints.
+constexpr std::size_t kLimiteSaida = 64 * 1024;
+
+bool EhArquivoComum(const std::filesystem::path& caminho) {
+    struct stat st {};
+    return ::stat(caminho.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// The tools see file names in UTF-8 whatever locale the scheduler gave us.
+std::vector<std::string> AmbienteFilho() {
+    std::vector<std::string> ambiente;
+    for (char** e = environ; e && *e; ++e) {
+        if (std::strncmp(*e, "LC_ALL=", 7) != 0) {
+            ambiente.emplace_back(*e);
+        }
+    }
+    ambiente.emplace_back("LC_ALL=C.UTF-8");
+    return ambiente;
+}
+
+std::vector<char*> Ponteiros(std::vector<std::string>& textos) {
+    std::vector<char*> p;
+    p.reserve(textos.size() + 1);
+    for (auto& t : textos) {
+        p.push_back(t.data());
+    }
+    p.push_back(nullptr);
+    return p;
+}
+
+void Acrescentar(std::string& saida, const char* dados, std::size_t n) {
+    saida.append(dados, n);
+    if (saida.size() > 2 * kLimiteSaida) {
+        saida.erase(0, saida.size() - kLimiteSaida);
+    }
+}
+
+} // namespace
+
+std::optional<std::string> FerramentaFaltando(const std::filesystem::path& pasta) {
+    for (auto nome : kFerramentas) {
+        if (!EhArquivoComum(pasta / nome)) {
+            return std::string(nome);
+        }
+    }
+    return std::nullopt;
+}
+
+std::string TextoFaltandoArquivo(std::string_view nome) {
+    return "Está faltando o arquivo: " + std::string(nome);
+}
+
+std::string TextoCaixaFerramentaFaltando(std::string_view nome) {
+    return TextoFaltandoArquivo(nome) + "\r\nO backup não será efetuado!";
+}
+
+std::string ResultadoProcesso::UltimasLinhas(std::size_t n) const {
+    std::vector<std::string> linhas;
+    std::string atual;
+    auto fechar = [&] {
+        // Progress displays redraw a line with CR or backspaces: keep what was drawn last.
+        const auto cr = atual.find_last_of('\r');
+        if (cr != std::string::npos) {
+            atual.erase(0, cr + 1);
+        }
+        std::string limpa;
+        for (char c : atual) {
+            if (c == '\b') {
+                if (!limpa.empty()) {
+                    limpa.pop_back();
+                }
+            } else if (static_cast<unsigned char>(c) >= 0x20 || c == '\t') {
+                limpa += c;
+            }
+        }
+        const auto ini = limpa.find_first_not_of(" \t");
+        if (ini != std::string::npos) {
+            linhas.push_back(limpa.substr(ini, limpa.find_last_not_of(" \t") - ini + 1));
+        }
+        atual.clear();
+    };
+    for (char c : saida) {
+        if (c == '\n') {
+            fechar();
+        } else {
+            atual += c;
+        }
+    }
+    fechar();
+    std::string resultado;
+    const std::size_t inicio = linhas.size() > n ? linhas.size() - n : 0;
+    for (std::size_t i = inicio; i < linhas.size(); ++i) {
+        if (!resultado.empty()) {
+            resultado += " | ";
+        }
+        resultado += linhas[i];
+    }
+    return resultado;
+}
+
+ResultadoProcesso ShellEspera(const std::vector<std::string>& argumentos,
+                              const OpcoesProcesso& opcoes) {
+    if (argumentos.empty()) {
+        throw ErroProcesso("nenhum programa para executar");
+    }
+    int tubo[2];
+    if (::pipe2(tubo, O_CLOEXEC) != 0) {
+        throw ErroProcesso(std::string("não foi possível criar o canal de saída: ") +
+                           std::strerror(errno));
+    }
+    posix_spawn_file_actions_t acoes;
+    posix_spawn_file_actions_init(&acoes);
+    posix_spawn_file_actions_addopen(&acoes, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&acoes, tubo[1], 1);
+    posix_spawn_file_actions_adddup2(&acoes, tubo[1], 2);
+
+    auto args = argumentos;
+    auto argv = Ponteiros(args);
+    auto ambiente = AmbienteFilho();
+    auto envp = Ponteiros(ambiente);
+    pid_t pid = -1;
+    const int erro = ::posix_spawn(&pid, argumentos[0].c_str(), &acoes, nullptr, argv.data(),
+                                   envp.data());
+    posix_spawn_file_actions_destroy(&acoes);
+    ::close(tubo[1]);
+    if (erro != 0) {
+        ::close(tubo[0]);
+        throw ErroProcesso("não foi possível executar " + argumentos[0] + ": " +
+                           std::strerror(erro));
+    }
+    if (opcoes.aoIniciar) {
+        opcoes.aoIniciar(pid);
+    }
+
+    ResultadoProcesso resultado;
+    int status = 0;
+    bool terminou = false;
+    char bloco[16384];
+    for (;;) {
+        pollfd p{tubo[0], POLLIN, 0};
+        const int pr = ::poll(&p, 1, terminou ? 0 : 200);
+        if (pr > 0) {
+            const ssize_t n = ::read(tubo[0], bloco, sizeof bloco);
+            if (n > 0) {
+                Acrescentar(resultado.saida, bloco, static_cast<std::size_t>(n));
+                continue;
+            }
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            break; // end of output
+        }
+        if (pr < 0 && errno != EINTR) {
+            break;
+        }
+        if (terminou) {
+            break; // a grandchild may hold the pipe open; the tool itself is done
+        }
+        const pid_t w = ::waitpid(pid, &status, WNOHANG);
+        terminou = w == pid;
+    }
+    ::close(tubo[0]);
+    while (!terminou) {
+        const pid_t w = ::waitpid(pid, &status, 0);
+        if (w == pid) {
+            terminou = true;
+        } else if (w < 0 && errno != EINTR) {
+            break;
+        }
+    }
+    if (resultado.saida.size() > kLimiteSaida) {
+        resultado.saida.erase(0, resultado.saida.size() - kLimiteSaida);
+    }
+    if (WIFEXITED(status)) {
+        resultado.codigo = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        resultado.sinal = WTERMSIG(status);
+    }
+    return resultado;
+}
+
+std::vector<std::string> LinhaCompactador(const std::filesystem::path& pasta,
+                                          const std::filesystem::path& arquivo,
+                                          const std::filesystem::path& origem) {
+    return {(pasta / "7z").string(), "a", arquivo.string(), origem.string()};
+}
+
+std::vector<std::string> LinhaTesteArquivo(const std::filesystem::path& pasta,
+                                            const std::filesystem::path& arquivo) {
+    return {(pasta / "7z").string(), "t", arquivo.string()};
+}
+
+ArquivoLoginFtp::ArquivoLoginFtp(const DadosFtp& dados) {
+    for (const auto* valor : {&dados.endereco, &dados.usuario, &dados.senha}) {
+        if (valor->find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
+            throw std::runtime_error(
+                "o endereço, o usuário e a senha do FTP não podem conter quebras de linha");
+        }
+    }
+    const char* tmp = std::getenv("TMPDIR");
+    std::string modelo = std::string(tmp && *tmp ? tmp : "/tmp") + "/kelvane-ftp.XXXXXX";
+    if (::mkdtemp(modelo.data()) == nullptr) { // 0700
+        throw std::runtime_error(std::string("não foi possível criar a pasta temporária: ") +
+                                 std::strerror(errno));
+    }
+    pasta_ = modelo;
+    arquivo_ = pasta_ / "login.cfg";
+    const std::string conteudo =
+        "host " + dados.endereco + "\nuser " + dados.usuario + "\npass " + dados.senha + "\n";
+    const int fd =
+        ::open(arquivo_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    bool ok = fd >= 0;
+    if (ok) {
+        ok = ::write(fd, conteudo.data(), conteudo.size()) ==
+             static_cast<ssize_t>(conteudo.size());
+        ok = (::close(fd) == 0) && ok;
+    }
+    if (!ok) {
+        const int e = errno;
+        std::error_code ignorado;
+        std::filesystem::remove_all(pasta_, ignorado);
+        throw std::runtime_error(std::string("não foi possível criar o arquivo de login: ") +
+                                 std::strerror(e));
+    }
+}
+
+ArquivoLoginFtp::~ArquivoLoginFtp() {
+    std::error_code ignorado;
+    std::filesystem::remove_all(pasta_, ignorado);
+}
+
+std::vector<std::string> LinhaEnviador(const std::filesystem::path& pasta,
+                                       const std::filesystem::path& arquivoLogin,
+                                       const std::string& porta, const std::string& diretorio,
+                                       const std::filesystem::path& arquivo) {
+    // "--" so that a folder or file name starting with "-" is never taken for an option.
+    return {(pasta / "ncftpput").string(), "-f", arquivoLogin.string(), "-P", porta, "-F",
+            "--", diretorio, arquivo.string()};
+}
+
+ResultadoProcesso EnviarArquivoFtp(const std::filesystem::path& pasta, const DadosFtp& dados,
+                                   const std::filesystem::path& arquivo,
+                                   const OpcoesProcesso& opcoes) {
+    const ArquivoLoginFtp login(dados);
+    return ShellEspera(LinhaEnviador(pasta, login.caminho(), dados.porta, dados.diretorio, arquivo),
+                       opcoes);
+}
+
+std::string SignificadoCompactador(int codigo) {
+    switch (codigo) {
+    case 0: return "sucesso";
+    case 1: return "aviso: arquivos que não puderam ser lidos";
+    case 2: return "erro fatal";
+    case 7: return "erro na linha de comando";
+    case 8: return "memória insuficiente";
+    case 255: return "processo interrompido";
+    default: return "código desconhecido";
+    }
+}
+
+std::string SignificadoEnviador(int codigo) {
+    switch (codigo) {
+    case 0: return "sucesso";
+    case 1: return "não foi possível conectar ou entrar no servidor";
+    case 2: return "não foi possível conectar ao servidor (tempo esgotado)";
+    case 3: return "falha na transferência";
+    case 4: return "falha na transferência (tempo esgotado)";
+    case 5: return "falha ao mudar para o diretório remoto";
+    case 6: return "falha ao mudar para o diretório remoto (tempo esgotado)";
+    case 7: return "URL malformada";
+    case 8: return "erro de uso da linha de comando";
+    case 9: return "erro no arquivo de login";
+    case 10: return "falha ao iniciar a biblioteca de FTP";
+    case 11: return "falha ao iniciar a sessão FTP";
+    default: return "código desconhecido";
+    }
+}
+
+} // namespace kelvane

@@ -1,0 +1,100 @@
+// The external archiver and uploader: presence check, argument vectors, and ShellEspera, which
+// starts a program without a shell and waits for it.
+#pragma once
+
+#include <array>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+#include <vector>
+
+namespace kelvane {
+
+// Checked in this order; the first one missing is reported.
+inline constexpr std::array<std::string_view, 3> kFerramentas = {"7z", "7z.so", "ncftpput"};
+
+std::optional<std::string> FerramentaFaltando(const std::filesystem::path& pasta);
+// "Está faltando o arquivo: <nome>"
+std::string TextoFaltandoArquivo(std::string_view nome);
+// The message box text: the missing-file text, CR LF, "O backup não será efetuado!"
+std::string TextoCaixaFerramentaFaltando(std::string_view nome);
+
+struct ResultadoProcesso {
+    int codigo = -1; // exit status; -1 when ended by a signal
+    int sinal = 0;   // the signal that ended it, 0 otherwise
+    std::string saida; // the tail of stdout and stderr together
+
+    bool sucesso() const { return sinal == 0 && codigo == 0; }
+    // The last `n` non-empty lines of the output, joined with " | ".
+    std::string UltimasLinhas(std::size_t n = 5) const;
+};
+
+// The program could not be started at all (missing, not executable...).
+class ErroProcesso : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct OpcoesProcesso {
+    // Called with the child's pid once it runs (tests and the window use it).
+    std::function<void(pid_t)> aoIniciar;
+};
+
+// Starts argumentos[0] with exactly these arguments (no shell, no splitting), stdin from
+// /dev/null, stdout and stderr captured; waits without a time limit. Throws ErroProcesso when the
+// program cannot be started.
+ResultadoProcesso ShellEspera(const std::vector<std::string>& argumentos,
+                              const OpcoesProcesso& opcoes = {});
+
+// <P>/7z a <arquivo> <origem>
+std::vector<std::string> LinhaCompactador(const std::filesystem::path& pasta,
+                                          const std::filesystem::path& arquivo,
+                                          const std::filesystem::path& origem);
+// <P>/7z t <arquivo>
+std::vector<std::string> LinhaTesteArquivo(const std::filesystem::path& pasta,
+                                            const std::filesystem::path& arquivo);
+
+struct DadosFtp {
+    std::string endereco;
+    std::string usuario;
+    std::string senha;
+    std::string porta;
+    std::string diretorio;
+};
+
+// The uploader's login file ("host", "user", "pass" lines), mode 0600 inside a private temporary
+// folder, removed with the folder when the object goes away. Throws std::runtime_error when a
+// value holds a line break (it would add lines to the file) or the file cannot be made.
+class ArquivoLoginFtp {
+public:
+    explicit ArquivoLoginFtp(const DadosFtp& dados);
+    ~ArquivoLoginFtp();
+    ArquivoLoginFtp(const ArquivoLoginFtp&) = delete;
+    ArquivoLoginFtp& operator=(const ArquivoLoginFtp&) = delete;
+    const std::filesystem::path& caminho() const { return arquivo_; }
+
+private:
+    std::filesystem::path pasta_;
+    std::filesystem::path arquivo_;
+};
+
+// <P>/ncftpput -f <login> -P <porta> -F <diretorio> <arquivo>
+std::vector<std::string> LinhaEnviador(const std::filesystem::path& pasta,
+                                       const std::filesystem::path& arquivoLogin,
+                                       const std::string& porta, const std::string& diretorio,
+                                       const std::filesystem::path& arquivo);
+
+// Sends one file with the uploader; the login file exists only while it runs.
+ResultadoProcesso EnviarArquivoFtp(const std::filesystem::path& pasta, const DadosFtp& dados,
+                                   const std::filesystem::path& arquivo,
+                                   const OpcoesProcesso& opcoes = {});
+
+// What an exit status means, in the user's words.
+std::string SignificadoCompactador(int codigo);
+std::string SignificadoEnviador(int codigo);
+
+} // namespace kelvane

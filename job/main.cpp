@@ -1,0 +1,67 @@
+#include "main.h"
+
+#include "backup.h"
+#include "log.h"
+#include "programa.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+
+namespace kelvane {
+
+namespace {
+
+std::string TextoArgumentos(int argc, char** argv) {
+    std::string texto;
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1) {
+            texto += ' ';
+        }
+        texto += argv[i];
+    }
+    return texto;
+}
+
+std::string Maiusculas(std::string texto) {
+    for (char& c : texto) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 32);
+        }
+    }
+    return texto;
+}
+
+} // namespace
+
+int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
+    const std::string argumentos = TextoArgumentos(argc, argv);
+    if (PastaPrograma().empty()) {
+        DefinirPastaPrograma(LocalizarPastaPrograma());
+    }
+    ArquivoLog = NomeArquivoLog(AgoraLocal());
+
+    const auto pastaLog = PastaPrograma() / "Log";
+    struct stat st {};
+    if (::stat(pastaLog.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        if (::mkdir(pastaLog.c_str(), 0755) != 0 && errno != EEXIST) {
+            // The job reports this again when it cannot write its first line.
+            std::fprintf(stderr, "Kelvane: não foi possível criar a pasta %s: %s\n",
+                         pastaLog.c_str(), std::strerror(errno));
+        }
+    }
+
+    if (Maiusculas(argumentos) == "EXEC") {
+        return ComoInteiro(ExecutarBackup());
+    }
+    if (!abrirJanela) {
+        std::fprintf(stderr, "Kelvane: a janela de configuração não está disponível nesta "
+                             "versão; use o argumento EXEC para executar o backup.\n");
+        return ComoInteiro(CodigoSaida::JanelaIndisponivel);
+    }
+    return abrirJanela(argc, argv);
+}
+
+} // namespace kelvane

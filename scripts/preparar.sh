@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what Kelvane needs to build and test on Debian 12, then builds it into build/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+pacotes=(
+  g++ cmake make pkg-config          # build
+  libgtest-dev                       # tests
+  unixodbc-dev tdsodbc               # database access (ODBC + FreeTDS driver)
+  p7zip-full ncftp                   # the archiver and the uploader
+  python3 python3-pyftpdlib          # the test servers
+)
+faltando=()
+for p in "${pacotes[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || faltando+=("$p")
+done
+if ((${#faltando[@]})); then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${faltando[@]}"
+fi
+
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j "$(nproc)"

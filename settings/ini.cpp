@@ -1,0 +1,323 @@
+#include "ini.h"
+
+#include "codificacao.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace kelvane {
+
+namespace {
+
+struct Linha {
+    std::string texto; // without its line ending
+    std::string fim;   // "\r\n", "\n" or "" for a last line without ending
+};
+
+bool EhBranco(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view Aparar(std::string_view s) {
+    while (!s.empty() && EhBranco(s.front())) {
+        s.remove_prefix(1);
+    }
+    while (!s.empty() && EhBranco(s.back())) {
+        s.remove_suffix(1);
+    }
+    return s;
+}
+
+bool IguaisSemCaixa(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        auto ca = static_cast<unsigned char>(a[i]);
+        auto cb = static_cast<unsigned char>(b[i]);
+        if (ca >= 'a' && ca <= 'z') {
+            ca = static_cast<unsigned char>(ca - 32);
+        }
+        if (cb >= 'a' && cb <= 'z') {
+            cb = static_cast<unsigned char>(cb - 32);
+        }
+        if (ca != cb) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::optional<std::string_view> NomeSecao(std::string_view linha) {
+    linha = Aparar(linha);
+    if (linha.empty() || linha.front() != '[') {
+        return std::nullopt;
+    }
+    linha.remove_prefix(1);
+    const auto fecha = linha.find(']');
+    return Aparar(linha.substr(0, fecha));
+}
+
+struct Par {
+    std::string_view chave;
+    std::string_view valor;
+};
+
+std::optional<Par> ParChaveValor(std::string_view linha) {
+    const auto aparada = Aparar(linha);
+    if (aparada.empty() || aparada.front() == ';') {
+        return std::nullopt;
+    }
+    const auto igual = aparada.find('=');
+    if (igual == std::string_view::npos) {
+        return std::nullopt;
+    }
+    return Par{Aparar(aparada.substr(0, igual)), Aparar(aparada.substr(igual + 1))};
+}
+
+std::string_view SemAspas(std::string_view valor) {
+    if (valor.size() >= 2 && (valor.front() == '"' || valor.front() == '\'') &&
+        valor.back() == valor.front()) {
+        return valor.substr(1, valor.size() - 2);
+    }
+    return valor;
+}
+
+// Reads the whole file. nullopt when it exists but cannot be read; an empty string when it does
+// not exist.
+std::optional<std::string> LerArquivo(const std::filesystem::path& arquivo, bool& existe) {
+    existe = false;
+    const int fd = ::open(arquivo.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) {
+            return std::string();
+        }
+        return std::nullopt;
+    }
+    existe = true;
+    std::string conteudo;
+    char bloco[8192];
+    for (;;) {
+        const ssize_t n = ::read(fd, bloco, sizeof bloco);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (n == 0) {
+            break;
+        }
+        conteudo.append(bloco, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return conteudo;
+}
+
+std::vector<Linha> DividirLinhas(const std::string& conteudo) {
+    std::vector<Linha> linhas;
+    std::size_t inicio = 0;
+    while (inicio < conteudo.size()) {
+        const auto lf = conteudo.find('\n', inicio);
+        if (lf == std::string::npos) {
+            linhas.push_back({conteudo.substr(inicio), ""});
+            break;
+        }
+        const bool crlf = lf > inicio && conteudo[lf - 1] == '\r';
+        const std::size_t fimTexto = crlf ? lf - 1 : lf;
+        linhas.push_back({conteudo.substr(inicio, fimTexto - inicio), crlf ? "\r\n" : "\n"});
+        inicio = lf + 1;
+    }
+    return linhas;
+}
+
+// A value that begins or ends with a blank or a quote goes inside double quotes, so that the
+// reader's trimming and unquoting give it back exactly. Line breaks and NUL cannot live inside
+// one line of the file: they become blanks instead of starting a new line (or a new key).
+std::string ValorParaGravar(std::string_view valor) {
+    std::string v(valor);
+    for (char& c : v) {
+        if (c == '\r' || c == '\n' || c == '\0') {
+            c = ' ';
+        }
+    }
+    if (!v.empty()) {
+        const char a = v.front();
+        const char z = v.back();
+        if (EhBranco(a) || EhBranco(z) || a == '"' || a == '\'' || z == '"' || z == '\'') {
+            return '"' + v + '"';
+        }
+    }
+    return v;
+}
+
+bool GravarAtomico(const std::filesystem::path& arquivo, const std::string& conteudo,
+                   std::optional<mode_t> modoExistente) {
+    const auto pasta = arquivo.parent_path().empty() ? std::filesystem::path(".")
+                                                     : arquivo.parent_path();
+    std::string modelo = (pasta / (arquivo.filename().string() + ".XXXXXX")).string();
+    const int fd = ::mkostemp(modelo.data(), O_CLOEXEC); // created 0600
+    if (fd < 0) {
+        return false;
+    }
+    bool ok = true;
+    if (modoExistente) {
+        ok = ::fchmod(fd, *modoExistente & 07777) == 0;
+    }
+    std::size_t escrito = 0;
+    while (ok && escrito < conteudo.size()) {
+        const ssize_t n = ::write(fd, conteudo.data() + escrito, conteudo.size() - escrito);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        ok = n > 0;
+        if (ok) {
+            escrito += static_cast<std::size_t>(n);
+        }
+    }
+    ok = ok && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (ok) {
+        ok = ::rename(modelo.c_str(), arquivo.c_str()) == 0;
+    }
+    if (!ok) {
+        ::unlink(modelo.c_str());
+        return false;
+    }
+    const int fdPasta = ::open(pasta.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fdPasta >= 0) {
+        ::fsync(fdPasta);
+        ::close(fdPasta);
+    }
+    return true;
+}
+
+} // namespace
+
+std::string LerINI(std::string_view secao, std::string_view chave,
+                   const std::filesystem::path& arquivo) {
+    bool existe = false;
+    const auto conteudo = LerArquivo(arquivo, existe);
+    if (!conteudo) {
+        return {};
+    }
+    const std::string secao1252 = Utf8ParaCp1252(secao);
+    const std::string chave1252 = Utf8ParaCp1252(chave);
+    bool dentro = false;
+    bool secaoVista = false;
+    for (const auto& linha : DividirLinhas(*conteudo)) {
+        if (const auto nome = NomeSecao(linha.texto)) {
+            if (dentro) {
+                break; // only the first section of that name counts
+            }
+            dentro = !secaoVista && IguaisSemCaixa(*nome, secao1252);
+            secaoVista = secaoVista || dentro;
+            continue;
+        }
+        if (!dentro) {
+            continue;
+        }
+        if (const auto par = ParChaveValor(linha.texto); par && IguaisSemCaixa(par->chave, chave1252)) {
+            return Cp1252ParaUtf8(SemAspas(par->valor));
+        }
+    }
+    return {};
+}
+
+bool GravarValorINI(std::string_view secao, std::string_view chave, std::string_view valor,
+                    const std::filesystem::path& arquivo) {
+    bool existe = false;
+    const auto conteudo = LerArquivo(arquivo, existe);
+    if (!conteudo) {
+        return false; // never replace a file we could not read
+    }
+    std::optional<mode_t> modo;
+    if (existe) {
+        struct stat st {};
+        if (::stat(arquivo.c_str(), &st) != 0) {
+            return false;
+        }
+        modo = st.st_mode;
+    }
+    auto linhas = DividirLinhas(*conteudo);
+    std::string fimPadrao = "\n";
+    for (const auto& l : linhas) {
+        if (!l.fim.empty()) {
+            fimPadrao = l.fim;
+            break;
+        }
+    }
+    const std::string secao1252 = Utf8ParaCp1252(secao);
+    const std::string chave1252 = Utf8ParaCp1252(chave);
+    const std::string valor1252 = ValorParaGravar(Utf8ParaCp1252(valor));
+
+    std::optional<std::size_t> inicioSecao;
+    std::size_t fimSecao = linhas.size();
+    for (std::size_t i = 0; i < linhas.size(); ++i) {
+        if (const auto nome = NomeSecao(linhas[i].texto)) {
+            if (inicioSecao) {
+                fimSecao = i;
+                break;
+            }
+            if (IguaisSemCaixa(*nome, secao1252)) {
+                inicioSecao = i;
+            }
+        }
+    }
+
+    auto garantirFim = [&](std::size_t i) {
+        if (linhas[i].fim.empty()) {
+            linhas[i].fim = fimPadrao;
+        }
+    };
+
+    if (inicioSecao) {
+        std::size_t ultimaOcupada = *inicioSecao;
+        bool trocada = false;
+        for (std::size_t i = *inicioSecao + 1; i < fimSecao; ++i) {
+            if (!Aparar(linhas[i].texto).empty()) {
+                ultimaOcupada = i;
+            }
+            if (const auto par = ParChaveValor(linhas[i].texto);
+                par && IguaisSemCaixa(par->chave, chave1252)) {
+                linhas[i].texto = std::string(par->chave) + "=" + valor1252;
+                trocada = true;
+                break;
+            }
+        }
+        if (!trocada) {
+            garantirFim(ultimaOcupada);
+            linhas.insert(linhas.begin() + static_cast<std::ptrdiff_t>(ultimaOcupada) + 1,
+                          Linha{chave1252 + "=" + valor1252, fimPadrao});
+        }
+    } else {
+        if (!linhas.empty()) {
+            garantirFim(linhas.size() - 1);
+        }
+        linhas.push_back({"[" + secao1252 + "]", fimPadrao});
+        linhas.push_back({chave1252 + "=" + valor1252, fimPadrao});
+    }
+
+    std::string novo;
+    novo.reserve(conteudo->size() + valor1252.size() + chave1252.size() + 8);
+    for (const auto& l : linhas) {
+        novo += l.texto;
+        novo += l.fim;
+    }
+    return GravarAtomico(arquivo, novo, modo);
+}
+
+void GravarINI(std::string_view secao, std::string_view chave, std::string_view valor,
+               const std::filesystem::path& arquivo) {
+    (void)GravarValorINI(secao, chave, valor, arquivo);
+}
+
+void GravarINI(std::string_view secao, std::string_view chave, long long valor,
+               const std::filesystem::path& arquivo) {
+    GravarINI(secao, chave, std::to_string(valor), arquivo);
+}
+
+} // namespace kelvane
