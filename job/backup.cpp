@@ -43,7 +43,9 @@ struct ErroEtapa {
     std::string descricao;
 };
 
-std::string Ler(const char* chave) { return LerINI(kSecaoInfos, chave, ArquivoIni()); }
+std::string Ler(const char* chave) {
+    return LerINI(kSecaoInfos, chave, ArquivoIni());
+}
 
 std::string Substituir(std::string texto, std::string_view de, std::string_view para) {
     for (auto pos = texto.find(de); pos != std::string::npos;
@@ -81,14 +83,13 @@ private:
 };
 
 std::string DescricaoFerramenta(const std::string& etapa, const std::string& ferramenta,
-                                const ResultadoProcesso& r,
-                                std::string (*significado)(int)) {
+                                const ResultadoProcesso& r, std::string (*significado)(int)) {
     std::string texto = etapa + ": " + ferramenta;
     if (r.sinal != 0) {
         texto += " interrompido pelo sinal " + std::to_string(r.sinal);
     } else {
-        texto += " terminou com código " + std::to_string(r.codigo) + " (" +
-                 significado(r.codigo) + ")";
+        texto +=
+            " terminou com código " + std::to_string(r.codigo) + " (" + significado(r.codigo) + ")";
     }
     const auto ultimas = r.UltimasLinhas();
     if (!ultimas.empty()) {
@@ -97,7 +98,9 @@ std::string DescricaoFerramenta(const std::string& etapa, const std::string& fer
     return texto;
 }
 
-long NumeroFerramenta(const ResultadoProcesso& r) { return r.sinal ? 128 + r.sinal : r.codigo; }
+long NumeroFerramenta(const ResultadoProcesso& r) {
+    return r.sinal ? 128 + r.sinal : r.codigo;
+}
 
 void ExecutarFerramenta(const std::vector<std::string>& linha, CodigoSaida codigo,
                         const std::string& etapa, const std::string& ferramenta,
@@ -265,9 +268,9 @@ CodigoSaida ExecutarBackup() {
             throw ErroEtapa{CodigoSaida::EnvioFalhou, 0, std::string("Envio falhou: ") + e.what()};
         }
         if (!envio.sucesso()) {
-            throw ErroEtapa{CodigoSaida::EnvioFalhou, NumeroFerramenta(envio),
-                            DescricaoFerramenta("Envio falhou", "ncftpput", envio,
-                                                SignificadoEnviador)};
+            throw ErroEtapa{
+                CodigoSaida::EnvioFalhou, NumeroFerramenta(envio),
+                DescricaoFerramenta("Envio falhou", "ncftpput", envio, SignificadoEnviador)};
         }
 
         GravarLog("Excluindo...: " + nomeBackup);
@@ -276,8 +279,8 @@ CodigoSaida ExecutarBackup() {
         GravarLog("Fim do Processo");
         return CodigoSaida::Sucesso;
     } catch (const ErroEtapa& e) {
-        const std::string texto = OcultarSegredos(
-            "Erro: " + std::to_string(e.numero) + " - " + e.descricao, segredos);
+        const std::string texto =
+            OcultarSegredos("Erro: " + std::to_string(e.numero) + " - " + e.descricao, segredos);
         try {
             GravarLog(texto);
         } catch (const ErroLog& erroLog) {

@@ -14,8 +14,8 @@ namespace kelvane {
 // job's thread.
 struct GanchosJanela {
     std::function<void(const std::string&)> caixaErro; // critical message box, waits for OK
-    std::function<bool()> ncripto;                      // state of chkNCripto
-    std::function<void(int)> progresso;                 // backup percent as the server reports it
+    std::function<bool()> ncripto;                     // state of chkNCripto
+    std::function<void(int)> progresso;                // backup percent as the server reports it
 };
 void DefinirGanchosJanela(GanchosJanela ganchos);
 

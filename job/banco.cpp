@@ -48,7 +48,9 @@ std::string Utf8(const SQLWCHAR* texto, std::size_t n) {
     return s;
 }
 
-SQLWCHAR* W(std::u16string& s) { return reinterpret_cast<SQLWCHAR*>(s.data()); }
+SQLWCHAR* W(std::u16string& s) {
+    return reinterpret_cast<SQLWCHAR*>(s.data());
+}
 
 std::vector<Diagnostico> LerDiagnosticos(SQLSMALLINT tipo, SQLHANDLE handle) {
     std::vector<Diagnostico> registros;
@@ -62,8 +64,8 @@ std::vector<Diagnostico> LerDiagnosticos(SQLSMALLINT tipo, SQLHANDLE handle) {
         if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) {
             break;
         }
-        const auto n = std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(tamanho, 0)),
-                                             std::size(texto) - 1);
+        const auto n = std::min<std::size_t>(
+            static_cast<std::size_t>(std::max<SQLSMALLINT>(tamanho, 0)), std::size(texto) - 1);
         registros.push_back({Utf8(estado, 5), static_cast<long>(nativo), Utf8(texto, n)});
     }
     return registros;
@@ -86,8 +88,8 @@ void Separar(const std::vector<Diagnostico>& registros, std::vector<Diagnostico>
         haErroVerdadeiro = haErroVerdadeiro || d.sqlstate.rfind("01", 0) != 0;
     }
     for (const auto& d : registros) {
-        const bool info = haErroVerdadeiro ? d.sqlstate.rfind("01", 0) == 0
-                                           : EhMensagemDeAndamento(d);
+        const bool info =
+            haErroVerdadeiro ? d.sqlstate.rfind("01", 0) == 0 : EhMensagemDeAndamento(d);
         (info ? informacoes : erros).push_back(d);
     }
 }
@@ -112,8 +114,8 @@ bool DriverInstalado(SQLHENV ambiente, const std::string& nome) {
     SQLSMALLINT t1 = 0;
     SQLSMALLINT t2 = 0;
     SQLUSMALLINT direcao = SQL_FETCH_FIRST;
-    while (SQL_SUCCEEDED(SQLDriversW(ambiente, direcao, descricao, 512, &t1, atributos, 2048,
-                                     &t2))) {
+    while (
+        SQL_SUCCEEDED(SQLDriversW(ambiente, direcao, descricao, 512, &t1, atributos, 2048, &t2))) {
         direcao = SQL_FETCH_NEXT;
         if (Utf8(descricao, static_cast<std::size_t>(std::min<SQLSMALLINT>(t1, 511))) == nome) {
             return true;
@@ -154,9 +156,9 @@ void ConexaoOdbc::Abrir(const std::string& textoConexao, int tempoLogin) {
     SQLSetConnectAttrW(conexao, SQL_ATTR_LOGIN_TIMEOUT,
                        reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(tempoLogin)), 0);
     auto texto = Utf16(textoConexao);
-    const SQLRETURN rc = SQLDriverConnectW(conexao, nullptr, W(texto),
-                                           static_cast<SQLSMALLINT>(texto.size()), nullptr, 0,
-                                           nullptr, SQL_DRIVER_NOPROMPT);
+    const SQLRETURN rc =
+        SQLDriverConnectW(conexao, nullptr, W(texto), static_cast<SQLSMALLINT>(texto.size()),
+                          nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
     if (!SQL_SUCCEEDED(rc)) {
         std::vector<Diagnostico> erros;
         std::vector<Diagnostico> info;
@@ -182,8 +184,7 @@ void ConexaoOdbc::Executar(const std::string& sql,
         throw ErroBanco(0, "a conexão com o banco não está aberta");
     }
     SQLHSTMT comando = SQL_NULL_HSTMT;
-    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, static_cast<SQLHDBC>(conexao_),
-                                      &comando))) {
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, static_cast<SQLHDBC>(conexao_), &comando))) {
         throw ErroDe(LerDiagnosticos(SQL_HANDLE_DBC, static_cast<SQLHDBC>(conexao_)),
                      "não foi possível preparar o comando");
     }
@@ -196,10 +197,18 @@ void ConexaoOdbc::Executar(const std::string& sql,
     auto texto = Utf16(sql);
     SQLRETURN rc = SQLExecDirectW(comando, W(texto), static_cast<SQLINTEGER>(texto.size()));
     std::vector<Diagnostico> erros;
+    // Warnings that are not progress (a lost connection shows first as one) explain a failure
+    // that follows them.
+    std::vector<Diagnostico> avisos;
     int errosSeguidos = 0;
+    bool concluido = false;
     // Every result of the batch is read: an error after some progress only shows on a later
     // SQLMoreResults.
-    while (rc != SQL_NO_DATA) {
+    for (;;) {
+        if (rc == SQL_NO_DATA) {
+            concluido = true; // the server's last word on the batch
+            break;
+        }
         if (rc == SQL_INVALID_HANDLE) {
             erros.push_back({"HY000", 0, "handle ODBC inválido"});
             break;
@@ -215,8 +224,11 @@ void ConexaoOdbc::Executar(const std::string& sql,
         } else {
             info = registros;
         }
-        if (aoInformar) {
-            for (const auto& d : info) {
+        for (const auto& d : info) {
+            if (!EhMensagemDeAndamento(d)) {
+                avisos.push_back(d);
+            }
+            if (aoInformar) {
                 aoInformar(d);
             }
         }
@@ -230,12 +242,34 @@ void ConexaoOdbc::Executar(const std::string& sql,
         }
         rc = SQLMoreResults(comando);
     }
+    if (!concluido && erros.empty()) {
+        // The batch never reached its end: only a batch read to SQL_NO_DATA has succeeded.
+        erros.push_back(
+            {"08S01", 0, "a conexão com o servidor foi perdida antes do fim do comando"});
+    }
     if (!erros.empty()) {
-        throw ErroDe(erros, "falha ao executar o comando");
+        avisos.insert(avisos.end(), erros.begin(), erros.end());
+        throw ErroDe(avisos, "falha ao executar o comando");
     }
 }
 
-std::string ValorOdbc(std::string_view valor) {
+bool EhFreeTds(std::string_view driver) {
+    return driver.find("FreeTDS") != std::string_view::npos ||
+           driver.find("libtdsodbc") != std::string_view::npos;
+}
+
+std::string ValorOdbc(std::string_view valor, bool freetds) {
+    if (freetds) {
+        // FreeTDS 1.3 ends a braced value at the first "};" and does not undouble "}}"; it keeps
+        // blanks without braces. So: braces only for ";" or a leading "{", never doubling.
+        if (valor.find(';') == std::string_view::npos && (valor.empty() || valor.front() != '{')) {
+            return std::string(valor);
+        }
+        if (valor.find("};") != std::string_view::npos) {
+            throw ErroBanco(0, "o driver FreeTDS não aceita um valor que contenha \"};\"");
+        }
+        return "{" + std::string(valor) + "}";
+    }
     const bool chaves = valor.find_first_of(";{}") != std::string_view::npos ||
                         (!valor.empty() && (valor.front() == ' ' || valor.back() == ' '));
     if (!chaves) {
@@ -261,7 +295,8 @@ std::string DriverOdbc() {
     if (SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &ambiente))) {
         SQLSetEnvAttr(ambiente, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3),
                       0);
-        for (const char* nome : {"ODBC Driver 18 for SQL Server", "ODBC Driver 17 for SQL Server"}) {
+        for (const char* nome :
+             {"ODBC Driver 18 for SQL Server", "ODBC Driver 17 for SQL Server"}) {
             if (DriverInstalado(ambiente, nome)) {
                 driver = nome;
                 break;
@@ -274,13 +309,16 @@ std::string DriverOdbc() {
 
 std::string TextoConexao(const std::string& driver, const std::string& servidor,
                          const std::string& login, const std::string& senha) {
-    return "Driver={" + driver + "};Server=" + ValorOdbc(servidor) +
-           ";Database=master;UID=" + ValorOdbc(login) + ";PWD=" + ValorOdbc(senha);
+    const bool freetds = EhFreeTds(driver);
+    // Every value is closed by ";": FreeTDS needs it after a braced value.
+    return "Driver={" + driver + "};Server=" + ValorOdbc(servidor, freetds) +
+           ";Database=master;UID=" + ValorOdbc(login, freetds) +
+           ";PWD=" + ValorOdbc(senha, freetds) + ";";
 }
 
 std::string TextoConexaoIntegrada(const std::string& driver, const std::string& servidor) {
-    return "Driver={" + driver + "};Server=" + ValorOdbc(servidor) +
-           ";Database=master;Trusted_Connection=Yes";
+    return "Driver={" + driver + "};Server=" + ValorOdbc(servidor, EhFreeTds(driver)) +
+           ";Database=master;Trusted_Connection=Yes;";
 }
 
 int PercentualProcessado(std::string_view mensagem) {

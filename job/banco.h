@@ -60,9 +60,12 @@ private:
 // The job's connection; replaced by every ConectarBanco and by the window's database test.
 extern std::unique_ptr<ConexaoOdbc> Conexao;
 
-// A connection-string value, in braces (with "}" doubled) when it holds ";", "{", "}" or starts
-// or ends with a blank.
-std::string ValorOdbc(std::string_view valor);
+// A connection-string value as the driver reads it back: for Microsoft's drivers in braces (with
+// "}" doubled) when it holds ";", "{", "}" or starts or ends with a blank; for FreeTDS in braces
+// only when it holds ";" or starts with "{" (throws ErroBanco for the values FreeTDS cannot
+// take).
+std::string ValorOdbc(std::string_view valor, bool freetds);
+bool EhFreeTds(std::string_view driver);
 
 // The DriverODBC key when set by hand, otherwise the first installed of "ODBC Driver 18 for SQL
 // Server", "ODBC Driver 17 for SQL Server", "FreeTDS".

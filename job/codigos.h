@@ -16,6 +16,8 @@ enum class CodigoSaida : int {
     JanelaIndisponivel = 8, // started without EXEC where no window can be shown
 };
 
-inline int ComoInteiro(CodigoSaida c) { return static_cast<int>(c); }
+inline int ComoInteiro(CodigoSaida c) {
+    return static_cast<int>(c);
+}
 
 } // namespace kelvane

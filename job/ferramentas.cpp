@@ -138,8 +138,8 @@ ResultadoProcesso ShellEspera(const std::vector<std::string>& argumentos,
     auto ambiente = AmbienteFilho();
     auto envp = Ponteiros(ambiente);
     pid_t pid = -1;
-    const int erro = ::posix_spawn(&pid, argumentos[0].c_str(), &acoes, nullptr, argv.data(),
-                                   envp.data());
+    const int erro =
+        ::posix_spawn(&pid, argumentos[0].c_str(), &acoes, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&acoes);
     ::close(tubo[1]);
     if (erro != 0) {
@@ -205,7 +205,7 @@ std::vector<std::string> LinhaCompactador(const std::filesystem::path& pasta,
 }
 
 std::vector<std::string> LinhaTesteArquivo(const std::filesystem::path& pasta,
-                                            const std::filesystem::path& arquivo) {
+                                           const std::filesystem::path& arquivo) {
     return {(pasta / "7z").string(), "t", arquivo.string()};
 }
 
@@ -230,8 +230,7 @@ ArquivoLoginFtp::ArquivoLoginFtp(const DadosFtp& dados) {
         ::open(arquivo_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     bool ok = fd >= 0;
     if (ok) {
-        ok = ::write(fd, conteudo.data(), conteudo.size()) ==
-             static_cast<ssize_t>(conteudo.size());
+        ok = ::write(fd, conteudo.data(), conteudo.size()) == static_cast<ssize_t>(conteudo.size());
         ok = (::close(fd) == 0) && ok;
     }
     if (!ok) {
@@ -253,8 +252,15 @@ std::vector<std::string> LinhaEnviador(const std::filesystem::path& pasta,
                                        const std::string& porta, const std::string& diretorio,
                                        const std::filesystem::path& arquivo) {
     // "--" so that a folder or file name starting with "-" is never taken for an option.
-    return {(pasta / "ncftpput").string(), "-f", arquivoLogin.string(), "-P", porta, "-F",
-            "--", diretorio, arquivo.string()};
+    return {(pasta / "ncftpput").string(),
+            "-f",
+            arquivoLogin.string(),
+            "-P",
+            porta,
+            "-F",
+            "--",
+            diretorio,
+            arquivo.string()};
 }
 
 ResultadoProcesso EnviarArquivoFtp(const std::filesystem::path& pasta, const DadosFtp& dados,
@@ -267,31 +273,51 @@ ResultadoProcesso EnviarArquivoFtp(const std::filesystem::path& pasta, const Dad
 
 std::string SignificadoCompactador(int codigo) {
     switch (codigo) {
-    case 0: return "sucesso";
-    case 1: return "aviso: arquivos que não puderam ser lidos";
-    case 2: return "erro fatal";
-    case 7: return "erro na linha de comando";
-    case 8: return "memória insuficiente";
-    case 255: return "processo interrompido";
-    default: return "código desconhecido";
+    case 0:
+        return "sucesso";
+    case 1:
+        return "aviso: arquivos que não puderam ser lidos";
+    case 2:
+        return "erro fatal";
+    case 7:
+        return "erro na linha de comando";
+    case 8:
+        return "memória insuficiente";
+    case 255:
+        return "processo interrompido";
+    default:
+        return "código desconhecido";
     }
 }
 
 std::string SignificadoEnviador(int codigo) {
     switch (codigo) {
-    case 0: return "sucesso";
-    case 1: return "não foi possível conectar ou entrar no servidor";
-    case 2: return "não foi possível conectar ao servidor (tempo esgotado)";
-    case 3: return "falha na transferência";
-    case 4: return "falha na transferência (tempo esgotado)";
-    case 5: return "falha ao mudar para o diretório remoto";
-    case 6: return "falha ao mudar para o diretório remoto (tempo esgotado)";
-    case 7: return "URL malformada";
-    case 8: return "erro de uso da linha de comando";
-    case 9: return "erro no arquivo de login";
-    case 10: return "falha ao iniciar a biblioteca de FTP";
-    case 11: return "falha ao iniciar a sessão FTP";
-    default: return "código desconhecido";
+    case 0:
+        return "sucesso";
+    case 1:
+        return "não foi possível conectar ou entrar no servidor";
+    case 2:
+        return "não foi possível conectar ao servidor (tempo esgotado)";
+    case 3:
+        return "falha na transferência";
+    case 4:
+        return "falha na transferência (tempo esgotado)";
+    case 5:
+        return "falha ao mudar para o diretório remoto";
+    case 6:
+        return "falha ao mudar para o diretório remoto (tempo esgotado)";
+    case 7:
+        return "URL malformada";
+    case 8:
+        return "erro de uso da linha de comando";
+    case 9:
+        return "erro no arquivo de login";
+    case 10:
+        return "falha ao iniciar a biblioteca de FTP";
+    case 11:
+        return "falha ao iniciar a sessão FTP";
+    default:
+        return "código desconhecido";
     }
 }
 

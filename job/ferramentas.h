@@ -24,8 +24,8 @@ std::string TextoFaltandoArquivo(std::string_view nome);
 std::string TextoCaixaFerramentaFaltando(std::string_view nome);
 
 struct ResultadoProcesso {
-    int codigo = -1; // exit status; -1 when ended by a signal
-    int sinal = 0;   // the signal that ended it, 0 otherwise
+    int codigo = -1;   // exit status; -1 when ended by a signal
+    int sinal = 0;     // the signal that ended it, 0 otherwise
     std::string saida; // the tail of stdout and stderr together
 
     bool sucesso() const { return sinal == 0 && codigo == 0; }
@@ -56,7 +56,7 @@ std::vector<std::string> LinhaCompactador(const std::filesystem::path& pasta,
                                           const std::filesystem::path& origem);
 // <P>/7z t <arquivo>
 std::vector<std::string> LinhaTesteArquivo(const std::filesystem::path& pasta,
-                                            const std::filesystem::path& arquivo);
+                                           const std::filesystem::path& arquivo);
 
 struct DadosFtp {
     std::string endereco;

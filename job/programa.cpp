@@ -20,11 +20,17 @@ std::filesystem::path LocalizarPastaPrograma() {
     return exe.parent_path();
 }
 
-const std::filesystem::path& PastaPrograma() { return gPasta; }
+const std::filesystem::path& PastaPrograma() {
+    return gPasta;
+}
 
-void DefinirPastaPrograma(std::filesystem::path pasta) { gPasta = std::move(pasta); }
+void DefinirPastaPrograma(std::filesystem::path pasta) {
+    gPasta = std::move(pasta);
+}
 
-std::filesystem::path ArquivoIni() { return gPasta / "info.ini"; }
+std::filesystem::path ArquivoIni() {
+    return gPasta / "info.ini";
+}
 
 std::tm AgoraLocal() {
     const std::time_t agora = gRelogio ? gRelogio() : std::time(nullptr);
@@ -33,6 +39,8 @@ std::tm AgoraLocal() {
     return local;
 }
 
-void DefinirRelogio(std::function<std::time_t()> relogio) { gRelogio = std::move(relogio); }
+void DefinirRelogio(std::function<std::time_t()> relogio) {
+    gRelogio = std::move(relogio);
+}
 
 } // namespace kelvane

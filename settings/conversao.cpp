@@ -7,8 +7,12 @@ namespace kelvane {
 
 namespace {
 
-bool EhBranco(char c) { return c == ' ' || c == '\t'; }
-bool EhDigito(char c) { return c >= '0' && c <= '9'; }
+bool EhBranco(char c) {
+    return c == ' ' || c == '\t';
+}
+bool EhDigito(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Parses [sign] digits [. digits] [E [sign] digits] from `i`; returns the number of characters
 // used (0 when there is no number).
@@ -102,8 +106,7 @@ std::string TextoDataHora(const std::tm& m) {
 std::string TextoDataGeral(const std::tm& m) {
     if (m.tm_hour == 0 && m.tm_min == 0 && m.tm_sec == 0) {
         char buf[32];
-        std::snprintf(buf, sizeof buf, "%02d/%02d/%04d", m.tm_mday, m.tm_mon + 1,
-                      m.tm_year + 1900);
+        std::snprintf(buf, sizeof buf, "%02d/%02d/%04d", m.tm_mday, m.tm_mon + 1, m.tm_year + 1900);
         return buf;
     }
     return TextoDataHora(m);

@@ -18,7 +18,9 @@ struct Linha {
     std::string fim;   // "\r\n", "\n" or "" for a last line without ending
 };
 
-bool EhBranco(char c) { return c == ' ' || c == '\t'; }
+bool EhBranco(char c) {
+    return c == ' ' || c == '\t';
+}
 
 std::string_view Aparar(std::string_view s) {
     while (!s.empty() && EhBranco(s.front())) {
@@ -156,8 +158,8 @@ std::string ValorParaGravar(std::string_view valor) {
 
 bool GravarAtomico(const std::filesystem::path& arquivo, const std::string& conteudo,
                    std::optional<mode_t> modoExistente) {
-    const auto pasta = arquivo.parent_path().empty() ? std::filesystem::path(".")
-                                                     : arquivo.parent_path();
+    const auto pasta =
+        arquivo.parent_path().empty() ? std::filesystem::path(".") : arquivo.parent_path();
     std::string modelo = (pasta / (arquivo.filename().string() + ".XXXXXX")).string();
     const int fd = ::mkostemp(modelo.data(), O_CLOEXEC); // created 0600
     if (fd < 0) {
@@ -220,7 +222,8 @@ std::string LerINI(std::string_view secao, std::string_view chave,
         if (!dentro) {
             continue;
         }
-        if (const auto par = ParChaveValor(linha.texto); par && IguaisSemCaixa(par->chave, chave1252)) {
+        if (const auto par = ParChaveValor(linha.texto);
+            par && IguaisSemCaixa(par->chave, chave1252)) {
             return Cp1252ParaUtf8(SemAspas(par->valor));
         }
     }

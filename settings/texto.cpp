@@ -11,23 +11,92 @@ namespace {
 // 0 keeps the character, 1 removes it, anything else replaces it.
 char32_t Substituto(char32_t c) {
     switch (c) {
-    case U'Á': case U'À': case U'Â': case U'Ä': case U'Ã': return U'A';
-    case U'É': case U'È': case U'Ê': case U'Ë': return U'E';
-    case U'Í': case U'Ì': case U'Î': case U'Ï': return U'I';
-    case U'Ó': case U'Ò': case U'Ô': case U'Ö': case U'Õ': return U'O';
-    case U'Ú': case U'Ù': case U'Û': case U'Ü': return U'U';
-    case U'Ç': return U'C';
-    case U'Ñ': return U'N';
-    case U'á': case U'à': case U'â': case U'ä': case U'ã': case U'ª': return U'a';
-    case U'é': case U'è': case U'ê': case U'ë': return U'e';
-    case U'í': case U'ì': case U'î': case U'ï': return U'i';
-    case U'ó': case U'ò': case U'ô': case U'ö': case U'õ': case U'º': return U'o';
-    case U'ú': case U'ù': case U'û': case U'ü': return U'u';
-    case U'ç': return U'c';
-    case U'ñ': return U'n';
-    case U'\'': case U'-': case U'@': case U'#': case U'%': case U'&': case U'*': case U'(':
-    case U')': case U'!': case U';': case U':': case U'\\': case U'[': case U']': case U'{':
-    case U'}': case U'.': case U'|': case U'=': case U'/': case U'+':
+    case U'Á':
+    case U'À':
+    case U'Â':
+    case U'Ä':
+    case U'Ã':
+        return U'A';
+    case U'É':
+    case U'È':
+    case U'Ê':
+    case U'Ë':
+        return U'E';
+    case U'Í':
+    case U'Ì':
+    case U'Î':
+    case U'Ï':
+        return U'I';
+    case U'Ó':
+    case U'Ò':
+    case U'Ô':
+    case U'Ö':
+    case U'Õ':
+        return U'O';
+    case U'Ú':
+    case U'Ù':
+    case U'Û':
+    case U'Ü':
+        return U'U';
+    case U'Ç':
+        return U'C';
+    case U'Ñ':
+        return U'N';
+    case U'á':
+    case U'à':
+    case U'â':
+    case U'ä':
+    case U'ã':
+    case U'ª':
+        return U'a';
+    case U'é':
+    case U'è':
+    case U'ê':
+    case U'ë':
+        return U'e';
+    case U'í':
+    case U'ì':
+    case U'î':
+    case U'ï':
+        return U'i';
+    case U'ó':
+    case U'ò':
+    case U'ô':
+    case U'ö':
+    case U'õ':
+    case U'º':
+        return U'o';
+    case U'ú':
+    case U'ù':
+    case U'û':
+    case U'ü':
+        return U'u';
+    case U'ç':
+        return U'c';
+    case U'ñ':
+        return U'n';
+    case U'\'':
+    case U'-':
+    case U'@':
+    case U'#':
+    case U'%':
+    case U'&':
+    case U'*':
+    case U'(':
+    case U')':
+    case U'!':
+    case U';':
+    case U':':
+    case U'\\':
+    case U'[':
+    case U']':
+    case U'{':
+    case U'}':
+    case U'.':
+    case U'|':
+    case U'=':
+    case U'/':
+    case U'+':
         return 1;
     default:
         return 0;

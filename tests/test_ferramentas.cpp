@@ -58,7 +58,9 @@ TEST_F(Ferramentas, StatusESaidaVoltam) {
     EXPECT_EQ(r.UltimasLinhas(2), "dois | três");
 
     pasta.FerramentaFalsa("falsa", {"dormir 30"});
-    r = ShellEspera({falsa}, {.aoIniciar = [](pid_t pid) { ::kill(pid, SIGKILL); }});
+    r = ShellEspera({falsa}, {.aoIniciar = [](pid_t pid) {
+                        ::kill(pid, SIGKILL);
+                    }});
     EXPECT_EQ(r.sinal, SIGKILL);
     EXPECT_FALSE(r.sucesso());
 }
@@ -86,8 +88,8 @@ TEST_F(Ferramentas, SaidaEnormeGuardaSoOFim) {
 TEST_F(Ferramentas, EnviadorRecebeCadaValorComoUmArgumentoESemSenha) {
     const auto args = pasta.caminho() / "args.txt";
     const auto login = pasta.caminho() / "login-visto.txt";
-    pasta.FerramentaFalsa("ncftpput", {"argumentos " + args.string(),
-                                       "copiar-login " + login.string(), "sair 3"});
+    pasta.FerramentaFalsa(
+        "ncftpput", {"argumentos " + args.string(), "copiar-login " + login.string(), "sair 3"});
     const DadosFtp dados{"ftp.exemplo", "usuário com espaço", " senha;com\"aspas} ", "2121",
                          "/pasta com espaço/-x"};
     const auto r = EnviarArquivoFtp(pasta.caminho(), dados, "/tmp/arq uivo.7z");

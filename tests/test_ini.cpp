@@ -64,8 +64,8 @@ TEST_F(Ini, TodoByteDe0x20a0xFFVoltaIgualEmDisco1252) {
 }
 
 TEST_F(Ini, BrancosEAspasNasPontasSobrevivem) {
-    for (const char* valor : {" a", "a ", "  ", "\"", "\"a", "a\"", "'a'", "\"a\"", "' ",
-                                    "\t x", "", "a \" b", "=", ";x"}) {
+    for (const char* valor : {" a", "a ", "  ", "\"", "\"a", "a\"", "'a'", "\"a\"", "' ", "\t x",
+                              "", "a \" b", "=", ";x"}) {
         GravarINI("infos", "Senha", valor, arquivo);
         EXPECT_EQ(LerINI("infos", "Senha", arquivo), valor) << "[" << valor << "]";
     }
@@ -144,9 +144,8 @@ TEST_F(Ini, ArquivoIlegivelNaoESubstituido) {
     GravarINI("infos", "Banco", "velho", arquivo);
     ::chmod(pasta.caminho().c_str(), 0777);
     ::chmod(arquivo.c_str(), 0600); // owned by us: unreadable for the unprivileged child
-    const int r = teste::SemPrivilegio([&] {
-        return GravarValorINI("infos", "Porta", "21", arquivo) ? 1 : 0;
-    });
+    const int r = teste::SemPrivilegio(
+        [&] { return GravarValorINI("infos", "Porta", "21", arquivo) ? 1 : 0; });
     ::chmod(pasta.caminho().c_str(), 0700);
     if (::geteuid() != 0) {
         GTEST_SKIP() << "needs root to read as another user";

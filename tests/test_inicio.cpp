@@ -37,9 +37,13 @@ TEST(Inicio, ExecEmQualquerCaixaRodaOJob) {
 }
 
 TEST(Inicio, OutrosArgumentosNaoRodamOJob) {
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{}, {"EXEC2"}, {"/EXEC"}, {"EXEC", "now"}, {"\"EXEC\""},
-          {" EXEC"}, {"EX", "EC"}}) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{},
+                                                 {"EXEC2"},
+                                                 {"/EXEC"},
+                                                 {"EXEC", "now"},
+                                                 {"\"EXEC\""},
+                                                 {" EXEC"},
+                                                 {"EX", "EC"}}) {
         teste::PastaPrograma pasta(false);
         const auto r = pasta.Executar(args);
         EXPECT_EQ(r.codigo, ComoInteiro(CodigoSaida::JanelaIndisponivel));
@@ -67,8 +71,8 @@ TEST(Inicio, FerramentaFaltandoNaOrdem) {
         fs::remove(pasta.caminho() / faltando);
         const auto r = pasta.Executar({"EXEC"});
         EXPECT_EQ(r.codigo, ComoInteiro(CodigoSaida::FerramentaFaltando));
-        EXPECT_EQ(pasta.MensagensLog(), (std::vector<std::string>{
-                                            "Inicio do Processo",
+        EXPECT_EQ(pasta.MensagensLog(),
+                  (std::vector<std::string>{"Inicio do Processo",
                                             "Está faltando o arquivo: " + std::string(faltando)}));
     }
 }

@@ -7,6 +7,7 @@
 //   criar <path>        create a small file (an "archive" that will not pass a test)
 //   exec <program>      replace this process with <program> and the same arguments
 //   sair <code>         exit with that code (default 0)
+//   quando <arg> <instruction>  the instruction only when the first argument is <arg>
 #include <chrono>
 #include <fstream>
 #include <iostream>
@@ -19,6 +20,13 @@ int main(int argc, char** argv) {
     std::ifstream comportamento{std::string(argv[0]) + ".comportamento"};
     std::string linha;
     while (std::getline(comportamento, linha)) {
+        if (linha.rfind("quando ", 0) == 0) {
+            const auto fimArg = linha.find(' ', 7);
+            if (argc < 2 || linha.substr(7, fimArg - 7) != argv[1]) {
+                continue;
+            }
+            linha = linha.substr(fimArg + 1);
+        }
         const auto espaco = linha.find(' ');
         const std::string verbo = linha.substr(0, espaco);
         std::string resto = espaco == std::string::npos ? "" : linha.substr(espaco + 1);

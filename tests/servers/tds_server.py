@@ -22,7 +22,8 @@ PKT_BATCH, PKT_REPLY, PKT_ATTENTION, PKT_LOGIN7, PKT_PRELOGIN = 0x01, 0x04, 0x06
 EOM = 0x01
 
 # Tokens
-TOK_ERROR, TOK_INFO, TOK_LOGINACK, TOK_ENVCHANGE, TOK_DONE = 0xAA, 0xAB, 0xAD, 0xE3, 0xFD
+TOK_ERROR, TOK_INFO, TOK_LOGINACK, TOK_FEATUREEXTACK, TOK_ENVCHANGE, TOK_DONE = \
+    0xAA, 0xAB, 0xAD, 0xAE, 0xE3, 0xFD
 DONE_MORE, DONE_ERROR, DONE_ATTN = 0x0001, 0x0002, 0x0020
 
 TDS71, TDS72 = 0x71000001, 0x72090002
@@ -62,7 +63,29 @@ def token_with_length(token, body):
     return bytes([token]) + struct.pack("<H", len(body)) + body
 
 
+def feature_ext(login):
+    """Feature ids in a LOGIN7's FeatureExt block."""
+    try:
+        pos = struct.unpack("<I", login[struct.unpack("<H", login[56:58])[0]:][:4])[0]
+        ids = []
+        while pos < len(login) and login[pos] != 0xFF:
+            ids.append(login[pos])
+            pos += 5 + struct.unpack("<I", login[pos + 1:pos + 5])[0]
+        return ids
+    except struct.error:
+        return []
+
+
 # ---------------------------------------------------------------- T-SQL lexing
+
+def unclosed(rest):
+    return SqlError((105, 15, "Unclosed quotation mark after the character string '%s'." % rest))
+
+
+def no_database(name):
+    return (911, 16, "Database '%s' does not exist. Make sure that the name is entered correctly."
+            % name)
+
 
 def tokenize(sql):
     """Yields (kind, value, text) with kind in word/name/string/number/punct."""
@@ -85,8 +108,7 @@ def tokenize(sql):
             while True:
                 k = sql.find(close, j)
                 if k < 0:
-                    raise SqlError((105, 15, "Unclosed quotation mark after the character string '%s'."
-                                    % sql[i + 1:]))
+                    raise unclosed(sql[i + 1:])
                 value.append(sql[j:k])
                 if sql.startswith(close * 2, k):
                     value.append(close)
@@ -102,8 +124,7 @@ def tokenize(sql):
             while True:
                 k = sql.find("'", j)
                 if k < 0:
-                    raise SqlError((105, 15, "Unclosed quotation mark after the character string '%s'."
-                                    % sql[opened:]))
+                    raise unclosed(sql[opened:])
                 value.append(sql[j:k])
                 if sql.startswith("''", k):
                     value.append("'")
@@ -216,41 +237,41 @@ def first_word(sql):
 # ---------------------------------------------------------------- backup contents
 
 class BackupContents:
-    """Page-shaped data: part random, part repeated row text, so it compresses
-    to roughly a third without being trivial, and is cheap to make in bulk."""
+    """Page-shaped data, a quarter random and the rest row text at shifting
+    offsets: compresses to roughly a quarter without being trivial, and is
+    cheap to make by the gigabyte."""
 
+    RANDOM = 2048
     BLOCK_PAGES = 512
+    _text = None
 
     def __init__(self, seed):
-        rows = "".join("%06d;Cliente %06d;Rua das Flores, %d;Sao Paulo;SP;%08.2f\n"
-                       % (i, i * 7919 % 1000003, i % 997, i * 3.17) for i in range(40000))
-        self.text = rows.encode("ascii")
+        if BackupContents._text is None:
+            BackupContents._text = "".join(
+                "%06d;Cliente %06d;Rua das Flores, %d;Sao Paulo;SP;%08.2f\n"
+                % (i, i * 7919 % 1000003, i % 997, i * 3.17) for i in range(40000)).encode("ascii")
         self.rng = random.Random(seed)
+        self.page = 0
+        self.rest = b""
 
-    def blocks(self):
-        page = 0
-        while True:
-            noise = self.rng.randbytes(2048 * self.BLOCK_PAGES)
-            parts = []
-            for k in range(self.BLOCK_PAGES):
-                off = (page * 6151) % (len(self.text) - PAGE)
-                parts.append(struct.pack("<QI", page, 0x4B454C56))
-                parts.append(noise[k * 2048:(k + 1) * 2048 - 12])
-                parts.append(self.text[off:off + PAGE - 2048])
-                page += 1
-            yield b"".join(parts)
+    def _block(self):
+        text, noise = self._text, self.rng.randbytes(self.RANDOM * self.BLOCK_PAGES)
+        parts = []
+        for k in range(self.BLOCK_PAGES):
+            off = (self.page * 6151) % (len(text) - PAGE)
+            parts.append(struct.pack("<QI", self.page, 0x4B454C56))
+            parts.append(noise[k * self.RANDOM:(k + 1) * self.RANDOM - 12])
+            parts.append(text[off:off + PAGE - self.RANDOM])
+            self.page += 1
+        return b"".join(parts)
 
     def write(self, out, size):
-        """Writes size bytes to out."""
+        """Writes the next size bytes to out."""
         while size > 0:
-            block = next(self.stream)
-            if len(block) > size:
-                block = block[:size]
-            out.write(block)
-            size -= len(block)
-
-    def start(self):
-        self.stream = self.blocks()
+            data = self.rest or self._block()
+            out.write(data[:size])
+            self.rest = data[size:]
+            size -= min(size, len(data))
 
 
 # ---------------------------------------------------------------- connection
@@ -264,15 +285,11 @@ class Connection:
         self.packet_size = 4096
         self.database = "master"
         self.out = bytearray()
-        self.pending = b""
 
     # ---- packets
 
     def recv_exact(self, n):
         data = bytearray()
-        if self.pending:
-            data += self.pending[:n]
-            self.pending = self.pending[n:]
         while len(data) < n:
             chunk = self.sock.recv(n - len(data))
             if not chunk:
@@ -292,9 +309,9 @@ class Connection:
             if status & EOM:
                 return ptype, bytes(payload)
 
-    def attention_pending(self):
-        """True when the client sent an attention while we were busy."""
-        readable, _, _ = select.select([self.sock], [], [], 0)
+    def attention_pending(self, wait=0.0):
+        """True when the client sends an attention within wait seconds."""
+        readable, _, _ = select.select([self.sock], [], [], wait)
         if not readable:
             return False
         ptype, _ = self.read_message()
@@ -332,7 +349,8 @@ class Connection:
         self.out += bytes([TOK_DONE]) + struct.pack(fmt, status, 0, count)
 
     def envchange(self, kind, new, old):
-        self.out += token_with_length(TOK_ENVCHANGE, bytes([kind]) + b_varchar(new) + b_varchar(old))
+        body = bytes([kind]) + b_varchar(new) + b_varchar(old)
+        self.out += token_with_length(TOK_ENVCHANGE, body)
 
     # ---- session
 
@@ -416,6 +434,13 @@ class Connection:
         ack = (b"\x01" + struct.pack(">I", self.version) + b_varchar("Microsoft SQL Server")
                + PRODUCT_VERSION)
         self.out += token_with_length(TOK_LOGINACK, ack)
+        if self.version >= 0x74000004 and payload[27] & 0x10:
+            # The only feature acknowledged is UTF8_SUPPORT, as a 2019 server does.
+            features = feature_ext(payload)
+            self.out += bytes([TOK_FEATUREEXTACK])
+            if 0x0A in features:
+                self.out += b"\x0A" + struct.pack("<I", 1) + b"\x01"
+            self.out += b"\xFF"
         self.envchange(4, str(self.packet_size), "4096")
         self.done()
         self.flush()
@@ -435,8 +460,7 @@ class Connection:
                 name = parse_use(sql)
                 found = self.server.find_database(name)
                 if found is None:
-                    raise SqlError((911, 16, "Database '%s' does not exist. Make sure that the name "
-                                             "is entered correctly." % name))
+                    raise SqlError(no_database(name))
                 self.envchange(1, found, self.database)
                 self.database = found
                 self.info(5701, "Changed database context to '%s'." % found, cls=10)
@@ -455,8 +479,7 @@ class Connection:
         terminating = (3013, 16, "BACKUP DATABASE is terminating abnormally.")
         database = server.find_database(name)
         if database is None:
-            raise SqlError((911, 16, "Database '%s' does not exist. Make sure that the name is "
-                                     "entered correctly." % name), terminating)
+            raise SqlError(no_database(name), terminating)
         if server.mode == "express" and "COMPRESSION" in options:
             raise SqlError((1844, 16, "BACKUP DATABASE WITH COMPRESSION is not supported on "
                                       "Express Edition (64-bit)."), terminating)
@@ -473,7 +496,6 @@ class Connection:
         stats = 10 if stats is True else stats
         started = time.monotonic()
         contents = BackupContents(seed=len(path))
-        contents.start()
         reported = 0
         with out:
             for step in range(1, 11):
@@ -492,12 +514,10 @@ class Connection:
                 if step == 3 and server.mode == "fail30":
                     raise SqlError((3202, 16, 'Write on "%s" failed: 112(There is not enough space '
                                               'on the disk.)' % path), terminating)
-                if self.attention_pending():
+                if self.attention_pending(server.step_delay):
                     self.out.clear()
                     self.done(DONE_ATTN)
                     return True
-                if server.step_delay:
-                    time.sleep(server.step_delay)
 
         pages = max(1, server.backup_size // PAGE)
         seconds = max(time.monotonic() - started, 0.001)

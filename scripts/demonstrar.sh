@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# A full unattended backup against the bundled local test servers: installs and builds, starts a
+# SQL Server stand-in and an FTP server on 127.0.0.1, lays out a program folder in demo/, runs
+# `kelvane EXEC`, shows the log and what reached the FTP server, and stops the servers.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/preparar.sh
+
+raiz=$(pwd)
+demo="$raiz/demo"
+rm -rf "$demo"
+mkdir -p "$demo/programa" "$demo/ftp/backups"
+cp build/kelvane "$demo/programa/"
+ln -s /usr/lib/p7zip/7z "$demo/programa/7z"
+ln -s /usr/lib/p7zip/7z.so "$demo/programa/7z.so"
+ln -s /usr/bin/ncftpput "$demo/programa/ncftpput"
+
+pids=()
+parar() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; done; }
+trap parar EXIT
+
+# Starts a server in the background and prints the port it announces.
+iniciar() {
+  local saida="$1"; shift
+  /usr/bin/python3 "$@" >"$saida" 2>"$saida.err" &
+  pids+=($!)
+  for _ in $(seq 100); do
+    if grep -q '^LISTENING ' "$saida"; then awk '/^LISTENING/{print $2; exit}' "$saida"; return; fi
+    sleep 0.1
+  done
+  echo "servidor não iniciou: $*" >&2; cat "$saida.err" >&2; exit 1
+}
+
+porta_tds=$(iniciar "$demo/tds.out" tests/servers/tds_server.py --user sa --password 'Demo;Senha 1' \
+  --database master --database Vendas --backup-size $((32 * 1024 * 1024)) --batches "$demo/lotes.jsonl")
+porta_ftp=$(iniciar "$demo/ftp.out" tests/servers/ftp_server.py --root "$demo/ftp" \
+  --user kelvane --password 'senha com espaco')
+
+cat >"$demo/programa/info.ini" <<INI
+[infos]
+NCripto=1
+CodigoCliente=00 42
+NomeCliente=Casa Azul
+ServidorDB=127.0.0.1,$porta_tds
+Banco=Vendas
+SSPI=0
+Login=sa
+Senha=Demo;Senha 1
+Usuario=kelvane
+Passw=senha com espaco
+ServidorFTP=1
+Endereco=127.0.0.1
+Porta=$porta_ftp
+Diretorio=/backups
+INI
+chmod 600 "$demo/programa/info.ini"
+
+echo "== kelvane EXEC"
+set +e
+"$demo/programa/kelvane" EXEC
+codigo=$?
+set -e
+echo "== código de saída: $codigo"
+echo "== log"
+cat "$demo"/programa/Log/*.Log
+echo "== no servidor FTP ($demo/ftp/backups)"
+ls -l "$demo/ftp/backups"
+echo "== pasta do programa ($demo/programa)"
+ls -l "$demo/programa"
+exit "$codigo"
