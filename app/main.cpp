@@ -1,4 +1,8 @@
-// The kelvane executable: wires the job to the process.
+// The kelvane executable: wires the job and the window to the process.
 #include "../job/main.h"
 
-int main(int argc, char** argv) { return kelvane::Main(argc, argv, nullptr); }
+#include "../window/janela.h"
+
+int main(int argc, char** argv) {
+    return kelvane::Main(argc, argv, kelvane::janela::AbrirJanela);
+}

@@ -19,22 +19,25 @@ pids=()
 parar() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; done; }
 trap parar EXIT
 
-# Starts a server in the background and prints the port it announces.
+# Starts a server in the background and stores the port it announces in the variable named $1.
 iniciar() {
-  local saida="$1"; shift
+  local variavel="$1" saida="$2"; shift 2
   /usr/bin/python3 "$@" >"$saida" 2>"$saida.err" &
   pids+=($!)
   for _ in $(seq 100); do
-    if grep -q '^LISTENING ' "$saida"; then awk '/^LISTENING/{print $2; exit}' "$saida"; return; fi
+    if grep -q '^LISTENING ' "$saida"; then
+      printf -v "$variavel" '%s' "$(awk '/^LISTENING/{print $2; exit}' "$saida")"
+      return
+    fi
     sleep 0.1
   done
   echo "servidor não iniciou: $*" >&2; cat "$saida.err" >&2; exit 1
 }
 
-porta_tds=$(iniciar "$demo/tds.out" tests/servers/tds_server.py --user sa --password 'Demo;Senha 1' \
-  --database master --database Vendas --backup-size $((32 * 1024 * 1024)) --batches "$demo/lotes.jsonl")
-porta_ftp=$(iniciar "$demo/ftp.out" tests/servers/ftp_server.py --root "$demo/ftp" \
-  --user kelvane --password 'senha com espaco')
+iniciar porta_tds "$demo/tds.out" tests/servers/tds_server.py --user sa --password 'Demo;Senha 1' \
+  --database master --database Vendas --backup-size $((32 * 1024 * 1024)) --batches "$demo/lotes.jsonl"
+iniciar porta_ftp "$demo/ftp.out" tests/servers/ftp_server.py --root "$demo/ftp" \
+  --user kelvane --password 'senha com espaco'
 
 cat >"$demo/programa/info.ini" <<INI
 [infos]

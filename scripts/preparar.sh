@@ -9,6 +9,8 @@ pacotes=(
   unixodbc-dev tdsodbc               # database access (ODBC + FreeTDS driver)
   p7zip-full ncftp                   # the archiver and the uploader
   python3 python3-pyftpdlib          # the test servers
+  qt6-base-dev fonts-dejavu-extra    # the window (Qt 6 Widgets) and its narrow font
+  xvfb xauth                         # a display for the window's screenshot
 )
 faltando=()
 for p in "${pacotes[@]}"; do

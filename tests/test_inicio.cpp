@@ -45,7 +45,7 @@ TEST(Inicio, OutrosArgumentosNaoRodamOJob) {
                                                  {" EXEC"},
                                                  {"EX", "EC"}}) {
         teste::PastaPrograma pasta(false);
-        const auto r = pasta.Executar(args);
+        const auto r = pasta.ExecutarSemTela(args);
         EXPECT_EQ(r.codigo, ComoInteiro(CodigoSaida::JanelaIndisponivel));
         EXPECT_NE(r.saida.find("janela"), std::string::npos) << r.saida;
         EXPECT_TRUE(fs::is_directory(pasta.caminho() / "Log"));

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 
@@ -67,6 +68,29 @@ Execucao PastaPrograma::Executar(const std::vector<std::string>& argumentos) con
     std::vector<std::string> linha{(caminho() / "kelvane").string()};
     linha.insert(linha.end(), argumentos.begin(), argumentos.end());
     return Rodar(linha);
+}
+
+Execucao PastaPrograma::ExecutarSemTela(const std::vector<std::string>& argumentos,
+                                        const std::string& display) const {
+    // The child inherits this environment; put it back afterwards.
+    std::vector<std::pair<std::string, std::optional<std::string>>> guardadas;
+    for (const char* nome : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* v = std::getenv(nome);
+        guardadas.emplace_back(nome, v ? std::optional<std::string>(v) : std::nullopt);
+        ::unsetenv(nome);
+    }
+    if (!display.empty()) {
+        ::setenv("DISPLAY", display.c_str(), 1);
+    }
+    const auto r = Executar(argumentos);
+    for (const auto& [nome, valor] : guardadas) {
+        if (valor) {
+            ::setenv(nome.c_str(), valor->c_str(), 1);
+        } else {
+            ::unsetenv(nome.c_str());
+        }
+    }
+    return r;
 }
 
 std::vector<std::string> PastaPrograma::ArquivosLog() const {

@@ -39,6 +39,10 @@ public:
     void EscreverIni(const std::vector<std::pair<std::string, std::string>>& chaves);
 
     Execucao Executar(const std::vector<std::string>& argumentos) const;
+    // The same with no display in reach: DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM unset, or
+    // DISPLAY set to `display` when one is given.
+    Execucao ExecutarSemTela(const std::vector<std::string>& argumentos,
+                             const std::string& display = "") const;
 
     // Every log file of the folder, by name.
     std::vector<std::string> ArquivosLog() const;

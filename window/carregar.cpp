@@ -1,0 +1,82 @@
+// Form_Load: the controls filled from info.ini, one key at a time.
+#include "form1.h"
+#include "job/programa.h"
+#include "settings/conversao.h"
+#include "settings/cripto.h"
+#include "settings/ini.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <cmath>
+#include <optional>
+
+namespace kelvane::janela {
+
+namespace {
+
+std::string Ler(const char* chave) {
+    return LerINI(kSecaoInfos, chave, ArquivoIni());
+}
+
+// A check box takes 0, 1 and 2 (greyed); any other number leaves it as it was.
+void DefinirValorCheck(QCheckBox* caixa, std::optional<long long> valor) {
+    if (!valor || *valor < 0 || *valor > 2) {
+        return;
+    }
+    caixa->setCheckState(*valor == 1 ? Qt::Checked
+                                     : (*valor == 2 ? Qt::PartiallyChecked : Qt::Unchecked));
+}
+
+// The numeric value of the text, rounded; a value no check box could hold converts to nothing.
+std::optional<long long> ValorArredondado(const std::string& texto) {
+    const double valor = ValorNumerico(texto);
+    if (!std::isfinite(valor) || std::fabs(valor) > 1e9) {
+        return std::nullopt;
+    }
+    return ArredondarPar(valor);
+}
+
+void DefinirTexto(QLineEdit* caixa, const std::string& valor) {
+    caixa->setText(QString::fromStdString(valor));
+}
+
+} // namespace
+
+void Form1::Form_Load() {
+    // Each control is set on its own: a value that does not convert leaves that control as it
+    // was and the load goes on.
+    DefinirValorCheck(chkNCripto, ConversaoInteira(Ler("NCripto")));
+
+    DefinirTexto(txtCodigoCliente, Ler("CodigoCliente"));
+    DefinirTexto(txtNomeCliente, Ler("NomeCliente"));
+    DefinirTexto(txtServidorBD, Ler("ServidorDB"));
+    DefinirTexto(txtBanco, Ler("Banco"));
+
+    DefinirValorCheck(chkLoginIntegrado, ValorArredondado(Ler("SSPI")));
+
+    const bool ncripto = ValorCheck(chkNCripto) == 1;
+    for (auto [caixa, chave] : {std::pair{txtLogin, "Login"},
+                                {txtSenha, "Senha"},
+                                {txtUsuario, "Usuario"},
+                                {txtPassw, "Passw"}}) {
+        try {
+            DefinirTexto(caixa, AplicarNCripto(Ler(chave), ncripto));
+        } catch (const ErroCripto&) {
+            // Too long to have been scrambled by this program: the box keeps its text.
+        }
+    }
+
+    // Selecting the preset fills the FTP fields; the stored host, port and folder then
+    // overwrite three of them, so the preset's user and password remain.
+    if (const auto indice = ConversaoInteira(Ler("ServidorFTP"));
+        indice && *indice >= -1 && *indice < cmbServidor->count()) {
+        cmbServidor->setCurrentIndex(static_cast<int>(*indice));
+    }
+
+    DefinirTexto(txtEnderecoFTP, Ler("Endereco"));
+    DefinirTexto(txtPorta, Ler("Porta"));
+    DefinirTexto(txtDiretorio, Ler("Diretorio"));
+}
+
+} // namespace kelvane::janela

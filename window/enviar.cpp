@@ -1,0 +1,127 @@
+// "Somente Enviar Arquivo": choose a file, optionally pack it with 7z, send it with the saved
+// FTP settings.
+#include "caixas.h"
+#include "falhas.h"
+#include "form1.h"
+#include "job/banco.h"
+#include "job/ferramentas.h"
+#include "job/log.h"
+#include "job/programa.h"
+#include "settings/cripto.h"
+#include "settings/ini.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <filesystem>
+#include <memory>
+
+namespace kelvane::janela {
+
+namespace {
+
+void Negrito(QPushButton* botao, bool negrito) {
+    QFont fonte = botao->font();
+    fonte.setBold(negrito);
+    botao->setFont(fonte);
+}
+
+} // namespace
+
+void Form1::cmdArquivo_Click() {
+    // Qt reads the pattern inside the parentheses; "*" also lists files without a dot.
+    const auto nome = EscolherArquivo(this, QStringLiteral("Todos Arquivos (*)"));
+    if (!nome) {
+        return;
+    }
+    txtArquivoEnviar->setText(*nome);
+    Negrito(cmdEnviarArquivo, true);
+    cmdExecutar->setEnabled(false);
+}
+
+void Form1::cmdEnviarArquivo_Click() {
+    ModoJanela = true;
+    const auto pasta = PastaPrograma();
+    if (const auto faltando = FerramentaFaltando(pasta)) {
+        MostrarCaixa(this, Icone::Critico,
+                     QString::fromStdString(TextoCaixaFerramentaFaltando(*faltando)));
+        return;
+    }
+    const QString caminho = txtArquivoEnviar->text();
+    if (caminho.isEmpty()) {
+        MostrarCaixa(this, Icone::Critico,
+                     QStringLiteral("Informe o arquivo a enviar: escolha-o com o botão \"...\" "
+                                    "ou digite o seu caminho completo."));
+        return;
+    }
+    std::error_code erro;
+    if (!std::filesystem::is_regular_file(caminho.toStdString(), erro)) {
+        MostrarCaixa(this, Icone::Critico,
+                     QStringLiteral("O arquivo a enviar não foi encontrado:\r\n") + caminho);
+        return;
+    }
+    if (!SalvarConfiguracao()) {
+        return;
+    }
+
+    const bool zipar = ValorCheck(chkZipar) == 1;
+    const bool ncripto = ValorCheck(chkNCripto) == 1;
+    struct Resposta {
+        Icone icone = Icone::Critico;
+        std::string texto;
+    };
+    auto resposta = std::make_shared<Resposta>();
+    IniciarTarefa(
+        QStringLiteral("Um arquivo está sendo enviado. Aguarde o fim do envio para fechar a "
+                       "janela."),
+        [=, arquivo = caminho.toStdString()]() mutable {
+            if (zipar) {
+                const std::string etapa = "Compactação falhou";
+                const std::string pacote = arquivo + ".7z";
+                ResultadoProcesso r;
+                try {
+                    r = ShellEspera(LinhaCompactador(pasta, pacote, arquivo));
+                } catch (const ErroProcesso& e) {
+                    resposta->texto = TextoFalhaEtapa(etapa, e.what());
+                    return;
+                }
+                if (!r.sucesso()) {
+                    resposta->texto = TextoFalhaFerramenta(etapa, "7z", r, SignificadoCompactador);
+                    return;
+                }
+                arquivo = pacote;
+            }
+
+            // The upload uses the settings as they came back from info.ini.
+            const std::string etapa = "Envio falhou";
+            const auto ler = [](const char* chave) {
+                return LerINI(kSecaoInfos, chave, ArquivoIni());
+            };
+            DadosFtp dados;
+            try {
+                dados.usuario = AplicarNCripto(ler("Usuario"), ncripto);
+                dados.senha = AplicarNCripto(ler("Passw"), ncripto);
+                dados.porta = ler("Porta");
+                dados.endereco = ler("Endereco");
+                dados.diretorio = ler("Diretorio");
+                const auto r = EnviarArquivoFtp(pasta, dados, arquivo);
+                if (r.sucesso()) {
+                    *resposta = {Icone::Informacao, "Processo Finalizado"};
+                } else {
+                    resposta->texto = OcultarSegredos(
+                        TextoFalhaFerramenta(etapa, "ncftpput", r, SignificadoEnviador),
+                        {dados.senha});
+                }
+            } catch (const std::exception& e) {
+                resposta->texto = OcultarSegredos(TextoFalhaEtapa(etapa, e.what()), {dados.senha});
+            }
+        },
+        [this, resposta] {
+            MostrarCaixa(this, resposta->icone, QString::fromStdString(resposta->texto));
+            cmdEnviarArquivo->setEnabled(true);
+            cmdExecutar->setEnabled(true);
+            Negrito(cmdEnviarArquivo, false);
+        });
+}
+
+} // namespace kelvane::janela

@@ -1,0 +1,374 @@
+#include "form1.h"
+
+#include "caixas.h"
+#include "job/backup.h"
+#include "job/log.h"
+#include "settings/texto.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFocusEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QThread>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+// The icon lives in this static library; its resources must be registered by hand.
+static void IniciarRecursos() {
+    Q_INIT_RESOURCE(recursos);
+}
+
+namespace kelvane::janela {
+
+namespace {
+
+std::mutex gMutexNome;
+std::function<std::string()> gFonteNome;
+
+// The layout is drawn in twips, 15 to the pixel.
+QRect Twips(int esquerda, int topo, int largura, int altura) {
+    return {esquerda / 15, topo / 15, largura / 15, altura / 15};
+}
+
+template <typename W>
+W* Criar(QWidget* pai, const char* nome, int esquerda, int topo, int largura, int altura) {
+    auto* w = new W(pai);
+    w->setObjectName(QLatin1String(nome));
+    w->setGeometry(Twips(esquerda, topo, largura, altura));
+    return w;
+}
+
+QLabel* Rotulo(QWidget* pai, const char* nome, const char* texto, int esquerda, int topo,
+               int largura, int altura) {
+    auto* r = Criar<QLabel>(pai, nome, esquerda, topo, largura, altura);
+    r->setText(QString::fromUtf8(texto));
+    // Static captions are sized to their text, whatever font this system gives them.
+    r->resize(r->sizeHint().expandedTo(QSize(0, r->height())));
+    return r;
+}
+
+QLineEdit* CaixaTexto(QWidget* pai, const char* nome, int esquerda, int topo, int largura,
+                      int altura) {
+    return Criar<QLineEdit>(pai, nome, esquerda, topo, largura, altura);
+}
+
+QPushButton* Botao(QWidget* pai, const char* nome, const char* texto, int esquerda, int topo,
+                   int largura, int altura) {
+    auto* b = Criar<QPushButton>(pai, nome, esquerda, topo, largura, altura);
+    b->setText(QString::fromUtf8(texto));
+    // No default button: Enter must not press anything.
+    b->setAutoDefault(false);
+    b->setDefault(false);
+    return b;
+}
+
+QCheckBox* Marca(QWidget* pai, const char* nome, const char* texto, int esquerda, int topo,
+                 int largura, int altura) {
+    auto* c = Criar<QCheckBox>(pai, nome, esquerda, topo, largura, altura);
+    c->setText(QString::fromUtf8(texto));
+    // The boxes were drawn tight around their text ("Zipar 7z" ends where "Enviar >>" starts).
+    c->setStyleSheet(QStringLiteral("QCheckBox { spacing: 3px; }"));
+    // Greyed only by a stored value: the user's clicks tick and untick.
+    QObject::connect(c, &QCheckBox::clicked, c, [c] { c->setTristate(false); });
+    return c;
+}
+
+QGroupBox* Moldura(QWidget* pai, const char* nome, const char* texto, int esquerda, int topo,
+                   int largura, int altura) {
+    auto* g = Criar<QGroupBox>(pai, nome, esquerda, topo, largura, altura);
+    g->setTitle(QString::fromUtf8(texto));
+    return g;
+}
+
+void MascararSenha(QLineEdit* caixa) {
+    caixa->setEchoMode(QLineEdit::Password);
+    caixa->setStyleSheet(QStringLiteral("lineedit-password-character: 42;")); // '*'
+}
+
+} // namespace
+
+void DefinirFonteNomeComputador(std::function<std::string()> fonte) {
+    std::lock_guard trava(gMutexNome);
+    gFonteNome = std::move(fonte);
+}
+
+std::string NomeComputadorJanela() {
+    std::function<std::string()> fonte;
+    {
+        std::lock_guard trava(gMutexNome);
+        fonte = gFonteNome;
+    }
+    return fonte ? fonte() : NomeComputador();
+}
+
+int ValorCheck(const QCheckBox* caixa) {
+    switch (caixa->checkState()) {
+    case Qt::Checked:
+        return 1;
+    case Qt::PartiallyChecked:
+        return 2;
+    default:
+        return 0;
+    }
+}
+
+Form1::Form1(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QString::fromUtf8(kTitulo));
+    ::IniciarRecursos();
+    setWindowIcon(QIcon(QStringLiteral(":/kelvane/kelvane.png")));
+    // The layout was drawn for a small, narrow dialog font; a wider one would not let the
+    // captions fit between the controls.
+    QFont fonte = font();
+    fonte.setFamilies({QStringLiteral("DejaVu Sans Condensed"),
+                       QStringLiteral("Liberation Sans Narrow"), QStringLiteral("Arial Narrow"),
+                       fonte.family()});
+    fonte.setPixelSize(11);
+    setFont(fonte);
+    MontarControles();
+
+    // The job logs from its own thread: hand every text over to this one, never wait for it.
+    DefinirLinhaMensagem([this](const std::string& mensagem) {
+        QMetaObject::invokeMethod(
+            this, [this, t = QString::fromStdString(mensagem)] { MostrarMensagem(t); },
+            Qt::QueuedConnection);
+    });
+    GanchosJanela ganchos;
+    ganchos.caixaErro = [this](const std::string& texto) {
+        if (QThread::currentThread() == thread()) {
+            MostrarCaixaErroDoJob(texto);
+        } else {
+            // The job waits for the OK, as it would for a box of its own.
+            QMetaObject::invokeMethod(
+                this, [this, texto] { MostrarCaixaErroDoJob(texto); },
+                Qt::BlockingQueuedConnection);
+        }
+    };
+    ganchos.ncripto = [this] {
+        return ncriptoSalvo_.load();
+    };
+    ganchos.progresso = [this](int percentual) {
+        QMetaObject::invokeMethod(
+            this, [this, percentual] { MostrarProgresso(percentual); }, Qt::QueuedConnection);
+    };
+    DefinirGanchosJanela(std::move(ganchos));
+
+    Form_Load();
+}
+
+Form1::~Form1() {
+    DefinirLinhaMensagem({});
+    DefinirGanchosJanela({});
+    // Closing is refused while work runs, so this only waits when the window is torn down
+    // some other way. The job may still be waiting for one of its boxes: keep serving events.
+    if (tarefa_) {
+        disconnect(tarefa_, nullptr, this, nullptr);
+        while (!tarefa_->wait(50)) {
+            QCoreApplication::processEvents();
+        }
+        delete tarefa_;
+    }
+}
+
+void Form1::MontarControles() {
+    setFixedSize(444, 437); // 6660 x 6555 twips
+
+    Label9 = Rotulo(this, "Label9", "Código Cliente:", 135, 180, 1065, 195);
+    txtCodigoCliente = CaixaTexto(this, "txtCodigoCliente", 1290, 150, 1290, 300);
+    Label10 = Rotulo(this, "Label10", "Nome Cliente:", 2715, 210, 990, 195);
+    txtNomeCliente = CaixaTexto(this, "txtNomeCliente", 3765, 165, 2775, 300);
+    txtNomeCliente->setMaxLength(20);
+    txtNomeCliente->installEventFilter(this);
+
+    Frame1 = Moldura(this, "Frame1", "Banco de Dados", 75, 570, 6510, 1935);
+    Label1 = Rotulo(Frame1, "Label1", "Servidor:", 300, 420, 630, 195);
+    txtServidorBD = CaixaTexto(Frame1, "txtServidorBD", 1155, 375, 2625, 300);
+    chkLoginIntegrado =
+        Marca(Frame1, "chkLoginIntegrado", "Login Integrado SSPI", 3900, 360, 2025, 345);
+    Label2 = Rotulo(Frame1, "Label2", "Banco:", 300, 750, 510, 195);
+    txtBanco = CaixaTexto(Frame1, "txtBanco", 1155, 705, 2625, 300);
+    Label3 = Rotulo(Frame1, "Label3", "Login:", 300, 1080, 435, 195);
+    txtLogin = CaixaTexto(Frame1, "txtLogin", 1155, 1035, 2625, 300);
+    Label4 = Rotulo(Frame1, "Label4", "Senha:", 300, 1410, 510, 195);
+    txtSenha = CaixaTexto(Frame1, "txtSenha", 1155, 1365, 2625, 300);
+    MascararSenha(txtSenha);
+    cmdTestarConexaoBanco =
+        Botao(Frame1, "cmdTestarConexaoBanco", "Testar Conexão Banco", 4200, 825, 1845, 345);
+    chkNCripto = Marca(Frame1, "chkNCripto", "NCripto", 4245, 1440, 885, 195);
+
+    Frame2 = Moldura(this, "Frame2", "Servidor FTP", 75, 2550, 6510, 2490);
+    Label11 = Rotulo(Frame2, "Label11", "Servidor:", 330, 345, 630, 195);
+    cmbServidor = Criar<QComboBox>(Frame2, "cmbServidor", 1155, 285, 2625, 315);
+    cmbServidor->addItem(QStringLiteral("Servidor Morvix"));
+    cmbServidor->addItem(QStringLiteral("Novo Servidor"));
+    cmbServidor->setCurrentIndex(-1);
+    Label8 = Rotulo(Frame2, "Label8", "Endereço:", 330, 735, 735, 195);
+    txtEnderecoFTP = CaixaTexto(Frame2, "txtEnderecoFTP", 1155, 690, 2625, 300);
+    Label7 = Rotulo(Frame2, "Label7", "Porta:", 330, 1065, 420, 195);
+    txtPorta = CaixaTexto(Frame2, "txtPorta", 1155, 1020, 2625, 300);
+    Label6 = Rotulo(Frame2, "Label6", "Usuario:", 330, 1395, 585, 195);
+    txtUsuario = CaixaTexto(Frame2, "txtUsuario", 1155, 1350, 2625, 300);
+    Label5 = Rotulo(Frame2, "Label5", "Senha:", 330, 1725, 510, 195);
+    txtPassw = CaixaTexto(Frame2, "txtPassw", 1155, 1680, 2625, 300);
+    MascararSenha(txtPassw);
+    Label12 = Rotulo(Frame2, "Label12", "Diretório:", 330, 2055, 630, 195);
+    txtDiretorio = CaixaTexto(Frame2, "txtDiretorio", 1155, 2010, 2625, 300);
+    cmdTestarFTP = Botao(Frame2, "cmdTestarFTP", "Testar Conexão FTP", 4230, 1155, 1845, 345);
+
+    Frame3 = Moldura(this, "Frame3", "Somente Enviar Arquivo", 75, 5070, 6510, 660);
+    txtArquivoEnviar = CaixaTexto(Frame3, "txtArquivoEnviar", 60, 240, 4470, 315);
+    cmdArquivo = Botao(Frame3, "cmdArquivo", "...", 4140, 270, 360, 255);
+    cmdArquivo->setToolTip(QStringLiteral("Selecionar arquivo"));
+    cmdArquivo->raise(); // over the right end of txtArquivoEnviar
+    chkZipar = Marca(Frame3, "chkZipar", "Zipar 7z", 4560, 285, 870, 210);
+    cmdEnviarArquivo = Botao(Frame3, "cmdEnviarArquivo", "Enviar >>", 5460, 195, 990, 360);
+
+    cmdExecutar = Botao(this, "cmdExecutar", "Executar Agora >>", 90, 5790, 1845, 375);
+    cmdSalvarFechar = Botao(this, "cmdSalvarFechar", "Salvar e Fechar", 4710, 5790, 1845, 375);
+
+    Picture1 = Criar<QFrame>(this, "Picture1", 0, 6225, 6660, 330);
+    Picture1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    lblMensagem = Criar<QLabel>(Picture1, "lblMensagem", 75, 30, 6480, 285);
+
+    const QWidget* ordem[] = {
+        txtCodigoCliente, txtNomeCliente,   txtServidorBD, chkLoginIntegrado,
+        txtBanco,         txtLogin,         txtSenha,      cmdTestarConexaoBanco,
+        cmbServidor,      txtEnderecoFTP,   txtPorta,      txtUsuario,
+        txtPassw,         txtDiretorio,     cmdTestarFTP,  cmdExecutar,
+        cmdSalvarFechar,  txtArquivoEnviar, chkZipar,      cmdArquivo,
+        cmdEnviarArquivo, chkNCripto};
+    for (std::size_t i = 0; i + 1 < std::size(ordem); ++i) {
+        setTabOrder(const_cast<QWidget*>(ordem[i]), const_cast<QWidget*>(ordem[i + 1]));
+    }
+    txtCodigoCliente->setFocus();
+
+    connect(cmbServidor, &QComboBox::currentIndexChanged, this, [this] { cmbServidor_Click(); });
+    connect(cmdTestarConexaoBanco, &QPushButton::clicked, this,
+            [this] { cmdTestarConexaoBanco_Click(); });
+    connect(cmdTestarFTP, &QPushButton::clicked, this, [this] { cmdTestarFTP_Click(); });
+    connect(cmdSalvarFechar, &QPushButton::clicked, this, [this] { cmdSalvarFechar_Click(); });
+    connect(cmdExecutar, &QPushButton::clicked, this, [this] { cmdExecutar_Click(); });
+    connect(cmdArquivo, &QPushButton::clicked, this, [this] { cmdArquivo_Click(); });
+    connect(cmdEnviarArquivo, &QPushButton::clicked, this, [this] { cmdEnviarArquivo_Click(); });
+}
+
+void Form1::cmbServidor_Click() {
+    if (cmbServidor->currentIndex() != 0) {
+        return;
+    }
+    txtEnderecoFTP->setText(QString::fromUtf8(kServidorFtpFabricante));
+    txtPorta->setText(QStringLiteral("21"));
+    txtUsuario->setText(QStringLiteral("upload"));
+    txtPassw->setText(QStringLiteral("brim4417k"));
+    txtDiretorio->setText(QStringLiteral("/"));
+}
+
+void Form1::txtNomeCliente_LostFocus() {
+    txtNomeCliente->setText(
+        QString::fromStdString(RemoverAcentos(txtNomeCliente->text().toStdString())));
+}
+
+bool Form1::eventFilter(QObject* objeto, QEvent* evento) {
+    if (objeto == txtNomeCliente && evento->type() == QEvent::FocusOut) {
+        // Only a move to another control counts, not the window losing the focus.
+        const auto motivo = static_cast<QFocusEvent*>(evento)->reason();
+        if (motivo != Qt::ActiveWindowFocusReason && motivo != Qt::PopupFocusReason) {
+            txtNomeCliente_LostFocus();
+        }
+    }
+    return QWidget::eventFilter(objeto, evento);
+}
+
+void Form1::showEvent(QShowEvent* evento) {
+    QWidget::showEvent(evento);
+    if (!centralizada_) {
+        centralizada_ = true;
+        if (const QScreen* tela = screen()) {
+            QRect r = frameGeometry();
+            r.moveCenter(tela->availableGeometry().center());
+            move(r.topLeft());
+        }
+        txtCodigoCliente->setFocus();
+    }
+}
+
+void Form1::closeEvent(QCloseEvent* evento) {
+    if (tarefa_) {
+        evento->ignore();
+        MostrarCaixa(this, Icone::Critico, motivoTarefa_);
+        return;
+    }
+    evento->accept();
+}
+
+void Form1::MostrarMensagem(const QString& texto) {
+    lblMensagem->setText(texto);
+    lblMensagem->repaint();
+    emit mensagemMostrada(texto);
+}
+
+void Form1::MostrarProgresso(int percentual) {
+    MostrarMensagem(QStringLiteral("Backup...: %1% concluído").arg(percentual));
+}
+
+void Form1::MostrarCaixaErroDoJob(const std::string& texto) {
+    MostrarCaixa(this, Icone::Critico, QString::fromStdString(texto));
+}
+
+void Form1::IniciarTarefa(const QString& motivo, std::function<void()> trabalho,
+                          std::function<void()> aoTerminar, std::function<void()> aoIniciar) {
+    estadoBotoes_.clear();
+    for (QPushButton* b : {cmdTestarConexaoBanco, cmdTestarFTP, cmdExecutar, cmdSalvarFechar,
+                           cmdArquivo, cmdEnviarArquivo}) {
+        estadoBotoes_.emplace_back(b, b->isEnabled());
+        b->setEnabled(false);
+    }
+    motivoTarefa_ = motivo;
+    if (aoIniciar) {
+        aoIniciar();
+    }
+    auto erro = std::make_shared<std::optional<std::string>>();
+    aoTerminar_ = [this, erro, aoTerminar = std::move(aoTerminar)] {
+        if (*erro) {
+            MostrarCaixa(this, Icone::Critico, QString::fromStdString("Erro: 0 - " + **erro));
+        }
+        aoTerminar();
+    };
+    tarefa_ = QThread::create([erro, trabalho = std::move(trabalho)] {
+        // An exception must not leave the thread: it would end the program.
+        try {
+            trabalho();
+        } catch (const std::exception& e) {
+            *erro = e.what();
+        } catch (...) {
+            *erro = "falha inesperada";
+        }
+    });
+    connect(tarefa_, &QThread::finished, this, &Form1::TerminarTarefa);
+    tarefa_->start();
+}
+
+void Form1::TerminarTarefa() {
+    tarefa_->wait();
+    delete tarefa_;
+    tarefa_ = nullptr;
+    for (const auto& [botao, habilitado] : estadoBotoes_) {
+        botao->setEnabled(habilitado);
+    }
+    estadoBotoes_.clear();
+    const auto aoTerminar = std::move(aoTerminar_);
+    aoTerminar_ = nullptr;
+    aoTerminar();
+}
+
+} // namespace kelvane::janela

@@ -1,0 +1,129 @@
+// Form1, the configuration window. Between load and save its controls are the only copy of the
+// settings in memory; every handler reads them from there.
+#pragma once
+
+#include <QWidget>
+#include <atomic>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QThread;
+
+namespace kelvane::janela {
+
+inline constexpr const char* kTitulo = "Kelvane 2019/03 - [suporte@kelvane.example]";
+inline constexpr const char* kServidorFtpFabricante = "ftp.kelvane.example";
+
+// Where the window learns this computer's name (NomeComputador unless a test fixes another).
+void DefinirFonteNomeComputador(std::function<std::string()> fonte);
+std::string NomeComputadorJanela();
+
+// Value of a check box as the settings store it: 0 not ticked, 1 ticked, 2 greyed.
+int ValorCheck(const QCheckBox* caixa);
+
+class Form1 : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit Form1(QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // Handlers, by the names of the controls and events they serve.
+    void Form_Load();
+    void cmbServidor_Click();
+    void txtNomeCliente_LostFocus();
+    void cmdSalvarFechar_Click();
+    bool ConferirServidorBD(const std::string& nomeComputador);
+    bool SalvarConfiguracao();
+    void cmdExecutar_Click();
+    void cmdTestarConexaoBanco_Click();
+    void cmdTestarFTP_Click();
+    void cmdArquivo_Click();
+    void cmdEnviarArquivo_Click();
+
+    // True while work started from the window runs off its thread.
+    bool tarefaEmAndamento() const { return tarefa_ != nullptr; }
+
+    // Controls, named as the rest of the program knows them.
+    QLabel* Label1;
+    QLabel* Label2;
+    QLabel* Label3;
+    QLabel* Label4;
+    QLabel* Label5;
+    QLabel* Label6;
+    QLabel* Label7;
+    QLabel* Label8;
+    QLabel* Label9;
+    QLabel* Label10;
+    QLabel* Label11;
+    QLabel* Label12;
+    QLineEdit* txtCodigoCliente;
+    QLineEdit* txtNomeCliente;
+    QGroupBox* Frame1;
+    QGroupBox* Frame2;
+    QGroupBox* Frame3;
+    QLineEdit* txtServidorBD;
+    QCheckBox* chkLoginIntegrado;
+    QLineEdit* txtBanco;
+    QLineEdit* txtLogin;
+    QLineEdit* txtSenha;
+    QPushButton* cmdTestarConexaoBanco;
+    QCheckBox* chkNCripto;
+    QComboBox* cmbServidor;
+    QLineEdit* txtEnderecoFTP;
+    QLineEdit* txtPorta;
+    QLineEdit* txtUsuario;
+    QLineEdit* txtPassw;
+    QLineEdit* txtDiretorio;
+    QPushButton* cmdTestarFTP;
+    QLineEdit* txtArquivoEnviar;
+    QPushButton* cmdArquivo;
+    QCheckBox* chkZipar;
+    QPushButton* cmdEnviarArquivo;
+    QPushButton* cmdExecutar;
+    QPushButton* cmdSalvarFechar;
+    QFrame* Picture1;
+    QLabel* lblMensagem;
+
+signals:
+    // Every text the message line shows, in order (the label itself only keeps the last one).
+    void mensagemMostrada(const QString& texto);
+
+protected:
+    bool eventFilter(QObject* objeto, QEvent* evento) override;
+    void closeEvent(QCloseEvent* evento) override;
+    void showEvent(QShowEvent* evento) override;
+
+private:
+    void MontarControles();
+    void MostrarMensagem(const QString& texto);
+    void MostrarProgresso(int percentual);
+    void MostrarCaixaErroDoJob(const std::string& texto);
+
+    // Runs `trabalho` on its own thread with every action button disabled and closing refused
+    // (`motivo` says why), then `aoTerminar` on the window's thread with the buttons restored.
+    // `aoIniciar` runs once the buttons are disabled, before the thread starts.
+    void IniciarTarefa(const QString& motivo, std::function<void()> trabalho,
+                       std::function<void()> aoTerminar, std::function<void()> aoIniciar = {});
+    void TerminarTarefa();
+
+    QThread* tarefa_ = nullptr;
+    QString motivoTarefa_;
+    std::function<void()> aoTerminar_;
+    std::vector<std::pair<QPushButton*, bool>> estadoBotoes_;
+    // chkNCripto as the last save used it: the job runs off this thread and must not touch the
+    // control, and its credentials were written in that form.
+    std::atomic<bool> ncriptoSalvo_{false};
+    bool centralizada_ = false;
+};
+
+} // namespace kelvane::janela

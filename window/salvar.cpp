@@ -1,0 +1,119 @@
+// "Salvar e Fechar": the tool warnings, the server-name check and the save sequence that the
+// other buttons share.
+#include "caixas.h"
+#include "form1.h"
+#include "job/ferramentas.h"
+#include "job/programa.h"
+#include "settings/cripto.h"
+#include "settings/ini.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <array>
+#include <filesystem>
+
+namespace kelvane::janela {
+
+namespace {
+
+void Gravar(const char* chave, const QLineEdit* caixa) {
+    GravarINI(kSecaoInfos, chave, caixa->text().toStdString(), ArquivoIni());
+}
+
+// Names that always mean the machine the program runs on.
+bool NomeDesteComputador(const QString& servidor) {
+    const QString s = servidor.toUpper();
+    return s == QLatin1String("LOCALHOST") || s == QLatin1String("127.0.0.1") ||
+           s == QLatin1String(".") || s == QLatin1String("(LOCAL)");
+}
+
+} // namespace
+
+void Form1::cmdSalvarFechar_Click() {
+    const std::string nome = NomeComputadorJanela();
+    // Only a warning: the settings can be prepared before the tools are laid in.
+    for (const auto ferramenta : kFerramentas) {
+        std::error_code erro;
+        if (!std::filesystem::is_regular_file(PastaPrograma() / ferramenta, erro)) {
+            MostrarCaixa(this, Icone::Critico,
+                         QString::fromStdString(TextoCaixaFerramentaFaltando(ferramenta)));
+        }
+    }
+    if (!ConferirServidorBD(nome) || !SalvarConfiguracao()) {
+        return;
+    }
+    close();
+}
+
+bool Form1::ConferirServidorBD(const std::string& nomeComputador) {
+    const QString servidor = txtServidorBD->text();
+    const QString nome = QString::fromStdString(nomeComputador);
+    bool confere = servidor.isEmpty();
+    if (!confere) {
+        // The host ends where an instance name ("\") or a port (",") begins.
+        qsizetype fim = servidor.size();
+        for (const QChar separador : {QLatin1Char('\\'), QLatin1Char(',')}) {
+            if (const auto pos = servidor.indexOf(separador); pos >= 0 && pos < fim) {
+                fim = pos;
+            }
+        }
+        const QString host = servidor.left(fim);
+        confere =
+            !host.isEmpty() && (host.toUpper() == nome.toUpper() || NomeDesteComputador(host));
+    }
+    if (!confere) {
+        MostrarCaixa(this, Icone::Critico,
+                     QStringLiteral("Este progama deve executado somente no Servidor de Banco de "
+                                    "Dados!\r\nInforme o nome do Servidor de Banco corretamente!"
+                                    "\r\nNome deste Servidor: ") +
+                         nome);
+    }
+    return confere;
+}
+
+bool Form1::SalvarConfiguracao() {
+    const bool ncripto = ValorCheck(chkNCripto) == 1;
+    const std::array<std::pair<const QLineEdit*, const char*>, 4> credenciais = {{
+        {txtLogin, "o login do banco"},
+        {txtSenha, "a senha do banco"},
+        {txtUsuario, "o usuário do FTP"},
+        {txtPassw, "a senha do FTP"},
+    }};
+    // Every credential is scrambled before the first key is written, so a value that cannot
+    // be leaves the file as it was instead of half rewritten.
+    std::array<std::string, 4> valores;
+    for (std::size_t i = 0; i < credenciais.size(); ++i) {
+        const auto& [caixa, descricao] = credenciais[i];
+        try {
+            valores[i] = AplicarNCripto(caixa->text().toStdString(), ncripto);
+        } catch (const ErroCripto& e) {
+            MostrarCaixa(this, Icone::Critico,
+                         QStringLiteral("As configurações não foram gravadas: %1 tem %2 "
+                                        "caracteres, e só é possível embaralhar até %3.\r\n"
+                                        "Encurte o texto ou marque NCripto.")
+                             .arg(QString::fromUtf8(descricao))
+                             .arg(e.tamanho())
+                             .arg(kTamanhoMaximoCripto));
+            return false;
+        }
+    }
+
+    Gravar("CodigoCliente", txtCodigoCliente);
+    Gravar("NomeCliente", txtNomeCliente);
+    Gravar("ServidorDB", txtServidorBD);
+    Gravar("Banco", txtBanco);
+    GravarINI(kSecaoInfos, "SSPI", ValorCheck(chkLoginIntegrado), ArquivoIni());
+    for (std::size_t i = 0; i < credenciais.size(); ++i) {
+        static constexpr const char* kChaves[] = {"Login", "Senha", "Usuario", "Passw"};
+        GravarINI(kSecaoInfos, kChaves[i], valores[i], ArquivoIni());
+    }
+    GravarINI(kSecaoInfos, "ServidorFTP", cmbServidor->currentIndex(), ArquivoIni());
+    Gravar("Endereco", txtEnderecoFTP);
+    Gravar("Porta", txtPorta);
+    Gravar("Diretorio", txtDiretorio);
+    ncriptoSalvo_ = ncripto;
+    return true;
+}
+
+} // namespace kelvane::janela
