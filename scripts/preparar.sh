@@ -11,6 +11,7 @@ pacotes=(
   python3 python3-pyftpdlib          # the test servers
   qt6-base-dev fonts-dejavu-extra    # the window (Qt 6 Widgets) and its narrow font
   xvfb xauth                         # a display for the window's screenshot
+  unixodbc dpkg-dev file             # the .deb: a run-time need; what cpack runs
 )
 faltando=()
 for p in "${pacotes[@]}"; do

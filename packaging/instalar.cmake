@@ -1,0 +1,92 @@
+# Installation and the Debian package.
+#
+# `cmake --install` lays out a complete program folder in the prefix (default /opt/kelvane):
+#   kelvane                  the executable
+#   7z, 7z.so, ncftpput      links to the Debian binaries (p7zip-full, ncftp)
+#   kelvane.png              the window's icon (32x32)
+#   kelvane.desktop          the desktop entry that opens the configuration window
+#   exemplos/                a systemd service and timer and a cron line for the nightly run
+#   doc/README.md            the administrators' guide
+# and writes nothing outside the prefix. info.ini and Log/ are not installed: the window and
+# the job create them, so an upgrade never touches them.
+#
+# The Debian package (`cpack -G DEB`, or `cmake --build <build> --target package`) holds the same
+# folder under /opt/kelvane plus one file outside it, /usr/share/applications/kelvane.desktop (a
+# copy of the desktop entry), so the window appears in the desktop's menu. That copy belongs to
+# the install component "menu", which a plain `cmake --install` leaves out.
+
+if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
+  set(CMAKE_INSTALL_PREFIX /opt/kelvane CACHE PATH "Program folder" FORCE)
+endif()
+
+set(KELVANE_PACOTE_DIR ${CMAKE_CURRENT_LIST_DIR})
+set(KELVANE_PACOTE_BIN ${PROJECT_BINARY_DIR}/packaging)
+
+install(TARGETS kelvane RUNTIME DESTINATION .)
+install(FILES ${PROJECT_SOURCE_DIR}/window/kelvane.png DESTINATION .)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION doc)
+install(FILES ${KELVANE_PACOTE_DIR}/kelvane.timer DESTINATION exemplos)
+
+# The tools: links made in the build tree and installed as links (install keeps a link a link).
+file(MAKE_DIRECTORY ${KELVANE_PACOTE_BIN}/ferramentas)
+set(_kelvane_ferramentas
+  7z /usr/lib/p7zip/7z
+  7z.so /usr/lib/p7zip/7z.so
+  ncftpput /usr/bin/ncftpput)
+while(_kelvane_ferramentas)
+  list(POP_FRONT _kelvane_ferramentas _nome _alvo)
+  file(CREATE_LINK ${_alvo} ${KELVANE_PACOTE_BIN}/ferramentas/${_nome} SYMBOLIC)
+  install(FILES ${KELVANE_PACOTE_BIN}/ferramentas/${_nome} DESTINATION .)
+endwhile()
+
+# The files that name the program folder are made at install time from the prefix in force then,
+# so `cmake --install --prefix X` and the package both get their own paths. Each destination
+# (DESTDIR + prefix) has its own staging folder in the build tree, so two installs to different
+# places never share a file.
+set(_kelvane_gerar "
+  set(KELVANE_PACOTE_DIR \"${KELVANE_PACOTE_DIR}\")
+  set(KELVANE_GERADOS \"${KELVANE_PACOTE_BIN}/gerados\")
+  include(\"${KELVANE_PACOTE_DIR}/gerar.cmake\")")
+install(CODE "${_kelvane_gerar}
+  kelvane_instalar_gerado(kelvane.desktop.in kelvane.desktop \"\${CMAKE_INSTALL_PREFIX}\")
+  kelvane_instalar_gerado(kelvane.service.in kelvane.service \"\${CMAKE_INSTALL_PREFIX}/exemplos\")
+  kelvane_instalar_gerado(kelvane.cron.in kelvane.cron \"\${CMAKE_INSTALL_PREFIX}/exemplos\")
+")
+install(CODE "${_kelvane_gerar}
+  kelvane_instalar_gerado(kelvane.desktop.in kelvane.desktop /usr/share/applications)
+" COMPONENT menu EXCLUDE_FROM_ALL)
+
+# ---------------------------------------------------------------- Debian package
+set(KELVANE_MANTENEDOR "Kelvane <kelvane@localhost>" CACHE STRING
+    "Maintainer field of the Debian package")
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME kelvane)
+set(CPACK_PACKAGE_VENDOR Kelvane)
+set(CPACK_PACKAGE_CONTACT "${KELVANE_MANTENEDOR}")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "Nightly backup of one SQL Server database, packed with 7z and sent by FTP")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Run as `kelvane EXEC` (by the systemd timer or cron line in /opt/kelvane/exemplos), it has \
+the local SQL Server write a full backup into its program folder, packs and verifies it with 7z, \
+uploads it with ncftpput and logs every step in /opt/kelvane/Log. Without arguments it opens its \
+configuration window.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /opt/kelvane)
+# Both install passes: everything a plain install lays out, then the menu entry.
+set(CPACK_INSTALL_CMAKE_PROJECTS
+    "${CMAKE_BINARY_DIR};${PROJECT_NAME};ALL;/"
+    "${CMAKE_BINARY_DIR};${PROJECT_NAME};menu;/")
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION admin)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# Run-time needs by Debian package name: the ODBC tools and FreeTDS's driver (its package registers
+# it as "FreeTDS"), the archiver and the uploader the tool links point at. dpkg-shlibdeps adds the
+# libraries the executable links, with their minimum versions: Qt 6 Widgets (libqt6widgets6),
+# unixODBC (libodbc2), the C and C++ runtimes.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "unixodbc, tdsodbc, p7zip-full, ncftp")
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+
+include(CPack)
