@@ -23,7 +23,6 @@ namespace {
 
 std::mutex gMutexGanchos;
 GanchosJanela gGanchos;
-std::optional<bool> gNCriptoSemJanela;
 
 GanchosJanela Ganchos() {
     std::lock_guard trava(gMutexGanchos);
@@ -146,12 +145,8 @@ bool ConsultarNCripto() {
     if (auto g = Ganchos(); ModoJanela && g.ncripto) {
         return g.ncripto();
     }
-    // Without a window the state comes from the file once, as a hidden window's load would.
-    std::lock_guard trava(gMutexGanchos);
-    if (!gNCriptoSemJanela) {
-        gNCriptoSemJanela = NCriptoEmVigor(LerINI(kSecaoInfos, "NCripto", ArquivoIni()));
-    }
-    return *gNCriptoSemJanela;
+    // Without a window the state comes from the file, as a hidden window's load would set it.
+    return NCriptoEmVigor(LerINI(kSecaoInfos, "NCripto", ArquivoIni()));
 }
 
 std::string NomeArquivoBackup(const std::string& codigo, const std::string& nome,

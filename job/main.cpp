@@ -37,6 +37,9 @@ std::string Maiusculas(std::string texto) {
 } // namespace
 
 int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
+    // Archives and logs hold a whole database and its server's names: ours only. (The server
+    // writes the .BAK with its own mask.)
+    ::umask(077);
     const std::string argumentos = TextoArgumentos(argc, argv);
     if (PastaPrograma().empty()) {
         DefinirPastaPrograma(LocalizarPastaPrograma());

@@ -171,6 +171,12 @@ void ConferirSucesso(Job& j, const teste::Execucao& r) {
     ASSERT_TRUE(fs::exists(j.Enviado()));
     EXPECT_EQ(LerArquivo(j.Enviado()), LerArquivo(j.Arquivo7z()));
     EXPECT_TRUE(ShellEspera({"/usr/lib/p7zip/7z", "t", j.Enviado().string()}).sucesso());
+    // A whole database: readable by its owner only, as is the log.
+    EXPECT_EQ(fs::status(j.Arquivo7z()).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(j.pasta.caminho() / "Log" / j.pasta.ArquivosLog().at(0)).permissions() &
+                  (fs::perms::group_all | fs::perms::others_all),
+              fs::perms::none);
     const auto executado = LerINI("infos", "Executado", j.pasta.ini());
     EXPECT_EQ(executado.size(), 19u) << executado;
     EXPECT_EQ(executado.substr(0, 2), Hoje().substr(0, 2));
