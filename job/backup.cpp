@@ -81,26 +81,6 @@ private:
     bool obtida_ = false;
 };
 
-std::string DescricaoFerramenta(const std::string& etapa, const std::string& ferramenta,
-                                const ResultadoProcesso& r, std::string (*significado)(int)) {
-    std::string texto = etapa + ": " + ferramenta;
-    if (r.sinal != 0) {
-        texto += " interrompido pelo sinal " + std::to_string(r.sinal);
-    } else {
-        texto +=
-            " terminou com código " + std::to_string(r.codigo) + " (" + significado(r.codigo) + ")";
-    }
-    const auto ultimas = r.UltimasLinhas();
-    if (!ultimas.empty()) {
-        texto += ": " + ultimas;
-    }
-    return texto;
-}
-
-long NumeroFerramenta(const ResultadoProcesso& r) {
-    return r.sinal ? 128 + r.sinal : r.codigo;
-}
-
 void ExecutarFerramenta(const std::vector<std::string>& linha, CodigoSaida codigo,
                         const std::string& etapa, const std::string& ferramenta,
                         std::string (*significado)(int)) {
@@ -111,8 +91,8 @@ void ExecutarFerramenta(const std::vector<std::string>& linha, CodigoSaida codig
         throw ErroEtapa{codigo, 0, etapa + ": " + e.what()};
     }
     if (!r.sucesso()) {
-        throw ErroEtapa{codigo, NumeroFerramenta(r),
-                        DescricaoFerramenta(etapa, ferramenta, r, significado)};
+        throw ErroEtapa{codigo, NumeroFalha(r),
+                        DescricaoFalha(etapa, ferramenta, r, significado)};
     }
 }
 
@@ -264,8 +244,8 @@ CodigoSaida ExecutarBackup() {
         }
         if (!envio.sucesso()) {
             throw ErroEtapa{
-                CodigoSaida::EnvioFalhou, NumeroFerramenta(envio),
-                DescricaoFerramenta("Envio falhou", "ncftpput", envio, SignificadoEnviador)};
+                CodigoSaida::EnvioFalhou, NumeroFalha(envio),
+                DescricaoFalha("Envio falhou", "ncftpput", envio, SignificadoEnviador)};
         }
 
         GravarLog("Excluindo...: " + nomeBackup);

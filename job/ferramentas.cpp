@@ -271,6 +271,23 @@ ResultadoProcesso EnviarArquivoFtp(const std::filesystem::path& pasta, const Dad
                        opcoes);
 }
 
+std::string DescricaoFalha(const std::string& etapa, const std::string& ferramenta,
+                           const ResultadoProcesso& r, std::string (*significado)(int)) {
+    std::string texto = etapa + ": " + ferramenta;
+    if (r.sinal != 0) {
+        texto += " interrompido pelo sinal " + std::to_string(r.sinal);
+    } else {
+        texto += " terminou com código " + std::to_string(r.codigo) + " (" +
+                 significado(r.codigo) + ")";
+    }
+    if (const auto ultimas = r.UltimasLinhas(); !ultimas.empty()) {
+        texto += ": " + ultimas;
+    }
+    return texto;
+}
+
+long NumeroFalha(const ResultadoProcesso& r) { return r.sinal ? 128 + r.sinal : r.codigo; }
+
 std::string SignificadoCompactador(int codigo) {
     switch (codigo) {
     case 0:

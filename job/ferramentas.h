@@ -93,6 +93,12 @@ ResultadoProcesso EnviarArquivoFtp(const std::filesystem::path& pasta, const Dad
                                    const std::filesystem::path& arquivo,
                                    const OpcoesProcesso& opcoes = {});
 
+// "<etapa>: <ferramenta> terminou com código N (<meaning>): <last lines of its output>"
+std::string DescricaoFalha(const std::string& etapa, const std::string& ferramenta,
+                           const ResultadoProcesso& r, std::string (*significado)(int));
+// The number a tool's failure is reported with: its exit status, or 128 + the signal.
+long NumeroFalha(const ResultadoProcesso& r);
+
 // What an exit status means, in the user's words.
 std::string SignificadoCompactador(int codigo);
 std::string SignificadoEnviador(int codigo);
