@@ -91,8 +91,7 @@ void ExecutarFerramenta(const std::vector<std::string>& linha, CodigoSaida codig
         throw ErroEtapa{codigo, 0, etapa + ": " + e.what()};
     }
     if (!r.sucesso()) {
-        throw ErroEtapa{codigo, NumeroFalha(r),
-                        DescricaoFalha(etapa, ferramenta, r, significado)};
+        throw ErroEtapa{codigo, NumeroFalha(r), DescricaoFalha(etapa, ferramenta, r, significado)};
     }
 }
 
@@ -243,9 +242,8 @@ CodigoSaida ExecutarBackup() {
             throw ErroEtapa{CodigoSaida::EnvioFalhou, 0, std::string("Envio falhou: ") + e.what()};
         }
         if (!envio.sucesso()) {
-            throw ErroEtapa{
-                CodigoSaida::EnvioFalhou, NumeroFalha(envio),
-                DescricaoFalha("Envio falhou", "ncftpput", envio, SignificadoEnviador)};
+            throw ErroEtapa{CodigoSaida::EnvioFalhou, NumeroFalha(envio),
+                            DescricaoFalha("Envio falhou", "ncftpput", envio, SignificadoEnviador)};
         }
 
         GravarLog("Excluindo...: " + nomeBackup);

@@ -1,9 +1,12 @@
 #include "ferramentas.h"
 
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -45,6 +48,68 @@ std::vector<char*> Ponteiros(std::vector<std::string>& textos) {
     }
     p.push_back(nullptr);
     return p;
+}
+
+// What a termination request must not leave behind: the tool at work (it would go on
+// competing with the next run) and the uploader's login file (a password on disk). The job runs
+// one tool at a time; the handler reads these with async-signal-safe calls only.
+volatile std::sig_atomic_t gFilho = 0;
+volatile std::sig_atomic_t gLoginPronto = 0;
+char gLoginArquivo[PATH_MAX];
+char gLoginPasta[PATH_MAX];
+
+void AoTerminar(int sinal) {
+    if (const pid_t filho = gFilho; filho > 0) {
+        ::kill(filho, SIGTERM);
+    }
+    if (gLoginPronto) {
+        ::unlink(gLoginArquivo);
+        ::rmdir(gLoginPasta);
+    }
+    ::signal(sinal, SIG_DFL);
+    ::raise(sinal);
+}
+
+// Only where nobody else handles the signal: the process still ends by it, as before.
+void InstalarLimpezaAoTerminar() {
+    static std::once_flag uma;
+    std::call_once(uma, [] {
+        for (const int sinal : {SIGTERM, SIGINT, SIGHUP}) {
+            struct sigaction atual {};
+            if (::sigaction(sinal, nullptr, &atual) == 0 && atual.sa_handler == SIG_DFL) {
+                struct sigaction nova {};
+                nova.sa_handler = AoTerminar;
+                sigemptyset(&nova.sa_mask);
+                ::sigaction(sinal, &nova, nullptr);
+            }
+        }
+    });
+}
+
+constexpr std::string_view kPrefixoLogin = "kelvane-ftp.";
+
+// A job killed outright (SIGKILL, power loss) leaves its login folder behind; the folder names
+// its process, so the next upload can tell it is stale and remove it.
+void RemoverLoginsAbandonados(const std::filesystem::path& tmp) {
+    std::error_code erro;
+    for (const auto& e : std::filesystem::directory_iterator(tmp, erro)) {
+        const std::string nome = e.path().filename().string();
+        if (nome.rfind(kPrefixoLogin, 0) != 0) {
+            continue;
+        }
+        const char* numero = nome.c_str() + kPrefixoLogin.size();
+        char* fim = nullptr;
+        const long pid = std::strtol(numero, &fim, 10);
+        struct stat st {};
+        if (fim == numero || *fim != '.' || pid <= 0 || ::lstat(e.path().c_str(), &st) != 0 ||
+            !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
+            continue;
+        }
+        if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+            std::error_code ignorado;
+            std::filesystem::remove_all(e.path(), ignorado);
+        }
+    }
 }
 
 void Acrescentar(std::string& saida, const char* dados, std::size_t n) {
@@ -137,6 +202,7 @@ ResultadoProcesso ShellEspera(const std::vector<std::string>& argumentos,
     auto argv = Ponteiros(args);
     auto ambiente = AmbienteFilho();
     auto envp = Ponteiros(ambiente);
+    InstalarLimpezaAoTerminar();
     pid_t pid = -1;
     const int erro =
         ::posix_spawn(&pid, argumentos[0].c_str(), &acoes, nullptr, argv.data(), envp.data());
@@ -147,6 +213,7 @@ ResultadoProcesso ShellEspera(const std::vector<std::string>& argumentos,
         throw ErroProcesso("não foi possível executar " + argumentos[0] + ": " +
                            std::strerror(erro));
     }
+    gFilho = pid;
     if (opcoes.aoIniciar) {
         opcoes.aoIniciar(pid);
     }
@@ -187,6 +254,7 @@ ResultadoProcesso ShellEspera(const std::vector<std::string>& argumentos,
             break;
         }
     }
+    gFilho = 0;
     if (resultado.saida.size() > kLimiteSaida) {
         resultado.saida.erase(0, resultado.saida.size() - kLimiteSaida);
     }
@@ -201,12 +269,14 @@ ResultadoProcesso ShellEspera(const std::vector<std::string>& argumentos,
 std::vector<std::string> LinhaCompactador(const std::filesystem::path& pasta,
                                           const std::filesystem::path& arquivo,
                                           const std::filesystem::path& origem) {
-    return {(pasta / "7z").string(), "a", arquivo.string(), origem.string()};
+    // -spd: a "*" or "?" in a client's name is part of the file name, not a pattern that
+    // would pack other backups along.
+    return {(pasta / "7z").string(), "a", "-spd", arquivo.string(), origem.string()};
 }
 
 std::vector<std::string> LinhaTesteArquivo(const std::filesystem::path& pasta,
                                            const std::filesystem::path& arquivo) {
-    return {(pasta / "7z").string(), "t", arquivo.string()};
+    return {(pasta / "7z").string(), "t", "-spd", arquivo.string()};
 }
 
 ArquivoLoginFtp::ArquivoLoginFtp(const DadosFtp& dados) {
@@ -216,14 +286,24 @@ ArquivoLoginFtp::ArquivoLoginFtp(const DadosFtp& dados) {
                 "o endereço, o usuário e a senha do FTP não podem conter quebras de linha");
         }
     }
-    const char* tmp = std::getenv("TMPDIR");
-    std::string modelo = std::string(tmp && *tmp ? tmp : "/tmp") + "/kelvane-ftp.XXXXXX";
+    const char* tmpdir = std::getenv("TMPDIR");
+    const std::string tmp = tmpdir && *tmpdir ? tmpdir : "/tmp";
+    RemoverLoginsAbandonados(tmp);
+    std::string modelo =
+        tmp + "/" + std::string(kPrefixoLogin) + std::to_string(::getpid()) + ".XXXXXX";
     if (::mkdtemp(modelo.data()) == nullptr) { // 0700
         throw std::runtime_error(std::string("não foi possível criar a pasta temporária: ") +
                                  std::strerror(errno));
     }
     pasta_ = modelo;
     arquivo_ = pasta_ / "login.cfg";
+    InstalarLimpezaAoTerminar();
+    if (arquivo_.native().size() < sizeof gLoginArquivo) {
+        gLoginPronto = 0;
+        std::strcpy(gLoginArquivo, arquivo_.c_str());
+        std::strcpy(gLoginPasta, pasta_.c_str());
+        gLoginPronto = 1;
+    }
     const std::string conteudo =
         "host " + dados.endereco + "\nuser " + dados.usuario + "\npass " + dados.senha + "\n";
     const int fd =
@@ -235,6 +315,7 @@ ArquivoLoginFtp::ArquivoLoginFtp(const DadosFtp& dados) {
     }
     if (!ok) {
         const int e = errno;
+        gLoginPronto = 0;
         std::error_code ignorado;
         std::filesystem::remove_all(pasta_, ignorado);
         throw std::runtime_error(std::string("não foi possível criar o arquivo de login: ") +
@@ -243,6 +324,7 @@ ArquivoLoginFtp::ArquivoLoginFtp(const DadosFtp& dados) {
 }
 
 ArquivoLoginFtp::~ArquivoLoginFtp() {
+    gLoginPronto = 0;
     std::error_code ignorado;
     std::filesystem::remove_all(pasta_, ignorado);
 }
@@ -277,8 +359,8 @@ std::string DescricaoFalha(const std::string& etapa, const std::string& ferramen
     if (r.sinal != 0) {
         texto += " interrompido pelo sinal " + std::to_string(r.sinal);
     } else {
-        texto += " terminou com código " + std::to_string(r.codigo) + " (" +
-                 significado(r.codigo) + ")";
+        texto +=
+            " terminou com código " + std::to_string(r.codigo) + " (" + significado(r.codigo) + ")";
     }
     if (const auto ultimas = r.UltimasLinhas(); !ultimas.empty()) {
         texto += ": " + ultimas;
@@ -286,7 +368,9 @@ std::string DescricaoFalha(const std::string& etapa, const std::string& ferramen
     return texto;
 }
 
-long NumeroFalha(const ResultadoProcesso& r) { return r.sinal ? 128 + r.sinal : r.codigo; }
+long NumeroFalha(const ResultadoProcesso& r) {
+    return r.sinal ? 128 + r.sinal : r.codigo;
+}
 
 std::string SignificadoCompactador(int codigo) {
     switch (codigo) {

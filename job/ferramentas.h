@@ -50,11 +50,11 @@ struct OpcoesProcesso {
 ResultadoProcesso ShellEspera(const std::vector<std::string>& argumentos,
                               const OpcoesProcesso& opcoes = {});
 
-// <P>/7z a <arquivo> <origem>
+// <P>/7z a -spd <arquivo> <origem> (names taken literally, never as wildcards)
 std::vector<std::string> LinhaCompactador(const std::filesystem::path& pasta,
                                           const std::filesystem::path& arquivo,
                                           const std::filesystem::path& origem);
-// <P>/7z t <arquivo>
+// <P>/7z t -spd <arquivo>
 std::vector<std::string> LinhaTesteArquivo(const std::filesystem::path& pasta,
                                            const std::filesystem::path& arquivo);
 
@@ -67,8 +67,11 @@ struct DadosFtp {
 };
 
 // The uploader's login file ("host", "user", "pass" lines), mode 0600 inside a private temporary
-// folder, removed with the folder when the object goes away. Throws std::runtime_error when a
-// value holds a line break (it would add lines to the file) or the file cannot be made.
+// folder, removed with the folder when the object goes away, or by SIGTERM, SIGINT or SIGHUP
+// (which also stop the running tool) where the program does not handle those itself. The folder
+// is named after the process, so one left by a process that was killed outright is removed by
+// the next upload. Throws std::runtime_error when a value holds a line break (it would add
+// lines to the file) or the file cannot be made.
 class ArquivoLoginFtp {
 public:
     explicit ArquivoLoginFtp(const DadosFtp& dados);

@@ -125,7 +125,11 @@ std::vector<Linha> DividirLinhas(const std::string& conteudo) {
     while (inicio < conteudo.size()) {
         const auto lf = conteudo.find('\n', inicio);
         if (lf == std::string::npos) {
-            linhas.push_back({conteudo.substr(inicio), ""});
+            // A CR that ends the file is half of a line break: the line reads the same before
+            // and after a write completes it.
+            const bool cr = conteudo.back() == '\r';
+            linhas.push_back(
+                {conteudo.substr(inicio, conteudo.size() - inicio - (cr ? 1 : 0)), cr ? "\r" : ""});
             break;
         }
         const bool crlf = lf > inicio && conteudo[lf - 1] == '\r';
@@ -248,7 +252,7 @@ bool GravarValorINI(std::string_view secao, std::string_view chave, std::string_
     auto linhas = DividirLinhas(*conteudo);
     std::string fimPadrao = "\n";
     for (const auto& l : linhas) {
-        if (!l.fim.empty()) {
+        if (l.fim == "\n" || l.fim == "\r\n") { // a CR ending the file sets no style
             fimPadrao = l.fim;
             break;
         }
@@ -274,6 +278,8 @@ bool GravarValorINI(std::string_view secao, std::string_view chave, std::string_
     auto garantirFim = [&](std::size_t i) {
         if (linhas[i].fim.empty()) {
             linhas[i].fim = fimPadrao;
+        } else if (linhas[i].fim == "\r") {
+            linhas[i].fim = "\r\n";
         }
     };
 

@@ -1,0 +1,366 @@
+#!/usr/bin/python3
+"""Kelvane's benchmarks, run by bench/rodar.sh (which builds what they need):
+
+1. job overhead: `kelvane EXEC` against the same work as a bare shell pipeline (tsql, 7z a,
+   7z t, ncftpput) on the same test servers, alternating, for a 256 MB backup;
+2. peak resident memory of the kelvane process itself for a 1 MB and a 1 GB backup;
+3. start-up of `kelvane EXEC` in a program folder with a missing tool;
+4. the longest gap between ticks of the window's event loop while "Executar Agora >>" runs a
+   job with a 256 MB backup.
+
+Every server runs on 127.0.0.1 and is stopped at the end. Prints each figure with its goal.
+"""
+
+import argparse
+import datetime
+import json
+import os
+import platform
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+RAIZ = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+SERVIDORES = os.path.join(RAIZ, "tests", "servers")
+PYTHON = "/usr/bin/python3"
+MB = 1024 * 1024
+
+SENHA_BANCO = "S3nha;Bancada"
+USUARIO_FTP = "kelvane"
+SENHA_FTP = "senha da bancada"
+CODIGO, NOME, BANCO = "00 42", "Casa Azul", "Vendas"
+
+
+def hoje():
+    return datetime.date.today().strftime("%d%m%y")
+
+
+def base_nome():
+    return "KVLN_%s_%s_%s" % (CODIGO.replace(" ", ""), NOME.replace(" ", "_"), hoje())
+
+
+class Servidor:
+    """A test server (tests/servers/*.py) on 127.0.0.1, stopped on exit."""
+
+    def __init__(self, script, *args):
+        self.proc = subprocess.Popen([PYTHON, "-I", os.path.join(SERVIDORES, script), "--port=0",
+                                      *args], stdout=subprocess.PIPE, stdin=subprocess.DEVNULL,
+                                     text=True)
+        linha = self.proc.stdout.readline()
+        if not linha.startswith("LISTENING "):
+            self.parar()
+            sys.exit("servidor de teste não iniciou: %s" % script)
+        self.porta = int(linha.split()[1])
+
+    def parar(self):
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                self.proc.wait(5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *_):
+        self.parar()
+
+
+class Bancada:
+    def __init__(self, build, trabalho):
+        self.build = build
+        self.trabalho = trabalho
+        self.ftp_raiz = os.path.join(trabalho, "ftp")
+        os.makedirs(os.path.join(self.ftp_raiz, "backups"), exist_ok=True)
+
+    def exe(self, nome):
+        for caminho in (os.path.join(self.build, nome), os.path.join(self.build, "bench", nome)):
+            if os.path.exists(caminho):
+                return caminho
+        sys.exit("não encontrado no build: %s" % nome)
+
+    def pasta_programa(self, nome, ferramentas=True, programa="kelvane"):
+        pasta = os.path.join(self.trabalho, nome)
+        shutil.rmtree(pasta, ignore_errors=True)
+        os.makedirs(pasta)
+        shutil.copy2(self.exe(programa), os.path.join(pasta, "kelvane"))
+        if ferramentas:
+            os.symlink("/usr/lib/p7zip/7z", os.path.join(pasta, "7z"))
+            os.symlink("/usr/lib/p7zip/7z.so", os.path.join(pasta, "7z.so"))
+            os.symlink("/usr/bin/ncftpput", os.path.join(pasta, "ncftpput"))
+        return pasta
+
+    def escrever_ini(self, pasta, porta_tds, porta_ftp):
+        ini = os.path.join(pasta, "info.ini")
+        with open(ini, "w", encoding="cp1252") as f:
+            f.write("[infos]\nNCripto=1\nCodigoCliente=%s\nNomeCliente=%s\n"
+                    "ServidorDB=127.0.0.1,%d\nBanco=%s\nSSPI=0\nLogin=sa\nSenha=%s\n"
+                    "Usuario=%s\nPassw=%s\nServidorFTP=1\nEndereco=127.0.0.1\nPorta=%d\n"
+                    "Diretorio=/backups\n" % (CODIGO, NOME, porta_tds, BANCO, SENHA_BANCO,
+                                              USUARIO_FTP, SENHA_FTP, porta_ftp))
+        os.chmod(ini, 0o600)
+
+    def servidores(self, tamanho):
+        tds = Servidor("tds_server.py", "--user=sa", "--password=" + SENHA_BANCO,
+                       "--database=master", "--database=" + BANCO,
+                       "--backup-size=%d" % tamanho)
+        ftp = Servidor("ftp_server.py", "--root=" + self.ftp_raiz, "--user=" + USUARIO_FTP,
+                       "--password=" + SENHA_FTP)
+        return tds, ftp
+
+    def enviado(self):
+        return os.path.join(self.ftp_raiz, "backups", base_nome() + ".7z")
+
+    def limpar(self, pasta):
+        for caminho in (os.path.join(pasta, base_nome() + ".BAK"),
+                        os.path.join(pasta, base_nome() + ".7z"), self.enviado()):
+            if os.path.exists(caminho):
+                os.remove(caminho)
+        shutil.rmtree(os.path.join(pasta, "Log"), ignore_errors=True)
+        # Write back what the last run left dirty, so it does not land on the next one's time.
+        os.sync()
+
+    def conferir_envio(self, quem):
+        if not os.path.exists(self.enviado()):
+            sys.exit("%s não enviou o arquivo" % quem)
+
+
+def rodar_job(pasta):
+    inicio = time.perf_counter()
+    r = subprocess.run([os.path.join(pasta, "kelvane"), "EXEC"], stdout=subprocess.DEVNULL,
+                       stderr=subprocess.PIPE, text=True)
+    segundos = time.perf_counter() - inicio
+    if r.returncode != 0:
+        sys.exit("kelvane EXEC terminou com %d: %s" % (r.returncode, r.stderr))
+    return segundos
+
+
+# The same steps as the job, without it: the statement through FreeTDS's tsql, then the tools
+# with the job's arguments.
+LINHA_DE_COMANDO = r"""
+set -euo pipefail
+printf '%s\ngo\n' "$SQL" | tsql -H 127.0.0.1 -p "$PORTA_TDS" -U sa -P "$SENHA_BANCO" -D master \
+  >/dev/null 2>&1
+test -s "$BAK"
+rm -f "$ARQ"
+"$P/7z" a -spd "$ARQ" "$BAK" >/dev/null 2>&1
+"$P/7z" t -spd "$ARQ" >/dev/null 2>&1
+d=$(mktemp -d)
+printf 'host 127.0.0.1\nuser %s\npass %s\n' "$USUARIO_FTP" "$SENHA_FTP" >"$d/login.cfg"
+"$P/ncftpput" -f "$d/login.cfg" -P "$PORTA_FTP" -F -- /backups "$ARQ" >/dev/null 2>&1
+rm -rf "$d"
+rm -f "$BAK"
+"""
+
+
+def rodar_linha(pasta, porta_tds, porta_ftp):
+    bak = os.path.join(pasta, base_nome() + ".BAK")
+    sql = ("BACKUP DATABASE [%s] TO  DISK = N'%s' WITH NOFORMAT, INIT, COMPRESSION,  NAME = "
+           "N'%s - %s', SKIP, NOREWIND, NOUNLOAD,  STATS = 10" % (BANCO, bak, CODIGO, NOME))
+    ambiente = dict(os.environ, SQL=sql, PORTA_TDS=str(porta_tds), PORTA_FTP=str(porta_ftp),
+                    SENHA_BANCO=SENHA_BANCO, USUARIO_FTP=USUARIO_FTP, SENHA_FTP=SENHA_FTP,
+                    BAK=bak, ARQ=os.path.join(pasta, base_nome() + ".7z"), P=pasta)
+    inicio = time.perf_counter()
+    r = subprocess.run(["/bin/bash", "-c", LINHA_DE_COMANDO], env=ambiente)
+    segundos = time.perf_counter() - inicio
+    if r.returncode != 0:
+        sys.exit("a linha de comando falhou (%d)" % r.returncode)
+    return segundos
+
+
+def medir_sobrecarga(b, pares, tamanho_mb):
+    pasta = b.pasta_programa("sobrecarga")
+    tds, ftp = b.servidores(tamanho_mb * MB)
+    with tds, ftp:
+        b.escrever_ini(pasta, tds.porta, ftp.porta)
+        razoes, jobs, linhas = [], [], []
+        for i in range(pares):
+            tempos = {}
+            # Alternate which goes first, so that drift over the run favours neither.
+            for qual in (("job", "linha") if i % 2 == 0 else ("linha", "job")):
+                b.limpar(pasta)
+                if qual == "job":
+                    tempos[qual] = rodar_job(pasta)
+                else:
+                    tempos[qual] = rodar_linha(pasta, tds.porta, ftp.porta)
+                b.conferir_envio(qual)
+            jobs.append(tempos["job"])
+            linhas.append(tempos["linha"])
+            razoes.append(tempos["job"] / tempos["linha"])
+            print("  par %d: job %.2f s, linha de comando %.2f s, razão %.4f"
+                  % (i + 1, tempos["job"], tempos["linha"], razoes[-1]), flush=True)
+        b.limpar(pasta)
+    return {"job_s": jobs, "linha_s": linhas, "razoes": razoes,
+            "razao_mediana": statistics.median(razoes)}
+
+
+def pico(b, pasta):
+    r = subprocess.run([b.exe("pico_memoria"), os.path.join(pasta, "kelvane"), "EXEC"],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    campos = dict(p.split("=") for p in r.stderr.strip().splitlines()[-1].split())
+    return int(campos["pico_kb"]), int(campos["codigo"]), float(campos["segundos"])
+
+
+def medir_memoria(b, tamanhos_mb):
+    resultado = {}
+    for programa in ("kelvane", "kelvane_sem_janela"):
+        for mb in tamanhos_mb:
+            if programa != "kelvane" and mb != tamanhos_mb[0]:
+                continue  # the comparison only needs the small case
+            pasta = b.pasta_programa("memoria", programa=programa)
+            tds, ftp = b.servidores(mb * MB)
+            with tds, ftp:
+                b.escrever_ini(pasta, tds.porta, ftp.porta)
+                b.limpar(pasta)
+                kb, codigo, segundos = pico(b, pasta)
+                if codigo != 0:
+                    sys.exit("kelvane EXEC terminou com %d" % codigo)
+                b.conferir_envio(programa)
+                b.limpar(pasta)
+            resultado["%s_%dMB_kb" % (programa, mb)] = kb
+            print("  %s, backup de %d MB: pico %d KB (%.1f MB) em %.1f s"
+                  % (programa, mb, kb, kb / 1024, segundos), flush=True)
+    return resultado
+
+
+def hyperfine_mediana(comando, pasta, execucoes):
+    saida = os.path.join(pasta, "hyperfine.json")
+    subprocess.run(["hyperfine", "-N", "-i", "--warmup", "20", "--runs", str(execucoes),
+                    "--export-json", saida, comando], check=True, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
+    with open(saida) as f:
+        r = json.load(f)["results"][0]
+    return r["median"] * 1000, r["mean"] * 1000, r["stddev"] * 1000
+
+
+def medir_inicio(b, execucoes):
+    resultado = {}
+    for programa in ("kelvane", "kelvane_sem_janela"):
+        pasta = b.pasta_programa("inicio-" + programa, ferramentas=False, programa=programa)
+        mediana, media, desvio = hyperfine_mediana(os.path.join(pasta, "kelvane") + " EXEC",
+                                                   pasta, execucoes)
+        with open(os.path.join(pasta, "Log", os.listdir(os.path.join(pasta, "Log"))[0]),
+                  encoding="utf-8") as f:
+            if "Está faltando o arquivo: 7z" not in f.read():
+                sys.exit("o início não registrou a ferramenta faltando")
+        resultado[programa + "_mediana_ms"] = mediana
+        print("  %s: mediana %.2f ms, média %.2f ms ± %.2f" % (programa, mediana, media, desvio),
+              flush=True)
+    return resultado
+
+
+def medir_janela(b, tamanho_mb):
+    pasta = b.pasta_programa("janela")
+    tds, ftp = b.servidores(tamanho_mb * MB)
+    with tds, ftp:
+        b.limpar(pasta)
+        r = subprocess.run([b.exe("janela_bench"), pasta, str(tds.porta), SENHA_BANCO,
+                            str(ftp.porta), SENHA_FTP], capture_output=True, text=True,
+                           env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
+        if r.returncode != 0:
+            sys.exit("janela_bench falhou: %s %s" % (r.stdout, r.stderr))
+        linha = r.stdout.strip().splitlines()[-1]
+        b.conferir_envio("a janela")
+        b.limpar(pasta)
+    campos = dict(p.split("=", 1) for p in linha.split(" ultima_mensagem=")[0].split())
+    print("  " + linha, flush=True)
+    return {k: float(v) for k, v in campos.items()}
+
+
+def maquina():
+    modelo = "?"
+    with open("/proc/cpuinfo") as f:
+        for linha in f:
+            if linha.startswith("model name"):
+                modelo = linha.split(":", 1)[1].strip()
+                break
+    with open("/proc/meminfo") as f:
+        memoria = int(f.readline().split()[1]) / 1024 / 1024
+    try:
+        with open("/etc/debian_version") as f:
+            debian = f.read().strip()
+    except OSError:
+        debian = "?"
+    return "%s, %d núcleos, %.0f GB de RAM, Debian %s, Linux %s" % (
+        modelo, os.cpu_count(), memoria, debian, platform.release())
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__,
+                                 formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--build", required=True, help="build folder (configured with KELVANE_BENCH)")
+    ap.add_argument("--so", default="1,2,3,4", help="which benchmarks, e.g. 1,3")
+    ap.add_argument("--pares", type=int, default=3, help="job/pipeline pairs (benchmark 1)")
+    ap.add_argument("--mb", type=int, default=256, help="backup size of benchmarks 1 and 4")
+    ap.add_argument("--grande-mb", type=int, default=1024, help="large backup of benchmark 2")
+    ap.add_argument("--execucoes", type=int, default=200, help="runs of benchmark 3")
+    args = ap.parse_args()
+    escolhidos = {int(x) for x in args.so.split(",")}
+
+    trabalho = tempfile.mkdtemp(prefix="kelvane-bancada.", dir=args.build)
+    b = Bancada(os.path.abspath(args.build), trabalho)
+    print("Máquina: " + maquina(), flush=True)
+    r = {}
+    try:
+        if 1 in escolhidos:
+            print("1. Sobrecarga do job (%d MB, %d pares)" % (args.mb, args.pares), flush=True)
+            r[1] = medir_sobrecarga(b, args.pares, args.mb)
+        if 2 in escolhidos:
+            print("2. Memória (pico residente do processo kelvane)", flush=True)
+            r[2] = medir_memoria(b, [1, args.grande_mb])
+        if 3 in escolhidos:
+            print("3. Início com ferramenta faltando (%d execuções)" % args.execucoes, flush=True)
+            r[3] = medir_inicio(b, args.execucoes)
+        if 4 in escolhidos:
+            print("4. Resposta da janela (%d MB)" % args.mb, flush=True)
+            r[4] = medir_janela(b, args.mb)
+    finally:
+        shutil.rmtree(trabalho, ignore_errors=True)
+
+    print("\nResumo (%s)" % datetime.datetime.now().strftime("%d/%m/%Y %H:%M"))
+    falhou = False
+
+    def linha(texto, valor, meta, ok):
+        nonlocal falhou
+        falhou = falhou or not ok
+        print("  %-58s %s  (meta %s)  %s" % (texto, valor, meta, "ok" if ok else "NÃO ATINGIDA"))
+
+    if 1 in r:
+        x = r[1]
+        linha("1. job / linha de comando, mediana de %d pares" % len(x["razoes"]),
+              "%.4f (job %.1f s, linha %.1f s)" % (x["razao_mediana"], statistics.median(
+                  x["job_s"]), statistics.median(x["linha_s"])), "<= 1.02",
+              x["razao_mediana"] <= 1.02)
+    if 2 in r:
+        x = r[2]
+        pequeno = x["kelvane_1MB_kb"]
+        grande = x["kelvane_%dMB_kb" % args.grande_mb]
+        linha("2. pico de memória, backup de 1 MB", "%.1f MB (%.2f da meta)" % (
+            pequeno / 1024, pequeno / 16384), "<= 16 MB", pequeno <= 16384)
+        linha("   pico de memória, backup de %d MB" % args.grande_mb, "%.1f MB (%.2f da meta)" % (
+            grande / 1024, grande / 16384), "<= 16 MB", grande <= 16384)
+        linha("   crescimento de 1 MB para %d MB" % args.grande_mb, "%+d KB (razão %.3f)" % (
+            grande - pequeno, grande / pequeno), "nenhum (<= 256 KB)", grande - pequeno <= 256)
+        print("     sem as bibliotecas da janela: %.1f MB" % (x["kelvane_sem_janela_1MB_kb"] / 1024))
+    if 3 in r:
+        x = r[3]
+        m = x["kelvane_mediana_ms"]
+        linha("3. início com ferramenta faltando, mediana", "%.2f ms (%.2f da meta)" % (m, m / 10),
+              "<= 10 ms", m <= 10)
+        print("     sem as bibliotecas da janela: %.2f ms" % x["kelvane_sem_janela_mediana_ms"])
+    if 4 in r:
+        x = r[4]
+        m = x["maior_intervalo_ms"]
+        linha("4. maior intervalo entre ticks da janela", "%.1f ms (%.2f da meta; p99 %.1f ms)" % (
+            m, m / 100, x["p99_ms"]), "<= 100 ms", m <= 100)
+    return 1 if falhou else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Runs Kelvane's benchmarks and prints every figure with its goal:
+#   bash bench/rodar.sh              # all four (about 12 minutes on 2 cores)
+#   bash bench/rodar.sh --so 3       # only some; see bench/bancada.py --help
+# Installs what they need (hyperfine, FreeTDS's tsql), builds into $KELVANE_BUILD (default
+# build-bench) with the benchmark helpers, then runs bench/bancada.py. Never part of CTest.
+set -euo pipefail
+raiz="$(cd "$(dirname "$0")/.." && pwd)"
+build="${KELVANE_BUILD:-$raiz/build-bench}"
+cd "$raiz"
+
+pacotes=(
+  g++ cmake make pkg-config libgtest-dev unixodbc-dev tdsodbc qt6-base-dev
+  p7zip-full ncftp python3 python3-pyftpdlib
+  hyperfine freetds-bin                # only the benchmarks need these
+)
+faltando=()
+for p in "${pacotes[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || faltando+=("$p")
+done
+if ((${#faltando[@]})); then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${faltando[@]}"
+fi
+
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVANE_BENCH=ON >/dev/null
+cmake --build "$build" -j "$(nproc)" --target kelvane pico_memoria janela_bench kelvane_sem_janela
+exec /usr/bin/python3 bench/bancada.py --build "$build" "$@"
