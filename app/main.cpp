@@ -1,8 +1,35 @@
-// The kelvane executable: wires the job and the window to the process.
+// The kelvane executable: wires the job and the window to the process. The window lives in a
+// module beside the executable, loaded only in window mode: an unattended run starts without
+// mapping the toolkit.
 #include "../job/main.h"
 
-#include "../window/janela.h"
+#include "../job/codigos.h"
+#include "../job/log.h"
+#include "../job/programa.h"
+
+#include <cstdio>
+#include <dlfcn.h>
+
+namespace {
+
+int AbrirJanela(int argc, char** argv) {
+    const auto modulo = kelvane::PastaPrograma() / "kelvane-janela.so";
+    void* biblioteca = ::dlopen(modulo.c_str(), RTLD_NOW | RTLD_LOCAL);
+    using Entrada = int (*)(int, char**, const char*, const char*);
+    Entrada entrada = nullptr;
+    if (biblioteca != nullptr) {
+        entrada = reinterpret_cast<Entrada>(::dlsym(biblioteca, "kelvane_abrir_janela"));
+    }
+    if (entrada == nullptr) {
+        std::fprintf(stderr, "Kelvane: a janela de configuração não pôde ser carregada: %s\n",
+                     ::dlerror());
+        return kelvane::ComoInteiro(kelvane::CodigoSaida::JanelaIndisponivel);
+    }
+    return entrada(argc, argv, kelvane::PastaPrograma().c_str(), kelvane::ArquivoLog.c_str());
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
-    return kelvane::Main(argc, argv, kelvane::janela::AbrirJanela);
+    return kelvane::Main(argc, argv, AbrirJanela);
 }

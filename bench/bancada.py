@@ -209,10 +209,8 @@ def pico(b, pasta):
 
 def medir_memoria(b, tamanhos_mb):
     resultado = {}
-    for programa in ("kelvane", "kelvane_sem_janela"):
+    for programa in ("kelvane",):
         for mb in tamanhos_mb:
-            if programa != "kelvane" and mb != tamanhos_mb[0]:
-                continue  # the comparison only needs the small case
             pasta = b.pasta_programa("memoria", programa=programa)
             tds, ftp = b.servidores(mb * MB)
             with tds, ftp:
@@ -241,7 +239,7 @@ def hyperfine_mediana(comando, pasta, execucoes):
 
 def medir_inicio(b, execucoes):
     resultado = {}
-    for programa in ("kelvane", "kelvane_sem_janela"):
+    for programa in ("kelvane",):
         pasta = b.pasta_programa("inicio-" + programa, ferramentas=False, programa=programa)
         mediana, media, desvio = hyperfine_mediana(os.path.join(pasta, "kelvane") + " EXEC",
                                                    pasta, execucoes)
@@ -347,13 +345,11 @@ def main():
             grande / 1024, grande / 16384), "<= 16 MB", grande <= 16384)
         linha("   crescimento de 1 MB para %d MB" % args.grande_mb, "%+d KB (razão %.3f)" % (
             grande - pequeno, grande / pequeno), "nenhum (<= 256 KB)", grande - pequeno <= 256)
-        print("     sem as bibliotecas da janela: %.1f MB" % (x["kelvane_sem_janela_1MB_kb"] / 1024))
     if 3 in r:
         x = r[3]
         m = x["kelvane_mediana_ms"]
         linha("3. início com ferramenta faltando, mediana", "%.2f ms (%.2f da meta)" % (m, m / 10),
               "<= 10 ms", m <= 10)
-        print("     sem as bibliotecas da janela: %.2f ms" % x["kelvane_sem_janela_mediana_ms"])
     if 4 in r:
         x = r[4]
         m = x["maior_intervalo_ms"]

@@ -26,5 +26,5 @@ if ((${#faltando[@]})); then
 fi
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVANE_BENCH=ON >/dev/null
-cmake --build "$build" -j "$(nproc)" --target kelvane pico_memoria janela_bench kelvane_sem_janela
+cmake --build "$build" -j "$(nproc)" --target kelvane pico_memoria janela_bench
 exec /usr/bin/python3 bench/bancada.py --build "$build" "$@"

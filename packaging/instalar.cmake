@@ -2,6 +2,7 @@
 #
 # `cmake --install` lays out a complete program folder in the prefix (default /opt/kelvane):
 #   kelvane                  the executable
+#   kelvane-janela.so        the window, loaded by the executable only when it opens it
 #   7z, 7z.so, ncftpput      links to the Debian binaries (p7zip-full, ncftp)
 #   kelvane.png              the window's icon (32x32)
 #   kelvane.desktop          the desktop entry that opens the configuration window
@@ -23,6 +24,7 @@ set(KELVANE_PACOTE_DIR ${CMAKE_CURRENT_LIST_DIR})
 set(KELVANE_PACOTE_BIN ${PROJECT_BINARY_DIR}/packaging)
 
 install(TARGETS kelvane RUNTIME DESTINATION .)
+install(TARGETS kelvane_janela_modulo LIBRARY DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/window/kelvane.png DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION doc)
 install(FILES ${KELVANE_PACOTE_DIR}/kelvane.timer DESTINATION exemplos)

@@ -10,7 +10,7 @@ raiz=$(pwd)
 demo="$raiz/demo"
 rm -rf "$demo"
 mkdir -p "$demo/programa" "$demo/ftp/backups"
-cp build/kelvane "$demo/programa/"
+cp build/kelvane build/window/kelvane-janela.so "$demo/programa/"
 ln -s /usr/lib/p7zip/7z "$demo/programa/7z"
 ln -s /usr/lib/p7zip/7z.so "$demo/programa/7z.so"
 ln -s /usr/bin/ncftpput "$demo/programa/ncftpput"

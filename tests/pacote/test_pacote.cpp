@@ -31,6 +31,7 @@ const std::string kPasta = "/opt/kelvane";
 // menu's copy of the entry that opens the window.
 const std::set<std::string> kConteudo = {
     "opt/kelvane/kelvane",
+    "opt/kelvane/kelvane-janela.so",
     "opt/kelvane/7z",
     "opt/kelvane/7z.so",
     "opt/kelvane/ncftpput",
@@ -300,6 +301,7 @@ TEST_F(Pacote, PastaDoProgramaCompleta) {
         EXPECT_NE(modo & bit, fs::perms::none);
     }
     EXPECT_EQ(LerArquivo(executavel).rfind("\177ELF", 0), 0u);
+    EXPECT_EQ(LerArquivo(PastaInstalada() / "kelvane-janela.so").rfind("\177ELF", 0), 0u);
 
     for (const auto& [nome, alvo] : kFerramentas) {
         const auto link = PastaInstalada() / nome;

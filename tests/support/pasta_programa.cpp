@@ -37,6 +37,7 @@ PastaTemporaria::~PastaTemporaria() {
 
 PastaPrograma::PastaPrograma(bool ferramentas) {
     fs::copy_file(KELVANE_EXECUTAVEL, caminho() / "kelvane");
+    fs::copy_file(KELVANE_MODULO_JANELA, caminho() / "kelvane-janela.so");
     if (ferramentas) {
         fs::create_symlink("/usr/lib/p7zip/7z", caminho() / "7z");
         fs::create_symlink("/usr/lib/p7zip/7z.so", caminho() / "7z.so");
