@@ -87,6 +87,17 @@ bool Form1::SalvarConfiguracao() {
         const auto& [caixa, descricao] = credenciais[i];
         try {
             valores[i] = AplicarNCripto(caixa->text().toStdString(), ncripto);
+            // A line of info.ini cannot hold a line break or NUL: a tab, scrambled, can become
+            // one, and the file would keep another password than the one typed.
+            if (valores[i].find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
+                MostrarCaixa(this, Icone::Critico,
+                             QStringLiteral("As configurações não foram gravadas: %1 contém um "
+                                            "caractere de controle (tabulação ou quebra de "
+                                            "linha) que não pode ser gravado.\r\nRedigite o "
+                                            "texto sem ele.")
+                                 .arg(QString::fromUtf8(descricao)));
+                return false;
+            }
         } catch (const ErroCripto& e) {
             MostrarCaixa(this, Icone::Critico,
                          QStringLiteral("As configurações não foram gravadas: %1 tem %2 "

@@ -246,4 +246,18 @@ TEST_F(SalvarJanela, CredencialLongaDemaisRecusadaAntesDeGravar) {
     EXPECT_EQ(Ler("CodigoCliente"), "novo");
 }
 
+TEST_F(SalvarJanela, CredencialQueViraQuebraDeLinhaRecusada) {
+    // A tab where the key's mask is 3 scrambles into a line feed.
+    const std::string senha = std::string("ab") + "\t" + "cd";
+    ASSERT_NE(Cripto(senha).find('\n'), std::string::npos);
+    auto& f = Abrir();
+    f.txtPassw->setText(QString::fromStdString(senha));
+    Clicar(f.cmdSalvarFechar);
+    ASSERT_EQ(Caixas().size(), 1u);
+    EXPECT_TRUE(Caixas()[0].texto.contains(QStringLiteral("a senha do FTP contém um caractere")))
+        << Caixas()[0].texto.toStdString();
+    EXPECT_FALSE(std::filesystem::exists(pasta->ini()));
+    EXPECT_TRUE(f.isVisible());
+}
+
 } // namespace
