@@ -107,6 +107,7 @@ struct ConfigJob {
     std::string codigo = "00 42";
     std::string nome = "Casa Azul";
     std::string banco = "Vendas";
+    std::string sspi = "0";
     std::string login = "sa";
     std::string senha = "S3nha do Banco;1}";
     std::string usuario = "kelvane";
@@ -196,7 +197,7 @@ public:
         GravarINI(kSecaoInfos, "NomeCliente", config.nome, ini);
         GravarINI(kSecaoInfos, "ServidorDB", "127.0.0.1," + std::to_string(portaTds), ini);
         GravarINI(kSecaoInfos, "Banco", config.banco, ini);
-        GravarINI(kSecaoInfos, "SSPI", "0", ini);
+        GravarINI(kSecaoInfos, "SSPI", config.sspi, ini);
         GravarINI(kSecaoInfos, "Login", credencial(config.login), ini);
         GravarINI(kSecaoInfos, "Senha", credencial(config.senha), ini);
         GravarINI(kSecaoInfos, "Usuario", credencial(config.usuario), ini);

@@ -1,128 +1,19 @@
 // The unattended job end to end: the real executable in a throw-away program folder, the
 // database stand-in and a real FTP server on 127.0.0.1, the real 7z and ncftpput.
+#include "apoio_job.h"
 #include "job/backup.h"
 #include "job/banco.h"
 #include "job/codigos.h"
-#include "job/ferramentas.h"
-#include "settings/cripto.h"
-#include "settings/ini.h"
-#include "support/pasta_programa.h"
-#include "support/servidores.h"
-
-#include <ctime>
-#include <future>
-#include <gtest/gtest.h>
-#include <thread>
 
 using namespace kelvane;
+using teste::Hoje;
 using teste::LerArquivo;
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string Hoje() {
-    const std::time_t agora = std::time(nullptr);
-    std::tm m{};
-    ::localtime_r(&agora, &m);
-    char buf[16];
-    std::strftime(buf, sizeof buf, "%d%m%y", &m);
-    return buf;
-}
-
-struct Config {
-    std::string codigo = "00 42";
-    std::string nome = "Casa Azul";
-    std::string banco = "Vendas";
-    std::string sspi = "0";
-    std::string login = "sa";
-    std::string senha = "Senha Forte;1}";
-    std::string usuario = "kelvane";
-    std::string passw = "senha com espaco";
-    std::string diretorio = "/backups";
-    bool ncripto = false;
-};
-
-class Job : public ::testing::Test {
+class Job : public teste::JobReal {
 public:
-    teste::PastaPrograma pasta;
-    teste::PastaTemporaria raizFtp;
-    std::unique_ptr<teste::ServidorTds> tds;
-    std::unique_ptr<teste::ServidorFtp> ftp;
-    Config config;
-    int portaTds = 0;
-    int portaFtp = 0;
-
-    void SetUp() override { fs::create_directory(raizFtp.caminho() / "backups"); }
-
-    void Servidores(teste::OpcoesTds opcoes = {}) {
-        opcoes.usuario = config.login;
-        opcoes.senha = config.senha;
-        if (std::find(opcoes.bancos.begin(), opcoes.bancos.end(), config.banco) ==
-            opcoes.bancos.end()) {
-            opcoes.bancos.push_back(config.banco);
-        }
-        tds = std::make_unique<teste::ServidorTds>(opcoes);
-        ftp = std::make_unique<teste::ServidorFtp>(
-            teste::OpcoesFtp{raizFtp.caminho(), config.usuario, config.passw});
-        portaTds = tds->porta();
-        portaFtp = ftp->porta();
-    }
-
-    void EscreverIni() {
-        const auto ini = pasta.ini();
-        auto credencial = [&](const std::string& v) {
-            return config.ncripto ? v : Cripto(v);
-        };
-        if (config.ncripto) {
-            GravarINI("infos", "NCripto", "1", ini);
-        }
-        GravarINI("infos", "CodigoCliente", config.codigo, ini);
-        GravarINI("infos", "NomeCliente", config.nome, ini);
-        GravarINI("infos", "ServidorDB", "127.0.0.1," + std::to_string(portaTds), ini);
-        GravarINI("infos", "Banco", config.banco, ini);
-        GravarINI("infos", "SSPI", config.sspi, ini);
-        GravarINI("infos", "Login", credencial(config.login), ini);
-        GravarINI("infos", "Senha", credencial(config.senha), ini);
-        GravarINI("infos", "Usuario", credencial(config.usuario), ini);
-        GravarINI("infos", "Passw", credencial(config.passw), ini);
-        GravarINI("infos", "ServidorFTP", "1", ini);
-        GravarINI("infos", "Endereco", "127.0.0.1", ini);
-        GravarINI("infos", "Porta", std::to_string(portaFtp), ini);
-        GravarINI("infos", "Diretorio", config.diretorio, ini);
-    }
-
-    teste::Execucao Rodar() {
-        EscreverIni();
-        return pasta.Executar({"EXEC"});
-    }
-
-    std::string NomeBase() const {
-        std::string c;
-        for (char ch : config.codigo) {
-            if (ch != ' ') {
-                c += ch == '/' ? '_' : ch;
-            }
-        }
-        std::string n = config.nome;
-        for (char& ch : n) {
-            ch = (ch == ' ' || ch == '/') ? '_' : ch;
-        }
-        return "KVLN_" + c + "_" + n + "_" + Hoje();
-    }
-    fs::path Bak() const { return pasta.caminho() / (NomeBase() + ".BAK"); }
-    fs::path Arquivo7z() const { return pasta.caminho() / (NomeBase() + ".7z"); }
-    fs::path Enviado() const { return raizFtp.caminho() / "backups" / (NomeBase() + ".7z"); }
-
-    std::vector<std::string> Backups() const {
-        std::vector<std::string> lotes;
-        for (const auto& l : tds->lotes()) {
-            if (l.rfind("BACKUP", 0) == 0) {
-                lotes.push_back(l);
-            }
-        }
-        return lotes;
-    }
-
     std::vector<std::string> LinhasSucesso() const {
         const std::string bak = "/" + NomeBase() + ".BAK";
         const std::string arq = "/" + NomeBase() + ".7z";
@@ -139,7 +30,7 @@ public:
     // No password, in clear or scrambled, in the log or the program's output.
     void SemSenhas(const teste::Execucao& r) {
         std::string todo = r.saida;
-        for (const auto& l : pasta.LinhasLog()) {
+        for (const auto& l : pasta->LinhasLog()) {
             todo += l + "\n";
         }
         for (const auto& s : {config.senha, config.passw}) {
@@ -148,24 +39,12 @@ public:
         }
     }
 
-    void SemExecutado() { EXPECT_EQ(LerINI("infos", "Executado", pasta.ini()), ""); }
-
-    std::string UltimaMensagem() const {
-        const auto m = pasta.MensagensLog();
-        return m.empty() ? "" : m.back();
-    }
-    std::string TodoLog() const {
-        std::string t;
-        for (const auto& l : pasta.MensagensLog()) {
-            t += l + "\n";
-        }
-        return t;
-    }
+    void SemExecutado() { EXPECT_EQ(LerINI("infos", "Executado", pasta->ini()), ""); }
 };
 
-void ConferirSucesso(Job& j, const teste::Execucao& r) {
+void ConferirTudo(Job& j, const teste::Execucao& r) {
     ASSERT_EQ(r.codigo, 0) << r.saida << "\n" << j.TodoLog();
-    EXPECT_EQ(j.pasta.MensagensLog(), j.LinhasSucesso());
+    EXPECT_EQ(j.pasta->MensagensLog(), j.LinhasSucesso());
     EXPECT_FALSE(fs::exists(j.Bak()));
     ASSERT_TRUE(fs::exists(j.Arquivo7z()));
     ASSERT_TRUE(fs::exists(j.Enviado()));
@@ -174,10 +53,10 @@ void ConferirSucesso(Job& j, const teste::Execucao& r) {
     // A whole database: readable by its owner only, as is the log.
     EXPECT_EQ(fs::status(j.Arquivo7z()).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write);
-    EXPECT_EQ(fs::status(j.pasta.caminho() / "Log" / j.pasta.ArquivosLog().at(0)).permissions() &
+    EXPECT_EQ(fs::status(j.pasta->caminho() / "Log" / j.pasta->ArquivosLog().at(0)).permissions() &
                   (fs::perms::group_all | fs::perms::others_all),
               fs::perms::none);
-    const auto executado = LerINI("infos", "Executado", j.pasta.ini());
+    const auto executado = LerINI("infos", "Executado", j.pasta->ini());
     EXPECT_EQ(executado.size(), 19u) << executado;
     EXPECT_EQ(executado.substr(0, 2), Hoje().substr(0, 2));
 }
@@ -185,7 +64,7 @@ void ConferirSucesso(Job& j, const teste::Execucao& r) {
 TEST_F(Job, SucessoComCredenciaisEmbaralhadas) {
     Servidores();
     const auto r = Rodar();
-    ConferirSucesso(*this, r);
+    ConferirTudo(*this, r);
     EXPECT_EQ(Backups(), (std::vector<std::string>{
                              "BACKUP DATABASE [Vendas] TO  DISK = N'" + Bak().string() +
                              "' WITH NOFORMAT, INIT, COMPRESSION,  NAME = N'00 42 - Casa Azul', "
@@ -194,8 +73,8 @@ TEST_F(Job, SucessoComCredenciaisEmbaralhadas) {
     // A rerun on the same day replaces the archive instead of adding to it.
     const auto tamanho = fs::file_size(Arquivo7z());
     teste::GravarArquivo(Arquivo7z(), std::string(3 * tamanho, 'x'));
-    fs::remove_all(pasta.caminho() / "Log");
-    ConferirSucesso(*this, Rodar());
+    fs::remove_all(pasta->caminho() / "Log");
+    ConferirTudo(*this, Rodar());
     EXPECT_EQ(fs::file_size(Arquivo7z()), tamanho);
 }
 
@@ -203,7 +82,7 @@ TEST_F(Job, SucessoComCredenciaisEmClaro) {
     config.ncripto = true;
     Servidores();
     const auto r = Rodar();
-    ConferirSucesso(*this, r);
+    ConferirTudo(*this, r);
     SemSenhas(r);
 }
 
@@ -217,12 +96,12 @@ TEST_F(Job, ValoresHostisNaoMudamOComando) {
     config.diretorio = "/backups";
     Servidores();
     const auto r = Rodar();
-    ConferirSucesso(*this, r);
+    ConferirTudo(*this, r);
     // The server parsed the quoted names back to exactly these values.
     ASSERT_EQ(Backups().size(), 1u);
     EXPECT_NE(Backups()[0].find("[Ven]]das'; DROP DATABASE x--]"), std::string::npos);
     EXPECT_NE(Backups()[0].find("N'1''2 /.. - Sao/../Joao ]; ''x'' Ç'"), std::string::npos);
-    EXPECT_EQ(Bak().parent_path(), pasta.caminho());
+    EXPECT_EQ(Bak().parent_path(), pasta->caminho());
     SemSenhas(r);
 }
 
@@ -233,7 +112,7 @@ TEST_F(Job, EdicaoExpressRepeteSemCompressao) {
     auto esperado = LinhasSucesso();
     esperado.insert(esperado.begin() + 4, "O servidor não aceita backup com compressão (edição "
                                           "Express); repetindo o backup sem compressão.");
-    EXPECT_EQ(pasta.MensagensLog(), esperado);
+    EXPECT_EQ(pasta->MensagensLog(), esperado);
     const auto lotes = Backups();
     ASSERT_EQ(lotes.size(), 2u);
     EXPECT_NE(lotes[0].find("INIT, COMPRESSION,  NAME"), std::string::npos);
@@ -310,7 +189,7 @@ TEST_F(Job, FalhasDoBancoParamAntesDeCompactar) {
         caso.preparar(j);
         const auto r = Rodar();
         EXPECT_EQ(r.codigo, ComoInteiro(caso.codigo)) << UltimaMensagem();
-        const auto mensagens = pasta.MensagensLog();
+        const auto mensagens = Mensagens();
         ASSERT_GE(mensagens.size(), caso.fimDoLog.size());
         for (std::size_t i = 0; i < caso.fimDoLog.size(); ++i) {
             const auto& m = mensagens[mensagens.size() - caso.fimDoLog.size() + i];
@@ -322,10 +201,8 @@ TEST_F(Job, FalhasDoBancoParamAntesDeCompactar) {
         EXPECT_FALSE(fs::exists(Enviado()));
         SemExecutado();
         SemSenhas(r);
-        // Start the next case from a clean folder.
-        fs::remove_all(pasta.caminho() / "Log");
-        fs::remove(Bak());
-        config = Config{};
+        Limpar();
+        config = teste::ConfigJob{};
         tds.reset();
         ftp.reset();
     }
@@ -343,7 +220,7 @@ TEST_F(Job, FalhasDasFerramentasNuncaApagamOBak) {
     const std::vector<FalhaDeFerramenta> casos = {
         {"7z falha",
          [](Job& j) {
-             j.pasta.FerramentaFalsa("7z", {"stdout 7-Zip falso", "stderr disco cheio", "sair 2"});
+             j.pasta->FerramentaFalsa("7z", {"stdout 7-Zip falso", "stderr disco cheio", "sair 2"});
          },
          CodigoSaida::CompactacaoFalhou,
          "Erro: 2 - Compactação falhou: 7z terminou com código 2 (erro fatal): 7-Zip falso | "
@@ -351,8 +228,8 @@ TEST_F(Job, FalhasDasFerramentasNuncaApagamOBak) {
          false},
         {"arquivo não passa no teste",
          [](Job& j) {
-             j.pasta.FerramentaFalsa("7z", {"quando a criar " + j.Arquivo7z().string(),
-                                            "quando t exec /usr/lib/p7zip/7z"});
+             j.pasta->FerramentaFalsa("7z", {"quando a criar " + j.Arquivo7z().string(),
+                                             "quando t exec /usr/lib/p7zip/7z"});
          },
          CodigoSaida::CompactacaoFalhou, "Erro: 2 - Teste do arquivo compactado falhou: 7z t ",
          true},
@@ -360,10 +237,10 @@ TEST_F(Job, FalhasDasFerramentasNuncaApagamOBak) {
          [](Job& j) {
              // ncftpput would redial for 40 s against a closed port; the fake stands in with the
              // same exit status.
-             j.pasta.FerramentaFalsa("ncftpput",
-                                     {"stderr ncftpput: cannot open 127.0.0.1: remote host "
-                                      "refused connection.",
-                                      "sair 1"});
+             j.pasta->FerramentaFalsa("ncftpput",
+                                      {"stderr ncftpput: cannot open 127.0.0.1: remote host "
+                                       "refused connection.",
+                                       "sair 1"});
          },
          CodigoSaida::EnvioFalhou,
          "Erro: 1 - Envio falhou: ncftpput terminou com código 1 (não foi possível conectar ou "
@@ -386,16 +263,8 @@ TEST_F(Job, FalhasDasFerramentasNuncaApagamOBak) {
         EXPECT_FALSE(fs::exists(Enviado()));
         SemExecutado();
         SemSenhas(r);
-        // Start the next case from a clean folder.
-        fs::remove_all(pasta.caminho() / "Log");
-        fs::remove(Bak());
-        fs::remove(Arquivo7z());
-        for (const auto* f : {"7z", "ncftpput"}) {
-            fs::remove(pasta.caminho() / f);
-        }
-        fs::create_symlink("/usr/lib/p7zip/7z", pasta.caminho() / "7z");
-        fs::create_symlink("/usr/bin/ncftpput", pasta.caminho() / "ncftpput");
-        config = Config{};
+        Limpar();
+        config = teste::ConfigJob{};
         tds.reset();
         ftp.reset();
     }
@@ -404,18 +273,18 @@ TEST_F(Job, FalhasDasFerramentasNuncaApagamOBak) {
 TEST_F(Job, SegundoJobNaMesmaPastaNaoRoda) {
     Servidores({.atrasoPasso = 0.3});
     EscreverIni();
-    auto primeiro = std::async(std::launch::async, [&] { return pasta.Executar({"EXEC"}); });
+    auto primeiro = std::async(std::launch::async, [&] { return pasta->Executar({"EXEC"}); });
     // Wait until the first job is inside the backup.
     for (int i = 0; i < 200 && !fs::exists(Bak()); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     ASSERT_TRUE(fs::exists(Bak()));
-    const auto iniAntes = LerArquivo(pasta.ini());
-    const auto segundo = pasta.Executar({"EXEC"});
+    const auto iniAntes = LerArquivo(pasta->ini());
+    const auto segundo = pasta->Executar({"EXEC"});
     EXPECT_EQ(segundo.codigo, ComoInteiro(CodigoSaida::JobEmExecucao));
-    EXPECT_EQ(LerArquivo(pasta.ini()), iniAntes);
+    EXPECT_EQ(LerArquivo(pasta->ini()), iniAntes);
     EXPECT_EQ(primeiro.get().codigo, 0);
-    const auto mensagens = pasta.MensagensLog();
+    const auto mensagens = pasta->MensagensLog();
     EXPECT_EQ(std::count(mensagens.begin(), mensagens.end(),
                          "Outro backup já está em execução nesta pasta; este não será executado."),
               1);
