@@ -14,16 +14,7 @@ pacotes=(
   p7zip-full ncftp python3 python3-pyftpdlib
   hyperfine freetds-bin                # only the benchmarks need these
 )
-faltando=()
-for p in "${pacotes[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || faltando+=("$p")
-done
-if ((${#faltando[@]})); then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo apt-get update
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${faltando[@]}"
-fi
+bash scripts/instalar_pacotes.sh "${pacotes[@]}"
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVANE_BENCH=ON >/dev/null
 cmake --build "$build" -j "$(nproc)" --target kelvane pico_memoria janela_bench

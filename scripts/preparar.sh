@@ -13,16 +13,7 @@ pacotes=(
   xvfb xauth                         # a display for the window's screenshot
   unixodbc dpkg-dev file             # the .deb: a run-time need; what cpack runs
 )
-faltando=()
-for p in "${pacotes[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || faltando+=("$p")
-done
-if ((${#faltando[@]})); then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo apt-get update
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${faltando[@]}"
-fi
+bash scripts/instalar_pacotes.sh "${pacotes[@]}"
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$(nproc)"

@@ -10,16 +10,7 @@ build="${KELVANE_BUILD_FUZZ:-$raiz/build-fuzz}"
 cd "$raiz"
 
 pacotes=(clang libclang-rt-dev cmake make libgtest-dev unixodbc-dev tdsodbc qt6-base-dev)
-faltando=()
-for p in "${pacotes[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || faltando+=("$p")
-done
-if ((${#faltando[@]})); then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo apt-get update
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${faltando[@]}"
-fi
+bash scripts/instalar_pacotes.sh "${pacotes[@]}"
 
 cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKELVANE_FUZZ=ON >/dev/null
