@@ -101,19 +101,16 @@ void Form1::cmdEnviarArquivo_Click() {
             try {
                 dados.usuario = AplicarNCripto(ler("Usuario"), ncripto);
                 dados.senha = AplicarNCripto(ler("Passw"), ncripto);
-                dados.porta = ler("Porta");
-                dados.endereco = ler("Endereco");
-                dados.diretorio = ler("Diretorio");
-                const auto r = EnviarArquivoFtp(pasta, dados, arquivo);
-                if (r.sucesso()) {
-                    *resposta = {Icone::Informacao, "Processo Finalizado"};
-                } else {
-                    resposta->texto = OcultarSegredos(
-                        TextoFalhaFerramenta(etapa, "ncftpput", r, SignificadoEnviador),
-                        {dados.senha});
-                }
-            } catch (const std::exception& e) {
-                resposta->texto = OcultarSegredos(TextoFalhaEtapa(etapa, e.what()), {dados.senha});
+            } catch (const ErroCripto& e) {
+                resposta->texto = TextoFalhaEtapa(etapa, e.what());
+                return;
+            }
+            dados.porta = ler("Porta");
+            dados.endereco = ler("Endereco");
+            dados.diretorio = ler("Diretorio");
+            resposta->texto = EnviarOuFalha(pasta, dados, arquivo, etapa);
+            if (resposta->texto.empty()) {
+                *resposta = {Icone::Informacao, "Processo Finalizado"};
             }
         },
         [this, resposta] {

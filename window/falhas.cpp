@@ -1,5 +1,7 @@
 #include "falhas.h"
 
+#include "job/banco.h"
+
 namespace kelvane::janela {
 
 std::string TextoFalhaFerramenta(const std::string& etapa, const std::string& ferramenta,
@@ -12,6 +14,20 @@ std::string TextoFalhaFerramenta(const std::string& etapa, const std::string& fe
 
 std::string TextoFalhaEtapa(const std::string& etapa, const std::string& motivo) {
     return "Erro: 0 - " + etapa + ": " + motivo;
+}
+
+std::string EnviarOuFalha(const std::filesystem::path& pasta, const DadosFtp& dados,
+                          const std::filesystem::path& arquivo, const std::string& etapa) {
+    try {
+        const auto r = EnviarArquivoFtp(pasta, dados, arquivo);
+        if (r.sucesso()) {
+            return {};
+        }
+        return OcultarSegredos(TextoFalhaFerramenta(etapa, "ncftpput", r, SignificadoEnviador),
+                               {dados.senha});
+    } catch (const std::exception& e) {
+        return OcultarSegredos(TextoFalhaEtapa(etapa, e.what()), {dados.senha});
+    }
 }
 
 } // namespace kelvane::janela

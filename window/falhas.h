@@ -3,6 +3,7 @@
 
 #include "job/ferramentas.h"
 
+#include <filesystem>
 #include <string>
 
 namespace kelvane::janela {
@@ -14,5 +15,10 @@ std::string TextoFalhaFerramenta(const std::string& etapa, const std::string& fe
 
 // "Erro: 0 - <etapa>: <motivo>", for a tool that could not even start.
 std::string TextoFalhaEtapa(const std::string& etapa, const std::string& motivo);
+
+// Sends one file with the uploader; empty on success, otherwise the text of the error box, with
+// the password masked.
+std::string EnviarOuFalha(const std::filesystem::path& pasta, const DadosFtp& dados,
+                          const std::filesystem::path& arquivo, const std::string& etapa);
 
 } // namespace kelvane::janela

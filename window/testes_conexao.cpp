@@ -73,18 +73,10 @@ void Form1::cmdTestarFTP_Click() {
                 resposta->texto = TextoFalhaEtapa(etapa, TextoFaltandoArquivo("ncftpput"));
                 return;
             }
-            try {
-                // The archiver's library is a file every installation has to send.
-                const auto r = EnviarArquivoFtp(pasta, dados, pasta / "7z.so");
-                if (r.sucesso()) {
-                    *resposta = {Icone::Informacao, "Conexão FTP efetuada com sucesso!"};
-                } else {
-                    resposta->texto = OcultarSegredos(
-                        TextoFalhaFerramenta(etapa, "ncftpput", r, SignificadoEnviador),
-                        {dados.senha});
-                }
-            } catch (const std::exception& e) {
-                resposta->texto = OcultarSegredos(TextoFalhaEtapa(etapa, e.what()), {dados.senha});
+            // The archiver's library is a file every installation has to send.
+            resposta->texto = EnviarOuFalha(pasta, dados, pasta / "7z.so", etapa);
+            if (resposta->texto.empty()) {
+                *resposta = {Icone::Informacao, "Conexão FTP efetuada com sucesso!"};
             }
         },
         [this, resposta] {
