@@ -14,15 +14,6 @@ namespace {
 class Ferramentas : public ::testing::Test {
 protected:
     teste::PastaPrograma pasta{false};
-
-    std::vector<std::string> Linhas(const fs::path& arquivo) {
-        std::vector<std::string> linhas;
-        std::istringstream entrada(LerArquivo(arquivo));
-        for (std::string l; std::getline(entrada, l);) {
-            linhas.push_back(l);
-        }
-        return linhas;
-    }
 };
 
 TEST_F(Ferramentas, VerificacaoNaOrdem) {
@@ -94,7 +85,7 @@ TEST_F(Ferramentas, EnviadorRecebeCadaValorComoUmArgumentoESemSenha) {
                          "/pasta com espaço/-x"};
     const auto r = EnviarArquivoFtp(pasta.caminho(), dados, "/tmp/arq uivo.7z");
     EXPECT_EQ(r.codigo, 3);
-    const auto linhas = Linhas(args);
+    const auto linhas = teste::LinhasDoArquivo(args);
     ASSERT_EQ(linhas.size(), 8u);
     EXPECT_EQ(linhas[0], "-f");
     EXPECT_EQ(linhas[2], "-P");
@@ -135,7 +126,7 @@ TEST_F(Ferramentas, LoginRemovidoMesmoQuandoOEnviadorMorre) {
                                         ::kill(pid, SIGKILL);
                                     }});
     EXPECT_EQ(r.sinal, SIGKILL);
-    EXPECT_FALSE(fs::exists(Linhas(args).at(1)));
+    EXPECT_FALSE(fs::exists(teste::LinhasDoArquivo(args).at(1)));
 }
 
 TEST_F(Ferramentas, CompactadorReal) {

@@ -16,15 +16,6 @@ using namespace kelvane::teste;
 
 namespace {
 
-std::vector<std::string> Linhas(const fs::path& arquivo) {
-    std::vector<std::string> linhas;
-    std::istringstream entrada(LerArquivo(arquivo));
-    for (std::string l; std::getline(entrada, l);) {
-        linhas.push_back(l);
-    }
-    return linhas;
-}
-
 class Seguranca : public JobReal {
 public:
     // Every form a password could leak in: in clear and scrambled.
@@ -65,7 +56,7 @@ TEST_F(Seguranca, EnviadorNaoMostraSenhaELoginSomeQuandoEleMorre) {
     ASSERT_GT(enviador, 0);
 
     // The password lives only in the login file, which is its owner's alone.
-    const auto argumentos = Linhas(args);
+    const auto argumentos = teste::LinhasDoArquivo(args);
     ASSERT_GE(argumentos.size(), 2u);
     ASSERT_EQ(argumentos[0], "-f");
     const fs::path login = argumentos[1];
@@ -333,7 +324,7 @@ TEST(ValoresHostis, InfoIniGuardaCadaCampoSemTocarOsOutros) {
     for (const auto& campo : campos) {
         GravarINI(kSecaoInfos, campo, "base", ini);
     }
-    const auto linhas = Linhas(ini).size();
+    const auto linhas = teste::LinhasDoArquivo(ini).size();
     std::vector<std::string> perdidos;
     for (const auto& h : Hostis()) {
         for (const auto& campo : campos) {
@@ -360,7 +351,7 @@ TEST(ValoresHostis, InfoIniGuardaCadaCampoSemTocarOsOutros) {
                         EXPECT_EQ(LerINI(kSecaoInfos, outro, ini), "base") << outro;
                     }
                 }
-                EXPECT_EQ(Linhas(ini).size(), linhas);
+                EXPECT_EQ(teste::LinhasDoArquivo(ini).size(), linhas);
                 GravarINI(kSecaoInfos, campo, "base", ini);
             }
         }
@@ -432,8 +423,8 @@ TEST_F(ValoresHostisNoJob, NenhumValorMudaOComandoAcrescentaArgumentoOuEscreveFo
 
         if (r.codigo == 0) {
             const std::string p = ValorLido(h.valor, true);
-            EXPECT_EQ(Linhas(args),
-                      (std::vector<std::string>{"-f", Linhas(args).at(1), "-P",
+            EXPECT_EQ(teste::LinhasDoArquivo(args),
+                      (std::vector<std::string>{"-f", teste::LinhasDoArquivo(args).at(1), "-P",
                                                 ValorLido(h.valor, false), "-F", "--",
                                                 ValorLido(h.valor, false), Arquivo7z().string()}));
             EXPECT_EQ(LerArquivo(login),

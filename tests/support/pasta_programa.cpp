@@ -107,11 +107,8 @@ std::vector<std::string> PastaPrograma::ArquivosLog() const {
 std::vector<std::string> PastaPrograma::LinhasLog() const {
     std::vector<std::string> linhas;
     for (const auto& nome : ArquivosLog()) {
-        std::istringstream entrada(LerArquivo(caminho() / "Log" / nome));
-        std::string linha;
-        while (std::getline(entrada, linha)) {
-            linhas.push_back(linha);
-        }
+        const auto doArquivo = LinhasDoArquivo(caminho() / "Log" / nome);
+        linhas.insert(linhas.end(), doArquivo.begin(), doArquivo.end());
     }
     return linhas;
 }
@@ -130,6 +127,15 @@ std::string LerArquivo(const fs::path& caminho) {
     std::ostringstream s;
     s << entrada.rdbuf();
     return s.str();
+}
+
+std::vector<std::string> LinhasDoArquivo(const fs::path& caminho) {
+    std::vector<std::string> linhas;
+    std::istringstream entrada(LerArquivo(caminho));
+    for (std::string l; std::getline(entrada, l);) {
+        linhas.push_back(l);
+    }
+    return linhas;
 }
 
 void GravarArquivo(const fs::path& caminho, const std::string& conteudo) {

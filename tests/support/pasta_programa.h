@@ -56,6 +56,8 @@ private:
 };
 
 std::string LerArquivo(const std::filesystem::path& caminho);
+// The file's lines, without their line feeds.
+std::vector<std::string> LinhasDoArquivo(const std::filesystem::path& caminho);
 void GravarArquivo(const std::filesystem::path& caminho, const std::string& conteudo);
 // Runs a command (argument vector) and returns its status and output.
 Execucao Rodar(const std::vector<std::string>& argumentos);
