@@ -16,6 +16,6 @@ pacotes=(
 )
 bash scripts/instalar_pacotes.sh "${pacotes[@]}"
 
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVANE_BENCH=ON >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVANE_WERROR=ON -DKELVANE_BENCH=ON >/dev/null
 cmake --build "$build" -j "$(nproc)" --target kelvane pico_memoria janela_bench
 exec /usr/bin/python3 bench/bancada.py --build "$build" "$@"

@@ -268,7 +268,9 @@ std::string ValorOdbc(std::string_view valor, bool freetds) {
         if (valor.find("};") != std::string_view::npos) {
             throw ErroBanco(0, "o driver FreeTDS não aceita um valor que contenha \"};\"");
         }
-        return "{" + std::string(valor) + "}";
+        std::string s(1, '{');
+        s.append(valor);
+        return s += '}';
     }
     const bool chaves = valor.find_first_of(";{}") != std::string_view::npos ||
                         (!valor.empty() && (valor.front() == ' ' || valor.back() == ' '));

@@ -15,5 +15,5 @@ pacotes=(
 )
 bash scripts/instalar_pacotes.sh "${pacotes[@]}"
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVANE_WERROR=ON
 cmake --build build -j "$(nproc)"

@@ -12,7 +12,7 @@ cd "$raiz"
 pacotes=(clang libclang-rt-dev cmake make libgtest-dev unixodbc-dev tdsodbc qt6-base-dev)
 bash scripts/instalar_pacotes.sh "${pacotes[@]}"
 
-cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVANE_WERROR=ON \
   -DKELVANE_FUZZ=ON >/dev/null
 cmake --build "$build" -j "$(nproc)" --target fuzz_ini fuzz_cripto
 
