@@ -1,327 +1,346 @@
-// The unattended job end to end: the real executable in a throw-away program folder, the
-// database stand-in and a real FTP server on 127.0.0.1, the real 7z and ncftpput.
-#include "apoio_job.h"
-#include "job/backup.h"
-#include "job/banco.h"
-#include "job/codigos.h"
+// `kelvane EXEC` end to end: the real executable in a throw-away program folder, the database
+// stand-in and an FTP server on 127.0.0.1, the real 7z and ncftpput (a fake only for failures
+// the real ones cannot show).
+#include "apoio.h"
+#include "job/ferramentas.h"
+#include "settings/cripto.h"
+#include "settings/ini.h"
+
+#include <csignal>
+#include <future>
+#include <regex>
+#include <sys/stat.h>
+#include <thread>
 
 using namespace kelvane;
-using teste::Hoje;
-using teste::LerArquivo;
-namespace fs = std::filesystem;
+using namespace kelvane::teste;
 
 namespace {
 
-class Job : public teste::JobReal {
-public:
-    std::vector<std::string> LinhasSucesso() const {
-        const std::string bak = "/" + NomeBase() + ".BAK";
-        const std::string arq = "/" + NomeBase() + ".7z";
-        return {"Inicio do Processo",
-                "Conectando ao Servidor de Banco: 127.0.0.1," + std::to_string(portaTds),
-                "Banco de dados conectado!",
-                "Backup...: " + config.banco + " > " + bak,
-                "Compactando...: " + arq,
-                "Enviando...: " + arq + " > 127.0.0.1",
-                "Excluindo...: " + bak,
-                "Fim do Processo"};
+class Job : public ::testing::Test {
+protected:
+    void SetUp() override { ::setenv("TMPDIR", p.tmp.c_str(), 1); }
+    void TearDown() override { ::unsetenv("TMPDIR"); }
+
+    Execucao Rodar() {
+        p.Ini();
+        return p.Exec();
+    }
+    void Novo() { // a fresh program folder
+        ::unsetenv("TMPDIR");
+        p.~Programa();
+        new (&p) Programa();
+        SetUp();
+    }
+    std::string Executado() const { return LerINI(kSecaoInfos, "Executado", p.dir / "info.ini"); }
+    // No password, in clear or scrambled, in the output or the log.
+    void SemSenhas(const Execucao& r) const {
+        std::string tudo = r.saida;
+        for (const auto& l : p.Log()) {
+            tudo += l + "\n";
+        }
+        for (const char* chave : {"Senha", "Passw"}) {
+            const auto s = p.cfg.at(chave);
+            EXPECT_EQ(tudo.find(s), std::string::npos) << s << " em:\n" << tudo;
+            EXPECT_EQ(tudo.find(Cripto(s)), std::string::npos) << s << " em:\n" << tudo;
+        }
+    }
+    void ConferirSucesso(const Execucao& r) {
+        ASSERT_EQ(r.codigo, 0) << r.saida << p.Ultima();
+        EXPECT_EQ(p.Ultima(), "Fim do Processo");
+        EXPECT_TRUE(p.Baks().empty());
+        ASSERT_EQ(p.Pacotes().size(), 1u);
+        ASSERT_EQ(p.Enviados().size(), 1u);
+        EXPECT_EQ(Ler(p.Enviados()[0]), Ler(p.Pacotes()[0]));
+        EXPECT_EQ(teste::Rodar({"/usr/lib/p7zip/7z", "t", p.Enviados()[0].string()}).codigo, 0);
+        EXPECT_TRUE(std::regex_match(Executado(), std::regex(R"(\d\d/\d\d/20\d\d \d\d:\d\d:\d\d)")))
+            << Executado();
+        SemSenhas(r);
     }
 
-    // No password, in clear or scrambled, in the log or the program's output.
-    void SemSenhas(const teste::Execucao& r) {
-        std::string todo = r.saida;
-        for (const auto& l : pasta->LinhasLog()) {
-            todo += l + "\n";
-        }
-        for (const auto& s : {config.senha, config.passw}) {
-            EXPECT_EQ(todo.find(s), std::string::npos) << s;
-            EXPECT_EQ(todo.find(Cripto(s)), std::string::npos) << s;
-        }
-    }
-
-    void SemExecutado() { EXPECT_EQ(LerINI("infos", "Executado", pasta->ini()), ""); }
+    Programa p;
 };
 
-void ConferirTudo(Job& j, const teste::Execucao& r) {
-    ASSERT_EQ(r.codigo, 0) << r.saida << "\n" << j.TodoLog();
-    EXPECT_EQ(j.pasta->MensagensLog(), j.LinhasSucesso());
-    EXPECT_FALSE(fs::exists(j.Bak()));
-    ASSERT_TRUE(fs::exists(j.Arquivo7z()));
-    ASSERT_TRUE(fs::exists(j.Enviado()));
-    EXPECT_EQ(LerArquivo(j.Enviado()), LerArquivo(j.Arquivo7z()));
-    EXPECT_TRUE(ShellEspera({"/usr/lib/p7zip/7z", "t", j.Enviado().string()}).sucesso());
-    // A whole database: readable by its owner only, as is the log.
-    EXPECT_EQ(fs::status(j.Arquivo7z()).permissions() & fs::perms::all,
-              fs::perms::owner_read | fs::perms::owner_write);
-    EXPECT_EQ(fs::status(j.pasta->caminho() / "Log" / j.pasta->ArquivosLog().at(0)).permissions() &
-                  (fs::perms::group_all | fs::perms::others_all),
-              fs::perms::none);
-    const auto executado = LerINI("infos", "Executado", j.pasta->ini());
-    EXPECT_EQ(executado.size(), 19u) << executado;
-    EXPECT_EQ(executado.substr(0, 2), Hoje().substr(0, 2));
-}
-
-TEST_F(Job, SucessoComCredenciaisEmbaralhadas) {
-    Servidores();
-    const auto r = Rodar();
-    ConferirTudo(*this, r);
-    EXPECT_EQ(Backups(), (std::vector<std::string>{
-                             "BACKUP DATABASE [Vendas] TO  DISK = N'" + Bak().string() +
-                             "' WITH NOFORMAT, INIT, COMPRESSION,  NAME = N'00 42 - Casa Azul', "
-                             "SKIP, NOREWIND, NOUNLOAD,  STATS = 10"}));
-    SemSenhas(r);
-    // A rerun on the same day replaces the archive instead of adding to it.
-    const auto tamanho = fs::file_size(Arquivo7z());
-    teste::GravarArquivo(Arquivo7z(), std::string(3 * tamanho, 'x'));
-    fs::remove_all(pasta->caminho() / "Log");
-    ConferirTudo(*this, Rodar());
-    EXPECT_EQ(fs::file_size(Arquivo7z()), tamanho);
-}
-
-TEST_F(Job, SucessoComCredenciaisEmClaro) {
-    config.ncripto = true;
-    Servidores();
-    const auto r = Rodar();
-    ConferirTudo(*this, r);
-    SemSenhas(r);
-}
-
-TEST_F(Job, ValoresHostisNaoMudamOComando) {
-    config.banco = "Ven]das'; DROP DATABASE x--";
-    config.codigo = "1'2 /..";
-    config.nome = "Sao/../Joao ]; 'x' Ç";
-    config.senha = " s;e}n{h=a ";
-    config.passw = " p a;s}s ";
-    config.usuario = "usuário x";
-    config.diretorio = "/backups";
-    Servidores();
-    const auto r = Rodar();
-    ConferirTudo(*this, r);
-    // The server parsed the quoted names back to exactly these values.
-    ASSERT_EQ(Backups().size(), 1u);
-    EXPECT_NE(Backups()[0].find("[Ven]]das'; DROP DATABASE x--]"), std::string::npos);
-    EXPECT_NE(Backups()[0].find("N'1''2 /.. - Sao/../Joao ]; ''x'' Ç'"), std::string::npos);
-    EXPECT_EQ(Bak().parent_path(), pasta->caminho());
-    SemSenhas(r);
+TEST_F(Job, SucessoComCredenciaisEmbaralhadasOuEmClaro) {
+    for (const char* ncripto : {"0", "1"}) {
+        SCOPED_TRACE(ncripto);
+        Novo();
+        p.cfg["NCripto"] = ncripto;
+        p.Servidores();
+        // A stale archive of an earlier run the same day is replaced, not added to.
+        Gravar(p.dir / "KVLN_0042_Casa_Azul_010101.7z", "velho");
+        const auto r = Rodar();
+        fs::remove(p.dir / "KVLN_0042_Casa_Azul_010101.7z");
+        ConferirSucesso(r);
+        const std::string porta = p.cfg["ServidorDB"], nome = R"(/KVLN_0042_Casa_Azul_\d{6})";
+        const std::vector<std::string> linhas = {"Inicio do Processo",
+                                                 "Conectando ao Servidor de Banco: " + porta,
+                                                 "Banco de dados conectado!",
+                                                 "Backup...: Vendas > " + nome + R"(\.BAK)",
+                                                 "Compactando...: " + nome + R"(\.7z)",
+                                                 "Enviando...: " + nome + R"(\.7z > 127\.0\.0\.1)",
+                                                 "Excluindo...: " + nome + R"(\.BAK)",
+                                                 "Fim do Processo"};
+        const auto log = p.Log();
+        ASSERT_EQ(log.size(), linhas.size());
+        for (std::size_t i = 0; i < log.size(); ++i) {
+            EXPECT_TRUE(std::regex_match(log[i], std::regex(linhas[i]))) << log[i];
+        }
+        const auto bak = p.Pacotes()[0].replace_extension(".BAK").string();
+        EXPECT_EQ(p.Lotes().back(), "BACKUP DATABASE [Vendas] TO  DISK = N'" + bak +
+                                        "' WITH NOFORMAT, INIT, COMPRESSION,  NAME = N'00 42 - "
+                                        "Casa Azul', SKIP, NOREWIND, NOUNLOAD,  STATS = 10");
+        // The archive holds a whole database, the log its server's names: the owner's only.
+        const auto outros = fs::perms::group_all | fs::perms::others_all;
+        EXPECT_EQ(fs::status(p.Pacotes()[0]).permissions() & outros, fs::perms::none);
+        EXPECT_EQ(fs::status(p.Arquivos(p.dir / "Log", "")[0]).permissions() & outros,
+                  fs::perms::none);
+    }
 }
 
 TEST_F(Job, EdicaoExpressRepeteSemCompressao) {
-    Servidores({.modo = "express"});
-    const auto r = Rodar();
-    ASSERT_EQ(r.codigo, 0) << UltimaMensagem();
-    auto esperado = LinhasSucesso();
-    esperado.insert(esperado.begin() + 4, "O servidor não aceita backup com compressão (edição "
-                                          "Express); repetindo o backup sem compressão.");
-    EXPECT_EQ(pasta->MensagensLog(), esperado);
-    const auto lotes = Backups();
+    p.Servidores("express");
+    ConferirSucesso(Rodar());
+    const auto log = p.Log();
+    EXPECT_EQ(log.at(4), "O servidor não aceita backup com compressão (edição Express); "
+                         "repetindo o backup sem compressão.");
+    const auto lotes = p.Lotes();
     ASSERT_EQ(lotes.size(), 2u);
     EXPECT_NE(lotes[0].find("INIT, COMPRESSION,  NAME"), std::string::npos);
-    EXPECT_NE(lotes[1].find("INIT,  NAME"), std::string::npos);
     EXPECT_EQ(lotes[1].find("COMPRESSION"), std::string::npos);
-    EXPECT_TRUE(fs::exists(Enviado()));
 }
 
-struct FalhaDoBanco {
-    std::string nome;
-    std::function<void(Job&)> preparar;
-    CodigoSaida codigo;
-    std::vector<std::string> fimDoLog; // prefixes of the last log messages
-    bool bakFica;
+struct Falha {
+    std::string caso, modo;
+    std::function<void(Job&, Programa&)> preparar;
+    int codigo;
+    std::string ultima; // the start of the last log line
+    bool bakFica, pacoteFica;
 };
 
-TEST_F(Job, FalhasDoBancoParamAntesDeCompactar) {
-    const std::vector<FalhaDoBanco> casos = {
-        {"servidor fora do ar",
-         [](Job& j) {
-             j.Servidores();
-             j.portaTds = teste::portaLivreFechada();
+TEST_F(Job, CadaFalhaTemSeuCodigoEGuardaOQueNaoFoiEnviado) {
+    const std::vector<Falha> casos = {
+        {"7z faltando", "normal", [](Job&, Programa& p) { fs::remove(p.dir / "7z"); }, 2,
+         "Está faltando o arquivo: 7z", false, false},
+        {"7z.so faltando", "normal", [](Job&, Programa& p) { fs::remove(p.dir / "7z.so"); }, 2,
+         "Está faltando o arquivo: 7z.so", false, false},
+        {"ncftpput faltando", "normal", [](Job&, Programa& p) { fs::remove(p.dir / "ncftpput"); },
+         2, "Está faltando o arquivo: ncftpput", false, false},
+        {"servidor fora do ar", "normal",
+         [](Job&, Programa& p) {
+             p.cfg["ServidorDB"] = "127.0.0.1," + std::to_string(PortaFechada());
          },
-         CodigoSaida::ConexaoFalhou,
-         {"Conectando ao Servidor de Banco: ", "Erro ao conetar no banco: ",
-          "Tarefa não executada. SAINDO"},
+         3, "Tarefa não executada. SAINDO", false, false},
+        {"senha do banco errada", "normal",
+         [](Job&, Programa& p) { p.cfg["Senha"] = "Outra;S3nha"; }, 3,
+         "Tarefa não executada. SAINDO", false, false},
+        {"login integrado", "normal", [](Job&, Programa& p) { p.cfg["SSPI"] = "1"; }, 3,
+         "Tarefa não executada. SAINDO", false, false},
+        {"banco inexistente", "normal", [](Job&, Programa& p) { p.cfg["Banco"] = "Nenhum"; }, 4,
+         "Erro: 911 - Backup do banco falhou: ", false, false},
+        {"backup falha aos 30%", "fail", [](Job&, Programa&) {}, 4,
+         "Erro: 3202 - Backup do banco falhou: ", true, false},
+        {"conexão cai aos 30%", "drop", [](Job&, Programa&) {}, 4, "Erro: ", true, false},
+        {"7z falha", "normal",
+         [](Job&, Programa& p) { p.Falsa("7z", "echo disco cheio >&2; exit 2"); }, 5,
+         "Erro: 2 - Compactação falhou: 7z terminou com código 2 (erro fatal): disco cheio", true,
          false},
-        {"senha errada",
-         [](Job& j) {
-             j.Servidores();
-             j.config.senha = "outra; senha";
+        {"arquivo não passa no teste", "normal",
+         [](Job&, Programa& p) {
+             p.Falsa("7z", "[ \"$1\" = a ] || exec /usr/lib/p7zip/7z \"$@\"\n"
+                           "for a; do case \"$a\" in *.7z) echo lixo >\"$a\";; esac; done");
          },
-         CodigoSaida::ConexaoFalhou,
-         {"Conectando ao Servidor de Banco: ", "Erro ao conetar no banco: ",
-          "Tarefa não executada. SAINDO"},
-         false},
-        {"login integrado sem Kerberos",
-         [](Job& j) {
-             j.Servidores();
-             j.config.sspi = "1";
-         },
-         CodigoSaida::ConexaoFalhou,
-         {"Conectando ao Servidor de Banco: ", "Erro ao conetar no banco: ",
-          "Tarefa não executada. SAINDO"},
-         false},
-        {"banco desconhecido",
-         [](Job& j) {
-             j.Servidores();
-             j.config.banco = "Nenhum";
-             j.tds = nullptr;
-             teste::OpcoesTds o;
-             o.usuario = j.config.login;
-             o.senha = j.config.senha;
-             j.tds = std::make_unique<teste::ServidorTds>(o);
-             j.portaTds = j.tds->porta();
-         },
-         CodigoSaida::BackupFalhou,
-         {"Backup...: Nenhum > ", "Erro: 911 - Backup do banco falhou: "},
-         false},
-        {"falha aos 30%",
-         [](Job& j) { j.Servidores({.modo = "fail30"}); },
-         CodigoSaida::BackupFalhou,
-         {"Backup...: ", "Erro: 3202 - Backup do banco falhou: "},
-         true},
-        {"conexão perdida aos 30%",
-         [](Job& j) { j.Servidores({.modo = "drop30"}); },
-         CodigoSaida::BackupFalhou,
-         {"Backup...: ", "Erro: "},
-         true},
+         5, "Erro: 2 - Teste do arquivo compactado falhou: 7z t ", true, true},
+        {"senha do FTP errada", "normal", [](Job&, Programa& p) { p.cfg["Passw"] = "errada P4ss"; },
+         6, "Erro: 1 - Envio falhou: ncftpput terminou com código 1", true, true},
+        {"pasta remota inexistente", "normal",
+         [](Job&, Programa& p) { p.cfg["Diretorio"] = "/nao/existe"; }, 6,
+         "Erro: 5 - Envio falhou: ncftpput terminou com código 5", true, true},
+        {"enviador repete o login na saída", "normal",
+         [](Job&, Programa& p) { p.Falsa("ncftpput", "cat \"$2\" >&2; exit 3"); }, 6,
+         "Erro: 3 - Envio falhou: ", true, true},
+        {"log impossível de gravar", "normal",
+         [](Job&, Programa& p) { Gravar(p.dir / "Log", "x"); }, 1, "", false, false},
+        {"trava impossível de abrir", "normal",
+         [](Job&, Programa& p) { fs::create_directory(p.dir / "kelvane.lock"); }, 1,
+         "Erro: 21 - não foi possível abrir", false, false},
     };
-    for (const auto& caso : casos) {
-        SCOPED_TRACE(caso.nome);
-        Job& j = *this;
-        caso.preparar(j);
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.caso);
+        Novo();
+        p.Servidores(c.modo);
+        c.preparar(*this, p);
         const auto r = Rodar();
-        EXPECT_EQ(r.codigo, ComoInteiro(caso.codigo)) << UltimaMensagem();
-        const auto mensagens = Mensagens();
-        ASSERT_GE(mensagens.size(), caso.fimDoLog.size());
-        for (std::size_t i = 0; i < caso.fimDoLog.size(); ++i) {
-            const auto& m = mensagens[mensagens.size() - caso.fimDoLog.size() + i];
-            EXPECT_EQ(m.rfind(caso.fimDoLog[i], 0), 0u) << m;
+        EXPECT_EQ(r.codigo, c.codigo) << r.saida << p.Ultima();
+        EXPECT_EQ(p.Ultima().rfind(c.ultima, 0), 0u) << p.Ultima();
+        EXPECT_EQ(!p.Baks().empty(), c.bakFica);
+        EXPECT_EQ(!p.Pacotes().empty(), c.pacoteFica);
+        EXPECT_TRUE(p.Enviados().empty());
+        EXPECT_EQ(Executado(), "");
+        SemSenhas(r);
+        if (c.codigo == 1 && c.ultima.empty()) {
+            EXPECT_NE(r.saida.find("log"), std::string::npos) << r.saida;
         }
-        EXPECT_EQ(std::count(mensagens.begin(), mensagens.end(), "Fim do Processo"), 0);
-        EXPECT_EQ(fs::exists(Bak()), caso.bakFica);
-        EXPECT_FALSE(fs::exists(Arquivo7z()));
-        EXPECT_FALSE(fs::exists(Enviado()));
-        SemExecutado();
-        SemSenhas(r);
-        Limpar();
-        config = teste::ConfigJob{};
-        tds.reset();
-        ftp.reset();
     }
 }
 
-struct FalhaDeFerramenta {
-    std::string nome;
-    std::function<void(Job&)> preparar;
-    CodigoSaida codigo;
-    std::string ultima; // prefix of the last log message
-    bool arquivoFica;
-};
-
-TEST_F(Job, FalhasDasFerramentasNuncaApagamOBak) {
-    const std::vector<FalhaDeFerramenta> casos = {
-        {"7z falha",
-         [](Job& j) {
-             j.pasta->FerramentaFalsa("7z", {"stdout 7-Zip falso", "stderr disco cheio", "sair 2"});
-         },
-         CodigoSaida::CompactacaoFalhou,
-         "Erro: 2 - Compactação falhou: 7z terminou com código 2 (erro fatal): 7-Zip falso | "
-         "disco cheio",
-         false},
-        {"arquivo não passa no teste",
-         [](Job& j) {
-             j.pasta->FerramentaFalsa("7z", {"quando a criar " + j.Arquivo7z().string(),
-                                             "quando t exec /usr/lib/p7zip/7z"});
-         },
-         CodigoSaida::CompactacaoFalhou, "Erro: 2 - Teste do arquivo compactado falhou: 7z t ",
-         true},
-        {"servidor FTP fora do ar",
-         [](Job& j) {
-             // ncftpput would redial for 40 s against a closed port; the fake stands in with the
-             // same exit status.
-             j.pasta->FerramentaFalsa("ncftpput",
-                                      {"stderr ncftpput: cannot open 127.0.0.1: remote host "
-                                       "refused connection.",
-                                       "sair 1"});
-         },
-         CodigoSaida::EnvioFalhou,
-         "Erro: 1 - Envio falhou: ncftpput terminou com código 1 (não foi possível conectar ou "
-         "entrar no servidor): ncftpput: cannot open",
-         true},
-        {"senha do FTP errada", [](Job& j) { j.config.passw = "errada com espaco"; },
-         CodigoSaida::EnvioFalhou, "Erro: 1 - Envio falhou: ncftpput terminou com código 1", true},
-        {"pasta remota inexistente", [](Job& j) { j.config.diretorio = "/nao/existe"; },
-         CodigoSaida::EnvioFalhou, "Erro: 5 - Envio falhou: ncftpput terminou com código 5", true},
-    };
-    for (const auto& caso : casos) {
-        SCOPED_TRACE(caso.nome);
-        Servidores();
-        caso.preparar(*this);
+// Values that would change the BACKUP statement, the connection string, an argument or a path if
+// they were not quoted, in every field at once; the server only takes exactly these values.
+TEST_F(Job, ValoresHostisChegamIntactos) {
+    const std::string valores[] = {"x'; DROP DATABASE master; --",
+                                   "[a]]b]",
+                                   "a;UID=x;PWD={y}",
+                                   "-x",
+                                   "@lista",
+                                   "a*b?c",
+                                   "../../fora",
+                                   "/tmp/fora",
+                                   "$(touch /tmp/kelvane-hostil)`id`",
+                                   "  Ação Ñandú €  "};
+    for (const auto& v : valores) {
+        SCOPED_TRACE(v);
+        Novo();
+        for (auto& [chave, valor] : p.cfg) {
+            if (chave != "SSPI" && chave != "Endereco") {
+                valor = v;
+            }
+        }
+        p.Servidores("normal", 64 * 1024);
+        p.cfg["Porta"] = v;
+        const auto args = p.raiz.p / "args", login = p.raiz.p / "login";
+        p.Falsa("ncftpput",
+                "printf '%s\\n' \"$@\" >" + args.string() + "; cat \"$2\" >" + login.string());
+        // A file the archiver would take along if the name worked as a pattern or a list.
+        Gravar(p.dir / "KVLN_aZbZc_aZbZc_010101.BAK", "isca");
+        Gravar(p.dir / "lista", "/etc/hostname\n");
         const auto r = Rodar();
-        EXPECT_EQ(r.codigo, ComoInteiro(caso.codigo)) << UltimaMensagem();
-        EXPECT_EQ(UltimaMensagem().rfind(caso.ultima, 0), 0u) << UltimaMensagem();
-        EXPECT_TRUE(fs::exists(Bak()));
-        EXPECT_EQ(fs::exists(Arquivo7z()), caso.arquivoFica);
-        EXPECT_FALSE(fs::exists(Enviado()));
-        SemExecutado();
-        SemSenhas(r);
-        Limpar();
-        config = teste::ConfigJob{};
-        tds.reset();
-        ftp.reset();
+        ASSERT_EQ(r.codigo, 0) << r.saida << p.Ultima();
+        const auto pacote = p.Pacotes().at(0);
+        EXPECT_EQ(pacote.parent_path(), p.dir);
+        const auto lista =
+            teste::Rodar({"/usr/lib/p7zip/7z", "l", "-slt", "-spd", pacote.string()});
+        const auto bak = fs::path(pacote).replace_extension(".BAK").filename().string();
+        EXPECT_NE(lista.saida.find("\nPath = " + bak + "\n"), std::string::npos) << lista.saida;
+        EXPECT_EQ(lista.saida.find("Path = ", lista.saida.find("Path = " + bak) + 1),
+                  std::string::npos)
+            << lista.saida;
+        const auto fim = "\n-P\n" + v + "\n-F\n--\n" + v + "\n" + pacote.string() + "\n";
+        EXPECT_TRUE(Ler(args).ends_with(fim)) << Ler(args);
+        EXPECT_EQ(Ler(login), "host 127.0.0.1\nuser " + v + "\npass " + v + "\n");
+        EXPECT_FALSE(fs::exists("/tmp/fora"));
+        EXPECT_FALSE(fs::exists("/tmp/kelvane-hostil"));
     }
 }
 
-TEST_F(Job, SegundoJobNaMesmaPastaNaoRoda) {
-    Servidores({.atrasoPasso = 0.3});
-    EscreverIni();
-    auto primeiro = std::async(std::launch::async, [&] { return pasta->Executar({"EXEC"}); });
-    // Wait until the first job is inside the backup.
-    for (int i = 0; i < 200 && !fs::exists(Bak()); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+// Runs `kelvane EXEC` on its own thread; the pid comes back once it runs.
+std::pair<pid_t, std::future<Execucao>> Iniciar(const Programa& p) {
+    auto pid = std::make_shared<std::promise<pid_t>>();
+    auto pronto = pid->get_future();
+    auto fim = std::async(std::launch::async, [exe = (p.dir / "kelvane").string(), pid] {
+        const auto r = ShellEspera({exe, "EXEC"}, {.aoIniciar = [&](pid_t x) {
+                                       pid->set_value(x);
+                                   }});
+        return Execucao{r.sinal ? 128 + r.sinal : r.codigo, r.saida};
+    });
+    return {pronto.get(), std::move(fim)};
+}
+
+bool Esperar(const std::function<bool()>& condicao) {
+    for (int i = 0; i < 6000 && !condicao(); ++i) { // 60 s: only so a broken test ends
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    ASSERT_TRUE(fs::exists(Bak()));
-    const auto iniAntes = LerArquivo(pasta->ini());
-    const auto segundo = pasta->Executar({"EXEC"});
-    EXPECT_EQ(segundo.codigo, ComoInteiro(CodigoSaida::JobEmExecucao));
-    EXPECT_EQ(LerArquivo(pasta->ini()), iniAntes);
-    EXPECT_EQ(primeiro.get().codigo, 0);
-    const auto mensagens = pasta->MensagensLog();
-    EXPECT_EQ(std::count(mensagens.begin(), mensagens.end(),
-                         "Outro backup já está em execução nesta pasta; este não será executado."),
-              1);
-    EXPECT_EQ(std::count(mensagens.begin(), mensagens.end(), "Fim do Processo"), 1);
-    EXPECT_EQ(Backups().size(), 1u);
+    return condicao();
 }
 
-TEST(Nomes, ArquivoEComando) {
-    std::tm m{};
-    m.tm_year = 126, m.tm_mon = 2, m.tm_mday = 1;
-    EXPECT_EQ(NomeArquivoBackup("12 34", "Loja Centro", m), "/KVLN_1234_Loja_Centro_010326.BAK");
-    EXPECT_EQ(NomeArquivoBackup("1/2", "a/../b", m), "/KVLN_1_2_a_.._b_010326.BAK");
-    EXPECT_EQ(NomeArquivoBackup("1", std::string("a\0b", 3), m), "/KVLN_1_a_b_010326.BAK");
-    EXPECT_EQ(NomeArquivoCompactado("/KVLN_1_x.BAK.BAK_010326.BAK"), "/KVLN_1_x.7z.7z_010326.7z");
-    EXPECT_EQ(ComandoBackup("a]b", "/p/o'k.BAK", "1 - D'Ávila", false),
-              "BACKUP DATABASE [a]]b] TO  DISK = N'/p/o''k.BAK' WITH NOFORMAT, INIT,  NAME = "
-              "N'1 - D''Ávila', SKIP, NOREWIND, NOUNLOAD,  STATS = 10");
+TEST_F(Job, InterrompidoEmCadaEtapaNaoPerdeNadaEAProximaRoda) {
+    struct Etapa {
+        std::string ferramenta, antes; // the tool that hangs; "": the backup itself
+    } const etapas[] = {{"", ""},
+                        {"7z", "for a; do case \"$a\" in *.7z) echo x >\"$a\";; esac; done\n"},
+                        {"ncftpput", ""}};
+    for (const auto& etapa : etapas) {
+        for (const int sinal : {SIGTERM, SIGKILL}) {
+            SCOPED_TRACE(etapa.ferramenta + " " + std::to_string(sinal));
+            Novo();
+            const auto marca = p.raiz.p / "pid";
+            const std::string dormir = "echo $$ >" + marca.string() + ".t; mv " + marca.string() +
+                                       ".t " + marca.string() + "; exec sleep 60";
+            p.Servidores(etapa.ferramenta.empty() ? "slow" : "normal");
+            if (!etapa.ferramenta.empty()) {
+                p.Falsa(etapa.ferramenta, etapa.antes + dormir);
+            }
+            p.Ini();
+            auto [pid, fim] = Iniciar(p);
+            ASSERT_TRUE(Esperar([&] {
+                return fs::exists(marca) || (etapa.ferramenta.empty() && !p.Baks().empty());
+            }));
+            ::kill(pid, sinal);
+            EXPECT_EQ(fim.get().codigo, 128 + sinal);
+            EXPECT_EQ(p.Baks().size(), 1u); // no verified archive, so the backup stays
+            EXPECT_TRUE(p.Enviados().empty());
+            EXPECT_EQ(Executado(), "");
+            if (fs::exists(marca)) {
+                const pid_t ferramenta = std::stoi(Ler(marca));
+                // Asked to stop, the job stops its tool and removes the uploader's login.
+                if (sinal == SIGTERM) {
+                    EXPECT_TRUE(Esperar([&] { return ::kill(ferramenta, 0) != 0; }));
+                    EXPECT_TRUE(fs::is_empty(p.tmp));
+                }
+                ::kill(ferramenta, SIGKILL);
+                fs::remove(marca);
+            }
+            fs::remove(p.dir / "7z");
+            fs::remove(p.dir / "ncftpput");
+            fs::create_symlink("/usr/lib/p7zip/7z", p.dir / "7z");
+            fs::create_symlink("/usr/bin/ncftpput", p.dir / "ncftpput");
+            ConferirSucesso(p.Exec());
+            EXPECT_TRUE(fs::is_empty(p.tmp)); // a login folder left by SIGKILL goes as well
+        }
+    }
 }
 
-TEST(Nomes, TextoDeConexao) {
-    // FreeTDS: braces only where needed, "}" never doubled, every value closed by ";".
-    EXPECT_EQ(TextoConexao("FreeTDS", "srv\\inst", "sa", "x;y}z"),
-              "Driver={FreeTDS};Server=srv\\inst;Database=master;UID=sa;PWD={x;y}z};");
-    EXPECT_EQ(TextoConexao("FreeTDS", "127.0.0.1,1433", " a }", "{b"),
-              "Driver={FreeTDS};Server=127.0.0.1,1433;Database=master;UID= a };PWD={{b};");
-    EXPECT_THROW(TextoConexao("FreeTDS", "h", "sa", "a};b"), ErroBanco);
-    // Microsoft's drivers: the standard braces with "}" doubled.
-    EXPECT_EQ(TextoConexao("ODBC Driver 18 for SQL Server", "h", " a", "x}y"),
-              "Driver={ODBC Driver 18 for SQL Server};Server=h;Database=master;UID={ a};"
-              "PWD={x}}y};");
-    EXPECT_EQ(TextoConexaoIntegrada("ODBC Driver 18 for SQL Server", ""),
-              "Driver={ODBC Driver 18 for SQL Server};Server=;Database=master;"
-              "Trusted_Connection=Yes;");
-    EXPECT_EQ(PercentualProcessado("[FreeTDS][SQL Server]30 percent processed."), 30);
-    EXPECT_EQ(PercentualProcessado("100 percent processed."), 100);
-    EXPECT_EQ(PercentualProcessado("Processed 10 pages"), -1);
-    EXPECT_EQ(OcultarSegredos("a senha123 b senha123", {"senha123", ""}), "a *** b ***");
+TEST_F(Job, UmJobPorPastaDoInicioAoFim) {
+    p.Servidores("slow");
+    const auto marca = p.raiz.p / "enviando";
+    p.Falsa("ncftpput", "touch " + marca.string() + "; sleep 1; exec /usr/bin/ncftpput \"$@\"");
+    p.Ini();
+    const auto ini = Ler(p.dir / "info.ini");
+    auto [pid, primeiro] = Iniciar(p);
+    const std::function<bool()> etapas[] = {[&] { return !p.Baks().empty(); },
+                                            [&] {
+                                                return fs::exists(marca);
+                                            }};
+    for (const auto& etapa : etapas) {
+        ASSERT_TRUE(Esperar(etapa));
+        EXPECT_EQ(p.Exec().codigo, 7);
+        EXPECT_EQ(p.Ultima(), "Outro backup já está em execução nesta pasta; este não será "
+                              "executado.");
+    }
+    EXPECT_EQ(Ler(p.dir / "info.ini"), ini);
+    ConferirSucesso(primeiro.get());
+    EXPECT_EQ(p.Lotes().size(), 1u);
+    (void)pid;
+}
+
+TEST_F(Job, SoEXECRodaOJob) {
+    for (const char* arg : {"exec", "Exec"}) {
+        Programa semFerramentas(false);
+        EXPECT_EQ(semFerramentas.Exec({arg}).codigo, 2);
+        EXPECT_EQ(semFerramentas.Log(),
+                  (std::vector<std::string>{"Inicio do Processo", "Está faltando o arquivo: 7z"}));
+    }
+    ::unsetenv("DISPLAY");
+    ::unsetenv("WAYLAND_DISPLAY");
+    ::unsetenv("QT_QPA_PLATFORM");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{}, {"EXEC2"}, {"EXEC", "now"}, {" EXEC"}}) {
+        Programa semTela(false);
+        const auto r = semTela.Exec(args);
+        EXPECT_EQ(r.codigo, 8);
+        EXPECT_EQ(r.saida, "Kelvane: não há tela disponível para abrir a janela de configuração; "
+                           "use o argumento EXEC para executar o backup.\n");
+        EXPECT_TRUE(semTela.Log().empty());
+    }
 }
 
 } // namespace

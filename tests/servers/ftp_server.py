@@ -1,59 +1,27 @@
 #!/usr/bin/python3
-"""FTP server for the tests: one user with full rights on --root, 127.0.0.1 only.
-
-Prints "LISTENING <port>" once ready and serves until SIGTERM/SIGINT.
-"""
+"""FTP server for the tests: one user with full rights on --root, on 127.0.0.1.
+Prints "LISTENING <port>" once ready."""
 
 import argparse
 import logging
 import os
 import signal
-import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
 
-
-def main():
-    ap = argparse.ArgumentParser(description=__doc__)
-    ap.add_argument("--port", type=int, default=0)
-    ap.add_argument("--root", required=True, help="the user's home folder (must exist)")
-    ap.add_argument("--user", default="kelvane")
-    ap.add_argument("--password", default="")
-    args = ap.parse_args()
-
-    if not os.path.isdir(args.root):
-        sys.exit("ftp_server: root folder does not exist: %s" % args.root)
-
-    # pyftpdlib would otherwise log every command to stderr.
-    logging.basicConfig(stream=sys.stderr, level=logging.WARNING)
-    logging.getLogger("pyftpdlib").setLevel(logging.WARNING)
-
-    authorizer = DummyAuthorizer()
-    authorizer.add_user(args.user, args.password, os.path.realpath(args.root), perm="elradfmwMT")
-
-    class Handler(FTPHandler):
-        pass
-
-    Handler.authorizer = authorizer
-    Handler.banner = "Kelvane test FTP server ready."
-    # Keep the refusal prompt; the default 3 s delay only slows the tests.
-    Handler.auth_failed_timeout = 0.1
-    # Passive data sockets bind to the control connection's address
-    # (127.0.0.1) on ports the kernel picks, so parallel tests don't collide.
-
-    server = FTPServer(("127.0.0.1", args.port), Handler)
-
-    def stop(signum, frame):
-        raise SystemExit(0)
-
-    signal.signal(signal.SIGTERM, stop)
-    signal.signal(signal.SIGINT, stop)
-    print("LISTENING %d" % server.address[1], flush=True)
-    server.serve_forever(handle_exit=True)
-    sys.exit(0)
-
-
-if __name__ == "__main__":
-    main()
+ap = argparse.ArgumentParser(description=__doc__)
+ap.add_argument("--port", type=int, default=0)
+ap.add_argument("--root", required=True)
+ap.add_argument("--user", default="kelvane")
+ap.add_argument("--password", default="")
+args = ap.parse_args()
+logging.basicConfig(level=logging.WARNING)
+FTPHandler.authorizer = DummyAuthorizer()
+FTPHandler.authorizer.add_user(args.user, args.password, os.path.realpath(args.root), "elradfmwMT")
+FTPHandler.auth_failed_timeout = 0.1
+server = FTPServer(("127.0.0.1", args.port), FTPHandler)
+signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
+print("LISTENING %d" % server.address[1], flush=True)
+server.serve_forever()

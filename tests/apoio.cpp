@@ -1,0 +1,192 @@
+#include "apoio.h"
+
+#include "job/ferramentas.h"
+#include "settings/cripto.h"
+#include "settings/ini.h"
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace kelvane::teste {
+
+std::string Ler(const fs::path& arquivo) {
+    std::ifstream entrada(arquivo, std::ios::binary);
+    std::ostringstream s;
+    s << entrada.rdbuf();
+    return s.str();
+}
+
+void Gravar(const fs::path& arquivo, const std::string& texto) {
+    std::ofstream(arquivo, std::ios::binary) << texto;
+}
+
+Execucao Rodar(const std::vector<std::string>& argv) {
+    const auto r = ShellEspera(argv);
+    return {r.sinal ? 128 + r.sinal : r.codigo, r.saida};
+}
+
+Pasta::Pasta() {
+    std::string modelo = (fs::temp_directory_path() / "kelvane-teste.XXXXXX").string();
+    p = ::mkdtemp(modelo.data());
+}
+
+Pasta::~Pasta() {
+    std::error_code e;
+    for (fs::recursive_directory_iterator it(p, e), fim; !e && it != fim; it.increment(e)) {
+        fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, e);
+    }
+    fs::permissions(p, fs::perms::owner_all, fs::perm_options::add, e);
+    fs::remove_all(p, e);
+}
+
+Servidor::Servidor(const std::string& script, const std::vector<std::string>& argumentos) {
+    int tubo[2];
+    if (::pipe(tubo) != 0) {
+        throw std::runtime_error("pipe");
+    }
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        ::dup2(tubo[1], 1);
+        ::close(tubo[0]);
+        std::vector<std::string> a = {"/usr/bin/python3", "-I", KELVANE_SERVIDORES "/" + script};
+        a.insert(a.end(), argumentos.begin(), argumentos.end());
+        std::vector<char*> v;
+        for (auto& s : a) {
+            v.push_back(s.data());
+        }
+        v.push_back(nullptr);
+        ::execv(v[0], v.data());
+        ::_exit(127);
+    }
+    ::close(tubo[1]);
+    FILE* saida = ::fdopen(tubo[0], "r");
+    if (std::fscanf(saida, "LISTENING %d", &porta) != 1) {
+        porta = 0;
+    }
+    std::fclose(saida);
+    if (porta == 0) {
+        throw std::runtime_error("servidor de teste não iniciou: " + script);
+    }
+}
+
+Servidor::~Servidor() {
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+}
+
+int PortaFechada() {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t n = sizeof a;
+    ::bind(s, reinterpret_cast<sockaddr*>(&a), n);
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
+    ::close(s);
+    return ntohs(a.sin_port);
+}
+
+Programa::Programa(bool ferramentas)
+    : dir(raiz.p / "programa"), ftp(raiz.p / "ftp"), tmp(raiz.p / "tmp") {
+    fs::create_directories(ftp / "backups");
+    fs::create_directories(dir);
+    fs::create_directories(tmp);
+    fs::copy_file(KELVANE_EXECUTAVEL, dir / "kelvane");
+    fs::copy_file(KELVANE_MODULO_JANELA, dir / "kelvane-janela.so");
+    if (ferramentas) {
+        fs::create_symlink("/usr/lib/p7zip/7z", dir / "7z");
+        fs::create_symlink("/usr/lib/p7zip/7z.so", dir / "7z.so");
+        fs::create_symlink("/usr/bin/ncftpput", dir / "ncftpput");
+    }
+    cfg = {{"CodigoCliente", "00 42"},
+           {"NomeCliente", "Casa Azul"},
+           {"Banco", "Vendas"},
+           {"SSPI", "0"},
+           {"Login", "sa"},
+           {"Senha", "S3nha do Banco;1}"},
+           {"Usuario", "kelvane"},
+           {"Passw", "P4ss do FTP"},
+           {"Endereco", "127.0.0.1"},
+           {"Diretorio", "/backups"}};
+}
+
+void Programa::Falsa(const std::string& ferramenta, const std::string& script) {
+    fs::remove(dir / ferramenta);
+    Gravar(dir / ferramenta, "#!/bin/sh\n" + script + "\n");
+    fs::permissions(dir / ferramenta, fs::perms::owner_all);
+}
+
+void Programa::Servidores(const std::string& modo, long tamanho) {
+    tds = std::make_unique<Servidor>(
+        "tds_server.py",
+        std::vector<std::string>{"--user=" + cfg["Login"], "--password=" + cfg["Senha"],
+                                 "--database=master", "--database=" + cfg["Banco"],
+                                 "--mode=" + modo, "--backup-size=" + std::to_string(tamanho),
+                                 "--batches=" + (raiz.p / "lotes.txt").string()});
+    servidorFtp = std::make_unique<Servidor>(
+        "ftp_server.py",
+        std::vector<std::string>{"--root=" + ftp.string(), "--user=" + cfg["Usuario"],
+                                 "--password=" + cfg["Passw"]});
+    cfg["ServidorDB"] = "127.0.0.1," + std::to_string(tds->porta);
+    cfg["Porta"] = std::to_string(servidorFtp->porta);
+}
+
+void Programa::Ini() {
+    fs::remove(dir / "info.ini");
+    const bool claras = cfg.count("NCripto") && cfg["NCripto"] == "1";
+    for (const auto& [chave, valor] : cfg) {
+        const bool credencial =
+            chave == "Login" || chave == "Senha" || chave == "Usuario" || chave == "Passw";
+        GravarINI(kSecaoInfos, chave, credencial && !claras ? Cripto(valor) : valor,
+                  dir / "info.ini");
+    }
+}
+
+Execucao Programa::Exec(std::vector<std::string> argumentos) {
+    argumentos.insert(argumentos.begin(), (dir / "kelvane").string());
+    return Rodar(argumentos);
+}
+
+std::vector<std::string> Programa::Log() const {
+    std::vector<std::string> linhas;
+    for (const auto& arquivo : Arquivos(dir / "Log", ".Log")) {
+        std::istringstream texto(Ler(arquivo));
+        for (std::string l; std::getline(texto, l);) {
+            linhas.push_back(l.size() > 22 ? l.substr(22) : l); // after "DD/MM/YYYY HH:MM:SS : "
+        }
+    }
+    return linhas;
+}
+
+std::string Programa::Ultima() const {
+    const auto l = Log();
+    return l.empty() ? "" : l.back();
+}
+
+std::vector<fs::path> Programa::Arquivos(const fs::path& pasta, const std::string& ext) const {
+    std::vector<fs::path> achados;
+    std::error_code e;
+    for (const auto& item : fs::directory_iterator(pasta, e)) {
+        if (ext.empty() || item.path().extension() == ext) {
+            achados.push_back(item.path());
+        }
+    }
+    std::sort(achados.begin(), achados.end());
+    return achados;
+}
+
+std::vector<std::string> Programa::Lotes() const {
+    std::vector<std::string> lotes;
+    std::istringstream texto(Ler(raiz.p / "lotes.txt"));
+    for (std::string l; std::getline(texto, l);) {
+        lotes.push_back(l);
+    }
+    return lotes;
+}
+
+} // namespace kelvane::teste

@@ -1,0 +1,77 @@
+// What the suites share: a throw-away program folder holding the built executable and the real
+// tools, the test servers on 127.0.0.1, and the run of the executable there.
+#pragma once
+
+#include "job/codigos.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <map>
+#include <memory>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace kelvane::teste {
+
+namespace fs = std::filesystem;
+
+struct Execucao {
+    int codigo = -1; // exit status, or 128 + signal
+    std::string saida;
+};
+
+std::string Ler(const fs::path& arquivo);
+void Gravar(const fs::path& arquivo, const std::string& texto);
+// Runs argv[0] without a shell.
+Execucao Rodar(const std::vector<std::string>& argv);
+
+// A temporary folder, removed with everything in it.
+struct Pasta {
+    Pasta();
+    ~Pasta();
+    fs::path p;
+};
+
+// A test server (tests/servers/<script>) until destroyed.
+class Servidor {
+public:
+    Servidor(const std::string& script, const std::vector<std::string>& argumentos);
+    ~Servidor();
+    int porta = 0;
+
+private:
+    pid_t pid_ = -1;
+};
+
+// A port on 127.0.0.1 where nothing listens.
+int PortaFechada();
+
+// The program folder <tmp>/programa with kelvane, its window module and links to 7z, 7z.so and
+// ncftpput; the FTP server's root is <tmp>/ftp with the folder backups.
+class Programa {
+public:
+    explicit Programa(bool ferramentas = true);
+    // Replaces a tool with a shell script, for failures the real tools cannot be made to show.
+    void Falsa(const std::string& ferramenta, const std::string& script);
+    // The database stand-in (user and password from cfg) and the FTP server.
+    void Servidores(const std::string& modo = "normal", long tamanho = 1 << 20);
+    // info.ini from cfg (credentials scrambled unless NCripto=1) pointing at the servers.
+    void Ini();
+    Execucao Exec(std::vector<std::string> argumentos = {"EXEC"});
+
+    std::vector<std::string> Log() const; // the messages of every log file, in order
+    std::string Ultima() const;           // the last one
+    std::vector<fs::path> Arquivos(const fs::path& pasta, const std::string& ext) const;
+    std::vector<fs::path> Baks() const { return Arquivos(dir, ".BAK"); }
+    std::vector<fs::path> Pacotes() const { return Arquivos(dir, ".7z"); }
+    std::vector<fs::path> Enviados() const { return Arquivos(ftp / "backups", ""); }
+    std::vector<std::string> Lotes() const; // SQL batches the database stand-in received
+
+    Pasta raiz;
+    fs::path dir, ftp, tmp;
+    std::map<std::string, std::string> cfg;
+    std::unique_ptr<Servidor> tds, servidorFtp;
+};
+
+} // namespace kelvane::teste

@@ -1,0 +1,416 @@
+// Form1 driven as a user drives it, on Qt's offscreen platform, with message boxes recorded and
+// the machine name fixed; the job and the tools run for real against the test servers.
+#include "apoio.h"
+#include "job/log.h"
+#include "job/programa.h"
+#include "settings/cripto.h"
+#include "settings/ini.h"
+#include "window/caixas.h"
+#include "window/form1.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+using namespace kelvane;
+using namespace kelvane::teste;
+using Chaves = std::vector<std::pair<std::string, std::string>>;
+
+namespace {
+
+class Janela : public ::testing::Test {
+protected:
+    void SetUp() override {
+        DefinirPastaPrograma(p.dir);
+        fs::create_directory(p.dir / "Log");
+        ArquivoLog = "Log_janela.Log";
+        janela::CapturarCaixas(true);
+        janela::DefinirFonteNomeComputador([] { return std::string("SERVIDOR01"); });
+    }
+    void TearDown() override {
+        form.reset();
+        janela::CapturarCaixas(false);
+        janela::LimparCaixas();
+    }
+    janela::Form1& Abrir(const Chaves& ini = {}) {
+        form.reset();
+        fs::remove(p.dir / "info.ini");
+        for (const auto& [chave, valor] : ini) {
+            GravarINI(kSecaoInfos, chave, valor, p.dir / "info.ini");
+        }
+        janela::LimparCaixas();
+        form = std::make_unique<janela::Form1>();
+        form->show();
+        QApplication::setActiveWindow(form.get());
+        EXPECT_TRUE(QTest::qWaitForWindowActive(form.get()));
+        return *form;
+    }
+    // Clicks and waits for the work the click started off the window's thread.
+    void Clicar(QWidget* botao) {
+        QTest::mouseClick(botao, Qt::LeftButton);
+        EXPECT_TRUE(QTest::qWaitFor([this] { return !form->tarefaEmAndamento(); }, 120000));
+    }
+    // The window filled for the test servers.
+    janela::Form1& Preenchida() {
+        if (!p.tds) {
+            p.Servidores();
+        }
+        auto& f = Abrir();
+        const std::pair<QLineEdit*, std::string> campos[] = {{f.txtCodigoCliente, "00 42"},
+                                                             {f.txtNomeCliente, "Casa Azul"},
+                                                             {f.txtServidorBD, p.cfg["ServidorDB"]},
+                                                             {f.txtBanco, "Vendas"},
+                                                             {f.txtLogin, p.cfg["Login"]},
+                                                             {f.txtSenha, p.cfg["Senha"]},
+                                                             {f.txtEnderecoFTP, "127.0.0.1"},
+                                                             {f.txtPorta, p.cfg["Porta"]},
+                                                             {f.txtUsuario, p.cfg["Usuario"]},
+                                                             {f.txtPassw, p.cfg["Passw"]},
+                                                             {f.txtDiretorio, "/backups"}};
+        f.cmbServidor->setCurrentIndex(1);
+        for (const auto& [campo, valor] : campos) {
+            campo->setText(QString::fromStdString(valor));
+        }
+        return f;
+    }
+    std::string Ini(const char* chave) { return LerINI(kSecaoInfos, chave, p.dir / "info.ini"); }
+    std::vector<std::string> Caixas() {
+        std::vector<std::string> textos;
+        for (const auto& c : janela::CaixasMostradas()) {
+            textos.push_back((c.icone == janela::Icone::Critico ? "X " : "i ") +
+                             c.texto.toStdString());
+        }
+        return textos;
+    }
+
+    Programa p;
+    std::unique_ptr<janela::Form1> form;
+};
+
+QString Texto(const QWidget* w) {
+    if (auto* l = qobject_cast<const QLabel*>(w)) {
+        return l->text();
+    }
+    if (auto* b = qobject_cast<const QAbstractButton*>(w)) {
+        return b->text();
+    }
+    auto* g = qobject_cast<const QGroupBox*>(w);
+    return g ? g->title() : QString();
+}
+
+// What a user sees: every control inside the window and its frame, none over another, no text
+// cut, Tab in reading order; and the few exact facts the settings depend on.
+TEST_F(Janela, LayoutComoOUsuarioVe) {
+    auto& f = Abrir();
+    EXPECT_EQ(f.windowTitle(), QStringLiteral("Kelvane 2019/03 - [suporte@kelvane.example]"));
+    EXPECT_EQ(f.minimumSize(), f.maximumSize());
+    for (auto* w : f.findChildren<QWidget*>()) {
+        if (!w->isVisibleTo(&f) || w->objectName().isEmpty() || w->objectName().startsWith("qt_")) {
+            continue;
+        }
+        const QString nome = w->objectName();
+        EXPECT_TRUE(w->parentWidget()->rect().contains(w->geometry())) << nome.toStdString();
+        if (!Texto(w).isEmpty()) {
+            const int precisa = w->inherits("QCheckBox") // the box, then its text
+                                    ? w->sizeHint().width()
+                                    : w->fontMetrics().horizontalAdvance(Texto(w));
+            EXPECT_GE(w->width() + 1, precisa) // a pixel of margin for the last glyph
+                << nome.toStdString() << " corta \"" << Texto(w).toStdString() << "\"";
+        }
+        for (auto* outro : w->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            // The "..." button sits at the right end of the file's field, as designed.
+            const bool permitido = (w == f.txtArquivoEnviar && outro == f.cmdArquivo) ||
+                                   (w == f.cmdArquivo && outro == f.txtArquivoEnviar);
+            if (outro != w && outro->isVisibleTo(&f) && !outro->objectName().isEmpty() &&
+                !permitido) {
+                EXPECT_FALSE(w->geometry()
+                                 .adjusted(0, 0, -1, 0)
+                                 .intersects(outro->geometry().adjusted(0, 0, -1, 0)))
+                    << nome.toStdString() << " sobre " << outro->objectName().toStdString();
+            }
+        }
+    }
+    const QWidget* ordem[] = {
+        f.txtCodigoCliente, f.txtNomeCliente,   f.txtServidorBD,   f.chkLoginIntegrado,
+        f.txtBanco,         f.txtLogin,         f.txtSenha,        f.cmdTestarConexaoBanco,
+        f.cmbServidor,      f.txtEnderecoFTP,   f.txtPorta,        f.txtUsuario,
+        f.txtPassw,         f.txtDiretorio,     f.cmdTestarFTP,    f.cmdExecutar,
+        f.cmdSalvarFechar,  f.txtArquivoEnviar, f.chkZipar,        f.cmdArquivo,
+        f.cmdEnviarArquivo, f.chkNCripto,       f.txtCodigoCliente};
+    for (std::size_t i = 0; i + 1 < std::size(ordem); ++i) {
+        EXPECT_EQ(QApplication::focusWidget(), ordem[i]) << i;
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    EXPECT_EQ(f.txtSenha->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(f.txtPassw->echoMode(), QLineEdit::Password);
+    // Client name: at most 20 characters, cleaned of accents and symbols on leaving the field.
+    f.txtNomeCliente->setFocus();
+    f.txtNomeCliente->setText(QStringLiteral("São João & Cia."));
+    QTest::keyClick(f.txtNomeCliente, Qt::Key_Tab);
+    EXPECT_EQ(f.txtNomeCliente->text(), QStringLiteral("Sao Joao  Cia"));
+    f.txtNomeCliente->clear();
+    QTest::keyClicks(f.txtNomeCliente, QStringLiteral("12345678901234567890X"));
+    EXPECT_EQ(f.txtNomeCliente->text().size(), 20);
+    // The maker's server fills the FTP fields; another server leaves what was typed.
+    f.txtUsuario->setText(QStringLiteral("digitado"));
+    f.cmbServidor->setCurrentIndex(1);
+    EXPECT_EQ(f.txtUsuario->text(), QStringLiteral("digitado"));
+    f.cmbServidor->setCurrentIndex(0);
+    EXPECT_EQ(f.cmbServidor->currentText(), QStringLiteral("Servidor Morvix"));
+    EXPECT_EQ(f.txtEnderecoFTP->text(), QStringLiteral("ftp.kelvane.example"));
+    EXPECT_EQ(f.txtUsuario->text(), QStringLiteral("upload"));
+}
+
+TEST_F(Janela, CarregaCadaValorNoSeuControle) {
+    struct Caso {
+        Chaves ini;
+        Qt::CheckState ncripto, sspi;
+        int ftp;
+        const char* usuario; // as shown
+    } const casos[] = {
+        {{{"NCripto", "1"}, {"Usuario", "claro"}, {"SSPI", "1"}, {"ServidorFTP", "1"}},
+         Qt::Checked,
+         Qt::Checked,
+         1,
+         "claro"},
+        {{{"Usuario", Cripto("embaralhado")}, {"SSPI", "0.5"}, {"ServidorFTP", "7"}},
+         Qt::Unchecked,
+         Qt::Unchecked,
+         -1,
+         "embaralhado"},
+        {{{"NCripto", "2"}, {"Usuario", Cripto("cinza")}, {"SSPI", "1.5"}, {"ServidorFTP", "abc"}},
+         Qt::PartiallyChecked,
+         Qt::PartiallyChecked,
+         -1,
+         "cinza"},
+        {{{"NCripto", "1.0"}, {"Usuario", "x"}, {"ServidorFTP", "0"}, {"Porta", "2121"}},
+         Qt::Checked,
+         Qt::Unchecked,
+         0,
+         "upload"}, // the preset's user replaces the stored one
+        {{{"Senha", std::string(507, 'x')}, {"Usuario", Cripto("depois")}, {"Banco", "Vendas"}},
+         Qt::Unchecked,
+         Qt::Unchecked,
+         -1,
+         "depois"}, // a value that cannot be unscrambled
+    };
+    for (const auto& c : casos) {
+        auto& f = Abrir(c.ini);
+        EXPECT_EQ(f.chkNCripto->checkState(), c.ncripto);
+        EXPECT_EQ(f.chkLoginIntegrado->checkState(), c.sspi);
+        EXPECT_EQ(f.cmbServidor->currentIndex(), c.ftp);
+        EXPECT_EQ(f.txtUsuario->text().toStdString(), c.usuario);
+        EXPECT_TRUE(Caixas().empty());
+    }
+    EXPECT_EQ(form->txtBanco->text(), QStringLiteral("Vendas"));
+    EXPECT_EQ(Abrir({{"Porta", "2121"}, {"ServidorFTP", "0"}}).txtPorta->text(), "2121");
+}
+
+TEST_F(Janela, SalvarGravaAsChavesEFecha) {
+    for (const bool ncripto : {false, true}) {
+        auto& f = Preenchida();
+        Gravar(p.dir / "info.ini",
+               "[infos]\nExecutado=01/02/2026\n; à mão\nExtra=1\n[outra]\nx=1\n");
+        f.chkNCripto->setChecked(ncripto);
+        f.chkLoginIntegrado->setChecked(true);
+        Clicar(f.cmdSalvarFechar);
+        EXPECT_TRUE(Caixas().empty());
+        EXPECT_FALSE(f.isVisible());
+        const std::string claras[] = {"Login", "Senha", "Usuario", "Passw"};
+        for (const auto& chave : claras) {
+            EXPECT_EQ(Ini(chave.c_str()), ncripto ? p.cfg[chave] : Cripto(p.cfg[chave])) << chave;
+        }
+        EXPECT_EQ(Ini("SSPI"), "1");
+        EXPECT_EQ(Ini("ServidorFTP"), "1");
+        EXPECT_EQ(Ini("NCripto"), ""); // set by hand only
+        const auto texto = Ler(p.dir / "info.ini");
+        EXPECT_EQ(
+            texto.rfind("[infos]\nExecutado=01/02/2026\n; à mão\nExtra=1\nCodigoCliente=00 42\n"
+                        "NomeCliente=Casa Azul\nServidorDB=",
+                        0),
+            0u)
+            << texto;
+        EXPECT_TRUE(texto.ends_with("\nDiretorio=/backups\n[outra]\nx=1\n")) << texto;
+    }
+}
+
+TEST_F(Janela, SalvarRecusaOQueOJobNaoPoderiaUsar) {
+    const std::string nomeErrado = "X Este progama deve executado somente no Servidor de Banco de "
+                                   "Dados!\r\nInforme o nome do Servidor de Banco corretamente!\r\n"
+                                   "Nome deste Servidor: SERVIDOR01";
+    for (const char* aceito : {"servidor01\\SQLEXPRESS", "SERVIDOR01,1433", "localhost",
+                               "127.0.0.1,1433", ".\\SQL", "(LOCAL)", ""}) {
+        auto& f = Abrir();
+        f.txtServidorBD->setText(aceito);
+        Clicar(f.cmdSalvarFechar);
+        EXPECT_EQ(Caixas(), std::vector<std::string>{}) << aceito;
+        EXPECT_EQ(Ini("ServidorDB"), aceito);
+    }
+    struct Caso {
+        std::function<void(janela::Form1&)> preparar;
+        std::vector<std::string> caixas;
+        bool salva;
+    } const casos[] = {
+        {[](auto& f) { f.txtServidorBD->setText("SRV02"); }, {nomeErrado}, false},
+        {[](auto& f) { f.txtServidorBD->setText(" SERVIDOR01"); }, {nomeErrado}, false},
+        {[](auto& f) { f.txtServidorBD->setText("servidor01.empresa.local"); },
+         {nomeErrado},
+         false},
+        {[](auto& f) { f.txtServidorBD->setText("127.0.0.2"); }, {nomeErrado}, false},
+        {[this](auto&) { fs::remove(p.dir / "7z.so"); },
+         {"X Está faltando o arquivo: 7z.so\r\nO backup não será efetuado!"},
+         true},
+        {[](auto& f) { f.txtUsuario->setText(QString(507, 'u')); },
+         {"o usuário do FTP tem 507 caracteres"},
+         false},
+        {[](auto& f) { f.txtPassw->setText("ab\tcd"); },
+         {"a senha do FTP contém um caractere"},
+         false},
+        {[](auto& f) {
+             f.txtUsuario->setText(QString(507, 'u'));
+             f.chkNCripto->setChecked(true);
+         },
+         {},
+         true},
+    };
+    for (const auto& c : casos) {
+        auto& f = Abrir({{"Banco", "antes"}});
+        f.txtBanco->setText("depois");
+        c.preparar(f);
+        Clicar(f.cmdSalvarFechar);
+        fs::remove(p.dir / "7z.so");
+        fs::create_symlink("/usr/lib/p7zip/7z.so", p.dir / "7z.so");
+        const auto caixas = Caixas();
+        ASSERT_EQ(caixas.size(), c.caixas.size()) << ::testing::PrintToString(caixas);
+        for (std::size_t i = 0; i < caixas.size(); ++i) {
+            EXPECT_NE(caixas[i].find(c.caixas[i]), std::string::npos) << caixas[i];
+        }
+        EXPECT_EQ(Ini("Banco"), c.salva ? "depois" : "antes");
+        EXPECT_EQ(f.isVisible(), !c.salva);
+    }
+}
+
+TEST_F(Janela, ExecutarAgoraSegueOJob) {
+    p.Servidores("slow");
+    auto& f = Preenchida();
+    std::vector<std::string> linhas;
+    std::vector<bool> botoes;
+    QObject::connect(&f, &janela::Form1::mensagemMostrada, &f, [&](const QString& t) {
+        linhas.push_back(t.toStdString());
+        botoes.push_back(f.cmdSalvarFechar->isEnabled() || f.cmdTestarFTP->isEnabled() ||
+                         f.cmdEnviarArquivo->isEnabled() || f.cmdExecutar->isEnabled());
+    });
+    QTest::mouseClick(f.cmdExecutar, Qt::LeftButton);
+    ASSERT_TRUE(f.tarefaEmAndamento());
+    f.close(); // refused while the job runs
+    EXPECT_TRUE(f.isVisible());
+    EXPECT_EQ(Caixas(), std::vector<std::string>{"X Um backup está em execução. Aguarde o fim do "
+                                                 "processo para fechar a janela."});
+    janela::LimparCaixas();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !f.tarefaEmAndamento(); }, 120000));
+    EXPECT_EQ(linhas.front(), "Iniciando o processo...");
+    EXPECT_NE(std::find(linhas.begin(), linhas.end(), "Backup...: 50% concluído"), linhas.end());
+    EXPECT_NE(std::find(linhas.begin(), linhas.end(), "Fim do Processo"), linhas.end());
+    EXPECT_EQ(linhas.back(), "Processo Finalizado!");
+    EXPECT_EQ(std::count(botoes.begin(), botoes.end() - 1, true), 0);
+    EXPECT_TRUE(f.cmdExecutar->isEnabled());
+    EXPECT_EQ(Caixas(), std::vector<std::string>{"i Processo Finalizado!"});
+    EXPECT_EQ(p.Enviados().size(), 1u);
+
+    // A failing job says why in its own box; the settings were saved before it ran.
+    p.Servidores("fail");
+    auto& g = Preenchida();
+    g.chkNCripto->setChecked(true); // the job must read the credentials as the window saved them
+    Clicar(g.cmdExecutar);
+    ASSERT_EQ(Caixas().size(), 2u);
+    EXPECT_EQ(Caixas()[0].rfind("X Erro: 3202 - Backup do banco falhou: ", 0), 0u) << Caixas()[0];
+    EXPECT_EQ(Ini("Senha"), p.cfg["Senha"]);
+    EXPECT_TRUE(g.cmdExecutar->isEnabled());
+}
+
+TEST_F(Janela, TestesDeConexaoComOsValoresDigitados) {
+    struct Caso {
+        QPushButton* janela::Form1::*botao;
+        QLineEdit* janela::Form1::*campo;
+        const char* valor;
+        std::string caixa;
+    } const casos[] = {
+        {&janela::Form1::cmdTestarConexaoBanco, &janela::Form1::txtBanco, "NaoExiste",
+         "i Conexão efetuada com sucesso!"},
+        {&janela::Form1::cmdTestarConexaoBanco, &janela::Form1::txtSenha, "errada",
+         "X Erro: 18456 - "},
+        {&janela::Form1::cmdTestarFTP, &janela::Form1::txtBanco, "",
+         "i Conexão FTP efetuada com "
+         "sucesso!"},
+        {&janela::Form1::cmdTestarFTP, &janela::Form1::txtPassw, "errada",
+         "X Erro: 1 - Teste de conexão FTP falhou: ncftpput terminou com código 1"},
+    };
+    for (const auto& c : casos) {
+        auto& f = Preenchida();
+        (f.*c.campo)->setText(c.valor);
+        Clicar(f.*c.botao);
+        ASSERT_EQ(Caixas().size(), 1u);
+        EXPECT_EQ(Caixas()[0].rfind(c.caixa, 0), 0u) << Caixas()[0];
+        EXPECT_EQ(Caixas()[0].find("errada"), std::string::npos);
+        EXPECT_FALSE(fs::exists(p.dir / "info.ini")); // nothing saved
+    }
+    EXPECT_EQ(fs::file_size(p.ftp / "backups" / "7z.so"), fs::file_size("/usr/lib/p7zip/7z.so"));
+}
+
+TEST_F(Janela, EnviarUmArquivo) {
+    const auto arquivo = p.raiz.p / "relatório de maio.pdf";
+    Gravar(arquivo, "dados");
+    struct Caso {
+        bool zipar;
+        std::function<void(janela::Form1&)> preparar;
+        std::string caixa;
+        const char* chega; // on the FTP server; "" nothing
+    } const casos[] = {
+        {false, [](auto&) {}, "i Processo Finalizado", "relatório de maio.pdf"},
+        {true, [](auto&) {}, "i Processo Finalizado", "relatório de maio.pdf.7z"},
+        {true, [this](auto&) { p.Falsa("7z", "echo disco cheio >&2; exit 2"); },
+         "X Erro: 2 - Compactação falhou: 7z terminou com código 2 (erro fatal): disco cheio", ""},
+        {false, [](auto& f) { f.txtPassw->setText("errada"); },
+         "X Erro: 1 - Envio falhou: ncftpput terminou com código 1", ""},
+        {false, [](auto& f) { f.txtArquivoEnviar->setText("/nao/existe.pdf"); },
+         "X O arquivo a enviar não foi encontrado:\r\n/nao/existe.pdf", ""},
+    };
+    for (const auto& c : casos) {
+        fs::remove_all(p.ftp / "backups");
+        fs::create_directory(p.ftp / "backups");
+        auto& f = Preenchida();
+        janela::ProximoArquivo(QString::fromStdString(arquivo.string()));
+        Clicar(f.cmdArquivo);
+        EXPECT_FALSE(f.cmdExecutar->isEnabled()); // a chosen file waits to be sent
+        f.chkZipar->setChecked(c.zipar);
+        c.preparar(f);
+        Clicar(f.cmdEnviarArquivo);
+        ASSERT_EQ(Caixas().size(), 1u);
+        EXPECT_EQ(Caixas()[0].rfind(c.caixa, 0), 0u) << Caixas()[0];
+        EXPECT_EQ(Caixas()[0].find("errada"), std::string::npos);
+        if (*c.chega) {
+            EXPECT_TRUE(fs::exists(p.ftp / "backups" / c.chega));
+            EXPECT_TRUE(f.cmdExecutar->isEnabled());
+        } else {
+            EXPECT_TRUE(fs::is_empty(p.ftp / "backups"));
+        }
+        fs::remove(p.dir / "7z");
+        fs::create_symlink("/usr/lib/p7zip/7z", p.dir / "7z");
+    }
+    EXPECT_EQ(Rodar({"/usr/lib/p7zip/7z", "t", arquivo.string() + ".7z"}).codigo, 0);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication aplicacao(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

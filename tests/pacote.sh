@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# The Debian package as an administrator gets it: built with cpack from the build tree
+# ($1), unpacked into a scratch root, its layout checked and the unpacked program run against
+# the test servers ($2); then `cmake --install` to another prefix writes the same folder there.
+set -euo pipefail
+build=$1 servidores=$2
+t=$(mktemp -d) pids=()
+trap 'for p in "${pids[@]}"; do kill "$p"; done; rm -rf "$t"' EXIT
+falha() { echo "FALHA: $*" >&2; exit 1; }
+
+cpack --config "$build/CPackConfig.cmake" -G DEB -B "$t/deb" >/dev/null
+deb=$(echo "$t"/deb/*.deb)
+dpkg-deb -x "$deb" "$t/raiz"
+p=$t/raiz/opt/kelvane
+esperado="opt/kelvane/7z opt/kelvane/7z.so opt/kelvane/doc/README.md
+opt/kelvane/exemplos/kelvane.cron opt/kelvane/exemplos/kelvane.service
+opt/kelvane/exemplos/kelvane.timer opt/kelvane/kelvane opt/kelvane/kelvane-janela.so
+opt/kelvane/kelvane.desktop opt/kelvane/kelvane.png opt/kelvane/ncftpput
+usr/share/applications/kelvane.desktop"
+[ "$(cd "$t/raiz" && find . ! -type d | cut -c3- | sort | xargs)" = "$(echo $esperado)" ] ||
+  falha "conteúdo: $(cd "$t/raiz" && find . ! -type d)"
+[ -z "$(dpkg-deb -c "$deb" | awk '$2 != "root/root"')" ] || falha "dono diferente de root"
+for dep in libqt6widgets6 unixodbc tdsodbc p7zip-full ncftp; do
+  dpkg-deb --field "$deb" Depends | grep -qw "$dep" || falha "Depends sem $dep"
+done
+for f in 7z 7z.so ncftpput; do [ -e "$p/$f" ] || falha "$f não aponta para a ferramenta"; done
+grep -qx 'Exec="/opt/kelvane/kelvane"' "$p/kelvane.desktop" || falha "menu não abre a janela"
+grep -qx 'ExecStart="/opt/kelvane/kelvane" EXEC' "$p/exemplos/kelvane.service" || falha serviço
+! grep -q SuccessExitStatus "$p/exemplos/kelvane.service" || falha "serviço aceita falha"
+
+# The cron line, run from a folder without tools, prints the exit code (cron mails it).
+linha=$(grep -v '^#' "$p/exemplos/kelvane.cron" | grep EXEC | cut -d' ' -f7-)
+mkdir "$t/cron" && cp "$p/kelvane" "$t/cron/"
+sh -c "${linha//\/opt\/kelvane/$t/cron}" | grep -q "exit code 2" || falha "cron não relata"
+
+# A full backup with the unpacked program.
+servidor() { # <variable> <script> <arguments>: starts it, stores its port
+  /usr/bin/python3 -I "$servidores/$2" "${@:3}" >"$t/$2.out" &
+  pids+=($!)
+  for _ in $(seq 100); do grep -q LISTENING "$t/$2.out" && break; sleep 0.1; done
+  printf -v "$1" %s "$(awk '{print $2}' "$t/$2.out")"
+}
+mkdir -p "$t/ftp/backups"
+servidor tds tds_server.py --password=S3nha --batches="$t/lotes"
+servidor ftp ftp_server.py --root="$t/ftp" --password=P4ss
+cat >"$p/info.ini" <<INI
+[infos]
+NCripto=1
+CodigoCliente=1
+NomeCliente=Casa
+ServidorDB=127.0.0.1,$tds
+Banco=Vendas
+Login=sa
+Senha=S3nha
+Usuario=kelvane
+Passw=P4ss
+Endereco=127.0.0.1
+Porta=$ftp
+Diretorio=/backups
+INI
+"$p/kelvane" EXEC || falha "EXEC terminou com $?: $(cat "$p"/Log/*)"
+grep -q "DISK = N'$p/KVLN_1_Casa_" "$t/lotes" || falha "backup fora da pasta instalada"
+"$p/7z" t "$t"/ftp/backups/KVLN_1_Casa_*.7z >/dev/null || falha "nada chegou ao FTP"
+
+# Another prefix: the same folder, the paths in the examples follow it, nothing else written.
+DESTDIR=$t/outro cmake --install "$build" --prefix /srv/kv >/dev/null
+[ "$(cd "$t/outro" && find . ! -type d | cut -c3- | sort | xargs)" = \
+  "$(echo "$esperado" | grep -v usr/share | sed 's,opt/kelvane,srv/kv,g' | xargs)" ] ||
+  falha "prefixo: $(cd "$t/outro" && find .)"
+! grep -rq /opt/kelvane "$t"/outro/srv/kv/{kelvane.desktop,exemplos} || falha "caminho antigo"
+echo OK

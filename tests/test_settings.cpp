@@ -1,0 +1,154 @@
+// info.ini access, credential scrambling, the NCripto rule, number and date conversions, accents.
+#include "apoio.h"
+#include "settings/codificacao.h"
+#include "settings/conversao.h"
+#include "settings/cripto.h"
+#include "settings/ini.h"
+#include "settings/texto.h"
+
+#include <csignal>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace kelvane;
+using namespace kelvane::teste;
+
+namespace {
+
+TEST(Ini, LeComoOWindows) {
+    Pasta pasta;
+    const auto ini = pasta.p / "info.ini";
+    Gravar(ini,
+           "; x\r\n[Outra]\r\nBanco=errado\r\n[INFOS]\r\n; Banco=comentado\r\n"
+           "  codigoCLIENTE  =   0042  \r\nNomeCliente=\"  Casa Azul \"\r\nBanco = 'Vendas'\r\n"
+           "Diretorio=/a=b\r\nBanco=segunda\r\nSemIgual\r\n[infos]\r\nPorta=99\r\nSSPI=1\r");
+    const std::pair<const char*, const char*> casos[] = {{"CodigoCliente", "0042"},
+                                                         {"NOMECLIENTE", "  Casa Azul "},
+                                                         {"Banco", "Vendas"},
+                                                         {"Diretorio", "/a=b"},
+                                                         {"Porta", ""},
+                                                         {"SemIgual", ""}};
+    for (const auto& [chave, valor] : casos) {
+        EXPECT_EQ(LerINI("infos", chave, ini), valor) << chave;
+    }
+    EXPECT_EQ(LerINI("infos", "Banco", pasta.p / "nao-existe.ini"), "");
+    // Writing one key leaves every other line as it was, in place.
+    GravarINI("Infos", "banco", "novo", ini);
+    GravarINI("infos", "Porta", "21", ini);
+    GravarINI("ftp", "Host", "h", ini);
+    EXPECT_EQ(Ler(ini), "; x\r\n[Outra]\r\nBanco=errado\r\n[INFOS]\r\n; Banco=comentado\r\n"
+                        "  codigoCLIENTE  =   0042  \r\nNomeCliente=\"  Casa Azul \"\r\n"
+                        "Banco=novo\r\nDiretorio=/a=b\r\nBanco=segunda\r\nSemIgual\r\nPorta=21\r\n"
+                        "[infos]\r\nPorta=99\r\nSSPI=1\r\n[ftp]\r\nHost=h\r\n");
+}
+
+TEST(Ini, ValoresVoltamIguais) {
+    Pasta pasta;
+    const auto ini = pasta.p / "info.ini";
+    std::vector<std::string> valores = {
+        " a", "a ", "  ", "\"", "\"a\"", "'a'", "", "=", ";x", "a \" b", std::string(300, 'x')};
+    for (int b = 0x20; b <= 0xFF; ++b) { // every Windows-1252 byte, stored as itself
+        valores.push_back(Cp1252ParaUtf8(std::string(1, static_cast<char>(b)) + "x"));
+    }
+    for (const auto& v : valores) {
+        GravarINI("infos", "Senha", v, ini);
+        EXPECT_EQ(LerINI("infos", "Senha", ini), v) << "[" << v << "]";
+        EXPECT_NE(Ler(ini).find(Utf8ParaCp1252(v)), std::string::npos) << "[" << v << "]";
+    }
+    GravarINI("infos", "Banco", "x\r\nSSPI=1", ini); // a line break cannot add a key
+    EXPECT_EQ(LerINI("infos", "SSPI", ini), "");
+    GravarINI("infos", "Banco", "日本", ini);
+    EXPECT_EQ(LerINI("infos", "Banco", ini), "??");
+}
+
+TEST(Ini, ModoELugarDoArquivo) {
+    Pasta pasta;
+    const auto ini = pasta.p / "info.ini";
+    const mode_t antes = ::umask(0);
+    GravarINI("infos", "Senha", "x", ini);
+    ::umask(antes);
+    struct stat st {};
+    ::stat(ini.c_str(), &st);
+    EXPECT_EQ(st.st_mode & 07777, 0600u); // new: its owner's only
+    ::chmod(ini.c_str(), 0640);
+    GravarINI("infos", "Senha", "y", ini);
+    ::stat(ini.c_str(), &st);
+    EXPECT_EQ(st.st_mode & 07777, 0640u); // existing: keeps the mode it was given
+    EXPECT_EQ(Ler(ini), "[infos]\nSenha=y\n");
+}
+
+TEST(Ini, MortoNoMeioDaGravacaoDeixaOAntigoOuONovo) {
+    Pasta pasta;
+    const auto ini = pasta.p / "info.ini";
+    const std::string a(2 << 20, 'a'), b(2 << 20, 'b');
+    GravarINI("infos", "Porta", "21", ini);
+    for (int i = 0; i < 40; ++i) {
+        const std::string antes = Ler(ini);
+        const pid_t filho = ::fork();
+        if (filho == 0) {
+            GravarINI("infos", "Executado", i % 2 ? a : b, ini);
+            ::_exit(0);
+        }
+        ::usleep(static_cast<useconds_t>(i * 500));
+        ::kill(filho, SIGKILL);
+        ::waitpid(filho, nullptr, 0);
+        const auto depois = LerINI("infos", "Executado", ini);
+        ASSERT_TRUE(Ler(ini) == antes || depois == (i % 2 ? a : b)) << i << ": " << depois.size();
+        ASSERT_EQ(LerINI("infos", "Porta", ini), "21");
+    }
+}
+
+TEST(Cripto, ParConhecidoAutoInversoELimite) {
+    EXPECT_EQ(Cripto("Senha123"), "Qdmcd116");
+    EXPECT_EQ(Cripto("ção"), "åâl"); // Windows-1252 codes, not UTF-8 bytes
+    std::string todos;
+    for (int i = 0; i < 506; ++i) {
+        todos += Cp1252ParaUtf8(std::string(1, static_cast<char>(0x20 + i % 0xE0)));
+    }
+    const auto x = Cripto(std::string(60, 'x')); // every 23rd key letter leaves a char alone
+    EXPECT_EQ(x.substr(0, 7) + x.substr(28, 1) + x.substr(51, 1), "zy{s}x{xx");
+    EXPECT_EQ(Cripto(Cripto(todos)), todos);
+    EXPECT_THROW(Cripto(std::string(507, 'a')), ErroCripto);
+    EXPECT_EQ(AplicarNCripto("Senha123", true), "Senha123");
+    EXPECT_EQ(AplicarNCripto("Senha123", false), "Qdmcd116");
+    EXPECT_NO_THROW(AplicarNCripto(std::string(507, 'a'), true));
+    for (const char* v : {"1", " 1 ", "1.0", "0.6"}) {
+        EXPECT_TRUE(NCriptoEmVigor(v)) << v;
+    }
+    for (const char* v : {"1.5", "0.5", "", "sim", "1x", "2"}) {
+        EXPECT_FALSE(NCriptoEmVigor(v)) << v;
+    }
+}
+
+TEST(Conversao, NumerosEDatas) {
+    const std::pair<const char*, std::optional<int>> inteiros[] = {
+        {"2.5", 2},         {"3.5", 4},
+        {"-1.5", -2},       {" 7 ", 7},
+        {"1e1", 10},        {"abc", std::nullopt},
+        {"", std::nullopt}, {"99999999999", std::nullopt}};
+    for (const auto& [texto, valor] : inteiros) {
+        EXPECT_EQ(ConversaoInteira(texto), valor) << texto;
+    }
+    EXPECT_EQ(ValorNumerico("  12abc"), 12.0);
+    EXPECT_EQ(ValorNumerico("abc"), 0.0);
+    std::tm m{};
+    m.tm_year = 126, m.tm_mon = 0, m.tm_mday = 3, m.tm_hour = 9, m.tm_min = 5, m.tm_sec = 7;
+    EXPECT_EQ(TextoDataGeral(m), "03/01/2026 09:05:07");
+    m.tm_hour = m.tm_min = m.tm_sec = 0;
+    EXPECT_EQ(TextoDataGeral(m), "03/01/2026");
+}
+
+TEST(RemoverAcentos, Tabela) {
+    const std::pair<const char*, const char*> casos[] = {
+        {"ÁÀÂÄÃÉÈÊËÍÌÎÏÓÒÔÖÕÚÙÛÜÇÑ", "AAAAAEEEEIIIIOOOOOUUUUCN"},
+        {"áàâäãªéèêëíìîïóòôöõºúùûüçñ", "aaaaaaeeeeiiiioooooouuuucn"},
+        {"'-@#%&*()!;:\\[]{}.|=/+", ""},
+        {" 09_,\"$?<>~^\tÅÆØß", " 09_,\"$?<>~^\tÅÆØß"},
+        {"  Açaí & Cia.  ", "  Acai  Cia  "}};
+    for (const auto& [entrada, saida] : casos) {
+        EXPECT_EQ(RemoverAcentos(entrada), saida) << entrada;
+    }
+}
+
+} // namespace
