@@ -4,7 +4,6 @@
 #include "settings/cripto.h"
 #include "settings/ini.h"
 
-#include <arpa/inet.h>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
@@ -23,6 +22,15 @@ std::string Ler(const fs::path& arquivo) {
 
 void Gravar(const fs::path& arquivo, const std::string& texto) {
     std::ofstream(arquivo, std::ios::binary) << texto;
+}
+
+std::vector<std::string> Linhas(const fs::path& arquivo) {
+    std::vector<std::string> linhas;
+    std::istringstream texto(Ler(arquivo));
+    for (std::string l; std::getline(texto, l);) {
+        linhas.push_back(l);
+    }
+    return linhas;
 }
 
 Execucao Rodar(const std::vector<std::string>& argv) {
@@ -77,18 +85,6 @@ Servidor::Servidor(const std::string& script, const std::vector<std::string>& ar
 Servidor::~Servidor() {
     ::kill(pid_, SIGTERM);
     ::waitpid(pid_, nullptr, 0);
-}
-
-int PortaFechada() {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t n = sizeof a;
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), n);
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
-    ::close(s);
-    return ntohs(a.sin_port);
 }
 
 Programa::Programa(bool ferramentas)
@@ -155,8 +151,7 @@ Execucao Programa::Exec(std::vector<std::string> argumentos) {
 std::vector<std::string> Programa::Log() const {
     std::vector<std::string> linhas;
     for (const auto& arquivo : Arquivos(dir / "Log", ".Log")) {
-        std::istringstream texto(Ler(arquivo));
-        for (std::string l; std::getline(texto, l);) {
+        for (const auto& l : Linhas(arquivo)) {
             linhas.push_back(l.size() > 22 ? l.substr(22) : l); // after "DD/MM/YYYY HH:MM:SS : "
         }
     }
@@ -178,15 +173,6 @@ std::vector<fs::path> Programa::Arquivos(const fs::path& pasta, const std::strin
     }
     std::sort(achados.begin(), achados.end());
     return achados;
-}
-
-std::vector<std::string> Programa::Lotes() const {
-    std::vector<std::string> lotes;
-    std::istringstream texto(Ler(raiz.p / "lotes.txt"));
-    for (std::string l; std::getline(texto, l);) {
-        lotes.push_back(l);
-    }
-    return lotes;
 }
 
 } // namespace kelvane::teste

@@ -23,6 +23,7 @@ struct Execucao {
 
 std::string Ler(const fs::path& arquivo);
 void Gravar(const fs::path& arquivo, const std::string& texto);
+std::vector<std::string> Linhas(const fs::path& arquivo);
 // Runs argv[0] without a shell.
 Execucao Rodar(const std::vector<std::string>& argv);
 
@@ -44,9 +45,6 @@ private:
     pid_t pid_ = -1;
 };
 
-// A port on 127.0.0.1 where nothing listens.
-int PortaFechada();
-
 // The program folder <tmp>/programa with kelvane, its window module and links to 7z, 7z.so and
 // ncftpput; the FTP server's root is <tmp>/ftp with the folder backups.
 class Programa {
@@ -66,7 +64,7 @@ public:
     std::vector<fs::path> Baks() const { return Arquivos(dir, ".BAK"); }
     std::vector<fs::path> Pacotes() const { return Arquivos(dir, ".7z"); }
     std::vector<fs::path> Enviados() const { return Arquivos(ftp / "backups", ""); }
-    std::vector<std::string> Lotes() const; // SQL batches the database stand-in received
+    std::vector<std::string> Lotes() const { return Linhas(raiz.p / "lotes.txt"); } // SQL batches
 
     Pasta raiz;
     fs::path dir, ftp, tmp;

@@ -6,6 +6,7 @@
 #include "settings/ini.h"
 #include "settings/texto.h"
 
+#include <chrono>
 #include <csignal>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -13,6 +14,7 @@
 
 using namespace kelvane;
 using namespace kelvane::teste;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -83,14 +85,21 @@ TEST(Ini, MortoNoMeioDaGravacaoDeixaOAntigoOuONovo) {
     const auto ini = pasta.p / "info.ini";
     const std::string a(2 << 20, 'a'), b(2 << 20, 'b');
     GravarINI("infos", "Porta", "21", ini);
-    for (int i = 0; i < 40; ++i) {
+    const auto inicio = std::chrono::steady_clock::now(); // how long one save takes in a child
+    if (::fork() == 0) {
+        GravarINI("infos", "Executado", a, ini);
+        ::_exit(0);
+    }
+    ::wait(nullptr);
+    const auto umaGravacao = (std::chrono::steady_clock::now() - inicio) / 1us;
+    for (int i = 0; i < 40; ++i) { // kills spread over the whole save
         const std::string antes = Ler(ini);
         const pid_t filho = ::fork();
         if (filho == 0) {
             GravarINI("infos", "Executado", i % 2 ? a : b, ini);
             ::_exit(0);
         }
-        ::usleep(static_cast<useconds_t>(i * 500));
+        ::usleep(static_cast<useconds_t>(umaGravacao * i / 32));
         ::kill(filho, SIGKILL);
         ::waitpid(filho, nullptr, 0);
         const auto depois = LerINI("infos", "Executado", ini);

@@ -57,12 +57,9 @@ class Connection:
         self.server, self.sock, self.version, self.out = server, sock, VERSIONS[1], bytearray()
 
     def recv(self, n):
-        data = b""
-        while len(data) < n:
-            chunk = self.sock.recv(n - len(data))
-            if not chunk:
-                raise OSError("closed")
-            data += chunk
+        data = self.sock.recv(n, socket.MSG_WAITALL)
+        if len(data) < n:
+            raise OSError("closed")
         return data
 
     def read(self):
@@ -95,13 +92,9 @@ class Connection:
     def serve(self):
         kind, payload = self.read()
         if kind == PRELOGIN:
-            options = [(0, bytes([15, 0, 7, 0xD0, 0, 0])), (1, b"\x02"), (2, b"\0"), (3, b""),
-                       (4, b"\0")]
-            head, body = bytearray(), bytearray()
-            for option, value in options:
-                head += struct.pack(">BHH", option, 26 + len(body), len(value))
-                body += value
-            self.out += head + b"\xFF" + body
+            # VERSION 15.0.2000, ENCRYPTION not supported, INSTOPT, THREADID, MARS off
+            self.out += bytes.fromhex("00001a0006 01002000 01 02002100 01 0300220000 0400220001 ff"
+                                      "0f0007d00000 02 00 00")
             self.flush()
             kind, payload = self.read()
         if kind != LOGIN7 or not self.login(payload):
