@@ -18,7 +18,9 @@ LOGIN7, PRELOGIN, REPLY = 0x10, 0x12, 0x04
 ERROR, INFO, LOGINACK, FEATUREEXTACK, ENVCHANGE, DONE = 0xAA, 0xAB, 0xAD, 0xAE, 0xE3, 0xFD
 DONE_MORE, DONE_ERROR = 0x01, 0x02
 VERSIONS = (0x71000001, 0x72090002, 0x730A0003, 0x730B0003, 0x74000004)
-TOKEN = re.compile(r"\s*(\[(?:[^\]]|\]\])*\]|N?'(?:[^']|'')*'|[\w@#$]+|\S)")
+OPTION = r"\w+(?:\s*=\s*(?:N'(?:[^']|'')*'|\w+))?"
+BACKUP = re.compile(r"BACKUP\s+DATABASE\s+\[((?:[^\]]|\]\])*)\]\s+TO\s+DISK\s*=\s*N'((?:[^']|'')*)'"
+                    r"(?:\s+WITH\s+(%s(?:\s*,\s*%s)*))?\s*;?\s*" % (OPTION, OPTION), re.I)
 
 
 class SqlError(Exception):
@@ -33,23 +35,6 @@ def b_varchar(text):
 
 def us_varchar(text):
     return struct.pack("<H", len(text)) + text.encode("utf-16-le")
-
-
-def tokens(sql):
-    """The statement's tokens, quoting undone; a quote left open is the server's error 105."""
-    out, pos, sql = [], 0, sql.rstrip()
-    while pos < len(sql):
-        m = TOKEN.match(sql, pos)
-        t, pos = m.group(1), m.end()
-        if t in ("[", "'"):
-            raise SqlError((105, 15, "Unclosed quotation mark after the character string."))
-        if t[0] == "[":
-            out.append(("name", t[1:-1].replace("]]", "]")))
-        elif t[0] == "'" or t[:2] == "N'":
-            out.append(("string", t[t.index("'") + 1:-1].replace("''", "'")))
-        else:
-            out.append(("word", t.upper()))
-    return out
 
 
 class Connection:
@@ -141,26 +126,24 @@ class Connection:
 
     def batch(self, sql):
         self.server.record(sql)
-        t = tokens(sql)
-        if t[:2] != [("word", "BACKUP"), ("word", "DATABASE")]:
+        if not sql.lstrip().upper().startswith("BACKUP"):
             self.done()
             return True
-        shape = " ".join(k[0] if k != "word" else "w" if re.fullmatch(r"[\w@#$]+", v) else v
-                         for k, v in t)
-        if t[3:5] != [("word", "TO"), ("word", "DISK")] or not re.fullmatch(
-                r"w w n w w = s( w w( = [sw])?( , w( = [sw])?)*)?", shape):
+        m = BACKUP.fullmatch(sql.strip())
+        if not m:
             raise SqlError((102, 15, "Incorrect syntax near 'BACKUP'."))
+        name, path = m.group(1).replace("]]", "]"), m.group(2).replace("''", "'")
         end = (3013, 16, "BACKUP DATABASE is terminating abnormally.")
-        if t[2][1].lower() not in (d.lower() for d in self.server.databases):
-            raise SqlError((911, 16, "Database '%s' does not exist." % t[2][1]), end)
-        if self.server.mode == "express" and ("word", "COMPRESSION") in t:
+        if name.lower() not in (d.lower() for d in self.server.databases):
+            raise SqlError((911, 16, "Database '%s' does not exist." % name), end)
+        if self.server.mode == "express" and re.search(r"\bCOMPRESSION\s*,", m.group(3) or ""):
             raise SqlError((1844, 16, "BACKUP DATABASE WITH COMPRESSION is not supported on "
                                       "Express Edition (64-bit)."), end)
         try:
-            out = open(t[6][1], "wb")
+            out = open(path, "wb")
         except OSError:
             raise SqlError((3201, 16, "Cannot open backup device '%s'. Operating system error "
-                                      "5(Access is denied.)." % t[6][1]), end)
+                                      "5(Access is denied.)." % path), end)
         size = self.server.size
         with out:
             for step in range(1, 11):
@@ -174,7 +157,7 @@ class Connection:
                     return False
                 if step == 3 and self.server.mode == "fail":
                     raise SqlError((3202, 16, "Write on \"%s\" failed: 112(There is not enough "
-                                              "space on the disk.)" % t[6][1]), end)
+                                              "space on the disk.)" % path), end)
                 delay = 0.2 if self.server.mode == "slow" else 0
                 if select.select([self.sock], [], [], delay)[0]:
                     return False  # the client went away (or sent an attention)
