@@ -67,11 +67,7 @@ TEST_F(Job, SucessoComCredenciaisEmbaralhadasOuEmClaro) {
         Novo();
         p.cfg["NCripto"] = ncripto;
         p.Servidores();
-        // A stale archive of an earlier run the same day is replaced, not added to.
-        Gravar(p.dir / "KVLN_0042_Casa_Azul_010101.7z", "velho");
-        const auto r = Rodar();
-        fs::remove(p.dir / "KVLN_0042_Casa_Azul_010101.7z");
-        ConferirSucesso(r);
+        ConferirSucesso(Rodar());
         const std::string porta = p.cfg["ServidorDB"], nome = R"(/KVLN_0042_Casa_Azul_\d{6})";
         const std::vector<std::string> linhas = {"Inicio do Processo",
                                                  "Conectando ao Servidor de Banco: " + porta,

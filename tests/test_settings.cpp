@@ -1,7 +1,6 @@
-// info.ini access, credential scrambling, the NCripto rule, number and date conversions, accents.
+// info.ini access, credential scrambling and the NCripto rule, accent stripping.
 #include "apoio.h"
 #include "settings/codificacao.h"
-#include "settings/conversao.h"
 #include "settings/cripto.h"
 #include "settings/ini.h"
 #include "settings/texto.h"
@@ -128,24 +127,6 @@ TEST(Cripto, ParConhecidoAutoInversoELimite) {
     for (const char* v : {"1.5", "0.5", "", "sim", "1x", "2"}) {
         EXPECT_FALSE(NCriptoEmVigor(v)) << v;
     }
-}
-
-TEST(Conversao, NumerosEDatas) {
-    const std::pair<const char*, std::optional<int>> inteiros[] = {
-        {"2.5", 2},         {"3.5", 4},
-        {"-1.5", -2},       {" 7 ", 7},
-        {"1e1", 10},        {"abc", std::nullopt},
-        {"", std::nullopt}, {"99999999999", std::nullopt}};
-    for (const auto& [texto, valor] : inteiros) {
-        EXPECT_EQ(ConversaoInteira(texto), valor) << texto;
-    }
-    EXPECT_EQ(ValorNumerico("  12abc"), 12.0);
-    EXPECT_EQ(ValorNumerico("abc"), 0.0);
-    std::tm m{};
-    m.tm_year = 126, m.tm_mon = 0, m.tm_mday = 3, m.tm_hour = 9, m.tm_min = 5, m.tm_sec = 7;
-    EXPECT_EQ(TextoDataGeral(m), "03/01/2026 09:05:07");
-    m.tm_hour = m.tm_min = m.tm_sec = 0;
-    EXPECT_EQ(TextoDataGeral(m), "03/01/2026");
 }
 
 TEST(RemoverAcentos, Tabela) {
