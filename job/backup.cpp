@@ -54,7 +54,8 @@ std::string Substituir(std::string texto, std::string_view de, std::string_view 
     return texto;
 }
 
-// Held for the whole job; the kernel lets it go if the process dies.
+// Held for the whole job, and by each tool the job runs (they inherit the descriptor): the
+// kernel lets it go once the process and a tool it left running are both gone.
 class TravaJob {
 public:
     TravaJob() {
@@ -75,18 +76,19 @@ public:
     TravaJob(const TravaJob&) = delete;
     TravaJob& operator=(const TravaJob&) = delete;
     bool obtida() const { return obtida_; }
+    int descritor() const { return fd_; }
 
 private:
     int fd_ = -1;
     bool obtida_ = false;
 };
 
-void ExecutarFerramenta(const std::vector<std::string>& linha, CodigoSaida codigo,
-                        const std::string& etapa, const std::string& ferramenta,
+void ExecutarFerramenta(const std::vector<std::string>& linha, const OpcoesProcesso& opcoes,
+                        CodigoSaida codigo, const std::string& etapa, const std::string& ferramenta,
                         std::string (*significado)(int)) {
     ResultadoProcesso r;
     try {
-        r = ShellEspera(linha);
+        r = ShellEspera(linha, opcoes);
     } catch (const ErroProcesso& e) {
         throw ErroEtapa{codigo, 0, etapa + ": " + e.what()};
     }
@@ -180,6 +182,11 @@ CodigoSaida ExecutarBackup() {
             CaixaErro(TextoCaixaFerramentaFaltando(*faltando));
             return CodigoSaida::FerramentaFaltando;
         }
+        if (const auto inseguro = PermissaoInsegura(PastaPrograma())) {
+            GravarLog(*inseguro);
+            CaixaErro(*inseguro);
+            return CodigoSaida::PermissoesInseguras;
+        }
         if (!ConectarBanco()) {
             GravarLog("Tarefa não executada. SAINDO");
             return CodigoSaida::ConexaoFalhou;
@@ -212,11 +219,13 @@ CodigoSaida ExecutarBackup() {
         const auto caminhoArquivo = std::filesystem::path(PastaPrograma().string() + nomeArquivo);
         Excluir(caminhoArquivo);
         GravarLog("Compactando...: " + nomeArquivo);
+        OpcoesProcesso comTrava;
+        comTrava.herdar = trava.descritor();
         ExecutarFerramenta(LinhaCompactador(PastaPrograma(), caminhoArquivo, caminhoBackup),
-                           CodigoSaida::CompactacaoFalhou, "Compactação falhou", "7z",
+                           comTrava, CodigoSaida::CompactacaoFalhou, "Compactação falhou", "7z",
                            SignificadoCompactador);
         // The .BAK is deleted only once an archive that really holds it exists.
-        ExecutarFerramenta(LinhaTesteArquivo(PastaPrograma(), caminhoArquivo),
+        ExecutarFerramenta(LinhaTesteArquivo(PastaPrograma(), caminhoArquivo), comTrava,
                            CodigoSaida::CompactacaoFalhou, "Teste do arquivo compactado falhou",
                            "7z t", SignificadoCompactador);
 
@@ -237,7 +246,7 @@ CodigoSaida ExecutarBackup() {
         ftp.diretorio = Ler("Diretorio");
         ResultadoProcesso envio;
         try {
-            envio = EnviarArquivoFtp(PastaPrograma(), ftp, caminhoArquivo);
+            envio = EnviarArquivoFtp(PastaPrograma(), ftp, caminhoArquivo, comTrava);
         } catch (const std::exception& e) {
             throw ErroEtapa{CodigoSaida::EnvioFalhou, 0, std::string("Envio falhou: ") + e.what()};
         }
@@ -248,7 +257,10 @@ CodigoSaida ExecutarBackup() {
 
         GravarLog("Excluindo...: " + nomeBackup);
         Excluir(caminhoBackup);
-        GravarINI(kSecaoInfos, "Executado", TextoDataGeral(AgoraLocal()), ArquivoIni());
+        if (!GravarValorINI(kSecaoInfos, "Executado", TextoDataGeral(AgoraLocal()), ArquivoIni())) {
+            GravarLog("Aviso: não foi possível gravar Executado em " + ArquivoIni().string() +
+                      " (arquivo somente leitura ou sem permissão de escrita).");
+        }
         GravarLog("Fim do Processo");
         return CodigoSaida::Sucesso;
     } catch (const ErroEtapa& e) {

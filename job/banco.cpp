@@ -309,18 +309,32 @@ std::string DriverOdbc() {
     return driver;
 }
 
+namespace {
+
+// FreeTDS left to guess the protocol version tries 7.4 and, when the server stays silent until
+// the login time-out, tries again as 5.0 (a protocol SQL Server never spoke), whose clean-up
+// waits for an answer that never comes: the time-out asked for is never reached. SQL Server
+// 2012 and later (every SQL Server for Linux) speak 7.4; naming it keeps the one attempt, which
+// the login time-out bounds. Microsoft's drivers have no such key and honour the time-out.
+std::string Protocolo(bool freetds) {
+    return freetds ? "TDS_Version=7.4;" : "";
+}
+
+} // namespace
+
 std::string TextoConexao(const std::string& driver, const std::string& servidor,
                          const std::string& login, const std::string& senha) {
     const bool freetds = EhFreeTds(driver);
     // Every value is closed by ";": FreeTDS needs it after a braced value.
     return "Driver={" + driver + "};Server=" + ValorOdbc(servidor, freetds) +
            ";Database=master;UID=" + ValorOdbc(login, freetds) +
-           ";PWD=" + ValorOdbc(senha, freetds) + ";";
+           ";PWD=" + ValorOdbc(senha, freetds) + ";" + Protocolo(freetds);
 }
 
 std::string TextoConexaoIntegrada(const std::string& driver, const std::string& servidor) {
-    return "Driver={" + driver + "};Server=" + ValorOdbc(servidor, EhFreeTds(driver)) +
-           ";Database=master;Trusted_Connection=Yes;";
+    const bool freetds = EhFreeTds(driver);
+    return "Driver={" + driver + "};Server=" + ValorOdbc(servidor, freetds) +
+           ";Database=master;Trusted_Connection=Yes;" + Protocolo(freetds);
 }
 
 int PercentualProcessado(std::string_view mensagem) {

@@ -1,5 +1,6 @@
 #include "programa.h"
 
+#include <stdexcept>
 #include <utility>
 
 namespace kelvane {
@@ -15,7 +16,10 @@ std::filesystem::path LocalizarPastaPrograma() {
     std::error_code erro;
     auto exe = std::filesystem::read_symlink("/proc/self/exe", erro);
     if (erro) {
-        return std::filesystem::current_path();
+        // Guessing (the working folder) would read another info.ini and run other tools.
+        throw std::runtime_error(
+            "não foi possível localizar a pasta do programa: /proc/self/exe: " + erro.message() +
+            " (o sistema de arquivos /proc está montado?)");
     }
     return exe.parent_path();
 }

@@ -20,6 +20,13 @@ if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
   set(CMAKE_INSTALL_PREFIX /opt/kelvane CACHE PATH "Program folder" FORCE)
 endif()
 
+# The job refuses to run where any account but root (or its own) can replace what it runs: every
+# folder it lays out is 0755 whatever the installer's umask, and files are never group-writable.
+set(_kelvane_modo_pastas OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+    WORLD_READ WORLD_EXECUTE)
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${_kelvane_modo_pastas})
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${_kelvane_modo_pastas})
+
 set(KELVANE_PACOTE_DIR ${CMAKE_CURRENT_LIST_DIR})
 set(KELVANE_PACOTE_BIN ${PROJECT_BINARY_DIR}/packaging)
 
@@ -46,6 +53,7 @@ endwhile()
 # (DESTDIR + prefix) has its own staging folder in the build tree, so two installs to different
 # places never share a file.
 set(_kelvane_gerar "
+  set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${_kelvane_modo_pastas})
   set(KELVANE_PACOTE_DIR \"${KELVANE_PACOTE_DIR}\")
   set(KELVANE_GERADOS \"${KELVANE_PACOTE_BIN}/gerados\")
   include(\"${KELVANE_PACOTE_DIR}/gerar.cmake\")")

@@ -170,10 +170,18 @@ public:
         tds = std::make_unique<ServidorTds>(opcoes);
         portaTds = tds->porta();
         if (comFtp) {
-            ftp = std::make_unique<ServidorFtp>(OpcoesFtp{
-                raizFtp(), ValorLido(config.usuario, true), ValorLido(config.passw, true)});
-            portaFtp = ftp->porta();
+            ReiniciarFtp();
         }
+    }
+    // (Re)starts the FTP server with opcoesFtp.
+    void ReiniciarFtp() {
+        ftp.reset();
+        auto o = opcoesFtp;
+        o.raiz = raizFtp();
+        o.usuario = ValorLido(config.usuario, true);
+        o.senha = ValorLido(config.passw, true);
+        ftp = std::make_unique<ServidorFtp>(o);
+        portaFtp = ftp->porta();
     }
 
     // A value as the job will get it back from info.ini (credentials unscrambled).
@@ -342,6 +350,7 @@ public:
     std::unique_ptr<ServidorTds> tds;
     std::unique_ptr<ServidorFtp> ftp;
     ConfigJob config;
+    OpcoesFtp opcoesFtp; // rate and renames of the FTP server; the rest comes from config
     int portaTds = 0;
     int portaFtp = 0;
 

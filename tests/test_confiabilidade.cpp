@@ -20,6 +20,7 @@ namespace {
 class Confiabilidade : public JobReal {
 public:
     fs::path Marca() const { return tmp() / "etapa.txt"; }
+    std::string enviadoAntes; // the archive a first run of the day left on the server
 };
 
 struct Interrupcao {
@@ -27,6 +28,11 @@ struct Interrupcao {
     std::function<void(Confiabilidade&)> preparar;
     std::function<bool(Confiabilidade&)> chegou; // the job is inside the step
 };
+
+bool Cresceu(const fs::path& p) {
+    std::error_code e;
+    return fs::file_size(p, e) > 0 && !e;
+}
 
 TEST_F(Confiabilidade, JobInterrompidoEmCadaEtapaNaoPerdeNadaEAProximaRoda) {
     const std::vector<Interrupcao> etapas = {
@@ -53,6 +59,17 @@ TEST_F(Confiabilidade, JobInterrompidoEmCadaEtapaNaoPerdeNadaEAProximaRoda) {
          [](Confiabilidade& t) {
              return fs::exists(t.Marca());
          }},
+        {"envio do segundo backup do dia",
+         [](Confiabilidade& t) {
+             t.opcoesFtp.taxa = 50 * 1024;
+             t.Servidores();
+             t.ConferirSucesso(t.Rodar());
+             t.enviadoAntes = LerArquivo(t.Enviado());
+             fs::remove(t.Arquivo7z());
+         },
+         [](Confiabilidade& t) {
+             return Cresceu(t.Enviado().string() + ".parcial");
+         }},
     };
     for (const auto& etapa : etapas) {
         for (const int sinal : {SIGTERM, SIGKILL}) {
@@ -65,7 +82,8 @@ TEST_F(Confiabilidade, JobInterrompidoEmCadaEtapaNaoPerdeNadaEAProximaRoda) {
 
             // No verified archive exists, so the backup must still be there.
             EXPECT_TRUE(fs::exists(Bak()));
-            EXPECT_FALSE(fs::exists(Enviado()));
+            // A good archive already on the server stays whole.
+            EXPECT_EQ(LerArquivo(Enviado()), enviadoAntes);
             EXPECT_EQ(LerINI(kSecaoInfos, "Executado", pasta->ini()), "");
             if (sinal == SIGTERM) {
                 // Asked to stop, the job takes its tool and its login file with it.
@@ -74,8 +92,15 @@ TEST_F(Confiabilidade, JobInterrompidoEmCadaEtapaNaoPerdeNadaEAProximaRoda) {
                 EXPECT_EQ(LoginsRestantes(), std::vector<std::string>{});
             }
 
+            if (sinal == SIGKILL && OrfaoVivo()) {
+                // The tool a killed job left keeps the folder's lock until it ends.
+                EXPECT_EQ(pasta->Executar({"EXEC"}).codigo,
+                          ComoInteiro(CodigoSaida::JobEmExecucao));
+            }
             // The next run finds the lock free and replaces the stale archive.
             EncerrarOrfaos();
+            enviadoAntes.clear();
+            opcoesFtp = {};
             fs::remove(Marca());
             fs::remove_all(pasta->caminho() / "Log");
             FerramentasReais();
@@ -149,6 +174,37 @@ TEST(InfoIni, ProcessoMortoNoMeioDaGravacaoDeixaOAntigoOuONovoInteiro) {
 
 // Found by the INI fuzz target: a file whose last line ends in a lone CR read that CR as part of
 // the value until a write completed the line break.
+TEST(InfoIni, DoisProcessosGravandoChavesDiferentesNaoPerdemNenhuma) {
+    // The window saving while the job records Executado: each write reads, changes one key and
+    // replaces the file.
+    PastaTemporaria pasta;
+    const auto ini = pasta.caminho() / "info.ini";
+    GravarINI(kSecaoInfos, "Banco", "Vendas", ini);
+    constexpr int kChaves = 150;
+    std::vector<pid_t> filhos;
+    for (const char* prefixo : {"Senha", "Executado"}) {
+        if (const pid_t filho = ::fork(); filho == 0) {
+            for (int i = 0; i < kChaves; ++i) {
+                GravarINI(kSecaoInfos, prefixo + std::to_string(i), std::to_string(i), ini);
+            }
+            ::_exit(0);
+        } else {
+            filhos.push_back(filho);
+        }
+    }
+    for (const pid_t filho : filhos) {
+        ::waitpid(filho, nullptr, 0);
+    }
+    int perdidas = 0;
+    for (const char* prefixo : {"Senha", "Executado"}) {
+        for (int i = 0; i < kChaves; ++i) {
+            perdidas += LerINI(kSecaoInfos, prefixo + std::to_string(i), ini) != std::to_string(i);
+        }
+    }
+    EXPECT_EQ(perdidas, 0);
+    EXPECT_EQ(LerINI(kSecaoInfos, "Banco", ini), "Vendas");
+}
+
 TEST(InfoIni, CrNoFimDoArquivoNaoMudaAoGravarOutraChave) {
     PastaTemporaria pasta;
     const auto ini = pasta.caminho() / "info.ini";

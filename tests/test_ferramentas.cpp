@@ -86,14 +86,16 @@ TEST_F(Ferramentas, EnviadorRecebeCadaValorComoUmArgumentoESemSenha) {
     const auto r = EnviarArquivoFtp(pasta.caminho(), dados, "/tmp/arq uivo.7z");
     EXPECT_EQ(r.codigo, 3);
     const auto linhas = teste::LinhasDoArquivo(args);
-    ASSERT_EQ(linhas.size(), 8u);
+    ASSERT_EQ(linhas.size(), 10u);
     EXPECT_EQ(linhas[0], "-f");
     EXPECT_EQ(linhas[2], "-P");
     EXPECT_EQ(linhas[3], "2121");
     EXPECT_EQ(linhas[4], "-F");
-    EXPECT_EQ(linhas[5], "--");
-    EXPECT_EQ(linhas[6], "/pasta com espaço/-x");
-    EXPECT_EQ(linhas[7], "/tmp/arq uivo.7z");
+    EXPECT_EQ(linhas[5], "-S");
+    EXPECT_EQ(linhas[6], ".parcial");
+    EXPECT_EQ(linhas[7], "--");
+    EXPECT_EQ(linhas[8], "/pasta com espaço/-x");
+    EXPECT_EQ(linhas[9], "/tmp/arq uivo.7z");
     EXPECT_EQ(LerArquivo(args).find("senha"), std::string::npos);
     EXPECT_EQ(LerArquivo(login),
               "host ftp.exemplo\nuser usuário com espaço\npass  senha;com\"aspas} \n");

@@ -118,6 +118,56 @@ TEST_F(Ini, ArquivoNovoTemModo0600ELinhasUnix) {
     EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
+TEST_F(Ini, GravarMantemDonoSegueLinkRecusaSomenteLeituraEIgnoraBom) {
+    namespace fs = std::filesystem;
+    const auto alvo = pasta.caminho() / "real" / "dados.ini";
+    struct Caso {
+        const char* nome;
+        std::string antes;
+        std::function<void()> preparar;
+        bool grava;
+        std::string depois; // of the file written (the link's target for the link)
+    } const casos[] = {
+        {"dono e grupo de outra conta", "[infos]\nBanco=a\n",
+         [&] {
+             if (::geteuid() == 0) {
+                 EXPECT_EQ(::chown(arquivo.c_str(), 65534, 65534), 0);
+             }
+         },
+         true, "[infos]\nBanco=a\nPorta=21\n"},
+        {"link para o arquivo", "[infos]\nBanco=a\n",
+         [&] {
+             fs::create_directory(alvo.parent_path());
+             fs::rename(arquivo, alvo);
+             fs::create_symlink("real/dados.ini", arquivo);
+         },
+         true, "[infos]\nBanco=a\nPorta=21\n"},
+        {"somente leitura", "[infos]\nBanco=a\n", [&] { ::chmod(arquivo.c_str(), 0444); }, false,
+         "[infos]\nBanco=a\n"},
+        {"marca UTF-8 no início", "\xEF\xBB\xBF[infos]\r\nBanco=a\r\n", [] {}, true,
+         "\xEF\xBB\xBF[infos]\r\nBanco=a\r\nPorta=21\r\n"},
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.nome);
+        fs::remove_all(alvo.parent_path());
+        fs::remove(arquivo);
+        teste::GravarArquivo(arquivo, c.antes);
+        ::chmod(arquivo.c_str(), 0640);
+        c.preparar();
+        struct stat antes {};
+        ASSERT_EQ(::stat(arquivo.c_str(), &antes), 0);
+        EXPECT_EQ(LerINI("infos", "Banco", arquivo), "a");
+        EXPECT_EQ(GravarValorINI("infos", "Porta", "21", arquivo), c.grava);
+        EXPECT_EQ(LerArquivo(arquivo), c.depois);
+        struct stat depois {};
+        ASSERT_EQ(::stat(arquivo.c_str(), &depois), 0);
+        EXPECT_EQ(depois.st_mode, antes.st_mode);
+        EXPECT_EQ(depois.st_uid, antes.st_uid);
+        EXPECT_EQ(depois.st_gid, antes.st_gid);
+        EXPECT_EQ(fs::is_symlink(arquivo), fs::exists(alvo));
+    }
+}
+
 TEST_F(Ini, ValorLongoVoltaInteiro) {
     const std::string longo(300, 'x');
     GravarINI("infos", "Diretorio", longo + "y", arquivo);

@@ -5,6 +5,7 @@
 
 #include <ctime>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 using namespace kelvane;
 namespace fs = std::filesystem;
@@ -83,6 +84,18 @@ TEST(Inicio, LogImpossivelDeGravarSaiComErro) {
     const auto r = pasta.Executar({"EXEC"});
     EXPECT_EQ(r.codigo, ComoInteiro(CodigoSaida::ErroOutro));
     EXPECT_NE(r.saida.find("log"), std::string::npos) << r.saida;
+
+    // Without /proc the program folder cannot be found: said so, and nothing else is used.
+    if (::geteuid() == 0) {
+        const teste::PastaTemporaria outra;
+        const auto semProc =
+            teste::Rodar({"/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh",
+                          "-c", "umount -l /proc && cd \"$1\" && exec \"$0\" EXEC",
+                          (pasta.caminho() / "kelvane").string(), outra.caminho().string()});
+        EXPECT_EQ(semProc.codigo, ComoInteiro(CodigoSaida::ErroOutro)) << semProc.saida;
+        EXPECT_NE(semProc.saida.find("/proc"), std::string::npos) << semProc.saida;
+        EXPECT_TRUE(fs::is_empty(outra.caminho()));
+    }
 }
 
 } // namespace

@@ -130,7 +130,17 @@ struct FalhaDoBanco {
 };
 
 TEST_F(Job, FalhasDoBancoParamAntesDeCompactar) {
+    const teste::ServidorMudo mudo;
     const std::vector<FalhaDoBanco> casos = {
+        {"servidor aceita e não responde",
+         [&](Job& j) {
+             j.Servidores();
+             j.portaTds = mudo.porta();
+         },
+         CodigoSaida::ConexaoFalhou,
+         {"Conectando ao Servidor de Banco: ", "Erro ao conetar no banco: ",
+          "Tarefa não executada. SAINDO"},
+         false},
         {"servidor fora do ar",
          [](Job& j) {
              j.Servidores();
@@ -187,7 +197,12 @@ TEST_F(Job, FalhasDoBancoParamAntesDeCompactar) {
         SCOPED_TRACE(caso.nome);
         Job& j = *this;
         caso.preparar(j);
-        const auto r = Rodar();
+        EscreverIni();
+        // Every failure ends well within the 30 s a hung connection is given up after.
+        const auto inicio = std::chrono::steady_clock::now();
+        const auto r = teste::Rodar(
+            {"/usr/bin/timeout", "60", (pasta->caminho() / "kelvane").string(), "EXEC"});
+        EXPECT_LT(std::chrono::steady_clock::now() - inicio, std::chrono::seconds(30));
         EXPECT_EQ(r.codigo, ComoInteiro(caso.codigo)) << UltimaMensagem();
         const auto mensagens = Mensagens();
         ASSERT_GE(mensagens.size(), caso.fimDoLog.size());
@@ -214,6 +229,7 @@ struct FalhaDeFerramenta {
     CodigoSaida codigo;
     std::string ultima; // prefix of the last log message
     bool arquivoFica;
+    bool sigchldIgnorado; // as some schedulers start their jobs
 };
 
 TEST_F(Job, FalhasDasFerramentasNuncaApagamOBak) {
@@ -225,14 +241,14 @@ TEST_F(Job, FalhasDasFerramentasNuncaApagamOBak) {
          CodigoSaida::CompactacaoFalhou,
          "Erro: 2 - Compactação falhou: 7z terminou com código 2 (erro fatal): 7-Zip falso | "
          "disco cheio",
-         false},
+         false, false},
         {"arquivo não passa no teste",
          [](Job& j) {
              j.pasta->FerramentaFalsa("7z", {"quando a criar " + j.Arquivo7z().string(),
                                              "quando t exec /usr/lib/p7zip/7z"});
          },
          CodigoSaida::CompactacaoFalhou, "Erro: 2 - Teste do arquivo compactado falhou: 7z t ",
-         true},
+         true, false},
         {"servidor FTP fora do ar",
          [](Job& j) {
              // ncftpput would redial for 40 s against a closed port; the fake stands in with the
@@ -245,17 +261,40 @@ TEST_F(Job, FalhasDasFerramentasNuncaApagamOBak) {
          CodigoSaida::EnvioFalhou,
          "Erro: 1 - Envio falhou: ncftpput terminou com código 1 (não foi possível conectar ou "
          "entrar no servidor): ncftpput: cannot open",
-         true},
+         true, false},
         {"senha do FTP errada", [](Job& j) { j.config.passw = "errada com espaco"; },
-         CodigoSaida::EnvioFalhou, "Erro: 1 - Envio falhou: ncftpput terminou com código 1", true},
+         CodigoSaida::EnvioFalhou, "Erro: 1 - Envio falhou: ncftpput terminou com código 1", true,
+         false},
+        {"senha do FTP errada, SIGCHLD ignorado",
+         [](Job& j) { j.config.passw = "errada com espaco"; }, CodigoSaida::EnvioFalhou,
+         "Erro: 1 - Envio falhou: ncftpput terminou com código 1", true, true},
+        {"7z falha, SIGCHLD ignorado", [](Job& j) { j.pasta->FerramentaFalsa("7z", {"sair 2"}); },
+         CodigoSaida::CompactacaoFalhou, "Erro: 2 - Compactação falhou: 7z terminou com código 2",
+         false, true},
         {"pasta remota inexistente", [](Job& j) { j.config.diretorio = "/nao/existe"; },
-         CodigoSaida::EnvioFalhou, "Erro: 5 - Envio falhou: ncftpput terminou com código 5", true},
+         CodigoSaida::EnvioFalhou, "Erro: 5 - Envio falhou: ncftpput terminou com código 5", true,
+         false},
+        {"servidor recusa renomear o arquivo enviado",
+         [](Job& j) {
+             j.opcoesFtp.renomear = false;
+             j.ReiniciarFtp();
+         },
+         CodigoSaida::EnvioFalhou,
+         "Erro: 3 - Envio falhou: ncftpput terminou com código 3 (o servidor recusou renomear ",
+         true, false},
     };
     for (const auto& caso : casos) {
         SCOPED_TRACE(caso.nome);
         Servidores();
         caso.preparar(*this);
-        const auto r = Rodar();
+        EscreverIni();
+        const auto r = caso.sigchldIgnorado
+                           ? teste::Rodar({"/usr/bin/python3", "-c",
+                                           "import os, signal, sys\n"
+                                           "signal.signal(signal.SIGCHLD, signal.SIG_IGN)\n"
+                                           "os.execv(sys.argv[1], sys.argv[1:])",
+                                           (pasta->caminho() / "kelvane").string(), "EXEC"})
+                           : pasta->Executar({"EXEC"});
         EXPECT_EQ(r.codigo, ComoInteiro(caso.codigo)) << UltimaMensagem();
         EXPECT_EQ(UltimaMensagem().rfind(caso.ultima, 0), 0u) << UltimaMensagem();
         EXPECT_TRUE(fs::exists(Bak()));
@@ -265,6 +304,7 @@ TEST_F(Job, FalhasDasFerramentasNuncaApagamOBak) {
         SemSenhas(r);
         Limpar();
         config = teste::ConfigJob{};
+        opcoesFtp = {};
         tds.reset();
         ftp.reset();
     }
@@ -307,9 +347,11 @@ TEST(Nomes, ArquivoEComando) {
 TEST(Nomes, TextoDeConexao) {
     // FreeTDS: braces only where needed, "}" never doubled, every value closed by ";".
     EXPECT_EQ(TextoConexao("FreeTDS", "srv\\inst", "sa", "x;y}z"),
-              "Driver={FreeTDS};Server=srv\\inst;Database=master;UID=sa;PWD={x;y}z};");
+              "Driver={FreeTDS};Server=srv\\inst;Database=master;UID=sa;PWD={x;y}z};"
+              "TDS_Version=7.4;");
     EXPECT_EQ(TextoConexao("FreeTDS", "127.0.0.1,1433", " a }", "{b"),
-              "Driver={FreeTDS};Server=127.0.0.1,1433;Database=master;UID= a };PWD={{b};");
+              "Driver={FreeTDS};Server=127.0.0.1,1433;Database=master;UID= a };PWD={{b};"
+              "TDS_Version=7.4;");
     EXPECT_THROW(TextoConexao("FreeTDS", "h", "sa", "a};b"), ErroBanco);
     // Microsoft's drivers: the standard braces with "}" doubled.
     EXPECT_EQ(TextoConexao("ODBC Driver 18 for SQL Server", "h", " a", "x}y"),

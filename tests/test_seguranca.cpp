@@ -177,6 +177,59 @@ TEST_F(Seguranca, NenhumaSenhaEmLogSaidaOuCaixaEmQualquerFalha) {
     }
 }
 
+TEST_F(Seguranca, NadaRodaOndeOutraContaPodeTrocarOQueOJobExecuta) {
+    struct Caso {
+        const char* nome;
+        std::function<fs::path(Seguranca&)> preparar; // the path the refusal names
+        bool roda;
+    } const casos[] = {
+        {"pasta gravável por todos, sem o bit sticky",
+         [](Seguranca& t) {
+             fs::permissions(t.pasta->caminho(), fs::perms::all);
+             return t.pasta->caminho();
+         },
+         false},
+        {"ferramenta gravável pelo grupo, atrás de um link",
+         [](Seguranca& t) {
+             const auto copia = t.tmp() / "ncftpput";
+             fs::copy_file("/usr/bin/ncftpput", copia);
+             fs::permissions(copia, fs::perms::owner_all | fs::perms::group_all);
+             fs::remove(t.pasta->caminho() / "ncftpput");
+             fs::create_symlink(copia, t.pasta->caminho() / "ncftpput");
+             return copia;
+         },
+         false},
+        {"pasta root:grupo 1770, como para a conta do servidor",
+         [](Seguranca& t) {
+             fs::permissions(t.pasta->caminho(),
+                             fs::perms::owner_all | fs::perms::group_all | fs::perms::sticky_bit);
+             return fs::path();
+         },
+         true},
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.nome);
+        Servidores();
+        const auto culpado = c.preparar(*this);
+        const auto r = Rodar();
+        if (c.roda) {
+            ConferirSucesso(r);
+        } else {
+            EXPECT_EQ(r.codigo, ComoInteiro(CodigoSaida::PermissoesInseguras)) << TodoLog();
+            EXPECT_EQ(UltimaMensagem().rfind("Permissões inseguras: " + culpado.string() + " ", 0),
+                      0u)
+                << UltimaMensagem();
+            EXPECT_TRUE(tds->lotes().empty()); // nothing reached the server
+            EXPECT_FALSE(fs::exists(Bak()));
+        }
+        fs::permissions(pasta->caminho(), fs::perms::owner_all);
+        fs::remove(tmp() / "ncftpput");
+        Limpar();
+        tds.reset();
+        ftp.reset();
+    }
+}
+
 TEST(InfoIniPrivado, CriadoSomenteParaODonoMesmoSemUmask) {
     PastaTemporaria pasta;
     const auto ini = pasta.caminho() / "info.ini";
@@ -423,10 +476,11 @@ TEST_F(ValoresHostisNoJob, NenhumValorMudaOComandoAcrescentaArgumentoOuEscreveFo
 
         if (r.codigo == 0) {
             const std::string p = ValorLido(h.valor, true);
-            EXPECT_EQ(teste::LinhasDoArquivo(args),
-                      (std::vector<std::string>{"-f", teste::LinhasDoArquivo(args).at(1), "-P",
-                                                ValorLido(h.valor, false), "-F", "--",
-                                                ValorLido(h.valor, false), Arquivo7z().string()}));
+            EXPECT_EQ(
+                teste::LinhasDoArquivo(args),
+                (std::vector<std::string>{"-f", teste::LinhasDoArquivo(args).at(1), "-P",
+                                          ValorLido(h.valor, false), "-F", "-S", ".parcial", "--",
+                                          ValorLido(h.valor, false), Arquivo7z().string()}));
             EXPECT_EQ(LerArquivo(login),
                       "host " + ValorLido(h.valor, false) + "\nuser " + p + "\npass " + p + "\n");
             // Exactly one file in the archive: the backup, never a file its name matches.

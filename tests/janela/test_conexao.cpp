@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <chrono>
 #include <filesystem>
 
 using namespace kelvane;
@@ -19,6 +20,7 @@ using TestesConexao = JanelaComServidores;
 TEST_F(TestesConexao, BancoSucessoEFalhas) {
     Servidores();
     const int fechada = portaLivreFechada();
+    const ServidorMudo mudo;
     struct Caso {
         const char* nome;
         std::function<void(janela::Form1&)> ajustar;
@@ -37,6 +39,11 @@ TEST_F(TestesConexao, BancoSucessoEFalhas) {
              f.txtServidorBD->setText(QStringLiteral("127.0.0.1,%1").arg(fechada));
          },
          janela::Icone::Critico, QStringLiteral("Erro: "), QString()},
+        {"servidor aceita e não responde",
+         [&](janela::Form1& f) {
+             f.txtServidorBD->setText(QStringLiteral("127.0.0.1,%1").arg(mudo.porta()));
+         },
+         janela::Icone::Critico, QStringLiteral("Erro: "), QStringLiteral("Timeout expired")},
     };
     for (const auto& c : casos) {
         SCOPED_TRACE(c.nome);
@@ -44,7 +51,9 @@ TEST_F(TestesConexao, BancoSucessoEFalhas) {
         auto& f = Abrir();
         Preencher(f);
         c.ajustar(f);
+        const auto inicio = std::chrono::steady_clock::now();
         Clicar(f.cmdTestarConexaoBanco);
+        EXPECT_LT(std::chrono::steady_clock::now() - inicio, std::chrono::seconds(30));
         ASSERT_EQ(Caixas().size(), 1u);
         EXPECT_EQ(Caixas()[0].icone, c.icone);
         EXPECT_TRUE(Caixas()[0].texto.startsWith(c.inicio)) << Caixas()[0].texto.toStdString();

@@ -11,7 +11,7 @@ import signal
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
 
 
@@ -21,6 +21,8 @@ def main():
     ap.add_argument("--root", required=True, help="the user's home folder (must exist)")
     ap.add_argument("--user", default="kelvane")
     ap.add_argument("--password", default="")
+    ap.add_argument("--rate", type=int, default=0, help="upload bytes per second; 0: no limit")
+    ap.add_argument("--no-rename", action="store_true", help="refuse every rename")
     args = ap.parse_args()
 
     if not os.path.isdir(args.root):
@@ -31,10 +33,14 @@ def main():
     logging.getLogger("pyftpdlib").setLevel(logging.WARNING)
 
     authorizer = DummyAuthorizer()
-    authorizer.add_user(args.user, args.password, os.path.realpath(args.root), perm="elradfmwMT")
+    authorizer.add_user(args.user, args.password, os.path.realpath(args.root), perm="elradmwMT" if args.no_rename else "elradfmwMT")
 
     class Handler(FTPHandler):
         pass
+
+    if args.rate:
+        ThrottledDTPHandler.read_limit = args.rate
+        Handler.dtp_handler = ThrottledDTPHandler
 
     Handler.authorizer = authorizer
     Handler.banner = "Kelvane test FTP server ready."

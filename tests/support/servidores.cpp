@@ -199,7 +199,7 @@ std::vector<std::string> argumentosTds(const OpcoesTds& opcoes,
 }
 
 std::vector<std::string> argumentosFtp(const OpcoesFtp& opcoes) {
-    return {
+    std::vector<std::string> args = {
         kPython,
         "-I",
         scriptServidor("ftp_server.py"),
@@ -207,7 +207,12 @@ std::vector<std::string> argumentosFtp(const OpcoesFtp& opcoes) {
         "--root=" + opcoes.raiz.string(),
         "--user=" + opcoes.usuario,
         "--password=" + opcoes.senha,
+        "--rate=" + std::to_string(opcoes.taxa),
     };
+    if (!opcoes.renomear) {
+        args.push_back("--no-rename");
+    }
+    return args;
 }
 
 } // namespace
@@ -320,15 +325,13 @@ std::vector<std::string> ServidorTds::lotes() const {
 ServidorFtp::ServidorFtp(OpcoesFtp opcoes)
     : processo_(argumentosFtp(opcoes), pasta_.caminho() / "erros.txt") {}
 
-int portaLivreFechada() {
-    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (s < 0) {
-        throw erroSistema("socket");
-    }
+namespace {
+
+// A socket bound to 127.0.0.1 on a port the kernel picks; returns the port.
+int Vincular(int s) {
     sockaddr_in endereco{};
     endereco.sin_family = AF_INET;
     endereco.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    endereco.sin_port = 0;
     socklen_t tamanho = sizeof endereco;
     if (::bind(s, reinterpret_cast<sockaddr*>(&endereco), sizeof endereco) != 0 ||
         ::getsockname(s, reinterpret_cast<sockaddr*>(&endereco), &tamanho) != 0) {
@@ -336,8 +339,35 @@ int portaLivreFechada() {
         ::close(s);
         throw erro;
     }
-    ::close(s);
     return ntohs(endereco.sin_port);
+}
+
+} // namespace
+
+ServidorMudo::ServidorMudo() : socket_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    if (socket_ < 0) {
+        throw erroSistema("socket");
+    }
+    porta_ = Vincular(socket_);
+    if (::listen(socket_, 64) != 0) {
+        auto erro = erroSistema("listen");
+        ::close(socket_);
+        throw erro;
+    }
+}
+
+ServidorMudo::~ServidorMudo() {
+    ::close(socket_);
+}
+
+int portaLivreFechada() {
+    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (s < 0) {
+        throw erroSistema("socket");
+    }
+    const int porta = Vincular(s);
+    ::close(s);
+    return porta;
 }
 
 } // namespace kelvane::teste

@@ -74,6 +74,8 @@ struct OpcoesFtp {
     std::filesystem::path raiz; // the user's home; must exist
     std::string usuario = "kelvane";
     std::string senha = "senha com espaco";
+    int taxa = 0;         // upload bytes per second; 0: no limit
+    bool renomear = true; // false: every rename is refused
 };
 
 // FTP server (tests/servers/ftp_server.py) on 127.0.0.1, passive mode, full rights on raiz.
@@ -91,5 +93,20 @@ private:
 
 // A port on 127.0.0.1 where nothing listens (bound, read, closed).
 int portaLivreFechada();
+
+// A listener on 127.0.0.1 that completes every connection (the kernel's backlog does) and never
+// sends a byte: a server that hangs after accepting.
+class ServidorMudo {
+public:
+    ServidorMudo();
+    ~ServidorMudo();
+    ServidorMudo(const ServidorMudo&) = delete;
+    ServidorMudo& operator=(const ServidorMudo&) = delete;
+    int porta() const { return porta_; }
+
+private:
+    int socket_ = -1;
+    int porta_ = 0;
+};
 
 } // namespace kelvane::teste
