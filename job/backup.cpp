@@ -3,10 +3,12 @@
 #include "../settings/conversao.h"
 #include "../settings/cripto.h"
 #include "../settings/ini.h"
+#include "aviso.h"
 #include "banco.h"
 #include "ferramentas.h"
 #include "log.h"
 #include "programa.h"
+#include "retencao.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -105,6 +107,21 @@ void Excluir(const std::filesystem::path& arquivo) {
     }
 }
 
+// A heartbeat to AvisoURL, when set; one that cannot be delivered is logged and changes nothing.
+void Avisar(TipoAviso tipo, const std::string& corpo = {}) {
+    const std::string base = Ler("AvisoURL");
+    if (base.empty()) {
+        return;
+    }
+    if (const auto falha = EnviarAviso(EnderecoAviso(base, tipo), corpo)) {
+        try {
+            GravarLog("Aviso de monitoramento não entregue a " + DestinoAviso(base) + ": " +
+                      *falha);
+        } catch (const ErroLog&) {
+        }
+    }
+}
+
 void Backup(const std::string& sql) {
     const auto ganchos = Ganchos();
     Conexao->Executar(sql, [&](const Diagnostico& d) {
@@ -169,16 +186,19 @@ CodigoSaida ExecutarBackup() {
     std::vector<std::string> segredos;
     try {
         GravarLog("Inicio do Processo");
+        Avisar(TipoAviso::Inicio);
         const TravaJob trava;
         if (!trava.obtida()) {
             const std::string texto =
                 "Outro backup já está em execução nesta pasta; este não será executado.";
             GravarLog(texto);
+            Avisar(TipoAviso::Falha, texto);
             CaixaErro(texto);
             return CodigoSaida::JobEmExecucao;
         }
         if (const auto faltando = FerramentaFaltando(PastaPrograma())) {
             GravarLog(TextoFaltandoArquivo(*faltando));
+            Avisar(TipoAviso::Falha, TextoFaltandoArquivo(*faltando));
             CaixaErro(TextoCaixaFerramentaFaltando(*faltando));
             return CodigoSaida::FerramentaFaltando;
         }
@@ -189,6 +209,7 @@ CodigoSaida ExecutarBackup() {
         }
         if (!ConectarBanco()) {
             GravarLog("Tarefa não executada. SAINDO");
+            Avisar(TipoAviso::Falha, "Erro ao conetar no banco");
             return CodigoSaida::ConexaoFalhou;
         }
 
@@ -262,6 +283,9 @@ CodigoSaida ExecutarBackup() {
                       " (arquivo somente leitura ou sem permissão de escrita).");
         }
         GravarLog("Fim do Processo");
+        LimparArquivosAntigos(PastaPrograma(), Ler("ManterArquivos"), Ler("CodigoCliente"),
+                              Ler("NomeCliente"), nomeArquivo.substr(1));
+        Avisar(TipoAviso::Sucesso);
         return CodigoSaida::Sucesso;
     } catch (const ErroEtapa& e) {
         const std::string texto =
@@ -271,10 +295,12 @@ CodigoSaida ExecutarBackup() {
         } catch (const ErroLog& erroLog) {
             std::fprintf(stderr, "Kelvane: %s\nKelvane: %s\n", texto.c_str(), erroLog.what());
         }
+        Avisar(TipoAviso::Falha, texto);
         CaixaErro(texto);
         return e.codigo;
     } catch (const ErroLog& e) {
         std::fprintf(stderr, "Kelvane: %s\n", e.what());
+        Avisar(TipoAviso::Falha, std::string("Erro: ") + e.what());
         CaixaErro(std::string("Erro: ") + e.what());
         return CodigoSaida::ErroOutro;
     } catch (const std::exception& e) {
@@ -284,6 +310,7 @@ CodigoSaida ExecutarBackup() {
         } catch (const ErroLog&) {
             std::fprintf(stderr, "Kelvane: %s\n", texto.c_str());
         }
+        Avisar(TipoAviso::Falha, texto);
         CaixaErro(texto);
         return CodigoSaida::ErroOutro;
     }

@@ -98,5 +98,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # unixODBC (libodbc2), the C and C++ runtimes.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "unixodbc, tdsodbc, p7zip-full, ncftp")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Loaded only when a monitoring address (AvisoURL) is configured; HTTPS needs the CA certificates.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libcurl4, ca-certificates")
 
 include(CPack)
