@@ -1,6 +1,8 @@
-// Exit statuses of the program. An unattended run ends with 0 only when the whole job (backup,
-// archive verified, upload, cleanup) reached its end.
+// Exit statuses of the program and the failures that lead to them. An unattended run ends with 0
+// only when the whole job (backup, archive verified, upload, cleanup) reached its end.
 #pragma once
+
+#include <string>
 
 namespace kelvane {
 
@@ -19,6 +21,19 @@ enum class CodigoSaida : int {
 
 inline int ComoInteiro(CodigoSaida c) {
     return static_cast<int>(c);
+}
+
+// A failed step: the exit status it ends the job with, the number it is reported with (a tool's
+// exit status, the server's error number, errno, or 0) and "<step>: <details>".
+struct Falha {
+    CodigoSaida codigo = CodigoSaida::ErroOutro;
+    long numero = 0;
+    std::string descricao;
+};
+
+// "Erro: <numero> - <descricao>", as the log, the heartbeat and the message boxes word a failure.
+inline std::string TextoFalha(const Falha& falha) {
+    return "Erro: " + std::to_string(falha.numero) + " - " + falha.descricao;
 }
 
 } // namespace kelvane

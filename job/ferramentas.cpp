@@ -24,11 +24,6 @@ namespace {
 // however much a tool prints.
 constexpr std::size_t kLimiteSaida = 64 * 1024;
 
-bool EhArquivoComum(const std::filesystem::path& caminho) {
-    struct stat st {};
-    return ::stat(caminho.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 // The tools see file names in UTF-8 whatever locale the scheduler gave us.
 std::vector<std::string> AmbienteFilho() {
     std::vector<std::string> ambiente;
@@ -122,9 +117,14 @@ void Acrescentar(std::string& saida, const char* dados, std::size_t n) {
 
 } // namespace
 
+bool FerramentaPresente(const std::filesystem::path& pasta, std::string_view nome) {
+    struct stat st {};
+    return ::stat((pasta / nome).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 std::optional<std::string> FerramentaFaltando(const std::filesystem::path& pasta) {
     for (auto nome : kFerramentas) {
-        if (!EhArquivoComum(pasta / nome)) {
+        if (!FerramentaPresente(pasta, nome)) {
             return std::string(nome);
         }
     }

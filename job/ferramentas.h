@@ -17,6 +17,9 @@ namespace kelvane {
 // Checked in this order; the first one missing is reported.
 inline constexpr std::array<std::string_view, 3> kFerramentas = {"7z", "7z.so", "ncftpput"};
 
+// Whether the tool `nome` is in `pasta` as a regular file (a link to one counts).
+bool FerramentaPresente(const std::filesystem::path& pasta, std::string_view nome);
+// The first of kFerramentas missing from `pasta`.
 std::optional<std::string> FerramentaFaltando(const std::filesystem::path& pasta);
 // "Está faltando o arquivo: <nome>"
 std::string TextoFaltandoArquivo(std::string_view nome);

@@ -1,5 +1,7 @@
 #include "programa.h"
 
+#include "../settings/ini.h"
+
 #include <stdexcept>
 #include <utility>
 
@@ -8,7 +10,6 @@ namespace kelvane {
 namespace {
 
 std::filesystem::path gPasta;
-std::function<std::time_t()> gRelogio;
 
 } // namespace
 
@@ -36,15 +37,15 @@ std::filesystem::path ArquivoIni() {
     return gPasta / "info.ini";
 }
 
+std::string LerInfo(const char* chave) {
+    return LerINI(kSecaoInfos, chave, ArquivoIni());
+}
+
 std::tm AgoraLocal() {
-    const std::time_t agora = gRelogio ? gRelogio() : std::time(nullptr);
+    const std::time_t agora = std::time(nullptr);
     std::tm local{};
     ::localtime_r(&agora, &local);
     return local;
-}
-
-void DefinirRelogio(std::function<std::time_t()> relogio) {
-    gRelogio = std::move(relogio);
 }
 
 } // namespace kelvane

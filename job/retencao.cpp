@@ -108,14 +108,16 @@ std::vector<std::string> ArquivosAntigos(const std::vector<std::string>& nomes,
 
 void LimparArquivosAntigos(const std::filesystem::path& pasta, const std::string& valor,
                            const std::string& codigo, const std::string& nome,
-                           const std::string& atual) {
+                           const std::string& atual, const ObservadorJob* observador) {
     if (valor.empty()) {
         return;
     }
     const auto manter = ManterArquivos(valor);
     if (!manter) {
-        GravarLog("ManterArquivos inválido (\"" + valor +
-                  "\"): use um número inteiro a partir de 1; nenhum arquivo antigo foi excluído.");
+        GravarLog(
+            "ManterArquivos inválido (\"" + valor +
+                "\"): use um número inteiro a partir de 1; nenhum arquivo antigo foi excluído.",
+            observador);
         return;
     }
     std::vector<std::string> nomes;
@@ -129,15 +131,17 @@ void LimparArquivosAntigos(const std::filesystem::path& pasta, const std::string
     }
     if (erro) {
         GravarLog("Não foi possível listar " + pasta.string() + ": " + erro.message() +
-                  "; nenhum arquivo antigo foi excluído.");
+                      "; nenhum arquivo antigo foi excluído.",
+                  observador);
         return;
     }
     for (const auto& antigo : ArquivosAntigos(nomes, codigo, nome, atual, *manter, AgoraLocal())) {
         if (::unlink((pasta / antigo).c_str()) == 0) {
-            GravarLog("Excluindo arquivo antigo...: " + antigo);
+            GravarLog("Excluindo arquivo antigo...: " + antigo, observador);
         } else {
             GravarLog("Não foi possível excluir o arquivo antigo " + antigo + ": " +
-                      std::strerror(errno));
+                          std::strerror(errno),
+                      observador);
         }
     }
 }

@@ -11,6 +11,8 @@
 
 namespace kelvane {
 
+struct ObservadorJob;
+
 // ManterArquivos as a count: blanks around one whole number from 1 to 100000. Anything else
 // (empty included) keeps every archive.
 std::optional<long> ManterArquivos(std::string_view valor);
@@ -29,6 +31,6 @@ std::vector<std::string> ArquivosAntigos(const std::vector<std::string>& nomes,
 // an invalid value, and a file that could not be deleted (which does not fail the run).
 void LimparArquivosAntigos(const std::filesystem::path& pasta, const std::string& valor,
                            const std::string& codigo, const std::string& nome,
-                           const std::string& atual);
+                           const std::string& atual, const ObservadorJob* observador = nullptr);
 
 } // namespace kelvane

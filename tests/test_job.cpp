@@ -2,8 +2,9 @@
 // database stand-in and a real FTP server on 127.0.0.1, the real 7z and ncftpput.
 #include "apoio_job.h"
 #include "job/backup.h"
-#include "job/banco.h"
 #include "job/codigos.h"
+#include "job/odbc.h"
+#include "settings/texto.h"
 
 using namespace kelvane;
 using teste::Hoje;

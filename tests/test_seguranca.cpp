@@ -5,6 +5,7 @@
 #include "job/backup.h"
 #include "job/codigos.h"
 #include "job/log.h"
+#include "job/observador.h"
 #include "job/programa.h"
 #include "settings/codificacao.h"
 
@@ -157,13 +158,14 @@ TEST_F(Seguranca, NenhumaSenhaEmLogSaidaOuCaixaEmQualquerFalha) {
         std::vector<std::string> caixas;
         DefinirPastaPrograma(pasta->caminho());
         ArquivoLog = "Log_janela.Log";
-        DefinirGanchosJanela({.caixaErro = [&](const std::string& t) { caixas.push_back(t); },
-                              .ncripto = [this] { return config.ncripto; },
-                              .progresso = {}});
-        ModoJanela = true;
-        ExecutarBackup();
-        ModoJanela = false;
-        DefinirGanchosJanela({});
+        ObservadorJob janela;
+        janela.caixaErro = [&](const std::string& t) {
+            caixas.push_back(t);
+        };
+        janela.ncripto = [this] {
+            return config.ncripto;
+        };
+        ExecutarBackup(&janela);
         for (const auto& c : caixas) {
             SemSegredo(c, "caixa de mensagem");
         }

@@ -20,7 +20,6 @@ void JanelaTeste::SetUp() {
     DefinirPastaPrograma(pasta->caminho());
     std::filesystem::create_directory(pasta->caminho() / "Log");
     ArquivoLog = "Log_teste.Log";
-    ModoJanela = false;
     janela::CapturarCaixas(true);
     janela::DefinirFonteNomeComputador([] { return std::string(kMaquina); });
 }
@@ -33,7 +32,6 @@ void JanelaTeste::TearDown() {
     }
     janela::CapturarCaixas(false);
     janela::DefinirFonteNomeComputador({});
-    ModoJanela = false;
     pasta.reset();
 }
 

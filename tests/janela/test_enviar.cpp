@@ -87,7 +87,6 @@ TEST_F(EnviarJanela, EnviaComESemCompactar) {
         // Saved first, credentials scrambled since NCripto is not ticked.
         EXPECT_EQ(LerINI(kSecaoInfos, "Passw", ArquivoIni()), Cripto(kSenhaFtp));
         EXPECT_EQ(LerINI(kSecaoInfos, "CodigoCliente", ArquivoIni()), "00 42");
-        EXPECT_TRUE(ModoJanela);                   // set by the send and left so
         EXPECT_TRUE(pasta->ArquivosLog().empty()); // a send is not logged
         EXPECT_EQ(f.txtArquivoEnviar->text(), Q(origem.string()));
     }

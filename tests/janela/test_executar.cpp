@@ -64,7 +64,6 @@ TEST_F(ExecutarJanela, JobCompletoSeguidoNaJanela) {
     auto& f = Abrir();
     Preencher(f);
     SeguirMensagens();
-    ModoJanela = true; // as a file send leaves it; the run ends with it false
 
     // The window's own thread stays free: a timer keeps firing while the server works.
     int disparos = 0;
@@ -82,7 +81,6 @@ TEST_F(ExecutarJanela, JobCompletoSeguidoNaJanela) {
 
     QTest::mouseClick(f.cmdExecutar, Qt::LeftButton);
     ASSERT_TRUE(f.tarefaEmAndamento());
-    EXPECT_TRUE(ModoJanela);
     // While it runs nothing can be started again and the window will not close.
     QTest::mouseClick(f.cmdExecutar, Qt::LeftButton);
     f.close();
@@ -116,7 +114,6 @@ TEST_F(ExecutarJanela, JobCompletoSeguidoNaJanela) {
     for (auto* b : Botoes()) {
         EXPECT_TRUE(b->isEnabled()) << b->objectName().toStdString();
     }
-    EXPECT_FALSE(ModoJanela);
     EXPECT_EQ(f.lblMensagem->text(), QStringLiteral("Processo Finalizado!"));
     ASSERT_EQ(Caixas().size(), 1u);
     EXPECT_EQ(Caixas()[0].icone, janela::Icone::Informacao);
@@ -194,7 +191,6 @@ TEST_F(ExecutarJanela, FalhasDoJobEmCaixaEDepoisFinalizado) {
         EXPECT_EQ(f.lblMensagem->text(), QStringLiteral("Processo Finalizado!"));
         EXPECT_TRUE(f.cmdExecutar->isEnabled());
         EXPECT_TRUE(f.cmdSalvarFechar->isEnabled());
-        EXPECT_FALSE(ModoJanela);
         // The settings were saved before the job ran, whatever it did.
         EXPECT_EQ(LerINI(kSecaoInfos, "Banco", ArquivoIni()), "Vendas");
         EXPECT_EQ(LerINI(kSecaoInfos, "Executado", ArquivoIni()), "");
