@@ -1,10 +1,9 @@
 // The kelvane executable: wires the job and the window to the process. The window lives in a
 // module beside the executable, loaded only in window mode: an unattended run starts without
-// mapping the toolkit.
+// mapping the toolkit. The module uses this executable's core, which the executable exports.
 #include "../job/main.h"
 
 #include "../job/codigos.h"
-#include "../job/log.h"
 #include "../job/programa.h"
 
 #include <cstdio>
@@ -15,7 +14,7 @@ namespace {
 int AbrirJanela(int argc, char** argv) {
     const auto modulo = kelvane::PastaPrograma() / "kelvane-janela.so";
     void* biblioteca = ::dlopen(modulo.c_str(), RTLD_NOW | RTLD_LOCAL);
-    using Entrada = int (*)(int, char**, const char*, const char*);
+    using Entrada = int (*)(int, char**);
     Entrada entrada = nullptr;
     if (biblioteca != nullptr) {
         entrada = reinterpret_cast<Entrada>(::dlsym(biblioteca, "kelvane_abrir_janela"));
@@ -25,7 +24,7 @@ int AbrirJanela(int argc, char** argv) {
                      ::dlerror());
         return kelvane::ComoInteiro(kelvane::CodigoSaida::JanelaIndisponivel);
     }
-    return entrada(argc, argv, kelvane::PastaPrograma().c_str(), kelvane::ArquivoLog.c_str());
+    return entrada(argc, argv);
 }
 
 } // namespace

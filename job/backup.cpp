@@ -1,50 +1,29 @@
 #include "backup.h"
 
 #include "../settings/conversao.h"
-#include "../settings/cripto.h"
 #include "../settings/ini.h"
+#include "../settings/texto.h"
+#include "aviso.h"
 #include "banco.h"
+#include "etapas.h"
 #include "ferramentas.h"
 #include "log.h"
+#include "observador.h"
 #include "programa.h"
+#include "retencao.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <mutex>
 #include <optional>
 #include <sys/file.h>
 #include <unistd.h>
+#include <vector>
 
 namespace kelvane {
 
 namespace {
-
-std::mutex gMutexGanchos;
-GanchosJanela gGanchos;
-
-GanchosJanela Ganchos() {
-    std::lock_guard trava(gMutexGanchos);
-    return gGanchos;
-}
-
-void CaixaErro(const std::string& texto) {
-    if (auto g = Ganchos(); ModoJanela && g.caixaErro) {
-        g.caixaErro(texto);
-    }
-}
-
-// A failure of one step of the job, reported as "Erro: <numero> - <descricao>".
-struct ErroEtapa {
-    CodigoSaida codigo;
-    long numero;
-    std::string descricao;
-};
-
-std::string Ler(const char* chave) {
-    return LerINI(kSecaoInfos, chave, ArquivoIni());
-}
 
 std::string Substituir(std::string texto, std::string_view de, std::string_view para) {
     for (auto pos = texto.find(de); pos != std::string::npos;
@@ -54,19 +33,11 @@ std::string Substituir(std::string texto, std::string_view de, std::string_view 
     return texto;
 }
 
-// Held for the whole job; the kernel lets it go if the process dies.
+// Held for the whole job, and by each tool the job runs (they inherit the descriptor): the
+// kernel lets it go once the process and a tool it left running are both gone.
 class TravaJob {
 public:
-    TravaJob() {
-        const auto caminho = PastaPrograma() / "kelvane.lock";
-        fd_ = ::open(caminho.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (fd_ < 0) {
-            throw ErroEtapa{CodigoSaida::ErroOutro, errno,
-                            "não foi possível abrir " + caminho.string() + ": " +
-                                std::strerror(errno)};
-        }
-        obtida_ = ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
-    }
+    TravaJob() = default;
     ~TravaJob() {
         if (fd_ >= 0) {
             ::close(fd_);
@@ -74,59 +45,202 @@ public:
     }
     TravaJob(const TravaJob&) = delete;
     TravaJob& operator=(const TravaJob&) = delete;
+
+    // A failure when the lock file cannot be opened; otherwise whether the lock was free shows
+    // in obtida().
+    std::optional<Falha> Tentar() {
+        const auto caminho = PastaPrograma() / "kelvane.lock";
+        fd_ = ::open(caminho.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd_ < 0) {
+            return Falha{CodigoSaida::ErroOutro, errno,
+                         "não foi possível abrir " + caminho.string() + ": " +
+                             std::strerror(errno)};
+        }
+        obtida_ = ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
+        return std::nullopt;
+    }
     bool obtida() const { return obtida_; }
+    int descritor() const { return fd_; }
 
 private:
     int fd_ = -1;
     bool obtida_ = false;
 };
 
-void ExecutarFerramenta(const std::vector<std::string>& linha, CodigoSaida codigo,
-                        const std::string& etapa, const std::string& ferramenta,
-                        std::string (*significado)(int)) {
-    ResultadoProcesso r;
+// How a run that did not reach its end is reported.
+struct Desfecho {
+    CodigoSaida codigo;
+    std::vector<std::string> linhas; // logged in this order
+    std::string aviso;               // the body of the failure heartbeat
+    std::string caixa;               // the window's message box; none when empty
+};
+
+Desfecho De(const Falha& falha) {
+    const std::string texto = TextoFalha(falha);
+    return {falha.codigo, {texto}, texto, texto};
+}
+
+Desfecho De(CodigoSaida codigo, const std::string& texto) {
+    return {codigo, {texto}, texto, texto};
+}
+
+class Job {
+public:
+    explicit Job(ObservadorJob* observador) : observador_(observador) {}
+
+    // The steps, in order; nothing once "Fim do Processo" is logged.
+    std::optional<Desfecho> Executar();
+    // The one place a failure is reported: log, heartbeat, the window's box; secrets masked.
+    CodigoSaida Relatar(const Desfecho& desfecho);
+    // A heartbeat to AvisoURL, when set; one that cannot be delivered is logged and changes
+    // nothing.
+    void Avisar(TipoAviso tipo, const std::string& corpo = {});
+
+private:
+    void Registrar(const std::string& linha) { GravarLog(linha, observador_); }
+    std::optional<Falha> Backup(ConexaoOdbc& conexao, const std::string& banco,
+                                const std::string& caminho, const std::string& conjunto);
+
+    ObservadorJob* observador_;
+    TravaJob trava_;
+    std::vector<std::string> segredos_;
+};
+
+std::optional<Desfecho> Job::Executar() {
+    Registrar("Inicio do Processo");
+    Avisar(TipoAviso::Inicio);
+    if (auto falha = trava_.Tentar()) {
+        return De(*falha);
+    }
+    if (!trava_.obtida()) {
+        return De(CodigoSaida::JobEmExecucao,
+                  "Outro backup já está em execução nesta pasta; este não será executado.");
+    }
+    const auto pasta = PastaPrograma();
+    if (const auto faltando = FerramentaFaltando(pasta)) {
+        const std::string texto = TextoFaltandoArquivo(*faltando);
+        return Desfecho{CodigoSaida::FerramentaFaltando,
+                        {texto},
+                        texto,
+                        TextoCaixaFerramentaFaltando(*faltando)};
+    }
+    if (const auto inseguro = PermissaoInsegura(pasta)) {
+        return De(CodigoSaida::PermissoesInseguras, *inseguro);
+    }
+    std::string motivo;
+    const auto conexao = ConectarBanco(observador_, motivo);
+    if (!conexao) {
+        return Desfecho{CodigoSaida::ConexaoFalhou, {"Tarefa não executada. SAINDO"}, motivo, {}};
+    }
+
+    const std::string codigo = LerInfo("CodigoCliente");
+    const std::string nome = LerInfo("NomeCliente");
+    const std::string banco = LerInfo("Banco");
+    const std::string nomeBackup = NomeArquivoBackup(codigo, nome, AgoraLocal());
+    Registrar("Backup...: " + banco + " > " + nomeBackup);
+    const std::string backup = pasta.string() + nomeBackup;
+    if (auto falha = Backup(*conexao, banco, backup, codigo + " - " + nome)) {
+        return De(*falha);
+    }
+
+    const std::string nomeArquivo = NomeArquivoCompactado(nomeBackup);
+    const std::filesystem::path arquivo = pasta.string() + nomeArquivo;
+    Registrar("Compactando...: " + nomeArquivo);
+    OpcoesProcesso comTrava;
+    comTrava.herdar = trava_.descritor();
+    if (auto falha = Compactar(pasta, arquivo, backup, comTrava)) {
+        return De(*falha);
+    }
+    // The .BAK is deleted only once an archive that really holds it exists.
+    if (auto falha = TestarArquivo(pasta, arquivo, comTrava)) {
+        return De(*falha);
+    }
+
+    Registrar("Enviando...: " + nomeArquivo + " > " + LerInfo("Endereco"));
+    DadosFtp ftp;
+    if (auto falha = LerDadosFtp(ConsultarNCripto(observador_), ftp)) {
+        return De(*falha);
+    }
+    segredos_.push_back(ftp.senha);
+    if (auto falha = EnviarArquivo(pasta, ftp, arquivo, "Envio falhou", comTrava)) {
+        return De(*falha);
+    }
+
+    Registrar("Excluindo...: " + nomeBackup);
+    if (auto falha = Excluir(backup)) {
+        return De(*falha);
+    }
+    if (!GravarValorINI(kSecaoInfos, "Executado", TextoDataGeral(AgoraLocal()), ArquivoIni())) {
+        Registrar("Aviso: não foi possível gravar Executado em " + ArquivoIni().string() +
+                  " (arquivo somente leitura ou sem permissão de escrita).");
+    }
+    Registrar("Fim do Processo");
+    LimparArquivosAntigos(pasta, LerInfo("ManterArquivos"), codigo, nome, nomeArquivo.substr(1),
+                          observador_);
+    return std::nullopt;
+}
+
+std::optional<Falha> Job::Backup(ConexaoOdbc& conexao, const std::string& banco,
+                                 const std::string& caminho, const std::string& conjunto) {
+    const auto executar = [&](bool compressao) {
+        conexao.Executar(ComandoBackup(banco, caminho, conjunto, compressao),
+                         [this](const Diagnostico& d) {
+                             const int percentual = PercentualProcessado(d.mensagem);
+                             if (percentual >= 0 && observador_ && observador_->progresso) {
+                                 observador_->progresso(percentual);
+                             }
+                         });
+    };
     try {
-        r = ShellEspera(linha);
-    } catch (const ErroProcesso& e) {
-        throw ErroEtapa{codigo, 0, etapa + ": " + e.what()};
-    }
-    if (!r.sucesso()) {
-        throw ErroEtapa{codigo, NumeroFalha(r), DescricaoFalha(etapa, ferramenta, r, significado)};
-    }
-}
-
-void Excluir(const std::filesystem::path& arquivo) {
-    if (::unlink(arquivo.c_str()) != 0 && errno != ENOENT) {
-        throw ErroEtapa{CodigoSaida::ErroOutro, errno,
-                        "não foi possível excluir " + arquivo.string() + ": " +
-                            std::strerror(errno)};
-    }
-}
-
-void Backup(const std::string& sql) {
-    const auto ganchos = Ganchos();
-    Conexao->Executar(sql, [&](const Diagnostico& d) {
-        const int percentual = PercentualProcessado(d.mensagem);
-        if (percentual >= 0 && ModoJanela && ganchos.progresso) {
-            ganchos.progresso(percentual);
+        try {
+            executar(true);
+        } catch (const ErroBanco& e) {
+            if (e.numero() != 1844) {
+                throw;
+            }
+            // Express editions cannot compress backups; 7z still compresses the file.
+            Registrar("O servidor não aceita backup com compressão (edição Express); "
+                      "repetindo o backup sem compressão.");
+            executar(false);
         }
-    });
+    } catch (const ErroBanco& e) {
+        return Falha{CodigoSaida::BackupFalhou, e.numero(),
+                     "Backup do banco falhou: " + e.descricao()};
+    }
+    return std::nullopt;
+}
+
+CodigoSaida Job::Relatar(const Desfecho& desfecho) {
+    for (const auto& linha : desfecho.linhas) {
+        const std::string texto = OcultarSegredos(linha, segredos_);
+        try {
+            Registrar(texto);
+        } catch (const ErroLog& erroLog) {
+            std::fprintf(stderr, "Kelvane: %s\nKelvane: %s\n", texto.c_str(), erroLog.what());
+        }
+    }
+    Avisar(TipoAviso::Falha, OcultarSegredos(desfecho.aviso, segredos_));
+    if (!desfecho.caixa.empty() && observador_ && observador_->caixaErro) {
+        observador_->caixaErro(OcultarSegredos(desfecho.caixa, segredos_));
+    }
+    return desfecho.codigo;
+}
+
+void Job::Avisar(TipoAviso tipo, const std::string& corpo) {
+    const std::string base = LerInfo("AvisoURL");
+    if (base.empty()) {
+        return;
+    }
+    if (const auto falha = EnviarAviso(EnderecoAviso(base, tipo), corpo)) {
+        try {
+            Registrar("Aviso de monitoramento não entregue a " + DestinoAviso(base) + ": " +
+                      *falha);
+        } catch (const ErroLog&) {
+        }
+    }
 }
 
 } // namespace
-
-void DefinirGanchosJanela(GanchosJanela ganchos) {
-    std::lock_guard trava(gMutexGanchos);
-    gGanchos = std::move(ganchos);
-}
-
-bool ConsultarNCripto() {
-    if (auto g = Ganchos(); ModoJanela && g.ncripto) {
-        return g.ncripto();
-    }
-    // Without a window the state comes from the file, as a hidden window's load would set it.
-    return NCriptoEmVigor(LerINI(kSecaoInfos, "NCripto", ArquivoIni()));
-}
 
 std::string NomeArquivoBackup(const std::string& codigo, const std::string& nome,
                               const std::tm& data) {
@@ -163,118 +277,24 @@ std::string ComandoBackup(const std::string& banco, const std::string& caminho,
            Substituir(nomeConjunto, "'", "''") + "', SKIP, NOREWIND, NOUNLOAD,  STATS = 10";
 }
 
-CodigoSaida ExecutarBackup() {
-    std::vector<std::string> segredos;
+CodigoSaida ExecutarBackup(ObservadorJob* observador) {
+    Job job(observador);
+    std::optional<Desfecho> desfecho;
     try {
-        GravarLog("Inicio do Processo");
-        const TravaJob trava;
-        if (!trava.obtida()) {
-            const std::string texto =
-                "Outro backup já está em execução nesta pasta; este não será executado.";
-            GravarLog(texto);
-            CaixaErro(texto);
-            return CodigoSaida::JobEmExecucao;
-        }
-        if (const auto faltando = FerramentaFaltando(PastaPrograma())) {
-            GravarLog(TextoFaltandoArquivo(*faltando));
-            CaixaErro(TextoCaixaFerramentaFaltando(*faltando));
-            return CodigoSaida::FerramentaFaltando;
-        }
-        if (!ConectarBanco()) {
-            GravarLog("Tarefa não executada. SAINDO");
-            return CodigoSaida::ConexaoFalhou;
-        }
-
-        const std::string nomeBackup =
-            NomeArquivoBackup(Ler("CodigoCliente"), Ler("NomeCliente"), AgoraLocal());
-        GravarLog("Backup...: " + Ler("Banco") + " > " + nomeBackup);
-        const std::string caminhoBackup = PastaPrograma().string() + nomeBackup;
-        const std::string banco = Ler("Banco");
-        const std::string conjunto = Ler("CodigoCliente") + " - " + Ler("NomeCliente");
-        try {
-            try {
-                Backup(ComandoBackup(banco, caminhoBackup, conjunto, true));
-            } catch (const ErroBanco& e) {
-                if (e.numero() != 1844) {
-                    throw;
-                }
-                // Express editions cannot compress backups; 7z still compresses the file.
-                GravarLog("O servidor não aceita backup com compressão (edição Express); "
-                          "repetindo o backup sem compressão.");
-                Backup(ComandoBackup(banco, caminhoBackup, conjunto, false));
-            }
-        } catch (const ErroBanco& e) {
-            throw ErroEtapa{CodigoSaida::BackupFalhou, e.numero(),
-                            "Backup do banco falhou: " + e.descricao()};
-        }
-
-        const std::string nomeArquivo = NomeArquivoCompactado(nomeBackup);
-        const auto caminhoArquivo = std::filesystem::path(PastaPrograma().string() + nomeArquivo);
-        Excluir(caminhoArquivo);
-        GravarLog("Compactando...: " + nomeArquivo);
-        ExecutarFerramenta(LinhaCompactador(PastaPrograma(), caminhoArquivo, caminhoBackup),
-                           CodigoSaida::CompactacaoFalhou, "Compactação falhou", "7z",
-                           SignificadoCompactador);
-        // The .BAK is deleted only once an archive that really holds it exists.
-        ExecutarFerramenta(LinhaTesteArquivo(PastaPrograma(), caminhoArquivo),
-                           CodigoSaida::CompactacaoFalhou, "Teste do arquivo compactado falhou",
-                           "7z t", SignificadoCompactador);
-
-        GravarLog("Enviando...: " + nomeArquivo + " > " + Ler("Endereco"));
-        const bool ncripto = ConsultarNCripto();
-        DadosFtp ftp;
-        try {
-            ftp.usuario = AplicarNCripto(Ler("Usuario"), ncripto);
-            ftp.senha = AplicarNCripto(Ler("Passw"), ncripto);
-        } catch (const ErroCripto& e) {
-            throw ErroEtapa{CodigoSaida::EnvioFalhou, 0,
-                            std::string("Envio falhou: usuário ou senha do FTP ilegível: ") +
-                                e.what()};
-        }
-        segredos.push_back(ftp.senha);
-        ftp.porta = Ler("Porta");
-        ftp.endereco = Ler("Endereco");
-        ftp.diretorio = Ler("Diretorio");
-        ResultadoProcesso envio;
-        try {
-            envio = EnviarArquivoFtp(PastaPrograma(), ftp, caminhoArquivo);
-        } catch (const std::exception& e) {
-            throw ErroEtapa{CodigoSaida::EnvioFalhou, 0, std::string("Envio falhou: ") + e.what()};
-        }
-        if (!envio.sucesso()) {
-            throw ErroEtapa{CodigoSaida::EnvioFalhou, NumeroFalha(envio),
-                            DescricaoFalha("Envio falhou", "ncftpput", envio, SignificadoEnviador)};
-        }
-
-        GravarLog("Excluindo...: " + nomeBackup);
-        Excluir(caminhoBackup);
-        GravarINI(kSecaoInfos, "Executado", TextoDataGeral(AgoraLocal()), ArquivoIni());
-        GravarLog("Fim do Processo");
-        return CodigoSaida::Sucesso;
-    } catch (const ErroEtapa& e) {
-        const std::string texto =
-            OcultarSegredos("Erro: " + std::to_string(e.numero) + " - " + e.descricao, segredos);
-        try {
-            GravarLog(texto);
-        } catch (const ErroLog& erroLog) {
-            std::fprintf(stderr, "Kelvane: %s\nKelvane: %s\n", texto.c_str(), erroLog.what());
-        }
-        CaixaErro(texto);
-        return e.codigo;
+        desfecho = job.Executar();
     } catch (const ErroLog& e) {
+        // Nothing more can be logged.
         std::fprintf(stderr, "Kelvane: %s\n", e.what());
-        CaixaErro(std::string("Erro: ") + e.what());
-        return CodigoSaida::ErroOutro;
+        const std::string texto = std::string("Erro: ") + e.what();
+        desfecho = Desfecho{CodigoSaida::ErroOutro, {}, texto, texto};
     } catch (const std::exception& e) {
-        const std::string texto = OcultarSegredos(std::string("Erro: 0 - ") + e.what(), segredos);
-        try {
-            GravarLog(texto);
-        } catch (const ErroLog&) {
-            std::fprintf(stderr, "Kelvane: %s\n", texto.c_str());
-        }
-        CaixaErro(texto);
-        return CodigoSaida::ErroOutro;
+        desfecho = De(Falha{CodigoSaida::ErroOutro, 0, e.what()});
     }
+    if (desfecho) {
+        return job.Relatar(*desfecho);
+    }
+    job.Avisar(TipoAviso::Sucesso);
+    return CodigoSaida::Sucesso;
 }
 
 } // namespace kelvane

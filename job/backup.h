@@ -5,23 +5,9 @@
 #include "codigos.h"
 
 #include <ctime>
-#include <functional>
 #include <string>
 
 namespace kelvane {
-
-// What the window lends the job while ModoJanela is true. Every hook may be called from the
-// job's thread.
-struct GanchosJanela {
-    std::function<void(const std::string&)> caixaErro; // critical message box, waits for OK
-    std::function<bool()> ncripto;                     // state of chkNCripto
-    std::function<void(int)> progresso;                // backup percent as the server reports it
-};
-void DefinirGanchosJanela(GanchosJanela ganchos);
-
-// Whether credentials are stored in clear: the window's check box while it lends one, the
-// NCripto key of info.ini otherwise (converted as the window's load converts it).
-bool ConsultarNCripto();
 
 // "/KVLN_<code without blanks>_<name, blanks as _>_DDMMYY.BAK", relative to the program folder.
 std::string NomeArquivoBackup(const std::string& codigo, const std::string& nome,
@@ -32,6 +18,10 @@ std::string NomeArquivoCompactado(const std::string& nomeBackup);
 std::string ComandoBackup(const std::string& banco, const std::string& caminho,
                           const std::string& nomeConjunto, bool compressao);
 
-CodigoSaida ExecutarBackup();
+struct ObservadorJob;
+
+// The whole job, reported in the log (and to the observer, when a window started it); returns
+// the exit status.
+CodigoSaida ExecutarBackup(ObservadorJob* observador = nullptr);
 
 } // namespace kelvane

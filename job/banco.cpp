@@ -1,381 +1,67 @@
 #include "banco.h"
 
-#include "../settings/codificacao.h"
 #include "../settings/cripto.h"
-#include "../settings/ini.h"
-#include "backup.h"
+#include "../settings/texto.h"
+#include "etapas.h"
 #include "log.h"
 #include "programa.h"
 
-#include <sql.h>
-#include <sqlext.h>
-#include <sqlucode.h>
+#include <algorithm>
 
 namespace kelvane {
 
-std::unique_ptr<ConexaoOdbc> Conexao;
-
-namespace {
-
-static_assert(sizeof(SQLWCHAR) == 2, "unixODBC uses UTF-16 SQLWCHAR");
-
-std::u16string Utf16(std::string_view utf8) {
-    std::u16string s;
-    s.reserve(utf8.size());
-    for (char32_t p : DecodificarUtf8(utf8)) {
-        if (p >= 0x10000) {
-            p -= 0x10000;
-            s += static_cast<char16_t>(0xD800 + (p >> 10));
-            s += static_cast<char16_t>(0xDC00 + (p & 0x3FF));
-        } else {
-            s += static_cast<char16_t>(p);
-        }
-    }
-    return s;
-}
-
-std::string Utf8(const SQLWCHAR* texto, std::size_t n) {
-    std::string s;
-    for (std::size_t i = 0; i < n; ++i) {
-        char32_t p = texto[i];
-        if (p >= 0xD800 && p <= 0xDBFF && i + 1 < n && texto[i + 1] >= 0xDC00 &&
-            texto[i + 1] <= 0xDFFF) {
-            p = 0x10000 + ((p - 0xD800) << 10) + (texto[i + 1] - 0xDC00u);
-            ++i;
-        }
-        AcrescentarUtf8(s, p);
-    }
-    return s;
-}
-
-SQLWCHAR* W(std::u16string& s) {
-    return reinterpret_cast<SQLWCHAR*>(s.data());
-}
-
-std::vector<Diagnostico> LerDiagnosticos(SQLSMALLINT tipo, SQLHANDLE handle) {
-    std::vector<Diagnostico> registros;
-    for (SQLSMALLINT i = 1;; ++i) {
-        SQLWCHAR estado[6] = {};
-        SQLINTEGER nativo = 0;
-        SQLWCHAR texto[2048];
-        SQLSMALLINT tamanho = 0;
-        const SQLRETURN rc = SQLGetDiagRecW(tipo, handle, i, estado, &nativo, texto,
-                                            static_cast<SQLSMALLINT>(std::size(texto)), &tamanho);
-        if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) {
-            break;
-        }
-        const auto n = std::min<std::size_t>(
-            static_cast<std::size_t>(std::max<SQLSMALLINT>(tamanho, 0)), std::size(texto) - 1);
-        registros.push_back({Utf8(estado, 5), static_cast<long>(nativo), Utf8(texto, n)});
-    }
-    return registros;
-}
-
-// Progress and completion messages that the server sends while a backup runs.
-bool EhMensagemDeAndamento(const Diagnostico& d) {
-    return d.sqlstate.rfind("01", 0) == 0 &&
-           (d.numero == 3211 || d.numero == 3014 || d.numero == 4035 || d.numero == 0 ||
-            d.numero == 5701 || d.numero == 5703);
-}
-
-// Splits the records of a failed call into errors and information. A failure is decided by the
-// return code; SQLSTATE class only separates the accompanying information (FreeTDS reports a
-// dropped connection with class 01, so a call with no other record keeps them as errors).
-void Separar(const std::vector<Diagnostico>& registros, std::vector<Diagnostico>& erros,
-             std::vector<Diagnostico>& informacoes) {
-    bool haErroVerdadeiro = false;
-    for (const auto& d : registros) {
-        haErroVerdadeiro = haErroVerdadeiro || d.sqlstate.rfind("01", 0) != 0;
-    }
-    for (const auto& d : registros) {
-        const bool info =
-            haErroVerdadeiro ? d.sqlstate.rfind("01", 0) == 0 : EhMensagemDeAndamento(d);
-        (info ? informacoes : erros).push_back(d);
-    }
-}
-
-ErroBanco ErroDe(const std::vector<Diagnostico>& erros, const std::string& padrao) {
-    if (erros.empty()) {
-        return ErroBanco(0, padrao);
-    }
-    std::string descricao;
-    for (const auto& d : erros) {
-        if (!descricao.empty()) {
-            descricao += " ";
-        }
-        descricao += d.mensagem;
-    }
-    return ErroBanco(erros.front().numero, descricao, erros);
-}
-
-bool DriverInstalado(SQLHENV ambiente, const std::string& nome) {
-    SQLWCHAR descricao[512];
-    SQLWCHAR atributos[2048];
-    SQLSMALLINT t1 = 0;
-    SQLSMALLINT t2 = 0;
-    SQLUSMALLINT direcao = SQL_FETCH_FIRST;
-    while (
-        SQL_SUCCEEDED(SQLDriversW(ambiente, direcao, descricao, 512, &t1, atributos, 2048, &t2))) {
-        direcao = SQL_FETCH_NEXT;
-        if (Utf8(descricao, static_cast<std::size_t>(std::min<SQLSMALLINT>(t1, 511))) == nome) {
-            return true;
-        }
-    }
-    return false;
-}
-
-} // namespace
-
-ErroBanco::ErroBanco(long numero, std::string descricao, std::vector<Diagnostico> registros)
-    : std::runtime_error(descricao), numero_(numero), descricao_(std::move(descricao)),
-      registros_(std::move(registros)) {}
-
-ConexaoOdbc::ConexaoOdbc() {
-    SQLHENV ambiente = SQL_NULL_HENV;
-    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &ambiente))) {
-        throw ErroBanco(0, "não foi possível iniciar o ODBC");
-    }
-    ambiente_ = ambiente;
-    SQLSetEnvAttr(ambiente, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-    SQLHDBC conexao = SQL_NULL_HDBC;
-    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, ambiente, &conexao))) {
-        SQLFreeHandle(SQL_HANDLE_ENV, ambiente);
-        throw ErroBanco(0, "não foi possível criar a conexão ODBC");
-    }
-    conexao_ = conexao;
-}
-
-ConexaoOdbc::~ConexaoOdbc() {
-    Fechar();
-    SQLFreeHandle(SQL_HANDLE_DBC, static_cast<SQLHDBC>(conexao_));
-    SQLFreeHandle(SQL_HANDLE_ENV, static_cast<SQLHENV>(ambiente_));
-}
-
-void ConexaoOdbc::Abrir(const std::string& textoConexao, int tempoLogin) {
-    auto conexao = static_cast<SQLHDBC>(conexao_);
-    SQLSetConnectAttrW(conexao, SQL_ATTR_LOGIN_TIMEOUT,
-                       reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(tempoLogin)), 0);
-    auto texto = Utf16(textoConexao);
-    const SQLRETURN rc =
-        SQLDriverConnectW(conexao, nullptr, W(texto), static_cast<SQLSMALLINT>(texto.size()),
-                          nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
-    if (!SQL_SUCCEEDED(rc)) {
-        std::vector<Diagnostico> erros;
-        std::vector<Diagnostico> info;
-        Separar(LerDiagnosticos(SQL_HANDLE_DBC, conexao), erros, info);
-        if (erros.empty()) {
-            erros = info;
-        }
-        throw ErroDe(erros, "falha ao conectar");
-    }
-    aberta_ = true;
-}
-
-void ConexaoOdbc::Fechar() {
-    if (aberta_) {
-        SQLDisconnect(static_cast<SQLHDBC>(conexao_));
-        aberta_ = false;
-    }
-}
-
-void ConexaoOdbc::Executar(const std::string& sql,
-                           const std::function<void(const Diagnostico&)>& aoInformar) {
-    if (!aberta_) {
-        throw ErroBanco(0, "a conexão com o banco não está aberta");
-    }
-    SQLHSTMT comando = SQL_NULL_HSTMT;
-    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, static_cast<SQLHDBC>(conexao_), &comando))) {
-        throw ErroDe(LerDiagnosticos(SQL_HANDLE_DBC, static_cast<SQLHDBC>(conexao_)),
-                     "não foi possível preparar o comando");
-    }
-    struct Liberar {
-        SQLHSTMT h;
-        ~Liberar() { SQLFreeHandle(SQL_HANDLE_STMT, h); }
-    } liberar{comando};
-    SQLSetStmtAttrW(comando, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(0), 0);
-
-    auto texto = Utf16(sql);
-    SQLRETURN rc = SQLExecDirectW(comando, W(texto), static_cast<SQLINTEGER>(texto.size()));
-    std::vector<Diagnostico> erros;
-    // Warnings that are not progress (a lost connection shows first as one) explain a failure
-    // that follows them.
-    std::vector<Diagnostico> avisos;
-    int errosSeguidos = 0;
-    bool concluido = false;
-    // Every result of the batch is read: an error after some progress only shows on a later
-    // SQLMoreResults.
-    for (;;) {
-        if (rc == SQL_NO_DATA) {
-            concluido = true; // the server's last word on the batch
-            break;
-        }
-        if (rc == SQL_INVALID_HANDLE) {
-            erros.push_back({"HY000", 0, "handle ODBC inválido"});
-            break;
-        }
-        std::vector<Diagnostico> errosAqui;
-        std::vector<Diagnostico> info;
-        const auto registros = LerDiagnosticos(SQL_HANDLE_STMT, comando);
-        if (rc == SQL_ERROR) {
-            Separar(registros, errosAqui, info);
-            if (errosAqui.empty()) {
-                errosAqui.push_back({"HY000", 0, "falha sem diagnóstico do driver"});
-            }
-        } else {
-            info = registros;
-        }
-        for (const auto& d : info) {
-            if (!EhMensagemDeAndamento(d)) {
-                avisos.push_back(d);
-            }
-            if (aoInformar) {
-                aoInformar(d);
-            }
-        }
-        erros.insert(erros.end(), errosAqui.begin(), errosAqui.end());
-        errosSeguidos = rc == SQL_ERROR ? errosSeguidos + 1 : 0;
-        SQLUINTEGER morta = SQL_CD_FALSE;
-        SQLGetConnectAttrW(static_cast<SQLHDBC>(conexao_), SQL_ATTR_CONNECTION_DEAD, &morta, 0,
-                           nullptr);
-        if (morta == SQL_CD_TRUE || errosSeguidos >= 3) {
-            break; // nothing more will come
-        }
-        rc = SQLMoreResults(comando);
-    }
-    if (!concluido && erros.empty()) {
-        // The batch never reached its end: only a batch read to SQL_NO_DATA has succeeded.
-        erros.push_back(
-            {"08S01", 0, "a conexão com o servidor foi perdida antes do fim do comando"});
-    }
-    if (!erros.empty()) {
-        avisos.insert(avisos.end(), erros.begin(), erros.end());
-        throw ErroDe(avisos, "falha ao executar o comando");
-    }
-}
-
-bool EhFreeTds(std::string_view driver) {
-    return driver.find("FreeTDS") != std::string_view::npos ||
-           driver.find("libtdsodbc") != std::string_view::npos;
-}
-
-std::string ValorOdbc(std::string_view valor, bool freetds) {
-    if (freetds) {
-        // FreeTDS 1.3 ends a braced value at the first "};" and does not undouble "}}"; it keeps
-        // blanks without braces. So: braces only for ";" or a leading "{", never doubling.
-        if (valor.find(';') == std::string_view::npos && (valor.empty() || valor.front() != '{')) {
-            return std::string(valor);
-        }
-        if (valor.find("};") != std::string_view::npos) {
-            throw ErroBanco(0, "o driver FreeTDS não aceita um valor que contenha \"};\"");
-        }
-        std::string s(1, '{');
-        s.append(valor);
-        return s += '}';
-    }
-    const bool chaves = valor.find_first_of(";{}") != std::string_view::npos ||
-                        (!valor.empty() && (valor.front() == ' ' || valor.back() == ' '));
-    if (!chaves) {
-        return std::string(valor);
-    }
-    std::string s = "{";
-    for (char c : valor) {
-        s += c;
-        if (c == '}') {
-            s += '}';
-        }
-    }
-    return s + "}";
-}
-
 std::string DriverOdbc() {
-    const std::string escolhido = LerINI(kSecaoInfos, "DriverODBC", ArquivoIni());
-    if (!escolhido.empty()) {
+    if (std::string escolhido = LerInfo("DriverODBC"); !escolhido.empty()) {
         return escolhido;
     }
-    SQLHENV ambiente = SQL_NULL_HENV;
-    std::string driver = "FreeTDS";
-    if (SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &ambiente))) {
-        SQLSetEnvAttr(ambiente, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3),
-                      0);
-        for (const char* nome :
-             {"ODBC Driver 18 for SQL Server", "ODBC Driver 17 for SQL Server"}) {
-            if (DriverInstalado(ambiente, nome)) {
-                driver = nome;
-                break;
-            }
-        }
-        SQLFreeHandle(SQL_HANDLE_ENV, ambiente);
-    }
-    return driver;
-}
-
-std::string TextoConexao(const std::string& driver, const std::string& servidor,
-                         const std::string& login, const std::string& senha) {
-    const bool freetds = EhFreeTds(driver);
-    // Every value is closed by ";": FreeTDS needs it after a braced value.
-    return "Driver={" + driver + "};Server=" + ValorOdbc(servidor, freetds) +
-           ";Database=master;UID=" + ValorOdbc(login, freetds) +
-           ";PWD=" + ValorOdbc(senha, freetds) + ";";
-}
-
-std::string TextoConexaoIntegrada(const std::string& driver, const std::string& servidor) {
-    return "Driver={" + driver + "};Server=" + ValorOdbc(servidor, EhFreeTds(driver)) +
-           ";Database=master;Trusted_Connection=Yes;";
-}
-
-int PercentualProcessado(std::string_view mensagem) {
-    const auto pos = mensagem.find(" percent processed.");
-    if (pos == std::string_view::npos || pos == 0) {
-        return -1;
-    }
-    std::size_t inicio = pos;
-    while (inicio > 0 && mensagem[inicio - 1] >= '0' && mensagem[inicio - 1] <= '9') {
-        --inicio;
-    }
-    if (inicio == pos || pos - inicio > 3) {
-        return -1;
-    }
-    return std::stoi(std::string(mensagem.substr(inicio, pos - inicio)));
-}
-
-std::string OcultarSegredos(std::string texto, const std::vector<std::string>& segredos) {
-    for (const auto& segredo : segredos) {
-        if (segredo.size() < 3) {
-            continue; // too short to tell from ordinary text
-        }
-        for (auto pos = texto.find(segredo); pos != std::string::npos;
-             pos = texto.find(segredo, pos + 3)) {
-            texto.replace(pos, segredo.size(), "***");
+    const auto instalados = DriversOdbc();
+    for (const char* nome : {"ODBC Driver 18 for SQL Server", "ODBC Driver 17 for SQL Server"}) {
+        if (std::find(instalados.begin(), instalados.end(), nome) != instalados.end()) {
+            return nome;
         }
     }
-    return texto;
+    return "FreeTDS";
 }
 
-bool ConectarBanco() {
+std::unique_ptr<ConexaoOdbc> ConectarBanco(ObservadorJob* observador, std::string& motivo) {
     std::string senha;
-    std::string login;
     try {
-        GravarLog("Conectando ao Servidor de Banco: " +
-                  LerINI(kSecaoInfos, "ServidorDB", ArquivoIni()));
-        Conexao = std::make_unique<ConexaoOdbc>();
+        const std::string servidor = LerInfo("ServidorDB");
+        GravarLog("Conectando ao Servidor de Banco: " + servidor, observador);
+        auto conexao = std::make_unique<ConexaoOdbc>();
         const std::string driver = DriverOdbc();
-        if (LerINI(kSecaoInfos, "SSPI", ArquivoIni()) == "1") {
-            Conexao->Abrir(
-                TextoConexaoIntegrada(driver, LerINI(kSecaoInfos, "ServidorDB", ArquivoIni())));
+        if (LerInfo("SSPI") == "1") {
+            conexao->Abrir(TextoConexaoIntegrada(driver, servidor));
         } else {
-            const bool ncripto = ConsultarNCripto();
-            login = AplicarNCripto(LerINI(kSecaoInfos, "Login", ArquivoIni()), ncripto);
-            senha = AplicarNCripto(LerINI(kSecaoInfos, "Senha", ArquivoIni()), ncripto);
-            Conexao->Abrir(TextoConexao(driver, LerINI(kSecaoInfos, "ServidorDB", ArquivoIni()),
-                                        login, senha));
+            const bool ncripto = ConsultarNCripto(observador);
+            const std::string login = AplicarNCripto(LerInfo("Login"), ncripto);
+            senha = AplicarNCripto(LerInfo("Senha"), ncripto);
+            conexao->Abrir(TextoConexao(driver, servidor, login, senha));
         }
-        GravarLog("Banco de dados conectado!");
-        return true;
+        GravarLog("Banco de dados conectado!", observador);
+        return conexao;
     } catch (const ErroLog&) {
         throw; // the job's trap reports a log that cannot be written
     } catch (const std::exception& e) {
-        GravarLog("Erro ao conetar no banco: " + OcultarSegredos(e.what(), {senha}));
-        return false;
+        motivo = "Erro ao conetar no banco: " + OcultarSegredos(e.what(), {senha});
+        GravarLog(motivo, observador);
+        return nullptr;
+    }
+}
+
+std::optional<Falha> TestarConexaoBanco(const std::string& servidor, const std::string& login,
+                                        const std::string& senha, bool integrado) {
+    try {
+        ConexaoOdbc conexao;
+        const std::string driver = DriverOdbc();
+        conexao.Abrir(integrado ? TextoConexaoIntegrada(driver, servidor)
+                                : TextoConexao(driver, servidor, login, senha));
+        return std::nullopt;
+    } catch (const ErroBanco& e) {
+        return Falha{CodigoSaida::ConexaoFalhou, e.numero(),
+                     OcultarSegredos(e.descricao(), {senha})};
+    } catch (const std::exception& e) {
+        return Falha{CodigoSaida::ConexaoFalhou, 0, OcultarSegredos(e.what(), {senha})};
     }
 }
 

@@ -1,89 +1,29 @@
-// The database connection: a thin layer over ODBC (unixODBC with FreeTDS's driver, or
-// Microsoft's driver when installed) and ConectarBanco, which opens the job's one connection.
+// The job's database connection: the driver and credentials from info.ini, the attempt and its
+// outcome in the log.
 #pragma once
 
-#include <functional>
+#include "codigos.h"
+#include "odbc.h"
+
 #include <memory>
-#include <stdexcept>
+#include <optional>
 #include <string>
-#include <string_view>
-#include <vector>
 
 namespace kelvane {
 
-// One diagnostic record of the driver.
-struct Diagnostico {
-    std::string sqlstate;
-    long numero = 0; // the server's native error number
-    std::string mensagem;
-};
-
-// A failed ODBC call: the native number of its first error record and the texts of all its error
-// records, in the driver's order.
-class ErroBanco : public std::runtime_error {
-public:
-    ErroBanco(long numero, std::string descricao, std::vector<Diagnostico> registros = {});
-    long numero() const { return numero_; }
-    const std::string& descricao() const { return descricao_; }
-    const std::vector<Diagnostico>& registros() const { return registros_; }
-
-private:
-    long numero_;
-    std::string descricao_;
-    std::vector<Diagnostico> registros_;
-};
-
-class ConexaoOdbc {
-public:
-    ConexaoOdbc();
-    ~ConexaoOdbc();
-    ConexaoOdbc(const ConexaoOdbc&) = delete;
-    ConexaoOdbc& operator=(const ConexaoOdbc&) = delete;
-
-    // Opens with an ODBC connection string; the login waits at most `tempoLogin` seconds.
-    void Abrir(const std::string& textoConexao, int tempoLogin = 15);
-    bool aberta() const { return aberta_; }
-    void Fechar();
-
-    // Runs one batch without a time limit and reads every result it produces, so that an error
-    // the server reports after some progress is not lost. Informational messages go to
-    // `aoInformar` as they arrive. Throws ErroBanco when any part of the batch failed.
-    void Executar(const std::string& sql,
-                  const std::function<void(const Diagnostico&)>& aoInformar = {});
-
-private:
-    void* ambiente_ = nullptr;
-    void* conexao_ = nullptr;
-    bool aberta_ = false;
-};
-
-// The job's connection; replaced by every ConectarBanco and by the window's database test.
-extern std::unique_ptr<ConexaoOdbc> Conexao;
-
-// A connection-string value as the driver reads it back: for Microsoft's drivers in braces (with
-// "}" doubled) when it holds ";", "{", "}" or starts or ends with a blank; for FreeTDS in braces
-// only when it holds ";" or starts with "{" (throws ErroBanco for the values FreeTDS cannot
-// take).
-std::string ValorOdbc(std::string_view valor, bool freetds);
-bool EhFreeTds(std::string_view driver);
+struct ObservadorJob;
 
 // The DriverODBC key when set by hand, otherwise the first installed of "ODBC Driver 18 for SQL
 // Server", "ODBC Driver 17 for SQL Server", "FreeTDS".
 std::string DriverOdbc();
 
-// Driver={..};Server=<servidor>;Database=master; then UID/PWD, or Trusted_Connection=Yes.
-std::string TextoConexao(const std::string& driver, const std::string& servidor,
-                         const std::string& login, const std::string& senha);
-std::string TextoConexaoIntegrada(const std::string& driver, const std::string& servidor);
+// Opens a connection with the settings of info.ini and logs the attempt and its outcome. After a
+// failure returns null and `motivo` holds the line it logged, passwords masked.
+std::unique_ptr<ConexaoOdbc> ConectarBanco(ObservadorJob* observador, std::string& motivo);
 
-// Opens Conexao from info.ini and logs the attempt and its outcome; false after a failure that
-// is already logged.
-bool ConectarBanco();
-
-// "N percent processed." -> N; -1 for any other message.
-int PercentualProcessado(std::string_view mensagem);
-
-// Replaces every occurrence of the secrets in `texto` with "***".
-std::string OcultarSegredos(std::string texto, const std::vector<std::string>& segredos);
+// The window's test: the server and login as typed, on master; the connection is closed again.
+// Nothing on success, otherwise the failure with the password masked.
+std::optional<Falha> TestarConexaoBanco(const std::string& servidor, const std::string& login,
+                                        const std::string& senha, bool integrado);
 
 } // namespace kelvane

@@ -1,23 +1,39 @@
-// Exit statuses of the program. An unattended run ends with 0 only when the whole job (backup,
-// archive verified, upload, cleanup) reached its end.
+// Exit statuses of the program and the failures that lead to them. An unattended run ends with 0
+// only when the whole job (backup, archive verified, upload, cleanup) reached its end.
 #pragma once
+
+#include <string>
 
 namespace kelvane {
 
 enum class CodigoSaida : int {
     Sucesso = 0,
-    ErroOutro = 1,          // log not writable, file not deletable, unexpected failure
-    FerramentaFaltando = 2, // 7z, 7z.so or ncftpput missing from the program folder
-    ConexaoFalhou = 3,      // the database server could not be reached or refused the login
-    BackupFalhou = 4,       // the server refused or aborted the BACKUP statement
-    CompactacaoFalhou = 5,  // 7z failed or its archive did not pass the test
-    EnvioFalhou = 6,        // ncftpput failed
-    JobEmExecucao = 7,      // another job holds this program folder
-    JanelaIndisponivel = 8, // started without EXEC where no window can be shown
+    ErroOutro = 1,           // log not writable, file not deletable, unexpected failure
+    FerramentaFaltando = 2,  // 7z, 7z.so or ncftpput missing from the program folder
+    ConexaoFalhou = 3,       // the database server could not be reached or refused the login
+    BackupFalhou = 4,        // the server refused or aborted the BACKUP statement
+    CompactacaoFalhou = 5,   // 7z failed or its archive did not pass the test
+    EnvioFalhou = 6,         // ncftpput failed
+    JobEmExecucao = 7,       // another job holds this program folder
+    JanelaIndisponivel = 8,  // started without EXEC where no window can be shown
+    PermissoesInseguras = 9, // another account could replace the program folder or a tool
 };
 
 inline int ComoInteiro(CodigoSaida c) {
     return static_cast<int>(c);
+}
+
+// A failed step: the exit status it ends the job with, the number it is reported with (a tool's
+// exit status, the server's error number, errno, or 0) and "<step>: <details>".
+struct Falha {
+    CodigoSaida codigo = CodigoSaida::ErroOutro;
+    long numero = 0;
+    std::string descricao;
+};
+
+// "Erro: <numero> - <descricao>", as the log, the heartbeat and the message boxes word a failure.
+inline std::string TextoFalha(const Falha& falha) {
+    return "Erro: " + std::to_string(falha.numero) + " - " + falha.descricao;
 }
 
 } // namespace kelvane

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -22,11 +23,6 @@ namespace {
 // Enough for the last lines of any tool's complaint, small enough to keep the job's memory flat
 // however much a tool prints.
 constexpr std::size_t kLimiteSaida = 64 * 1024;
-
-bool EhArquivoComum(const std::filesystem::path& caminho) {
-    struct stat st {};
-    return ::stat(caminho.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
 
 // The tools see file names in UTF-8 whatever locale the scheduler gave us.
 std::vector<std::string> AmbienteFilho() {
@@ -121,10 +117,89 @@ void Acrescentar(std::string& saida, const char* dados, std::size_t n) {
 
 } // namespace
 
+bool FerramentaPresente(const std::filesystem::path& pasta, std::string_view nome) {
+    struct stat st {};
+    return ::stat((pasta / nome).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 std::optional<std::string> FerramentaFaltando(const std::filesystem::path& pasta) {
     for (auto nome : kFerramentas) {
-        if (!EhArquivoComum(pasta / nome)) {
+        if (!FerramentaPresente(pasta, nome)) {
             return std::string(nome);
+        }
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+std::string Octal(mode_t modo) {
+    char texto[8];
+    std::snprintf(texto, sizeof texto, "%04o", static_cast<unsigned>(modo & 07777));
+    return texto;
+}
+
+std::optional<std::string> Inseguro(const std::string& caminho, const std::string& problema,
+                                    const std::string& correcao) {
+    return "Permissões inseguras: " + caminho + " " + problema +
+           "; nada foi executado. Corrija com: " + correcao;
+}
+
+// `caminho` (absolute) and every folder above it; links are followed to what they lead to.
+std::optional<std::string> ConferirCaminho(const std::filesystem::path& caminho, int saltos = 0) {
+    if (saltos > 40) {
+        return Inseguro(caminho.string(), "tem links demais", "ls -l " + caminho.string());
+    }
+    std::filesystem::path atual;
+    for (const auto& parte : caminho.lexically_normal()) {
+        atual /= parte;
+        struct stat st {};
+        if (::lstat(atual.c_str(), &st) != 0) {
+            return std::nullopt; // a missing tool is reported on its own
+        }
+        const std::string p = atual.string();
+        if (st.st_uid != 0 && st.st_uid != ::geteuid()) {
+            return Inseguro(p, "pertence a outra conta (uid " + std::to_string(st.st_uid) + ")",
+                            "chown root " + p);
+        }
+        const bool pasta = S_ISDIR(st.st_mode);
+        if (!S_ISLNK(st.st_mode) && (st.st_mode & 022) != 0 &&
+            !(pasta && (st.st_mode & S_ISVTX) != 0)) {
+            return Inseguro(
+                p, "pode ser alterado pelo grupo ou por outros (modo " + Octal(st.st_mode) + ")",
+                pasta ? "chmod go-w " + p + " (ou chmod +t " + p +
+                            ", se outra conta precisa criar arquivos nela)"
+                      : "chmod go-w " + p);
+        }
+        if (S_ISLNK(st.st_mode)) {
+            std::error_code erro;
+            const auto alvo = std::filesystem::read_symlink(atual, erro);
+            if (erro) {
+                return std::nullopt;
+            }
+            const auto resolvido = alvo.is_absolute() ? alvo : atual.parent_path() / alvo;
+            if (auto problema = ConferirCaminho(resolvido, saltos + 1)) {
+                return problema;
+            }
+            atual = std::filesystem::canonical(atual, erro);
+            if (erro) {
+                return std::nullopt;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<std::string> PermissaoInsegura(const std::filesystem::path& pasta) {
+    const auto base = std::filesystem::absolute(pasta);
+    if (auto problema = ConferirCaminho(base)) {
+        return problema;
+    }
+    for (const std::string_view nome : {"kelvane", "7z", "7z.so", "ncftpput", "info.ini"}) {
+        if (auto problema = ConferirCaminho(base / nome)) {
+            return problema;
         }
     }
     return std::nullopt;
@@ -197,6 +272,24 @@ ResultadoProcesso ShellEspera(const std::vector<std::string>& argumentos,
     posix_spawn_file_actions_addopen(&acoes, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&acoes, tubo[1], 1);
     posix_spawn_file_actions_adddup2(&acoes, tubo[1], 2);
+    if (opcoes.herdar >= 0) {
+        // dup2 onto itself clears close-on-exec in the child only.
+        posix_spawn_file_actions_adddup2(&acoes, opcoes.herdar, opcoes.herdar);
+    }
+    // The tool starts with default signal handling and nothing blocked, whatever this process
+    // was given.
+    posix_spawnattr_t atributos;
+    posix_spawnattr_init(&atributos);
+    sigset_t padrao;
+    sigemptyset(&padrao);
+    for (const int sinal : {SIGCHLD, SIGPIPE, SIGTERM, SIGINT, SIGHUP}) {
+        sigaddset(&padrao, sinal);
+    }
+    sigset_t nenhum;
+    sigemptyset(&nenhum);
+    posix_spawnattr_setsigdefault(&atributos, &padrao);
+    posix_spawnattr_setsigmask(&atributos, &nenhum);
+    posix_spawnattr_setflags(&atributos, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
     auto args = argumentos;
     auto argv = Ponteiros(args);
@@ -205,8 +298,9 @@ ResultadoProcesso ShellEspera(const std::vector<std::string>& argumentos,
     InstalarLimpezaAoTerminar();
     pid_t pid = -1;
     const int erro =
-        ::posix_spawn(&pid, argumentos[0].c_str(), &acoes, nullptr, argv.data(), envp.data());
+        ::posix_spawn(&pid, argumentos[0].c_str(), &acoes, &atributos, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&acoes);
+    posix_spawnattr_destroy(&atributos);
     ::close(tubo[1]);
     if (erro != 0) {
         ::close(tubo[0]);
@@ -221,6 +315,7 @@ ResultadoProcesso ShellEspera(const std::vector<std::string>& argumentos,
     ResultadoProcesso resultado;
     int status = 0;
     bool terminou = false;
+    int erroEspera = 0; // waitpid failed: the tool's status is unknown
     char bloco[16384];
     for (;;) {
         pollfd p{tubo[0], POLLIN, 0};
@@ -239,22 +334,30 @@ ResultadoProcesso ShellEspera(const std::vector<std::string>& argumentos,
         if (pr < 0 && errno != EINTR) {
             break;
         }
-        if (terminou) {
+        if (terminou || erroEspera != 0) {
             break; // a grandchild may hold the pipe open; the tool itself is done
         }
         const pid_t w = ::waitpid(pid, &status, WNOHANG);
         terminou = w == pid;
+        if (w < 0 && errno != EINTR) {
+            erroEspera = errno;
+        }
     }
     ::close(tubo[0]);
-    while (!terminou) {
+    while (!terminou && erroEspera == 0) {
         const pid_t w = ::waitpid(pid, &status, 0);
         if (w == pid) {
             terminou = true;
         } else if (w < 0 && errno != EINTR) {
-            break;
+            erroEspera = errno;
         }
     }
     gFilho = 0;
+    if (!terminou) {
+        // ECHILD where SIGCHLD is ignored: the kernel reaped the tool and its status is lost.
+        throw ErroProcesso("não foi possível saber como " + argumentos[0] +
+                           " terminou: " + std::strerror(erroEspera));
+    }
     if (resultado.saida.size() > kLimiteSaida) {
         resultado.saida.erase(0, resultado.saida.size() - kLimiteSaida);
     }
@@ -340,6 +443,8 @@ std::vector<std::string> LinhaEnviador(const std::filesystem::path& pasta,
             "-P",
             porta,
             "-F",
+            "-S",
+            std::string(kSufixoEnvio),
             "--",
             diretorio,
             arquivo.string()};
@@ -349,8 +454,16 @@ ResultadoProcesso EnviarArquivoFtp(const std::filesystem::path& pasta, const Dad
                                    const std::filesystem::path& arquivo,
                                    const OpcoesProcesso& opcoes) {
     const ArquivoLoginFtp login(dados);
-    return ShellEspera(LinhaEnviador(pasta, login.caminho(), dados.porta, dados.diretorio, arquivo),
-                       opcoes);
+    auto r = ShellEspera(
+        LinhaEnviador(pasta, login.caminho(), dados.porta, dados.diretorio, arquivo), opcoes);
+    // Some servers refuse to rename onto an existing file; ncftpput then deletes the old one and
+    // tries again, and reports this when that fails too.
+    if (!r.sucesso() && r.saida.find("could not rename remote file") != std::string::npos) {
+        const std::string nome = arquivo.filename().string();
+        r.motivo = "o servidor recusou renomear " + nome + std::string(kSufixoEnvio) + " para " +
+                   nome + ": o arquivo enviado ficou no servidor com o nome temporário";
+    }
+    return r;
 }
 
 std::string DescricaoFalha(const std::string& etapa, const std::string& ferramenta,
@@ -359,8 +472,8 @@ std::string DescricaoFalha(const std::string& etapa, const std::string& ferramen
     if (r.sinal != 0) {
         texto += " interrompido pelo sinal " + std::to_string(r.sinal);
     } else {
-        texto +=
-            " terminou com código " + std::to_string(r.codigo) + " (" + significado(r.codigo) + ")";
+        texto += " terminou com código " + std::to_string(r.codigo) + " (" +
+                 (r.motivo.empty() ? significado(r.codigo) : r.motivo) + ")";
     }
     if (const auto ultimas = r.UltimasLinhas(); !ultimas.empty()) {
         texto += ": " + ultimas;

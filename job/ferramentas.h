@@ -17,16 +17,27 @@ namespace kelvane {
 // Checked in this order; the first one missing is reported.
 inline constexpr std::array<std::string_view, 3> kFerramentas = {"7z", "7z.so", "ncftpput"};
 
+// Whether the tool `nome` is in `pasta` as a regular file (a link to one counts).
+bool FerramentaPresente(const std::filesystem::path& pasta, std::string_view nome);
+// The first of kFerramentas missing from `pasta`.
 std::optional<std::string> FerramentaFaltando(const std::filesystem::path& pasta);
 // "Está faltando o arquivo: <nome>"
 std::string TextoFaltandoArquivo(std::string_view nome);
 // The message box text: the missing-file text, CR LF, "O backup não será efetuado!"
 std::string TextoCaixaFerramentaFaltando(std::string_view nome);
 
+// Before the job runs anything: whether any account other than root and this process's own
+// could replace what it runs or reads its commands from, the way sshd's StrictModes checks:
+// the program folder, `kelvane`, each tool (the link and what it leads to), info.ini and every
+// folder on the way, each owned by root or us and writable by no one else (a folder by others
+// only with the sticky bit). Returns the one line that names the first path at fault and the fix.
+std::optional<std::string> PermissaoInsegura(const std::filesystem::path& pasta);
+
 struct ResultadoProcesso {
-    int codigo = -1;   // exit status; -1 when ended by a signal
-    int sinal = 0;     // the signal that ended it, 0 otherwise
-    std::string saida; // the tail of stdout and stderr together
+    int codigo = -1;    // exit status; -1 when ended by a signal
+    int sinal = 0;      // the signal that ended it, 0 otherwise
+    std::string saida;  // the tail of stdout and stderr together
+    std::string motivo; // what went wrong, where the exit status alone does not tell
 
     bool sucesso() const { return sinal == 0 && codigo == 0; }
     // The last `n` non-empty lines of the output, joined with " | ".
@@ -42,11 +53,13 @@ public:
 struct OpcoesProcesso {
     // Called with the child's pid once it runs (tests and the window use it).
     std::function<void(pid_t)> aoIniciar;
+    // A descriptor the program inherits (the job's lock: held while the tool runs).
+    int herdar = -1;
 };
 
 // Starts argumentos[0] with exactly these arguments (no shell, no splitting), stdin from
-// /dev/null, stdout and stderr captured; waits without a time limit. Throws ErroProcesso when the
-// program cannot be started.
+// /dev/null, stdout and stderr captured, default signal handling; waits without a time limit.
+// Throws ErroProcesso when the program cannot be started or its end cannot be known.
 ResultadoProcesso ShellEspera(const std::vector<std::string>& argumentos,
                               const OpcoesProcesso& opcoes = {});
 
@@ -85,7 +98,12 @@ private:
     std::filesystem::path arquivo_;
 };
 
-// <P>/ncftpput -f <login> -P <porta> -F <diretorio> <arquivo>
+// The suffix of the name an archive is uploaded under until it is whole.
+inline constexpr std::string_view kSufixoEnvio = ".parcial";
+
+// <P>/ncftpput -f <login> -P <porta> -F -S .parcial -- <diretorio> <arquivo>: the file arrives
+// under a temporary name that is renamed to its own only once the transfer is complete, so a
+// broken upload never replaces a good remote copy.
 std::vector<std::string> LinhaEnviador(const std::filesystem::path& pasta,
                                        const std::filesystem::path& arquivoLogin,
                                        const std::string& porta, const std::string& diretorio,
@@ -96,7 +114,7 @@ ResultadoProcesso EnviarArquivoFtp(const std::filesystem::path& pasta, const Dad
                                    const std::filesystem::path& arquivo,
                                    const OpcoesProcesso& opcoes = {});
 
-// "<etapa>: <ferramenta> terminou com código N (<meaning>): <last lines of its output>"
+// "<etapa>: <ferramenta> terminou com código N (<meaning or motivo>): <last lines of its output>"
 std::string DescricaoFalha(const std::string& etapa, const std::string& ferramenta,
                            const ResultadoProcesso& r, std::string (*significado)(int));
 // The number a tool's failure is reported with: its exit status, or 128 + the signal.

@@ -1,26 +1,18 @@
 #include "log.h"
 
 #include "../settings/conversao.h"
+#include "observador.h"
 #include "programa.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <mutex>
 #include <unistd.h>
 
 namespace kelvane {
 
 std::string ArquivoLog;
-std::atomic<bool> ModoJanela{false};
-
-namespace {
-
-std::mutex gMutexLinha;
-std::function<void(const std::string&)> gLinhaMensagem;
-
-} // namespace
 
 std::string NomeArquivoLog(const std::tm& m) {
     char buf[32];
@@ -29,17 +21,9 @@ std::string NomeArquivoLog(const std::tm& m) {
     return buf;
 }
 
-void DefinirLinhaMensagem(std::function<void(const std::string&)> linha) {
-    std::lock_guard trava(gMutexLinha);
-    gLinhaMensagem = std::move(linha);
-}
-
-void GravarLog(const std::string& Mensagem) {
-    if (ModoJanela) {
-        std::lock_guard trava(gMutexLinha);
-        if (gLinhaMensagem) {
-            gLinhaMensagem(Mensagem);
-        }
+void GravarLog(const std::string& Mensagem, const ObservadorJob* observador) {
+    if (observador && observador->mensagem) {
+        observador->mensagem(Mensagem);
     }
     const auto caminho = PastaPrograma() / "Log" / ArquivoLog;
     const std::string linha = TextoDataHora(AgoraLocal()) + " : " + Mensagem + "\n";

@@ -5,8 +5,10 @@
 #include "programa.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <sys/stat.h>
 
@@ -37,12 +39,25 @@ std::string Maiusculas(std::string texto) {
 } // namespace
 
 int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
+    // A scheduler may start us with SIGCHLD ignored (the kernel then reaps the tools and their
+    // status is lost), SIGPIPE ignored or signals blocked; all of that survives exec.
+    for (const int sinal : {SIGCHLD, SIGPIPE}) {
+        ::signal(sinal, SIG_DFL);
+    }
+    sigset_t nenhum;
+    sigemptyset(&nenhum);
+    ::sigprocmask(SIG_SETMASK, &nenhum, nullptr);
     // Archives and logs hold a whole database and its server's names: ours only. (The server
     // writes the .BAK with its own mask.)
     ::umask(077);
     const std::string argumentos = TextoArgumentos(argc, argv);
     if (PastaPrograma().empty()) {
-        DefinirPastaPrograma(LocalizarPastaPrograma());
+        try {
+            DefinirPastaPrograma(LocalizarPastaPrograma());
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "Kelvane: %s\n", e.what());
+            return ComoInteiro(CodigoSaida::ErroOutro);
+        }
     }
     ArquivoLog = NomeArquivoLog(AgoraLocal());
 

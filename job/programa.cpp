@@ -1,5 +1,8 @@
 #include "programa.h"
 
+#include "../settings/ini.h"
+
+#include <stdexcept>
 #include <utility>
 
 namespace kelvane {
@@ -7,7 +10,6 @@ namespace kelvane {
 namespace {
 
 std::filesystem::path gPasta;
-std::function<std::time_t()> gRelogio;
 
 } // namespace
 
@@ -15,7 +17,10 @@ std::filesystem::path LocalizarPastaPrograma() {
     std::error_code erro;
     auto exe = std::filesystem::read_symlink("/proc/self/exe", erro);
     if (erro) {
-        return std::filesystem::current_path();
+        // Guessing (the working folder) would read another info.ini and run other tools.
+        throw std::runtime_error(
+            "não foi possível localizar a pasta do programa: /proc/self/exe: " + erro.message() +
+            " (o sistema de arquivos /proc está montado?)");
     }
     return exe.parent_path();
 }
@@ -32,15 +37,15 @@ std::filesystem::path ArquivoIni() {
     return gPasta / "info.ini";
 }
 
+std::string LerInfo(const char* chave) {
+    return LerINI(kSecaoInfos, chave, ArquivoIni());
+}
+
 std::tm AgoraLocal() {
-    const std::time_t agora = gRelogio ? gRelogio() : std::time(nullptr);
+    const std::time_t agora = std::time(nullptr);
     std::tm local{};
     ::localtime_r(&agora, &local);
     return local;
-}
-
-void DefinirRelogio(std::function<std::time_t()> relogio) {
-    gRelogio = std::move(relogio);
 }
 
 } // namespace kelvane

@@ -1,14 +1,15 @@
-// Where the program lives and what time it is: the two facts every part of the job needs,
-// behind small seams so tests can fix them.
+// Where the program lives, its settings file and what time it is: the facts every part of the
+// job needs.
 #pragma once
 
 #include <ctime>
 #include <filesystem>
-#include <functional>
+#include <string>
 
 namespace kelvane {
 
-// The folder of the running executable (resolved /proc/self/exe).
+// The folder of the running executable (resolved /proc/self/exe); throws std::runtime_error
+// when it cannot be known (no /proc).
 std::filesystem::path LocalizarPastaPrograma();
 
 // The program folder in use; Main sets it once at start.
@@ -18,8 +19,10 @@ void DefinirPastaPrograma(std::filesystem::path pasta);
 // PastaPrograma() / "info.ini".
 std::filesystem::path ArquivoIni();
 
-// The local time now, from the clock seam (the system clock unless a test set another).
+// One key of the [infos] section of info.ini; empty when it is not there.
+std::string LerInfo(const char* chave);
+
+// The local time now.
 std::tm AgoraLocal();
-void DefinirRelogio(std::function<std::time_t()> relogio);
 
 } // namespace kelvane

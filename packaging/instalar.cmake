@@ -20,6 +20,13 @@ if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
   set(CMAKE_INSTALL_PREFIX /opt/kelvane CACHE PATH "Program folder" FORCE)
 endif()
 
+# The job refuses to run where any account but root (or its own) can replace what it runs: every
+# folder it lays out is 0755 whatever the installer's umask, and files are never group-writable.
+set(_kelvane_modo_pastas OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+    WORLD_READ WORLD_EXECUTE)
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${_kelvane_modo_pastas})
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${_kelvane_modo_pastas})
+
 set(KELVANE_PACOTE_DIR ${CMAKE_CURRENT_LIST_DIR})
 set(KELVANE_PACOTE_BIN ${PROJECT_BINARY_DIR}/packaging)
 
@@ -46,6 +53,7 @@ endwhile()
 # (DESTDIR + prefix) has its own staging folder in the build tree, so two installs to different
 # places never share a file.
 set(_kelvane_gerar "
+  set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${_kelvane_modo_pastas})
   set(KELVANE_PACOTE_DIR \"${KELVANE_PACOTE_DIR}\")
   set(KELVANE_GERADOS \"${KELVANE_PACOTE_BIN}/gerados\")
   include(\"${KELVANE_PACOTE_DIR}/gerar.cmake\")")
@@ -90,5 +98,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # unixODBC (libodbc2), the C and C++ runtimes.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "unixodbc, tdsodbc, p7zip-full, ncftp")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Loaded only when a monitoring address (AvisoURL) is configured; HTTPS needs the CA certificates.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libcurl4, ca-certificates")
 
 include(CPack)

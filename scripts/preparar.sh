@@ -8,6 +8,7 @@ pacotes=(
   libgtest-dev                       # tests
   unixodbc-dev tdsodbc               # database access (ODBC + FreeTDS driver)
   p7zip-full ncftp                   # the archiver and the uploader
+  libcurl4-openssl-dev               # heartbeats to a monitoring address (loaded on demand)
   python3 python3-pyftpdlib          # the test servers
   qt6-base-dev fonts-dejavu-extra    # the window (Qt 6 Widgets) and its narrow font
   xvfb xauth                         # a display for the window's screenshot

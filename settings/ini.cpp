@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <optional>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -119,9 +120,12 @@ std::optional<std::string> LerArquivo(const std::filesystem::path& arquivo, bool
     return conteudo;
 }
 
+// Notepad saves UTF-8 with a byte-order mark; it is not part of the first line.
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+
 std::vector<Linha> DividirLinhas(const std::string& conteudo) {
     std::vector<Linha> linhas;
-    std::size_t inicio = 0;
+    std::size_t inicio = conteudo.rfind(kBom, 0) == 0 ? kBom.size() : 0;
     while (inicio < conteudo.size()) {
         const auto lf = conteudo.find('\n', inicio);
         if (lf == std::string::npos) {
@@ -161,7 +165,7 @@ std::string ValorParaGravar(std::string_view valor) {
 }
 
 bool GravarAtomico(const std::filesystem::path& arquivo, const std::string& conteudo,
-                   std::optional<mode_t> modoExistente) {
+                   const std::optional<struct stat>& existente) {
     const auto pasta =
         arquivo.parent_path().empty() ? std::filesystem::path(".") : arquivo.parent_path();
     std::string modelo = (pasta / (arquivo.filename().string() + ".XXXXXX")).string();
@@ -170,8 +174,12 @@ bool GravarAtomico(const std::filesystem::path& arquivo, const std::string& cont
         return false;
     }
     bool ok = true;
-    if (modoExistente) {
-        ok = ::fchmod(fd, *modoExistente & 07777) == 0;
+    if (existente) {
+        // The new file takes the place of the old one with its owner and mode.
+        if (existente->st_uid != ::geteuid() || existente->st_gid != ::getegid()) {
+            ok = ::fchown(fd, existente->st_uid, existente->st_gid) == 0;
+        }
+        ok = ok && ::fchmod(fd, existente->st_mode & 07777) == 0;
     }
     std::size_t escrito = 0;
     while (ok && escrito < conteudo.size()) {
@@ -234,20 +242,70 @@ std::string LerINI(std::string_view secao, std::string_view chave,
     return {};
 }
 
+namespace {
+
+// Serializes the read-change-replace of the files of one folder between processes: an flock on
+// the folder itself, whose inode (unlike the file's) survives the rename. Released on
+// destruction, or by the kernel if the process dies.
+class TravaPasta {
+public:
+    explicit TravaPasta(const std::filesystem::path& pasta)
+        : fd_(::open(pasta.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        while (fd_ >= 0 && ::flock(fd_, LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                ::close(fd_);
+                fd_ = -1;
+            }
+        }
+    }
+    ~TravaPasta() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    TravaPasta(const TravaPasta&) = delete;
+    TravaPasta& operator=(const TravaPasta&) = delete;
+    bool obtida() const { return fd_ >= 0; }
+
+private:
+    int fd_;
+};
+
+} // namespace
+
 bool GravarValorINI(std::string_view secao, std::string_view chave, std::string_view valor,
-                    const std::filesystem::path& arquivo) {
+                    const std::filesystem::path& caminho) {
+    // A link is written through: its target is the file replaced.
+    std::filesystem::path arquivo = caminho;
+    struct stat st {};
+    if (::lstat(caminho.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        std::error_code erro;
+        arquivo = std::filesystem::canonical(caminho, erro);
+        if (erro) {
+            return false;
+        }
+    }
+    const TravaPasta trava(arquivo.parent_path().empty() ? std::filesystem::path(".")
+                                                         : arquivo.parent_path());
+    if (!trava.obtida()) {
+        return false;
+    }
     bool existe = false;
     const auto conteudo = LerArquivo(arquivo, existe);
     if (!conteudo) {
         return false; // never replace a file we could not read
     }
-    std::optional<mode_t> modo;
+    std::optional<struct stat> anterior;
     if (existe) {
-        struct stat st {};
         if (::stat(arquivo.c_str(), &st) != 0) {
             return false;
         }
-        modo = st.st_mode;
+        // Read-only (no write bit, or not writable by us): refused, as Windows refuses it.
+        if ((st.st_mode & 0222) == 0 ||
+            ::faccessat(AT_FDCWD, arquivo.c_str(), W_OK, AT_EACCESS) != 0) {
+            return false;
+        }
+        anterior = st;
     }
     auto linhas = DividirLinhas(*conteudo);
     std::string fimPadrao = "\n";
@@ -316,7 +374,11 @@ bool GravarValorINI(std::string_view secao, std::string_view chave, std::string_
         novo += l.texto;
         novo += l.fim;
     }
-    return GravarAtomico(arquivo, novo, modo);
+    // The mark stays where it was.
+    if (conteudo->rfind(kBom, 0) == 0) {
+        novo.insert(0, kBom);
+    }
+    return GravarAtomico(arquivo, novo, anterior);
 }
 
 void GravarINI(std::string_view secao, std::string_view chave, std::string_view valor,

@@ -134,4 +134,32 @@ std::string NomeComputador() {
     return nome.substr(inicio, fim - inicio + 1);
 }
 
+int PercentualProcessado(std::string_view mensagem) {
+    const auto pos = mensagem.find(" percent processed.");
+    if (pos == std::string_view::npos || pos == 0) {
+        return -1;
+    }
+    std::size_t inicio = pos;
+    while (inicio > 0 && mensagem[inicio - 1] >= '0' && mensagem[inicio - 1] <= '9') {
+        --inicio;
+    }
+    if (inicio == pos || pos - inicio > 3) {
+        return -1;
+    }
+    return std::stoi(std::string(mensagem.substr(inicio, pos - inicio)));
+}
+
+std::string OcultarSegredos(std::string texto, const std::vector<std::string>& segredos) {
+    for (const auto& segredo : segredos) {
+        if (segredo.size() < 3) {
+            continue; // too short to tell from ordinary text
+        }
+        for (auto pos = texto.find(segredo); pos != std::string::npos;
+             pos = texto.find(segredo, pos + 3)) {
+            texto.replace(pos, segredo.size(), "***");
+        }
+    }
+    return texto;
+}
+
 } // namespace kelvane

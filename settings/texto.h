@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kelvane {
 
@@ -13,5 +14,12 @@ std::string RemoverAcentos(std::string_view texto);
 // This computer's name: the host name up to its first ".", without surrounding spaces; empty
 // when the system gives none.
 std::string NomeComputador();
+
+// "N percent processed." (the server's progress message during a backup) -> N; -1 for any other
+// message.
+int PercentualProcessado(std::string_view mensagem);
+
+// Replaces every occurrence of the secrets in `texto` with "***".
+std::string OcultarSegredos(std::string texto, const std::vector<std::string>& segredos);
 
 } // namespace kelvane

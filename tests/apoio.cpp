@@ -124,10 +124,10 @@ void Programa::Servidores(const std::string& modo, long tamanho) {
                                  "--database=master", "--database=" + cfg["Banco"],
                                  "--mode=" + modo, "--backup-size=" + std::to_string(tamanho),
                                  "--batches=" + (raiz.p / "lotes.txt").string()});
-    servidorFtp = std::make_unique<Servidor>(
-        "ftp_server.py",
-        std::vector<std::string>{"--root=" + ftp.string(), "--user=" + cfg["Usuario"],
-                                 "--password=" + cfg["Passw"]});
+    std::vector<std::string> ftpArgs{"--root=" + ftp.string(), "--user=" + cfg["Usuario"],
+                                     "--password=" + cfg["Passw"]};
+    ftpArgs.insert(ftpArgs.end(), opcoesFtp.begin(), opcoesFtp.end());
+    servidorFtp = std::make_unique<Servidor>("ftp_server.py", ftpArgs);
     cfg["ServidorDB"] = "127.0.0.1," + std::to_string(tds->porta);
     cfg["Porta"] = std::to_string(servidorFtp->porta);
 }
@@ -144,7 +144,9 @@ void Programa::Ini() {
 }
 
 Execucao Programa::Exec(std::vector<std::string> argumentos) {
-    argumentos.insert(argumentos.begin(), (dir / "kelvane").string());
+    // A run that hangs fails its test instead of stopping the suite.
+    argumentos.insert(argumentos.begin(),
+                      {"/usr/bin/timeout", "-s", "KILL", "120", (dir / "kelvane").string()});
     return Rodar(argumentos);
 }
 

@@ -63,12 +63,13 @@ public:
     std::vector<fs::path> Arquivos(const fs::path& pasta, const std::string& ext) const;
     std::vector<fs::path> Baks() const { return Arquivos(dir, ".BAK"); }
     std::vector<fs::path> Pacotes() const { return Arquivos(dir, ".7z"); }
-    std::vector<fs::path> Enviados() const { return Arquivos(ftp / "backups", ""); }
+    std::vector<fs::path> Enviados() const { return Arquivos(ftp / "backups", ".7z"); }
     std::vector<std::string> Lotes() const { return Linhas(raiz.p / "lotes.txt"); } // SQL batches
 
     Pasta raiz;
     fs::path dir, ftp, tmp;
     std::map<std::string, std::string> cfg;
+    std::vector<std::string> opcoesFtp; // more arguments for ftp_server.py (--rate, --no-rename)
     std::unique_ptr<Servidor> tds, servidorFtp;
 };
 

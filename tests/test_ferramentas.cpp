@@ -1,6 +1,7 @@
-// ShellEspera and the uploader's login file, with the fake tool standing in.
+// ShellEspera, the uploader's login file and connection-string values.
 #include "apoio.h"
 #include "job/ferramentas.h"
+#include "job/odbc.h"
 
 #include <csignal>
 #include <sstream>
@@ -45,9 +46,9 @@ TEST(Enviador, ArgumentosELoginPrivado) {
     for (std::string l; std::getline(texto, l);) {
         linhas.push_back(l);
     }
-    ASSERT_EQ(linhas.size(), 8u);
-    EXPECT_EQ(linhas, (std::vector<std::string>{"-f", linhas[1], "-P", "2121", "-F", "--",
-                                                "-pasta/", "/tmp/-a b.7z"}));
+    ASSERT_EQ(linhas.size(), 10u);
+    EXPECT_EQ(linhas, (std::vector<std::string>{"-f", linhas[1], "-P", "2121", "-F", "-S",
+                                                ".parcial", "--", "-pasta/", "/tmp/-a b.7z"}));
     EXPECT_EQ(Ler(login), "host ftp.exemplo\nuser usuário x\npass  s;e\"nha} \n");
     EXPECT_FALSE(fs::exists(fs::path(linhas[1]).parent_path())); // gone with the uploader
 
@@ -60,6 +61,15 @@ TEST(Enviador, ArgumentosELoginPrivado) {
     // A line break would add a line to the login file: refused before anything runs.
     EXPECT_THROW(EnviarArquivoFtp(p.dir, {"h", "u", "p\nhost outro", "21", "/"}, "/x"),
                  std::runtime_error);
+}
+
+// FreeTDS is reached for real by the job's suite; Microsoft's drivers double "}" in braces.
+TEST(Odbc, ValoresDoTextoDeConexao) {
+    EXPECT_EQ(TextoConexao("ODBC Driver 18 for SQL Server", "h", " a", "x}y;"),
+              "Driver={ODBC Driver 18 for SQL Server};Server=h;Database=master;UID={ a};"
+              "PWD={x}}y;};");
+    EXPECT_EQ(ValorOdbc("x;y}z", true), "{x;y}z}");
+    EXPECT_THROW(ValorOdbc("a};b", true), ErroBanco);
 }
 
 } // namespace

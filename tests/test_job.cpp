@@ -66,6 +66,10 @@ TEST_F(Job, SucessoComCredenciaisEmbaralhadasOuEmClaro) {
         SCOPED_TRACE(ncripto);
         Novo();
         p.cfg["NCripto"] = ncripto;
+        if (ncripto == std::string("1")) { // root:group 1770, as for the server's account
+            fs::permissions(p.dir,
+                            fs::perms::owner_all | fs::perms::group_all | fs::perms::sticky_bit);
+        }
         p.Servidores();
         ConferirSucesso(Rodar());
         const std::string porta = p.cfg["ServidorDB"], nome = R"(/KVLN_0042_Casa_Azul_\d{6})";
@@ -122,6 +126,8 @@ TEST_F(Job, CadaFalhaTemSeuCodigoEGuardaOQueNaoFoiEnviado) {
          "Está faltando o arquivo: 7z.so", false, false},
         {"ncftpput faltando", "normal", [](Job&, Programa& p) { fs::remove(p.dir / "ncftpput"); },
          2, "Está faltando o arquivo: ncftpput", false, false},
+        {"servidor aceita e não responde", "mute", [](Job&, Programa&) {}, 3,
+         "Tarefa não executada. SAINDO", false, false},
         {"servidor fora do ar", "normal",
          [](Job&, Programa& p) { p.cfg["ServidorDB"] = "127.0.0.1,1"; }, 3,
          "Tarefa não executada. SAINDO", false, false},
@@ -153,6 +159,30 @@ TEST_F(Job, CadaFalhaTemSeuCodigoEGuardaOQueNaoFoiEnviado) {
         {"enviador repete o login na saída", "normal",
          [](Job&, Programa& p) { p.Falsa("ncftpput", "cat \"$2\" >&2; exit 3"); }, 6,
          "Erro: 3 - Envio falhou: ", true, true},
+        {"7z falha, SIGCHLD ignorado", "normal", [](Job&, Programa& p) { p.Falsa("7z", "exit 2"); },
+         5, "Erro: 2 - Compactação falhou: 7z terminou com código 2", true, false},
+        {"senha do FTP errada, SIGCHLD ignorado", "normal",
+         [](Job&, Programa& p) { p.cfg["Passw"] = "errada P4ss"; }, 6,
+         "Erro: 1 - Envio falhou: ncftpput terminou com código 1", true, true},
+        {"servidor recusa renomear o arquivo enviado", "normal",
+         [](Job&, Programa& p) {
+             p.opcoesFtp = {"--no-rename"};
+             p.Servidores();
+         },
+         6, "Erro: 3 - Envio falhou: ncftpput terminou com código 3 (o servidor recusou renomear ",
+         true, true},
+        // Another account could replace what the job runs: nothing runs.
+        {"pasta gravável por todos", "normal",
+         [](Job&, Programa& p) { fs::permissions(p.dir, fs::perms::all); }, 9,
+         "Permissões inseguras: ", false, false},
+        {"ferramenta gravável pelo grupo, atrás de um link", "normal",
+         [](Job&, Programa& p) {
+             fs::copy_file("/usr/bin/ncftpput", p.raiz.p / "ncftpput");
+             fs::permissions(p.raiz.p / "ncftpput", fs::perms::owner_all | fs::perms::group_all);
+             fs::remove(p.dir / "ncftpput");
+             fs::create_symlink(p.raiz.p / "ncftpput", p.dir / "ncftpput");
+         },
+         9, "Permissões inseguras: ", false, false},
         {"log impossível de gravar", "normal",
          [](Job&, Programa& p) { Gravar(p.dir / "Log", "x"); }, 1, "", false, false},
         {"trava impossível de abrir", "normal",
@@ -164,8 +194,18 @@ TEST_F(Job, CadaFalhaTemSeuCodigoEGuardaOQueNaoFoiEnviado) {
         Novo();
         p.Servidores(c.modo);
         c.preparar(*this, p);
-        const auto r = Rodar();
+        p.Ini();
+        const auto r = c.caso.ends_with("SIGCHLD ignorado") // as some schedulers start jobs
+                           ? teste::Rodar({"/usr/bin/python3", "-c",
+                                           "import os, signal, sys\n"
+                                           "signal.signal(signal.SIGCHLD, signal.SIG_IGN)\n"
+                                           "os.execv(sys.argv[1], sys.argv[1:])",
+                                           (p.dir / "kelvane").string(), "EXEC"})
+                           : p.Exec();
         EXPECT_EQ(r.codigo, c.codigo) << r.saida << p.Ultima();
+        if (c.codigo == 9) {
+            EXPECT_TRUE(p.Lotes().empty()); // nothing reached the server
+        }
         EXPECT_EQ(p.Ultima().rfind(c.ultima, 0), 0u) << p.Ultima();
         EXPECT_EQ(!p.Baks().empty(), c.bakFica);
         EXPECT_EQ(!p.Pacotes().empty(), c.pacoteFica);
@@ -226,7 +266,8 @@ TEST_F(Job, ValoresHostisChegamIntactos) {
             ++caminhos;
         }
         EXPECT_EQ(caminhos, 2) << lista.saida;
-        const auto fim = "\n-P\n" + v + "\n-F\n--\n" + v + "\n" + pacote.string() + "\n";
+        const auto fim =
+            "\n-P\n" + v + "\n-F\n-S\n.parcial\n--\n" + v + "\n" + pacote.string() + "\n";
         EXPECT_TRUE(Ler(args).ends_with(fim)) << Ler(args);
         EXPECT_EQ(Ler(login), "host 127.0.0.1\nuser " + v + "\npass " + v + "\n");
         EXPECT_FALSE(fs::exists("/tmp/fora"));
@@ -256,30 +297,46 @@ bool Esperar(const std::function<bool()>& condicao) {
 
 TEST_F(Job, InterrompidoEmCadaEtapaNaoPerdeNadaEAProximaRoda) {
     struct Etapa {
-        std::string ferramenta, antes; // the tool that hangs; "": the backup itself
-    } const etapas[] = {{"", ""},
-                        {"7z", "for a; do case \"$a\" in *.7z) echo x >\"$a\";; esac; done\n"},
-                        {"ncftpput", ""}};
+        // The tool that is running (none: the backup itself) and what it does.
+        std::string ferramenta, script = "exec sleep 60";
+    } const etapas[] = {
+        {""},
+        {"7z", "for a; do case \"$a\" in *.7z) echo x >\"$a\";; esac; done; exec sleep 60"},
+        {"ncftpput"},
+        // The day's second upload, slowed down: the first one's archive stays whole meanwhile.
+        {"ncftpput", "exec /usr/bin/ncftpput \"$@\""}};
     for (const auto& etapa : etapas) {
         for (const int sinal : {SIGTERM, SIGKILL}) {
             SCOPED_TRACE(etapa.ferramenta + " " + std::to_string(sinal));
             Novo();
             const auto marca = p.raiz.p / "pid";
-            const std::string dormir = "echo $$ >" + marca.string() + ".t; mv " + marca.string() +
-                                       ".t " + marca.string() + "; exec sleep 60";
+            const bool lento = etapa.script.starts_with("exec /usr/bin");
+            std::string antes; // the archive on the server before the interrupted run
+            if (lento) {
+                p.opcoesFtp = {"--rate=51200"};
+                p.Servidores();
+                ConferirSucesso(Rodar());
+                antes = Ler(p.Enviados().at(0));
+                fs::remove(p.Pacotes()[0]);
+                fs::remove(p.dir / "info.ini"); // for the Executado check below
+            }
             p.Servidores(etapa.ferramenta.empty() ? "slow" : "normal");
             if (!etapa.ferramenta.empty()) {
-                p.Falsa(etapa.ferramenta, etapa.antes + dormir);
+                p.Falsa(etapa.ferramenta, "echo $$ >" + marca.string() + ".t; mv " +
+                                              marca.string() + ".t " + marca.string() + "\n" +
+                                              etapa.script);
             }
             p.Ini();
             auto [pid, fim] = Iniciar(p);
             ASSERT_TRUE(Esperar([&] {
-                return fs::exists(marca) || (etapa.ferramenta.empty() && !p.Baks().empty());
+                std::error_code e; // the upload under way under its temporary name
+                return lento ? fs::file_size(p.Enviados()[0].string() + ".parcial", e) > 0 && !e
+                             : fs::exists(marca) || (etapa.ferramenta.empty() && !p.Baks().empty());
             }));
             ::kill(pid, sinal);
             EXPECT_EQ(fim.get().codigo, 128 + sinal);
             EXPECT_EQ(p.Baks().size(), 1u); // no verified archive, so the backup stays
-            EXPECT_TRUE(p.Enviados().empty());
+            EXPECT_EQ(p.Enviados().empty() ? "" : Ler(p.Enviados()[0]), antes);
             EXPECT_EQ(Executado(), "");
             if (fs::exists(marca)) {
                 const pid_t ferramenta = std::stoi(Ler(marca));
@@ -288,6 +345,9 @@ TEST_F(Job, InterrompidoEmCadaEtapaNaoPerdeNadaEAProximaRoda) {
                     EXPECT_TRUE(Esperar([&] { return ::kill(ferramenta, 0) != 0; }));
                     EXPECT_TRUE(fs::is_empty(p.tmp));
                 }
+                if (sinal == SIGKILL) { // the tool left running keeps the folder's lock
+                    EXPECT_EQ(p.Exec().codigo, 7);
+                }
                 ::kill(ferramenta, SIGKILL);
                 fs::remove(marca);
             }
@@ -295,7 +355,10 @@ TEST_F(Job, InterrompidoEmCadaEtapaNaoPerdeNadaEAProximaRoda) {
             fs::remove(p.dir / "ncftpput");
             fs::create_symlink("/usr/lib/p7zip/7z", p.dir / "7z");
             fs::create_symlink("/usr/bin/ncftpput", p.dir / "ncftpput");
-            ConferirSucesso(p.Exec());
+            fs::remove_all(p.dir / "Log");
+            p.opcoesFtp.clear();
+            p.Servidores();
+            ConferirSucesso(Rodar());
             EXPECT_TRUE(fs::is_empty(p.tmp)); // a login folder left by SIGKILL goes as well
         }
     }
@@ -331,6 +394,15 @@ TEST_F(Job, SoEXECRodaOJob) {
         EXPECT_EQ(semFerramentas.Log(),
                   (std::vector<std::string>{"Inicio do Processo", "Está faltando o arquivo: 7z"}));
     }
+    // Without /proc the program folder cannot be found: said so, and nothing else is used.
+    const Pasta outra;
+    const auto semProc =
+        teste::Rodar({"/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c",
+                      "umount -l /proc && cd \"$1\" && exec \"$0\" EXEC",
+                      (p.dir / "kelvane").string(), outra.p.string()});
+    EXPECT_EQ(semProc.codigo, 1) << semProc.saida;
+    EXPECT_NE(semProc.saida.find("/proc"), std::string::npos) << semProc.saida;
+    EXPECT_TRUE(fs::is_empty(outra.p));
     ::unsetenv("DISPLAY");
     ::unsetenv("WAYLAND_DISPLAY");
     ::unsetenv("QT_QPA_PLATFORM");

@@ -7,8 +7,10 @@
 
 #include <chrono>
 #include <csignal>
+#include <functional>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <tuple>
 #include <unistd.h>
 
 using namespace kelvane;
@@ -77,6 +79,64 @@ TEST(Ini, ModoELugarDoArquivo) {
     ::stat(ini.c_str(), &st);
     EXPECT_EQ(st.st_mode & 07777, 0640u); // existing: keeps the mode it was given
     EXPECT_EQ(Ler(ini), "[infos]\nSenha=y\n");
+}
+
+TEST(Ini, DonoLinkSomenteLeituraEBom) {
+    Pasta pasta;
+    const auto ini = pasta.p / "info.ini", alvo = pasta.p / "real.ini";
+    const std::tuple<const char*, std::string, std::function<void()>, std::string> casos[] = {
+        // what is there; how; after writing Porta=21 (the link's target for the link)
+        {"dono e grupo de outra conta", "[infos]\nBanco=a\n",
+         [&] { ::chown(ini.c_str(), 65534, 65534); }, "[infos]\nBanco=a\nPorta=21\n"},
+        {"link para o arquivo", "[infos]\nBanco=a\n",
+         [&] {
+             fs::rename(ini, alvo);
+             fs::create_symlink("real.ini", ini);
+         },
+         "[infos]\nBanco=a\nPorta=21\n"},
+        {"somente leitura: não grava", "[infos]\nBanco=a\n", [&] { ::chmod(ini.c_str(), 0444); },
+         "[infos]\nBanco=a\n"},
+        {"marca UTF-8 no início", "\xEF\xBB\xBF[infos]\r\nBanco=a\r\n", [] {},
+         "\xEF\xBB\xBF[infos]\r\nBanco=a\r\nPorta=21\r\n"},
+    };
+    for (const auto& [caso, antes, preparar, depois] : casos) {
+        fs::remove(ini);
+        fs::remove(alvo);
+        Gravar(ini, antes);
+        ::chmod(ini.c_str(), 0640);
+        preparar();
+        struct stat a {
+        }, d{};
+        ::stat(ini.c_str(), &a);
+        EXPECT_EQ(LerINI("infos", "Banco", ini), "a") << caso;
+        EXPECT_EQ(GravarValorINI("infos", "Porta", "21", ini), antes != depois) << caso;
+        EXPECT_EQ(Ler(ini), depois) << caso;
+        ::stat(ini.c_str(), &d);
+        EXPECT_EQ(std::tie(d.st_mode, d.st_uid, d.st_gid), std::tie(a.st_mode, a.st_uid, a.st_gid))
+            << caso;
+        EXPECT_EQ(fs::is_symlink(ini), fs::exists(alvo)) << caso;
+    }
+}
+
+TEST(Ini, DoisProcessosGravandoNaoPerdemChaves) {
+    // The window saving while the job records Executado: each reads, changes a key, replaces.
+    Pasta pasta;
+    const auto ini = pasta.p / "info.ini";
+    for (const char* prefixo : {"Senha", "Executado"}) {
+        if (::fork() == 0) {
+            for (int i = 0; i < 150; ++i) {
+                GravarINI("infos", prefixo + std::to_string(i), std::to_string(i), ini);
+            }
+            ::_exit(0);
+        }
+    }
+    ::wait(nullptr);
+    ::wait(nullptr);
+    for (const char* prefixo : {"Senha", "Executado"}) {
+        for (int i = 0; i < 150; ++i) {
+            EXPECT_EQ(LerINI("infos", prefixo + std::to_string(i), ini), std::to_string(i));
+        }
+    }
 }
 
 TEST(Ini, MortoNoMeioDaGravacaoDeixaOAntigoOuONovo) {

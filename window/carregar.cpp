@@ -3,7 +3,6 @@
 #include "job/programa.h"
 #include "settings/conversao.h"
 #include "settings/cripto.h"
-#include "settings/ini.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -14,10 +13,6 @@
 namespace kelvane::janela {
 
 namespace {
-
-std::string Ler(const char* chave) {
-    return LerINI(kSecaoInfos, chave, ArquivoIni());
-}
 
 // A check box takes 0, 1 and 2 (greyed); any other number leaves it as it was.
 void DefinirValorCheck(QCheckBox* caixa, std::optional<long long> valor) {
@@ -46,14 +41,14 @@ void DefinirTexto(QLineEdit* caixa, const std::string& valor) {
 void Form1::Form_Load() {
     // Each control is set on its own: a value that does not convert leaves that control as it
     // was and the load goes on.
-    DefinirValorCheck(chkNCripto, ConversaoInteira(Ler("NCripto")));
+    DefinirValorCheck(chkNCripto, ConversaoInteira(LerInfo("NCripto")));
 
-    DefinirTexto(txtCodigoCliente, Ler("CodigoCliente"));
-    DefinirTexto(txtNomeCliente, Ler("NomeCliente"));
-    DefinirTexto(txtServidorBD, Ler("ServidorDB"));
-    DefinirTexto(txtBanco, Ler("Banco"));
+    DefinirTexto(txtCodigoCliente, LerInfo("CodigoCliente"));
+    DefinirTexto(txtNomeCliente, LerInfo("NomeCliente"));
+    DefinirTexto(txtServidorBD, LerInfo("ServidorDB"));
+    DefinirTexto(txtBanco, LerInfo("Banco"));
 
-    DefinirValorCheck(chkLoginIntegrado, ValorArredondado(Ler("SSPI")));
+    DefinirValorCheck(chkLoginIntegrado, ValorArredondado(LerInfo("SSPI")));
 
     const bool ncripto = ValorCheck(chkNCripto) == 1;
     for (auto [caixa, chave] : {std::pair{txtLogin, "Login"},
@@ -61,7 +56,7 @@ void Form1::Form_Load() {
                                 {txtUsuario, "Usuario"},
                                 {txtPassw, "Passw"}}) {
         try {
-            DefinirTexto(caixa, AplicarNCripto(Ler(chave), ncripto));
+            DefinirTexto(caixa, AplicarNCripto(LerInfo(chave), ncripto));
         } catch (const ErroCripto&) {
             // Too long to have been scrambled by this program: the box keeps its text.
         }
@@ -69,14 +64,14 @@ void Form1::Form_Load() {
 
     // Selecting the preset fills the FTP fields; the stored host, port and folder then
     // overwrite three of them, so the preset's user and password remain.
-    if (const auto indice = ConversaoInteira(Ler("ServidorFTP"));
+    if (const auto indice = ConversaoInteira(LerInfo("ServidorFTP"));
         indice && *indice >= -1 && *indice < cmbServidor->count()) {
         cmbServidor->setCurrentIndex(static_cast<int>(*indice));
     }
 
-    DefinirTexto(txtEnderecoFTP, Ler("Endereco"));
-    DefinirTexto(txtPorta, Ler("Porta"));
-    DefinirTexto(txtDiretorio, Ler("Diretorio"));
+    DefinirTexto(txtEnderecoFTP, LerInfo("Endereco"));
+    DefinirTexto(txtPorta, LerInfo("Porta"));
+    DefinirTexto(txtDiretorio, LerInfo("Diretorio"));
 }
 
 } // namespace kelvane::janela

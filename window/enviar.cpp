@@ -1,14 +1,9 @@
 // "Somente Enviar Arquivo": choose a file, optionally pack it with 7z, send it with the saved
 // FTP settings.
 #include "caixas.h"
-#include "falhas.h"
 #include "form1.h"
-#include "job/banco.h"
-#include "job/ferramentas.h"
-#include "job/log.h"
+#include "job/etapas.h"
 #include "job/programa.h"
-#include "settings/cripto.h"
-#include "settings/ini.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -40,7 +35,6 @@ void Form1::cmdArquivo_Click() {
 }
 
 void Form1::cmdEnviarArquivo_Click() {
-    ModoJanela = true;
     const auto pasta = PastaPrograma();
     if (const auto faltando = FerramentaFaltando(pasta)) {
         MostrarCaixa(this, Icone::Critico,
@@ -75,43 +69,21 @@ void Form1::cmdEnviarArquivo_Click() {
         QStringLiteral("Um arquivo está sendo enviado. Aguarde o fim do envio para fechar a "
                        "janela."),
         [=, arquivo = caminho.toStdString()]() mutable {
+            std::optional<Falha> falha;
             if (zipar) {
-                const std::string etapa = "Compactação falhou";
-                const std::string pacote = arquivo + ".7z";
-                ResultadoProcesso r;
-                try {
-                    r = ShellEspera(LinhaCompactador(pasta, pacote, arquivo));
-                } catch (const ErroProcesso& e) {
-                    resposta->texto = TextoFalhaEtapa(etapa, e.what());
-                    return;
-                }
-                if (!r.sucesso()) {
-                    resposta->texto = TextoFalhaFerramenta(etapa, "7z", r, SignificadoCompactador);
-                    return;
-                }
-                arquivo = pacote;
+                falha = Compactar(pasta, arquivo + ".7z", arquivo);
+                arquivo += ".7z";
             }
-
             // The upload uses the settings as they came back from info.ini.
-            const std::string etapa = "Envio falhou";
-            const auto ler = [](const char* chave) {
-                return LerINI(kSecaoInfos, chave, ArquivoIni());
-            };
             DadosFtp dados;
-            try {
-                dados.usuario = AplicarNCripto(ler("Usuario"), ncripto);
-                dados.senha = AplicarNCripto(ler("Passw"), ncripto);
-            } catch (const ErroCripto& e) {
-                resposta->texto = TextoFalhaEtapa(etapa, e.what());
-                return;
+            if (!falha) {
+                falha = LerDadosFtp(ncripto, dados);
             }
-            dados.porta = ler("Porta");
-            dados.endereco = ler("Endereco");
-            dados.diretorio = ler("Diretorio");
-            resposta->texto = EnviarOuFalha(pasta, dados, arquivo, etapa);
-            if (resposta->texto.empty()) {
-                *resposta = {Icone::Informacao, "Processo Finalizado"};
+            if (!falha) {
+                falha = EnviarArquivo(pasta, dados, arquivo, "Envio falhou");
             }
+            *resposta = falha ? Resposta{Icone::Critico, TextoFalha(*falha)}
+                              : Resposta{Icone::Informacao, "Processo Finalizado"};
         },
         [this, resposta] {
             MostrarCaixa(this, resposta->icone, QString::fromStdString(resposta->texto));

@@ -3,7 +3,6 @@
 #include "caixas.h"
 #include "form1.h"
 #include "job/backup.h"
-#include "job/log.h"
 
 namespace kelvane::janela {
 
@@ -12,14 +11,12 @@ void Form1::cmdExecutar_Click() {
     if (!ConferirServidorBD(nome) || !SalvarConfiguracao()) {
         return;
     }
-    ModoJanela = true;
     IniciarTarefa(
         QStringLiteral("Um backup está em execução. Aguarde o fim do processo para fechar a "
                        "janela."),
-        [] { ExecutarBackup(); },
+        [this] { ExecutarBackup(&observador_); },
         [this] {
             // Success or not, the job has reported its own failures by now.
-            ModoJanela = false;
             MostrarMensagem(QStringLiteral("Processo Finalizado!"));
             MostrarCaixa(this, Icone::Informacao, QStringLiteral("Processo Finalizado!"));
         },

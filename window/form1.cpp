@@ -1,8 +1,6 @@
 #include "form1.h"
 
 #include "caixas.h"
-#include "job/backup.h"
-#include "job/log.h"
 #include "settings/texto.h"
 
 #include <QCheckBox>
@@ -138,13 +136,12 @@ Form1::Form1(QWidget* parent)
     MontarControles();
 
     // The job logs from its own thread: hand every text over to this one, never wait for it.
-    DefinirLinhaMensagem([this](const std::string& mensagem) {
+    observador_.mensagem = [this](const std::string& mensagem) {
         QMetaObject::invokeMethod(
             this, [this, t = QString::fromStdString(mensagem)] { MostrarMensagem(t); },
             Qt::QueuedConnection);
-    });
-    GanchosJanela ganchos;
-    ganchos.caixaErro = [this](const std::string& texto) {
+    };
+    observador_.caixaErro = [this](const std::string& texto) {
         if (QThread::currentThread() == thread()) {
             MostrarCaixaErroDoJob(texto);
         } else {
@@ -154,21 +151,18 @@ Form1::Form1(QWidget* parent)
                 Qt::BlockingQueuedConnection);
         }
     };
-    ganchos.ncripto = [this] {
+    observador_.ncripto = [this] {
         return ncriptoSalvo_.load();
     };
-    ganchos.progresso = [this](int percentual) {
+    observador_.progresso = [this](int percentual) {
         QMetaObject::invokeMethod(
             this, [this, percentual] { MostrarProgresso(percentual); }, Qt::QueuedConnection);
     };
-    DefinirGanchosJanela(std::move(ganchos));
 
     Form_Load();
 }
 
 Form1::~Form1() {
-    DefinirLinhaMensagem({});
-    DefinirGanchosJanela({});
     // Closing is refused while work runs, so this only waits when the window is torn down
     // some other way. The job may still be waiting for one of its boxes: keep serving events.
     if (tarefa_) {

@@ -2,6 +2,8 @@
 // settings in memory; every handler reads them from there.
 #pragma once
 
+#include "job/observador.h"
+
 #include <QWidget>
 #include <atomic>
 #include <functional>
@@ -116,6 +118,8 @@ private:
                        std::function<void()> aoTerminar, std::function<void()> aoIniciar = {});
     void TerminarTarefa();
 
+    // What the job started from this window reports to.
+    ObservadorJob observador_;
     QThread* tarefa_ = nullptr;
     QString motivoTarefa_;
     std::function<void()> aoTerminar_;

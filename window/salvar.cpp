@@ -11,7 +11,6 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <array>
-#include <filesystem>
 
 namespace kelvane::janela {
 
@@ -34,8 +33,7 @@ void Form1::cmdSalvarFechar_Click() {
     const std::string nome = NomeComputadorJanela();
     // Only a warning: the settings can be prepared before the tools are laid in.
     for (const auto ferramenta : kFerramentas) {
-        std::error_code erro;
-        if (!std::filesystem::is_regular_file(PastaPrograma() / ferramenta, erro)) {
+        if (!FerramentaPresente(PastaPrograma(), ferramenta)) {
             MostrarCaixa(this, Icone::Critico,
                          QString::fromStdString(TextoCaixaFerramentaFaltando(ferramenta)));
         }

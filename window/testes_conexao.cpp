@@ -1,10 +1,9 @@
 // The two connection tests: the values as typed in the window, nothing read from or written to
 // info.ini.
 #include "caixas.h"
-#include "falhas.h"
 #include "form1.h"
 #include "job/banco.h"
-#include "job/ferramentas.h"
+#include "job/etapas.h"
 #include "job/programa.h"
 
 #include <QCheckBox>
@@ -35,20 +34,9 @@ void Form1::cmdTestarConexaoBanco_Click() {
     IniciarTarefa(
         kMotivoTeste,
         [=] {
-            try {
-                Conexao = std::make_unique<ConexaoOdbc>();
-                const std::string driver = DriverOdbc();
-                Conexao->Abrir(integrado ? TextoConexaoIntegrada(driver, servidor)
-                                         : TextoConexao(driver, servidor, login, senha));
-                Conexao->Fechar();
-                Conexao.reset();
-                *resposta = {Icone::Informacao, "Conexão efetuada com sucesso!"};
-            } catch (const ErroBanco& e) {
-                resposta->texto = "Erro: " + std::to_string(e.numero()) + " - " +
-                                  OcultarSegredos(e.descricao(), {senha});
-            } catch (const std::exception& e) {
-                resposta->texto = "Erro: 0 - " + OcultarSegredos(e.what(), {senha});
-            }
+            const auto falha = TestarConexaoBanco(servidor, login, senha, integrado);
+            *resposta = falha ? Resposta{Icone::Critico, TextoFalha(*falha)}
+                              : Resposta{Icone::Informacao, "Conexão efetuada com sucesso!"};
         },
         [this, resposta] {
             MostrarCaixa(this, resposta->icone, QString::fromStdString(resposta->texto));
@@ -68,16 +56,13 @@ void Form1::cmdTestarFTP_Click() {
         kMotivoTeste,
         [=] {
             const std::string etapa = "Teste de conexão FTP falhou";
-            std::error_code erro;
-            if (!std::filesystem::is_regular_file(pasta / "ncftpput", erro)) {
-                resposta->texto = TextoFalhaEtapa(etapa, TextoFaltandoArquivo("ncftpput"));
-                return;
-            }
             // The archiver's library is a file every installation has to send.
-            resposta->texto = EnviarOuFalha(pasta, dados, pasta / "7z.so", etapa);
-            if (resposta->texto.empty()) {
-                *resposta = {Icone::Informacao, "Conexão FTP efetuada com sucesso!"};
-            }
+            const auto falha = FerramentaPresente(pasta, "ncftpput")
+                                   ? EnviarArquivo(pasta, dados, pasta / "7z.so", etapa)
+                                   : Falha{CodigoSaida::FerramentaFaltando, 0,
+                                           etapa + ": " + TextoFaltandoArquivo("ncftpput")};
+            *resposta = falha ? Resposta{Icone::Critico, TextoFalha(*falha)}
+                              : Resposta{Icone::Informacao, "Conexão FTP efetuada com sucesso!"};
         },
         [this, resposta] {
             MostrarCaixa(this, resposta->icone, QString::fromStdString(resposta->texto));

@@ -2,7 +2,7 @@
 """Database server stand-in for the tests: speaks TDS 7.1-7.4 on 127.0.0.1, accepts one SQL
 login and answers BACKUP DATABASE by writing the file itself. Modes: express (refuses
 COMPRESSION with 1844), fail (error 3202 at 30 %), drop (drops the connection at 30 %),
-slow (0.2 s per tenth of the backup). Prints "LISTENING <port>" once ready."""
+slow (0.2 s per tenth of the backup), mute (accepts and never answers). Prints "LISTENING <port>" once ready."""
 
 import argparse
 import os
@@ -75,6 +75,8 @@ class Connection:
                                                 status, 0, 0)
 
     def serve(self):
+        while self.server.mode == "mute":
+            self.recv(1)
         kind, payload = self.read()
         if kind == PRELOGIN:
             # VERSION 15.0.2000, ENCRYPTION not supported, INSTOPT, THREADID, MARS off
@@ -193,7 +195,7 @@ def main():
     ap.add_argument("--password", default="")
     ap.add_argument("--database", action="append")
     ap.add_argument("--backup-size", type=int, default=1 << 20)
-    ap.add_argument("--mode", choices=["normal", "express", "fail", "drop", "slow"],
+    ap.add_argument("--mode", choices=["normal", "express", "fail", "drop", "slow", "mute"],
                     default="normal")
     ap.add_argument("--batches", help="file that gets one line per SQL batch")
     args = ap.parse_args()

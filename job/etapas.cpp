@@ -1,0 +1,100 @@
+#include "etapas.h"
+
+#include "../settings/cripto.h"
+#include "../settings/texto.h"
+#include "observador.h"
+#include "programa.h"
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+namespace kelvane {
+
+namespace {
+
+std::optional<Falha> Executar(const std::vector<std::string>& linha, const OpcoesProcesso& opcoes,
+                              CodigoSaida codigo, const std::string& etapa,
+                              const std::string& ferramenta, std::string (*significado)(int)) {
+    ResultadoProcesso r;
+    try {
+        r = ShellEspera(linha, opcoes);
+    } catch (const ErroProcesso& e) {
+        return Falha{codigo, 0, etapa + ": " + e.what()};
+    }
+    if (!r.sucesso()) {
+        return Falha{codigo, NumeroFalha(r), DescricaoFalha(etapa, ferramenta, r, significado)};
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+bool ConsultarNCripto(const ObservadorJob* observador) {
+    if (observador && observador->ncripto) {
+        return observador->ncripto();
+    }
+    return NCriptoEmVigor(LerInfo("NCripto"));
+}
+
+std::optional<Falha> Excluir(const std::filesystem::path& arquivo) {
+    if (::unlink(arquivo.c_str()) != 0 && errno != ENOENT) {
+        return Falha{CodigoSaida::ErroOutro, errno,
+                     "não foi possível excluir " + arquivo.string() + ": " + std::strerror(errno)};
+    }
+    return std::nullopt;
+}
+
+std::optional<Falha> Compactar(const std::filesystem::path& pasta,
+                               const std::filesystem::path& arquivo,
+                               const std::filesystem::path& origem, const OpcoesProcesso& opcoes) {
+    // 7z would add to an archive that is already there.
+    if (auto falha = Excluir(arquivo)) {
+        return falha;
+    }
+    return Executar(LinhaCompactador(pasta, arquivo, origem), opcoes,
+                    CodigoSaida::CompactacaoFalhou, "Compactação falhou", "7z",
+                    SignificadoCompactador);
+}
+
+std::optional<Falha> TestarArquivo(const std::filesystem::path& pasta,
+                                   const std::filesystem::path& arquivo,
+                                   const OpcoesProcesso& opcoes) {
+    return Executar(LinhaTesteArquivo(pasta, arquivo), opcoes, CodigoSaida::CompactacaoFalhou,
+                    "Teste do arquivo compactado falhou", "7z t", SignificadoCompactador);
+}
+
+std::optional<Falha> LerDadosFtp(bool ncripto, DadosFtp& dados) {
+    try {
+        dados.usuario = AplicarNCripto(LerInfo("Usuario"), ncripto);
+        dados.senha = AplicarNCripto(LerInfo("Passw"), ncripto);
+    } catch (const ErroCripto& e) {
+        return Falha{CodigoSaida::EnvioFalhou, 0,
+                     std::string("Envio falhou: usuário ou senha do FTP ilegível: ") + e.what()};
+    }
+    dados.porta = LerInfo("Porta");
+    dados.endereco = LerInfo("Endereco");
+    dados.diretorio = LerInfo("Diretorio");
+    return std::nullopt;
+}
+
+std::optional<Falha> EnviarArquivo(const std::filesystem::path& pasta, const DadosFtp& dados,
+                                   const std::filesystem::path& arquivo, const std::string& etapa,
+                                   const OpcoesProcesso& opcoes) {
+    std::optional<Falha> falha;
+    try {
+        const auto r = EnviarArquivoFtp(pasta, dados, arquivo, opcoes);
+        if (!r.sucesso()) {
+            falha = Falha{CodigoSaida::EnvioFalhou, NumeroFalha(r),
+                          DescricaoFalha(etapa, "ncftpput", r, SignificadoEnviador)};
+        }
+    } catch (const std::exception& e) {
+        falha = Falha{CodigoSaida::EnvioFalhou, 0, etapa + ": " + e.what()};
+    }
+    if (falha) {
+        falha->descricao = OcultarSegredos(falha->descricao, {dados.senha});
+    }
+    return falha;
+}
+
+} // namespace kelvane

@@ -1,0 +1,42 @@
+// The steps the job runs with the external tools, each returning the failure it ended in: the
+// backup job and the window's send-file and FTP test run the same ones.
+#pragma once
+
+#include "codigos.h"
+#include "ferramentas.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace kelvane {
+
+struct ObservadorJob;
+
+// Whether credentials are stored in clear: the observer's answer when it gives one, otherwise the
+// NCripto key of info.ini, converted as the window's load converts it.
+bool ConsultarNCripto(const ObservadorJob* observador);
+
+// Deletes the file if it is there; a failure is the job's (ErroOutro, errno).
+std::optional<Falha> Excluir(const std::filesystem::path& arquivo);
+
+// Packs `origem` into `arquivo` with 7z, replacing any archive of that name.
+std::optional<Falha> Compactar(const std::filesystem::path& pasta,
+                               const std::filesystem::path& arquivo,
+                               const std::filesystem::path& origem,
+                               const OpcoesProcesso& opcoes = {});
+// Checks with "7z t" that the archive is whole.
+std::optional<Falha> TestarArquivo(const std::filesystem::path& pasta,
+                                   const std::filesystem::path& arquivo,
+                                   const OpcoesProcesso& opcoes = {});
+
+// The FTP settings of info.ini, the user and password read through the NCripto rule.
+std::optional<Falha> LerDadosFtp(bool ncripto, DadosFtp& dados);
+
+// Sends one file with the uploader; `etapa` names the step in the failure ("Envio falhou"),
+// whose text never holds the password.
+std::optional<Falha> EnviarArquivo(const std::filesystem::path& pasta, const DadosFtp& dados,
+                                   const std::filesystem::path& arquivo, const std::string& etapa,
+                                   const OpcoesProcesso& opcoes = {});
+
+} // namespace kelvane

@@ -1,0 +1,75 @@
+// A thin layer over ODBC (unixODBC with FreeTDS's driver, or Microsoft's driver when installed):
+// handles, diagnostics, the error type and connection strings. Knows nothing of the program.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelvane {
+
+// One diagnostic record of the driver.
+struct Diagnostico {
+    std::string sqlstate;
+    long numero = 0; // the server's native error number
+    std::string mensagem;
+};
+
+// A failed ODBC call: the native number of its first error record and the texts of all its error
+// records, in the driver's order.
+class ErroBanco : public std::runtime_error {
+public:
+    ErroBanco(long numero, std::string descricao, std::vector<Diagnostico> registros = {});
+    long numero() const { return numero_; }
+    const std::string& descricao() const { return descricao_; }
+    const std::vector<Diagnostico>& registros() const { return registros_; }
+
+private:
+    long numero_;
+    std::string descricao_;
+    std::vector<Diagnostico> registros_;
+};
+
+class ConexaoOdbc {
+public:
+    ConexaoOdbc();
+    ~ConexaoOdbc();
+    ConexaoOdbc(const ConexaoOdbc&) = delete;
+    ConexaoOdbc& operator=(const ConexaoOdbc&) = delete;
+
+    // Opens with an ODBC connection string; the login waits at most `tempoLogin` seconds.
+    void Abrir(const std::string& textoConexao, int tempoLogin = 15);
+    bool aberta() const { return aberta_; }
+    void Fechar();
+
+    // Runs one batch without a time limit and reads every result it produces, so that an error
+    // the server reports after some progress is not lost. Informational messages go to
+    // `aoInformar` as they arrive. Throws ErroBanco when any part of the batch failed.
+    void Executar(const std::string& sql,
+                  const std::function<void(const Diagnostico&)>& aoInformar = {});
+
+private:
+    void* ambiente_ = nullptr;
+    void* conexao_ = nullptr;
+    bool aberta_ = false;
+};
+
+// A connection-string value as the driver reads it back: for Microsoft's drivers in braces (with
+// "}" doubled) when it holds ";", "{", "}" or starts or ends with a blank; for FreeTDS in braces
+// only when it holds ";" or starts with "{" (throws ErroBanco for the values FreeTDS cannot
+// take).
+std::string ValorOdbc(std::string_view valor, bool freetds);
+bool EhFreeTds(std::string_view driver);
+
+// The names of the installed ODBC drivers, as the driver manager lists them.
+std::vector<std::string> DriversOdbc();
+
+// Driver={..};Server=<servidor>;Database=master; then UID/PWD, or Trusted_Connection=Yes.
+std::string TextoConexao(const std::string& driver, const std::string& servidor,
+                         const std::string& login, const std::string& senha);
+std::string TextoConexaoIntegrada(const std::string& driver, const std::string& servidor);
+
+} // namespace kelvane
