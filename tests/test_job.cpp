@@ -111,89 +111,85 @@ TEST_F(Job, EdicaoExpressRepeteSemCompressao) {
 }
 
 struct Falha {
-    std::string caso, modo;
-    std::function<void(Job&, Programa&)> preparar;
+    std::string caso;
+    std::function<void(Programa&)> preparar;
     int codigo;
     std::string ultima; // the start of the last log line
     bool bakFica, pacoteFica;
+    std::string modo = "normal"; // of the database stand-in
 };
 
 TEST_F(Job, CadaFalhaTemSeuCodigoEGuardaOQueNaoFoiEnviado) {
     const std::vector<Falha> casos = {
-        {"7z faltando", "normal", [](Job&, Programa& p) { fs::remove(p.dir / "7z"); }, 2,
+        {"7z faltando", [](Programa& p) { fs::remove(p.dir / "7z"); }, 2,
          "Está faltando o arquivo: 7z", false, false},
-        {"7z.so faltando", "normal", [](Job&, Programa& p) { fs::remove(p.dir / "7z.so"); }, 2,
+        {"7z.so faltando", [](Programa& p) { fs::remove(p.dir / "7z.so"); }, 2,
          "Está faltando o arquivo: 7z.so", false, false},
-        {"ncftpput faltando", "normal", [](Job&, Programa& p) { fs::remove(p.dir / "ncftpput"); },
-         2, "Está faltando o arquivo: ncftpput", false, false},
-        {"servidor aceita e não responde", "mute", [](Job&, Programa&) {}, 3,
+        {"ncftpput faltando", [](Programa& p) { fs::remove(p.dir / "ncftpput"); }, 2,
+         "Está faltando o arquivo: ncftpput", false, false},
+        {"servidor aceita e não responde", [](Programa&) {}, 3, "Tarefa não executada. SAINDO",
+         false, false, "mute"},
+        {"servidor fora do ar", [](Programa& p) { p.cfg["ServidorDB"] = "127.0.0.1,1"; }, 3,
          "Tarefa não executada. SAINDO", false, false},
-        {"servidor fora do ar", "normal",
-         [](Job&, Programa& p) { p.cfg["ServidorDB"] = "127.0.0.1,1"; }, 3,
+        {"senha do banco errada", [](Programa& p) { p.cfg["Senha"] = "Outra;S3nha"; }, 3,
          "Tarefa não executada. SAINDO", false, false},
-        {"senha do banco errada", "normal",
-         [](Job&, Programa& p) { p.cfg["Senha"] = "Outra;S3nha"; }, 3,
+        {"login integrado", [](Programa& p) { p.cfg["SSPI"] = "1"; }, 3,
          "Tarefa não executada. SAINDO", false, false},
-        {"login integrado", "normal", [](Job&, Programa& p) { p.cfg["SSPI"] = "1"; }, 3,
-         "Tarefa não executada. SAINDO", false, false},
-        {"banco inexistente", "normal", [](Job&, Programa& p) { p.cfg["Banco"] = "Nenhum"; }, 4,
+        {"banco inexistente", [](Programa& p) { p.cfg["Banco"] = "Nenhum"; }, 4,
          "Erro: 911 - Backup do banco falhou: ", false, false},
-        {"backup falha aos 30%", "fail", [](Job&, Programa&) {}, 4,
-         "Erro: 3202 - Backup do banco falhou: ", true, false},
-        {"conexão cai aos 30%", "drop", [](Job&, Programa&) {}, 4, "Erro: ", true, false},
-        {"7z falha", "normal",
-         [](Job&, Programa& p) { p.Falsa("7z", "echo disco cheio >&2; exit 2"); }, 5,
+        {"backup falha aos 30%", [](Programa&) {}, 4, "Erro: 3202 - Backup do banco falhou: ", true,
+         false, "fail"},
+        {"conexão cai aos 30%", [](Programa&) {}, 4, "Erro: ", true, false, "drop"},
+        {"7z falha", [](Programa& p) { p.Falsa("7z", "echo disco cheio >&2; exit 2"); }, 5,
          "Erro: 2 - Compactação falhou: 7z terminou com código 2 (erro fatal): disco cheio", true,
          false},
-        {"arquivo não passa no teste", "normal",
-         [](Job&, Programa& p) {
+        {"arquivo não passa no teste",
+         [](Programa& p) {
              p.Falsa("7z", "[ \"$1\" = a ] || exec /usr/lib/p7zip/7z \"$@\"\n"
                            "for a; do case \"$a\" in *.7z) echo lixo >\"$a\";; esac; done");
          },
          5, "Erro: 2 - Teste do arquivo compactado falhou: 7z t ", true, true},
-        {"senha do FTP errada", "normal", [](Job&, Programa& p) { p.cfg["Passw"] = "errada P4ss"; },
-         6, "Erro: 1 - Envio falhou: ncftpput terminou com código 1", true, true},
-        {"pasta remota inexistente", "normal",
-         [](Job&, Programa& p) { p.cfg["Diretorio"] = "/nao/existe"; }, 6,
-         "Erro: 5 - Envio falhou: ncftpput terminou com código 5", true, true},
-        {"enviador repete o login na saída", "normal",
-         [](Job&, Programa& p) { p.Falsa("ncftpput", "cat \"$2\" >&2; exit 3"); }, 6,
-         "Erro: 3 - Envio falhou: ", true, true},
-        {"7z falha, SIGCHLD ignorado", "normal", [](Job&, Programa& p) { p.Falsa("7z", "exit 2"); },
-         5, "Erro: 2 - Compactação falhou: 7z terminou com código 2", true, false},
-        {"senha do FTP errada, SIGCHLD ignorado", "normal",
-         [](Job&, Programa& p) { p.cfg["Passw"] = "errada P4ss"; }, 6,
+        {"senha do FTP errada", [](Programa& p) { p.cfg["Passw"] = "errada P4ss"; }, 6,
          "Erro: 1 - Envio falhou: ncftpput terminou com código 1", true, true},
-        {"servidor recusa renomear o arquivo enviado", "normal",
-         [](Job&, Programa& p) {
+        {"pasta remota inexistente", [](Programa& p) { p.cfg["Diretorio"] = "/nao/existe"; }, 6,
+         "Erro: 5 - Envio falhou: ncftpput terminou com código 5", true, true},
+        {"enviador repete o login na saída",
+         [](Programa& p) { p.Falsa("ncftpput", "cat \"$2\" >&2; exit 3"); }, 6,
+         "Erro: 3 - Envio falhou: ", true, true},
+        {"7z falha, SIGCHLD ignorado", [](Programa& p) { p.Falsa("7z", "exit 2"); }, 5,
+         "Erro: 2 - Compactação falhou: 7z terminou com código 2", true, false},
+        {"senha do FTP errada, SIGCHLD ignorado",
+         [](Programa& p) { p.cfg["Passw"] = "errada P4ss"; }, 6,
+         "Erro: 1 - Envio falhou: ncftpput terminou com código 1", true, true},
+        {"servidor recusa renomear o arquivo enviado",
+         [](Programa& p) {
              p.opcoesFtp = {"--no-rename"};
              p.Servidores();
          },
          6, "Erro: 3 - Envio falhou: ncftpput terminou com código 3 (o servidor recusou renomear ",
          true, true},
         // Another account could replace what the job runs: nothing runs.
-        {"pasta gravável por todos", "normal",
-         [](Job&, Programa& p) { fs::permissions(p.dir, fs::perms::all); }, 9,
+        {"pasta gravável por todos", [](Programa& p) { fs::permissions(p.dir, fs::perms::all); }, 9,
          "Permissões inseguras: ", false, false},
-        {"ferramenta gravável pelo grupo, atrás de um link", "normal",
-         [](Job&, Programa& p) {
+        {"ferramenta gravável pelo grupo, atrás de um link",
+         [](Programa& p) {
              fs::copy_file("/usr/bin/ncftpput", p.raiz.p / "ncftpput");
              fs::permissions(p.raiz.p / "ncftpput", fs::perms::owner_all | fs::perms::group_all);
              fs::remove(p.dir / "ncftpput");
              fs::create_symlink(p.raiz.p / "ncftpput", p.dir / "ncftpput");
          },
          9, "Permissões inseguras: ", false, false},
-        {"log impossível de gravar", "normal",
-         [](Job&, Programa& p) { Gravar(p.dir / "Log", "x"); }, 1, "", false, false},
-        {"trava impossível de abrir", "normal",
-         [](Job&, Programa& p) { fs::create_directory(p.dir / "kelvane.lock"); }, 1,
+        {"log impossível de gravar", [](Programa& p) { Gravar(p.dir / "Log", "x"); }, 1, "", false,
+         false},
+        {"trava impossível de abrir",
+         [](Programa& p) { fs::create_directory(p.dir / "kelvane.lock"); }, 1,
          "Erro: 21 - não foi possível abrir", false, false},
     };
     for (const auto& c : casos) {
         SCOPED_TRACE(c.caso);
         Novo();
         p.Servidores(c.modo);
-        c.preparar(*this, p);
+        c.preparar(p);
         p.Ini();
         const auto r = c.caso.ends_with("SIGCHLD ignorado") // as some schedulers start jobs
                            ? teste::Rodar({"/usr/bin/python3", "-c",

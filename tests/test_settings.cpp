@@ -65,23 +65,7 @@ TEST(Ini, ValoresVoltamIguais) {
     EXPECT_EQ(LerINI("infos", "Banco", ini), "??");
 }
 
-TEST(Ini, ModoELugarDoArquivo) {
-    Pasta pasta;
-    const auto ini = pasta.p / "info.ini";
-    const mode_t antes = ::umask(0);
-    GravarINI("infos", "Senha", "x", ini);
-    ::umask(antes);
-    struct stat st {};
-    ::stat(ini.c_str(), &st);
-    EXPECT_EQ(st.st_mode & 07777, 0600u); // new: its owner's only
-    ::chmod(ini.c_str(), 0640);
-    GravarINI("infos", "Senha", "y", ini);
-    ::stat(ini.c_str(), &st);
-    EXPECT_EQ(st.st_mode & 07777, 0640u); // existing: keeps the mode it was given
-    EXPECT_EQ(Ler(ini), "[infos]\nSenha=y\n");
-}
-
-TEST(Ini, DonoLinkSomenteLeituraEBom) {
+TEST(Ini, ModoDonoLinkSomenteLeituraEBom) {
     Pasta pasta;
     const auto ini = pasta.p / "info.ini", alvo = pasta.p / "real.ini";
     const std::tuple<const char*, std::string, std::function<void()>, std::string> casos[] = {
@@ -99,6 +83,11 @@ TEST(Ini, DonoLinkSomenteLeituraEBom) {
         {"marca UTF-8 no início", "\xEF\xBB\xBF[infos]\r\nBanco=a\r\n", [] {},
          "\xEF\xBB\xBF[infos]\r\nBanco=a\r\nPorta=21\r\n"},
     };
+    const mode_t mascara = ::umask(0); // a new file is its owner's only, whatever the mask
+    GravarINI("infos", "Senha", "x", ini);
+    ::umask(mascara);
+    EXPECT_EQ(fs::status(ini).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(Ler(ini), "[infos]\nSenha=x\n");
     for (const auto& [caso, antes, preparar, depois] : casos) {
         fs::remove(ini);
         fs::remove(alvo);
