@@ -3,12 +3,10 @@
 
 namespace kelvane::janela {
 
-// Opens Form1 and runs until it closes; returns the process exit status. Where no display can
-// be opened it says so on stderr and returns CodigoSaida::JanelaIndisponivel, instead of
-// letting the toolkit abort.
+// Opens Form1 and runs until it closes; returns the process exit status. Whatever keeps the
+// toolkit from reaching a display (none named, refused authorisation, an invalid screen, a
+// missing Wayland socket, a platform that cannot start) ends the process with one line on
+// stderr and CodigoSaida::JanelaIndisponivel, instead of the toolkit's abort.
 int AbrirJanela(int argc, char** argv);
-
-// Whether a window could be shown in this environment.
-bool TelaDisponivel();
 
 } // namespace kelvane::janela
