@@ -115,6 +115,11 @@ bool Form1::SalvarConfiguracao() {
     Gravar("ServidorDB", txtServidorBD);
     Gravar("Banco", txtBanco);
     GravarINI(kSecaoInfos, "SSPI", ValorCheck(chkLoginIntegrado), ArquivoIni());
+    // The file must say how the credentials below are stored, or the next unattended run
+    // reads them the other way. A file that already agrees is left as it is.
+    if (ncripto != NCriptoEmVigor(LerINI(kSecaoInfos, "NCripto", ArquivoIni()))) {
+        GravarINI(kSecaoInfos, "NCripto", ncripto ? 1 : 0, ArquivoIni());
+    }
     for (std::size_t i = 0; i < credenciais.size(); ++i) {
         static constexpr const char* kChaves[] = {"Login", "Senha", "Usuario", "Passw"};
         GravarINI(kSecaoInfos, kChaves[i], valores[i], ArquivoIni());

@@ -1,7 +1,9 @@
 // "Executar Agora >>": the job against the test servers, followed from the window.
 #include "apoio_janela.h"
+#include "job/backup.h"
 #include "job/log.h"
 #include "job/programa.h"
+#include "settings/cripto.h"
 #include "settings/ini.h"
 
 #include <QCheckBox>
@@ -128,18 +130,37 @@ TEST_F(ExecutarJanela, JobCompletoSeguidoNaJanela) {
     EXPECT_TRUE(f.isVisible());
 }
 
-TEST_F(ExecutarJanela, JobUsaNCriptoDaJanela) {
-    // Ticked in the window only: saved in clear, and the job must read them so.
+TEST_F(ExecutarJanela, NCriptoSalvoValeParaOJobSemJanela) {
+    // Run now from the window, then the unattended job from the file alone: both log in.
     Servidores();
-    auto& f = Abrir();
-    Preencher(f);
-    f.chkNCripto->setChecked(true);
-    SeguirMensagens();
-    Clicar(f.cmdExecutar);
-    EXPECT_EQ(LerINI(kSecaoInfos, "Senha", ArquivoIni()), kSenha);
-    EXPECT_NE(std::find(mensagens.begin(), mensagens.end(), "Fim do Processo"), mensagens.end())
-        << (mensagens.size() > 3 ? mensagens[3] : "");
-    EXPECT_EQ(TextosCaixas(), std::vector<QString>{QStringLiteral("Processo Finalizado!")});
+    struct Caso {
+        std::optional<std::string> ncriptoNoArquivo;
+        bool marcada;
+        std::optional<std::string> ncriptoDepois; // nullopt: the key stays absent
+    } const casos[] = {{std::nullopt, true, "1"}, {"1", false, "0"}, {std::nullopt, false, {}}};
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.ncriptoNoArquivo.value_or("(ausente)") + (c.marcada ? " marcada" : ""));
+        janela::LimparCaixas();
+        Ini(c.ncriptoNoArquivo
+                ? std::vector<std::pair<std::string, std::string>>{{"NCripto", *c.ncriptoNoArquivo}}
+                : std::vector<std::pair<std::string, std::string>>{});
+        auto& f = Abrir();
+        Preencher(f);
+        f.chkNCripto->setChecked(c.marcada);
+        Clicar(f.cmdExecutar);
+        EXPECT_EQ(TextosCaixas(), std::vector<QString>{QStringLiteral("Processo Finalizado!")});
+        EXPECT_EQ(LerINI(kSecaoInfos, "Senha", ArquivoIni()), c.marcada ? kSenha : Cripto(kSenha));
+        EXPECT_EQ(TextoIni().find("NCripto=") == std::string::npos, !c.ncriptoDepois);
+        if (c.ncriptoDepois) {
+            EXPECT_EQ(LerINI(kSecaoInfos, "NCripto", ArquivoIni()), *c.ncriptoDepois);
+        }
+        form.reset();
+        EXPECT_EQ(ExecutarBackup(), CodigoSaida::Sucesso);
+        auto& g = Abrir(false);
+        EXPECT_EQ(g.txtLogin->text(), QString::fromUtf8(kLogin));
+        EXPECT_EQ(g.txtSenha->text(), QString::fromUtf8(kSenha));
+        EXPECT_EQ(g.txtPassw->text(), QString::fromUtf8(kSenhaFtp));
+    }
 }
 
 TEST_F(ExecutarJanela, FalhasDoJobEmCaixaEDepoisFinalizado) {

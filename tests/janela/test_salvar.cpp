@@ -48,21 +48,22 @@ void Preencher(janela::Form1& f) {
 }
 
 TEST_F(SalvarJanela, GravaCadaChaveEmOrdemEFecha) {
-    // NCripto in the file, or ticked by the user: credentials in clear; otherwise scrambled.
+    // The box as saved decides how credentials are stored, and NCripto is rewritten in place
+    // whenever the file said otherwise.
     struct Caso {
         const char* ncriptoNoArquivo;
-        bool marcarNaJanela;
-        bool claras;
-    } const casos[] = {{"1", false, true}, {"0", false, false}, {"0", true, true}};
+        bool marcada;
+        const char* ncriptoDepois;
+    } const casos[] = {{"1", true, "1"}, {"0", false, "0"}, {"0", true, "1"}, {"1", false, "0"}};
     for (const auto& c : casos) {
-        SCOPED_TRACE(std::string(c.ncriptoNoArquivo) + (c.marcarNaJanela ? " marcado" : ""));
+        SCOPED_TRACE(std::string(c.ncriptoNoArquivo) + (c.marcada ? " marcada" : ""));
         const std::string antes = std::string("[infos]\nNCripto=") + c.ncriptoNoArquivo +
                                   "\nExecutado=01/02/2026 03:04:05\n; feito a mao\n"
                                   "Extra=manual\n\n[outra]\nx=1\n";
         GravarArquivo(pasta->ini(), antes);
         auto& f = Abrir();
         Preencher(f);
-        f.chkNCripto->setChecked(c.marcarNaJanela || f.chkNCripto->isChecked());
+        f.chkNCripto->setChecked(c.marcada);
         Clicar(f.cmdSalvarFechar);
 
         EXPECT_TRUE(Caixas().empty());
@@ -72,7 +73,7 @@ TEST_F(SalvarJanela, GravaCadaChaveEmOrdemEFecha) {
         // What was there stays, line for line; the keys follow at the end of the section.
         const std::vector<std::string> inicio(linhas.begin(), linhas.begin() + 5);
         EXPECT_EQ(inicio, (std::vector<std::string>{
-                              "[infos]", std::string("NCripto=") + c.ncriptoNoArquivo,
+                              "[infos]", std::string("NCripto=") + c.ncriptoDepois,
                               "Executado=01/02/2026 03:04:05", "; feito a mao", "Extra=manual"}));
         std::vector<std::string> chaves;
         for (std::size_t i = 5; i < 18; ++i) {
@@ -91,7 +92,7 @@ TEST_F(SalvarJanela, GravaCadaChaveEmOrdemEFecha) {
         EXPECT_EQ(Ler("Banco"), "Vendas");
         EXPECT_EQ(Ler("SSPI"), "1");
         const auto guardada = [&](const std::string& v) {
-            return c.claras ? v : Cripto(v);
+            return c.marcada ? v : Cripto(v);
         };
         EXPECT_EQ(Ler("Login"), guardada("sa"));
         EXPECT_EQ(Ler("Senha"), guardada("Senha Forte"));
@@ -101,7 +102,6 @@ TEST_F(SalvarJanela, GravaCadaChaveEmOrdemEFecha) {
         EXPECT_EQ(Ler("Endereco"), "ftp.cliente.example");
         EXPECT_EQ(Ler("Porta"), "2121");
         EXPECT_EQ(Ler("Diretorio"), "/backups");
-        EXPECT_EQ(Ler("NCripto"), c.ncriptoNoArquivo); // never written
     }
 }
 
