@@ -5,6 +5,9 @@
 #include "job/backup.h"
 #include "job/log.h"
 
+#include <QLabel>
+#include <memory>
+
 namespace kelvane::janela {
 
 void Form1::cmdExecutar_Click() {
@@ -13,15 +16,32 @@ void Form1::cmdExecutar_Click() {
         return;
     }
     ModoJanela = true;
+    falhaJob_.clear();
+    caixaDoJob_ = false;
+    auto codigo = std::make_shared<CodigoSaida>(CodigoSaida::ErroOutro);
     IniciarTarefa(
         QStringLiteral("Um backup está em execução. Aguarde o fim do processo para fechar a "
                        "janela."),
-        [] { ExecutarBackup(); },
-        [this] {
-            // Success or not, the job has reported its own failures by now.
+        [codigo] { *codigo = ExecutarBackup(); },
+        [this, codigo] {
             ModoJanela = false;
-            MostrarMensagem(QStringLiteral("Processo Finalizado!"));
-            MostrarCaixa(this, Icone::Informacao, QStringLiteral("Processo Finalizado!"));
+            if (*codigo == CodigoSaida::Sucesso) {
+                MostrarMensagem(QStringLiteral("Processo Finalizado!"));
+                MostrarCaixa(this, Icone::Informacao, QStringLiteral("Processo Finalizado!"));
+                return;
+            }
+            // The line keeps the failure; one the job did not already put in a box gets one.
+            const QString falha =
+                falhaJob_.isEmpty()
+                    ? QStringLiteral("Erro: %1 - O processo não chegou ao fim; veja o log.")
+                          .arg(ComoInteiro(*codigo))
+                    : falhaJob_;
+            if (lblMensagem->text() != falha) {
+                MostrarMensagem(falha);
+            }
+            if (!caixaDoJob_) {
+                MostrarCaixa(this, Icone::Critico, falha);
+            }
         },
         [this] { MostrarMensagem(QStringLiteral("Iniciando o processo...")); });
 }

@@ -312,6 +312,9 @@ void Form1::closeEvent(QCloseEvent* evento) {
 }
 
 void Form1::MostrarMensagem(const QString& texto) {
+    if (texto.startsWith(QLatin1String("Erro"))) {
+        falhaJob_ = texto;
+    }
     lblMensagem->setText(texto);
     lblMensagem->repaint();
     emit mensagemMostrada(texto);
@@ -322,6 +325,8 @@ void Form1::MostrarProgresso(int percentual) {
 }
 
 void Form1::MostrarCaixaErroDoJob(const std::string& texto) {
+    caixaDoJob_ = true;
+    falhaJob_ = QString::fromStdString(texto).section(QLatin1String("\r\n"), 0, 0);
     MostrarCaixa(this, Icone::Critico, QString::fromStdString(texto));
 }
 

@@ -123,6 +123,9 @@ private:
     // chkNCripto as the last save used it: the job runs off this thread and must not touch the
     // control, and its credentials were written in that form.
     std::atomic<bool> ncriptoSalvo_{false};
+    // How the running backup job failed, as it logged it ("Erro...") or put it in its own box.
+    QString falhaJob_;
+    bool caixaDoJob_ = false;
     bool centralizada_ = false;
 };
 

@@ -163,22 +163,30 @@ TEST_F(ExecutarJanela, NCriptoSalvoValeParaOJobSemJanela) {
     }
 }
 
-TEST_F(ExecutarJanela, FalhasDoJobEmCaixaEDepoisFinalizado) {
+TEST_F(ExecutarJanela, FalhaDoJobEmCaixaCriticaENaLinha) {
+    // Exactly one critical box, the job's own or the window's, and the line keeps its first line.
     struct Caso {
         const char* nome;
-        std::string modo;               // database stand-in mode; empty: no server at all
-        std::function<void()> preparar; // runs before the click
-        QString caixaDoJob;             // the job's own box, as it starts; empty: none
+        std::string modo; // database stand-in mode; empty: no server at all
+        std::function<void(janela::Form1&)> preparar; // runs before the click
+        QString caixa;                                // the box's text, as it starts
     };
     int trava = -1;
     const Caso casos[] = {
-        {"backup falha no servidor", "fail30", [] {},
+        {"backup falha no servidor", "fail30", [](janela::Form1&) {},
          QStringLiteral("Erro: 3202 - Backup do banco falhou: ")},
-        {"7z faltando", "normal", [&] { fs::remove(pasta->caminho() / "7z"); },
+        {"7z faltando", "normal", [&](janela::Form1&) { fs::remove(pasta->caminho() / "7z"); },
          QStringLiteral("Está faltando o arquivo: 7z\r\nO backup não será efetuado!")},
-        {"servidor de banco fora do ar", "", [] {}, QString()},
+        {"servidor de banco fora do ar", "",
+         [](janela::Form1& f) {
+             f.txtServidorBD->setText(QStringLiteral("127.0.0.1,%1").arg(portaLivreFechada()));
+         },
+         QStringLiteral("Erro ao conetar no banco: ")},
+        {"senha errada", "normal",
+         [](janela::Form1& f) { f.txtSenha->setText(QStringLiteral("errada")); },
+         QStringLiteral("Erro ao conetar no banco: [FreeTDS][SQL Server]Login failed")},
         {"outro backup em andamento", "normal",
-         [&] {
+         [&](janela::Form1&) {
              trava = ::open((pasta->caminho() / "kelvane.lock").c_str(), O_RDWR | O_CREAT, 0644);
              ASSERT_EQ(::flock(trava, LOCK_EX), 0);
          },
@@ -198,21 +206,13 @@ TEST_F(ExecutarJanela, FalhasDoJobEmCaixaEDepoisFinalizado) {
         }
         auto& f = Abrir();
         Preencher(f);
-        if (c.modo.empty()) {
-            f.txtServidorBD->setText(QStringLiteral("127.0.0.1,%1").arg(portaLivreFechada()));
-        }
-        c.preparar();
+        c.preparar(f);
         Clicar(f.cmdExecutar);
 
-        const auto textos = TextosCaixas();
-        ASSERT_EQ(textos.size(), c.caixaDoJob.isEmpty() ? 1u : 2u);
-        if (!c.caixaDoJob.isEmpty()) {
-            EXPECT_EQ(Caixas()[0].icone, janela::Icone::Critico);
-            EXPECT_TRUE(textos[0].startsWith(c.caixaDoJob)) << textos[0].toStdString();
-        }
-        EXPECT_EQ(Caixas().back().icone, janela::Icone::Informacao);
-        EXPECT_EQ(textos.back(), QStringLiteral("Processo Finalizado!"));
-        EXPECT_EQ(f.lblMensagem->text(), QStringLiteral("Processo Finalizado!"));
+        ASSERT_EQ(Caixas().size(), 1u) << TextosCaixas().back().toStdString();
+        EXPECT_EQ(Caixas()[0].icone, janela::Icone::Critico);
+        EXPECT_TRUE(Caixas()[0].texto.startsWith(c.caixa)) << Caixas()[0].texto.toStdString();
+        EXPECT_EQ(f.lblMensagem->text(), Caixas()[0].texto.section(QStringLiteral("\r\n"), 0, 0));
         EXPECT_TRUE(f.cmdExecutar->isEnabled());
         EXPECT_TRUE(f.cmdSalvarFechar->isEnabled());
         EXPECT_FALSE(ModoJanela);
