@@ -299,6 +299,11 @@ void Form1::showEvent(QShowEvent* evento) {
             move(r.topLeft());
         }
         txtCodigoCliente->setFocus();
+        if (!avisoCarga_.isEmpty()) {
+            QMetaObject::invokeMethod(
+                this, [this] { MostrarCaixa(this, Icone::Critico, avisoCarga_); },
+                Qt::QueuedConnection);
+        }
     }
 }
 

@@ -126,6 +126,8 @@ private:
     // How the running backup job failed, as it logged it ("Erro...") or put it in its own box.
     QString falhaJob_;
     bool caixaDoJob_ = false;
+    // Why the load found nothing in a file that exists; shown once the window is on screen.
+    QString avisoCarga_;
     bool centralizada_ = false;
 };
 

@@ -11,15 +11,15 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <array>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 namespace kelvane::janela {
 
 namespace {
-
-void Gravar(const char* chave, const QLineEdit* caixa) {
-    GravarINI(kSecaoInfos, chave, caixa->text().toStdString(), ArquivoIni());
-}
 
 // Names that always mean the machine the program runs on.
 bool NomeDesteComputador(const QString& servidor) {
@@ -110,24 +110,42 @@ bool Form1::SalvarConfiguracao() {
         }
     }
 
-    Gravar("CodigoCliente", txtCodigoCliente);
-    Gravar("NomeCliente", txtNomeCliente);
-    Gravar("ServidorDB", txtServidorBD);
-    Gravar("Banco", txtBanco);
-    GravarINI(kSecaoInfos, "SSPI", ValorCheck(chkLoginIntegrado), ArquivoIni());
+    const auto texto = [](const QLineEdit* caixa) {
+        return caixa->text().toStdString();
+    };
+    std::vector<std::pair<const char*, std::string>> chaves = {
+        {"CodigoCliente", texto(txtCodigoCliente)},
+        {"NomeCliente", texto(txtNomeCliente)},
+        {"ServidorDB", texto(txtServidorBD)},
+        {"Banco", texto(txtBanco)},
+        {"SSPI", std::to_string(ValorCheck(chkLoginIntegrado))},
+    };
     // The file must say how the credentials below are stored, or the next unattended run
     // reads them the other way. A file that already agrees is left as it is.
     if (ncripto != NCriptoEmVigor(LerINI(kSecaoInfos, "NCripto", ArquivoIni()))) {
-        GravarINI(kSecaoInfos, "NCripto", ncripto ? 1 : 0, ArquivoIni());
+        chaves.emplace_back("NCripto", ncripto ? "1" : "0");
     }
+    static constexpr const char* kChaves[] = {"Login", "Senha", "Usuario", "Passw"};
     for (std::size_t i = 0; i < credenciais.size(); ++i) {
-        static constexpr const char* kChaves[] = {"Login", "Senha", "Usuario", "Passw"};
-        GravarINI(kSecaoInfos, kChaves[i], valores[i], ArquivoIni());
+        chaves.emplace_back(kChaves[i], valores[i]);
     }
-    GravarINI(kSecaoInfos, "ServidorFTP", cmbServidor->currentIndex(), ArquivoIni());
-    Gravar("Endereco", txtEnderecoFTP);
-    Gravar("Porta", txtPorta);
-    Gravar("Diretorio", txtDiretorio);
+    chaves.insert(chaves.end(), {{"ServidorFTP", std::to_string(cmbServidor->currentIndex())},
+                                 {"Endereco", texto(txtEnderecoFTP)},
+                                 {"Porta", texto(txtPorta)},
+                                 {"Diretorio", texto(txtDiretorio)}});
+    for (const auto& [chave, valor] : chaves) {
+        errno = 0; // the writer leaves the reason of a failure in errno
+        if (!GravarValorINI(kSecaoInfos, chave, valor, ArquivoIni())) {
+            const int erro = errno;
+            MostrarCaixa(this, Icone::Critico,
+                         QStringLiteral("As configurações não foram gravadas em %1: %2.\r\n"
+                                        "O que foi digitado continua na janela.")
+                             .arg(QString::fromStdString(ArquivoIni().string()),
+                                  erro != 0 ? QString::fromLocal8Bit(std::strerror(erro))
+                                            : QStringLiteral("o arquivo não pôde ser escrito")));
+            return false;
+        }
+    }
     ncriptoSalvo_ = ncripto;
     return true;
 }

@@ -8,8 +8,11 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <cstring>
 #include <filesystem>
 #include <sstream>
+#include <sys/fsuid.h>
+#include <unistd.h>
 
 using namespace kelvane;
 using namespace kelvane::teste;
@@ -258,6 +261,68 @@ TEST_F(SalvarJanela, CredencialQueViraQuebraDeLinhaRecusada) {
         << Caixas()[0].texto.toStdString();
     EXPECT_FALSE(std::filesystem::exists(pasta->ini()));
     EXPECT_TRUE(f.isVisible());
+}
+
+// While it lives, this thread's file access is checked as the user "nobody" when the tests
+// run as root, so that modes bind as they do for an ordinary user.
+class ComoUsuarioComum {
+public:
+    ComoUsuarioComum() {
+        if (::geteuid() == 0) {
+            ::setfsuid(65534);
+        }
+    }
+    ~ComoUsuarioComum() {
+        if (::geteuid() == 0) {
+            ::setfsuid(0);
+        }
+    }
+};
+
+TEST_F(SalvarJanela, ArquivoQueNaoSeLeOuNaoSeGravaAvisa) {
+    namespace fs = std::filesystem;
+    struct Caso {
+        const char* nome;
+        fs::perms arquivo, pasta;
+        bool avisaAoAbrir;
+    } const casos[] = {
+        {"arquivo ilegível", fs::perms::none, fs::perms::owner_all, true},
+        {"pasta sem escrita", fs::perms(0644), fs::perms(0555), false},
+    };
+    const std::string antes = "[infos]\nBanco=Antigo\n";
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.nome);
+        janela::LimparCaixas();
+        GravarArquivo(pasta->ini(), antes);
+        fs::permissions(pasta->ini(), c.arquivo);
+        fs::permissions(pasta->caminho(), c.pasta);
+        {
+            const ComoUsuarioComum comum;
+            auto& f = Abrir();
+            ASSERT_TRUE(Esperar([&] { return Caixas().size() == (c.avisaAoAbrir ? 1u : 0u); }));
+            if (c.avisaAoAbrir) {
+                EXPECT_TRUE(Caixas()[0].texto.startsWith(
+                    QStringLiteral("As configurações não puderam ser lidas de ") +
+                    Q(pasta->ini().string())))
+                    << Caixas()[0].texto.toStdString();
+            }
+            EXPECT_EQ(f.txtBanco->text(), c.avisaAoAbrir ? QString() : QStringLiteral("Antigo"));
+            f.txtServidorBD->setText(QStringLiteral("localhost"));
+            f.txtBanco->setText(QStringLiteral("Novo"));
+            Clicar(f.cmdSalvarFechar);
+            ASSERT_FALSE(Caixas().empty());
+            EXPECT_EQ(Caixas().back().icone, janela::Icone::Critico);
+            EXPECT_EQ(Caixas().back().texto,
+                      QStringLiteral("As configurações não foram gravadas em %1: %2.\r\nO que foi "
+                                     "digitado continua na janela.")
+                          .arg(Q(pasta->ini().string()), Q(std::strerror(EACCES))));
+            EXPECT_TRUE(f.isVisible());
+            EXPECT_EQ(f.txtBanco->text(), QStringLiteral("Novo"));
+        }
+        fs::permissions(pasta->caminho(), fs::perms::owner_all);
+        fs::permissions(pasta->ini(), fs::perms(0600));
+        EXPECT_EQ(TextoIni(), antes);
+    }
 }
 
 } // namespace
