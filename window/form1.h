@@ -2,6 +2,7 @@
 // settings in memory; every handler reads them from there.
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 #include <atomic>
 #include <functional>
@@ -120,6 +121,7 @@ private:
     QString motivoTarefa_;
     std::function<void()> aoTerminar_;
     std::vector<std::pair<QPushButton*, bool>> estadoBotoes_;
+    QPointer<QWidget> focoAntes_;
     // chkNCripto as the last save used it: the job runs off this thread and must not touch the
     // control, and its credentials were written in that form.
     std::atomic<bool> ncriptoSalvo_{false};
