@@ -41,8 +41,13 @@ std::optional<long long> ValorArredondado(const std::string& texto) {
     return ArredondarPar(valor);
 }
 
+// A box's length limit is for typing: a longer stored value is shown, and saved back, whole.
 void DefinirTexto(QLineEdit* caixa, const std::string& valor) {
-    caixa->setText(QString::fromStdString(valor));
+    const QString texto = QString::fromStdString(valor);
+    if (texto.size() > caixa->maxLength()) {
+        caixa->setMaxLength(static_cast<int>(texto.size()));
+    }
+    caixa->setText(texto);
 }
 
 } // namespace
