@@ -17,9 +17,16 @@ std::string TextoFalhaEtapa(const std::string& etapa, const std::string& motivo)
 }
 
 std::string EnviarOuFalha(const std::filesystem::path& pasta, const DadosFtp& dados,
-                          const std::filesystem::path& arquivo, const std::string& etapa) {
+                          const std::filesystem::path& arquivo, const std::string& etapa,
+                          bool teste) {
     try {
-        const auto r = EnviarArquivoFtp(pasta, dados, arquivo);
+        const ArquivoLoginFtp login(dados);
+        auto linha = LinhaEnviador(pasta, login.caminho(), dados.porta, dados.diretorio, arquivo);
+        if (teste) {
+            // By default the uploader redials a refused server twice, 20 s apart.
+            linha.insert(linha.begin() + 1, {"-r", "1", "-t", "20"});
+        }
+        const auto r = ShellEspera(linha);
         if (r.sucesso()) {
             return {};
         }

@@ -17,8 +17,10 @@ std::string TextoFalhaFerramenta(const std::string& etapa, const std::string& fe
 std::string TextoFalhaEtapa(const std::string& etapa, const std::string& motivo);
 
 // Sends one file with the uploader; empty on success, otherwise the text of the error box, with
-// the password masked.
+// the password masked. `teste`: one connection attempt, and a server silent for 20 s fails,
+// so that a connection test answers at once.
 std::string EnviarOuFalha(const std::filesystem::path& pasta, const DadosFtp& dados,
-                          const std::filesystem::path& arquivo, const std::string& etapa);
+                          const std::filesystem::path& arquivo, const std::string& etapa,
+                          bool teste = false);
 
 } // namespace kelvane::janela

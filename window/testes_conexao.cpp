@@ -74,7 +74,7 @@ void Form1::cmdTestarFTP_Click() {
                 return;
             }
             // The archiver's library is a file every installation has to send.
-            resposta->texto = EnviarOuFalha(pasta, dados, pasta / "7z.so", etapa);
+            resposta->texto = EnviarOuFalha(pasta, dados, pasta / "7z.so", etapa, true);
             if (resposta->texto.empty()) {
                 *resposta = {Icone::Informacao, "Conexão FTP efetuada com sucesso!"};
             }
