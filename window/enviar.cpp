@@ -47,7 +47,7 @@ void Form1::cmdEnviarArquivo_Click() {
                      QString::fromStdString(TextoCaixaFerramentaFaltando(*faltando)));
         return;
     }
-    const QString caminho = txtArquivoEnviar->text();
+    QString caminho = txtArquivoEnviar->text();
     if (caminho.isEmpty()) {
         MostrarCaixa(this, Icone::Critico,
                      QStringLiteral("Informe o arquivo a enviar: escolha-o com o botão \"...\" "
@@ -63,6 +63,14 @@ void Form1::cmdEnviarArquivo_Click() {
     if (!SalvarConfiguracao()) {
         return;
     }
+    // A typed name such as "@lista" or "-x" is a file here, never a list file or an option.
+    caminho = QString::fromStdString(std::filesystem::absolute(caminho.toStdString()).string());
+    // The job's messages reach the line from its thread; the window's own go the same way.
+    const auto mostrar = [this](const std::string& texto) {
+        QMetaObject::invokeMethod(
+            this, [this, t = QString::fromStdString(texto)] { MostrarMensagem(t); },
+            Qt::QueuedConnection);
+    };
 
     const bool zipar = ValorCheck(chkZipar) == 1;
     const bool ncripto = ValorCheck(chkNCripto) == 1;
@@ -78,6 +86,7 @@ void Form1::cmdEnviarArquivo_Click() {
             if (zipar) {
                 const std::string etapa = "Compactação falhou";
                 const std::string pacote = arquivo + ".7z";
+                mostrar("Compactando...: " + pacote);
                 ResultadoProcesso r;
                 try {
                     r = ShellEspera(LinhaCompactador(pasta, pacote, arquivo));
@@ -108,13 +117,16 @@ void Form1::cmdEnviarArquivo_Click() {
             dados.porta = ler("Porta");
             dados.endereco = ler("Endereco");
             dados.diretorio = ler("Diretorio");
+            mostrar("Enviando...: " + arquivo + " > " + dados.endereco);
             resposta->texto = EnviarOuFalha(pasta, dados, arquivo, etapa);
             if (resposta->texto.empty()) {
                 *resposta = {Icone::Informacao, "Processo Finalizado"};
             }
         },
         [this, resposta] {
-            MostrarCaixa(this, resposta->icone, QString::fromStdString(resposta->texto));
+            const QString texto = QString::fromStdString(resposta->texto);
+            MostrarMensagem(texto.section(QLatin1String("\r\n"), 0, 0));
+            MostrarCaixa(this, resposta->icone, texto);
             cmdEnviarArquivo->setEnabled(true);
             cmdExecutar->setEnabled(true);
             Negrito(cmdEnviarArquivo, false);
