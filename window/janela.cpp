@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -53,6 +55,17 @@ void DevolverStderr(std::FILE* rascunho) {
 
 } // namespace
 
+QTranslator* CarregarTraducoesQt(QCoreApplication& aplicacao) {
+    auto* traducao = new QTranslator(&aplicacao);
+    if (!traducao->load(QStringLiteral("qtbase_pt_BR"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete traducao;
+        return nullptr; // the package is missing: the standard texts stay in English
+    }
+    QCoreApplication::installTranslator(traducao);
+    return traducao;
+}
+
 int AbrirJanela(int argc, char** argv) {
     std::fflush(stderr);
     std::FILE* rascunho = std::tmpfile();
@@ -71,6 +84,7 @@ int AbrirJanela(int argc, char** argv) {
         std::fclose(rascunho);
     }
 
+    CarregarTraducoesQt(aplicacao);
     QApplication::setApplicationName(QStringLiteral("Kelvane"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/kelvane/kelvane.png")));
     Form1 janela;

@@ -1,5 +1,6 @@
 // Form1 as drawn: controls, texts, positions, focus order, input limits, presets.
 #include "apoio_janela.h"
+#include "window/janela.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -10,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTranslator>
 #include <QWheelEvent>
 #include <filesystem>
 
@@ -232,6 +234,16 @@ TEST_F(LayoutJanela, ListaFtpSoMudaPorEscolha) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
     EXPECT_EQ(f.cmbServidor->currentIndex(), 1);
     EXPECT_EQ(f.txtEnderecoFTP->text(), QStringLiteral("127.0.0.1"));
+}
+
+TEST_F(LayoutJanela, TextosDoQtEmPortugues) {
+    QTranslator* traducao = janela::CarregarTraducoesQt(*QCoreApplication::instance());
+    ASSERT_NE(traducao, nullptr);
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancelar"));
+    EXPECT_EQ(QCoreApplication::translate("QFileDialog", "File &name:"),
+              QStringLiteral("&Nome do arquivo:"));
+    QCoreApplication::removeTranslator(traducao);
+    delete traducao;
 }
 
 TEST_F(LayoutJanela, NomeDoClienteLimpoAoSairDoCampo) {
