@@ -2,6 +2,7 @@
 // other buttons share.
 #include "caixas.h"
 #include "form1.h"
+#include "job/backup.h"
 #include "job/ferramentas.h"
 #include "job/programa.h"
 #include "settings/cripto.h"
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace kelvane::janela {
@@ -49,8 +51,17 @@ void Form1::cmdSalvarFechar_Click() {
 bool Form1::ConferirServidorBD(const std::string& nomeComputador) {
     const QString servidor = txtServidorBD->text();
     const QString nome = QString::fromStdString(nomeComputador);
-    bool confere = servidor.isEmpty();
-    if (!confere) {
+    if (servidor.isEmpty()) {
+        // The job could not connect anywhere: every scheduled run would fail.
+        MostrarCaixa(this, Icone::Critico,
+                     QStringLiteral("As configurações não foram gravadas: informe o Servidor de "
+                                    "Banco de Dados (este computador: %1, localhost ou "
+                                    "127.0.0.1).")
+                         .arg(nome));
+        return false;
+    }
+    bool confere = false;
+    {
         // The host ends where an instance name ("\") or a port (",") begins.
         qsizetype fim = servidor.size();
         for (const QChar separador : {QLatin1Char('\\'), QLatin1Char(',')}) {
@@ -80,6 +91,26 @@ bool Form1::SalvarConfiguracao() {
         {txtUsuario, "o usuário do FTP"},
         {txtPassw, "a senha do FTP"},
     }};
+    // The server and 7z write the archive under this name; it must fit the file system, or
+    // every run fails.
+    const std::string arquivo =
+        NomeArquivoBackup(txtCodigoCliente->text().toStdString(),
+                          txtNomeCliente->text().toStdString(), AgoraLocal())
+            .substr(1);
+    long maximo = ::pathconf(PastaPrograma().c_str(), _PC_NAME_MAX);
+    if (maximo <= 0) {
+        maximo = 255;
+    }
+    if (static_cast<long>(arquivo.size()) > maximo) {
+        MostrarCaixa(this, Icone::Critico,
+                     QStringLiteral("As configurações não foram gravadas: com este código e este "
+                                    "nome de cliente o arquivo do backup teria um nome de %1 "
+                                    "bytes, e o sistema de arquivos aceita até %2.\r\nEncurte o "
+                                    "código ou o nome do cliente.")
+                         .arg(arquivo.size())
+                         .arg(maximo));
+        return false;
+    }
     // Every credential is scrambled before the first key is written, so a value that cannot
     // be leaves the file as it was instead of half rewritten.
     std::array<std::string, 4> valores;

@@ -108,15 +108,47 @@ TEST_F(SalvarJanela, GravaCadaChaveEmOrdemEFecha) {
     }
 }
 
-TEST_F(SalvarJanela, JanelaVaziaGravaValoresVazios) {
+TEST_F(SalvarJanela, JanelaVaziaSoComServidorGravaValoresVazios) {
     auto& f = Abrir();
-    Clicar(f.cmdSalvarFechar); // an empty server name passes the check
+    f.txtServidorBD->setText(QStringLiteral("localhost"));
+    Clicar(f.cmdSalvarFechar);
     EXPECT_FALSE(f.isVisible());
     EXPECT_EQ(Ler("ServidorFTP"), "-1");
     EXPECT_EQ(Ler("SSPI"), "0");
-    EXPECT_EQ(Ler("ServidorDB"), "");
+    EXPECT_EQ(Ler("CodigoCliente"), "");
     EXPECT_EQ(Linhas(TextoIni()).size(), 14u);
     EXPECT_EQ(TextoIni().find("NCripto"), std::string::npos);
+}
+
+TEST_F(SalvarJanela, ValoresQueNaoFuncionamRecusados) {
+    // "KVLN_1_<name>_DDMMYY.BAK" has 18 bytes besides the name; file names hold 255.
+    struct Caso {
+        const char* nome;
+        QString servidor, nomeCliente, caixa; // empty box: saved
+    } const casos[] = {
+        {"servidor vazio", "", "Casa",
+         "As configurações não foram gravadas: informe o Servidor de Banco de Dados (este "
+         "computador: SERVIDOR01, localhost ou 127.0.0.1)."},
+        {"nome de arquivo longo demais", "localhost", QString(238, QLatin1Char('n')),
+         "As configurações não foram gravadas: com este código e este nome de cliente o arquivo "
+         "do backup teria um nome de 256 bytes, e o sistema de arquivos aceita até 255.\r\n"
+         "Encurte o código ou o nome do cliente."},
+        {"nome de arquivo no limite", "localhost", QString(237, QLatin1Char('n')), ""},
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.nome);
+        janela::LimparCaixas();
+        auto& f = Abrir();
+        f.txtServidorBD->setText(c.servidor);
+        f.txtCodigoCliente->setText(QStringLiteral("1"));
+        f.txtNomeCliente->setMaxLength(300);
+        f.txtNomeCliente->setText(c.nomeCliente);
+        Clicar(f.cmdSalvarFechar);
+        EXPECT_EQ(TextosCaixas(),
+                  c.caixa.isEmpty() ? std::vector<QString>{} : std::vector<QString>{c.caixa});
+        EXPECT_EQ(f.isVisible(), !c.caixa.isEmpty());
+        EXPECT_EQ(std::filesystem::exists(pasta->ini()), c.caixa.isEmpty());
+    }
 }
 
 TEST_F(SalvarJanela, NomeDoServidorConferido) {
@@ -196,6 +228,7 @@ TEST_F(SalvarJanela, NomeComparadoSemDiferencaDeCaixaComAcentos) {
 TEST_F(SalvarJanela, FerramentasFaltandoAvisamEDepoisSalva) {
     std::filesystem::remove(pasta->caminho() / "7z.so");
     auto& f = Abrir();
+    f.txtServidorBD->setText(QStringLiteral("localhost"));
     f.txtBanco->setText(QStringLiteral("Vendas"));
     Clicar(f.cmdSalvarFechar);
     ASSERT_EQ(Caixas().size(), 1u);
@@ -230,6 +263,7 @@ TEST_F(SalvarJanela, CredencialLongaDemaisRecusadaAntesDeGravar) {
     const std::string antes = "[infos]\nCodigoCliente=antigo\nLogin=" + Cripto("sa") + "\n";
     GravarArquivo(pasta->ini(), antes);
     auto& f = Abrir();
+    f.txtServidorBD->setText(QStringLiteral("localhost"));
     f.txtCodigoCliente->setText(QStringLiteral("novo"));
     f.txtUsuario->setText(QString(507, QLatin1Char('u')));
     Clicar(f.cmdSalvarFechar);
@@ -254,6 +288,7 @@ TEST_F(SalvarJanela, CredencialQueViraQuebraDeLinhaRecusada) {
     const std::string senha = std::string("ab") + "\t" + "cd";
     ASSERT_NE(Cripto(senha).find('\n'), std::string::npos);
     auto& f = Abrir();
+    f.txtServidorBD->setText(QStringLiteral("localhost"));
     f.txtPassw->setText(QString::fromStdString(senha));
     Clicar(f.cmdSalvarFechar);
     ASSERT_EQ(Caixas().size(), 1u);
