@@ -206,6 +206,10 @@ void Form1::MontarControles() {
     cmbServidor->addItem(QStringLiteral("Servidor Morvix"));
     cmbServidor->addItem(QStringLiteral("Novo Servidor"));
     cmbServidor->setCurrentIndex(-1);
+    // Choosing the preset overwrites five fields: only a deliberate choice may do it, never
+    // the wheel passing over the list.
+    cmbServidor->setFocusPolicy(Qt::StrongFocus);
+    cmbServidor->installEventFilter(this);
     Label8 = Rotulo(Frame2, "Label8", "Endereço:", 330, 735, 735, 195);
     txtEnderecoFTP = CaixaTexto(Frame2, "txtEnderecoFTP", 1155, 690, 2625, 300);
     Label7 = Rotulo(Frame2, "Label7", "Porta:", 330, 1065, 420, 195);
@@ -273,6 +277,10 @@ void Form1::txtNomeCliente_LostFocus() {
 }
 
 bool Form1::eventFilter(QObject* objeto, QEvent* evento) {
+    if (objeto == cmbServidor && evento->type() == QEvent::Wheel && !cmbServidor->hasFocus()) {
+        evento->ignore();
+        return true;
+    }
     if (objeto == txtNomeCliente && evento->type() == QEvent::FocusOut) {
         // Only a move to another control counts, not the window losing the focus.
         const auto motivo = static_cast<QFocusEvent*>(evento)->reason();
@@ -293,6 +301,11 @@ void Form1::showEvent(QShowEvent* evento) {
             move(r.topLeft());
         }
         txtCodigoCliente->setFocus();
+        if (!avisoCarga_.isEmpty()) {
+            QMetaObject::invokeMethod(
+                this, [this] { MostrarCaixa(this, Icone::Critico, avisoCarga_); },
+                Qt::QueuedConnection);
+        }
     }
 }
 
@@ -306,6 +319,9 @@ void Form1::closeEvent(QCloseEvent* evento) {
 }
 
 void Form1::MostrarMensagem(const QString& texto) {
+    if (texto.startsWith(QLatin1String("Erro"))) {
+        falhaJob_ = texto;
+    }
     lblMensagem->setText(texto);
     lblMensagem->repaint();
     emit mensagemMostrada(texto);
@@ -316,12 +332,16 @@ void Form1::MostrarProgresso(int percentual) {
 }
 
 void Form1::MostrarCaixaErroDoJob(const std::string& texto) {
+    caixaDoJob_ = true;
+    falhaJob_ = QString::fromStdString(texto).section(QLatin1String("\r\n"), 0, 0);
     MostrarCaixa(this, Icone::Critico, QString::fromStdString(texto));
 }
 
 void Form1::IniciarTarefa(const QString& motivo, std::function<void()> trabalho,
                           std::function<void()> aoTerminar, std::function<void()> aoIniciar) {
     estadoBotoes_.clear();
+    // Disabling the button that has the focus moves it along the Tab order; it comes back.
+    focoAntes_ = focusWidget();
     for (QPushButton* b : {cmdTestarConexaoBanco, cmdTestarFTP, cmdExecutar, cmdSalvarFechar,
                            cmdArquivo, cmdEnviarArquivo}) {
         estadoBotoes_.emplace_back(b, b->isEnabled());
@@ -360,6 +380,9 @@ void Form1::TerminarTarefa() {
         botao->setEnabled(habilitado);
     }
     estadoBotoes_.clear();
+    if (focoAntes_ && focoAntes_->isEnabled()) {
+        focoAntes_->setFocus(Qt::OtherFocusReason);
+    }
     const auto aoTerminar = std::move(aoTerminar_);
     aoTerminar_ = nullptr;
     aoTerminar();

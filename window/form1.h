@@ -4,6 +4,7 @@
 
 #include "job/observador.h"
 
+#include <QPointer>
 #include <QWidget>
 #include <atomic>
 #include <functional>
@@ -124,9 +125,15 @@ private:
     QString motivoTarefa_;
     std::function<void()> aoTerminar_;
     std::vector<std::pair<QPushButton*, bool>> estadoBotoes_;
+    QPointer<QWidget> focoAntes_;
     // chkNCripto as the last save used it: the job runs off this thread and must not touch the
     // control, and its credentials were written in that form.
     std::atomic<bool> ncriptoSalvo_{false};
+    // How the running backup job failed, as it logged it ("Erro...") or put it in its own box.
+    QString falhaJob_;
+    bool caixaDoJob_ = false;
+    // Why the load found nothing in a file that exists; shown once the window is on screen.
+    QString avisoCarga_;
     bool centralizada_ = false;
 };
 

@@ -136,14 +136,14 @@ TEST_F(CarregarJanela, ServidorFtpEPreset) {
 
 TEST_F(CarregarJanela, TextosComoGuardados) {
     Ini({{"CodigoCliente", "00 42"},
-         {"NomeCliente", "Padaria São João"},
+         {"NomeCliente", "Padaria e Confeitaria São João"}, // longer than typing allows
          {"ServidorDB", "SERVIDOR01\\SQLEXPRESS"},
          {"Banco", "Vendas"},
          {"Executado", "01/02/2026 03:04:05"}});
     auto& f = Abrir(false);
     EXPECT_EQ(f.txtCodigoCliente->text(), QStringLiteral("00 42"));
     // Cleaned only once the focus leaves the field, not when loaded.
-    EXPECT_EQ(f.txtNomeCliente->text(), QStringLiteral("Padaria São João"));
+    EXPECT_EQ(f.txtNomeCliente->text(), QStringLiteral("Padaria e Confeitaria São João"));
     EXPECT_EQ(f.txtServidorBD->text(), QStringLiteral("SERVIDOR01\\SQLEXPRESS"));
     EXPECT_EQ(f.txtBanco->text(), QStringLiteral("Vendas"));
 }

@@ -82,6 +82,10 @@ TEST_F(TestesConexao, FtpSucessoEFalhas) {
         {"diretorio inexistente",
          [](janela::Form1& f) { f.txtDiretorio->setText(QStringLiteral("/nao/existe")); },
          janela::Icone::Critico, QStringLiteral("Erro: ")},
+        {"porta que recusa",
+         [](janela::Form1& f) { f.txtPorta->setText(QString::number(portaLivreFechada())); },
+         janela::Icone::Critico,
+         QStringLiteral("Erro: 1 - Teste de conexão FTP falhou: ncftpput terminou com código 1")},
         {"ncftpput faltando", [&](janela::Form1&) { fs::remove(pasta->caminho() / "ncftpput"); },
          janela::Icone::Critico,
          QStringLiteral("Erro: 0 - Teste de conexão FTP falhou: Está faltando o arquivo: "
@@ -94,7 +98,10 @@ TEST_F(TestesConexao, FtpSucessoEFalhas) {
         auto& f = Abrir();
         Preencher(f);
         c.ajustar(f);
+        const auto inicio = std::chrono::steady_clock::now();
         Clicar(f.cmdTestarFTP);
+        // One attempt only: the uploader's own redials took 40 s against a refusing port.
+        EXPECT_LT(std::chrono::steady_clock::now() - inicio, std::chrono::seconds(25));
         ASSERT_EQ(Caixas().size(), 1u);
         const auto& caixa = Caixas()[0];
         EXPECT_EQ(caixa.icone, c.icone);

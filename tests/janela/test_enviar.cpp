@@ -53,32 +53,56 @@ TEST_F(EnviarJanela, EscolherOuCancelarOArquivo) {
 
 TEST_F(EnviarJanela, EnviaComESemCompactar) {
     Servidores();
-    for (const bool zipar : {false, true}) {
-        SCOPED_TRACE(zipar ? "zipado" : "direto");
+    struct Caso {
+        const char* nome;
+        bool zipar;
+        bool digitado; // typed relative to the current folder instead of chosen
+    } const casos[] = {{"relatório de maio.pdf", false, false},
+                       {"relatório de maio.pdf", true, false},
+                       {"@lista", true, true}}; // a name, never 7z's list file
+    const auto pastaAntes = fs::current_path();
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.nome);
         janela::LimparCaixas();
         // Blanks and accents reach both tools intact.
-        const auto origem = Arquivo("relatório de maio.pdf");
+        Arquivo("segredo.txt");
+        const auto origem = Arquivo(c.nome, "segredo.txt\n");
         auto& f = Abrir();
         Preencher(f);
-        f.chkZipar->setChecked(zipar);
-        janela::ProximoArquivo(Q(origem.string()));
-        Clicar(f.cmdArquivo);
+        f.chkZipar->setChecked(c.zipar);
+        std::vector<QString> linha;
+        QObject::connect(&f, &janela::Form1::mensagemMostrada,
+                         [&](const QString& t) { linha.push_back(t); });
+        if (c.digitado) {
+            fs::current_path(origem.parent_path());
+            f.txtArquivoEnviar->setText(QString::fromUtf8(c.nome));
+        } else {
+            janela::ProximoArquivo(Q(origem.string()));
+            Clicar(f.cmdArquivo);
+        }
         Clicar(f.cmdEnviarArquivo);
+        fs::current_path(pastaAntes);
 
         ASSERT_EQ(Caixas().size(), 1u) << Caixas()[0].texto.toStdString();
         EXPECT_EQ(Caixas()[0].icone, janela::Icone::Informacao);
         EXPECT_EQ(Caixas()[0].texto, QStringLiteral("Processo Finalizado"));
-        const std::string nome = origem.filename().string() + (zipar ? ".7z" : "");
-        ASSERT_TRUE(fs::exists(RaizFtp() / "backups" / nome));
-        if (zipar) {
-            // The archive stays beside the file and is what was sent.
-            const auto pacote = fs::path(origem.string() + ".7z");
-            ASSERT_TRUE(fs::exists(pacote));
-            EXPECT_EQ(LerArquivo(pacote), LerArquivo(RaizFtp() / "backups" / nome));
-            EXPECT_EQ(Rodar({(pasta->caminho() / "7z").string(), "t", pacote.string()}).codigo, 0);
-        } else {
-            EXPECT_EQ(LerArquivo(RaizFtp() / "backups" / nome), "dados do relatório");
+        const std::string enviado = origem.string() + (c.zipar ? ".7z" : "");
+        std::vector<QString> esperado{Q("Enviando...: " + enviado + " > 127.0.0.1"),
+                                      QStringLiteral("Processo Finalizado")};
+        if (c.zipar) {
+            esperado.insert(esperado.begin(), Q("Compactando...: " + enviado));
         }
+        EXPECT_EQ(linha, esperado);
+        const std::string nome = origem.filename().string() + (c.zipar ? ".7z" : "");
+        ASSERT_TRUE(fs::exists(RaizFtp() / "backups" / nome));
+        EXPECT_EQ(LerArquivo(RaizFtp() / "backups" / nome), LerArquivo(enviado));
+        if (c.zipar) {
+            // The archive stays beside the file, holds that file alone and is what was sent.
+            EXPECT_EQ(Rodar({(pasta->caminho() / "7z").string(), "t", enviado}).codigo, 0);
+            const auto lista = Rodar({(pasta->caminho() / "7z").string(), "l", enviado}).saida;
+            EXPECT_EQ(lista.find("segredo"), std::string::npos) << lista;
+        }
+        fs::remove(RaizFtp() / "backups" / nome);
         // Buttons back as they were before the file was chosen.
         EXPECT_TRUE(f.cmdEnviarArquivo->isEnabled());
         EXPECT_FALSE(Negrito(f.cmdEnviarArquivo));
@@ -88,7 +112,8 @@ TEST_F(EnviarJanela, EnviaComESemCompactar) {
         EXPECT_EQ(LerINI(kSecaoInfos, "Passw", ArquivoIni()), Cripto(kSenhaFtp));
         EXPECT_EQ(LerINI(kSecaoInfos, "CodigoCliente", ArquivoIni()), "00 42");
         EXPECT_TRUE(pasta->ArquivosLog().empty()); // a send is not logged
-        EXPECT_EQ(f.txtArquivoEnviar->text(), Q(origem.string()));
+        EXPECT_EQ(f.txtArquivoEnviar->text(),
+                  c.digitado ? QString::fromUtf8(c.nome) : Q(origem.string()));
     }
 }
 

@@ -1,7 +1,9 @@
 // "Executar Agora >>": the job against the test servers, followed from the window.
 #include "apoio_janela.h"
+#include "job/backup.h"
 #include "job/log.h"
 #include "job/programa.h"
+#include "settings/cripto.h"
 #include "settings/ini.h"
 
 #include <QCheckBox>
@@ -125,36 +127,63 @@ TEST_F(ExecutarJanela, JobCompletoSeguidoNaJanela) {
     EXPECT_TRUE(f.isVisible());
 }
 
-TEST_F(ExecutarJanela, JobUsaNCriptoDaJanela) {
-    // Ticked in the window only: saved in clear, and the job must read them so.
+TEST_F(ExecutarJanela, NCriptoSalvoValeParaOJobSemJanela) {
+    // Run now from the window, then the unattended job from the file alone: both log in.
     Servidores();
-    auto& f = Abrir();
-    Preencher(f);
-    f.chkNCripto->setChecked(true);
-    SeguirMensagens();
-    Clicar(f.cmdExecutar);
-    EXPECT_EQ(LerINI(kSecaoInfos, "Senha", ArquivoIni()), kSenha);
-    EXPECT_NE(std::find(mensagens.begin(), mensagens.end(), "Fim do Processo"), mensagens.end())
-        << (mensagens.size() > 3 ? mensagens[3] : "");
-    EXPECT_EQ(TextosCaixas(), std::vector<QString>{QStringLiteral("Processo Finalizado!")});
+    struct Caso {
+        std::optional<std::string> ncriptoNoArquivo;
+        bool marcada;
+        std::optional<std::string> ncriptoDepois; // nullopt: the key stays absent
+    } const casos[] = {{std::nullopt, true, "1"}, {"1", false, "0"}, {std::nullopt, false, {}}};
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.ncriptoNoArquivo.value_or("(ausente)") + (c.marcada ? " marcada" : ""));
+        janela::LimparCaixas();
+        Ini(c.ncriptoNoArquivo
+                ? std::vector<std::pair<std::string, std::string>>{{"NCripto", *c.ncriptoNoArquivo}}
+                : std::vector<std::pair<std::string, std::string>>{});
+        auto& f = Abrir();
+        Preencher(f);
+        f.chkNCripto->setChecked(c.marcada);
+        Clicar(f.cmdExecutar);
+        EXPECT_EQ(TextosCaixas(), std::vector<QString>{QStringLiteral("Processo Finalizado!")});
+        EXPECT_EQ(LerINI(kSecaoInfos, "Senha", ArquivoIni()), c.marcada ? kSenha : Cripto(kSenha));
+        EXPECT_EQ(TextoIni().find("NCripto=") == std::string::npos, !c.ncriptoDepois);
+        if (c.ncriptoDepois) {
+            EXPECT_EQ(LerINI(kSecaoInfos, "NCripto", ArquivoIni()), *c.ncriptoDepois);
+        }
+        form.reset();
+        EXPECT_EQ(ExecutarBackup(), CodigoSaida::Sucesso);
+        auto& g = Abrir(false);
+        EXPECT_EQ(g.txtLogin->text(), QString::fromUtf8(kLogin));
+        EXPECT_EQ(g.txtSenha->text(), QString::fromUtf8(kSenha));
+        EXPECT_EQ(g.txtPassw->text(), QString::fromUtf8(kSenhaFtp));
+    }
 }
 
-TEST_F(ExecutarJanela, FalhasDoJobEmCaixaEDepoisFinalizado) {
+TEST_F(ExecutarJanela, FalhaDoJobEmCaixaCriticaENaLinha) {
+    // Exactly one critical box, the job's own or the window's, and the line keeps its first line.
     struct Caso {
         const char* nome;
-        std::string modo;               // database stand-in mode; empty: no server at all
-        std::function<void()> preparar; // runs before the click
-        QString caixaDoJob;             // the job's own box, as it starts; empty: none
+        std::string modo; // database stand-in mode; empty: no server at all
+        std::function<void(janela::Form1&)> preparar; // runs before the click
+        QString caixa;                                // the box's text, as it starts
     };
     int trava = -1;
     const Caso casos[] = {
-        {"backup falha no servidor", "fail30", [] {},
+        {"backup falha no servidor", "fail30", [](janela::Form1&) {},
          QStringLiteral("Erro: 3202 - Backup do banco falhou: ")},
-        {"7z faltando", "normal", [&] { fs::remove(pasta->caminho() / "7z"); },
+        {"7z faltando", "normal", [&](janela::Form1&) { fs::remove(pasta->caminho() / "7z"); },
          QStringLiteral("Está faltando o arquivo: 7z\r\nO backup não será efetuado!")},
-        {"servidor de banco fora do ar", "", [] {}, QString()},
+        {"servidor de banco fora do ar", "",
+         [](janela::Form1& f) {
+             f.txtServidorBD->setText(QStringLiteral("127.0.0.1,%1").arg(portaLivreFechada()));
+         },
+         QStringLiteral("Erro ao conetar no banco: ")},
+        {"senha errada", "normal",
+         [](janela::Form1& f) { f.txtSenha->setText(QStringLiteral("errada")); },
+         QStringLiteral("Erro ao conetar no banco: [FreeTDS][SQL Server]Login failed")},
         {"outro backup em andamento", "normal",
-         [&] {
+         [&](janela::Form1&) {
              trava = ::open((pasta->caminho() / "kelvane.lock").c_str(), O_RDWR | O_CREAT, 0644);
              ASSERT_EQ(::flock(trava, LOCK_EX), 0);
          },
@@ -174,21 +203,13 @@ TEST_F(ExecutarJanela, FalhasDoJobEmCaixaEDepoisFinalizado) {
         }
         auto& f = Abrir();
         Preencher(f);
-        if (c.modo.empty()) {
-            f.txtServidorBD->setText(QStringLiteral("127.0.0.1,%1").arg(portaLivreFechada()));
-        }
-        c.preparar();
+        c.preparar(f);
         Clicar(f.cmdExecutar);
 
-        const auto textos = TextosCaixas();
-        ASSERT_EQ(textos.size(), c.caixaDoJob.isEmpty() ? 1u : 2u);
-        if (!c.caixaDoJob.isEmpty()) {
-            EXPECT_EQ(Caixas()[0].icone, janela::Icone::Critico);
-            EXPECT_TRUE(textos[0].startsWith(c.caixaDoJob)) << textos[0].toStdString();
-        }
-        EXPECT_EQ(Caixas().back().icone, janela::Icone::Informacao);
-        EXPECT_EQ(textos.back(), QStringLiteral("Processo Finalizado!"));
-        EXPECT_EQ(f.lblMensagem->text(), QStringLiteral("Processo Finalizado!"));
+        ASSERT_EQ(Caixas().size(), 1u) << TextosCaixas().back().toStdString();
+        EXPECT_EQ(Caixas()[0].icone, janela::Icone::Critico);
+        EXPECT_TRUE(Caixas()[0].texto.startsWith(c.caixa)) << Caixas()[0].texto.toStdString();
+        EXPECT_EQ(f.lblMensagem->text(), Caixas()[0].texto.section(QStringLiteral("\r\n"), 0, 0));
         EXPECT_TRUE(f.cmdExecutar->isEnabled());
         EXPECT_TRUE(f.cmdSalvarFechar->isEnabled());
         // The settings were saved before the job ran, whatever it did.

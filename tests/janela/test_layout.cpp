@@ -1,5 +1,6 @@
 // Form1 as drawn: controls, texts, positions, focus order, input limits, presets.
 #include "apoio_janela.h"
+#include "window/janela.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -10,6 +11,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTranslator>
+#include <QWheelEvent>
 #include <filesystem>
 
 using namespace kelvane;
@@ -213,6 +216,34 @@ TEST_F(LayoutJanela, PresetDoServidorFtp) {
     for (std::size_t i = 0; i < std::size(campos); ++i) {
         EXPECT_EQ(campos[i]->text(), preset[i]);
     }
+}
+
+TEST_F(LayoutJanela, ListaFtpSoMudaPorEscolha) {
+    // The wheel passing over the list, and the keys after a connection test, leave it alone.
+    Ini({{"ServidorFTP", "1"}, {"Endereco", "127.0.0.1"}});
+    auto& f = Abrir();
+    f.txtServidorBD->setText(QStringLiteral("127.0.0.1,%1").arg(portaLivreFechada()));
+    f.txtEnderecoFTP->setFocus();
+    const QPointF meio(f.cmbServidor->rect().center());
+    QWheelEvent roda(meio, f.cmbServidor->mapToGlobal(meio), {}, {0, 120}, Qt::NoButton,
+                     Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(f.cmbServidor, &roda);
+    f.cmdTestarConexaoBanco->setFocus();
+    Clicar(f.cmdTestarConexaoBanco);
+    EXPECT_EQ(QApplication::focusWidget(), f.cmdTestarConexaoBanco);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+    EXPECT_EQ(f.cmbServidor->currentIndex(), 1);
+    EXPECT_EQ(f.txtEnderecoFTP->text(), QStringLiteral("127.0.0.1"));
+}
+
+TEST_F(LayoutJanela, TextosDoQtEmPortugues) {
+    QTranslator* traducao = janela::CarregarTraducoesQt(*QCoreApplication::instance());
+    ASSERT_NE(traducao, nullptr);
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancelar"));
+    EXPECT_EQ(QCoreApplication::translate("QFileDialog", "File &name:"),
+              QStringLiteral("&Nome do arquivo:"));
+    QCoreApplication::removeTranslator(traducao);
+    delete traducao;
 }
 
 TEST_F(LayoutJanela, NomeDoClienteLimpoAoSairDoCampo) {

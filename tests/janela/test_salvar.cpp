@@ -8,8 +8,11 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <cstring>
 #include <filesystem>
 #include <sstream>
+#include <sys/fsuid.h>
+#include <unistd.h>
 
 using namespace kelvane;
 using namespace kelvane::teste;
@@ -48,21 +51,22 @@ void Preencher(janela::Form1& f) {
 }
 
 TEST_F(SalvarJanela, GravaCadaChaveEmOrdemEFecha) {
-    // NCripto in the file, or ticked by the user: credentials in clear; otherwise scrambled.
+    // The box as saved decides how credentials are stored, and NCripto is rewritten in place
+    // whenever the file said otherwise.
     struct Caso {
         const char* ncriptoNoArquivo;
-        bool marcarNaJanela;
-        bool claras;
-    } const casos[] = {{"1", false, true}, {"0", false, false}, {"0", true, true}};
+        bool marcada;
+        const char* ncriptoDepois;
+    } const casos[] = {{"1", true, "1"}, {"0", false, "0"}, {"0", true, "1"}, {"1", false, "0"}};
     for (const auto& c : casos) {
-        SCOPED_TRACE(std::string(c.ncriptoNoArquivo) + (c.marcarNaJanela ? " marcado" : ""));
+        SCOPED_TRACE(std::string(c.ncriptoNoArquivo) + (c.marcada ? " marcada" : ""));
         const std::string antes = std::string("[infos]\nNCripto=") + c.ncriptoNoArquivo +
                                   "\nExecutado=01/02/2026 03:04:05\n; feito a mao\n"
                                   "Extra=manual\n\n[outra]\nx=1\n";
         GravarArquivo(pasta->ini(), antes);
         auto& f = Abrir();
         Preencher(f);
-        f.chkNCripto->setChecked(c.marcarNaJanela || f.chkNCripto->isChecked());
+        f.chkNCripto->setChecked(c.marcada);
         Clicar(f.cmdSalvarFechar);
 
         EXPECT_TRUE(Caixas().empty());
@@ -72,7 +76,7 @@ TEST_F(SalvarJanela, GravaCadaChaveEmOrdemEFecha) {
         // What was there stays, line for line; the keys follow at the end of the section.
         const std::vector<std::string> inicio(linhas.begin(), linhas.begin() + 5);
         EXPECT_EQ(inicio, (std::vector<std::string>{
-                              "[infos]", std::string("NCripto=") + c.ncriptoNoArquivo,
+                              "[infos]", std::string("NCripto=") + c.ncriptoDepois,
                               "Executado=01/02/2026 03:04:05", "; feito a mao", "Extra=manual"}));
         std::vector<std::string> chaves;
         for (std::size_t i = 5; i < 18; ++i) {
@@ -91,7 +95,7 @@ TEST_F(SalvarJanela, GravaCadaChaveEmOrdemEFecha) {
         EXPECT_EQ(Ler("Banco"), "Vendas");
         EXPECT_EQ(Ler("SSPI"), "1");
         const auto guardada = [&](const std::string& v) {
-            return c.claras ? v : Cripto(v);
+            return c.marcada ? v : Cripto(v);
         };
         EXPECT_EQ(Ler("Login"), guardada("sa"));
         EXPECT_EQ(Ler("Senha"), guardada("Senha Forte"));
@@ -101,19 +105,50 @@ TEST_F(SalvarJanela, GravaCadaChaveEmOrdemEFecha) {
         EXPECT_EQ(Ler("Endereco"), "ftp.cliente.example");
         EXPECT_EQ(Ler("Porta"), "2121");
         EXPECT_EQ(Ler("Diretorio"), "/backups");
-        EXPECT_EQ(Ler("NCripto"), c.ncriptoNoArquivo); // never written
     }
 }
 
-TEST_F(SalvarJanela, JanelaVaziaGravaValoresVazios) {
+TEST_F(SalvarJanela, JanelaVaziaSoComServidorGravaValoresVazios) {
     auto& f = Abrir();
-    Clicar(f.cmdSalvarFechar); // an empty server name passes the check
+    f.txtServidorBD->setText(QStringLiteral("localhost"));
+    Clicar(f.cmdSalvarFechar);
     EXPECT_FALSE(f.isVisible());
     EXPECT_EQ(Ler("ServidorFTP"), "-1");
     EXPECT_EQ(Ler("SSPI"), "0");
-    EXPECT_EQ(Ler("ServidorDB"), "");
+    EXPECT_EQ(Ler("CodigoCliente"), "");
     EXPECT_EQ(Linhas(TextoIni()).size(), 14u);
     EXPECT_EQ(TextoIni().find("NCripto"), std::string::npos);
+}
+
+TEST_F(SalvarJanela, ValoresQueNaoFuncionamRecusados) {
+    // "KVLN_1_<name>_DDMMYY.BAK" has 18 bytes besides the name; file names hold 255.
+    struct Caso {
+        const char* nome;
+        QString servidor, nomeCliente, caixa; // empty box: saved
+    } const casos[] = {
+        {"servidor vazio", "", "Casa",
+         "As configurações não foram gravadas: informe o Servidor de Banco de Dados (este "
+         "computador: SERVIDOR01, localhost ou 127.0.0.1)."},
+        {"nome de arquivo longo demais", "localhost", QString(238, QLatin1Char('n')),
+         "As configurações não foram gravadas: com este código e este nome de cliente o arquivo "
+         "do backup teria um nome de 256 bytes, e o sistema de arquivos aceita até 255.\r\n"
+         "Encurte o código ou o nome do cliente."},
+        {"nome de arquivo no limite", "localhost", QString(237, QLatin1Char('n')), ""},
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.nome);
+        janela::LimparCaixas();
+        auto& f = Abrir();
+        f.txtServidorBD->setText(c.servidor);
+        f.txtCodigoCliente->setText(QStringLiteral("1"));
+        f.txtNomeCliente->setMaxLength(300);
+        f.txtNomeCliente->setText(c.nomeCliente);
+        Clicar(f.cmdSalvarFechar);
+        EXPECT_EQ(TextosCaixas(),
+                  c.caixa.isEmpty() ? std::vector<QString>{} : std::vector<QString>{c.caixa});
+        EXPECT_EQ(f.isVisible(), !c.caixa.isEmpty());
+        EXPECT_EQ(std::filesystem::exists(pasta->ini()), c.caixa.isEmpty());
+    }
 }
 
 TEST_F(SalvarJanela, NomeDoServidorConferido) {
@@ -193,6 +228,7 @@ TEST_F(SalvarJanela, NomeComparadoSemDiferencaDeCaixaComAcentos) {
 TEST_F(SalvarJanela, FerramentasFaltandoAvisamEDepoisSalva) {
     std::filesystem::remove(pasta->caminho() / "7z.so");
     auto& f = Abrir();
+    f.txtServidorBD->setText(QStringLiteral("localhost"));
     f.txtBanco->setText(QStringLiteral("Vendas"));
     Clicar(f.cmdSalvarFechar);
     ASSERT_EQ(Caixas().size(), 1u);
@@ -227,6 +263,7 @@ TEST_F(SalvarJanela, CredencialLongaDemaisRecusadaAntesDeGravar) {
     const std::string antes = "[infos]\nCodigoCliente=antigo\nLogin=" + Cripto("sa") + "\n";
     GravarArquivo(pasta->ini(), antes);
     auto& f = Abrir();
+    f.txtServidorBD->setText(QStringLiteral("localhost"));
     f.txtCodigoCliente->setText(QStringLiteral("novo"));
     f.txtUsuario->setText(QString(507, QLatin1Char('u')));
     Clicar(f.cmdSalvarFechar);
@@ -251,6 +288,7 @@ TEST_F(SalvarJanela, CredencialQueViraQuebraDeLinhaRecusada) {
     const std::string senha = std::string("ab") + "\t" + "cd";
     ASSERT_NE(Cripto(senha).find('\n'), std::string::npos);
     auto& f = Abrir();
+    f.txtServidorBD->setText(QStringLiteral("localhost"));
     f.txtPassw->setText(QString::fromStdString(senha));
     Clicar(f.cmdSalvarFechar);
     ASSERT_EQ(Caixas().size(), 1u);
@@ -258,6 +296,68 @@ TEST_F(SalvarJanela, CredencialQueViraQuebraDeLinhaRecusada) {
         << Caixas()[0].texto.toStdString();
     EXPECT_FALSE(std::filesystem::exists(pasta->ini()));
     EXPECT_TRUE(f.isVisible());
+}
+
+// While it lives, this thread's file access is checked as the user "nobody" when the tests
+// run as root, so that modes bind as they do for an ordinary user.
+class ComoUsuarioComum {
+public:
+    ComoUsuarioComum() {
+        if (::geteuid() == 0) {
+            ::setfsuid(65534);
+        }
+    }
+    ~ComoUsuarioComum() {
+        if (::geteuid() == 0) {
+            ::setfsuid(0);
+        }
+    }
+};
+
+TEST_F(SalvarJanela, ArquivoQueNaoSeLeOuNaoSeGravaAvisa) {
+    namespace fs = std::filesystem;
+    struct Caso {
+        const char* nome;
+        fs::perms arquivo, pasta;
+        bool avisaAoAbrir;
+    } const casos[] = {
+        {"arquivo ilegível", fs::perms::none, fs::perms::owner_all, true},
+        {"pasta sem escrita", fs::perms(0644), fs::perms(0555), false},
+    };
+    const std::string antes = "[infos]\nBanco=Antigo\n";
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.nome);
+        janela::LimparCaixas();
+        GravarArquivo(pasta->ini(), antes);
+        fs::permissions(pasta->ini(), c.arquivo);
+        fs::permissions(pasta->caminho(), c.pasta);
+        {
+            const ComoUsuarioComum comum;
+            auto& f = Abrir();
+            ASSERT_TRUE(Esperar([&] { return Caixas().size() == (c.avisaAoAbrir ? 1u : 0u); }));
+            if (c.avisaAoAbrir) {
+                EXPECT_TRUE(Caixas()[0].texto.startsWith(
+                    QStringLiteral("As configurações não puderam ser lidas de ") +
+                    Q(pasta->ini().string())))
+                    << Caixas()[0].texto.toStdString();
+            }
+            EXPECT_EQ(f.txtBanco->text(), c.avisaAoAbrir ? QString() : QStringLiteral("Antigo"));
+            f.txtServidorBD->setText(QStringLiteral("localhost"));
+            f.txtBanco->setText(QStringLiteral("Novo"));
+            Clicar(f.cmdSalvarFechar);
+            ASSERT_FALSE(Caixas().empty());
+            EXPECT_EQ(Caixas().back().icone, janela::Icone::Critico);
+            EXPECT_EQ(Caixas().back().texto,
+                      QStringLiteral("As configurações não foram gravadas em %1: %2.\r\nO que foi "
+                                     "digitado continua na janela.")
+                          .arg(Q(pasta->ini().string()), Q(std::strerror(EACCES))));
+            EXPECT_TRUE(f.isVisible());
+            EXPECT_EQ(f.txtBanco->text(), QStringLiteral("Novo"));
+        }
+        fs::permissions(pasta->caminho(), fs::perms::owner_all);
+        fs::permissions(pasta->ini(), fs::perms(0600));
+        EXPECT_EQ(TextoIni(), antes);
+    }
 }
 
 } // namespace

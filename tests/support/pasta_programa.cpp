@@ -72,16 +72,16 @@ Execucao PastaPrograma::Executar(const std::vector<std::string>& argumentos) con
 }
 
 Execucao PastaPrograma::ExecutarSemTela(const std::vector<std::string>& argumentos,
-                                        const std::string& display) const {
+                                        const Ambiente& ambiente) const {
     // The child inherits this environment; put it back afterwards.
     std::vector<std::pair<std::string, std::optional<std::string>>> guardadas;
-    for (const char* nome : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    for (const char* nome : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XAUTHORITY"}) {
         const char* v = std::getenv(nome);
         guardadas.emplace_back(nome, v ? std::optional<std::string>(v) : std::nullopt);
         ::unsetenv(nome);
     }
-    if (!display.empty()) {
-        ::setenv("DISPLAY", display.c_str(), 1);
+    for (const auto& [nome, valor] : ambiente) {
+        ::setenv(nome.c_str(), valor.c_str(), 1);
     }
     const auto r = Executar(argumentos);
     for (const auto& [nome, valor] : guardadas) {

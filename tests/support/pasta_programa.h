@@ -39,10 +39,11 @@ public:
     void EscreverIni(const std::vector<std::pair<std::string, std::string>>& chaves);
 
     Execucao Executar(const std::vector<std::string>& argumentos) const;
-    // The same with no display in reach: DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM unset, or
-    // DISPLAY set to `display` when one is given.
+    // The same with no display in reach: DISPLAY, WAYLAND_DISPLAY, QT_QPA_PLATFORM and
+    // XAUTHORITY unset, then the variables of `ambiente` set.
+    using Ambiente = std::vector<std::pair<std::string, std::string>>;
     Execucao ExecutarSemTela(const std::vector<std::string>& argumentos,
-                             const std::string& display = "") const;
+                             const Ambiente& ambiente = {}) const;
 
     // Every log file of the folder, by name.
     std::vector<std::string> ArquivosLog() const;
