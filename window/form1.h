@@ -3,8 +3,8 @@
 #pragma once
 
 #include "job/observador.h"
+#include "tarefa.h"
 
-#include <QPointer>
 #include <QWidget>
 #include <atomic>
 #include <functional>
@@ -54,7 +54,7 @@ public:
     void cmdEnviarArquivo_Click();
 
     // True while work started from the window runs off its thread.
-    bool tarefaEmAndamento() const { return tarefa_ != nullptr; }
+    bool tarefaEmAndamento() const { return tarefa_->emAndamento(); }
 
     // Controls, named as the rest of the program knows them.
     QLabel* Label1;
@@ -114,18 +114,13 @@ private:
 
     // Runs `trabalho` on its own thread with every action button disabled and closing refused
     // (`motivo` says why), then `aoTerminar` on the window's thread with the buttons restored.
-    // `aoIniciar` runs once the buttons are disabled, before the thread starts.
+    // `aoIniciar` runs once the work has started, before the window serves any other event.
     void IniciarTarefa(const QString& motivo, std::function<void()> trabalho,
                        std::function<void()> aoTerminar, std::function<void()> aoIniciar = {});
-    void TerminarTarefa();
 
     // What the job started from this window reports to.
     ObservadorJob observador_;
-    QThread* tarefa_ = nullptr;
-    QString motivoTarefa_;
-    std::function<void()> aoTerminar_;
-    std::vector<std::pair<QPushButton*, bool>> estadoBotoes_;
-    QPointer<QWidget> focoAntes_;
+    Tarefa* tarefa_;
     // chkNCripto as the last save used it: the job runs off this thread and must not touch the
     // control, and its credentials were written in that form.
     std::atomic<bool> ncriptoSalvo_{false};
