@@ -454,8 +454,11 @@ ResultadoProcesso EnviarArquivoFtp(const std::filesystem::path& pasta, const Dad
                                    const std::filesystem::path& arquivo,
                                    const OpcoesProcesso& opcoes) {
     const ArquivoLoginFtp login(dados);
-    auto r = ShellEspera(
-        LinhaEnviador(pasta, login.caminho(), dados.porta, dados.diretorio, arquivo), opcoes);
+    auto linha = LinhaEnviador(pasta, login.caminho(), dados.porta, dados.diretorio, arquivo);
+    if (dados.teste) {
+        linha.insert(linha.begin() + 1, {"-r", "1", "-t", "20"});
+    }
+    auto r = ShellEspera(linha, opcoes);
     // Some servers refuse to rename onto an existing file; ncftpput then deletes the old one and
     // tries again, and reports this when that fails too.
     if (!r.sucesso() && r.saida.find("could not rename remote file") != std::string::npos) {

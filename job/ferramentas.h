@@ -77,6 +77,9 @@ struct DadosFtp {
     std::string senha;
     std::string porta;
     std::string diretorio;
+    // A connection test: one dial, and a server silent for 20 s fails, so the answer comes at
+    // once (by default the uploader redials a refused server twice, 20 s apart).
+    bool teste = false;
 };
 
 // The uploader's login file ("host", "user", "pass" lines), mode 0600 inside a private temporary

@@ -93,10 +93,12 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Run-time needs by Debian package name: the ODBC tools and FreeTDS's driver (its package registers
-# it as "FreeTDS"), the archiver and the uploader the tool links point at. dpkg-shlibdeps adds the
-# libraries the executable links, with their minimum versions: Qt 6 Widgets (libqt6widgets6),
-# unixODBC (libodbc2), the C and C++ runtimes.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "unixodbc, tdsodbc, p7zip-full, ncftp")
+# it as "FreeTDS"), the archiver and the uploader the tool links point at, and Qt's Portuguese
+# texts for the window's standard buttons and file dialog. dpkg-shlibdeps adds the libraries the
+# executable links, with their minimum versions: Qt 6 Widgets (libqt6widgets6), unixODBC
+# (libodbc2), the C and C++ runtimes.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "unixodbc, tdsodbc, p7zip-full, ncftp, qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Loaded only when a monitoring address (AvisoURL) is configured; HTTPS needs the CA certificates.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libcurl4, ca-certificates")

@@ -11,6 +11,7 @@ pacotes=(
   libcurl4-openssl-dev               # heartbeats to a monitoring address (loaded on demand)
   python3 python3-pyftpdlib          # the test servers
   qt6-base-dev fonts-dejavu-extra    # the window (Qt 6 Widgets) and its narrow font
+  qt6-translations-l10n              # Qt's own texts in Portuguese
   xvfb xauth                         # a display for the window's screenshot
   unixodbc dpkg-dev file             # the .deb: a run-time need; what cpack runs
 )

@@ -402,15 +402,34 @@ TEST_F(Job, SoEXECRodaOJob) {
     ::unsetenv("DISPLAY");
     ::unsetenv("WAYLAND_DISPLAY");
     ::unsetenv("QT_QPA_PLATFORM");
+    ::unsetenv("XAUTHORITY");
+    const std::string semTela = "Kelvane: não há tela disponível para abrir a janela de "
+                                "configuração; use o argumento EXEC para executar o backup.\n";
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{}, {"EXEC2"}, {"EXEC", "now"}, {" EXEC"}}) {
-        Programa semTela(false);
-        const auto r = semTela.Exec(args);
+        Programa janela(false);
+        const auto r = janela.Exec(args);
         EXPECT_EQ(r.codigo, 8);
-        EXPECT_EQ(r.saida, "Kelvane: não há tela disponível para abrir a janela de configuração; "
-                           "use o argumento EXEC para executar o backup.\n");
-        EXPECT_TRUE(semTela.Log().empty());
+        EXPECT_EQ(r.saida, semTela);
+        EXPECT_TRUE(janela.Log().empty());
     }
+    // A display that is named but absent, one that refuses us (no cookie), one that lets us in
+    // without the screen asked for, a compositor that is not there: the same line, not an abort.
+    const auto r = teste::Rodar(
+        {"/bin/sh", "-c",
+         "cd \"$2\" && xauth -f s add :0 . 0123456789abcdef0123456789abcdef 2>/dev/null && "
+         "(Xvfb -displayfd 3 -auth s -nolisten tcp 3>n 2>/dev/null & echo $! >x) && "
+         "timeout 10 sh -c \"while [ ! -s n ]; do sleep 0.1; done\" && d=:$(cat n) && "
+         "xauth -f c add $d . 0123456789abcdef0123456789abcdef 2>/dev/null && "
+         "for e in DISPLAY=:4242 DISPLAY=unix:4242.0 \"DISPLAY=$d XAUTHORITY=/dev/null\" "
+         "\"DISPLAY=$d.7 XAUTHORITY=c\" \"WAYLAND_DISPLAY=nada QT_QPA_PLATFORM=wayland\"; do "
+         "env $e \"$1\" 2>&1; echo \" $?\"; done; kill $(cat x)",
+         "sh", (p.dir / "kelvane").string(), p.raiz.p.string()});
+    std::string esperado;
+    for (int i = 0; i < 5; ++i) {
+        esperado += semTela + " 8\n";
+    }
+    EXPECT_EQ(r.saida, esperado);
 }
 
 } // namespace

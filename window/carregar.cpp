@@ -7,8 +7,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <fcntl.h>
 #include <optional>
+#include <unistd.h>
 
 namespace kelvane::janela {
 
@@ -32,13 +36,29 @@ std::optional<long long> ValorArredondado(const std::string& texto) {
     return ArredondarPar(valor);
 }
 
+// A box's length limit is for typing: a longer stored value is shown, and saved back, whole.
 void DefinirTexto(QLineEdit* caixa, const std::string& valor) {
-    caixa->setText(QString::fromStdString(valor));
+    const QString texto = QString::fromStdString(valor);
+    if (texto.size() > caixa->maxLength()) {
+        caixa->setMaxLength(static_cast<int>(texto.size()));
+    }
+    caixa->setText(texto);
 }
 
 } // namespace
 
 void Form1::Form_Load() {
+    // A file that is there but cannot be read loads as empty: say so once the window shows.
+    const int fd = ::open(ArquivoIni().c_str(), O_RDONLY | O_CLOEXEC);
+    const int erro = errno;
+    if (fd >= 0) {
+        ::close(fd);
+    } else if (erro != ENOENT) {
+        avisoCarga_ = QStringLiteral("As configurações não puderam ser lidas de %1: %2.\r\n"
+                                     "Os campos vêm vazios, e o arquivo não será substituído.")
+                          .arg(QString::fromStdString(ArquivoIni().string()),
+                               QString::fromLocal8Bit(std::strerror(erro)));
+    }
     // Each control is set on its own: a value that does not convert leaves that control as it
     // was and the load goes on.
     DefinirValorCheck(chkNCripto, ConversaoInteira(LerInfo("NCripto")));

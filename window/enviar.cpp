@@ -41,7 +41,7 @@ void Form1::cmdEnviarArquivo_Click() {
                      QString::fromStdString(TextoCaixaFerramentaFaltando(*faltando)));
         return;
     }
-    const QString caminho = txtArquivoEnviar->text();
+    QString caminho = txtArquivoEnviar->text();
     if (caminho.isEmpty()) {
         MostrarCaixa(this, Icone::Critico,
                      QStringLiteral("Informe o arquivo a enviar: escolha-o com o botão \"...\" "
@@ -57,6 +57,14 @@ void Form1::cmdEnviarArquivo_Click() {
     if (!SalvarConfiguracao()) {
         return;
     }
+    // A typed name such as "@lista" or "-x" is a file here, never a list file or an option.
+    caminho = QString::fromStdString(std::filesystem::absolute(caminho.toStdString()).string());
+    // The job's messages reach the line from its thread; the window's own go the same way.
+    const auto mostrar = [this](const std::string& texto) {
+        QMetaObject::invokeMethod(
+            this, [this, t = QString::fromStdString(texto)] { MostrarMensagem(t); },
+            Qt::QueuedConnection);
+    };
 
     const bool zipar = ValorCheck(chkZipar) == 1;
     const bool ncripto = ValorCheck(chkNCripto) == 1;
@@ -71,6 +79,7 @@ void Form1::cmdEnviarArquivo_Click() {
         [=, arquivo = caminho.toStdString()]() mutable {
             std::optional<Falha> falha;
             if (zipar) {
+                mostrar("Compactando...: " + arquivo + ".7z");
                 falha = Compactar(pasta, arquivo + ".7z", arquivo);
                 arquivo += ".7z";
             }
@@ -80,13 +89,16 @@ void Form1::cmdEnviarArquivo_Click() {
                 falha = LerDadosFtp(ncripto, dados);
             }
             if (!falha) {
+                mostrar("Enviando...: " + arquivo + " > " + dados.endereco);
                 falha = EnviarArquivo(pasta, dados, arquivo, "Envio falhou");
             }
             *resposta = falha ? Resposta{Icone::Critico, TextoFalha(*falha)}
                               : Resposta{Icone::Informacao, "Processo Finalizado"};
         },
         [this, resposta] {
-            MostrarCaixa(this, resposta->icone, QString::fromStdString(resposta->texto));
+            const QString texto = QString::fromStdString(resposta->texto);
+            MostrarMensagem(texto.section(QLatin1String("\r\n"), 0, 0));
+            MostrarCaixa(this, resposta->icone, texto);
             cmdEnviarArquivo->setEnabled(true);
             cmdExecutar->setEnabled(true);
             Negrito(cmdEnviarArquivo, false);

@@ -4,6 +4,9 @@
 #include "form1.h"
 #include "job/backup.h"
 
+#include <QLabel>
+#include <memory>
+
 namespace kelvane::janela {
 
 void Form1::cmdExecutar_Click() {
@@ -11,14 +14,31 @@ void Form1::cmdExecutar_Click() {
     if (!ConferirServidorBD(nome) || !SalvarConfiguracao()) {
         return;
     }
+    falhaJob_.clear();
+    caixaDoJob_ = false;
+    auto codigo = std::make_shared<CodigoSaida>(CodigoSaida::ErroOutro);
     IniciarTarefa(
         QStringLiteral("Um backup está em execução. Aguarde o fim do processo para fechar a "
                        "janela."),
-        [this] { ExecutarBackup(&observador_); },
-        [this] {
-            // Success or not, the job has reported its own failures by now.
-            MostrarMensagem(QStringLiteral("Processo Finalizado!"));
-            MostrarCaixa(this, Icone::Informacao, QStringLiteral("Processo Finalizado!"));
+        [this, codigo] { *codigo = ExecutarBackup(&observador_); },
+        [this, codigo] {
+            if (*codigo == CodigoSaida::Sucesso) {
+                MostrarMensagem(QStringLiteral("Processo Finalizado!"));
+                MostrarCaixa(this, Icone::Informacao, QStringLiteral("Processo Finalizado!"));
+                return;
+            }
+            // The line keeps the failure; one the job did not already put in a box gets one.
+            const QString falha =
+                falhaJob_.isEmpty()
+                    ? QStringLiteral("Erro: %1 - O processo não chegou ao fim; veja o log.")
+                          .arg(ComoInteiro(*codigo))
+                    : falhaJob_;
+            if (lblMensagem->text() != falha) {
+                MostrarMensagem(falha);
+            }
+            if (!caixaDoJob_) {
+                MostrarCaixa(this, Icone::Critico, falha);
+            }
         },
         [this] { MostrarMensagem(QStringLiteral("Iniciando o processo...")); });
 }

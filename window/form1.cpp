@@ -6,7 +6,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QFocusEvent>
 #include <QGroupBox>
 #include <QLabel>
@@ -134,6 +133,7 @@ Form1::Form1(QWidget* parent)
     fonte.setPixelSize(11);
     setFont(fonte);
     MontarControles();
+    tarefa_ = new Tarefa(this);
 
     // The job logs from its own thread: hand every text over to this one, never wait for it.
     observador_.mensagem = [this](const std::string& mensagem) {
@@ -163,15 +163,9 @@ Form1::Form1(QWidget* parent)
 }
 
 Form1::~Form1() {
-    // Closing is refused while work runs, so this only waits when the window is torn down
-    // some other way. The job may still be waiting for one of its boxes: keep serving events.
-    if (tarefa_) {
-        disconnect(tarefa_, nullptr, this, nullptr);
-        while (!tarefa_->wait(50)) {
-            QCoreApplication::processEvents();
-        }
-        delete tarefa_;
-    }
+    // Closing is refused while work runs, so the runner only waits when the window is torn down
+    // some other way; it must go before the controls its work reports to.
+    delete tarefa_;
 }
 
 void Form1::MontarControles() {
@@ -206,6 +200,10 @@ void Form1::MontarControles() {
     cmbServidor->addItem(QStringLiteral("Servidor Morvix"));
     cmbServidor->addItem(QStringLiteral("Novo Servidor"));
     cmbServidor->setCurrentIndex(-1);
+    // Choosing the preset overwrites five fields: only a deliberate choice may do it, never
+    // the wheel passing over the list.
+    cmbServidor->setFocusPolicy(Qt::StrongFocus);
+    cmbServidor->installEventFilter(this);
     Label8 = Rotulo(Frame2, "Label8", "Endereço:", 330, 735, 735, 195);
     txtEnderecoFTP = CaixaTexto(Frame2, "txtEnderecoFTP", 1155, 690, 2625, 300);
     Label7 = Rotulo(Frame2, "Label7", "Porta:", 330, 1065, 420, 195);
@@ -273,6 +271,10 @@ void Form1::txtNomeCliente_LostFocus() {
 }
 
 bool Form1::eventFilter(QObject* objeto, QEvent* evento) {
+    if (objeto == cmbServidor && evento->type() == QEvent::Wheel && !cmbServidor->hasFocus()) {
+        evento->ignore();
+        return true;
+    }
     if (objeto == txtNomeCliente && evento->type() == QEvent::FocusOut) {
         // Only a move to another control counts, not the window losing the focus.
         const auto motivo = static_cast<QFocusEvent*>(evento)->reason();
@@ -293,19 +295,27 @@ void Form1::showEvent(QShowEvent* evento) {
             move(r.topLeft());
         }
         txtCodigoCliente->setFocus();
+        if (!avisoCarga_.isEmpty()) {
+            QMetaObject::invokeMethod(
+                this, [this] { MostrarCaixa(this, Icone::Critico, avisoCarga_); },
+                Qt::QueuedConnection);
+        }
     }
 }
 
 void Form1::closeEvent(QCloseEvent* evento) {
-    if (tarefa_) {
+    if (tarefa_->emAndamento()) {
         evento->ignore();
-        MostrarCaixa(this, Icone::Critico, motivoTarefa_);
+        MostrarCaixa(this, Icone::Critico, tarefa_->motivo());
         return;
     }
     evento->accept();
 }
 
 void Form1::MostrarMensagem(const QString& texto) {
+    if (texto.startsWith(QLatin1String("Erro"))) {
+        falhaJob_ = texto;
+    }
     lblMensagem->setText(texto);
     lblMensagem->repaint();
     emit mensagemMostrada(texto);
@@ -316,53 +326,26 @@ void Form1::MostrarProgresso(int percentual) {
 }
 
 void Form1::MostrarCaixaErroDoJob(const std::string& texto) {
+    caixaDoJob_ = true;
+    falhaJob_ = QString::fromStdString(texto).section(QLatin1String("\r\n"), 0, 0);
     MostrarCaixa(this, Icone::Critico, QString::fromStdString(texto));
 }
 
 void Form1::IniciarTarefa(const QString& motivo, std::function<void()> trabalho,
                           std::function<void()> aoTerminar, std::function<void()> aoIniciar) {
-    estadoBotoes_.clear();
-    for (QPushButton* b : {cmdTestarConexaoBanco, cmdTestarFTP, cmdExecutar, cmdSalvarFechar,
-                           cmdArquivo, cmdEnviarArquivo}) {
-        estadoBotoes_.emplace_back(b, b->isEnabled());
-        b->setEnabled(false);
-    }
-    motivoTarefa_ = motivo;
+    tarefa_->Iniciar(
+        motivo,
+        {cmdTestarConexaoBanco, cmdTestarFTP, cmdExecutar, cmdSalvarFechar, cmdArquivo,
+         cmdEnviarArquivo},
+        std::move(trabalho), [this, aoTerminar = std::move(aoTerminar)](const auto& erro) {
+            if (erro) {
+                MostrarCaixa(this, Icone::Critico, QString::fromStdString("Erro: 0 - " + *erro));
+            }
+            aoTerminar();
+        });
     if (aoIniciar) {
         aoIniciar();
     }
-    auto erro = std::make_shared<std::optional<std::string>>();
-    aoTerminar_ = [this, erro, aoTerminar = std::move(aoTerminar)] {
-        if (*erro) {
-            MostrarCaixa(this, Icone::Critico, QString::fromStdString("Erro: 0 - " + **erro));
-        }
-        aoTerminar();
-    };
-    tarefa_ = QThread::create([erro, trabalho = std::move(trabalho)] {
-        // An exception must not leave the thread: it would end the program.
-        try {
-            trabalho();
-        } catch (const std::exception& e) {
-            *erro = e.what();
-        } catch (...) {
-            *erro = "falha inesperada";
-        }
-    });
-    connect(tarefa_, &QThread::finished, this, &Form1::TerminarTarefa);
-    tarefa_->start();
-}
-
-void Form1::TerminarTarefa() {
-    tarefa_->wait();
-    delete tarefa_;
-    tarefa_ = nullptr;
-    for (const auto& [botao, habilitado] : estadoBotoes_) {
-        botao->setEnabled(habilitado);
-    }
-    estadoBotoes_.clear();
-    const auto aoTerminar = std::move(aoTerminar_);
-    aoTerminar_ = nullptr;
-    aoTerminar();
 }
 
 } // namespace kelvane::janela

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "job/observador.h"
+#include "tarefa.h"
 
 #include <QWidget>
 #include <atomic>
@@ -53,7 +54,7 @@ public:
     void cmdEnviarArquivo_Click();
 
     // True while work started from the window runs off its thread.
-    bool tarefaEmAndamento() const { return tarefa_ != nullptr; }
+    bool tarefaEmAndamento() const { return tarefa_->emAndamento(); }
 
     // Controls, named as the rest of the program knows them.
     QLabel* Label1;
@@ -113,20 +114,21 @@ private:
 
     // Runs `trabalho` on its own thread with every action button disabled and closing refused
     // (`motivo` says why), then `aoTerminar` on the window's thread with the buttons restored.
-    // `aoIniciar` runs once the buttons are disabled, before the thread starts.
+    // `aoIniciar` runs once the work has started, before the window serves any other event.
     void IniciarTarefa(const QString& motivo, std::function<void()> trabalho,
                        std::function<void()> aoTerminar, std::function<void()> aoIniciar = {});
-    void TerminarTarefa();
 
     // What the job started from this window reports to.
     ObservadorJob observador_;
-    QThread* tarefa_ = nullptr;
-    QString motivoTarefa_;
-    std::function<void()> aoTerminar_;
-    std::vector<std::pair<QPushButton*, bool>> estadoBotoes_;
+    Tarefa* tarefa_;
     // chkNCripto as the last save used it: the job runs off this thread and must not touch the
     // control, and its credentials were written in that form.
     std::atomic<bool> ncriptoSalvo_{false};
+    // How the running backup job failed, as it logged it ("Erro...") or put it in its own box.
+    QString falhaJob_;
+    bool caixaDoJob_ = false;
+    // Why the load found nothing in a file that exists; shown once the window is on screen.
+    QString avisoCarga_;
     bool centralizada_ = false;
 };
 

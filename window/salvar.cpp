@@ -2,6 +2,7 @@
 // other buttons share.
 #include "caixas.h"
 #include "form1.h"
+#include "job/backup.h"
 #include "job/ferramentas.h"
 #include "job/programa.h"
 #include "settings/cripto.h"
@@ -11,14 +12,16 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <array>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+#include <vector>
 
 namespace kelvane::janela {
 
 namespace {
-
-void Gravar(const char* chave, const QLineEdit* caixa) {
-    GravarINI(kSecaoInfos, chave, caixa->text().toStdString(), ArquivoIni());
-}
 
 // Names that always mean the machine the program runs on.
 bool NomeDesteComputador(const QString& servidor) {
@@ -47,8 +50,17 @@ void Form1::cmdSalvarFechar_Click() {
 bool Form1::ConferirServidorBD(const std::string& nomeComputador) {
     const QString servidor = txtServidorBD->text();
     const QString nome = QString::fromStdString(nomeComputador);
-    bool confere = servidor.isEmpty();
-    if (!confere) {
+    if (servidor.isEmpty()) {
+        // The job could not connect anywhere: every scheduled run would fail.
+        MostrarCaixa(this, Icone::Critico,
+                     QStringLiteral("As configurações não foram gravadas: informe o Servidor de "
+                                    "Banco de Dados (este computador: %1, localhost ou "
+                                    "127.0.0.1).")
+                         .arg(nome));
+        return false;
+    }
+    bool confere = false;
+    {
         // The host ends where an instance name ("\") or a port (",") begins.
         qsizetype fim = servidor.size();
         for (const QChar separador : {QLatin1Char('\\'), QLatin1Char(',')}) {
@@ -78,6 +90,26 @@ bool Form1::SalvarConfiguracao() {
         {txtUsuario, "o usuário do FTP"},
         {txtPassw, "a senha do FTP"},
     }};
+    // The server and 7z write the archive under this name; it must fit the file system, or
+    // every run fails.
+    const std::string arquivo =
+        NomeArquivoBackup(txtCodigoCliente->text().toStdString(),
+                          txtNomeCliente->text().toStdString(), AgoraLocal())
+            .substr(1);
+    long maximo = ::pathconf(PastaPrograma().c_str(), _PC_NAME_MAX);
+    if (maximo <= 0) {
+        maximo = 255;
+    }
+    if (static_cast<long>(arquivo.size()) > maximo) {
+        MostrarCaixa(this, Icone::Critico,
+                     QStringLiteral("As configurações não foram gravadas: com este código e este "
+                                    "nome de cliente o arquivo do backup teria um nome de %1 "
+                                    "bytes, e o sistema de arquivos aceita até %2.\r\nEncurte o "
+                                    "código ou o nome do cliente.")
+                         .arg(arquivo.size())
+                         .arg(maximo));
+        return false;
+    }
     // Every credential is scrambled before the first key is written, so a value that cannot
     // be leaves the file as it was instead of half rewritten.
     std::array<std::string, 4> valores;
@@ -108,19 +140,42 @@ bool Form1::SalvarConfiguracao() {
         }
     }
 
-    Gravar("CodigoCliente", txtCodigoCliente);
-    Gravar("NomeCliente", txtNomeCliente);
-    Gravar("ServidorDB", txtServidorBD);
-    Gravar("Banco", txtBanco);
-    GravarINI(kSecaoInfos, "SSPI", ValorCheck(chkLoginIntegrado), ArquivoIni());
-    for (std::size_t i = 0; i < credenciais.size(); ++i) {
-        static constexpr const char* kChaves[] = {"Login", "Senha", "Usuario", "Passw"};
-        GravarINI(kSecaoInfos, kChaves[i], valores[i], ArquivoIni());
+    const auto texto = [](const QLineEdit* caixa) {
+        return caixa->text().toStdString();
+    };
+    std::vector<std::pair<const char*, std::string>> chaves = {
+        {"CodigoCliente", texto(txtCodigoCliente)},
+        {"NomeCliente", texto(txtNomeCliente)},
+        {"ServidorDB", texto(txtServidorBD)},
+        {"Banco", texto(txtBanco)},
+        {"SSPI", std::to_string(ValorCheck(chkLoginIntegrado))},
+    };
+    // The file must say how the credentials below are stored, or the next unattended run
+    // reads them the other way. A file that already agrees is left as it is.
+    if (ncripto != NCriptoEmVigor(LerINI(kSecaoInfos, "NCripto", ArquivoIni()))) {
+        chaves.emplace_back("NCripto", ncripto ? "1" : "0");
     }
-    GravarINI(kSecaoInfos, "ServidorFTP", cmbServidor->currentIndex(), ArquivoIni());
-    Gravar("Endereco", txtEnderecoFTP);
-    Gravar("Porta", txtPorta);
-    Gravar("Diretorio", txtDiretorio);
+    static constexpr const char* kChaves[] = {"Login", "Senha", "Usuario", "Passw"};
+    for (std::size_t i = 0; i < credenciais.size(); ++i) {
+        chaves.emplace_back(kChaves[i], valores[i]);
+    }
+    chaves.insert(chaves.end(), {{"ServidorFTP", std::to_string(cmbServidor->currentIndex())},
+                                 {"Endereco", texto(txtEnderecoFTP)},
+                                 {"Porta", texto(txtPorta)},
+                                 {"Diretorio", texto(txtDiretorio)}});
+    for (const auto& [chave, valor] : chaves) {
+        errno = 0; // the writer leaves the reason of a failure in errno
+        if (!GravarValorINI(kSecaoInfos, chave, valor, ArquivoIni())) {
+            const int erro = errno;
+            MostrarCaixa(this, Icone::Critico,
+                         QStringLiteral("As configurações não foram gravadas em %1: %2.\r\n"
+                                        "O que foi digitado continua na janela.")
+                             .arg(QString::fromStdString(ArquivoIni().string()),
+                                  erro != 0 ? QString::fromLocal8Bit(std::strerror(erro))
+                                            : QStringLiteral("o arquivo não pôde ser escrito")));
+            return false;
+        }
+    }
     ncriptoSalvo_ = ncripto;
     return true;
 }

@@ -50,6 +50,7 @@ void Form1::cmdTestarFTP_Click() {
     dados.usuario = txtUsuario->text().toStdString();
     dados.senha = txtPassw->text().toStdString();
     dados.diretorio = txtDiretorio->text().toStdString();
+    dados.teste = true;
     const auto pasta = PastaPrograma();
     auto resposta = std::make_shared<Resposta>();
     IniciarTarefa(

@@ -7,13 +7,21 @@
 #include "settings/ini.h"
 #include "window/caixas.h"
 #include "window/form1.h"
+#include "window/janela.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTranslator>
+#include <QWheelEvent>
+#include <chrono>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/fsuid.h>
 
 using namespace kelvane;
 using namespace kelvane::teste;
@@ -151,6 +159,23 @@ TEST_F(Janela, LayoutComoOUsuarioVe) {
     EXPECT_EQ(f.cmbServidor->currentText(), QStringLiteral("Servidor Morvix"));
     EXPECT_EQ(f.txtEnderecoFTP->text(), QStringLiteral("ftp.kelvane.example"));
     EXPECT_EQ(f.txtUsuario->text(), QStringLiteral("upload"));
+    // Only a choice changes the list: not the wheel passing over it, nor keys after a test.
+    f.cmbServidor->setCurrentIndex(1);
+    f.txtServidorBD->setText("127.0.0.1,1");
+    f.txtEnderecoFTP->setFocus();
+    const QPointF meio(f.cmbServidor->rect().center());
+    QWheelEvent roda(meio, f.cmbServidor->mapToGlobal(meio), {}, {0, 120}, Qt::NoButton,
+                     Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(f.cmbServidor, &roda);
+    f.cmdTestarConexaoBanco->setFocus();
+    Clicar(f.cmdTestarConexaoBanco);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+    EXPECT_EQ(f.cmbServidor->currentIndex(), 1);
+    // Qt's own texts (the file dialog's) in Portuguese.
+    std::unique_ptr<QTranslator> traducao(
+        janela::CarregarTraducoesQt(*QCoreApplication::instance()));
+    EXPECT_EQ(QCoreApplication::translate("QFileDialog", "File &name:"), "&Nome do arquivo:");
+    QCoreApplication::removeTranslator(traducao.get());
 }
 
 TEST_F(Janela, CarregaCadaValorNoSeuControle) {
@@ -172,6 +197,8 @@ TEST_F(Janela, CarregaCadaValorNoSeuControle) {
         // A value too long to unscramble is left out; the rest still loads.
         {{{"Senha", std::string(507, 'x')}, {"Usuario", Cripto("depois")}}, "0 0 -1", "depois "},
     };
+    const QString longo = "Padaria e Confeitaria São João"; // longer than typing allows
+    EXPECT_EQ(Abrir({{"NomeCliente", longo.toStdString()}}).txtNomeCliente->text(), longo);
     for (const auto& [ini, estado, usuario] : casos) {
         auto& f = Abrir(ini);
         EXPECT_EQ(QString("%1 %2 %3")
@@ -185,30 +212,36 @@ TEST_F(Janela, CarregaCadaValorNoSeuControle) {
 }
 
 TEST_F(Janela, SalvarGravaAsChavesEFecha) {
-    for (const bool ncripto : {false, true}) {
+    // NCripto in the file; the box as saved; NCripto after ("-": absent). The job run from the
+    // file alone must then log in with what was saved.
+    const std::tuple<const char*, bool, const char*> casos[] = {{"1", true, "1"},
+                                                                {"0", false, "0"},
+                                                                {"0", true, "1"},
+                                                                {"1", false, "0"},
+                                                                {"-", false, "-"}};
+    for (const auto& [antes, marcada, depois] : casos) {
         auto& f = Preenchida();
         Gravar(p.dir / "info.ini",
-               "[infos]\nExecutado=01/02/2026\n; à mão\nExtra=1\n[outra]\nx=1\n");
-        f.chkNCripto->setChecked(ncripto);
+               std::string("[infos]\n") +
+                   (*antes == '-' ? "" : "NCripto=" + std::string(antes) + "\n") +
+                   "; à mão\nExtra=1\n[outra]\nx=1\n");
+        f.chkNCripto->setChecked(marcada);
         f.chkLoginIntegrado->setChecked(true);
         Clicar(f.cmdSalvarFechar);
         EXPECT_TRUE(Caixas().empty());
         EXPECT_FALSE(f.isVisible());
-        const std::string claras[] = {"Login", "Senha", "Usuario", "Passw"};
-        for (const auto& chave : claras) {
-            EXPECT_EQ(Ini(chave.c_str()), ncripto ? p.cfg[chave] : Cripto(p.cfg[chave])) << chave;
+        for (const std::string chave : {"Login", "Senha", "Usuario", "Passw"}) {
+            EXPECT_EQ(Ini(chave.c_str()), marcada ? p.cfg[chave] : Cripto(p.cfg[chave])) << chave;
         }
-        EXPECT_EQ(Ini("SSPI"), "1");
-        EXPECT_EQ(Ini("ServidorFTP"), "1");
-        EXPECT_EQ(Ini("NCripto"), ""); // set by hand only
+        EXPECT_EQ(Ini("SSPI") + Ini("ServidorFTP") + "|" + Ini("NCripto"),
+                  std::string("11|") + (*depois == '-' ? "" : depois));
         const auto texto = Ler(p.dir / "info.ini");
-        EXPECT_EQ(
-            texto.rfind("[infos]\nExecutado=01/02/2026\n; à mão\nExtra=1\nCodigoCliente=00 42\n"
-                        "NomeCliente=Casa Azul\nServidorDB=",
-                        0),
-            0u)
+        EXPECT_NE(texto.find("; à mão\nExtra=1\nCodigoCliente=00 42\nNomeCliente=Casa Azul\n"),
+                  std::string::npos)
             << texto;
         EXPECT_TRUE(texto.ends_with("\nDiretorio=/backups\n[outra]\nx=1\n")) << texto;
+        GravarINI(kSecaoInfos, "SSPI", "0", p.dir / "info.ini");
+        EXPECT_EQ(p.Exec().codigo, 0) << p.Ultima();
     }
 }
 
@@ -223,7 +256,6 @@ TEST_F(Janela, SalvarRecusaOQueOJobNaoPoderiaUsar) {
                                                   {"127.0.0.1,1433", true},
                                                   {".\\SQL", true},
                                                   {"(LOCAL)", true},
-                                                  {"", true},
                                                   {"SRV02", false},
                                                   {" SERVIDOR01", false},
                                                   {"servidor01.empresa.local", false},
@@ -236,6 +268,7 @@ TEST_F(Janela, SalvarRecusaOQueOJobNaoPoderiaUsar) {
     }
     const std::tuple<std::function<void(janela::Form1&)>, std::string, bool> casos[] = {
         // what is done; the box (part of its text); whether it saves
+        {[](auto& f) { f.txtServidorBD->clear(); }, "informe o Servidor de Banco de Dados", false},
         {[this](auto&) { fs::remove(p.dir / "7z.so"); },
          "X Está faltando o arquivo: 7z.so\r\nO backup não será efetuado!", true},
         {[](auto& f) { f.txtUsuario->setText(QString(507, 'u')); },
@@ -247,18 +280,58 @@ TEST_F(Janela, SalvarRecusaOQueOJobNaoPoderiaUsar) {
              f.chkNCripto->setChecked(true);
          },
          "", true},
+        // "KVLN_1_<name>_DDMMYY.BAK": 18 bytes besides the name, and a file name holds 255.
+        {[](auto& f) {
+             f.txtCodigoCliente->setText("1");
+             f.txtNomeCliente->setMaxLength(300);
+             f.txtNomeCliente->setText(QString(238, 'n'));
+         },
+         "o arquivo do backup teria um nome de 256 bytes", false},
+        {[](auto& f) {
+             f.txtCodigoCliente->setText("1");
+             f.txtNomeCliente->setText(QString(237, 'n'));
+         },
+         "", true},
     };
     for (const auto& [preparar, caixa, salva] : casos) {
         auto& f = Abrir({{"Banco", "antes"}});
         f.txtBanco->setText("depois");
+        f.txtServidorBD->setText("localhost");
         preparar(f);
         Clicar(f.cmdSalvarFechar);
         fs::remove(p.dir / "7z.so");
         fs::create_symlink("/usr/lib/p7zip/7z.so", p.dir / "7z.so");
-        ASSERT_EQ(Caixas().size(), caixa.empty() ? 0u : 1u);
+        ASSERT_EQ(Caixas().size(), caixa.empty() ? 0u : 1u) << caixa;
         EXPECT_TRUE(caixa.empty() || Caixas()[0].find(caixa) != std::string::npos) << Caixas()[0];
         EXPECT_EQ(Ini("Banco"), salva ? "depois" : "antes");
         EXPECT_EQ(f.isVisible(), !salva);
+    }
+}
+
+// As an ordinary user (file access checked as "nobody" while the tests run as root): a file that
+// cannot be read is said so on opening, and a save that cannot be written keeps what was typed.
+TEST_F(Janela, ArquivoQueNaoSeLeOuNaoSeGrava) {
+    ::chmod(p.raiz.p.c_str(), 0711);
+    for (const auto& [arquivo, pasta] : {std::pair{0000, 0700}, std::pair{0644, 0555}}) {
+        Gravar(p.dir / "info.ini", "[infos]\nBanco=Antigo\n");
+        ::chmod((p.dir / "info.ini").c_str(), arquivo);
+        ::chmod(p.dir.c_str(), pasta);
+        ::setfsuid(65534);
+        janela::LimparCaixas();
+        form = std::make_unique<janela::Form1>();
+        form->show();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return Caixas().size() == (arquivo ? 0u : 1u); }));
+        EXPECT_EQ(form->txtBanco->text(), arquivo ? "Antigo" : "");
+        form->txtServidorBD->setText("localhost");
+        form->txtBanco->setText("Novo");
+        Clicar(form->cmdSalvarFechar);
+        ::setfsuid(0);
+        EXPECT_EQ(Caixas().back(),
+                  "X As configurações não foram gravadas em " + (p.dir / "info.ini").string() +
+                      ": Permission denied.\r\nO que foi digitado continua na janela.");
+        EXPECT_TRUE(form->isVisible());
+        ::chmod(p.dir.c_str(), 0700);
+        EXPECT_EQ(Ler(p.dir / "info.ini"), "[infos]\nBanco=Antigo\n");
     }
 }
 
@@ -288,16 +361,39 @@ TEST_F(Janela, ExecutarAgoraSegueOJob) {
     EXPECT_TRUE(f.cmdExecutar->isEnabled());
     EXPECT_EQ(Caixas(), std::vector<std::string>{"i Processo Finalizado!"});
     EXPECT_EQ(p.Enviados().size(), 1u);
+}
 
-    // A failing job says why in its own box; the settings were saved before it ran.
-    p.Servidores("fail");
-    auto& g = Preenchida();
-    g.chkNCripto->setChecked(true); // the job must read the credentials as the window saved them
-    Clicar(g.cmdExecutar);
-    ASSERT_EQ(Caixas().size(), 2u);
-    EXPECT_EQ(Caixas()[0].rfind("X Erro: 3202 - Backup do banco falhou: ", 0), 0u) << Caixas()[0];
-    EXPECT_EQ(Ini("Senha"), p.cfg["Senha"]);
-    EXPECT_TRUE(g.cmdExecutar->isEnabled());
+TEST_F(Janela, ExecutarAgoraQueFalhaMostraUmaCaixaCritica) {
+    // The job's own box or the window's, once; the line keeps the box's first line.
+    const std::tuple<const char*, std::function<void(janela::Form1&)>, std::string> casos[] = {
+        {"fail", [](auto&) {}, "X Erro: 3202 - Backup do banco falhou: "},
+        {"normal", [this](auto&) { fs::remove(p.dir / "7z"); },
+         "X Está faltando o arquivo: 7z\r\nO backup não será efetuado!"},
+        {"normal", [](auto& f) { f.txtServidorBD->setText("127.0.0.1,1"); },
+         "X Erro ao conetar no banco: "},
+        {"normal", [](auto& f) { f.txtSenha->setText("errada"); },
+         "X Erro ao conetar no banco: [FreeTDS][SQL Server]Login failed"},
+        {"normal",
+         [this](auto&) {
+             ::flock(::open((p.dir / "kelvane.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600),
+                     LOCK_EX);
+         },
+         "X Outro backup já está em execução nesta pasta; este não será executado."},
+    };
+    for (const auto& [modo, preparar, caixa] : casos) {
+        p.Servidores(modo);
+        auto& f = Preenchida();
+        preparar(f);
+        Clicar(f.cmdExecutar);
+        ASSERT_EQ(Caixas().size(), 1u) << caixa;
+        EXPECT_EQ(Caixas()[0].rfind(caixa, 0), 0u) << Caixas()[0];
+        EXPECT_EQ("X " + f.lblMensagem->text().toStdString(),
+                  Caixas()[0].substr(0, Caixas()[0].find("\r\n")));
+        EXPECT_TRUE(f.cmdExecutar->isEnabled());
+        EXPECT_EQ(Ini("Banco"), "Vendas"); // saved before the job ran
+        std::error_code existe;
+        fs::create_symlink("/usr/lib/p7zip/7z", p.dir / "7z", existe);
+    }
 }
 
 TEST_F(Janela, TestesDeConexaoComOsValoresDigitados) {
@@ -320,11 +416,16 @@ TEST_F(Janela, TestesDeConexaoComOsValoresDigitados) {
          "sucesso!"},
         {&janela::Form1::cmdTestarFTP, &janela::Form1::txtPassw, "errada",
          "X Erro: 1 - Teste de conexão FTP falhou: ncftpput terminou com código 1"},
+        {&janela::Form1::cmdTestarFTP, &janela::Form1::txtPorta, "1",
+         "X Erro: 1 - Teste de conexão FTP falhou: ncftpput terminou com código 1"},
     };
     for (const auto& c : casos) {
         auto& f = Preenchida();
         (f.*c.campo)->setText(c.valor);
+        const auto inicio = std::chrono::steady_clock::now();
         Clicar(f.*c.botao);
+        // One attempt, bounded: the uploader's own redials took 40 s against a closed port.
+        EXPECT_LT(std::chrono::steady_clock::now() - inicio, std::chrono::seconds(25));
         ASSERT_EQ(Caixas().size(), 1u);
         EXPECT_EQ(Caixas()[0].rfind(c.caixa, 0), 0u) << Caixas()[0];
         EXPECT_EQ(Caixas()[0].find("errada"), std::string::npos);
@@ -336,6 +437,8 @@ TEST_F(Janela, TestesDeConexaoComOsValoresDigitados) {
 TEST_F(Janela, EnviarUmArquivo) {
     const auto arquivo = p.raiz.p / "relatório de maio.pdf";
     Gravar(arquivo, "dados");
+    Gravar(p.raiz.p / "@lista", "segredo.txt\n");
+    Gravar(p.raiz.p / "segredo.txt", "segredo");
     struct Caso {
         bool zipar;
         std::function<void(janela::Form1&)> preparar;
@@ -344,6 +447,9 @@ TEST_F(Janela, EnviarUmArquivo) {
     } const casos[] = {
         {false, [](auto&) {}, "i Processo Finalizado", "relatório de maio.pdf"},
         {true, [](auto&) {}, "i Processo Finalizado", "relatório de maio.pdf.7z"},
+        // Typed relative to the current folder: a name, never 7z's list file.
+        {true, [](auto& f) { f.txtArquivoEnviar->setText("@lista"); }, "i Processo Finalizado",
+         "@lista.7z"},
         {true, [this](auto&) { p.Falsa("7z", "echo disco cheio >&2; exit 2"); },
          "X Erro: 2 - Compactação falhou: 7z terminou com código 2 (erro fatal): disco cheio", ""},
         {false, [](auto& f) { f.txtPassw->setText("errada"); },
@@ -360,7 +466,12 @@ TEST_F(Janela, EnviarUmArquivo) {
         EXPECT_FALSE(f.cmdExecutar->isEnabled()); // a chosen file waits to be sent
         f.chkZipar->setChecked(c.zipar);
         c.preparar(f);
+        std::vector<std::string> linhas;
+        QObject::connect(&f, &janela::Form1::mensagemMostrada,
+                         [&](const QString& t) { linhas.push_back(t.toStdString()); });
+        fs::current_path(p.raiz.p);
         Clicar(f.cmdEnviarArquivo);
+        fs::current_path("/");
         ASSERT_EQ(Caixas().size(), 1u);
         EXPECT_EQ(Caixas()[0].rfind(c.caixa, 0), 0u) << Caixas()[0];
         EXPECT_EQ(Caixas()[0].find("errada"), std::string::npos);
@@ -368,6 +479,11 @@ TEST_F(Janela, EnviarUmArquivo) {
             EXPECT_EQ(
                 Rodar({"/usr/lib/p7zip/7z", "t", (p.ftp / "backups" / c.chega).string()}).codigo,
                 c.zipar ? 0 : 2); // packed first, or sent as it is
+            const auto lista =
+                Rodar({"/usr/lib/p7zip/7z", "l", (p.ftp / "backups" / c.chega).string()});
+            EXPECT_EQ(lista.saida.find("segredo"), std::string::npos);
+            EXPECT_EQ(linhas.at(linhas.size() - 2),
+                      "Enviando...: " + (p.raiz.p / c.chega).string() + " > 127.0.0.1");
             EXPECT_TRUE(f.cmdExecutar->isEnabled());
         } else {
             EXPECT_TRUE(fs::is_empty(p.ftp / "backups"));
