@@ -7,8 +7,10 @@
 #include "settings/ini.h"
 
 #include <csignal>
+#include <fcntl.h>
 #include <future>
 #include <regex>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
 
@@ -179,6 +181,12 @@ TEST_F(Job, CadaFalhaTemSeuCodigoEGuardaOQueNaoFoiEnviado) {
              fs::create_symlink(p.raiz.p / "ncftpput", p.dir / "ncftpput");
          },
          9, "Permissões inseguras: ", false, false},
+        {"outro job na mesma pasta", // it holds the lock (tools inherit it: see the kills below)
+         [](Programa& p) {
+             ::flock(::open((p.dir / "kelvane.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600),
+                     LOCK_EX);
+         },
+         7, "Outro backup já está em execução nesta pasta; este não será executado.", false, false},
         {"log impossível de gravar", [](Programa& p) { Gravar(p.dir / "Log", "x"); }, 1, "", false,
          false},
         {"trava impossível de abrir",
@@ -358,29 +366,6 @@ TEST_F(Job, InterrompidoEmCadaEtapaNaoPerdeNadaEAProximaRoda) {
             EXPECT_TRUE(fs::is_empty(p.tmp)); // a login folder left by SIGKILL goes as well
         }
     }
-}
-
-TEST_F(Job, UmJobPorPastaDoInicioAoFim) {
-    p.Servidores("slow");
-    const auto marca = p.raiz.p / "enviando";
-    p.Falsa("ncftpput", "touch " + marca.string() + "; sleep 1; exec /usr/bin/ncftpput \"$@\"");
-    p.Ini();
-    const auto ini = Ler(p.dir / "info.ini");
-    auto [pid, primeiro] = Iniciar(p);
-    const std::function<bool()> etapas[] = {[&] { return !p.Baks().empty(); },
-                                            [&] {
-                                                return fs::exists(marca);
-                                            }};
-    for (const auto& etapa : etapas) {
-        ASSERT_TRUE(Esperar(etapa));
-        EXPECT_EQ(p.Exec().codigo, 7);
-        EXPECT_EQ(p.Ultima(), "Outro backup já está em execução nesta pasta; este não será "
-                              "executado.");
-    }
-    EXPECT_EQ(Ler(p.dir / "info.ini"), ini);
-    ConferirSucesso(primeiro.get());
-    EXPECT_EQ(p.Lotes().size(), 1u);
-    (void)pid;
 }
 
 TEST_F(Job, SoEXECRodaOJob) {
