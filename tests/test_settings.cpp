@@ -25,7 +25,7 @@ TEST(Ini, LeComoOWindows) {
     Gravar(ini,
            "; x\r\n[Outra]\r\nBanco=errado\r\n[INFOS]\r\n; Banco=comentado\r\n"
            "  codigoCLIENTE  =   0042  \r\nNomeCliente=\"  Casa Azul \"\r\nBanco = 'Vendas'\r\n"
-           "Diretorio=/a=b\r\nBanco=segunda\r\nSemIgual\r\n[infos]\r\nPorta=99\r\nSSPI=1\r");
+           "Diretorio=/a=b\r\nBanco=segunda\r\nSemIgual\r\n[infos]\r\nPorta=99\r\n[Fim]\r\nX=1\r");
     const std::pair<const char*, const char*> casos[] = {{"CodigoCliente", "0042"},
                                                          {"NOMECLIENTE", "  Casa Azul "},
                                                          {"Banco", "Vendas"},
@@ -36,6 +36,7 @@ TEST(Ini, LeComoOWindows) {
         EXPECT_EQ(LerINI("infos", chave, ini), valor) << chave;
     }
     EXPECT_EQ(LerINI("infos", "Banco", pasta.p / "nao-existe.ini"), "");
+    EXPECT_EQ(LerINI("fim", "X", ini), "1"); // a lone CR ending the file is no part of the value
     // Writing one key leaves every other line as it was, in place.
     GravarINI("Infos", "banco", "novo", ini);
     GravarINI("infos", "Porta", "21", ini);
@@ -43,7 +44,7 @@ TEST(Ini, LeComoOWindows) {
     EXPECT_EQ(Ler(ini), "; x\r\n[Outra]\r\nBanco=errado\r\n[INFOS]\r\n; Banco=comentado\r\n"
                         "  codigoCLIENTE  =   0042  \r\nNomeCliente=\"  Casa Azul \"\r\n"
                         "Banco=novo\r\nDiretorio=/a=b\r\nBanco=segunda\r\nSemIgual\r\nPorta=21\r\n"
-                        "[infos]\r\nPorta=99\r\nSSPI=1\r\n[ftp]\r\nHost=h\r\n");
+                        "[infos]\r\nPorta=99\r\n[Fim]\r\nX=1\r\n[ftp]\r\nHost=h\r\n");
 }
 
 TEST(Ini, ValoresVoltamIguais) {
