@@ -3,6 +3,7 @@
 // the real ones cannot show).
 #include "apoio.h"
 #include "job/ferramentas.h"
+#include "job/retencao.h"
 #include "settings/cripto.h"
 #include "settings/ini.h"
 
@@ -415,6 +416,82 @@ TEST_F(Job, SoEXECRodaOJob) {
         esperado += semTela + " 8\n";
     }
     EXPECT_EQ(r.saida, esperado);
+}
+
+// AvisoURL and ManterArquivos: the monitor hears start and success, or start and fail with the
+// error line; after a good run only the newest of this client's own archives stay and nothing
+// else is touched; after a failed one nothing is deleted; a monitor that never answers changes
+// no outcome.
+TEST_F(Job, AvisosEArquivosAntigos) {
+    Servidor monitor("aviso_server.py", {"--log=" + (p.raiz.p / "avisos.txt").string()});
+    const std::string base = "KVLN_0042_Casa_Azul_";
+    const std::vector<std::string> antigos = {base + "311299.7z", base + "010126.7z"};
+    const std::vector<std::string> alheios = {base + "020126.7z", "KVLN_0043_Casa_Azul_010126.7z",
+                                              base + "300226.7z", base + "010126.BAK",
+                                              base + "010126.7z.txt"};
+    for (const auto& n : antigos) {
+        Gravar(p.dir / n, "x");
+    }
+    for (const auto& n : alheios) {
+        Gravar(p.dir / n, "x");
+    }
+    fs::create_symlink(p.dir / alheios[1], p.dir / (base + "010125.7z")); // not an archive
+    p.Servidores();
+    p.cfg["AvisoURL"] = "http://127.0.0.1:" + std::to_string(monitor.porta) + "/k/";
+    p.cfg["ManterArquivos"] = "2";
+    const std::string senha = p.cfg["Senha"];
+    p.cfg["Senha"] = "Outra;S3nha";
+    ASSERT_EQ(Rodar().codigo, 3);
+    p.cfg["Senha"] = senha;
+    fs::remove_all(p.dir / "Log");
+    ASSERT_EQ(Rodar().codigo, 0) << p.Ultima();
+    const auto avisos = Linhas(p.raiz.p / "avisos.txt");
+    ASSERT_EQ(avisos.size(), 4u);
+    EXPECT_EQ(avisos[0], "/k/start ");
+    EXPECT_EQ(avisos[1].rfind("/k/fail Erro ao conetar no banco: ", 0), 0u) << avisos[1];
+    EXPECT_EQ(avisos[1].find("Outra;S3nha"), std::string::npos);
+    EXPECT_EQ(avisos[2], "/k/start ");
+    EXPECT_EQ(avisos[3], "/k ");
+    for (const auto& n : antigos) {
+        EXPECT_FALSE(fs::exists(p.dir / n)) << n;
+    }
+    for (const auto& n : alheios) {
+        EXPECT_TRUE(fs::exists(p.dir / n)) << n;
+    }
+    EXPECT_TRUE(fs::is_symlink(p.dir / (base + "010125.7z")));
+    const auto fim = p.Log();
+    EXPECT_EQ(
+        std::vector<std::string>(fim.end() - 3, fim.end()),
+        (std::vector<std::string>{"Fim do Processo", "Excluindo arquivo antigo...: " + antigos[0],
+                                  "Excluindo arquivo antigo...: " + antigos[1]}));
+
+    // A monitor that accepts and never answers, and a count that is not one.
+    const Servidor mudo("tds_server.py", {"--mode=mute"});
+    p.cfg["AvisoURL"] = "http://127.0.0.1:" + std::to_string(mudo.porta);
+    p.cfg["ManterArquivos"] = "2.5";
+    fs::remove_all(p.dir / "Log");
+    EXPECT_EQ(Rodar().codigo, 0);
+    EXPECT_TRUE(fs::exists(p.dir / alheios[0]));
+    const auto log = p.Log();
+    EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                            [](const std::string& l) {
+                                return l.rfind("Aviso de monitoramento não entregue a "
+                                               "http://127.0.0.1:",
+                                               0) == 0;
+                            }),
+              2);
+    EXPECT_EQ(std::count(log.begin(), log.end(),
+                         "ManterArquivos inválido (\"2.5\"): use um número inteiro a partir de 1; "
+                         "nenhum arquivo antigo foi excluído."),
+              1);
+
+    // Two-digit years: in 2100, "311299" is the last day of 2099.
+    std::tm em2100{};
+    em2100.tm_year = 200;
+    em2100.tm_mday = 2;
+    EXPECT_EQ(ArquivosAntigos({"KVLN_1_A_010100.7z", "KVLN_1_A_311299.7z", "KVLN_1_A_020100.7z"},
+                              "1", "A", "KVLN_1_A_020100.7z", 2, em2100),
+              std::vector<std::string>{"KVLN_1_A_311299.7z"});
 }
 
 } // namespace

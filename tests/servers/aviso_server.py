@@ -1,0 +1,27 @@
+#!/usr/bin/python3
+"""Monitoring endpoint for the tests, on 127.0.0.1: appends "<path> <body>" to --log for every
+POST and answers 200. Prints "LISTENING <port>" once ready."""
+
+import argparse
+import http.server
+
+ap = argparse.ArgumentParser(description=__doc__)
+ap.add_argument("--log", required=True)
+args = ap.parse_args()
+
+
+class Monitor(http.server.BaseHTTPRequestHandler):
+    def do_POST(self):
+        corpo = self.rfile.read(int(self.headers.get("Content-Length", 0))).decode()
+        with open(args.log, "a", encoding="utf-8") as f:
+            f.write("%s %s\n" % (self.path, corpo))
+        self.send_response(200)
+        self.end_headers()
+
+    def log_message(self, *_):
+        pass
+
+
+servidor = http.server.HTTPServer(("127.0.0.1", 0), Monitor)
+print("LISTENING %d" % servidor.server_port, flush=True)
+servidor.serve_forever()
