@@ -10,7 +10,7 @@ build="${KELVANE_BUILD:-$raiz/build-bench}"
 cd "$raiz"
 
 pacotes=(
-  g++ cmake make pkg-config libgtest-dev unixodbc-dev tdsodbc qt6-base-dev
+  g++ cmake make pkg-config libgtest-dev unixodbc-dev tdsodbc qt6-base-dev libcurl4-openssl-dev
   p7zip-full ncftp python3 python3-pyftpdlib
   hyperfine freetds-bin                # only the benchmarks need these
 )
