@@ -262,7 +262,7 @@ TEST_F(Janela, SalvarRecusaOQueOJobNaoPoderiaUsar) {
                                  "127.0.0.2"};
     for (const auto& nome : nomes) {
         const bool aceito = &nome < nomes + 6;
-        Abrir().txtServidorBD->setText(nome);
+        Abrir().txtServidorBD->setText(QString::fromStdString(nome));
         Clicar(form->cmdSalvarFechar);
         EXPECT_EQ(Caixas(), aceito ? std::vector<std::string>{} : std::vector{nomeErrado}) << nome;
         EXPECT_EQ(Ini("ServidorDB"), aceito ? nome : "");
