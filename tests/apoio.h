@@ -1,5 +1,4 @@
-// What the suites share: a throw-away program folder holding the built executable and the real
-// tools, the test servers on 127.0.0.1, and the run of the executable there.
+// Shared by the suites: a throw-away program folder, the test servers, running the executable.
 #pragma once
 
 #include "job/codigos.h"

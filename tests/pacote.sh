@@ -1,7 +1,5 @@
 #!/usr/bin/env bash
-# The Debian package as an administrator gets it: built with cpack from the build tree
-# ($1), unpacked into a scratch root, its layout checked and the unpacked program run against
-# the test servers ($2); then `cmake --install` to another prefix writes the same folder there.
+# The .deb from build tree $1 unpacked and run against the servers in $2; then another prefix.
 set -euo pipefail
 build=$1 servidores=$2
 t=$(mktemp -d) pids=()
@@ -33,7 +31,6 @@ linha=$(grep -v '^#' "$p/exemplos/kelvane.cron" | grep EXEC | cut -d' ' -f7-)
 mkdir "$t/cron" && cp "$p/kelvane" "$t/cron/"
 sh -c "${linha//\/opt\/kelvane/$t/cron}" | grep -q "exit code 2" || falha "cron não relata"
 
-# A full backup with the unpacked program.
 servidor() { # <variable> <script> <arguments>: starts it, stores its port
   /usr/bin/python3 -I "$servidores/$2" "${@:3}" >"$t/$2.out" &
   pids+=($!)
