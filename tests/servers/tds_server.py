@@ -185,7 +185,8 @@ def main():
     ap.add_argument("--backup-size", type=int, default=1 << 20)
     # express: no COMPRESSION (1844); fail: 3202 at 30 %; drop: hangs up at 30 %;
     # slow: 0.2 s per tenth; mute: accepts and never answers
-    ap.add_argument("--mode", default="normal")
+    ap.add_argument("--mode", default="normal",
+                    choices=["normal", "express", "fail", "drop", "slow", "mute"])
     ap.add_argument("--batches", help="file that gets one line per SQL batch")
     args = ap.parse_args()
     server = Server(args)
