@@ -108,7 +108,9 @@ std::optional<std::string> LerArquivo(const std::filesystem::path& arquivo, bool
             if (errno == EINTR) {
                 continue;
             }
+            const int erro = errno;
             ::close(fd);
+            errno = erro;
             return std::nullopt;
         }
         if (n == 0) {
@@ -173,32 +175,46 @@ bool GravarAtomico(const std::filesystem::path& arquivo, const std::string& cont
     if (fd < 0) {
         return false;
     }
-    bool ok = true;
+    int erro = 0; // the first failure's reason
+    // Called right after each step, while errno still holds that step's reason.
+    const auto conferir = [&](bool ok) {
+        if (!ok && erro == 0) {
+            erro = errno != 0 ? errno : EIO;
+        }
+    };
     if (existente) {
         // The new file takes the place of the old one with its owner and mode.
         if (existente->st_uid != ::geteuid() || existente->st_gid != ::getegid()) {
-            ok = ::fchown(fd, existente->st_uid, existente->st_gid) == 0;
+            conferir(::fchown(fd, existente->st_uid, existente->st_gid) == 0);
         }
-        ok = ok && ::fchmod(fd, existente->st_mode & 07777) == 0;
+        if (erro == 0) {
+            conferir(::fchmod(fd, existente->st_mode & 07777) == 0);
+        }
     }
     std::size_t escrito = 0;
-    while (ok && escrito < conteudo.size()) {
+    while (erro == 0 && escrito < conteudo.size()) {
         const ssize_t n = ::write(fd, conteudo.data() + escrito, conteudo.size() - escrito);
         if (n < 0 && errno == EINTR) {
             continue;
         }
-        ok = n > 0;
-        if (ok) {
+        if (n == 0) {
+            errno = EIO;
+        }
+        conferir(n > 0);
+        if (n > 0) {
             escrito += static_cast<std::size_t>(n);
         }
     }
-    ok = ok && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok) {
-        ok = ::rename(modelo.c_str(), arquivo.c_str()) == 0;
+    if (erro == 0) {
+        conferir(::fsync(fd) == 0);
     }
-    if (!ok) {
+    conferir(::close(fd) == 0);
+    if (erro == 0) {
+        conferir(::rename(modelo.c_str(), arquivo.c_str()) == 0);
+    }
+    if (erro != 0) {
         ::unlink(modelo.c_str());
+        errno = erro;
         return false;
     }
     const int fdPasta = ::open(pasta.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -253,8 +269,10 @@ public:
         : fd_(::open(pasta.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
         while (fd_ >= 0 && ::flock(fd_, LOCK_EX) != 0) {
             if (errno != EINTR) {
+                const int erro = errno;
                 ::close(fd_);
                 fd_ = -1;
+                errno = erro; // the reason the caller reports
             }
         }
     }
@@ -282,6 +300,7 @@ bool GravarValorINI(std::string_view secao, std::string_view chave, std::string_
         std::error_code erro;
         arquivo = std::filesystem::canonical(caminho, erro);
         if (erro) {
+            errno = erro.value();
             return false;
         }
     }
@@ -301,8 +320,11 @@ bool GravarValorINI(std::string_view secao, std::string_view chave, std::string_
             return false;
         }
         // Read-only (no write bit, or not writable by us): refused, as Windows refuses it.
-        if ((st.st_mode & 0222) == 0 ||
-            ::faccessat(AT_FDCWD, arquivo.c_str(), W_OK, AT_EACCESS) != 0) {
+        if ((st.st_mode & 0222) == 0) {
+            errno = EACCES; // root passes the access check below
+            return false;
+        }
+        if (::faccessat(AT_FDCWD, arquivo.c_str(), W_OK, AT_EACCESS) != 0) {
             return false;
         }
         anterior = st;
