@@ -49,9 +49,8 @@ class Servidor:
     """A test server (tests/servers/*.py) on 127.0.0.1, stopped on exit."""
 
     def __init__(self, script, *args):
-        self.proc = subprocess.Popen([PYTHON, "-I", os.path.join(SERVIDORES, script), "--port=0",
-                                      *args], stdout=subprocess.PIPE, stdin=subprocess.DEVNULL,
-                                     text=True)
+        self.proc = subprocess.Popen([PYTHON, "-I", os.path.join(SERVIDORES, script), *args],
+                                     stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, text=True)
         linha = self.proc.stdout.readline()
         if not linha.startswith("LISTENING "):
             self.parar()

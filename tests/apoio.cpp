@@ -53,38 +53,25 @@ Pasta::~Pasta() {
 }
 
 Servidor::Servidor(const std::string& script, const std::vector<std::string>& argumentos) {
-    int tubo[2];
-    if (::pipe(tubo) != 0) {
-        throw std::runtime_error("pipe");
-    }
-    pid_ = ::fork();
-    if (pid_ == 0) {
-        ::dup2(tubo[1], 1);
-        ::close(tubo[0]);
-        std::vector<std::string> a = {"/usr/bin/python3", "-I", KELVANE_SERVIDORES "/" + script};
-        a.insert(a.end(), argumentos.begin(), argumentos.end());
-        std::vector<char*> v;
-        for (auto& s : a) {
-            v.push_back(s.data());
+    std::string linha = "exec /usr/bin/python3 -I";
+    auto todos = argumentos;
+    todos.insert(todos.begin(), KELVANE_SERVIDORES "/" + script);
+    for (const auto& a : todos) { // each quoted for sh
+        linha += " '";
+        for (const char c : a) {
+            linha += c == '\'' ? std::string("'\\''") : std::string(1, c);
         }
-        v.push_back(nullptr);
-        ::execv(v[0], v.data());
-        ::_exit(127);
+        linha += "'";
     }
-    ::close(tubo[1]);
-    FILE* saida = ::fdopen(tubo[0], "r");
-    if (std::fscanf(saida, "LISTENING %d", &porta) != 1) {
-        porta = 0;
-    }
-    std::fclose(saida);
-    if (porta == 0) {
+    saida_ = ::popen(linha.c_str(), "re");
+    if (!saida_ || std::fscanf(saida_, "LISTENING %d %d", &porta, &pid_) != 2) {
         throw std::runtime_error("servidor de teste não iniciou: " + script);
     }
 }
 
 Servidor::~Servidor() {
     ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
+    ::pclose(saida_);
 }
 
 Programa::Programa(bool ferramentas)
@@ -95,9 +82,7 @@ Programa::Programa(bool ferramentas)
     fs::copy_file(KELVANE_EXECUTAVEL, dir / "kelvane");
     fs::copy_file(KELVANE_MODULO_JANELA, dir / "kelvane-janela.so");
     if (ferramentas) {
-        fs::create_symlink("/usr/lib/p7zip/7z", dir / "7z");
-        fs::create_symlink("/usr/lib/p7zip/7z.so", dir / "7z.so");
-        fs::create_symlink("/usr/bin/ncftpput", dir / "ncftpput");
+        Ferramentas();
     }
     cfg = {{"CodigoCliente", "00 42"},
            {"NomeCliente", "Casa Azul"},
@@ -109,6 +94,13 @@ Programa::Programa(bool ferramentas)
            {"Passw", "P4ss do FTP"},
            {"Endereco", "127.0.0.1"},
            {"Diretorio", "/backups"}};
+}
+
+void Programa::Ferramentas() {
+    for (const fs::path real : {"/usr/lib/p7zip/7z", "/usr/lib/p7zip/7z.so", "/usr/bin/ncftpput"}) {
+        fs::remove(dir / real.filename());
+        fs::create_symlink(real, dir / real.filename());
+    }
 }
 
 void Programa::Falsa(const std::string& ferramenta, const std::string& script) {

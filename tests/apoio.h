@@ -3,6 +3,7 @@
 
 #include "job/codigos.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
@@ -41,6 +42,7 @@ public:
     int porta = 0;
 
 private:
+    FILE* saida_ = nullptr;
     pid_t pid_ = -1;
 };
 
@@ -49,6 +51,7 @@ private:
 class Programa {
 public:
     explicit Programa(bool ferramentas = true);
+    void Ferramentas(); // puts the links to the real tools (back) in place
     // Replaces a tool with a shell script, for failures the real tools cannot be made to show.
     void Falsa(const std::string& ferramenta, const std::string& script);
     // The database stand-in (user and password from cfg) and the FTP server.

@@ -18,9 +18,8 @@ usr/share/applications/kelvane.desktop"
 [ "$(cd "$t/raiz" && find . ! -type d | cut -c3- | sort | xargs)" = "$(echo $esperado)" ] ||
   falha "conteúdo: $(cd "$t/raiz" && find . ! -type d)"
 [ -z "$(dpkg-deb -c "$deb" | awk '$2 != "root/root"')" ] || falha "dono diferente de root"
-for dep in libqt6widgets6 unixodbc tdsodbc p7zip-full ncftp; do
-  dpkg-deb --field "$deb" Depends | grep -qw "$dep" || falha "Depends sem $dep"
-done
+deps=$(dpkg-deb --field "$deb" Depends)
+for d in libqt6widgets6 unixodbc tdsodbc p7zip-full ncftp; do grep -qw $d <<<"$deps" || falha "sem $d"; done
 for f in 7z 7z.so ncftpput; do [ -e "$p/$f" ] || falha "$f não aponta para a ferramenta"; done
 grep -qx 'Exec="/opt/kelvane/kelvane"' "$p/kelvane.desktop" || falha "menu não abre a janela"
 grep -qx 'ExecStart="/opt/kelvane/kelvane" EXEC' "$p/exemplos/kelvane.service" || falha serviço
@@ -40,21 +39,9 @@ servidor() { # <variable> <script> <arguments>: starts it, stores its port
 mkdir -p "$t/ftp/backups"
 servidor tds tds_server.py --password=S3nha --batches="$t/lotes"
 servidor ftp ftp_server.py --root="$t/ftp" --password=P4ss
-cat >"$p/info.ini" <<INI
-[infos]
-NCripto=1
-CodigoCliente=1
-NomeCliente=Casa
-ServidorDB=127.0.0.1,$tds
-Banco=Vendas
-Login=sa
-Senha=S3nha
-Usuario=kelvane
-Passw=P4ss
-Endereco=127.0.0.1
-Porta=$ftp
-Diretorio=/backups
-INI
+printf '[infos]\nNCripto=1\nCodigoCliente=1\nNomeCliente=Casa\nServidorDB=127.0.0.1,%s\nBanco=Vendas
+Login=sa\nSenha=S3nha\nUsuario=kelvane\nPassw=P4ss\nEndereco=127.0.0.1\nPorta=%s\nDiretorio=/backups\n' \
+  "$tds" "$ftp" >"$p/info.ini"
 "$p/kelvane" EXEC || falha "EXEC terminou com $?: $(cat "$p"/Log/*)"
 grep -q "DISK = N'$p/KVLN_1_Casa_" "$t/lotes" || falha "backup fora da pasta instalada"
 "$p/7z" t "$t"/ftp/backups/KVLN_1_Casa_*.7z >/dev/null || falha "nada chegou ao FTP"

@@ -350,10 +350,7 @@ TEST_F(Job, InterrompidoEmCadaEtapaNaoPerdeNadaEAProximaRoda) {
                 ::kill(ferramenta, SIGKILL);
                 fs::remove(marca);
             }
-            fs::remove(p.dir / "7z");
-            fs::remove(p.dir / "ncftpput");
-            fs::create_symlink("/usr/lib/p7zip/7z", p.dir / "7z");
-            fs::create_symlink("/usr/bin/ncftpput", p.dir / "ncftpput");
+            p.Ferramentas();
             fs::remove_all(p.dir / "Log");
             p.opcoesFtp.clear();
             p.Servidores();

@@ -1,9 +1,10 @@
 #!/usr/bin/python3
 """Monitoring endpoint for the tests, on 127.0.0.1: appends "<path> <body>" to --log for every
-POST and answers 200. Prints "LISTENING <port>" once ready."""
+POST and answers 200. Prints "LISTENING <port> <pid>" once ready."""
 
 import argparse
 import http.server
+import os
 
 ap = argparse.ArgumentParser(description=__doc__)
 ap.add_argument("--log", required=True)
@@ -23,5 +24,5 @@ class Monitor(http.server.BaseHTTPRequestHandler):
 
 
 servidor = http.server.HTTPServer(("127.0.0.1", 0), Monitor)
-print("LISTENING %d" % servidor.server_port, flush=True)
+print("LISTENING %d %d" % (servidor.server_port, os.getpid()), flush=True)
 servidor.serve_forever()

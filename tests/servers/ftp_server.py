@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """FTP server for the tests: one user with full rights on --root, on 127.0.0.1.
-Prints "LISTENING <port>" once ready."""
+Prints "LISTENING <port> <pid>" once ready."""
 
 import argparse
 import logging
@@ -12,7 +12,6 @@ from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
 
 ap = argparse.ArgumentParser(description=__doc__)
-ap.add_argument("--port", type=int, default=0)
 ap.add_argument("--root", required=True)
 ap.add_argument("--user", default="kelvane")
 ap.add_argument("--password", default="")
@@ -27,7 +26,7 @@ if args.rate:
     ThrottledDTPHandler.read_limit = args.rate
     FTPHandler.dtp_handler = ThrottledDTPHandler
 FTPHandler.auth_failed_timeout = 0.1
-server = FTPServer(("127.0.0.1", args.port), FTPHandler)
+server = FTPServer(("127.0.0.1", 0), FTPHandler)
 signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
-print("LISTENING %d" % server.address[1], flush=True)
+print("LISTENING %d %d" % (server.address[1], os.getpid()), flush=True)
 server.serve_forever()

@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""TDS 7.1-7.4 database stand-in on 127.0.0.1: one SQL login, BACKUP DATABASE writes the file."""
+"""TDS 7.4 database stand-in on 127.0.0.1: one SQL login, BACKUP DATABASE writes the file.
+Prints "LISTENING <port> <pid>" once ready."""
 
 import argparse
 import contextlib
@@ -10,15 +11,24 @@ import signal
 import socket
 import struct
 import threading
-import time
 
-LOGIN7, PRELOGIN, REPLY = 0x10, 0x12, 0x04
-ERROR, INFO, LOGINACK, FEATUREEXTACK, ENVCHANGE, DONE = 0xAA, 0xAB, 0xAD, 0xAE, 0xE3, 0xFD
+ERROR, INFO, LOGINACK, ENVCHANGE, DONE = 0xAA, 0xAB, 0xAD, 0xE3, 0xFD
 DONE_MORE, DONE_ERROR = 0x01, 0x02
-VERSIONS = (0x71000001, 0x72090002, 0x730A0003, 0x730B0003, 0x74000004)
 OPTION = r"\w+(?:\s*=\s*(?:N'(?:[^']|'')*'|\w+))?"
 BACKUP = re.compile(r"BACKUP\s+DATABASE\s+\[((?:[^\]]|\]\])*)\]\s+TO\s+DISK\s*=\s*N'((?:[^']|'')*)'"
                     r"(?:\s+WITH\s+(%s(?:\s*,\s*%s)*))?\s*;?\s*" % (OPTION, OPTION), re.I)
+ap = argparse.ArgumentParser(description=__doc__)
+ap.add_argument("--user", default="sa")
+ap.add_argument("--password", default="")
+ap.add_argument("--database", action="append")
+ap.add_argument("--backup-size", type=int, default=1 << 20)
+# express: no COMPRESSION (1844); fail: 3202 at 30 %; drop: hangs up at 30 %;
+# slow: 0.2 s per tenth; mute: accepts and never answers
+ap.add_argument("--mode", default="normal",
+                choices=["normal", "express", "fail", "drop", "slow", "mute"])
+ap.add_argument("--batches", help="file that gets one line per SQL batch")
+args = ap.parse_args()
+lock = threading.Lock()
 
 
 class SqlError(Exception):
@@ -32,8 +42,8 @@ def b_varchar(text, size="B"):
 
 
 class Connection:
-    def __init__(self, server, sock):
-        self.server, self.sock, self.version, self.out = server, sock, VERSIONS[1], bytearray()
+    def __init__(self, sock):
+        self.sock, self.out = sock, bytearray()
 
     def recv(self, n):
         data = self.sock.recv(n, socket.MSG_WAITALL)
@@ -51,42 +61,36 @@ class Connection:
     def flush(self, last=True):
         data, self.out = bytes(self.out), bytearray()
         for i in range(0, max(len(data), 1), 4088):
-            chunk = data[i:i + 4088]
-            eom = 1 if last and i + 4088 >= len(data) else 0
-            self.sock.sendall(struct.pack(">BBHHBB", REPLY, eom, len(chunk) + 8, 0, 1, 0) + chunk)
+            chunk, eom = data[i:i + 4088], 1 if last and i + 4088 >= len(data) else 0
+            self.sock.sendall(struct.pack(">BBHHBB", 4, eom, len(chunk) + 8, 0, 1, 0) + chunk)
 
     def token(self, token, body):
         self.out += bytes([token]) + struct.pack("<H", len(body)) + body
 
     def message(self, token, number, cls, text):
-        line = struct.pack("<I" if self.version >= VERSIONS[1] else "<H", 1)
         self.token(token, struct.pack("<iBB", number, 1, cls) + b_varchar(text, "H") +
-                   b_varchar("SQLTESTE") + b_varchar("") + line)
+                   b_varchar("SQLTESTE") + b_varchar("") + struct.pack("<I", 1))
 
     def done(self, status=0):
-        self.out += bytes([DONE]) + struct.pack("<HHQ" if self.version >= VERSIONS[1] else "<HHI",
-                                                status, 0, 0)
+        self.out += bytes([DONE]) + struct.pack("<HHQ", status, 0, 0)
 
     def serve(self):
-        while self.server.mode == "mute":
+        while args.mode == "mute":
             self.recv(1)
         kind, payload = self.read()
-        if kind == PRELOGIN:
-            # VERSION 15.0.2000, ENCRYPTION not supported, INSTOPT, THREADID, MARS off
+        if kind == 0x12:  # PRELOGIN: version 15.0.2000, no encryption, no MARS
             self.out += bytes.fromhex("00001a0006 01002000 01 02002100 01 0300220000 0400220001 ff"
                                       "0f0007d00000 02 00 00")
             self.flush()
             kind, payload = self.read()
-        if kind != LOGIN7 or not self.login(payload):
+        if kind != 0x10 or not self.login(payload):
             return
         while True:
             kind, payload = self.read()
             if kind != 0x01:
                 return
-            if self.version >= VERSIONS[1]:
-                payload = payload[struct.unpack("<I", payload[:4])[0]:]
             try:
-                if not self.batch(payload.decode("utf-16-le")):
+                if not self.batch(payload[struct.unpack("<I", payload[:4])[0]:].decode("utf-16-le")):
                     return
             except SqlError as e:
                 for number, cls, text in e.messages:
@@ -99,28 +103,28 @@ class Connection:
             offset, chars = struct.unpack("<HH", p[pos:pos + 4])
             return p[offset:offset + 2 * chars]
 
-        self.version = max(v for v in VERSIONS if v <= max(struct.unpack("<I", p[4:8])[0],
-                                                                 VERSIONS[0]))
         user = field(40).decode("utf-16-le")
         password = bytes(((b ^ 0xA5) >> 4) | (((b ^ 0xA5) & 15) << 4) for b in field(44))
-        if user != self.server.user or password.decode("utf-16-le") != self.server.password:
+        if user != args.user or password.decode("utf-16-le") != args.password:
             self.message(ERROR, 18456, 14, "Login failed for user '%s'." % user)
             self.done(DONE_ERROR)
             self.flush()
             return False
         self.token(ENVCHANGE, b"\x01" + b_varchar("master") + b_varchar("master"))
         self.token(ENVCHANGE, b"\x07\x05\x09\x04\xD0\x00\x34\x00")
-        self.token(LOGINACK, b"\x01" + struct.pack(">I", self.version) +
-                   b_varchar("Microsoft SQL Server") + bytes([15, 0, 7, 0xD0]))
-        if self.version >= VERSIONS[4] and p[27] & 0x10:
-            self.out += bytes([FEATUREEXTACK, 0xFF])
+        self.token(LOGINACK, b"\x01\x74\x00\x00\x04" + b_varchar("Microsoft SQL Server") +
+                   bytes([15, 0, 7, 0xD0]))
+        if p[27] & 0x10:  # FEATUREEXT asked for: none taken
+            self.out += b"\xAE\xFF"
         self.token(ENVCHANGE, b"\x04" + b_varchar("4096") + b_varchar("4096"))
         self.done()
         self.flush()
         return True
 
     def batch(self, sql):
-        self.server.record(sql)
+        if args.batches:
+            with lock, open(args.batches, "a", encoding="utf-8") as f:
+                f.write(sql.replace("\n", " ") + "\n")
         if not sql.lstrip().upper().startswith("BACKUP"):
             self.done()
             return True
@@ -129,9 +133,9 @@ class Connection:
             raise SqlError((102, 15, "Incorrect syntax near 'BACKUP'."))
         name, path = m.group(1).replace("]]", "]"), m.group(2).replace("''", "'")
         end = (3013, 16, "BACKUP DATABASE is terminating abnormally.")
-        if name.lower() not in (d.lower() for d in self.server.databases):
+        if name.lower() not in (d.lower() for d in args.database or ["master", "Vendas"]):
             raise SqlError((911, 16, "Database '%s' does not exist." % name), end)
-        if self.server.mode == "express" and re.search(r"\bCOMPRESSION\s*,", m.group(3) or ""):
+        if args.mode == "express" and re.search(r"\bCOMPRESSION\s*,", m.group(3) or ""):
             raise SqlError((1844, 16, "BACKUP DATABASE WITH COMPRESSION is not supported on "
                                       "Express Edition (64-bit)."), end)
         try:
@@ -139,7 +143,7 @@ class Connection:
         except OSError:
             raise SqlError((3201, 16, "Cannot open backup device '%s'. Operating system error "
                                       "5(Access is denied.)." % path), end)
-        size = self.server.size
+        size = args.backup_size
         with out:
             for step in range(1, 11):
                 n = size * step // 10 - size * (step - 1) // 10
@@ -148,56 +152,27 @@ class Connection:
                 self.message(INFO, 3211, 0, "%d percent processed." % (step * 10))
                 self.done(DONE_MORE)
                 self.flush(last=False)
-                if step == 3 and self.server.mode == "drop":
+                if step == 3 and args.mode == "drop":
                     return False
-                if step == 3 and self.server.mode == "fail":
+                if step == 3 and args.mode == "fail":
                     raise SqlError((3202, 16, "Write on \"%s\" failed: 112(There is not enough "
                                               "space on the disk.)" % path), end)
-                if select.select([self.sock], [], [], 0.2 * (self.server.mode == "slow"))[0]:
+                if select.select([self.sock], [], [], 0.2 * (args.mode == "slow"))[0]:
                     return False  # the client went away (or sent an attention)
         self.message(INFO, 3014, 0, "BACKUP DATABASE successfully processed %d pages." % (size // 8192))
         self.done()
         return True
 
 
-class Server:
-    def __init__(self, args):
-        self.user, self.password, self.mode = args.user, args.password, args.mode
-        self.databases, self.size = args.database or ["master", "Vendas"], args.backup_size
-        self.batches, self.lock = args.batches, threading.Lock()
-
-    def record(self, sql):
-        if self.batches:
-            with self.lock, open(self.batches, "a", encoding="utf-8") as f:
-                f.write(sql.replace("\n", " ") + "\n")
-
-    def handle(self, sock):
-        with sock, contextlib.suppress(OSError, UnicodeDecodeError, struct.error):
-            Connection(self, sock).serve()
+def handle(sock):
+    with sock, contextlib.suppress(OSError, UnicodeDecodeError, struct.error):
+        Connection(sock).serve()
 
 
-def main():
-    ap = argparse.ArgumentParser(description=__doc__)
-    ap.add_argument("--port", type=int, default=0)
-    ap.add_argument("--user", default="sa")
-    ap.add_argument("--password", default="")
-    ap.add_argument("--database", action="append")
-    ap.add_argument("--backup-size", type=int, default=1 << 20)
-    # express: no COMPRESSION (1844); fail: 3202 at 30 %; drop: hangs up at 30 %;
-    # slow: 0.2 s per tenth; mute: accepts and never answers
-    ap.add_argument("--mode", default="normal",
-                    choices=["normal", "express", "fail", "drop", "slow", "mute"])
-    ap.add_argument("--batches", help="file that gets one line per SQL batch")
-    args = ap.parse_args()
-    server = Server(args)
-    listener = socket.create_server(("127.0.0.1", args.port))
-    signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
-    print("LISTENING %d" % listener.getsockname()[1], flush=True)
-    while True:
-        sock, _ = listener.accept()
-        sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-        threading.Thread(target=server.handle, args=(sock,), daemon=True).start()
-
-
-if __name__ == "__main__":
-    main()
+listener = socket.create_server(("127.0.0.1", 0))
+signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
+print("LISTENING %d %d" % (listener.getsockname()[1], os.getpid()), flush=True)
+while True:
+    sock, _ = listener.accept()
+    sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+    threading.Thread(target=handle, args=(sock,), daemon=True).start()
