@@ -71,7 +71,7 @@ public:
     Pasta raiz;
     fs::path dir, ftp, tmp;
     std::map<std::string, std::string> cfg;
-    std::vector<std::string> opcoesFtp; // more arguments for ftp_server.py (--rate, --no-rename)
+    std::vector<std::string> opcoesFtp; // more arguments for ftp_server.py (--no-rename)
     std::unique_ptr<Servidor> tds, servidorFtp;
 };
 

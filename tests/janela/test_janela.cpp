@@ -19,8 +19,7 @@
 #include <QTranslator>
 #include <QWheelEvent>
 #include <chrono>
-#include <fcntl.h>
-#include <sys/file.h>
+#include <sstream>
 #include <sys/fsuid.h>
 
 using namespace kelvane;
@@ -250,18 +249,13 @@ TEST_F(Janela, SalvarRecusaOQueOJobNaoPoderiaUsar) {
                                    "Dados!\r\nInforme o nome do Servidor de Banco corretamente!\r\n"
                                    "Nome deste Servidor: SERVIDOR01";
     // Only this machine (the server writes the .BAK into this folder): the first six.
-    const std::string nomes[] = {"servidor01\\SQLEXPRESS",
-                                 "SERVIDOR01,1433",
-                                 "localhost",
-                                 "127.0.0.1,1433",
-                                 ".\\SQL",
-                                 "(LOCAL)",
-                                 "SRV02",
-                                 " SERVIDOR01",
-                                 "servidor01.empresa.local",
-                                 "127.0.0.2"};
-    for (const auto& nome : nomes) {
-        const bool aceito = &nome < nomes + 6;
+    const std::string nomes =
+        "servidor01\\SQLEXPRESS|SERVIDOR01,1433|localhost|127.0.0.1,1433|.\\SQL|"
+        "(LOCAL)|SRV02| SERVIDOR01|servidor01.empresa.local|127.0.0.2";
+    std::istringstream lista(nomes);
+    int i = 0;
+    for (std::string nome; std::getline(lista, nome, '|');) {
+        const bool aceito = i++ < 6;
         Abrir().txtServidorBD->setText(QString::fromStdString(nome));
         Clicar(form->cmdSalvarFechar);
         EXPECT_EQ(Caixas(), aceito ? std::vector<std::string>{} : std::vector{nomeErrado}) << nome;
@@ -371,12 +365,6 @@ TEST_F(Janela, ExecutarAgoraQueFalhaMostraUmaCaixaCritica) {
          "X Está faltando o arquivo: 7z\r\nO backup não será efetuado!"},
         {"normal", [](auto& f) { f.txtSenha->setText("errada"); },
          "X Erro ao conetar no banco: [FreeTDS][SQL Server]Login failed"},
-        {"normal",
-         [this](auto&) {
-             ::flock(::open((p.dir / "kelvane.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600),
-                     LOCK_EX);
-         },
-         "X Outro backup já está em execução nesta pasta; este não será executado."},
     };
     for (const auto& [modo, preparar, caixa] : casos) {
         p.Servidores(modo);
@@ -409,8 +397,6 @@ TEST_F(Janela, TestesDeConexaoComOsValoresDigitados) {
         {&janela::Form1::cmdTestarConexaoBanco, &janela::Form1::txtServidorBD, mudo.c_str(),
          "X Erro: "}, // a server that accepts and never answers: given up on, not waited for
         {&janela::Form1::cmdTestarFTP, &janela::Form1::txtBanco, "", "i Conexão FTP efetuada"},
-        {&janela::Form1::cmdTestarFTP, &janela::Form1::txtPassw, "errada",
-         "X Erro: 1 - Teste de conexão FTP falhou: ncftpput terminou com código 1"},
         {&janela::Form1::cmdTestarFTP, &janela::Form1::txtPorta, "1",
          "X Erro: 1 - Teste de conexão FTP falhou: ncftpput terminou com código 1"},
     };
@@ -445,8 +431,6 @@ TEST_F(Janela, EnviarUmArquivo) {
         // Typed relative to the current folder: a name, never 7z's list file.
         {true, [](auto& f) { f.txtArquivoEnviar->setText("@lista"); }, "i Processo Finalizado",
          "@lista.7z"},
-        {true, [this](auto&) { p.Falsa("7z", "echo disco cheio >&2; exit 2"); },
-         "X Erro: 2 - Compactação falhou: 7z terminou com código 2 (erro fatal): disco cheio", ""},
         {false, [](auto& f) { f.txtPassw->setText("errada"); },
          "X Erro: 1 - Envio falhou: ncftpput terminou com código 1", ""},
         {false, [](auto& f) { f.txtArquivoEnviar->setText("/nao/existe.pdf"); },

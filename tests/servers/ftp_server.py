@@ -8,23 +8,19 @@ import os
 import signal
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
+from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
 
 ap = argparse.ArgumentParser(description=__doc__)
 ap.add_argument("--root", required=True)
 ap.add_argument("--user", default="kelvane")
 ap.add_argument("--password", default="")
-ap.add_argument("--rate", type=int, default=0, help="upload bytes per second; 0: no limit")
 ap.add_argument("--no-rename", action="store_true", help="refuse every rename")
 args = ap.parse_args()
 logging.basicConfig(level=logging.WARNING)
 FTPHandler.authorizer = DummyAuthorizer()
 FTPHandler.authorizer.add_user(args.user, args.password, os.path.realpath(args.root),
                                "elradmwMT" if args.no_rename else "elradfmwMT")
-if args.rate:
-    ThrottledDTPHandler.read_limit = args.rate
-    FTPHandler.dtp_handler = ThrottledDTPHandler
 FTPHandler.auth_failed_timeout = 0.1
 server = FTPServer(("127.0.0.1", 0), FTPHandler)
 signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
