@@ -32,9 +32,7 @@ lock = threading.Lock()
 
 
 class SqlError(Exception):
-    def __init__(self, *messages):
-        super().__init__()
-        self.messages = messages
+    """Its arguments are (number, class, text) messages."""
 
 
 def b_varchar(text, size="B"):
@@ -93,7 +91,7 @@ class Connection:
                 if not self.batch(payload[struct.unpack("<I", payload[:4])[0]:].decode("utf-16-le")):
                     return
             except SqlError as e:
-                for number, cls, text in e.messages:
+                for number, cls, text in e.args:
                     self.message(ERROR, number, cls, text)
                 self.done(DONE_ERROR)
             self.flush()
@@ -138,13 +136,8 @@ class Connection:
         if args.mode == "express" and re.search(r"\bCOMPRESSION\s*,", m.group(3) or ""):
             raise SqlError((1844, 16, "BACKUP DATABASE WITH COMPRESSION is not supported on "
                                       "Express Edition (64-bit)."), end)
-        try:
-            out = open(path, "wb")
-        except OSError:
-            raise SqlError((3201, 16, "Cannot open backup device '%s'. Operating system error "
-                                      "5(Access is denied.)." % path), end)
         size = args.backup_size
-        with out:
+        with open(path, "wb") as out:
             for step in range(1, 11):
                 n = size * step // 10 - size * (step - 1) // 10
                 out.write(os.urandom(n // 4) + bytes(n - n // 4))
