@@ -235,10 +235,7 @@ TEST_F(Job, CadaFalhaTemSeuCodigoEGuardaOQueNaoFoiEnviado) {
         c.preparar(p);
         p.Ini();
         const auto r = c.caso.ends_with("SIGCHLD ignorado") // as some schedulers start jobs
-                           ? teste::Rodar({"/usr/bin/python3", "-c",
-                                           "import os, signal, sys\n"
-                                           "signal.signal(signal.SIGCHLD, signal.SIG_IGN)\n"
-                                           "os.execv(sys.argv[1], sys.argv[1:])",
+                           ? teste::Rodar({"/usr/bin/env", "--ignore-signal=CHLD",
                                            (p.dir / "kelvane").string(), "EXEC"})
                            : p.Exec();
         EXPECT_EQ(r.codigo, c.codigo) << r.saida << p.Ultima();
@@ -387,10 +384,9 @@ TEST_F(Job, SoEXECRodaOJob) {
     EXPECT_EQ(semProc.codigo, 1) << semProc.saida;
     EXPECT_NE(semProc.saida.find("/proc"), std::string::npos) << semProc.saida;
     EXPECT_TRUE(fs::is_empty(outra.p));
-    ::unsetenv("DISPLAY");
-    ::unsetenv("WAYLAND_DISPLAY");
-    ::unsetenv("QT_QPA_PLATFORM");
-    ::unsetenv("XAUTHORITY");
+    for (const char* variavel : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XAUTHORITY"}) {
+        ::unsetenv(variavel);
+    }
     const std::string semTela = "Kelvane: não há tela disponível para abrir a janela de "
                                 "configuração; use o argumento EXEC para executar o backup.\n";
     for (const std::vector<std::string>& args :
@@ -401,20 +397,19 @@ TEST_F(Job, SoEXECRodaOJob) {
         EXPECT_EQ(r.saida, semTela);
         EXPECT_TRUE(janela.Log().empty());
     }
-    // A display that is named but absent, one that refuses us (no cookie), one that lets us in
-    // without the screen asked for, a compositor that is not there: the same line, not an abort.
+    // A display that is named but absent, one that refuses us (no cookie), a compositor that is
+    // not there: the same line, not an abort.
     const auto r = teste::Rodar(
         {"/bin/sh", "-c",
          "cd \"$2\" && xauth -f s add :0 . 0123456789abcdef0123456789abcdef 2>/dev/null && "
          "(Xvfb -displayfd 3 -auth s -nolisten tcp 3>n 2>/dev/null & echo $! >x) && "
          "timeout 10 sh -c \"while [ ! -s n ]; do sleep 0.1; done\" && d=:$(cat n) && "
-         "xauth -f c add $d . 0123456789abcdef0123456789abcdef 2>/dev/null && "
          "for e in DISPLAY=:4242 DISPLAY=unix:4242.0 \"DISPLAY=$d XAUTHORITY=/dev/null\" "
-         "\"DISPLAY=$d.7 XAUTHORITY=c\" \"WAYLAND_DISPLAY=nada QT_QPA_PLATFORM=wayland\"; do "
-         "env $e \"$1\" 2>&1; echo \" $?\"; done; kill $(cat x)",
+         "\"WAYLAND_DISPLAY=nada QT_QPA_PLATFORM=wayland\"; do env $e \"$1\" 2>&1; echo \" $?\"; "
+         "done; kill $(cat x)",
          "sh", (p.dir / "kelvane").string(), p.raiz.p.string()});
     std::string esperado;
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < 4; ++i) {
         esperado += semTela + " 8\n";
     }
     EXPECT_EQ(r.saida, esperado);
@@ -427,13 +422,14 @@ TEST_F(Job, SoEXECRodaOJob) {
 TEST_F(Job, AvisosEArquivosAntigos) {
     Servidor monitor("aviso_server.py", {"--log=" + (p.raiz.p / "avisos.txt").string()});
     const std::string base = "KVLN_0042_Casa_Azul_";
-    const std::vector<std::string> antigos = {base + "311299.7z", base + "010126.7z"};
-    const std::vector<std::string> alheios = {base + "020126.7z", "KVLN_0043_Casa_Azul_010126.7z",
-                                              base + "300226.7z", base + "010126.BAK"};
-    for (const auto& n : {antigos[0], antigos[1], alheios[0], alheios[1], alheios[2], alheios[3]}) {
+    // The two oldest go; a newer one, another client's, a date that does not exist, a backup stay.
+    const std::vector<std::string> nomes = {base + "311299.7z", base + "010126.7z",
+                                            base + "020126.7z", "KVLN_0043_Casa_Azul_010126.7z",
+                                            base + "300226.7z", base + "010126.BAK"};
+    for (const auto& n : nomes) {
         Gravar(p.dir / n, "x");
     }
-    fs::create_symlink(p.dir / alheios[1], p.dir / (base + "010125.7z")); // not an archive
+    fs::create_symlink(p.dir / nomes[3], p.dir / (base + "010125.7z")); // not an archive
     p.Servidores();
     p.cfg["AvisoURL"] = "http://127.0.0.1:" + std::to_string(monitor.porta) + "/k/";
     p.cfg["ManterArquivos"] = "2";
@@ -443,25 +439,21 @@ TEST_F(Job, AvisosEArquivosAntigos) {
     p.cfg["Senha"] = senha;
     fs::remove_all(p.dir / "Log");
     ASSERT_EQ(Rodar().codigo, 0) << p.Ultima();
-    const auto avisos = Linhas(p.raiz.p / "avisos.txt");
-    ASSERT_EQ(avisos.size(), 4u);
-    EXPECT_EQ(avisos[0], "/k/start ");
-    EXPECT_EQ(avisos[1].rfind("/k/fail Erro ao conetar no banco: ", 0), 0u) << avisos[1];
-    EXPECT_EQ(avisos[1].find("Outra;S3nha"), std::string::npos);
-    EXPECT_EQ(avisos[2], "/k/start ");
-    EXPECT_EQ(avisos[3], "/k ");
-    for (const auto& n : antigos) {
-        EXPECT_FALSE(fs::exists(p.dir / n)) << n;
-    }
-    for (const auto& n : alheios) {
-        EXPECT_TRUE(fs::exists(p.dir / n)) << n;
+    const auto avisos = Ler(p.raiz.p / "avisos.txt");
+    EXPECT_TRUE(std::regex_match(
+        avisos,
+        std::regex("/k/start \n/k/fail Erro ao conetar no banco: [^\n]*\n/k/start \n/k \n")))
+        << avisos;
+    EXPECT_EQ(avisos.find("Outra;S3nha"), std::string::npos);
+    for (const auto& n : nomes) {
+        EXPECT_EQ(fs::exists(p.dir / n), &n > &nomes[1]) << n;
     }
     EXPECT_TRUE(fs::is_symlink(p.dir / (base + "010125.7z")));
     const auto fim = p.Log();
     EXPECT_EQ(
         std::vector<std::string>(fim.end() - 3, fim.end()),
-        (std::vector<std::string>{"Fim do Processo", "Excluindo arquivo antigo...: " + antigos[0],
-                                  "Excluindo arquivo antigo...: " + antigos[1]}));
+        (std::vector<std::string>{"Fim do Processo", "Excluindo arquivo antigo...: " + nomes[0],
+                                  "Excluindo arquivo antigo...: " + nomes[1]}));
 
     // A monitor that accepts and never answers, and a count that is not one.
     const Servidor mudo("tds_server.py", {"--mode=mute"});
@@ -469,7 +461,7 @@ TEST_F(Job, AvisosEArquivosAntigos) {
     p.cfg["ManterArquivos"] = "2.5";
     fs::remove_all(p.dir / "Log");
     EXPECT_EQ(Rodar().codigo, 0);
-    EXPECT_TRUE(fs::exists(p.dir / alheios[0]));
+    EXPECT_TRUE(fs::exists(p.dir / nomes[2]));
     const auto log = p.Log();
     const auto vezes = [&](const std::string& inicio) {
         return std::count_if(log.begin(), log.end(),

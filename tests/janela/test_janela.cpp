@@ -36,6 +36,7 @@ protected:
         ArquivoLog = "Log_janela.Log";
         janela::CapturarCaixas(true);
         janela::DefinirFonteNomeComputador([] { return std::string("SERVIDOR01"); });
+        p.cfg["NCripto"] = "1";
     }
     void TearDown() override {
         form.reset();
@@ -60,23 +61,14 @@ protected:
         QTest::mouseClick(botao, Qt::LeftButton);
         EXPECT_TRUE(QTest::qWaitFor([this] { return !form->tarefaEmAndamento(); }, 120000));
     }
-    // The window filled for the test servers.
+    // The window filled for the test servers (loaded from a file that is then removed).
     janela::Form1& Preenchida() {
         if (!p.tds) {
             p.Servidores();
         }
-        auto& f = Abrir();
-        QLineEdit* campos[] = {f.txtCodigoCliente, f.txtNomeCliente, f.txtServidorBD,  f.txtBanco,
-                               f.txtLogin,         f.txtSenha,       f.txtEnderecoFTP, f.txtPorta,
-                               f.txtUsuario,       f.txtPassw,       f.txtDiretorio};
-        const std::string valores[] = {"00 42",        "Casa Azul",    p.cfg["ServidorDB"],
-                                       "Vendas",       p.cfg["Login"], p.cfg["Senha"],
-                                       "127.0.0.1",    p.cfg["Porta"], p.cfg["Usuario"],
-                                       p.cfg["Passw"], "/backups"};
+        auto& f = Abrir(Chaves(p.cfg.begin(), p.cfg.end()));
+        fs::remove(p.dir / "info.ini");
         f.cmbServidor->setCurrentIndex(1);
-        for (std::size_t i = 0; i < std::size(campos); ++i) {
-            campos[i]->setText(QString::fromStdString(valores[i]));
-        }
         return f;
     }
     std::string Ini(const char* chave) { return LerINI(kSecaoInfos, chave, p.dir / "info.ini"); }
