@@ -1,20 +1,16 @@
 #!/usr/bin/python3
-"""Monitoring endpoint for the tests, on 127.0.0.1: appends "<path> <body>" to --log for every
-POST and answers 200. Prints "LISTENING <port> <pid>" once ready."""
+"""Monitoring endpoint for the tests, on 127.0.0.1: appends "<path> <body>" to the file named by
+its argument for every POST and answers 200. Prints "LISTENING <port> <pid>" once ready."""
 
-import argparse
 import http.server
 import os
-
-ap = argparse.ArgumentParser(description=__doc__)
-ap.add_argument("--log", required=True)
-args = ap.parse_args()
+import sys
 
 
 class Monitor(http.server.BaseHTTPRequestHandler):
     def do_POST(self):
         corpo = self.rfile.read(int(self.headers.get("Content-Length", 0))).decode()
-        with open(args.log, "a", encoding="utf-8") as f:
+        with open(sys.argv[1], "a", encoding="utf-8") as f:
             f.write("%s %s\n" % (self.path, corpo))
         self.send_response(200)
         self.end_headers()
