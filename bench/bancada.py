@@ -109,7 +109,7 @@ class Bancada:
 
     def servidores(self, tamanho):
         tds = Servidor("tds_server.py", "--user=sa", "--password=" + SENHA_BANCO,
-                       "--database=master", "--database=" + BANCO,
+                       "--database=" + BANCO,
                        "--backup-size=%d" % tamanho)
         ftp = Servidor("ftp_server.py", "--root=" + self.ftp_raiz, "--user=" + USUARIO_FTP,
                        "--password=" + SENHA_FTP)

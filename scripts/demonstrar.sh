@@ -35,7 +35,7 @@ iniciar() {
 }
 
 iniciar porta_tds "$demo/tds.out" tests/servers/tds_server.py --user sa --password 'Demo;Senha 1' \
-  --database master --database Vendas --backup-size $((32 * 1024 * 1024)) --batches "$demo/lotes.jsonl"
+  --database Vendas --backup-size $((32 * 1024 * 1024)) --batches "$demo/lotes.jsonl"
 iniciar porta_ftp "$demo/ftp.out" tests/servers/ftp_server.py --root "$demo/ftp" \
   --user kelvane --password 'senha com espaco'
 

@@ -80,16 +80,12 @@ Programa::Programa(bool ferramentas)
     if (ferramentas) {
         Ferramentas();
     }
-    cfg = {{"CodigoCliente", "00 42"},
-           {"NomeCliente", "Casa Azul"},
-           {"Banco", "Vendas"},
-           {"SSPI", "0"},
-           {"Login", "sa"},
-           {"Senha", "S3nha do Banco;1}"},
-           {"Usuario", "kelvane"},
-           {"Passw", "P4ss do FTP"},
-           {"Endereco", "127.0.0.1"},
-           {"Diretorio", "/backups"}};
+    std::istringstream chaves("CodigoCliente=00 42\nNomeCliente=Casa Azul\nBanco=Vendas\nSSPI=0\n"
+                              "Login=sa\nSenha=S3nha do Banco;1}\nUsuario=kelvane\n"
+                              "Passw=P4ss do FTP\nEndereco=127.0.0.1\nDiretorio=/backups");
+    for (std::string l; std::getline(chaves, l);) {
+        cfg[l.substr(0, l.find('='))] = l.substr(l.find('=') + 1);
+    }
 }
 
 void Programa::Ferramentas() {
@@ -109,8 +105,8 @@ void Programa::Servidores(const std::string& modo, long tamanho) {
     tds = std::make_unique<Servidor>(
         "tds_server.py",
         std::vector<std::string>{"--user=" + cfg["Login"], "--password=" + cfg["Senha"],
-                                 "--database=master", "--database=" + cfg["Banco"],
-                                 "--mode=" + modo, "--backup-size=" + std::to_string(tamanho),
+                                 "--database=" + cfg["Banco"], "--mode=" + modo,
+                                 "--backup-size=" + std::to_string(tamanho),
                                  "--batches=" + (raiz.p / "lotes.txt").string()});
     std::vector<std::string> ftpArgs{"--root=" + ftp.string(), "--user=" + cfg["Usuario"],
                                      "--password=" + cfg["Passw"]};

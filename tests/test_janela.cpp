@@ -19,7 +19,6 @@
 #include <QTranslator>
 #include <QWheelEvent>
 #include <chrono>
-#include <sstream>
 #include <sys/fsuid.h>
 
 using namespace kelvane;
@@ -227,18 +226,25 @@ TEST_F(Janela, SalvarRecusaOQueOJobNaoPoderiaUsar) {
     const std::string nomeErrado = "X Este progama deve executado somente no Servidor de Banco de "
                                    "Dados!\r\nInforme o nome do Servidor de Banco corretamente!\r\n"
                                    "Nome deste Servidor: SERVIDOR01";
-    // Only this machine (the server writes the .BAK into this folder): the first six.
-    const std::string nomes =
-        "servidor01\\SQLEXPRESS|SERVIDOR01,1433|localhost|127.0.0.1,1433|.\\SQL|"
-        "(LOCAL)|SRV02| SERVIDOR01|servidor01.empresa.local|127.0.0.2";
-    std::istringstream lista(nomes);
-    int i = 0;
-    for (std::string nome; std::getline(lista, nome, '|');) {
-        const bool aceito = i++ < 6;
-        Abrir().txtServidorBD->setText(QString::fromStdString(nome));
+    const auto cliente = [](int n) {
+        return [n](janela::Form1& f) {
+            f.txtCodigoCliente->setText("1");
+            f.txtNomeCliente->setMaxLength(300);
+            f.txtNomeCliente->setText(QString(n, 'n'));
+        };
+    };
+    // Only this machine (the server writes the .BAK into this folder): the first five.
+    const QStringList nomes =
+        QString("servidor01\\SQLEXPRESS|SERVIDOR01,1433|127.0.0.1,1433|.\\SQL|"
+                "(LOCAL)|SRV02| SERVIDOR01|servidor01.empresa.local|127.0.0.2")
+            .split('|');
+    for (const auto& nome : nomes) {
+        Abrir().txtServidorBD->setText(nome);
         Clicar(form->cmdSalvarFechar);
-        EXPECT_EQ(Caixas(), aceito ? std::vector<std::string>{} : std::vector{nomeErrado}) << nome;
-        EXPECT_EQ(Ini("ServidorDB"), aceito ? nome : "");
+        const bool aceito = nomes.indexOf(nome) < 5;
+        EXPECT_EQ(Caixas(), aceito ? std::vector<std::string>{} : std::vector{nomeErrado})
+            << nome.toStdString();
+        EXPECT_EQ(Ini("ServidorDB"), aceito ? nome.toStdString() : "");
     }
     const std::tuple<std::function<void(janela::Form1&)>, std::string, bool> casos[] = {
         // what is done; the box (part of its text); whether it saves
@@ -253,17 +259,8 @@ TEST_F(Janela, SalvarRecusaOQueOJobNaoPoderiaUsar) {
          },
          "", true},
         // "KVLN_1_<name>_DDMMYY.BAK": 18 bytes besides the name, and a file name holds 255.
-        {[](auto& f) {
-             f.txtCodigoCliente->setText("1");
-             f.txtNomeCliente->setMaxLength(300);
-             f.txtNomeCliente->setText(QString(238, 'n'));
-         },
-         "o arquivo do backup teria um nome de 256 bytes", false},
-        {[](auto& f) {
-             f.txtCodigoCliente->setText("1");
-             f.txtNomeCliente->setText(QString(237, 'n'));
-         },
-         "", true},
+        {cliente(238), "o arquivo do backup teria um nome de 256 bytes", false},
+        {cliente(237), "", true},
     };
     for (const auto& [preparar, caixa, salva] : casos) {
         auto& f = Abrir({{"Banco", "antes"}});

@@ -20,7 +20,7 @@ BACKUP = re.compile(r"BACKUP\s+DATABASE\s+\[((?:[^\]]|\]\])*)\]\s+TO\s+DISK\s*=\
 ap = argparse.ArgumentParser(description=__doc__)
 ap.add_argument("--user", default="sa")
 ap.add_argument("--password", default="")
-ap.add_argument("--database", action="append")
+ap.add_argument("--database", default="Vendas", help="the one besides master")
 ap.add_argument("--backup-size", type=int, default=1 << 20)
 # express: no COMPRESSION (1844); fail: 3202 at 30 %; drop: hangs up at 30 %;
 # slow: 0.2 s per tenth; mute: accepts and never answers
@@ -131,7 +131,7 @@ class Connection:
             raise SqlError((102, 15, "Incorrect syntax near 'BACKUP'."))
         name, path = m.group(1).replace("]]", "]"), m.group(2).replace("''", "'")
         end = (3013, 16, "BACKUP DATABASE is terminating abnormally.")
-        if name.lower() not in (d.lower() for d in args.database or ["master", "Vendas"]):
+        if name.lower() not in ("master", args.database.lower()):
             raise SqlError((911, 16, "Database '%s' does not exist." % name), end)
         if args.mode == "express" and re.search(r"\bCOMPRESSION\s*,", m.group(3) or ""):
             raise SqlError((1844, 16, "BACKUP DATABASE WITH COMPRESSION is not supported on "
