@@ -15,9 +15,7 @@ namespace kelvane::teste {
 
 std::string Ler(const fs::path& arquivo) {
     std::ifstream entrada(arquivo, std::ios::binary);
-    std::ostringstream s;
-    s << entrada.rdbuf();
-    return s.str();
+    return {std::istreambuf_iterator<char>(entrada), {}};
 }
 
 void Gravar(const fs::path& arquivo, const std::string& texto) {
@@ -145,8 +143,7 @@ std::vector<std::string> Programa::Log() const {
 }
 
 std::string Programa::Ultima() const {
-    const auto l = Log();
-    return l.empty() ? "" : l.back();
+    return Log().empty() ? "" : Log().back();
 }
 
 std::vector<fs::path> Programa::Arquivos(const fs::path& pasta, const std::string& ext) const {

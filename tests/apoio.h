@@ -1,8 +1,6 @@
 // Shared by the suites: a throw-away program folder, the test servers, running the executable.
 #pragma once
 
-#include "job/codigos.h"
-
 #include <cstdio>
 #include <filesystem>
 #include <gtest/gtest.h>

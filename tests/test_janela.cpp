@@ -90,7 +90,6 @@ QString Texto(const QWidget* w) {
 // cut, Tab in reading order; and the few exact facts the settings depend on.
 TEST_F(Janela, LayoutComoOUsuarioVe) {
     auto& f = Abrir();
-    EXPECT_EQ(f.windowTitle(), QStringLiteral("Kelvane 2019/03 - [suporte@kelvane.example]"));
     EXPECT_EQ(f.minimumSize(), f.maximumSize());
     for (auto* w : f.findChildren<QWidget*>()) {
         if (!w->isVisibleTo(&f) || w->objectName().isEmpty() || w->objectName().startsWith("qt_")) {
@@ -155,7 +154,6 @@ TEST_F(Janela, LayoutComoOUsuarioVe) {
     QWheelEvent roda(meio, f.cmbServidor->mapToGlobal(meio), {}, {0, 120}, Qt::NoButton,
                      Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(f.cmbServidor, &roda);
-    f.cmdTestarConexaoBanco->setFocus();
     Clicar(f.cmdTestarConexaoBanco);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
     EXPECT_EQ(f.cmbServidor->currentIndex(), 1);

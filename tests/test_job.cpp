@@ -18,24 +18,18 @@ using namespace kelvane::teste;
 
 namespace {
 
-TEST(ShellEspera, StatusSinalESaida) {
+// The runner and the uploader (arguments and login text: with hostile values, further down).
+TEST(Ferramentas, SaidaLimitadaELoginPrivado) {
     Programa p(false);
-    const auto falsa = (p.dir / "falsa").string();
-    p.Falsa("falsa", "seq -f 'linha %g xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx' 20000\n"
-                     "echo um; echo dois >&2; exit 3");
+    const auto falsa = (p.dir / "falsa").string(), modo = (p.tmp / "modo").string();
+    p.Falsa("falsa", "seq -f 'linha %g xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx' 20000; exit 3");
     const auto r = ShellEspera({falsa});
     EXPECT_EQ(r.codigo, 3);
     EXPECT_LE(r.saida.size(), 64u * 1024); // only the tail is kept
     EXPECT_THROW(ShellEspera({(p.dir / "nao-existe").string()}), ErroProcesso);
-}
-
-// The arguments and the login file's text are checked with hostile values by the job's suite.
-TEST(Enviador, LoginPrivado) {
-    Programa p(false);
-    const auto modo = p.tmp / "modo";
     // While the uploader runs: the file 0600 in a 0700 folder; removed even when it is killed.
-    p.Falsa("ncftpput", "stat -c %a \"$2\" \"${2%/*}\" >" + modo.string() +
-                            "; echo \"${2%/*}\" >>" + modo.string() + "; kill -9 $$");
+    p.Falsa("ncftpput", "stat -c %a \"$2\" \"${2%/*}\" >" + modo + "; echo \"${2%/*}\" >>" + modo +
+                            "; kill -9 $$");
     DadosFtp dados{"h", "u", "p", "21", "/"};
     EXPECT_EQ(EnviarArquivoFtp(p.dir, dados, "/x").sinal, SIGKILL);
     const auto linhas = Linhas(modo);
@@ -350,11 +344,10 @@ TEST_F(Job, SoEXECRodaOJob) {
                                 "configuração; use o argumento EXEC para executar o backup.\n";
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{}, {"EXEC2"}, {"EXEC", "now"}, {" EXEC"}}) {
-        Programa janela(false);
-        const auto r = janela.Exec(args);
+        const auto r = p.Exec(args);
         EXPECT_EQ(r.codigo, 8);
         EXPECT_EQ(r.saida, semTela);
-        EXPECT_TRUE(janela.Log().empty());
+        EXPECT_TRUE(p.Log().empty());
     }
     // A display that is named but absent, one that refuses us (no cookie), a compositor that is
     // not there: the same line, not an abort.

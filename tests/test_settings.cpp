@@ -93,8 +93,7 @@ TEST(Ini, ModoDonoLinkSomenteLeituraEBom) {
         Gravar(ini, antes);
         ::chmod(ini.c_str(), 0640);
         preparar();
-        struct stat a {
-        }, d{};
+        struct stat a = {}, d = {};
         ::stat(ini.c_str(), &a);
         EXPECT_EQ(LerINI("infos", "Banco", ini), "a") << caso;
         EXPECT_EQ(GravarValorINI("infos", "Porta", "21", ini), antes != depois) << caso;
