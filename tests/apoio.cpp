@@ -57,15 +57,15 @@ Servidor::Servidor(const std::string& script, const std::vector<std::string>& ar
         }
         linha += "'";
     }
-    saida_ = ::popen(linha.c_str(), "re");
-    if (!saida_ || std::fscanf(saida_, "LISTENING %d %d", &porta, &pid_) != 2) {
+    saida = ::popen(linha.c_str(), "re");
+    if (!saida || std::fscanf(saida, "LISTENING %d %d", &porta, &pid) != 2) {
         throw std::runtime_error("servidor de teste não iniciou: " + script);
     }
 }
 
 Servidor::~Servidor() {
-    ::kill(pid_, SIGTERM);
-    ::pclose(saida_);
+    ::kill(pid, SIGTERM);
+    ::pclose(saida);
 }
 
 Programa::Programa(bool ferramentas)

@@ -33,15 +33,12 @@ struct Pasta {
 };
 
 // A test server (tests/servers/<script>) until destroyed.
-class Servidor {
-public:
+struct Servidor {
     Servidor(const std::string& script, const std::vector<std::string>& argumentos);
     ~Servidor();
     int porta = 0;
-
-private:
-    FILE* saida_ = nullptr;
-    pid_t pid_ = -1;
+    FILE* saida = nullptr;
+    pid_t pid = -1;
 };
 
 // The program folder <tmp>/programa with kelvane, its window module and links to 7z, 7z.so and
