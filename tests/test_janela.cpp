@@ -374,7 +374,6 @@ TEST_F(Janela, CadaTarefaRespondeComUmaCaixa) {
          "X Erro ao conetar no banco: [FreeTDS][SQL Server]Login failed"},
     };
     for (const auto& c : casos) {
-        SCOPED_TRACE(c.caixa);
         fs::remove_all(p.ftp / "backups");
         fs::create_directory(p.ftp / "backups");
         p.Servidores(c.modo);
@@ -394,7 +393,7 @@ TEST_F(Janela, CadaTarefaRespondeComUmaCaixa) {
         // One attempt, bounded: the uploader's own redials took 40 s against a closed port.
         EXPECT_LT(std::chrono::steady_clock::now() - inicio, std::chrono::seconds(25));
         fs::current_path("/");
-        ASSERT_EQ(Caixas().size(), 1u);
+        ASSERT_EQ(Caixas().size(), 1u) << c.caixa;
         EXPECT_EQ(Caixas()[0].rfind(c.caixa, 0), 0u) << Caixas()[0];
         EXPECT_EQ(Caixas()[0].find("errada"), std::string::npos);
         if (c.botao != &F::cmdEnviarArquivo) { // a test saves nothing, a run saves first

@@ -185,6 +185,9 @@ TEST_F(Job, CadaFalhaTemSeuCodigoEGuardaOQueNaoFoiEnviado) {
              fs::create_symlink(p.raiz.p / "ncftpput", p.dir / "ncftpput");
          },
          9, "Permissões inseguras: ", false, false},
+        {"trava impossível de abrir",
+         [](Programa& p) { fs::create_directory(p.dir / "kelvane.lock"); }, 1,
+         "Erro: 21 - não foi possível abrir", false, false},
         {"log impossível de gravar", [](Programa& p) { Gravar(p.dir / "Log", "x"); }, 1, "", false,
          false},
     };
