@@ -143,7 +143,8 @@ std::vector<std::string> Programa::Log() const {
 }
 
 std::string Programa::Ultima() const {
-    return Log().empty() ? "" : Log().back();
+    const auto l = Log(); // read once: the files are read anew on every call
+    return l.empty() ? "" : l.back();
 }
 
 std::vector<fs::path> Programa::Arquivos(const fs::path& pasta, const std::string& ext) const {
