@@ -50,7 +50,7 @@ public:
     // in obtida().
     std::optional<Falha> Tentar() {
         const auto caminho = PastaPrograma() / "kelvane.lock";
-        fd_ = ::open(caminho.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        fd_ = ::open(caminho.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd_ < 0) {
             return Falha{CodigoSaida::ErroOutro, errno,
                          "não foi possível abrir " + caminho.string() + ": " +
@@ -104,10 +104,16 @@ private:
     ObservadorJob* observador_;
     TravaJob trava_;
     std::vector<std::string> segredos_;
+    bool iniConfere_ = false; // info.ini passed the permission check
 };
 
 std::optional<Desfecho> Job::Executar() {
     Registrar("Inicio do Processo");
+    const auto pasta = PastaPrograma();
+    if (const auto inseguro = PermissaoInsegura(pasta)) {
+        return De(CodigoSaida::PermissoesInseguras, *inseguro);
+    }
+    iniConfere_ = true; // AvisoURL may be read now
     Avisar(TipoAviso::Inicio);
     if (auto falha = trava_.Tentar()) {
         return De(*falha);
@@ -116,7 +122,6 @@ std::optional<Desfecho> Job::Executar() {
         return De(CodigoSaida::JobEmExecucao,
                   "Outro backup já está em execução nesta pasta; este não será executado.");
     }
-    const auto pasta = PastaPrograma();
     if (const auto faltando = FerramentaFaltando(pasta)) {
         const std::string texto = TextoFaltandoArquivo(*faltando);
         return Desfecho{CodigoSaida::FerramentaFaltando,
@@ -124,7 +129,7 @@ std::optional<Desfecho> Job::Executar() {
                         texto,
                         TextoCaixaFerramentaFaltando(*faltando)};
     }
-    if (const auto inseguro = PermissaoInsegura(pasta)) {
+    if (const auto inseguro = DriverOdbcInseguro()) {
         return De(CodigoSaida::PermissoesInseguras, *inseguro);
     }
     std::string motivo;
@@ -227,7 +232,7 @@ CodigoSaida Job::Relatar(const Desfecho& desfecho) {
 }
 
 void Job::Avisar(TipoAviso tipo, const std::string& corpo) {
-    const std::string base = LerInfo("AvisoURL");
+    const std::string base = iniConfere_ ? LerInfo("AvisoURL") : std::string();
     if (base.empty()) {
         return;
     }

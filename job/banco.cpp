@@ -3,6 +3,7 @@
 #include "../settings/cripto.h"
 #include "../settings/texto.h"
 #include "etapas.h"
+#include "ferramentas.h"
 #include "log.h"
 #include "programa.h"
 
@@ -21,6 +22,21 @@ std::string DriverOdbc() {
         }
     }
     return "FreeTDS";
+}
+
+std::optional<std::string> DriverOdbcInseguro() {
+    const std::string driver = LerInfo("DriverODBC");
+    const auto instalados = DriversOdbc();
+    if (driver.empty() || std::find(instalados.begin(), instalados.end(), driver) != instalados.end()) {
+        return std::nullopt;
+    }
+    if (driver.front() == '/') {
+        return CaminhoInseguro(driver);
+    }
+    // A bare or relative name would be looked up where the loader or the working folder says.
+    return "Permissões inseguras: DriverODBC=" + driver +
+           " não é um driver registrado no unixODBC nem o caminho completo de uma biblioteca; "
+           "nada foi executado. Corrija com: odbcinst -q -d (os drivers registrados)";
 }
 
 std::unique_ptr<ConexaoOdbc> ConectarBanco(ObservadorJob* observador, std::string& motivo) {
@@ -51,6 +67,9 @@ std::unique_ptr<ConexaoOdbc> ConectarBanco(ObservadorJob* observador, std::strin
 
 std::optional<Falha> TestarConexaoBanco(const std::string& servidor, const std::string& login,
                                         const std::string& senha, bool integrado) {
+    if (auto inseguro = DriverOdbcInseguro()) {
+        return Falha{CodigoSaida::PermissoesInseguras, 0, std::move(*inseguro)};
+    }
     try {
         ConexaoOdbc conexao;
         const std::string driver = DriverOdbc();

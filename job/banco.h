@@ -17,6 +17,10 @@ struct ObservadorJob;
 // Server", "ODBC Driver 17 for SQL Server", "FreeTDS".
 std::string DriverOdbc();
 
+// A DriverODBC set by hand names a driver registered with the driver manager or a library that
+// passes the tools' permission check; otherwise the line that says why it is not loaded.
+std::optional<std::string> DriverOdbcInseguro();
+
 // Opens a connection with the settings of info.ini and logs the attempt and its outcome. After a
 // failure returns null and `motivo` holds the line it logged, passwords masked.
 std::unique_ptr<ConexaoOdbc> ConectarBanco(ObservadorJob* observador, std::string& motivo);

@@ -7,8 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <mutex>
 #include <poll.h>
+#include <pwd.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -139,37 +141,78 @@ std::string Octal(mode_t modo) {
     return texto;
 }
 
+std::string NomeConta(uid_t uid) {
+    const passwd* pw = ::getpwuid(uid);
+    return pw ? pw->pw_name : std::to_string(uid);
+}
+
+std::string NomeGrupo(gid_t gid) {
+    const group* gr = ::getgrgid(gid);
+    return gr ? gr->gr_name : std::to_string(gid);
+}
+
 std::optional<std::string> Inseguro(const std::string& caminho, const std::string& problema,
                                     const std::string& correcao) {
     return "Permissões inseguras: " + caminho + " " + problema +
            "; nada foi executado. Corrija com: " + correcao;
 }
 
-// `caminho` (absolute) and every folder above it; links are followed to what they lead to.
-std::optional<std::string> ConferirCaminho(const std::filesystem::path& caminho, int saltos = 0) {
+// The program folder and how this start was asked for, to word the fix.
+struct Contexto {
+    std::filesystem::path pasta;
+    bool janela = false;
+};
+
+// `caminho` (absolute) and every folder above it, each owned by root or us and writable by no one
+// else; links are followed to what they lead to. A folder above may be writable by others with
+// the sticky bit (only one name is followed through it), the last one when `estrito` may not:
+// there anyone who can create a name can put one where we load or write.
+std::optional<std::string> ConferirCaminho(const std::filesystem::path& caminho, bool estrito,
+                                           const Contexto& ctx, int saltos = 0) {
     if (saltos > 40) {
         return Inseguro(caminho.string(), "tem links demais", "ls -l " + caminho.string());
     }
+    const auto normal = caminho.lexically_normal();
     std::filesystem::path atual;
-    for (const auto& parte : caminho.lexically_normal()) {
-        atual /= parte;
+    for (auto parte = normal.begin(); parte != normal.end(); ++parte) {
+        atual /= *parte;
+        const bool ultimo = std::next(parte) == normal.end();
         struct stat st {};
         if (::lstat(atual.c_str(), &st) != 0) {
-            return std::nullopt; // a missing tool is reported on its own
+            return std::nullopt; // what we cannot reach we cannot load either; missing tools
+                                 // are reported on their own
         }
         const std::string p = atual.string();
+        const bool pastaPrograma = atual == ctx.pasta;
         if (st.st_uid != 0 && st.st_uid != ::geteuid()) {
-            return Inseguro(p, "pertence a outra conta (uid " + std::to_string(st.st_uid) + ")",
-                            "chown root " + p);
+            const std::string dono = NomeConta(st.st_uid);
+            if (pastaPrograma) {
+                const auto exe = (ctx.pasta / "kelvane").string();
+                return Inseguro(p,
+                                "pertence a " + dono + ", e o kelvane foi iniciado como " +
+                                    NomeConta(::geteuid()),
+                                ctx.janela ? "sudo -u " + dono + " -E " + exe
+                                           : "sudo -u " + dono + " " + exe + " EXEC");
+            }
+            return Inseguro(p, "pertence a outra conta (" + dono + ")",
+                            "chown " + NomeConta(::geteuid()) + " " + p);
         }
         const bool pasta = S_ISDIR(st.st_mode);
-        if (!S_ISLNK(st.st_mode) && (st.st_mode & 022) != 0 &&
-            !(pasta && (st.st_mode & S_ISVTX) != 0)) {
+        const bool sticky = pasta && (st.st_mode & S_ISVTX) != 0 && !(estrito && ultimo);
+        if (!S_ISLNK(st.st_mode) && (st.st_mode & 022) != 0 && !sticky) {
+            std::string correcao = "chmod go-w " + p;
+            if (pastaPrograma && ::geteuid() == 0 && (st.st_mode & 020) != 0 && st.st_gid != 0) {
+                // The group that writes the .BAK here is the server's account: the folder
+                // becomes that account's, and the job runs as it.
+                const std::string grupo = NomeGrupo(st.st_gid);
+                correcao = "chown " + grupo + ": " + p + " && chmod 0700 " + p +
+                           ", e rode o kelvane como " + grupo + " (veja o README)";
+            } else if (pasta && !(estrito && ultimo)) {
+                correcao += " (ou chmod +t " + p + ", se outra conta precisa criar arquivos nela)";
+            }
             return Inseguro(
                 p, "pode ser alterado pelo grupo ou por outros (modo " + Octal(st.st_mode) + ")",
-                pasta ? "chmod go-w " + p + " (ou chmod +t " + p +
-                            ", se outra conta precisa criar arquivos nela)"
-                      : "chmod go-w " + p);
+                correcao);
         }
         if (S_ISLNK(st.st_mode)) {
             std::error_code erro;
@@ -178,7 +221,7 @@ std::optional<std::string> ConferirCaminho(const std::filesystem::path& caminho,
                 return std::nullopt;
             }
             const auto resolvido = alvo.is_absolute() ? alvo : atual.parent_path() / alvo;
-            if (auto problema = ConferirCaminho(resolvido, saltos + 1)) {
+            if (auto problema = ConferirCaminho(resolvido, estrito && ultimo, ctx, saltos + 1)) {
                 return problema;
             }
             atual = std::filesystem::canonical(atual, erro);
@@ -192,13 +235,39 @@ std::optional<std::string> ConferirCaminho(const std::filesystem::path& caminho,
 
 } // namespace
 
-std::optional<std::string> PermissaoInsegura(const std::filesystem::path& pasta) {
-    const auto base = std::filesystem::absolute(pasta);
-    if (auto problema = ConferirCaminho(base)) {
-        return problema;
+std::filesystem::path Programa7z(const std::filesystem::path& pasta) {
+    // 7z takes the folder it loads its codecs from (Codecs/, Formats/, 7z.so) from the path it
+    // is started by: started through the link, it would load whatever lies beside the link.
+    std::error_code erro;
+    auto real = std::filesystem::canonical(pasta / "7z", erro);
+    return erro ? pasta / "7z" : real;
+}
+
+std::optional<std::string> CaminhoInseguro(const std::filesystem::path& caminho) {
+    return ConferirCaminho(std::filesystem::absolute(caminho), true, Contexto{});
+}
+
+std::optional<std::string> PermissaoInsegura(const std::filesystem::path& pasta, bool janela) {
+    const Contexto ctx{std::filesystem::absolute(pasta).lexically_normal(), janela};
+    std::vector<std::filesystem::path> caminhos = {ctx.pasta, ctx.pasta / "Log"};
+    for (const char* nome : {"kelvane", "kelvane-janela.so", "7z", "7z.so", "ncftpput", "info.ini"}) {
+        caminhos.push_back(ctx.pasta / nome);
     }
-    for (const std::string_view nome : {"kelvane", "7z", "7z.so", "ncftpput", "info.ini"}) {
-        if (auto problema = ConferirCaminho(base / nome)) {
+    for (const char* sub : {"Codecs", "Formats"}) {
+        const auto pastaCodecs = Programa7z(ctx.pasta).parent_path() / sub;
+        caminhos.push_back(pastaCodecs);
+        std::error_code erro;
+        for (const auto& e : std::filesystem::directory_iterator(pastaCodecs, erro)) {
+            caminhos.push_back(e.path()); // every file there is loaded
+        }
+    }
+    // ncftpput reads its firewall settings (where it connects, and what it sends the password
+    // to) from the home folder of the account, not from $HOME.
+    if (const passwd* pw = ::getpwuid(::geteuid()); pw && pw->pw_dir && pw->pw_dir[0] == '/') {
+        caminhos.push_back(std::filesystem::path(pw->pw_dir) / ".ncftp" / "firewall");
+    }
+    for (const auto& c : caminhos) {
+        if (auto problema = ConferirCaminho(c, true, ctx)) {
             return problema;
         }
     }
@@ -374,12 +443,12 @@ std::vector<std::string> LinhaCompactador(const std::filesystem::path& pasta,
                                           const std::filesystem::path& origem) {
     // -spd: a "*" or "?" in a client's name is part of the file name, not a pattern that
     // would pack other backups along.
-    return {(pasta / "7z").string(), "a", "-spd", arquivo.string(), origem.string()};
+    return {Programa7z(pasta).string(), "a", "-spd", arquivo.string(), origem.string()};
 }
 
 std::vector<std::string> LinhaTesteArquivo(const std::filesystem::path& pasta,
                                            const std::filesystem::path& arquivo) {
-    return {(pasta / "7z").string(), "t", "-spd", arquivo.string()};
+    return {Programa7z(pasta).string(), "t", "-spd", arquivo.string()};
 }
 
 ArquivoLoginFtp::ArquivoLoginFtp(const DadosFtp& dados) {

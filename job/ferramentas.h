@@ -26,12 +26,19 @@ std::string TextoFaltandoArquivo(std::string_view nome);
 // The message box text: the missing-file text, CR LF, "O backup não será efetuado!"
 std::string TextoCaixaFerramentaFaltando(std::string_view nome);
 
-// Before the job runs anything: whether any account other than root and this process's own
-// could replace what it runs or reads its commands from, the way sshd's StrictModes checks:
-// the program folder, `kelvane`, each tool (the link and what it leads to), info.ini and every
-// folder on the way, each owned by root or us and writable by no one else (a folder by others
-// only with the sticky bit). Returns the one line that names the first path at fault and the fix.
-std::optional<std::string> PermissaoInsegura(const std::filesystem::path& pasta);
+// Before anything is opened, read, run or sent: whether an account other than root and this
+// process's own could make us run its code or write where it chooses. The program folder and its
+// Log are ours alone (a sticky bit does not help: a new name is enough); `kelvane`, the window
+// module, each tool (the link and what it leads to), 7z's codecs, ncftpput's firewall settings,
+// info.ini and every folder on their way belong to root or us and no one else can write them (a
+// folder above only with the sticky bit). Returns the one line that names the first path at fault
+// and the fix; `janela` words the fix for opening the window.
+std::optional<std::string> PermissaoInsegura(const std::filesystem::path& pasta,
+                                             bool janela = false);
+// The same check for one more file we load (an ODBC driver named by path).
+std::optional<std::string> CaminhoInseguro(const std::filesystem::path& caminho);
+// The 7z to start: the file the link in the program folder leads to.
+std::filesystem::path Programa7z(const std::filesystem::path& pasta);
 
 struct ResultadoProcesso {
     int codigo = -1;    // exit status; -1 when ended by a signal
@@ -63,11 +70,11 @@ struct OpcoesProcesso {
 ResultadoProcesso ShellEspera(const std::vector<std::string>& argumentos,
                               const OpcoesProcesso& opcoes = {});
 
-// <P>/7z a -spd <arquivo> <origem> (names taken literally, never as wildcards)
+// Programa7z a -spd <arquivo> <origem> (names taken literally, never as wildcards)
 std::vector<std::string> LinhaCompactador(const std::filesystem::path& pasta,
                                           const std::filesystem::path& arquivo,
                                           const std::filesystem::path& origem);
-// <P>/7z t -spd <arquivo>
+// Programa7z t -spd <arquivo>
 std::vector<std::string> LinhaTesteArquivo(const std::filesystem::path& pasta,
                                            const std::filesystem::path& arquivo);
 

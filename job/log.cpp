@@ -26,8 +26,17 @@ void GravarLog(const std::string& Mensagem, const ObservadorJob* observador) {
         observador->mensagem(Mensagem);
     }
     const auto caminho = PastaPrograma() / "Log" / ArquivoLog;
-    const std::string linha = TextoDataHora(AgoraLocal()) + " : " + Mensagem + "\n";
-    const int fd = ::open(caminho.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    // One message, one line: a server's or a tool's text with line breaks must not add lines
+    // of its own (a false "Fim do Processo").
+    std::string texto = Mensagem;
+    for (char& c : texto) {
+        if (static_cast<unsigned char>(c) < 0x20 && c != '\t') {
+            c = ' ';
+        }
+    }
+    const std::string linha = TextoDataHora(AgoraLocal()) + " : " + texto + "\n";
+    const int fd =
+        ::open(caminho.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) {
         throw ErroLog("não foi possível abrir o log " + caminho.string() + ": " +
                       std::strerror(errno));

@@ -1,6 +1,7 @@
 #include "main.h"
 
 #include "backup.h"
+#include "ferramentas.h"
 #include "log.h"
 #include "programa.h"
 
@@ -59,6 +60,13 @@ int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
             return ComoInteiro(CodigoSaida::ErroOutro);
         }
     }
+    // Before anything is created or read in the folder: whoever else could write there could
+    // choose what we load, run, read or write. The line goes to stderr (the scheduler keeps it).
+    const bool exec = Maiusculas(argumentos) == "EXEC";
+    if (const auto inseguro = PermissaoInsegura(PastaPrograma(), !exec)) {
+        std::fprintf(stderr, "Kelvane: %s\n", inseguro->c_str());
+        return ComoInteiro(CodigoSaida::PermissoesInseguras);
+    }
     ArquivoLog = NomeArquivoLog(AgoraLocal());
 
     const auto pastaLog = PastaPrograma() / "Log";
@@ -71,7 +79,7 @@ int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
         }
     }
 
-    if (Maiusculas(argumentos) == "EXEC") {
+    if (exec) {
         return ComoInteiro(ExecutarBackup());
     }
     if (!abrirJanela) {

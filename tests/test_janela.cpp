@@ -353,6 +353,14 @@ TEST_F(Janela, CadaTarefaRespondeComUmaCaixa) {
         {&F::cmdTestarFTP, [](F&) {}, "i Conexão FTP efetuada", "7z.so"},
         {&F::cmdTestarFTP, [](F& f) { f.txtPorta->setText("1"); },
          "X Erro: 1 - Teste de conexão FTP falhou: ncftpput terminou com código 1"},
+        // An uploader another account could have replaced is never run.
+        {&F::cmdTestarFTP,
+         [this](F&) {
+             p.Falsa("ncftpput", "exit 0");
+             ::chown((p.dir / "ncftpput").c_str(), 65534, 0);
+         },
+         "X Permissões inseguras: " + (p.dir / "ncftpput").string() +
+             " pertence a outra conta (nobody)"},
         {&F::cmdEnviarArquivo, [](F&) {}, "i Processo Finalizado", "relatório de maio.pdf"},
         {&F::cmdEnviarArquivo, [](F& f) { f.chkZipar->setChecked(true); }, "i Processo Finalizado",
          "relatório de maio.pdf.7z"},

@@ -104,10 +104,6 @@ TEST_F(Job, SucessoComCredenciaisEmbaralhadasOuEmClaro) {
     for (const bool express : {false, true}) {
         Novo();
         p.cfg["NCripto"] = express ? "1" : "0";
-        if (express) { // root:group 1770, as for the server's account
-            fs::permissions(p.dir,
-                            fs::perms::owner_all | fs::perms::group_all | fs::perms::sticky_bit);
-        }
         p.Servidores(express ? "express" : "normal");
         ConferirSucesso(Rodar());
         const std::string n = R"(/KVLN_0042_Casa_Azul_\d{6})";
@@ -174,20 +170,6 @@ TEST_F(Job, CadaFalhaTemSeuCodigoEGuardaOQueNaoFoiEnviado) {
          },
          6, "Erro: 3 - Envio falhou: ncftpput terminou com código 3 (o servidor recusou renomear ",
          true, true},
-        // Another account could replace what the job runs: nothing runs.
-        {"pasta gravável por todos", [](Programa& p) { fs::permissions(p.dir, fs::perms::all); }, 9,
-         "Permissões inseguras: ", false, false},
-        {"ferramenta gravável pelo grupo, atrás de um link",
-         [](Programa& p) {
-             fs::copy_file("/usr/bin/ncftpput", p.raiz.p / "ncftpput");
-             fs::permissions(p.raiz.p / "ncftpput", fs::perms::owner_all | fs::perms::group_all);
-             fs::remove(p.dir / "ncftpput");
-             fs::create_symlink(p.raiz.p / "ncftpput", p.dir / "ncftpput");
-         },
-         9, "Permissões inseguras: ", false, false},
-        {"trava impossível de abrir",
-         [](Programa& p) { fs::create_directory(p.dir / "kelvane.lock"); }, 1,
-         "Erro: 21 - não foi possível abrir", false, false},
         {"log impossível de gravar", [](Programa& p) { Gravar(p.dir / "Log", "x"); }, 1, "", false,
          false},
     };
@@ -202,9 +184,6 @@ TEST_F(Job, CadaFalhaTemSeuCodigoEGuardaOQueNaoFoiEnviado) {
                                            (p.dir / "kelvane").string(), "EXEC"})
                            : p.Exec();
         EXPECT_EQ(r.codigo, c.codigo) << r.saida << p.Ultima();
-        if (c.codigo == 9) {
-            EXPECT_TRUE(p.Lotes().empty()); // nothing reached the server
-        }
         EXPECT_EQ(p.Ultima().rfind(c.ultima, 0), 0u) << p.Ultima();
         EXPECT_EQ(!p.Baks().empty(), c.bakFica);
         EXPECT_EQ(!p.Pacotes().empty(), c.pacoteFica);
@@ -212,6 +191,142 @@ TEST_F(Job, CadaFalhaTemSeuCodigoEGuardaOQueNaoFoiEnviado) {
         EXPECT_EQ(Executado(), "");
         SemSenhas(r);
     }
+}
+
+// Whoever else can create a name in the folder, or replace what it loads, must not make the job
+// (or the window) run their code or write where they choose: nothing is loaded or written, the
+// line goes to stderr, no heartbeat leaves.
+TEST_F(Job, SoODonoDaPastaFazORodarCodigo) {
+    ::unsetenv("TMPDIR"); // outside every program folder the cases make
+    const Pasta fora;
+    const auto marca = fora.p / "marca", avisos = fora.p / "avisos", alheia = fora.p / "alheia";
+    ::setenv("KELVANE_MARCA", marca.c_str(), 1);
+    const Servidor monitor("aviso_server.py", {avisos.string()});
+    const auto deOutro = [](const fs::path& f) {
+        ::lchown(f.c_str(), 65534, 65534);
+    };
+    const auto marcaEm = [&](const fs::path& f) {
+        fs::remove(f);
+        fs::copy_file(KELVANE_MARCA_SO, f);
+        deOutro(f);
+    };
+    struct Caso {
+        std::string caso;
+        std::function<void(Programa&)> preparar;
+        int codigo;
+        std::string saida;       // stderr, whole ("" when the run logs)
+        std::string ultima = ""; // the start of the last log line
+        std::vector<std::string> argumentos = {"EXEC"};
+    };
+    const std::string seguro = "; nada foi executado. Corrija com: ";
+    const std::vector<Caso> casos = {
+        {"pasta root:grupo 1770, como antes",
+         [&](Programa& p) {
+             ::chown(p.dir.c_str(), 0, 65534);
+             ::chmod(p.dir.c_str(), 01770);
+         },
+         9,
+         "Kelvane: Permissões inseguras: {P} pode ser alterado pelo grupo ou por outros (modo "
+         "1770)" +
+             seguro +
+             "chown nogroup: {P} && chmod 0700 {P}, e rode o kelvane como "
+             "nogroup (veja o README)\n"},
+        {"Log leva à pasta de outra conta",
+         [&](Programa& p) {
+             fs::create_directory(alheia);
+             deOutro(alheia);
+             fs::create_directory_symlink(alheia, p.dir / "Log");
+         },
+         9,
+         "Kelvane: Permissões inseguras: " + alheia.string() + " pertence a outra conta (nobody)" +
+             seguro + "chown root " + alheia.string() + "\n"},
+        {"janela aberta por root na pasta de outra conta",
+         [&](Programa& p) { deOutro(p.dir); },
+         9,
+         "Kelvane: Permissões inseguras: {P} pertence a nobody, e o kelvane foi iniciado como "
+         "root" +
+             seguro + "sudo -u nobody -E {P}/kelvane\n",
+         "",
+         {}},
+        {"módulo da janela de outra conta",
+         [&](Programa& p) { marcaEm(p.dir / "kelvane-janela.so"); },
+         9,
+         "Kelvane: Permissões inseguras: {P}/kelvane-janela.so pertence a outra conta (nobody)" +
+             seguro + "chown root {P}/kelvane-janela.so\n",
+         "",
+         {}},
+        {"info.ini gravável por outros",
+         [](Programa& p) { ::chmod((p.dir / "info.ini").c_str(), 0606); }, 9,
+         "Kelvane: Permissões inseguras: {P}/info.ini pode ser alterado pelo grupo ou por outros "
+         "(modo 0606)" +
+             seguro + "chmod go-w {P}/info.ini\n"},
+        {"ferramenta com sticky gravável pelo grupo, atrás de um link",
+         [](Programa& p) {
+             fs::copy_file("/usr/bin/ncftpput", p.raiz.p / "ncftpput");
+             ::chmod((p.raiz.p / "ncftpput").c_str(), 01775);
+             fs::remove(p.dir / "ncftpput");
+             fs::create_symlink(p.raiz.p / "ncftpput", p.dir / "ncftpput");
+         },
+         9,
+         "Kelvane: Permissões inseguras: {R}/ncftpput pode ser alterado pelo grupo ou por outros "
+         "(modo 1775)" +
+             seguro + "chmod go-w {R}/ncftpput\n"},
+        {"codecs ao lado do link do 7z",
+         [&](Programa& p) {
+             fs::create_directory(p.dir / "Codecs");
+             marcaEm(p.dir / "Codecs" / "x.so");
+             ::lchown((p.dir / "Codecs" / "x.so").c_str(), 0, 0);
+         },
+         0, "", "Fim do Processo"},
+        {"DriverODBC de outra conta",
+         [&](Programa& p) {
+             marcaEm(fora.p / "driver.so");
+             p.cfg["DriverODBC"] = (fora.p / "driver.so").string();
+             p.Ini();
+         },
+         9, "",
+         "Permissões inseguras: " + (fora.p / "driver.so").string() +
+             " pertence a outra conta (nobody)"},
+        {"DriverODBC sem caminho",
+         [](Programa& p) {
+             p.cfg["DriverODBC"] = "libmarca.so";
+             p.Ini();
+         },
+         9, "", "Permissões inseguras: DriverODBC=libmarca.so não é um driver registrado"},
+        {"trava é um link",
+         [&](Programa& p) { fs::create_symlink(alheia, p.dir / "kelvane.lock"); }, 1, "",
+         "Erro: 40 - não foi possível abrir"},
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.caso);
+        Novo();
+        p.Servidores();
+        p.cfg["AvisoURL"] = "http://127.0.0.1:" + std::to_string(monitor.porta);
+        p.Ini();
+        c.preparar(p);
+        const auto r = p.Exec(c.argumentos);
+        EXPECT_EQ(r.codigo, c.codigo) << r.saida << p.Ultima();
+        const auto trocar = [&](std::string t) {
+            for (const auto& [de, para] : {std::pair{"{P}", p.dir}, {"{R}", p.raiz.p}}) {
+                for (auto i = t.find(de); i != std::string::npos; i = t.find(de)) {
+                    t.replace(i, 3, para.string());
+                }
+            }
+            return t;
+        };
+        EXPECT_EQ(r.saida, trocar(c.saida));
+        EXPECT_EQ(p.Ultima().rfind(trocar(c.ultima), 0), 0u) << p.Ultima();
+        if (!c.saida.empty()) { // nothing made in the folder, nothing sent
+            EXPECT_FALSE(fs::exists(p.dir / "kelvane.lock") ||
+                         fs::is_directory(fs::symlink_status(p.dir / "Log")));
+            EXPECT_FALSE(fs::exists(avisos));
+        }
+        EXPECT_TRUE(!fs::exists(alheia) || (fs::is_directory(alheia) && fs::is_empty(alheia)));
+        EXPECT_FALSE(fs::exists(marca));
+        EXPECT_EQ(p.Lotes().empty(), c.codigo != 0); // nothing reached the server
+        fs::remove_all(alheia);
+    }
+    ::unsetenv("KELVANE_MARCA");
 }
 
 // Values that would change the BACKUP statement, the connection string, an argument or a path if

@@ -47,6 +47,9 @@ public:
     void cmdSalvarFechar_Click();
     bool ConferirServidorBD(const std::string& nomeComputador);
     bool SalvarConfiguracao();
+    // The permission check of the job, before a task runs a tool or info.ini is written; a
+    // failure is shown in a box.
+    bool PastaSegura();
     void cmdExecutar_Click();
     void cmdTestarConexaoBanco_Click();
     void cmdTestarFTP_Click();

@@ -82,7 +82,18 @@ bool Form1::ConferirServidorBD(const std::string& nomeComputador) {
     return confere;
 }
 
+bool Form1::PastaSegura() {
+    if (const auto inseguro = PermissaoInsegura(PastaPrograma(), true)) {
+        MostrarCaixa(this, Icone::Critico, QString::fromStdString(*inseguro));
+        return false;
+    }
+    return true;
+}
+
 bool Form1::SalvarConfiguracao() {
+    if (!PastaSegura()) {
+        return false;
+    }
     const bool ncripto = ValorCheck(chkNCripto) == 1;
     const std::array<std::pair<const QLineEdit*, const char*>, 4> credenciais = {{
         {txtLogin, "o login do banco"},

@@ -44,6 +44,9 @@ void Form1::cmdTestarConexaoBanco_Click() {
 }
 
 void Form1::cmdTestarFTP_Click() {
+    if (!PastaSegura()) {
+        return;
+    }
     DadosFtp dados;
     dados.endereco = txtEnderecoFTP->text().toStdString();
     dados.porta = txtPorta->text().toStdString();

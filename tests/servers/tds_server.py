@@ -149,7 +149,7 @@ class Connection:
                     return False
                 if step == 3 and args.mode == "fail":
                     raise SqlError((3202, 16, "Write on \"%s\" failed: 112(There is not enough "
-                                              "space on the disk.)" % path), end)
+                                              "space on the disk.\r\n)" % path), end)
                 if select.select([self.sock], [], [], 0.2 * (args.mode == "slow"))[0]:
                     return False  # the client went away (or sent an attention)
         self.message(INFO, 3014, 0, "BACKUP DATABASE successfully processed %d pages." % (size // 8192))
