@@ -21,6 +21,8 @@ for f in 7z 7z.so ncftpput; do [ -e "$p/$f" ] || falha "$f não aponta para a fe
 grep -qx 'Exec="/opt/kelvane/kelvane"' "$p/kelvane.desktop" || falha "menu não abre a janela"
 grep -qx 'ExecStart="/opt/kelvane/kelvane" EXEC' "$p/exemplos/kelvane.service" || falha serviço
 ! grep -q SuccessExitStatus "$p/exemplos/kelvane.service" || falha "serviço aceita falha"
+grep -qx User=mssql "$p/exemplos/kelvane.service" && dpkg-deb -I "$deb" postinst | grep -q 'mssql mssql 0700' ||
+  falha "pasta e serviço não são da conta do SQL Server"
 
 servidor() { # <variable> <script> <arguments>: starts it, stores its port
   /usr/bin/python3 -I "$servidores/$2" "${@:3}" >"$t/$2.out" &
