@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <limits>
 #include <sys/stat.h>
 #include <tuple>
 #include <unistd.h>
@@ -27,9 +28,11 @@ int Numero(std::string_view s) {
     return n;
 }
 
-// The date of "..._DDMMYY.7z" as (year, month, day), when it names a real day.
-std::optional<std::tuple<int, int, int>> DataDoNome(std::string_view nome, int anoHoje) {
-    constexpr std::string_view sufixo = ".7z";
+using Data = std::tuple<int, int, int>; // year, month, day
+
+// The date of "..._DDMMYY<sufixo>" when it names a real day; the two-digit year is the one nearest
+// today's, so a clock set back across New Year or a name from the next century reads right.
+std::optional<Data> DataDoNome(std::string_view nome, std::string_view sufixo, int anoHoje) {
     if (nome.size() < 6 + sufixo.size() || !nome.ends_with(sufixo)) {
         return std::nullopt;
     }
@@ -40,8 +43,10 @@ std::optional<std::tuple<int, int, int>> DataDoNome(std::string_view nome, int a
     const int dia = Numero(ddmmyy.substr(0, 2));
     const int mes = Numero(ddmmyy.substr(2, 2));
     int ano = anoHoje - anoHoje % 100 + Numero(ddmmyy.substr(4, 2));
-    if (ano > anoHoje) {
+    if (ano - anoHoje > 50) {
         ano -= 100;
+    } else if (anoHoje - ano > 50) {
+        ano += 100;
     }
     std::tm t{};
     t.tm_year = ano - 1900;
@@ -53,57 +58,69 @@ std::optional<std::tuple<int, int, int>> DataDoNome(std::string_view nome, int a
     if (mes < 1 || mes > 12 || normalizado.tm_mday != dia || normalizado.tm_mon != mes - 1) {
         return std::nullopt;
     }
-    return std::tuple{ano, mes, dia};
+    return Data{ano, mes, dia};
 }
 
 } // namespace
 
-std::optional<long> ManterArquivos(std::string_view valor) {
+std::optional<unsigned long long> ManterArquivos(std::string_view valor) {
     while (!valor.empty() && (valor.front() == ' ' || valor.front() == '\t')) {
         valor.remove_prefix(1);
     }
     while (!valor.empty() && (valor.back() == ' ' || valor.back() == '\t')) {
         valor.remove_suffix(1);
     }
-    if (!Digitos(valor) || valor.size() > 6) {
+    if (!Digitos(valor)) {
         return std::nullopt;
     }
-    const long n = Numero(valor);
-    if (n < 1 || n > 100000) {
-        return std::nullopt;
+    unsigned long long n = 0;
+    if (std::from_chars(valor.data(), valor.data() + valor.size(), n).ec != std::errc()) {
+        n = std::numeric_limits<unsigned long long>::max(); // more than any folder holds
     }
-    return n;
+    return n >= 1 ? std::optional(n) : std::nullopt;
 }
 
-std::vector<std::string> ArquivosAntigos(const std::vector<std::string>& nomes,
-                                         const std::string& codigo, const std::string& nome,
-                                         const std::string& atual, long manter,
-                                         const std::tm& hoje) {
-    const int anoHoje = hoje.tm_year + 1900;
-    std::vector<std::pair<std::tuple<int, int, int>, std::string>> nossos;
+Retencao ArquivosAntigos(const std::vector<std::string>& nomes, const std::string& codigo,
+                         const std::string& nome, const std::string& atual,
+                         unsigned long long manter, const std::tm& hoje) {
+    const Data dataHoje{hoje.tm_year + 1900, hoje.tm_mon + 1, hoje.tm_mday};
+    Retencao r;
+    std::vector<std::pair<Data, std::string>> arquivos, baks;
     for (const auto& n : nomes) {
-        const auto data = DataDoNome(n, anoHoje);
-        if (!data) {
-            continue;
-        }
-        std::tm dia{};
-        dia.tm_year = std::get<0>(*data) - 1900;
-        dia.tm_mon = std::get<1>(*data) - 1;
-        dia.tm_mday = std::get<2>(*data);
-        // Ours only if this folder's naming gives exactly this name for that day.
-        if ("/" + n == NomeArquivoCompactado(NomeArquivoBackup(codigo, nome, dia)) && n != atual) {
-            nossos.emplace_back(*data, n);
+        for (const bool bak : {false, true}) {
+            const auto data = DataDoNome(n, bak ? ".BAK" : ".7z", std::get<0>(dataHoje));
+            if (!data) {
+                continue;
+            }
+            std::tm dia{};
+            dia.tm_year = std::get<0>(*data) - 1900;
+            dia.tm_mon = std::get<1>(*data) - 1;
+            dia.tm_mday = std::get<2>(*data);
+            // Ours only if this folder's naming gives exactly this name for that day.
+            const std::string nomeBackup = NomeArquivoBackup(codigo, nome, dia);
+            if ("/" + n != (bak ? nomeBackup : NomeArquivoCompactado(nomeBackup)) || n == atual) {
+                continue;
+            }
+            if (*data > dataHoje) {
+                r.futuros.push_back(n);
+            } else if (!bak) {
+                arquivos.emplace_back(*data, n);
+            } else if (*data < dataHoje) { // today's may be a backup still being written
+                baks.emplace_back(*data, n);
+            }
         }
     }
-    // Newest first; the archive just made counts as the newest.
-    std::sort(nossos.begin(), nossos.end(), [](const auto& a, const auto& b) { return a > b; });
-    std::vector<std::string> antigos;
-    for (std::size_t i = static_cast<std::size_t>(std::max(manter - 1, 0L)); i < nossos.size();
-         ++i) {
-        antigos.push_back(nossos[i].second);
+    std::sort(arquivos.begin(), arquivos.end());
+    std::sort(baks.begin(), baks.end());
+    // The archive just made is the newest; it fills one of the places kept.
+    const auto ficam = std::min<unsigned long long>(manter - 1, arquivos.size());
+    for (std::size_t i = 0; i < arquivos.size() - ficam; ++i) {
+        r.antigos.push_back(arquivos[i].second);
     }
-    std::reverse(antigos.begin(), antigos.end());
-    return antigos;
+    for (const auto& [data, n] : baks) {
+        r.baks.push_back(n);
+    }
+    return r;
 }
 
 void LimparArquivosAntigos(const std::filesystem::path& pasta, const std::string& valor,
@@ -124,8 +141,10 @@ void LimparArquivosAntigos(const std::filesystem::path& pasta, const std::string
     std::error_code erro;
     for (const auto& e : std::filesystem::directory_iterator(pasta, erro)) {
         struct stat st {};
-        // Regular files only, never through a link.
-        if (::lstat(e.path().c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        // Regular files this account made, never through a link: another account's file, or
+        // one copied in by hand, is not ours to delete nor to count.
+        if (::lstat(e.path().c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            st.st_uid == ::geteuid()) {
             nomes.push_back(e.path().filename().string());
         }
     }
@@ -135,13 +154,29 @@ void LimparArquivosAntigos(const std::filesystem::path& pasta, const std::string
                   observador);
         return;
     }
-    for (const auto& antigo : ArquivosAntigos(nomes, codigo, nome, atual, *manter, AgoraLocal())) {
-        if (::unlink((pasta / antigo).c_str()) == 0) {
-            GravarLog("Excluindo arquivo antigo...: " + antigo, observador);
-        } else {
-            GravarLog("Não foi possível excluir o arquivo antigo " + antigo + ": " +
-                          std::strerror(errno),
-                      observador);
+    const auto r = ArquivosAntigos(nomes, codigo, nome, atual, *manter, AgoraLocal());
+    if (!r.futuros.empty()) {
+        std::string lista;
+        for (const auto& f : r.futuros) {
+            lista += (lista.empty() ? "" : ", ") + f;
+        }
+        GravarLog("Arquivos com data posterior a hoje não contam para ManterArquivos e não são "
+                  "excluídos: " +
+                      lista,
+                  observador);
+    }
+    for (const auto* grupo : {&r.antigos, &r.baks}) {
+        for (const auto& antigo : *grupo) {
+            if (::unlink((pasta / antigo).c_str()) == 0) {
+                GravarLog((grupo == &r.baks ? "Excluindo backup de uma execução interrompida...: "
+                                            : "Excluindo arquivo antigo...: ") +
+                              antigo,
+                          observador);
+            } else {
+                GravarLog("Não foi possível excluir o arquivo antigo " + antigo + ": " +
+                              std::strerror(errno),
+                          observador);
+            }
         }
     }
 }

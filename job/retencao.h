@@ -1,5 +1,6 @@
 // Local retention (ManterArquivos): after a run that reached its end, only the N most recent
-// archives this program folder's naming produced for the configured client stay on the disk.
+// archives this program folder's naming produced for the configured client stay on the disk, and
+// this client's backups left by interrupted runs of earlier days go.
 #pragma once
 
 #include <ctime>
@@ -13,22 +14,28 @@ namespace kelvane {
 
 struct ObservadorJob;
 
-// ManterArquivos as a count: blanks around one whole number from 1 to 100000. Anything else
-// (empty included) keeps every archive.
-std::optional<long> ManterArquivos(std::string_view valor);
+// ManterArquivos as a count: blanks around one whole number of 1 or more (a number too large to
+// hold keeps every archive). Anything else (empty included) is not a count.
+std::optional<unsigned long long> ManterArquivos(std::string_view valor);
 
-// Of `nomes` (file names without folder), the archives named "KVLN_<code>_<name>_DDMMYY.7z" for
-// this code and name, oldest first, beyond the `manter` most recent; `atual` (the archive just
-// made) is never among them. Dates come from the names: "YY" is the year of this century, or of
-// the last one when that would put it after `hoje`'s year; a name whose date does not exist is
-// not one of ours.
-std::vector<std::string> ArquivosAntigos(const std::vector<std::string>& nomes,
-                                         const std::string& codigo, const std::string& nome,
-                                         const std::string& atual, long manter,
-                                         const std::tm& hoje);
+// What retention does with the files of the folder.
+struct Retencao {
+    std::vector<std::string> antigos; // archives beyond the `manter` most recent, oldest first
+    std::vector<std::string> futuros; // dated after today: never counted, never deleted
+    std::vector<std::string> baks;    // backups of earlier days, oldest first
+};
 
-// Applies ManterArquivos to the program folder after a successful run, logging each deletion,
-// an invalid value, and a file that could not be deleted (which does not fail the run).
+// Of `nomes` (file names without folder), the archives "KVLN_<code>_<name>_DDMMYY.7z" and backups
+// "..._DDMMYY.BAK" this folder's naming gives for this code and name; `atual` (the archive just
+// made) counts as the newest and is never among them. Dates come from the names: "YY" is the year
+// nearest `hoje`; a name whose date does not exist is not one of ours.
+Retencao ArquivosAntigos(const std::vector<std::string>& nomes, const std::string& codigo,
+                         const std::string& nome, const std::string& atual,
+                         unsigned long long manter, const std::tm& hoje);
+
+// Applies ManterArquivos to the program folder after a successful run: only regular files owned
+// by this account count; each deletion, an invalid value, names dated in the future and a file
+// that could not be deleted (which does not fail the run) are logged.
 void LimparArquivosAntigos(const std::filesystem::path& pasta, const std::string& valor,
                            const std::string& codigo, const std::string& nome,
                            const std::string& atual, const ObservadorJob* observador = nullptr);

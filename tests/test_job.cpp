@@ -4,6 +4,7 @@
 #include "apoio.h"
 #include "job/ferramentas.h"
 #include "job/odbc.h"
+#include "job/retencao.h"
 #include "settings/cripto.h"
 #include "settings/ini.h"
 
@@ -492,13 +493,23 @@ TEST_F(Job, SoEXECRodaOJob) {
 TEST_F(Job, AvisosEArquivosAntigos) {
     Servidor monitor("aviso_server.py", {(p.raiz.p / "avisos.txt").string()});
     const std::string base = "KVLN_0042_Casa_Azul_";
-    // The two oldest go; a newer one, another client's, a date that does not exist, a backup stay.
-    const std::vector<std::string> nomes = {base + "311299.7z", base + "010126.7z",
-                                            base + "020126.7z", "KVLN_0043_Casa_Azul_010126.7z",
-                                            base + "300226.7z", base + "010126.BAK"};
+    // The two oldest and an interrupted run's backup go; a newer one, another client's, a date
+    // that does not exist, one dated after today and another account's stay.
+    char futuro[16];
+    const auto daqui40Dias = std::time(nullptr) + 40 * 86400;
+    std::strftime(futuro, sizeof futuro, "%d%m%y.7z", std::localtime(&daqui40Dias));
+    const std::vector<std::string> nomes = {base + "311299.7z",
+                                            base + "010126.7z",
+                                            base + "010126.BAK",
+                                            base + "020126.7z",
+                                            "KVLN_0043_Casa_Azul_010126.7z",
+                                            base + "300226.7z",
+                                            base + futuro,
+                                            base + "050126.7z"};
     for (const auto& n : nomes) {
         Gravar(p.dir / n, "x");
     }
+    ::chown((p.dir / nomes.back()).c_str(), 65534, 65534);
     fs::create_symlink(p.dir / nomes[3], p.dir / (base + "010125.7z")); // not an archive
     p.Servidores();
     p.cfg["AvisoURL"] = "http://127.0.0.1:" + std::to_string(monitor.porta) + "/k/";
@@ -516,29 +527,40 @@ TEST_F(Job, AvisosEArquivosAntigos) {
         << avisos;
     EXPECT_EQ(avisos.find("Outra;S3nha"), std::string::npos);
     for (const auto& n : nomes) {
-        EXPECT_EQ(fs::exists(p.dir / n), &n > &nomes[1]) << n;
+        EXPECT_EQ(fs::exists(p.dir / n), &n > &nomes[2]) << n;
     }
     EXPECT_TRUE(fs::is_symlink(p.dir / (base + "010125.7z")));
+    // A two-digit year is the one nearest today: on 20/12/2026, 010127 is next month's.
+    std::tm dia20{};
+    std::tie(dia20.tm_year, dia20.tm_mon, dia20.tm_mday) = std::tuple{126, 11, 20};
+    EXPECT_EQ(
+        ArquivosAntigos({base + "010127.7z", nomes[0]}, "00 42", "Casa Azul", "", 1, dia20).futuros,
+        std::vector{base + "010127.7z"});
     const auto fim = p.Log();
     EXPECT_EQ(
-        std::vector<std::string>(fim.end() - 3, fim.end()),
-        (std::vector<std::string>{"Fim do Processo", "Excluindo arquivo antigo...: " + nomes[0],
-                                  "Excluindo arquivo antigo...: " + nomes[1]}));
+        std::vector<std::string>(fim.end() - 5, fim.end()),
+        (std::vector<std::string>{
+            "Fim do Processo",
+            "Arquivos com data posterior a hoje não contam para ManterArquivos e não são "
+            "excluídos: " +
+                nomes[6],
+            "Excluindo arquivo antigo...: " + nomes[0], "Excluindo arquivo antigo...: " + nomes[1],
+            "Excluindo backup de uma execução interrompida...: " + nomes[2]}));
 
     // A monitor that accepts and never answers, and a count that is not one.
     const Servidor mudo("tds_server.py", {"--mode=mute"});
     p.cfg["AvisoURL"] = "http://127.0.0.1:" + std::to_string(mudo.porta);
-    p.cfg["ManterArquivos"] = "2.5";
+    p.cfg["ManterArquivos"] = "0";
     fs::remove_all(p.dir / "Log");
     EXPECT_EQ(Rodar().codigo, 0);
-    EXPECT_TRUE(fs::exists(p.dir / nomes[2]));
+    EXPECT_TRUE(fs::exists(p.dir / nomes[3]));
     const auto log = p.Log();
     const auto vezes = [&](const std::string& inicio) {
         return std::count_if(log.begin(), log.end(),
                              [&](auto& l) { return l.starts_with(inicio); });
     };
     EXPECT_EQ(vezes("Aviso de monitoramento não entregue a http://127.0.0.1:"), 2);
-    EXPECT_EQ(vezes("ManterArquivos inválido (\"2.5\"): use um número inteiro a partir de 1; "
+    EXPECT_EQ(vezes("ManterArquivos inválido (\"0\"): use um número inteiro a partir de 1; "
                     "nenhum arquivo antigo foi excluído."),
               1);
 }
