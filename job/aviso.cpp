@@ -1,5 +1,7 @@
 #include "aviso.h"
 
+#include <algorithm>
+#include <cctype>
 #include <curl/curl.h>
 #include <dlfcn.h>
 #include <mutex>
@@ -57,34 +59,56 @@ size_t Descartar(char*, size_t tamanho, size_t n, void*) {
 
 } // namespace
 
+bool EnderecoAvisoValido(std::string_view base) {
+    const auto comeca = [&](std::string_view esquema) {
+        if (base.size() < esquema.size()) {
+            return false;
+        }
+        for (std::size_t i = 0; i < esquema.size(); ++i) {
+            if (std::tolower(static_cast<unsigned char>(base[i])) != esquema[i]) {
+                return false;
+            }
+        }
+        return true;
+    };
+    return comeca("http://") || comeca("https://");
+}
+
 std::string EnderecoAviso(std::string_view base, TipoAviso tipo) {
-    std::string endereco(base);
+    // The suffix ends the path, before any query or fragment the monitor gave.
+    const auto fimCaminho = std::min(base.find_first_of("?#"), base.size());
+    std::string endereco(base.substr(0, fimCaminho));
     while (!endereco.empty() && endereco.back() == '/') {
         endereco.pop_back();
     }
-    switch (tipo) {
-    case TipoAviso::Inicio:
-        return endereco + "/start";
-    case TipoAviso::Falha:
-        return endereco + "/fail";
-    case TipoAviso::Sucesso:
-        break;
-    }
-    return endereco;
+    endereco += tipo == TipoAviso::Inicio ? "/start" : tipo == TipoAviso::Falha ? "/fail" : "";
+    return endereco + std::string(base.substr(fimCaminho));
 }
 
 std::string DestinoAviso(std::string_view endereco) {
     const auto esquema = endereco.find("://");
     const std::size_t inicio = esquema == std::string_view::npos ? 0 : esquema + 3;
-    auto fim = endereco.find_first_of("/?#", inicio);
-    if (fim == std::string_view::npos) {
-        fim = endereco.size();
-    }
-    std::string_view autoridade = endereco.substr(inicio, fim - inicio);
+    std::string_view autoridade =
+        endereco.substr(inicio, endereco.find_first_of("/?#\\", inicio) - inicio);
     if (const auto arroba = autoridade.rfind('@'); arroba != std::string_view::npos) {
         autoridade.remove_prefix(arroba + 1);
     }
-    return std::string(endereco.substr(0, inicio)) + std::string(autoridade);
+    // The host and port only: whatever else follows may be part of a secret.
+    std::size_t n = 0;
+    if (autoridade.starts_with('[')) {
+        n = std::min(autoridade.find(']'), autoridade.size() - 1) + 1;
+    }
+    while (n < autoridade.size() && (std::isalnum(static_cast<unsigned char>(autoridade[n])) ||
+                                     autoridade[n] == '.' || autoridade[n] == '-')) {
+        ++n;
+    }
+    if (n < autoridade.size() && autoridade[n] == ':') {
+        ++n;
+        while (n < autoridade.size() && std::isdigit(static_cast<unsigned char>(autoridade[n]))) {
+            ++n;
+        }
+    }
+    return std::string(endereco.substr(0, inicio)) + std::string(autoridade.substr(0, n));
 }
 
 std::optional<std::string> EnviarAviso(const std::string& endereco, const std::string& corpo) {

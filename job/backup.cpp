@@ -105,6 +105,7 @@ private:
     TravaJob trava_;
     std::vector<std::string> segredos_;
     bool iniConfere_ = false; // info.ini passed the permission check
+    bool avisoInvalidoRegistrado_ = false;
 };
 
 std::optional<Desfecho> Job::Executar() {
@@ -131,6 +132,9 @@ std::optional<Desfecho> Job::Executar() {
     }
     if (const auto inseguro = DriverOdbcInseguro()) {
         return De(CodigoSaida::PermissoesInseguras, *inseguro);
+    }
+    if (std::string porta; auto falha = ConferirPortaFtp(LerInfo("Porta"), porta)) {
+        return De(*falha); // known now, not after the backup
     }
     std::string motivo;
     const auto conexao = ConectarBanco(observador_, motivo);
@@ -234,6 +238,17 @@ CodigoSaida Job::Relatar(const Desfecho& desfecho) {
 void Job::Avisar(TipoAviso tipo, const std::string& corpo) {
     const std::string base = iniConfere_ ? LerInfo("AvisoURL") : std::string();
     if (base.empty()) {
+        return;
+    }
+    if (!EnderecoAvisoValido(base)) {
+        if (!avisoInvalidoRegistrado_) { // the path may hold the monitor's secret: not logged
+            avisoInvalidoRegistrado_ = true;
+            try {
+                Registrar("AvisoURL não começa com http:// nem https://; nenhum aviso de "
+                          "monitoramento foi enviado.");
+            } catch (const ErroLog&) {
+            }
+        }
         return;
     }
     if (const auto falha = EnviarAviso(EnderecoAviso(base, tipo), corpo)) {

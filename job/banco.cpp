@@ -27,7 +27,8 @@ std::string DriverOdbc() {
 std::optional<std::string> DriverOdbcInseguro() {
     const std::string driver = LerInfo("DriverODBC");
     const auto instalados = DriversOdbc();
-    if (driver.empty() || std::find(instalados.begin(), instalados.end(), driver) != instalados.end()) {
+    if (driver.empty() ||
+        std::find(instalados.begin(), instalados.end(), driver) != instalados.end()) {
         return std::nullopt;
     }
     if (driver.front() == '/') {

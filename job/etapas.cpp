@@ -6,6 +6,7 @@
 #include "programa.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <unistd.h>
 
@@ -64,6 +65,21 @@ std::optional<Falha> TestarArquivo(const std::filesystem::path& pasta,
                     "Teste do arquivo compactado falhou", "7z t", SignificadoCompactador);
 }
 
+std::optional<Falha> ConferirPortaFtp(const std::string& valor, std::string& porta) {
+    // The uploader would redial a port it cannot use for 40 s and then blame the connection.
+    const auto ini = valor.find_first_not_of(" \t");
+    porta = ini == std::string::npos ? "21"
+                                     : valor.substr(ini, valor.find_last_not_of(" \t") - ini + 1);
+    long numero = 0;
+    const auto [fim, erro] = std::from_chars(porta.data(), porta.data() + porta.size(), numero);
+    if (erro != std::errc() || fim != porta.data() + porta.size() || numero < 1 || numero > 65535) {
+        return Falha{CodigoSaida::EnvioFalhou, 0,
+                     "Envio falhou: a porta do FTP (Porta=" + valor +
+                         ") não é um número de 1 a 65535; nada foi enviado."};
+    }
+    return std::nullopt;
+}
+
 std::optional<Falha> LerDadosFtp(bool ncripto, DadosFtp& dados) {
     try {
         dados.usuario = AplicarNCripto(LerInfo("Usuario"), ncripto);
@@ -72,7 +88,9 @@ std::optional<Falha> LerDadosFtp(bool ncripto, DadosFtp& dados) {
         return Falha{CodigoSaida::EnvioFalhou, 0,
                      std::string("Envio falhou: usuário ou senha do FTP ilegível: ") + e.what()};
     }
-    dados.porta = LerInfo("Porta");
+    if (auto falha = ConferirPortaFtp(LerInfo("Porta"), dados.porta)) {
+        return falha;
+    }
     dados.endereco = LerInfo("Endereco");
     dados.diretorio = LerInfo("Diretorio");
     return std::nullopt;

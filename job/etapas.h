@@ -30,6 +30,10 @@ std::optional<Falha> TestarArquivo(const std::filesystem::path& pasta,
                                    const std::filesystem::path& arquivo,
                                    const OpcoesProcesso& opcoes = {});
 
+// Porta as the uploader takes it: a whole number from 1 to 65535, blanks around it allowed, 21
+// when empty; otherwise the failure (EnvioFalhou) that names it.
+std::optional<Falha> ConferirPortaFtp(const std::string& valor, std::string& porta);
+
 // The FTP settings of info.ini, the user and password read through the NCripto rule.
 std::optional<Falha> LerDadosFtp(bool ncripto, DadosFtp& dados);
 

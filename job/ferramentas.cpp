@@ -250,7 +250,8 @@ std::optional<std::string> CaminhoInseguro(const std::filesystem::path& caminho)
 std::optional<std::string> PermissaoInsegura(const std::filesystem::path& pasta, bool janela) {
     const Contexto ctx{std::filesystem::absolute(pasta).lexically_normal(), janela};
     std::vector<std::filesystem::path> caminhos = {ctx.pasta, ctx.pasta / "Log"};
-    for (const char* nome : {"kelvane", "kelvane-janela.so", "7z", "7z.so", "ncftpput", "info.ini"}) {
+    for (const char* nome :
+         {"kelvane", "kelvane-janela.so", "7z", "7z.so", "ncftpput", "info.ini"}) {
         caminhos.push_back(ctx.pasta / nome);
     }
     for (const char* sub : {"Codecs", "Formats"}) {
@@ -533,7 +534,8 @@ ResultadoProcesso EnviarArquivoFtp(const std::filesystem::path& pasta, const Dad
     if (!r.sucesso() && r.saida.find("could not rename remote file") != std::string::npos) {
         const std::string nome = arquivo.filename().string();
         r.motivo = "o servidor recusou renomear " + nome + std::string(kSufixoEnvio) + " para " +
-                   nome + ": o arquivo enviado ficou no servidor com o nome temporário";
+                   nome + ": o arquivo completo está no servidor como " + nome +
+                   std::string(kSufixoEnvio) + ", e o " + nome + " anterior pode ter sido apagado";
     }
     return r;
 }

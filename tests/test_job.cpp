@@ -2,6 +2,7 @@
 // folder, the database stand-in and an FTP server on 127.0.0.1, the real 7z and ncftpput (a fake
 // only for failures the real ones cannot show).
 #include "apoio.h"
+#include "job/aviso.h"
 #include "job/ferramentas.h"
 #include "job/odbc.h"
 #include "job/retencao.h"
@@ -171,6 +172,10 @@ TEST_F(Job, CadaFalhaTemSeuCodigoEGuardaOQueNaoFoiEnviado) {
          },
          6, "Erro: 3 - Envio falhou: ncftpput terminou com código 3 (o servidor recusou renomear ",
          true, true},
+        {"porta do FTP que não é um número", [](Programa& p) { p.cfg["Porta"] = "abc"; }, 6,
+         "Erro: 0 - Envio falhou: a porta do FTP (Porta=abc) não é um número de 1 a 65535; nada "
+         "foi enviado.",
+         false, false},
         {"log impossível de gravar", [](Programa& p) { Gravar(p.dir / "Log", "x"); }, 1, "", false,
          false},
     };
@@ -350,7 +355,6 @@ TEST_F(Job, ValoresHostisChegamIntactos) {
             }
         }
         p.Servidores("normal", 64 * 1024);
-        p.cfg["Porta"] = v;
         const auto args = p.raiz.p / "args", login = p.raiz.p / "login";
         p.Falsa("ncftpput",
                 "printf '%s\\n' \"$@\" >" + args.string() + "; cat \"$2\" >" + login.string());
@@ -376,8 +380,8 @@ TEST_F(Job, ValoresHostisChegamIntactos) {
                           std::sregex_iterator()),
             2)
             << lista.saida;
-        const auto fim =
-            "\n-P\n" + v + "\n-F\n-S\n.parcial\n--\n" + v + "\n" + pacote.string() + "\n";
+        const auto fim = "\n-P\n" + p.cfg["Porta"] + "\n-F\n-S\n.parcial\n--\n" + v + "\n" +
+                         pacote.string() + "\n";
         EXPECT_TRUE(Ler(args).ends_with(fim)) << Ler(args);
         EXPECT_EQ(Ler(login), "host 127.0.0.1\nuser " + v + "\npass " + v + "\n");
         EXPECT_FALSE(fs::exists("/tmp/fora"));
@@ -512,7 +516,7 @@ TEST_F(Job, AvisosEArquivosAntigos) {
     ::chown((p.dir / nomes.back()).c_str(), 65534, 65534);
     fs::create_symlink(p.dir / nomes[3], p.dir / (base + "010125.7z")); // not an archive
     p.Servidores();
-    p.cfg["AvisoURL"] = "http://127.0.0.1:" + std::to_string(monitor.porta) + "/k/";
+    p.cfg["AvisoURL"] = "http://127.0.0.1:" + std::to_string(monitor.porta) + "/k/?q=1";
     p.cfg["ManterArquivos"] = "2";
     const std::string senha = p.cfg["Senha"];
     p.cfg["Senha"] = "Outra;S3nha";
@@ -522,8 +526,8 @@ TEST_F(Job, AvisosEArquivosAntigos) {
     ASSERT_EQ(Rodar().codigo, 0) << p.Ultima();
     const auto avisos = Ler(p.raiz.p / "avisos.txt");
     EXPECT_TRUE(std::regex_match(
-        avisos,
-        std::regex("/k/start \n/k/fail Erro ao conetar no banco: [^\n]*\n/k/start \n/k \n")))
+        avisos, std::regex(R"(/k/start\?q=1 \n/k/fail\?q=1 Erro ao conetar no banco: [^\n]*\n)"
+                           R"(/k/start\?q=1 \n/k\?q=1 \n)")))
         << avisos;
     EXPECT_EQ(avisos.find("Outra;S3nha"), std::string::npos);
     for (const auto& n : nomes) {
@@ -549,7 +553,8 @@ TEST_F(Job, AvisosEArquivosAntigos) {
 
     // A monitor that accepts and never answers, and a count that is not one.
     const Servidor mudo("tds_server.py", {"--mode=mute"});
-    p.cfg["AvisoURL"] = "http://127.0.0.1:" + std::to_string(mudo.porta);
+    const std::string mudoUrl = "http://127.0.0.1:" + std::to_string(mudo.porta);
+    p.cfg["AvisoURL"] = mudoUrl;
     p.cfg["ManterArquivos"] = "0";
     fs::remove_all(p.dir / "Log");
     EXPECT_EQ(Rodar().codigo, 0);
@@ -559,10 +564,19 @@ TEST_F(Job, AvisosEArquivosAntigos) {
         return std::count_if(log.begin(), log.end(),
                              [&](auto& l) { return l.starts_with(inicio); });
     };
-    EXPECT_EQ(vezes("Aviso de monitoramento não entregue a http://127.0.0.1:"), 2);
+    EXPECT_EQ(vezes("Aviso de monitoramento não entregue a " + mudoUrl + ": "), 2);
+    EXPECT_EQ(DestinoAviso("https://u:s@h:1\\segredo/x"), "https://h:1"); // host and port only
     EXPECT_EQ(vezes("ManterArquivos inválido (\"0\"): use um número inteiro a partir de 1; "
                     "nenhum arquivo antigo foi excluído."),
               1);
+    // Without a scheme nothing is sent, and that is said once.
+    p.cfg["AvisoURL"] = "127.0.0.1:" + std::to_string(monitor.porta) + "/k";
+    fs::remove_all(p.dir / "Log");
+    EXPECT_EQ(Rodar().codigo, 0);
+    EXPECT_EQ(Ler(p.raiz.p / "avisos.txt"), avisos);
+    EXPECT_EQ(p.Log().at(1), "AvisoURL não começa com http:// nem https://; nenhum aviso de "
+                             "monitoramento foi enviado.");
+    EXPECT_EQ(LogTexto().find("AvisoURL", LogTexto().find("AvisoURL") + 1), std::string::npos);
 }
 
 } // namespace
