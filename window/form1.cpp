@@ -306,7 +306,7 @@ void Form1::showEvent(QShowEvent* evento) {
 void Form1::closeEvent(QCloseEvent* evento) {
     if (tarefa_->emAndamento()) {
         evento->ignore();
-        MostrarCaixa(this, Icone::Critico, tarefa_->motivo());
+        MostrarCaixaDeEspera(this, tarefa_->motivo());
         return;
     }
     evento->accept();
