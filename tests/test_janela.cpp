@@ -72,7 +72,8 @@ protected:
     std::vector<std::string> Caixas() {
         std::vector<std::string> textos;
         for (const auto& c : janela::CaixasMostradas()) {
-            textos.push_back((c.icone == janela::Icone::Critico ? "X " : "i ") +
+            textos.push_back(std::string(c.fechada ? "fechada " : "") +
+                             (c.icone == janela::Icone::Critico ? "X " : "i ") +
                              c.texto.toStdString());
         }
         return textos;
@@ -194,15 +195,16 @@ TEST_F(Janela, CarregaCadaValorNoSeuControle) {
 }
 
 TEST_F(Janela, SalvarGravaAsChavesEFecha) {
-    // NCripto in the file; the box as saved; NCripto after ("-": absent).
-    for (const std::string caso : {"1 1 1", "0 0 0", "0 1 1", "1 0 0", "- 0 -"}) {
+    // NCripto in the file; the box as saved (0 clear, 1 greyed, 2 ticked); NCripto after ("-":
+    // absent). Only a ticked box stores the credentials in clear.
+    for (const std::string caso : {"1 2 1", "0 0 0", "0 2 1", "1 0 0", "- 0 -", "1 1 0"}) {
         const std::string antes = caso.substr(0, 1), depois = caso.substr(4);
-        const bool marcada = caso[2] == '1';
+        const bool marcada = caso[2] == '2';
         auto& f = Preenchida();
         Gravar(p.dir / "info.ini", std::string("[infos]\n") +
                                        (antes == "-" ? "" : "NCripto=" + antes + "\n") +
                                        "; à mão\nExtra=1\n[outra]\nx=1\n");
-        f.chkNCripto->setChecked(marcada);
+        f.chkNCripto->setCheckState(Qt::CheckState(caso[2] - '0'));
         f.chkLoginIntegrado->setChecked(true);
         Clicar(f.cmdSalvarFechar);
         EXPECT_TRUE(Caixas().empty());
@@ -237,7 +239,7 @@ TEST_F(Janela, SalvarRecusaOQueOJobNaoPoderiaUsar) {
                 "(LOCAL)|SRV02| SERVIDOR01|servidor01.empresa.local|127.0.0.2")
             .split('|');
     for (const auto& nome : nomes) {
-        Abrir().txtServidorBD->setText(nome);
+        Abrir({{"Porta", "21"}}).txtServidorBD->setText(nome);
         Clicar(form->cmdSalvarFechar);
         const bool aceito = nomes.indexOf(nome) < 5;
         EXPECT_EQ(Caixas(), aceito ? std::vector<std::string>{} : std::vector{nomeErrado})
@@ -256,12 +258,13 @@ TEST_F(Janela, SalvarRecusaOQueOJobNaoPoderiaUsar) {
              f.chkNCripto->setChecked(true);
          },
          "", true},
+        {[](auto& f) { f.txtPorta->setText("65536"); }, "a Porta do FTP deve ser um número", false},
         // "KVLN_1_<name>_DDMMYY.BAK": 18 bytes besides the name, and a file name holds 255.
         {cliente(238), "o arquivo do backup teria um nome de 256 bytes", false},
         {cliente(237), "", true},
     };
     for (const auto& [preparar, caixa, salva] : casos) {
-        auto& f = Abrir({{"Banco", "antes"}});
+        auto& f = Abrir({{"Banco", "antes"}, {"Porta", " 2121 "}}); // blanks allowed
         f.txtBanco->setText("depois");
         f.txtServidorBD->setText("localhost");
         preparar(f);
@@ -288,11 +291,12 @@ TEST_F(Janela, ArquivoQueNaoSeLeOuNaoSeGrava) {
         EXPECT_EQ(form->txtBanco->text(), arquivo ? "Antigo" : "");
         form->txtServidorBD->setText("localhost");
         form->txtBanco->setText("Novo");
+        form->txtPorta->setText("21");
         Clicar(form->cmdSalvarFechar);
         ::setfsuid(0);
         EXPECT_EQ(Caixas().back(),
                   "X As configurações não foram gravadas em " + (p.dir / "info.ini").string() +
-                      ": Permission denied.\r\nO que foi digitado continua na janela.");
+                      ": permissão negada.\r\nO que foi digitado continua na janela.");
         EXPECT_TRUE(form->isVisible());
         ::chmod(p.dir.c_str(), 0700);
         EXPECT_EQ(Ler(p.dir / "info.ini"), "[infos]\nBanco=Antigo\n");
@@ -313,22 +317,24 @@ TEST_F(Janela, ExecutarAgoraSegueOJob) {
     ASSERT_TRUE(f.tarefaEmAndamento());
     f.close(); // refused while the job runs
     EXPECT_TRUE(f.isVisible());
-    EXPECT_EQ(Caixas(), std::vector<std::string>{"X Um backup está em execução. Aguarde o fim do "
-                                                 "processo para fechar a janela."});
-    janela::LimparCaixas();
+    const std::string recusa =
+        "X Um backup está em execução. Aguarde o fim do processo para fechar a janela.";
+    EXPECT_EQ(Caixas(), std::vector{recusa});
     ASSERT_TRUE(QTest::qWaitFor([&] { return !f.tarefaEmAndamento(); }, 120000));
     EXPECT_EQ(linhas.front() + " " + linhas.back(), "Iniciando o processo... Processo Finalizado!");
     for (const char* linha : {"Backup...: 50% concluído", "Fim do Processo"}) {
         EXPECT_NE(std::find(linhas.begin(), linhas.end(), linha), linhas.end()) << linha;
     }
     EXPECT_EQ(std::count(botoes.begin(), botoes.end() - 1, true), 0);
-    EXPECT_EQ(Caixas(), std::vector<std::string>{"i Processo Finalizado!"});
+    // The refusal closes itself before the outcome shows.
+    EXPECT_EQ(Caixas(),
+              (std::vector<std::string>{recusa, "fechada " + recusa, "i Processo Finalizado!"}));
     EXPECT_EQ(p.Enviados().size(), 1u);
 }
 
-// Each task button answers with one box, never holding the password: the connection tests use
-// the values typed and save nothing; a run now saves first, and when it fails the status line
-// keeps the box's first line; a file that was not found still waits to be sent.
+// Each task button answers with one box, never holding a password, and the status line keeps
+// its first line: the connection tests say what they try, use the values typed and save
+// nothing; a run now saves first; a file that was not found still waits to be sent.
 TEST_F(Janela, CadaTarefaRespondeComUmaCaixa) {
     using F = janela::Form1;
     const Servidor servidorMudo("tds_server.py", {"--mode=mute"});
@@ -337,22 +343,39 @@ TEST_F(Janela, CadaTarefaRespondeComUmaCaixa) {
     Gravar(arquivo, "dados");
     Gravar(p.raiz.p / "@lista", "segredo.txt\n");
     Gravar(p.raiz.p / "segredo.txt", "segredo");
+    const auto ecoaLogin = [this](F&) {
+        p.Falsa("ncftpput", "while [ \"$1\" != -f ]; do shift; done; cat \"$2\" >&2; exit 3");
+    };
+    const std::string banco = "Testando a conexão com o banco 127.0.0.1,",
+                      ftp = "Testando a conexão FTP com 127.0.0.1:";
     struct Caso {
         QPushButton* F::*botao;
         std::function<void(F&)> preparar;
         std::string caixa;
+        std::string linha = ""; // how the status line begins
         std::string chega = ""; // on the FTP server
         const char* modo = "normal";
     } const casos[] = {
         {&F::cmdTestarConexaoBanco, [](F& f) { f.txtBanco->setText("NaoExiste"); },
-         "i Conexão efetuada com sucesso!"},
+         "i Conexão efetuada com sucesso!", banco},
         {&F::cmdTestarConexaoBanco, [](F& f) { f.txtSenha->setText("errada"); },
-         "X Erro: 18456 - "},
+         "X O servidor recusou a entrada: confira o Login e a Senha.\r\nErro: 18456 - ", banco},
+        {&F::cmdTestarConexaoBanco, [](F& f) { f.txtServidorBD->setText("127.0.0.1,1"); },
+         "X O servidor não foi encontrado: confira o nome do servidor, a instância ou a porta "
+         "(servidor,porta).\r\nErro: 20009 - ",
+         banco},
         // A server that accepts and never answers: given up on, not waited for.
-        {&F::cmdTestarConexaoBanco, [&](F& f) { f.txtServidorBD->setText(mudo); }, "X Erro: "},
-        {&F::cmdTestarFTP, [](F&) {}, "i Conexão FTP efetuada", "7z.so"},
+        {&F::cmdTestarConexaoBanco, [&](F& f) { f.txtServidorBD->setText(mudo); },
+         "X O servidor não respondeu a tempo: confira se o SQL Server está em execução neste "
+         "endereço e nesta porta.\r\nErro: ",
+         banco},
+        {&F::cmdTestarFTP, [](F&) {}, "i Conexão FTP efetuada", ftp, "7z.so"},
         {&F::cmdTestarFTP, [](F& f) { f.txtPorta->setText("1"); },
-         "X Erro: 1 - Teste de conexão FTP falhou: ncftpput terminou com código 1"},
+         "X Erro: 1 - Teste de conexão FTP falhou: ncftpput terminou com código 1", ftp},
+        {&F::cmdTestarFTP, [](F& f) { f.txtPorta->setText("abc"); },
+         "X A conexão FTP não foi testada: a Porta do FTP deve ser um número inteiro de 1 a 65535."
+         "\r\nDigite na Porta o número da porta do servidor FTP (normalmente 21)."},
+        {&F::cmdTestarFTP, ecoaLogin, "X Erro: 3 - Teste de conexão FTP falhou: ", ftp},
         // An uploader another account could have replaced is never run.
         {&F::cmdTestarFTP,
          [this](F&) {
@@ -361,21 +384,23 @@ TEST_F(Janela, CadaTarefaRespondeComUmaCaixa) {
          },
          "X Permissões inseguras: " + (p.dir / "ncftpput").string() +
              " pertence a outra conta (nobody)"},
-        {&F::cmdEnviarArquivo, [](F&) {}, "i Processo Finalizado", "relatório de maio.pdf"},
+        {&F::cmdEnviarArquivo, ecoaLogin,
+         "X Erro: 3 - Envio falhou: ncftpput terminou com código 3"},
+        {&F::cmdEnviarArquivo, [](F&) {}, "i Processo Finalizado", "", "relatório de maio.pdf"},
         {&F::cmdEnviarArquivo, [](F& f) { f.chkZipar->setChecked(true); }, "i Processo Finalizado",
-         "relatório de maio.pdf.7z"},
+         "", "relatório de maio.pdf.7z"},
         // Typed relative to the current folder: a name, never 7z's list file.
         {&F::cmdEnviarArquivo,
          [](F& f) {
              f.chkZipar->setChecked(true);
              f.txtArquivoEnviar->setText("@lista");
          },
-         "i Processo Finalizado", "@lista.7z"},
+         "i Processo Finalizado", "", "@lista.7z"},
         {&F::cmdEnviarArquivo, [](F& f) { f.txtPassw->setText("errada"); },
          "X Erro: 1 - Envio falhou: ncftpput terminou com código 1"},
         {&F::cmdEnviarArquivo, [](F& f) { f.txtArquivoEnviar->setText("/nao/existe.pdf"); },
          "X O arquivo a enviar não foi encontrado:\r\n/nao/existe.pdf"},
-        {&F::cmdExecutar, [](F&) {}, "X Erro: 3202 - Backup do banco falhou: ", "", "fail"},
+        {&F::cmdExecutar, [](F&) {}, "X Erro: 3202 - Backup do banco falhou: ", "", "", "fail"},
         {&F::cmdExecutar, [this](F&) { fs::remove(p.dir / "7z"); },
          "X Está faltando o arquivo: 7z\r\nO backup não será efetuado!"},
         {&F::cmdExecutar, [](F& f) { f.txtSenha->setText("errada"); },
@@ -402,16 +427,17 @@ TEST_F(Janela, CadaTarefaRespondeComUmaCaixa) {
         EXPECT_LT(std::chrono::steady_clock::now() - inicio, std::chrono::seconds(25));
         fs::current_path("/");
         ASSERT_EQ(Caixas().size(), 1u) << c.caixa;
-        EXPECT_EQ(Caixas()[0].rfind(c.caixa, 0), 0u) << Caixas()[0];
-        EXPECT_EQ(Caixas()[0].find("errada"), std::string::npos);
+        const std::string caixa = Caixas()[0];
+        EXPECT_EQ(caixa.rfind(c.caixa, 0), 0u) << caixa;
+        EXPECT_EQ(caixa.substr(2, caixa.find('\r') - 2), f.lblMensagem->text().toStdString());
+        EXPECT_EQ(linhas.at(0).rfind(c.linha, 0), 0u) << linhas.at(0);
+        for (const auto* senha : {f.txtSenha, f.txtPassw}) {
+            EXPECT_EQ(caixa.find(senha->text().toStdString()), std::string::npos);
+        }
         if (c.botao != &F::cmdEnviarArquivo) { // a test saves nothing, a run saves first
             EXPECT_EQ(Ini("Banco"), c.botao == &F::cmdExecutar ? "Vendas" : "");
         }
         EXPECT_EQ(f.cmdExecutar->isEnabled(), c.caixa.find("/nao/existe") == std::string::npos);
-        if (c.botao == &F::cmdExecutar) {
-            EXPECT_EQ("X " + f.lblMensagem->text().toStdString(),
-                      Caixas()[0].substr(0, Caixas()[0].find("\r\n")));
-        }
         const auto chegou = p.ftp / "backups" / c.chega;
         if (c.botao == &F::cmdEnviarArquivo && !c.chega.empty()) {
             const auto lista = Rodar({"/usr/lib/p7zip/7z", "l", chegou.string()});

@@ -3,6 +3,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <deque>
+#include <utility>
 
 namespace kelvane::janela {
 
@@ -11,15 +12,19 @@ namespace {
 // Only ever touched from the window's thread.
 bool gCapturando = false;
 std::vector<Caixa> gCaixas;
+// Wait boxes still open: on screen (each lives on the stack of its own exec), or recorded.
+std::vector<QMessageBox*> gEsperas;
+std::vector<Caixa> gEsperasCapturadas;
 // Each answer: whether the dialog is cancelled, and the name otherwise.
 std::deque<std::pair<bool, QString>> gProximosArquivos;
 QString gUltimoFiltro;
 
-} // namespace
-
-void MostrarCaixa(QWidget* pai, Icone icone, const QString& texto) {
+void Exibir(QWidget* pai, Icone icone, const QString& texto, bool espera) {
     if (gCapturando) {
         gCaixas.push_back({icone, texto});
+        if (espera) {
+            gEsperasCapturadas.push_back(gCaixas.back());
+        }
         return;
     }
     QMessageBox caixa(icone == Icone::Critico ? QMessageBox::Critical : QMessageBox::Information,
@@ -27,7 +32,32 @@ void MostrarCaixa(QWidget* pai, Icone icone, const QString& texto) {
                       QString(texto).replace(QLatin1String("\r\n"), QLatin1String("\n")),
                       QMessageBox::Ok, pai);
     caixa.setTextFormat(Qt::PlainText);
+    if (espera) {
+        gEsperas.push_back(&caixa);
+    }
     caixa.exec();
+    std::erase(gEsperas, &caixa);
+}
+
+} // namespace
+
+void MostrarCaixa(QWidget* pai, Icone icone, const QString& texto) {
+    Exibir(pai, icone, texto, false);
+}
+
+void MostrarCaixaDeEspera(QWidget* pai, const QString& texto) {
+    Exibir(pai, Icone::Critico, texto, true);
+}
+
+void FecharCaixasDeEspera() {
+    for (Caixa& caixa : std::exchange(gEsperasCapturadas, {})) {
+        caixa.fechada = true;
+        gCaixas.push_back(caixa);
+    }
+    // Each box's exec returns once the code that called this one has returned.
+    for (QMessageBox* caixa : std::exchange(gEsperas, {})) {
+        caixa->done(QMessageBox::Ok);
+    }
 }
 
 std::optional<QString> EscolherArquivo(QWidget* pai, const QString& filtro) {
@@ -52,7 +82,7 @@ std::optional<QString> EscolherArquivo(QWidget* pai, const QString& filtro) {
 
 void CapturarCaixas(bool capturar) {
     gCapturando = capturar;
-    gCaixas.clear();
+    LimparCaixas();
     gProximosArquivos.clear();
 }
 
@@ -62,6 +92,7 @@ const std::vector<Caixa>& CaixasMostradas() {
 
 void LimparCaixas() {
     gCaixas.clear();
+    gEsperasCapturadas.clear();
 }
 
 void ProximoArquivo(std::optional<QString> nome) {

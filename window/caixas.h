@@ -14,17 +14,24 @@ enum class Icone { Critico, Informacao };
 
 struct Caixa {
     Icone icone;
-    QString texto; // as composed, lines joined with CR LF
+    QString texto;        // as composed, lines joined with CR LF
+    bool fechada = false; // recorded again when the program closed a wait box
 };
 
 // A box titled "Kelvane" with an OK button; returns when the user has closed it.
 void MostrarCaixa(QWidget* pai, Icone icone, const QString& texto);
 
+// A box saying why something must wait; FecharCaixasDeEspera closes it when the wait is over,
+// so that it never lingers under the outcome.
+void MostrarCaixaDeEspera(QWidget* pai, const QString& texto);
+void FecharCaixasDeEspera();
+
 // The open-file dialog with this filter; nullopt when the user cancels.
 std::optional<QString> EscolherArquivo(QWidget* pai, const QString& filtro);
 
-// For tests: while capturing, boxes are recorded instead of shown and the dialog answers with
-// the queued names (nullopt = cancel) instead of opening.
+// For tests: while capturing, boxes are recorded instead of shown (a wait box stays open until
+// closed, and is then recorded again with `fechada`) and the dialog answers with the queued
+// names (nullopt = cancel) instead of opening.
 void CapturarCaixas(bool capturar);
 const std::vector<Caixa>& CaixasMostradas();
 void LimparCaixas();

@@ -1,6 +1,7 @@
 // Form_Load: the controls filled from info.ini, one key at a time.
 #include "form1.h"
 #include "job/programa.h"
+#include "mensagens.h"
 #include "settings/conversao.h"
 #include "settings/cripto.h"
 
@@ -9,7 +10,6 @@
 #include <QLineEdit>
 #include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <fcntl.h>
 #include <optional>
 #include <unistd.h>
@@ -54,10 +54,10 @@ void Form1::Form_Load() {
     if (fd >= 0) {
         ::close(fd);
     } else if (erro != ENOENT) {
-        avisoCarga_ = QStringLiteral("As configurações não puderam ser lidas de %1: %2.\r\n"
-                                     "Os campos vêm vazios, e o arquivo não será substituído.")
-                          .arg(QString::fromStdString(ArquivoIni().string()),
-                               QString::fromLocal8Bit(std::strerror(erro)));
+        avisoCarga_ =
+            QStringLiteral("As configurações não puderam ser lidas de %1: %2.\r\n"
+                           "Os campos vêm vazios, e o arquivo não será substituído.")
+                .arg(QString::fromStdString(ArquivoIni().string()), TextoErroSistema(erro));
     }
     // Each control is set on its own: a value that does not convert leaves that control as it
     // was and the load goes on.

@@ -37,21 +37,20 @@ void Form1::cmdArquivo_Click() {
 void Form1::cmdEnviarArquivo_Click() {
     const auto pasta = PastaPrograma();
     if (const auto faltando = FerramentaFaltando(pasta)) {
-        MostrarCaixa(this, Icone::Critico,
-                     QString::fromStdString(TextoCaixaFerramentaFaltando(*faltando)));
+        Avisar(Icone::Critico, QString::fromStdString(TextoCaixaFerramentaFaltando(*faltando)));
         return;
     }
     QString caminho = txtArquivoEnviar->text();
     if (caminho.isEmpty()) {
-        MostrarCaixa(this, Icone::Critico,
-                     QStringLiteral("Informe o arquivo a enviar: escolha-o com o botão \"...\" "
-                                    "ou digite o seu caminho completo."));
+        Avisar(Icone::Critico,
+               QStringLiteral("Informe o arquivo a enviar: escolha-o com o botão \"...\" ou "
+                              "digite o seu caminho completo."));
         return;
     }
     std::error_code erro;
     if (!std::filesystem::is_regular_file(caminho.toStdString(), erro)) {
-        MostrarCaixa(this, Icone::Critico,
-                     QStringLiteral("O arquivo a enviar não foi encontrado:\r\n") + caminho);
+        Avisar(Icone::Critico,
+               QStringLiteral("O arquivo a enviar não foi encontrado:\r\n") + caminho);
         return;
     }
     if (!SalvarConfiguracao()) {
@@ -96,9 +95,7 @@ void Form1::cmdEnviarArquivo_Click() {
                               : Resposta{Icone::Informacao, "Processo Finalizado"};
         },
         [this, resposta] {
-            const QString texto = QString::fromStdString(resposta->texto);
-            MostrarMensagem(texto.section(QLatin1String("\r\n"), 0, 0));
-            MostrarCaixa(this, resposta->icone, texto);
+            Avisar(resposta->icone, QString::fromStdString(resposta->texto));
             cmdEnviarArquivo->setEnabled(true);
             cmdExecutar->setEnabled(true);
             Negrito(cmdEnviarArquivo, false);

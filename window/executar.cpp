@@ -3,6 +3,7 @@
 #include "caixas.h"
 #include "form1.h"
 #include "job/backup.h"
+#include "mensagens.h"
 
 #include <QLabel>
 #include <memory>
@@ -23,16 +24,15 @@ void Form1::cmdExecutar_Click() {
         [this, codigo] { *codigo = ExecutarBackup(&observador_); },
         [this, codigo] {
             if (*codigo == CodigoSaida::Sucesso) {
-                MostrarMensagem(QStringLiteral("Processo Finalizado!"));
-                MostrarCaixa(this, Icone::Informacao, QStringLiteral("Processo Finalizado!"));
+                Avisar(Icone::Informacao, QStringLiteral("Processo Finalizado!"));
                 return;
             }
             // The line keeps the failure; one the job did not already put in a box gets one.
-            const QString falha =
+            const QString falha = TraduzirErrosSistema(
                 falhaJob_.isEmpty()
                     ? QStringLiteral("Erro: %1 - O processo não chegou ao fim; veja o log.")
                           .arg(ComoInteiro(*codigo))
-                    : falhaJob_;
+                    : falhaJob_);
             if (lblMensagem->text() != falha) {
                 MostrarMensagem(falha);
             }

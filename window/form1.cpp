@@ -1,6 +1,6 @@
 #include "form1.h"
 
-#include "caixas.h"
+#include "mensagens.h"
 #include "settings/texto.h"
 
 #include <QCheckBox>
@@ -306,7 +306,7 @@ void Form1::showEvent(QShowEvent* evento) {
 void Form1::closeEvent(QCloseEvent* evento) {
     if (tarefa_->emAndamento()) {
         evento->ignore();
-        MostrarCaixa(this, Icone::Critico, tarefa_->motivo());
+        MostrarCaixaDeEspera(this, tarefa_->motivo());
         return;
     }
     evento->accept();
@@ -327,22 +327,44 @@ void Form1::MostrarProgresso(int percentual) {
 
 void Form1::MostrarCaixaErroDoJob(const std::string& texto) {
     caixaDoJob_ = true;
-    falhaJob_ = QString::fromStdString(texto).section(QLatin1String("\r\n"), 0, 0);
-    MostrarCaixa(this, Icone::Critico, QString::fromStdString(texto));
+    const QString caixa = TraduzirErrosSistema(QString::fromStdString(texto));
+    falhaJob_ = caixa.section(QLatin1String("\r\n"), 0, 0);
+    MostrarCaixa(this, Icone::Critico, caixa);
+}
+
+void Form1::Avisar(Icone icone, const QString& texto) {
+    if (texto.isEmpty()) { // work that threw has no outcome of its own; the runner said why
+        return;
+    }
+    const QString traduzido = TraduzirErrosSistema(texto);
+    MostrarMensagem(traduzido.section(QLatin1String("\r\n"), 0, 0));
+    MostrarCaixa(this, icone, traduzido);
+}
+
+std::optional<QString> Form1::ConferirPorta(const QString& recusa) {
+    const auto porta = PortaFtp(txtPorta->text());
+    if (!porta) {
+        Avisar(Icone::Critico,
+               recusa + QStringLiteral(": a Porta do FTP deve ser um número inteiro de 1 a 65535."
+                                       "\r\nDigite na Porta o número da porta do servidor FTP "
+                                       "(normalmente 21)."));
+    }
+    return porta;
 }
 
 void Form1::IniciarTarefa(const QString& motivo, std::function<void()> trabalho,
                           std::function<void()> aoTerminar, std::function<void()> aoIniciar) {
-    tarefa_->Iniciar(
-        motivo,
-        {cmdTestarConexaoBanco, cmdTestarFTP, cmdExecutar, cmdSalvarFechar, cmdArquivo,
-         cmdEnviarArquivo},
-        std::move(trabalho), [this, aoTerminar = std::move(aoTerminar)](const auto& erro) {
-            if (erro) {
-                MostrarCaixa(this, Icone::Critico, QString::fromStdString("Erro: 0 - " + *erro));
-            }
-            aoTerminar();
-        });
+    tarefa_->Iniciar(motivo,
+                     {cmdTestarConexaoBanco, cmdTestarFTP, cmdExecutar, cmdSalvarFechar, cmdArquivo,
+                      cmdEnviarArquivo},
+                     std::move(trabalho),
+                     [this, aoTerminar = std::move(aoTerminar)](const auto& erro) {
+                         if (erro) {
+                             caixaDoJob_ = true; // told here: a run now does not box it again
+                             Avisar(Icone::Critico, QString::fromStdString("Erro: 0 - " + *erro));
+                         }
+                         aoTerminar();
+                     });
     if (aoIniciar) {
         aoIniciar();
     }

@@ -2,12 +2,14 @@
 // settings in memory; every handler reads them from there.
 #pragma once
 
+#include "caixas.h"
 #include "job/observador.h"
 #include "tarefa.h"
 
 #include <QWidget>
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -114,6 +116,11 @@ private:
     void MostrarMensagem(const QString& texto);
     void MostrarProgresso(int percentual);
     void MostrarCaixaErroDoJob(const std::string& texto);
+    // The outcome of what the user asked for: its first line on the message line, then the box
+    // (the system's error texts in Portuguese); nothing for an empty text.
+    void Avisar(Icone icone, const QString& texto);
+    // The FTP port as typed, checked; nullopt after a box that starts with `recusa`.
+    std::optional<QString> ConferirPorta(const QString& recusa);
 
     // Runs `trabalho` on its own thread with every action button disabled and closing refused
     // (`motivo` says why), then `aoTerminar` on the window's thread with the buttons restored.

@@ -5,6 +5,7 @@
 #include "job/backup.h"
 #include "job/ferramentas.h"
 #include "job/programa.h"
+#include "mensagens.h"
 #include "settings/cripto.h"
 #include "settings/ini.h"
 
@@ -13,7 +14,6 @@
 #include <QLineEdit>
 #include <array>
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <unistd.h>
@@ -52,11 +52,11 @@ bool Form1::ConferirServidorBD(const std::string& nomeComputador) {
     const QString nome = QString::fromStdString(nomeComputador);
     if (servidor.isEmpty()) {
         // The job could not connect anywhere: every scheduled run would fail.
-        MostrarCaixa(this, Icone::Critico,
-                     QStringLiteral("As configurações não foram gravadas: informe o Servidor de "
-                                    "Banco de Dados (este computador: %1, localhost ou "
-                                    "127.0.0.1).")
-                         .arg(nome));
+        Avisar(Icone::Critico,
+               QStringLiteral("As configurações não foram gravadas: informe o Servidor de "
+                              "Banco de Dados (este computador: %1, localhost ou "
+                              "127.0.0.1).")
+                   .arg(nome));
         return false;
     }
     bool confere = false;
@@ -73,18 +73,18 @@ bool Form1::ConferirServidorBD(const std::string& nomeComputador) {
             !host.isEmpty() && (host.toUpper() == nome.toUpper() || NomeDesteComputador(host));
     }
     if (!confere) {
-        MostrarCaixa(this, Icone::Critico,
-                     QStringLiteral("Este progama deve executado somente no Servidor de Banco de "
-                                    "Dados!\r\nInforme o nome do Servidor de Banco corretamente!"
-                                    "\r\nNome deste Servidor: ") +
-                         nome);
+        Avisar(Icone::Critico,
+               QStringLiteral("Este progama deve executado somente no Servidor de Banco de "
+                              "Dados!\r\nInforme o nome do Servidor de Banco corretamente!"
+                              "\r\nNome deste Servidor: ") +
+                   nome);
     }
     return confere;
 }
 
 bool Form1::PastaSegura() {
     if (const auto inseguro = PermissaoInsegura(PastaPrograma(), true)) {
-        MostrarCaixa(this, Icone::Critico, QString::fromStdString(*inseguro));
+        Avisar(Icone::Critico, QString::fromStdString(*inseguro));
         return false;
     }
     return true;
@@ -92,6 +92,11 @@ bool Form1::PastaSegura() {
 
 bool Form1::SalvarConfiguracao() {
     if (!PastaSegura()) {
+        return false;
+    }
+    // ncftpput takes any text and dials port 21 instead: every night would fail.
+    const auto porta = ConferirPorta(QStringLiteral("As configurações não foram gravadas"));
+    if (!porta) {
         return false;
     }
     const bool ncripto = ValorCheck(chkNCripto) == 1;
@@ -112,13 +117,13 @@ bool Form1::SalvarConfiguracao() {
         maximo = 255;
     }
     if (static_cast<long>(arquivo.size()) > maximo) {
-        MostrarCaixa(this, Icone::Critico,
-                     QStringLiteral("As configurações não foram gravadas: com este código e este "
-                                    "nome de cliente o arquivo do backup teria um nome de %1 "
-                                    "bytes, e o sistema de arquivos aceita até %2.\r\nEncurte o "
-                                    "código ou o nome do cliente.")
-                         .arg(arquivo.size())
-                         .arg(maximo));
+        Avisar(Icone::Critico,
+               QStringLiteral("As configurações não foram gravadas: com este código e este "
+                              "nome de cliente o arquivo do backup teria um nome de %1 "
+                              "bytes, e o sistema de arquivos aceita até %2.\r\nEncurte o "
+                              "código ou o nome do cliente.")
+                   .arg(arquivo.size())
+                   .arg(maximo));
         return false;
     }
     // Every credential is scrambled before the first key is written, so a value that cannot
@@ -131,22 +136,22 @@ bool Form1::SalvarConfiguracao() {
             // A line of info.ini cannot hold a line break or NUL: a tab, scrambled, can become
             // one, and the file would keep another password than the one typed.
             if (valores[i].find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
-                MostrarCaixa(this, Icone::Critico,
-                             QStringLiteral("As configurações não foram gravadas: %1 contém um "
-                                            "caractere de controle (tabulação ou quebra de "
-                                            "linha) que não pode ser gravado.\r\nRedigite o "
-                                            "texto sem ele.")
-                                 .arg(QString::fromUtf8(descricao)));
+                Avisar(Icone::Critico,
+                       QStringLiteral("As configurações não foram gravadas: %1 contém um "
+                                      "caractere de controle (tabulação ou quebra de "
+                                      "linha) que não pode ser gravado.\r\nRedigite o "
+                                      "texto sem ele.")
+                           .arg(QString::fromUtf8(descricao)));
                 return false;
             }
         } catch (const ErroCripto& e) {
-            MostrarCaixa(this, Icone::Critico,
-                         QStringLiteral("As configurações não foram gravadas: %1 tem %2 "
-                                        "caracteres, e só é possível embaralhar até %3.\r\n"
-                                        "Encurte o texto ou marque NCripto.")
-                             .arg(QString::fromUtf8(descricao))
-                             .arg(e.tamanho())
-                             .arg(kTamanhoMaximoCripto));
+            Avisar(Icone::Critico,
+                   QStringLiteral("As configurações não foram gravadas: %1 tem %2 "
+                                  "caracteres, e só é possível embaralhar até %3.\r\n"
+                                  "Encurte o texto ou marque NCripto.")
+                       .arg(QString::fromUtf8(descricao))
+                       .arg(e.tamanho())
+                       .arg(kTamanhoMaximoCripto));
             return false;
         }
     }
@@ -172,18 +177,18 @@ bool Form1::SalvarConfiguracao() {
     }
     chaves.insert(chaves.end(), {{"ServidorFTP", std::to_string(cmbServidor->currentIndex())},
                                  {"Endereco", texto(txtEnderecoFTP)},
-                                 {"Porta", texto(txtPorta)},
+                                 {"Porta", porta->toStdString()},
                                  {"Diretorio", texto(txtDiretorio)}});
     for (const auto& [chave, valor] : chaves) {
         errno = 0; // the writer leaves the reason of a failure in errno
         if (!GravarValorINI(kSecaoInfos, chave, valor, ArquivoIni())) {
             const int erro = errno;
-            MostrarCaixa(this, Icone::Critico,
-                         QStringLiteral("As configurações não foram gravadas em %1: %2.\r\n"
-                                        "O que foi digitado continua na janela.")
-                             .arg(QString::fromStdString(ArquivoIni().string()),
-                                  erro != 0 ? QString::fromLocal8Bit(std::strerror(erro))
-                                            : QStringLiteral("o arquivo não pôde ser escrito")));
+            Avisar(Icone::Critico,
+                   QStringLiteral("As configurações não foram gravadas em %1: %2.\r\n"
+                                  "O que foi digitado continua na janela.")
+                       .arg(QString::fromStdString(ArquivoIni().string()),
+                            erro != 0 ? TextoErroSistema(erro)
+                                      : QStringLiteral("o arquivo não pôde ser escrito")));
             return false;
         }
     }

@@ -1,5 +1,7 @@
 #include "tarefa.h"
 
+#include "caixas.h"
+
 #include <QCoreApplication>
 #include <QPushButton>
 #include <QThread>
@@ -56,6 +58,8 @@ void Tarefa::Terminar() {
     if (focoAntes_ && focoAntes_->isEnabled()) {
         focoAntes_->setFocus(Qt::OtherFocusReason);
     }
+    // A box that refused to close the window while this ran has nothing more to say.
+    FecharCaixasDeEspera();
     const auto aoTerminar = std::move(aoTerminar_);
     aoTerminar_ = nullptr;
     aoTerminar(erro_);

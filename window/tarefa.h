@@ -34,7 +34,7 @@ public:
     const QString& motivo() const { return motivo_; }
 
     // Disables `botoes`, runs `trabalho` on its own thread, then on the window's thread restores
-    // the buttons and the focus and calls `aoTerminar`.
+    // the buttons and the focus, closes the wait boxes (caixas.h) and calls `aoTerminar`.
     void Iniciar(const QString& motivo, const std::vector<QPushButton*>& botoes,
                  std::function<void()> trabalho, AoTerminar aoTerminar);
 

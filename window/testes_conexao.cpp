@@ -5,6 +5,7 @@
 #include "job/banco.h"
 #include "job/etapas.h"
 #include "job/programa.h"
+#include "mensagens.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -17,7 +18,7 @@ namespace {
 
 struct Resposta {
     Icone icone = Icone::Critico;
-    std::string texto;
+    QString texto; // empty when the work threw
 };
 
 const QString kMotivoTeste = QStringLiteral(
@@ -31,31 +32,43 @@ void Form1::cmdTestarConexaoBanco_Click() {
     const std::string login = txtLogin->text().toStdString();
     const std::string senha = txtSenha->text().toStdString();
     auto resposta = std::make_shared<Resposta>();
+    // A server that never answers holds the test for the whole login time-out.
+    MostrarMensagem(
+        QStringLiteral("Testando a conexão com o banco %1...").arg(txtServidorBD->text()));
     IniciarTarefa(
         kMotivoTeste,
         [=] {
             const auto falha = TestarConexaoBanco(servidor, login, senha, integrado);
-            *resposta = falha ? Resposta{Icone::Critico, TextoFalha(*falha)}
-                              : Resposta{Icone::Informacao, "Conexão efetuada com sucesso!"};
+            // What to check first, in Portuguese; then the driver's own words.
+            *resposta =
+                falha
+                    ? Resposta{Icone::Critico, DicaConexaoBanco(falha->numero, falha->descricao) +
+                                                   QStringLiteral("\r\n") +
+                                                   QString::fromStdString(TextoFalha(*falha))}
+                    : Resposta{Icone::Informacao, QStringLiteral("Conexão efetuada com sucesso!")};
         },
-        [this, resposta] {
-            MostrarCaixa(this, resposta->icone, QString::fromStdString(resposta->texto));
-        });
+        [this, resposta] { Avisar(resposta->icone, resposta->texto); });
 }
 
 void Form1::cmdTestarFTP_Click() {
     if (!PastaSegura()) {
         return;
     }
+    const auto porta = ConferirPorta(QStringLiteral("A conexão FTP não foi testada"));
+    if (!porta) {
+        return;
+    }
     DadosFtp dados;
     dados.endereco = txtEnderecoFTP->text().toStdString();
-    dados.porta = txtPorta->text().toStdString();
+    dados.porta = porta->toStdString();
     dados.usuario = txtUsuario->text().toStdString();
     dados.senha = txtPassw->text().toStdString();
     dados.diretorio = txtDiretorio->text().toStdString();
     dados.teste = true;
     const auto pasta = PastaPrograma();
     auto resposta = std::make_shared<Resposta>();
+    MostrarMensagem(
+        QStringLiteral("Testando a conexão FTP com %1:%2...").arg(txtEnderecoFTP->text(), *porta));
     IniciarTarefa(
         kMotivoTeste,
         [=] {
@@ -65,12 +78,11 @@ void Form1::cmdTestarFTP_Click() {
                                    ? EnviarArquivo(pasta, dados, pasta / "7z.so", etapa)
                                    : Falha{CodigoSaida::FerramentaFaltando, 0,
                                            etapa + ": " + TextoFaltandoArquivo("ncftpput")};
-            *resposta = falha ? Resposta{Icone::Critico, TextoFalha(*falha)}
-                              : Resposta{Icone::Informacao, "Conexão FTP efetuada com sucesso!"};
+            *resposta = falha ? Resposta{Icone::Critico, QString::fromStdString(TextoFalha(*falha))}
+                              : Resposta{Icone::Informacao,
+                                         QStringLiteral("Conexão FTP efetuada com sucesso!")};
         },
-        [this, resposta] {
-            MostrarCaixa(this, resposta->icone, QString::fromStdString(resposta->texto));
-        });
+        [this, resposta] { Avisar(resposta->icone, resposta->texto); });
 }
 
 } // namespace kelvane::janela

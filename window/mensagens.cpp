@@ -1,0 +1,95 @@
+#include "mensagens.h"
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+namespace kelvane::janela {
+
+namespace {
+
+// The errors a save, a load or a send meets in practice.
+constexpr std::pair<int, const char*> kErrosSistema[] = {
+    {EACCES, "permissão negada"},
+    {EPERM, "operação não permitida"},
+    {EROFS, "o sistema de arquivos é somente leitura"},
+    {ENOSPC, "não há espaço livre no disco"},
+    {EDQUOT, "a cota de disco foi excedida"},
+    {ENOENT, "arquivo ou pasta inexistente"},
+    {ENOTDIR, "uma parte do caminho não é uma pasta"},
+    {EISDIR, "é uma pasta, não um arquivo"},
+    {EEXIST, "o arquivo já existe"},
+    {EIO, "erro de leitura ou gravação no disco"},
+    {ENAMETOOLONG, "nome de arquivo longo demais"},
+    {ELOOP, "links simbólicos demais no caminho"},
+    {ECONNREFUSED, "conexão recusada"},
+    {ETIMEDOUT, "a conexão esgotou o tempo de espera"},
+};
+
+bool Contem(const QString& texto, std::initializer_list<const char*> trechos) {
+    for (const char* trecho : trechos) {
+        if (texto.contains(QLatin1String(trecho), Qt::CaseInsensitive)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+QString TextoErroSistema(int erro) {
+    for (const auto& [numero, texto] : kErrosSistema) {
+        if (numero == erro) {
+            return QString::fromUtf8(texto);
+        }
+    }
+    return QString::fromLocal8Bit(std::strerror(erro));
+}
+
+QString TraduzirErrosSistema(QString texto) {
+    for (const auto& [numero, traducao] : kErrosSistema) {
+        texto.replace(QString::fromLocal8Bit(std::strerror(numero)), QString::fromUtf8(traducao));
+    }
+    return texto;
+}
+
+QString DicaConexaoBanco(long numero, const std::string& texto) {
+    const QString t = QString::fromStdString(texto);
+    // 18456: login failed; 18452, 18470, 18486 to 18488: the login cannot be used as it is.
+    if (numero == 18456 || numero == 18452 || numero == 18470 ||
+        (numero >= 18486 && numero <= 18488) || Contem(t, {"login failed"})) {
+        return QStringLiteral("O servidor recusou a entrada: confira o Login e a Senha.");
+    }
+    // HYT00 comes with the words "timeout expired"; the connection itself was made.
+    if (Contem(t, {"timeout", "timed out", "time-out"})) {
+        return QStringLiteral("O servidor não respondeu a tempo: confira se o SQL Server está em "
+                              "execução neste endereço e nesta porta.");
+    }
+    // 08001 and FreeTDS's 20009: nothing answers at that name, instance or port.
+    if (numero == 20009 ||
+        Contem(t, {"unavailable", "does not exist", "unable to connect", "not found",
+                   "network-related", "could not open a connection"})) {
+        return QStringLiteral("O servidor não foi encontrado: confira o nome do servidor, a "
+                              "instância ou a porta (servidor,porta).");
+    }
+    return QStringLiteral("A conexão com o banco falhou: veja abaixo a resposta do driver.");
+}
+
+std::optional<QString> PortaFtp(const QString& digitada) {
+    const QString porta = digitada.trimmed();
+    if (porta.isEmpty() || porta.size() > 5) {
+        return std::nullopt;
+    }
+    for (const QChar c : porta) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9')) {
+            return std::nullopt;
+        }
+    }
+    const int numero = porta.toInt();
+    if (numero < 1 || numero > 65535) {
+        return std::nullopt;
+    }
+    return QString::number(numero);
+}
+
+} // namespace kelvane::janela

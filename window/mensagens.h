@@ -1,0 +1,24 @@
+// Portuguese words for what the system and the database driver report in English, and the
+// check of the FTP port typed in the window.
+#pragma once
+
+#include <QString>
+#include <optional>
+#include <string>
+
+namespace kelvane::janela {
+
+// The system's text for errno `erro`, in Portuguese for the usual ones.
+QString TextoErroSistema(int erro);
+// `texto` with each of those system texts put in Portuguese.
+QString TraduzirErrosSistema(QString texto);
+
+// One line saying what to check after the database test failed with this native error number
+// and driver text.
+QString DicaConexaoBanco(long numero, const std::string& texto);
+
+// The port as the uploader takes it (blanks around it dropped), or nullopt when it is not a
+// whole number from 1 to 65535.
+std::optional<QString> PortaFtp(const QString& digitada);
+
+} // namespace kelvane::janela
