@@ -18,7 +18,6 @@
 #include <QTest>
 #include <QTranslator>
 #include <QWheelEvent>
-#include <chrono>
 #include <sys/fsuid.h>
 
 using namespace kelvane;
@@ -421,14 +420,13 @@ TEST_F(Janela, CadaTarefaRespondeComUmaCaixa) {
         QObject::connect(&f, &F::mensagemMostrada,
                          [&](const QString& t) { linhas.push_back(t.toStdString()); });
         fs::current_path(p.raiz.p);
-        const auto inicio = std::chrono::steady_clock::now();
         Clicar(f.*c.botao);
-        // One attempt, bounded: the uploader's own redials took 40 s against a closed port.
-        EXPECT_LT(std::chrono::steady_clock::now() - inicio, std::chrono::seconds(25));
         fs::current_path("/");
         ASSERT_EQ(Caixas().size(), 1u) << c.caixa;
         const std::string caixa = Caixas()[0];
         EXPECT_EQ(caixa.rfind(c.caixa, 0), 0u) << caixa;
+        // One dial: the uploader's own redials took 40 s against a closed port.
+        EXPECT_EQ(caixa.find("Could not"), caixa.rfind("Could not"));
         EXPECT_EQ(caixa.substr(2, caixa.find('\r') - 2), f.lblMensagem->text().toStdString());
         EXPECT_EQ(linhas.at(0).rfind(c.linha, 0), 0u) << linhas.at(0);
         for (const auto* senha : {f.txtSenha, f.txtPassw}) {
