@@ -250,6 +250,13 @@ std::optional<std::string> CaminhoInseguro(const std::filesystem::path& caminho)
 std::optional<std::string> PermissaoInsegura(const std::filesystem::path& pasta, bool janela) {
     const Contexto ctx{std::filesystem::absolute(pasta).lexically_normal(), janela};
     std::vector<std::filesystem::path> caminhos = {ctx.pasta, ctx.pasta / "Log"};
+    // Every folder in it too: Qt, for one, loads plugins from platforms/ and styles/ there.
+    std::error_code erroPasta;
+    for (const auto& e : std::filesystem::directory_iterator(ctx.pasta, erroPasta)) {
+        if (e.is_directory(erroPasta)) {
+            caminhos.push_back(e.path());
+        }
+    }
     for (const char* nome :
          {"kelvane", "kelvane-janela.so", "7z", "7z.so", "ncftpput", "info.ini"}) {
         caminhos.push_back(ctx.pasta / nome);
@@ -262,10 +269,14 @@ std::optional<std::string> PermissaoInsegura(const std::filesystem::path& pasta,
             caminhos.push_back(e.path()); // every file there is loaded
         }
     }
-    // ncftpput reads its firewall settings (where it connects, and what it sends the password
-    // to) from the home folder of the account, not from $HOME.
+    // From the account's home: ncftpput's firewall settings (where it connects, and what it
+    // sends the password to), the ODBC drivers and data sources the driver manager loads, and
+    // FreeTDS's settings (which can name a file to write every packet to).
     if (const passwd* pw = ::getpwuid(::geteuid()); pw && pw->pw_dir && pw->pw_dir[0] == '/') {
-        caminhos.push_back(std::filesystem::path(pw->pw_dir) / ".ncftp" / "firewall");
+        for (const char* nome :
+             {".ncftp/firewall", ".odbcinst.ini", ".odbc.ini", ".freetds.conf"}) {
+            caminhos.push_back(std::filesystem::path(pw->pw_dir) / nome);
+        }
     }
     for (const auto& c : caminhos) {
         if (auto problema = ConferirCaminho(c, true, ctx)) {
