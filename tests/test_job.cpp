@@ -333,23 +333,15 @@ TEST_F(Job, SoEXECRodaOJob) {
         EXPECT_EQ(semFerramentas.Log(),
                   (std::vector<std::string>{"Inicio do Processo", "Está faltando o arquivo: 7z"}));
     }
-    // Without /proc the program folder cannot be found: said so, and nothing is written.
-    const auto semProc = teste::Rodar(
-        {"/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c",
-         "umount -l /proc && cd \"$1\" && exec \"$0\" EXEC", (p.dir / "kelvane").string(), p.tmp});
-    EXPECT_EQ(semProc.codigo, 1) << semProc.saida;
-    EXPECT_NE(semProc.saida.find("/proc"), std::string::npos) << semProc.saida;
-    EXPECT_TRUE(fs::is_empty(p.tmp) && !fs::exists(p.dir / "Log"));
     for (const char* variavel : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XAUTHORITY"}) {
         ::unsetenv(variavel);
     }
     const std::string semTela = "Kelvane: não há tela disponível para abrir a janela de "
-                                "configuração; use o argumento EXEC para executar o backup.\n";
+                                "configuração; use o argumento EXEC para executar o backup.\n 8\n";
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{}, {"EXEC2"}, {"EXEC", "now"}, {" EXEC"}}) {
         const auto r = p.Exec(args);
-        EXPECT_EQ(r.codigo, 8);
-        EXPECT_EQ(r.saida, semTela);
+        EXPECT_EQ(r.saida + " " + std::to_string(r.codigo) + "\n", semTela);
         EXPECT_TRUE(p.Log().empty());
     }
     // A display that is named but absent, one that refuses us (no cookie), a compositor that is
@@ -363,11 +355,18 @@ TEST_F(Job, SoEXECRodaOJob) {
          "\"WAYLAND_DISPLAY=nada QT_QPA_PLATFORM=wayland\"; do env $e \"$1\" 2>&1; echo \" $?\"; "
          "done; kill $(cat x)",
          "sh", (p.dir / "kelvane").string(), p.raiz.p.string()});
-    std::string esperado;
-    for (int i = 0; i < 4; ++i) {
-        esperado += semTela + " 8\n";
+    EXPECT_EQ(r.saida, semTela + semTela + semTela + semTela);
+    // Last, as a chroot or a container refuses it: without /proc, said so and nothing written.
+    const auto semProc =
+        teste::Rodar({"/usr/bin/unshare", "--mount", "/bin/sh", "-c",
+                      "umount -l /proc && echo sem-proc && cd \"$1\" && exec \"$0\" EXEC",
+                      (p.dir / "kelvane").string(), p.tmp});
+    if (!semProc.saida.starts_with("sem-proc\n")) {
+        GTEST_SKIP() << "sem como desmontar /proc aqui: " << semProc.saida;
     }
-    EXPECT_EQ(r.saida, esperado);
+    EXPECT_EQ(semProc.codigo, 1) << semProc.saida;
+    EXPECT_NE(semProc.saida.find("/proc"), std::string::npos) << semProc.saida;
+    EXPECT_TRUE(fs::is_empty(p.tmp) && p.Log().empty());
 }
 
 // AvisoURL and ManterArquivos: the monitor hears start and success, or start and fail with the
