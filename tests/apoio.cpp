@@ -7,8 +7,8 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <regex>
 #include <sstream>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace kelvane::teste {
@@ -47,15 +47,12 @@ Pasta::~Pasta() {
 }
 
 Servidor::Servidor(const std::string& script, const std::vector<std::string>& argumentos) {
-    std::string linha = "exec /usr/bin/python3 -I";
+    std::string linha = "exec setpriv --pdeathsig KILL sh -c '[ $PPID = $0 ] && exec \"$@\"'";
     auto todos = argumentos;
-    todos.insert(todos.begin(), KELVANE_SERVIDORES "/" + script);
+    todos.insert(todos.begin(), {std::to_string(::getpid()), "/usr/bin/python3", "-I",
+                                 KELVANE_SERVIDORES "/" + script});
     for (const auto& a : todos) { // each quoted for sh
-        linha += " '";
-        for (const char c : a) {
-            linha += c == '\'' ? std::string("'\\''") : std::string(1, c);
-        }
-        linha += "'";
+        linha += " '" + std::regex_replace(a, std::regex("'"), "'\\''") + "'";
     }
     saida = ::popen(linha.c_str(), "re");
     if (!saida || std::fscanf(saida, "LISTENING %d %d", &porta, &pid) != 2) {

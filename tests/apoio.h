@@ -32,7 +32,7 @@ struct Pasta {
     fs::path p;
 };
 
-// A test server (tests/servers/<script>) until destroyed.
+// A test server (tests/servers/<script>) until destroyed; it dies with the thread that started it.
 struct Servidor {
     Servidor(const std::string& script, const std::vector<std::string>& argumentos);
     ~Servidor();

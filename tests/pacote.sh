@@ -2,8 +2,8 @@
 # The .deb from build tree $1 unpacked and run against the servers in $2; then another prefix.
 set -euo pipefail
 build=$1 servidores=$2
-t=$(mktemp -d) pids=()
-trap 'for p in "${pids[@]}"; do kill "$p"; done; rm -rf "$t"' EXIT
+t=$(mktemp -d)
+trap 'rm -rf "$t"' EXIT # the servers end with this shell
 falha() { echo "FALHA: $*" >&2; exit 1; }
 
 cpack --config "$build/CPackConfig.cmake" -G DEB -B "$t/deb" >/dev/null
@@ -24,11 +24,11 @@ grep -qx 'ExecStart="/opt/kelvane/kelvane" EXEC' "$p/exemplos/kelvane.service" |
 grep -qx User=mssql "$p/exemplos/kelvane.service" && dpkg-deb -I "$deb" postinst | grep -q 'mssql mssql 0700' ||
   falha "pasta e serviço não são da conta do SQL Server"
 
-servidor() { # <variable> <script> <arguments>: starts it, stores its port
-  /usr/bin/python3 -I "$servidores/$2" "${@:3}" >"$t/$2.out" &
-  pids+=($!)
+servidor() { # <variable> <script> <arguments>: starts it, to end with this shell even on SIGKILL
+  setpriv --pdeathsig KILL sh -c '[ "$PPID" = "$0" ] && exec "$@"' $$ \
+    /usr/bin/python3 -I "$servidores/$2" "${@:3}" >"$t/$2.out" &
   for _ in $(seq 100); do grep -q LISTENING "$t/$2.out" && break; sleep 0.1; done
-  printf -v "$1" %s "$(awk '{print $2}' "$t/$2.out")"
+  printf -v "$1" %s "$(awk '{print $2}' "$t/$2.out")" # its port
 }
 mkdir -p "$t/ftp/backups"
 servidor tds tds_server.py --password=S3nha --batches="$t/lotes"
