@@ -3,16 +3,22 @@
 #include "codificacao.h"
 
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <optional>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
 namespace kelvane {
 
 namespace {
+
+// How long a write waits for another process to release the folder's lock: a write takes
+// milliseconds, so only a holder that never lets go waits that long.
+constexpr auto kEsperaTrava = std::chrono::seconds(10);
 
 struct Linha {
     std::string texto; // without its line ending
@@ -262,18 +268,24 @@ namespace {
 
 // Serializes the read-change-replace of the files of one folder between processes: an flock on
 // the folder itself, whose inode (unlike the file's) survives the rename. Released on
-// destruction, or by the kernel if the process dies.
+// destruction, or by the kernel if the process dies. Any account that can open the folder can
+// hold it for ever, so the wait is bounded: past it the write fails as for a read-only file,
+// with errno EWOULDBLOCK.
 class TravaPasta {
 public:
     explicit TravaPasta(const std::filesystem::path& pasta)
         : fd_(::open(pasta.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-        while (fd_ >= 0 && ::flock(fd_, LOCK_EX) != 0) {
-            if (errno != EINTR) {
-                const int erro = errno;
-                ::close(fd_);
-                fd_ = -1;
-                errno = erro; // the reason the caller reports
+        const auto limite = std::chrono::steady_clock::now() + kEsperaTrava;
+        while (fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            const int erro = errno;
+            if ((erro == EWOULDBLOCK || erro == EINTR) &&
+                std::chrono::steady_clock::now() < limite) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                continue;
             }
+            ::close(fd_);
+            fd_ = -1;
+            errno = erro; // the reason the caller reports
         }
     }
     ~TravaPasta() {

@@ -18,8 +18,8 @@ std::string LerINI(std::string_view secao, std::string_view chave,
 // Stores `valor` under `chave`; every other line of the file stays byte for byte as it was.
 // The file is replaced atomically, so a crash leaves either the old or the new file whole.
 // Returns whether the write reached the disk, and after a failure leaves its reason in errno
-// (EACCES for a read-only file); GravarINI is the same write with the outcome ignored, for
-// callers that go on regardless.
+// (EACCES for a read-only file, EWOULDBLOCK when another process held the folder's lock for 10 s);
+// GravarINI is the same write with the outcome ignored, for callers that go on regardless.
 bool GravarValorINI(std::string_view secao, std::string_view chave, std::string_view valor,
                     const std::filesystem::path& arquivo);
 void GravarINI(std::string_view secao, std::string_view chave, std::string_view valor,

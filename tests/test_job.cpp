@@ -191,6 +191,10 @@ TEST_F(Job, CadaFalhaTemSeuCodigoEGuardaOQueNaoFoiEnviado) {
          false, false},
         {"log impossível de gravar", [](Programa& p) { Gravar(p.dir / "Log", "x"); }, 1, "", false,
          false},
+        // The server's account holds info.ini's folder lock: the run ends, without Executado (the
+        // archive goes to the FTP root, outside the folder checked below).
+        {"pasta travada por outra conta", [](Programa& p) { p.cfg["Diretorio"] = "/"; }, 0,
+         "Fim do Processo", false, true, "lock"},
     };
     for (const auto& c : casos) {
         SCOPED_TRACE(c.caso);

@@ -4,6 +4,7 @@ Prints "LISTENING <port> <pid>" once ready."""
 
 import argparse
 import contextlib
+import fcntl
 import os
 import re
 import select
@@ -23,12 +24,13 @@ ap.add_argument("--password", default="")
 ap.add_argument("--database", default="Vendas", help="the one besides master")
 ap.add_argument("--backup-size", type=int, default=1 << 20)
 # express: no COMPRESSION (1844); fail: 3202 at 30 %; drop: hangs up at 30 %;
-# slow: 0.2 s per tenth; mute: accepts and never answers
+# slow: 0.2 s per tenth; mute: accepts and never answers; lock: the backup's account holds the
+# flock on the backup's folder from then on
 ap.add_argument("--mode", default="normal",
-                choices=["normal", "express", "fail", "drop", "slow", "mute"])
+                choices=["normal", "express", "fail", "drop", "slow", "mute", "lock"])
 ap.add_argument("--batches", help="file that gets one line per SQL batch")
 args = ap.parse_args()
-lock = threading.Lock()
+lock, held = threading.Lock(), []
 
 
 class SqlError(Exception):
@@ -137,6 +139,9 @@ class Connection:
             raise SqlError((1844, 16, "BACKUP DATABASE WITH COMPRESSION is not supported on "
                                       "Express Edition (64-bit)."), end)
         size = args.backup_size
+        if args.mode == "lock":
+            held.append(os.open(os.path.dirname(path), os.O_RDONLY))
+            fcntl.flock(held[-1], fcntl.LOCK_EX)
         with open(path, "wb") as out:
             for step in range(1, 11):
                 n = size * step // 10 - size * (step - 1) // 10
