@@ -13,6 +13,7 @@
 #include "retencao.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -191,14 +192,30 @@ std::optional<Desfecho> Job::Executar() {
 
 std::optional<Falha> Job::Backup(ConexaoOdbc& conexao, const std::string& banco,
                                  const std::string& caminho, const std::string& conjunto) {
+    // With STATS = 10 a live server speaks at every tenth of the backup: one silent for longer
+    // than any tenth takes (6 h: see the README) is stuck. The statement has no time limit.
+    constexpr int kSilencioPadrao = 6 * 60 * 60;
+    int silencio = kSilencioPadrao;
+    if (const std::string valor = LerInfo("SilencioBackup"); !valor.empty()) {
+        const char* fim = valor.data() + valor.size();
+        if (const auto r = std::from_chars(valor.data(), fim, silencio);
+            r.ec != std::errc() || r.ptr != fim || silencio < 1) {
+            silencio = kSilencioPadrao;
+            Registrar("SilencioBackup inválido (\"" + valor +
+                      "\"): use um número inteiro de segundos a partir de 1; vale o padrão de " +
+                      std::to_string(kSilencioPadrao) + " s.");
+        }
+    }
     const auto executar = [&](bool compressao) {
-        conexao.Executar(ComandoBackup(banco, caminho, conjunto, compressao),
-                         [this](const Diagnostico& d) {
-                             const int percentual = PercentualProcessado(d.mensagem);
-                             if (percentual >= 0 && observador_ && observador_->progresso) {
-                                 observador_->progresso(percentual);
-                             }
-                         });
+        conexao.Executar(
+            ComandoBackup(banco, caminho, conjunto, compressao),
+            [this](const Diagnostico& d) {
+                const int percentual = PercentualProcessado(d.mensagem);
+                if (percentual >= 0 && observador_ && observador_->progresso) {
+                    observador_->progresso(percentual);
+                }
+            },
+            silencio);
     };
     try {
         try {

@@ -3,9 +3,16 @@
 #include "../settings/codificacao.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
 #include <sql.h>
 #include <sqlext.h>
 #include <sqlucode.h>
+#include <system_error>
+#include <thread>
+#include <utility>
 
 namespace kelvane {
 
@@ -104,84 +111,89 @@ ErroBanco ErroDe(const std::vector<Diagnostico>& erros, const std::string& padra
 
 } // namespace
 
-ErroBanco::ErroBanco(long numero, std::string descricao, std::vector<Diagnostico> registros)
-    : std::runtime_error(descricao), numero_(numero), descricao_(std::move(descricao)),
-      registros_(std::move(registros)) {}
-
-ConexaoOdbc::ConexaoOdbc() {
+// The handles of one connection, freed with the last reference to them: the connection's own, or
+// that of a driver call its caller stopped waiting for, which may return much later.
+struct HandlesOdbc {
     SQLHENV ambiente = SQL_NULL_HENV;
-    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &ambiente))) {
-        throw ErroBanco(0, "não foi possível iniciar o ODBC");
-    }
-    ambiente_ = ambiente;
-    SQLSetEnvAttr(ambiente, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
     SQLHDBC conexao = SQL_NULL_HDBC;
-    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, ambiente, &conexao))) {
-        SQLFreeHandle(SQL_HANDLE_ENV, ambiente);
-        throw ErroBanco(0, "não foi possível criar a conexão ODBC");
-    }
-    conexao_ = conexao;
-}
+    bool conectada = false;
 
-ConexaoOdbc::~ConexaoOdbc() {
-    Fechar();
-    SQLFreeHandle(SQL_HANDLE_DBC, static_cast<SQLHDBC>(conexao_));
-    SQLFreeHandle(SQL_HANDLE_ENV, static_cast<SQLHENV>(ambiente_));
-}
-
-void ConexaoOdbc::Abrir(const std::string& textoConexao, int tempoLogin) {
-    auto conexao = static_cast<SQLHDBC>(conexao_);
-    SQLSetConnectAttrW(conexao, SQL_ATTR_LOGIN_TIMEOUT,
-                       reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(tempoLogin)), 0);
-    auto texto = Utf16(textoConexao);
-    const SQLRETURN rc =
-        SQLDriverConnectW(conexao, nullptr, W(texto), static_cast<SQLSMALLINT>(texto.size()),
-                          nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
-    if (!SQL_SUCCEEDED(rc)) {
-        std::vector<Diagnostico> erros;
-        std::vector<Diagnostico> info;
-        Separar(LerDiagnosticos(SQL_HANDLE_DBC, conexao), erros, info);
-        if (erros.empty()) {
-            erros = info;
+    HandlesOdbc() = default;
+    HandlesOdbc(const HandlesOdbc&) = delete;
+    HandlesOdbc& operator=(const HandlesOdbc&) = delete;
+    ~HandlesOdbc() {
+        if (conectada) {
+            SQLDisconnect(conexao);
         }
-        throw ErroDe(erros, "falha ao conectar");
+        if (conexao != SQL_NULL_HDBC) {
+            SQLFreeHandle(SQL_HANDLE_DBC, conexao);
+        }
+        if (ambiente != SQL_NULL_HENV) {
+            SQLFreeHandle(SQL_HANDLE_ENV, ambiente);
+        }
     }
-    aberta_ = true;
-}
+};
 
-void ConexaoOdbc::Fechar() {
-    if (aberta_) {
-        SQLDisconnect(static_cast<SQLHDBC>(conexao_));
-        aberta_ = false;
-    }
-}
+namespace {
 
-void ConexaoOdbc::Executar(const std::string& sql,
-                           const std::function<void(const Diagnostico&)>& aoInformar) {
-    if (!aberta_) {
-        throw ErroBanco(0, "a conexão com o banco não está aberta");
-    }
-    SQLHSTMT comando = SQL_NULL_HSTMT;
-    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, static_cast<SQLHDBC>(conexao_), &comando))) {
-        throw ErroDe(LerDiagnosticos(SQL_HANDLE_DBC, static_cast<SQLHDBC>(conexao_)),
-                     "não foi possível preparar o comando");
-    }
-    struct Liberar {
-        SQLHSTMT h;
-        ~Liberar() { SQLFreeHandle(SQL_HANDLE_STMT, h); }
-    } liberar{comando};
-    SQLSetStmtAttrW(comando, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(0), 0);
+// A statement, freed before the connection it belongs to.
+struct ComandoOdbc {
+    std::shared_ptr<HandlesOdbc> handles;
+    SQLHSTMT h = SQL_NULL_HSTMT;
 
-    auto texto = Utf16(sql);
-    SQLRETURN rc = SQLExecDirectW(comando, W(texto), static_cast<SQLINTEGER>(texto.size()));
+    ~ComandoOdbc() {
+        if (h != SQL_NULL_HSTMT) {
+            SQLFreeHandle(SQL_HANDLE_STMT, h);
+        }
+    }
+};
+
+// What a driver call on its own thread tells the caller waiting for it.
+struct Canal {
+    std::mutex m;
+    std::condition_variable cv;
+    unsigned long respostas = 0;        // times the driver returned with something from the server
+    std::vector<Diagnostico> mensagens; // informational messages not yet passed on
+    bool fim = false;
+    std::exception_ptr erro; // why the call failed
+
+    // Runs `chamada` on a thread of its own, which owns what the call uses (captured by value)
+    // and reports its end here.
+    static std::shared_ptr<Canal> Iniciar(std::function<void(Canal&)> chamada) {
+        auto canal = std::make_shared<Canal>();
+        std::thread([canal, chamada = std::move(chamada)] {
+            std::exception_ptr erro;
+            try {
+                chamada(*canal);
+            } catch (...) {
+                erro = std::current_exception();
+            }
+            const std::lock_guard trava(canal->m);
+            canal->erro = erro;
+            canal->fim = true;
+            canal->cv.notify_all();
+        }).detach();
+        return canal;
+    }
+};
+
+// Runs on the batch's own thread: every result of the batch is read (an error after some
+// progress only shows on a later SQLMoreResults); messages and each return of the driver go to
+// `canal`. Throws ErroBanco when any part of the batch failed.
+void LerResultados(const ComandoOdbc& comando, std::u16string& texto, Canal& canal) {
+    const auto informar = [&](const std::vector<Diagnostico>& mensagens) {
+        const std::lock_guard trava(canal.m);
+        ++canal.respostas;
+        canal.mensagens.insert(canal.mensagens.end(), mensagens.begin(), mensagens.end());
+        canal.cv.notify_all();
+    };
+    SQLRETURN rc = SQLExecDirectW(comando.h, W(texto), static_cast<SQLINTEGER>(texto.size()));
     std::vector<Diagnostico> erros;
     // Warnings that are not progress (a lost connection shows first as one) explain a failure
     // that follows them.
     std::vector<Diagnostico> avisos;
     int errosSeguidos = 0;
     bool concluido = false;
-    // Every result of the batch is read: an error after some progress only shows on a later
-    // SQLMoreResults.
     for (;;) {
         if (rc == SQL_NO_DATA) {
             concluido = true; // the server's last word on the batch
@@ -193,7 +205,7 @@ void ConexaoOdbc::Executar(const std::string& sql,
         }
         std::vector<Diagnostico> errosAqui;
         std::vector<Diagnostico> info;
-        const auto registros = LerDiagnosticos(SQL_HANDLE_STMT, comando);
+        const auto registros = LerDiagnosticos(SQL_HANDLE_STMT, comando.h);
         if (rc == SQL_ERROR) {
             Separar(registros, errosAqui, info);
             if (errosAqui.empty()) {
@@ -206,19 +218,16 @@ void ConexaoOdbc::Executar(const std::string& sql,
             if (!EhMensagemDeAndamento(d)) {
                 avisos.push_back(d);
             }
-            if (aoInformar) {
-                aoInformar(d);
-            }
         }
+        informar(info);
         erros.insert(erros.end(), errosAqui.begin(), errosAqui.end());
         errosSeguidos = rc == SQL_ERROR ? errosSeguidos + 1 : 0;
         SQLUINTEGER morta = SQL_CD_FALSE;
-        SQLGetConnectAttrW(static_cast<SQLHDBC>(conexao_), SQL_ATTR_CONNECTION_DEAD, &morta, 0,
-                           nullptr);
+        SQLGetConnectAttrW(comando.handles->conexao, SQL_ATTR_CONNECTION_DEAD, &morta, 0, nullptr);
         if (morta == SQL_CD_TRUE || errosSeguidos >= 3) {
             break; // nothing more will come
         }
-        rc = SQLMoreResults(comando);
+        rc = SQLMoreResults(comando.h);
     }
     if (!concluido && erros.empty()) {
         // The batch never reached its end: only a batch read to SQL_NO_DATA has succeeded.
@@ -228,6 +237,127 @@ void ConexaoOdbc::Executar(const std::string& sql,
     if (!erros.empty()) {
         avisos.insert(avisos.end(), erros.begin(), erros.end());
         throw ErroDe(avisos, "falha ao executar o comando");
+    }
+}
+
+} // namespace
+
+ErroBanco::ErroBanco(long numero, std::string descricao, std::vector<Diagnostico> registros)
+    : std::runtime_error(descricao), numero_(numero), descricao_(std::move(descricao)),
+      registros_(std::move(registros)) {}
+
+ConexaoOdbc::ConexaoOdbc() = default;
+
+ConexaoOdbc::~ConexaoOdbc() = default;
+
+void ConexaoOdbc::Abrir(const std::string& textoConexao, int tempoLogin, int prazo) {
+    Fechar();
+    auto handles = std::make_shared<HandlesOdbc>();
+    const auto canal = Canal::Iniciar([handles, tempoLogin,
+                                       texto = Utf16(textoConexao)](Canal&) mutable {
+        if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &handles->ambiente))) {
+            handles->ambiente = SQL_NULL_HENV;
+            throw ErroBanco(0, "não foi possível iniciar o ODBC");
+        }
+        SQLSetEnvAttr(handles->ambiente, SQL_ATTR_ODBC_VERSION,
+                      reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+        if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, handles->ambiente, &handles->conexao))) {
+            handles->conexao = SQL_NULL_HDBC;
+            throw ErroBanco(0, "não foi possível criar a conexão ODBC");
+        }
+        SQLSetConnectAttrW(handles->conexao, SQL_ATTR_LOGIN_TIMEOUT,
+                           reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(tempoLogin)), 0);
+        const SQLRETURN rc = SQLDriverConnectW(handles->conexao, nullptr, W(texto),
+                                               static_cast<SQLSMALLINT>(texto.size()), nullptr, 0,
+                                               nullptr, SQL_DRIVER_NOPROMPT);
+        if (!SQL_SUCCEEDED(rc)) {
+            std::vector<Diagnostico> erros;
+            std::vector<Diagnostico> info;
+            Separar(LerDiagnosticos(SQL_HANDLE_DBC, handles->conexao), erros, info);
+            throw ErroDe(erros.empty() ? info : erros, "falha ao conectar");
+        }
+        handles->conectada = true;
+    });
+    std::unique_lock trava(canal->m);
+    // FreeTDS measures its login time-out on each wait for the server apart, so a server that
+    // answers a byte at a time is never timed out there: this limit counts the whole. A call
+    // still running is left to its thread, with the handles.
+    if (!canal->cv.wait_for(trava, std::chrono::seconds(prazo), [&] { return canal->fim; })) {
+        throw ErroBanco(0, "o servidor não concluiu o login em " + std::to_string(prazo) +
+                               " s (Timeout expired)");
+    }
+    if (canal->erro) {
+        std::rethrow_exception(canal->erro);
+    }
+    handles_ = std::move(handles);
+    aberta_ = true;
+}
+
+void ConexaoOdbc::Fechar() {
+    handles_.reset(); // disconnects, unless a call left running still holds the handles
+    aberta_ = false;
+}
+
+void ConexaoOdbc::Executar(const std::string& sql,
+                           const std::function<void(const Diagnostico&)>& aoInformar,
+                           int silencio) {
+    if (!aberta_) {
+        throw ErroBanco(0, "a conexão com o banco não está aberta");
+    }
+    auto comando = std::make_shared<ComandoOdbc>();
+    comando->handles = handles_;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, handles_->conexao, &comando->h))) {
+        comando->h = SQL_NULL_HSTMT;
+        throw ErroDe(LerDiagnosticos(SQL_HANDLE_DBC, handles_->conexao),
+                     "não foi possível preparar o comando");
+    }
+    SQLSetStmtAttrW(comando->h, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(0), 0);
+    const auto canal = Canal::Iniciar(
+        [comando, texto = Utf16(sql)](Canal& c) mutable { LerResultados(*comando, texto, c); });
+    // A batch given up is left running on its thread, with the connection. The server is asked
+    // to stop: ODBC lets another thread cancel a running statement, and this one is of its own,
+    // as a driver may wait there for the server to confirm.
+    const auto desistir = [&] {
+        try {
+            std::thread([comando] { SQLCancel(comando->h); }).detach();
+        } catch (const std::system_error&) {
+        }
+        Fechar();
+    };
+    std::unique_lock trava(canal->m);
+    for (unsigned long vistas = 0;; vistas = canal->respostas) {
+        const auto mudou = [&] {
+            return canal->fim || canal->respostas != vistas;
+        };
+        if (silencio <= 0) {
+            canal->cv.wait(trava, mudou);
+        } else if (!canal->cv.wait_for(trava, std::chrono::seconds(silencio), mudou)) {
+            trava.unlock();
+            desistir();
+            throw ErroBanco(0, "o servidor não respondeu por " + std::to_string(silencio) + " s");
+        }
+        const auto mensagens = std::exchange(canal->mensagens, {});
+        const bool fim = canal->fim;
+        trava.unlock();
+        try {
+            for (const auto& d : mensagens) {
+                if (aoInformar) {
+                    aoInformar(d);
+                }
+            }
+        } catch (...) {
+            if (!fim) {
+                desistir();
+            }
+            throw;
+        }
+        if (fim) {
+            break;
+        }
+        trava.lock();
+    }
+    if (canal->erro) { // written before fim, read after it
+        std::rethrow_exception(canal->erro);
     }
 }
 

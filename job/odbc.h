@@ -33,6 +33,11 @@ private:
     std::vector<Diagnostico> registros_;
 };
 
+struct HandlesOdbc;
+
+// One connection. Every driver call that waits for the server runs on a thread of its own, which
+// the caller stops waiting for past its time limit: a driver that never returns keeps that thread
+// and the handles it uses (freed when it does return), never the caller, nor the process's end.
 class ConexaoOdbc {
 public:
     ConexaoOdbc();
@@ -40,20 +45,23 @@ public:
     ConexaoOdbc(const ConexaoOdbc&) = delete;
     ConexaoOdbc& operator=(const ConexaoOdbc&) = delete;
 
-    // Opens with an ODBC connection string; the login waits at most `tempoLogin` seconds.
-    void Abrir(const std::string& textoConexao, int tempoLogin = 15);
+    // Opens with an ODBC connection string. The login waits at most `tempoLogin` seconds for each
+    // answer of the server (so the driver measures it), and the whole connection at most `prazo`
+    // seconds: a server that answers a byte at a time is given up too.
+    void Abrir(const std::string& textoConexao, int tempoLogin = 15, int prazo = 25);
     bool aberta() const { return aberta_; }
     void Fechar();
 
     // Runs one batch without a time limit and reads every result it produces, so that an error
     // the server reports after some progress is not lost. Informational messages go to
-    // `aoInformar` as they arrive. Throws ErroBanco when any part of the batch failed.
+    // `aoInformar` as they arrive. Throws ErroBanco when any part of the batch failed, and when
+    // the server went `silencio` seconds (0: no limit) without a result or a message: the batch
+    // is then cancelled and the connection given up.
     void Executar(const std::string& sql,
-                  const std::function<void(const Diagnostico&)>& aoInformar = {});
+                  const std::function<void(const Diagnostico&)>& aoInformar = {}, int silencio = 0);
 
 private:
-    void* ambiente_ = nullptr;
-    void* conexao_ = nullptr;
+    std::shared_ptr<HandlesOdbc> handles_;
     bool aberta_ = false;
 };
 

@@ -191,6 +191,11 @@ TEST_F(Job, CadaFalhaTemSeuCodigoEGuardaOQueNaoFoiEnviado) {
          false, false},
         {"log impossível de gravar", [](Programa& p) { Gravar(p.dir / "Log", "x"); }, 1, "", false,
          false},
+        {"login a conta-gotas", [](Programa&) {}, 3, "Tarefa não executada. SAINDO", false, false,
+         "trickle"},
+        {"servidor calado após 10%", [](Programa& p) { p.cfg["SilencioBackup"] = "2"; }, 4,
+         "Erro: 0 - Backup do banco falhou: o servidor não respondeu por 2 s", true, false,
+         "silent"},
         // The server's account holds info.ini's folder lock: the run ends, without Executado (the
         // archive goes to the FTP root, outside the folder checked below).
         {"pasta travada por outra conta", [](Programa& p) { p.cfg["Diretorio"] = "/"; }, 0,

@@ -12,6 +12,7 @@ import signal
 import socket
 import struct
 import threading
+import time
 
 ERROR, INFO, LOGINACK, ENVCHANGE, DONE = 0xAA, 0xAB, 0xAD, 0xE3, 0xFD
 DONE_MORE, DONE_ERROR = 0x01, 0x02
@@ -24,10 +25,11 @@ ap.add_argument("--password", default="")
 ap.add_argument("--database", default="Vendas", help="the one besides master")
 ap.add_argument("--backup-size", type=int, default=1 << 20)
 # express: no COMPRESSION (1844); fail: 3202 at 30 %; drop: hangs up at 30 %;
-# slow: 0.2 s per tenth; mute: accepts and never answers; lock: the backup's account holds the
-# flock on the backup's folder from then on
-ap.add_argument("--mode", default="normal",
-                choices=["normal", "express", "fail", "drop", "slow", "mute", "lock"])
+# slow: 0.2 s per tenth; mute: accepts and never answers; trickle: the login reply one byte
+# every 2 s; silent: says nothing more after 10 % (connection open); lock: the backup's account
+# holds the flock on the backup's folder from then on
+ap.add_argument("--mode", default="normal", choices=["normal", "express", "fail", "drop", "slow",
+                                                     "mute", "trickle", "silent", "lock"])
 ap.add_argument("--batches", help="file that gets one line per SQL batch")
 args = ap.parse_args()
 lock, held = threading.Lock(), []
@@ -58,11 +60,15 @@ class Connection:
             payload += self.recv(struct.unpack(">H", head[2:4])[0] - 8)
         return head[0], payload
 
-    def flush(self, last=True):
+    def flush(self, last=True, pace=0):
         data, self.out = bytes(self.out), bytearray()
         for i in range(0, max(len(data), 1), 4088):
             chunk, eom = data[i:i + 4088], 1 if last and i + 4088 >= len(data) else 0
-            self.sock.sendall(struct.pack(">BBHHBB", 4, eom, len(chunk) + 8, 0, 1, 0) + chunk)
+            packet = struct.pack(">BBHHBB", 4, eom, len(chunk) + 8, 0, 1, 0) + chunk
+            step = 1 if pace else len(packet)
+            for j in range(0, len(packet), step):
+                self.sock.sendall(packet[j:j + step])
+                time.sleep(pace)
 
     def token(self, token, body):
         self.out += bytes([token]) + struct.pack("<H", len(body)) + body
@@ -118,7 +124,7 @@ class Connection:
             self.out += b"\xAE\xFF"
         self.token(ENVCHANGE, b"\x04" + b_varchar("4096") + b_varchar("4096"))
         self.done()
-        self.flush()
+        self.flush(pace=2 if args.mode == "trickle" else 0)
         return True
 
     def batch(self, sql):
@@ -152,6 +158,8 @@ class Connection:
                 self.flush(last=False)
                 if step == 3 and args.mode == "drop":
                     return False
+                while step == 1 and args.mode == "silent" and self.sock.recv(4096):
+                    pass  # an attention included
                 if step == 3 and args.mode == "fail":
                     raise SqlError((3202, 16, "Write on \"%s\" failed: 112(There is not enough "
                                               "space on the disk.\r\n)" % path), end)
