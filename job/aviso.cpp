@@ -1,10 +1,17 @@
 #include "aviso.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cctype>
+#include <chrono>
+#include <condition_variable>
 #include <curl/curl.h>
 #include <dlfcn.h>
+#include <memory>
 #include <mutex>
+#include <netdb.h>
+#include <system_error>
+#include <thread>
 
 namespace kelvane {
 
@@ -20,6 +27,13 @@ struct Curl {
     const char* (*easy_strerror)(CURLcode) = nullptr;
     void (*easy_cleanup)(CURL*) = nullptr;
     CURLcode (*global_init)(long) = nullptr;
+    CURLU* (*url)() = nullptr;
+    CURLUcode (*url_set)(CURLU*, CURLUPart, const char*, unsigned int) = nullptr;
+    CURLUcode (*url_get)(const CURLU*, CURLUPart, char**, unsigned int) = nullptr;
+    void (*url_cleanup)(CURLU*) = nullptr;
+    void (*free)(void*) = nullptr;
+    curl_slist* (*slist_append)(curl_slist*, const char*) = nullptr;
+    void (*slist_free_all)(curl_slist*) = nullptr;
     std::string erro;
 };
 
@@ -43,7 +57,13 @@ const Curl& CarregarCurl() {
             !Simbolo(b, "curl_easy_getinfo", curl.easy_getinfo) ||
             !Simbolo(b, "curl_easy_strerror", curl.easy_strerror) ||
             !Simbolo(b, "curl_easy_cleanup", curl.easy_cleanup) ||
-            !Simbolo(b, "curl_global_init", curl.global_init)) {
+            !Simbolo(b, "curl_global_init", curl.global_init) ||
+            !Simbolo(b, "curl_url", curl.url) || !Simbolo(b, "curl_url_set", curl.url_set) ||
+            !Simbolo(b, "curl_url_get", curl.url_get) ||
+            !Simbolo(b, "curl_url_cleanup", curl.url_cleanup) ||
+            !Simbolo(b, "curl_free", curl.free) ||
+            !Simbolo(b, "curl_slist_append", curl.slist_append) ||
+            !Simbolo(b, "curl_slist_free_all", curl.slist_free_all)) {
             curl.erro = "libcurl incompleta";
             curl.easy_init = nullptr;
             return;
@@ -55,6 +75,97 @@ const Curl& CarregarCurl() {
 
 size_t Descartar(char*, size_t tamanho, size_t n, void*) {
     return tamanho * n;
+}
+
+using Relogio = std::chrono::steady_clock;
+
+// The addresses of `host` as CURLOPT_RESOLVE takes them ("a,[b]"), looked up on a thread of its
+// own: a resolver that never answers keeps that thread (until glibc gives up), not the heartbeat,
+// which stops waiting at `limite`. Otherwise nothing, and `falha` says why.
+std::optional<std::string> Resolver(const std::string& host, Relogio::time_point limite,
+                                    std::string& falha) {
+    struct Busca {
+        std::mutex m;
+        std::condition_variable cv;
+        bool fim = false;
+        int rc = 0;
+        std::string enderecos;
+    };
+    const auto busca = std::make_shared<Busca>();
+    try {
+        std::thread([busca, host] {
+            addrinfo dicas{};
+            dicas.ai_family = AF_UNSPEC;
+            dicas.ai_socktype = SOCK_STREAM;
+            dicas.ai_flags = AI_ADDRCONFIG;
+            addrinfo* lista = nullptr;
+            const int rc = ::getaddrinfo(host.c_str(), nullptr, &dicas, &lista);
+            std::string enderecos;
+            for (const addrinfo* a = rc == 0 ? lista : nullptr; a != nullptr; a = a->ai_next) {
+                char texto[INET6_ADDRSTRLEN] = {};
+                const void* ip =
+                    a->ai_family == AF_INET6
+                        ? static_cast<const void*>(
+                              &reinterpret_cast<const sockaddr_in6*>(a->ai_addr)->sin6_addr)
+                        : &reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr;
+                if ((a->ai_family == AF_INET || a->ai_family == AF_INET6) &&
+                    ::inet_ntop(a->ai_family, ip, texto, sizeof texto) != nullptr) {
+                    enderecos += (enderecos.empty() ? "" : ",") +
+                                 (a->ai_family == AF_INET6 ? "[" + std::string(texto) + "]"
+                                                           : std::string(texto));
+                }
+            }
+            if (lista != nullptr) {
+                ::freeaddrinfo(lista);
+            }
+            const std::lock_guard trava(busca->m);
+            busca->rc = rc;
+            busca->enderecos = std::move(enderecos);
+            busca->fim = true;
+            busca->cv.notify_all();
+        }).detach();
+    } catch (const std::system_error& e) {
+        falha = std::string("o nome não pôde ser resolvido: ") + e.what();
+        return std::nullopt;
+    }
+    std::unique_lock trava(busca->m);
+    if (!busca->cv.wait_until(trava, limite, [&] { return busca->fim; })) {
+        falha = "o nome não foi resolvido em " + std::to_string(kTempoAvisoMs / 1000) + " s";
+        return std::nullopt;
+    }
+    if (busca->rc != 0 || busca->enderecos.empty()) {
+        falha = std::string("o nome não foi resolvido: ") +
+                (busca->rc != 0 ? ::gai_strerror(busca->rc) : "nenhum endereço IP");
+        return std::nullopt;
+    }
+    return busca->enderecos;
+}
+
+// The CURLOPT_RESOLVE entry ("host:port:addresses") for an address, so that libcurl, whose own
+// resolver is not bounded by its time-out in every build (a synchronous one with
+// CURLOPT_NOSIGNAL; the threaded one waits for its thread at cleanup), never resolves. Empty for
+// a host written as an IP address, which needs no resolving.
+std::optional<std::string> Resolucao(const Curl& curl, const std::string& endereco,
+                                     Relogio::time_point limite, std::string& falha) {
+    const std::unique_ptr<CURLU, void (*)(CURLU*)> url(curl.url(), curl.url_cleanup);
+    char* host = nullptr;
+    char* porta = nullptr;
+    std::optional<std::string> entrada;
+    if (url && curl.url_set(url.get(), CURLUPART_URL, endereco.c_str(), 0) == CURLUE_OK &&
+        curl.url_get(url.get(), CURLUPART_HOST, &host, 0) == CURLUE_OK &&
+        curl.url_get(url.get(), CURLUPART_PORT, &porta, CURLU_DEFAULT_PORT) == CURLUE_OK) {
+        in_addr ipv4{};
+        if (host[0] == '[' || ::inet_pton(AF_INET, host, &ipv4) == 1) {
+            entrada = std::string();
+        } else if (const auto enderecos = Resolver(host, limite, falha)) {
+            entrada = std::string(host) + ":" + porta + ":" + *enderecos;
+        }
+    } else {
+        falha = "endereço inválido";
+    }
+    curl.free(host);
+    curl.free(porta);
+    return entrada;
 }
 
 } // namespace
@@ -112,41 +223,62 @@ std::string DestinoAviso(std::string_view endereco) {
 }
 
 std::optional<std::string> EnviarAviso(const std::string& endereco, const std::string& corpo) {
+    const auto limite = Relogio::now() + std::chrono::milliseconds(kTempoAvisoMs);
     const Curl& curl = CarregarCurl();
     if (curl.easy_init == nullptr) {
         return curl.erro;
+    }
+    std::string falha;
+    const auto entrada = Resolucao(curl, endereco, limite, falha);
+    if (!entrada) {
+        return falha;
+    }
+    const std::unique_ptr<curl_slist, void (*)(curl_slist*)> resolvidos(
+        entrada->empty() ? nullptr : curl.slist_append(nullptr, entrada->c_str()),
+        curl.slist_free_all);
+    if (!entrada->empty() && !resolvidos) {
+        return std::string("libcurl sem memória");
     }
     CURL* c = curl.easy_init();
     if (c == nullptr) {
         return std::string("libcurl não iniciou");
     }
+    // What is left of the heartbeat's time after the name was resolved.
+    const long restante =
+        std::max<long>(1, static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                limite - Relogio::now())
+                                                .count()));
     curl.easy_setopt(c, CURLOPT_URL, endereco.c_str());
+    curl.easy_setopt(c, CURLOPT_RESOLVE, resolvidos.get());
+    // A proxy from the environment would be a name libcurl resolves itself: straight to the
+    // monitor. (The URL keeps the host's name, so certificates are checked against it.)
+    curl.easy_setopt(c, CURLOPT_PROXY, "");
     // Only the web: a "file:" or "ldap:" address must not turn a heartbeat into something else.
     curl.easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
     curl.easy_setopt(c, CURLOPT_POST, 1L);
     curl.easy_setopt(c, CURLOPT_POSTFIELDS, corpo.c_str());
     curl.easy_setopt(c, CURLOPT_POSTFIELDSIZE, static_cast<long>(corpo.size()));
-    curl.easy_setopt(c, CURLOPT_TIMEOUT_MS, kTempoAvisoMs);
-    curl.easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, kTempoAvisoMs);
+    curl.easy_setopt(c, CURLOPT_TIMEOUT_MS, restante);
+    curl.easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, restante);
     curl.easy_setopt(c, CURLOPT_NOSIGNAL, 1L); // may run on the window's worker thread
     curl.easy_setopt(c, CURLOPT_WRITEFUNCTION, Descartar);
     curl.easy_setopt(c, CURLOPT_USERAGENT, "Kelvane");
     // Certificates and host names are verified: libcurl's defaults, stated so they stay.
     curl.easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
     curl.easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
-    std::optional<std::string> falha;
+    std::optional<std::string> resultado;
     const CURLcode rc = curl.easy_perform(c);
     if (rc != CURLE_OK) {
-        falha = curl.easy_strerror(rc);
+        resultado = curl.easy_strerror(rc);
     } else {
         long status = 0;
         curl.easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
         if (status >= 400) {
-            falha = "o servidor respondeu HTTP " + std::to_string(status);
+            resultado = "o servidor respondeu HTTP " + std::to_string(status);
         }
     }
     curl.easy_cleanup(c);
-    return falha;
+    return resultado;
 }
 
 } // namespace kelvane

@@ -9,6 +9,7 @@
 #include "settings/cripto.h"
 #include "settings/ini.h"
 
+#include <arpa/inet.h>
 #include <csignal>
 #include <regex>
 #include <sys/stat.h>
@@ -590,6 +591,36 @@ TEST_F(Job, AvisosEArquivosAntigos) {
     EXPECT_EQ(p.Log().at(1), "AvisoURL não começa com http:// nem https://; nenhum aviso de "
                              "monitoramento foi enviado.");
     EXPECT_EQ(LogTexto().find("AvisoURL", LogTexto().find("AvisoURL") + 1), std::string::npos);
+
+    // A resolver that takes the question and never answers (glibc would wait 90 s for it): each
+    // heartbeat still ends within its time.
+    const int dns = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in local{AF_INET, htons(53), {htonl(INADDR_LOOPBACK)}, {}};
+    if (::bind(dns, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+        ::close(dns);
+        GTEST_SKIP() << "127.0.0.1:53 indisponível para o resolvedor mudo";
+    }
+    Gravar(p.raiz.p / "resolv.conf", "nameserver 127.0.0.1\noptions timeout:30 attempts:3\n");
+    Gravar(p.raiz.p / "nsswitch.conf", "hosts: files dns\n");
+    p.cfg["AvisoURL"] = "http://monitor.kelvane.invalid/";
+    p.Ini();
+    fs::remove_all(p.dir / "Log");
+    const auto r = teste::Rodar(
+        {"/usr/bin/unshare", "--mount", "/bin/sh", "-c",
+         "cd \"$1\" && mount --bind resolv.conf /etc/resolv.conf && mount --bind nsswitch.conf "
+         "/etc/nsswitch.conf && echo mudo && exec timeout -s KILL 60 \"$0\" EXEC",
+         (p.dir / "kelvane").string(), p.raiz.p.string()});
+    ::close(dns);
+    if (!r.saida.starts_with("mudo\n")) {
+        GTEST_SKIP() << "sem como trocar o resolvedor aqui: " << r.saida;
+    }
+    EXPECT_EQ(r.saida, "mudo\n");
+    EXPECT_EQ(r.codigo, 0);
+    const auto semNome = p.Log();
+    EXPECT_EQ(std::count(semNome.begin(), semNome.end(),
+                         "Aviso de monitoramento não entregue a http://monitor.kelvane.invalid: "
+                         "o nome não foi resolvido em 5 s"),
+              2);
 }
 
 } // namespace
