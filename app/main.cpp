@@ -7,6 +7,7 @@
 #include "../job/programa.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <dlfcn.h>
 
 namespace {
@@ -30,5 +31,9 @@ int AbrirJanela(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
-    return kelvane::Main(argc, argv, AbrirJanela);
+    const int codigo = kelvane::Main(argc, argv, AbrirJanela);
+    // A driver call given up on (a login that never ends) may still run on its own thread: the
+    // process ends here without running the libraries' exit handlers under it.
+    std::fflush(nullptr);
+    std::_Exit(codigo);
 }

@@ -181,8 +181,12 @@ std::optional<Desfecho> Job::Executar() {
         return De(*falha);
     }
     if (!GravarValorINI(kSecaoInfos, "Executado", TextoDataGeral(AgoraLocal()), ArquivoIni())) {
-        Registrar("Aviso: não foi possível gravar Executado em " + ArquivoIni().string() +
-                  " (arquivo somente leitura ou sem permissão de escrita).");
+        const int erro = errno;
+        Registrar("Aviso: não foi possível gravar Executado em " + ArquivoIni().string() + " (" +
+                  (erro == EWOULDBLOCK ? "outro processo manteve a pasta travada"
+                   : erro == EACCES    ? "arquivo somente leitura ou sem permissão de escrita"
+                                       : std::strerror(erro)) +
+                  ").");
     }
     Registrar("Fim do Processo");
     LimparArquivosAntigos(pasta, LerInfo("ManterArquivos"), codigo, nome, nomeArquivo.substr(1),
