@@ -40,6 +40,10 @@ void Form1::cmdTestarConexaoBanco_Click() {
         [=] {
             const auto falha = TestarConexaoBanco(servidor, login, senha, integrado);
             // What to check first, in Portuguese; then the driver's own words.
+            if (falha && falha->codigo == CodigoSaida::PermissoesInseguras) { // DriverODBC
+                *resposta = Resposta{Icone::Critico, QString::fromStdString(falha->descricao)};
+                return;
+            }
             *resposta =
                 falha
                     ? Resposta{Icone::Critico, DicaConexaoBanco(falha->numero, falha->descricao) +
