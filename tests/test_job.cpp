@@ -554,6 +554,7 @@ TEST_F(Job, AvisosEArquivosAntigos) {
     EXPECT_EQ(
         ArquivosAntigos({base + "010127.7z", nomes[0]}, "00 42", "Casa Azul", "", 1, dia20).futuros,
         std::vector{base + "010127.7z"});
+    EXPECT_EQ(ManterArquivos(" 999999999999 "), 999999999999u); // no limit but being a count
     const auto fim = p.Log();
     EXPECT_EQ(
         std::vector<std::string>(fim.end() - 5, fim.end()),
