@@ -5,24 +5,25 @@
 
 #include "../job/codigos.h"
 #include "../job/programa.h"
+#include "../plataforma/sistema.h"
 
 #include <cstdio>
 #include <cstdlib>
-#include <dlfcn.h>
 
 namespace {
 
 int AbrirJanela(int argc, char** argv) {
     const auto modulo = kelvane::PastaPrograma() / "kelvane-janela.so";
-    void* biblioteca = ::dlopen(modulo.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* biblioteca = kelvane::plataforma::CarregarBiblioteca(modulo);
     using Entrada = int (*)(int, char**);
     Entrada entrada = nullptr;
     if (biblioteca != nullptr) {
-        entrada = reinterpret_cast<Entrada>(::dlsym(biblioteca, "kelvane_abrir_janela"));
+        entrada = reinterpret_cast<Entrada>(
+            kelvane::plataforma::ProcurarSimbolo(biblioteca, "kelvane_abrir_janela"));
     }
     if (entrada == nullptr) {
         std::fprintf(stderr, "Kelvane: a janela de configuração não pôde ser carregada: %s\n",
-                     ::dlerror());
+                     kelvane::plataforma::ErroBiblioteca());
         return kelvane::ComoInteiro(kelvane::CodigoSaida::JanelaIndisponivel);
     }
     return entrada(argc, argv);

@@ -1,15 +1,14 @@
 #include "aviso.h"
 
+#include "../plataforma/sistema.h"
+
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <curl/curl.h>
-#include <dlfcn.h>
 #include <memory>
 #include <mutex>
-#include <netdb.h>
 #include <system_error>
 #include <thread>
 
@@ -38,7 +37,7 @@ struct Curl {
 };
 
 template <typename F> bool Simbolo(void* biblioteca, const char* nome, F& destino) {
-    destino = reinterpret_cast<F>(::dlsym(biblioteca, nome));
+    destino = reinterpret_cast<F>(plataforma::ProcurarSimbolo(biblioteca, nome));
     return destino != nullptr;
 }
 
@@ -46,9 +45,10 @@ const Curl& CarregarCurl() {
     static Curl curl;
     static std::once_flag uma;
     std::call_once(uma, [] {
-        void* b = ::dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+        void* b = plataforma::CarregarBiblioteca("libcurl.so.4");
         if (b == nullptr) {
-            curl.erro = std::string("libcurl não pôde ser carregada: ") + ::dlerror();
+            curl.erro =
+                std::string("libcurl não pôde ser carregada: ") + plataforma::ErroBiblioteca();
             return;
         }
         if (!Simbolo(b, "curl_easy_init", curl.easy_init) ||
@@ -94,30 +94,8 @@ std::optional<std::string> Resolver(const std::string& host, Relogio::time_point
     const auto busca = std::make_shared<Busca>();
     try {
         std::thread([busca, host] {
-            addrinfo dicas{};
-            dicas.ai_family = AF_UNSPEC;
-            dicas.ai_socktype = SOCK_STREAM;
-            dicas.ai_flags = AI_ADDRCONFIG;
-            addrinfo* lista = nullptr;
-            const int rc = ::getaddrinfo(host.c_str(), nullptr, &dicas, &lista);
             std::string enderecos;
-            for (const addrinfo* a = rc == 0 ? lista : nullptr; a != nullptr; a = a->ai_next) {
-                char texto[INET6_ADDRSTRLEN] = {};
-                const void* ip =
-                    a->ai_family == AF_INET6
-                        ? static_cast<const void*>(
-                              &reinterpret_cast<const sockaddr_in6*>(a->ai_addr)->sin6_addr)
-                        : &reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr;
-                if ((a->ai_family == AF_INET || a->ai_family == AF_INET6) &&
-                    ::inet_ntop(a->ai_family, ip, texto, sizeof texto) != nullptr) {
-                    enderecos += (enderecos.empty() ? "" : ",") +
-                                 (a->ai_family == AF_INET6 ? "[" + std::string(texto) + "]"
-                                                           : std::string(texto));
-                }
-            }
-            if (lista != nullptr) {
-                ::freeaddrinfo(lista);
-            }
+            const int rc = plataforma::ResolverNome(host, enderecos);
             const std::lock_guard trava(busca->m);
             busca->rc = rc;
             busca->enderecos = std::move(enderecos);
@@ -135,7 +113,7 @@ std::optional<std::string> Resolver(const std::string& host, Relogio::time_point
     }
     if (busca->rc != 0 || busca->enderecos.empty()) {
         falha = std::string("o nome não foi resolvido: ") +
-                (busca->rc != 0 ? ::gai_strerror(busca->rc) : "nenhum endereço IP");
+                (busca->rc != 0 ? plataforma::TextoErroResolucao(busca->rc) : "nenhum endereço IP");
         return std::nullopt;
     }
     return busca->enderecos;
@@ -154,8 +132,7 @@ std::optional<std::string> Resolucao(const Curl& curl, const std::string& endere
     if (url && curl.url_set(url.get(), CURLUPART_URL, endereco.c_str(), 0) == CURLUE_OK &&
         curl.url_get(url.get(), CURLUPART_HOST, &host, 0) == CURLUE_OK &&
         curl.url_get(url.get(), CURLUPART_PORT, &porta, CURLU_DEFAULT_PORT) == CURLUE_OK) {
-        in_addr ipv4{};
-        if (host[0] == '[' || ::inet_pton(AF_INET, host, &ipv4) == 1) {
+        if (host[0] == '[' || plataforma::EhEnderecoIpv4(host)) {
             entrada = std::string();
         } else if (const auto enderecos = Resolver(host, limite, falha)) {
             entrada = std::string(host) + ":" + porta + ":" + *enderecos;

@@ -1,5 +1,6 @@
 #include "backup.h"
 
+#include "../plataforma/arquivos.h"
 #include "../settings/conversao.h"
 #include "../settings/ini.h"
 #include "../settings/texto.h"
@@ -16,10 +17,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <optional>
-#include <sys/file.h>
-#include <unistd.h>
 #include <vector>
 
 namespace kelvane {
@@ -40,8 +38,8 @@ class TravaJob {
 public:
     TravaJob() = default;
     ~TravaJob() {
-        if (fd_ >= 0) {
-            ::close(fd_);
+        if (trava_ != plataforma::kSemDescritor) {
+            plataforma::Fechar(trava_);
         }
     }
     TravaJob(const TravaJob&) = delete;
@@ -51,20 +49,20 @@ public:
     // in obtida().
     std::optional<Falha> Tentar() {
         const auto caminho = PastaPrograma() / "kelvane.lock";
-        fd_ = ::open(caminho.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-        if (fd_ < 0) {
+        trava_ = plataforma::AbrirArquivoTrava(caminho);
+        if (trava_ == plataforma::kSemDescritor) {
             return Falha{CodigoSaida::ErroOutro, errno,
                          "não foi possível abrir " + caminho.string() + ": " +
                              std::strerror(errno)};
         }
-        obtida_ = ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
+        obtida_ = plataforma::TentarTravar(trava_);
         return std::nullopt;
     }
     bool obtida() const { return obtida_; }
-    int descritor() const { return fd_; }
+    plataforma::Descritor descritor() const { return trava_; }
 
 private:
-    int fd_ = -1;
+    plataforma::Descritor trava_ = plataforma::kSemDescritor;
     bool obtida_ = false;
 };
 

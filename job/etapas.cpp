@@ -1,5 +1,6 @@
 #include "etapas.h"
 
+#include "../plataforma/arquivos.h"
 #include "../settings/cripto.h"
 #include "../settings/texto.h"
 #include "observador.h"
@@ -8,7 +9,6 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
-#include <unistd.h>
 
 namespace kelvane {
 
@@ -39,9 +39,9 @@ bool ConsultarNCripto(const ObservadorJob* observador) {
 }
 
 std::optional<Falha> Excluir(const std::filesystem::path& arquivo) {
-    if (::unlink(arquivo.c_str()) != 0 && errno != ENOENT) {
-        return Falha{CodigoSaida::ErroOutro, errno,
-                     "não foi possível excluir " + arquivo.string() + ": " + std::strerror(errno)};
+    if (const int erro = plataforma::ApagarArquivo(arquivo); erro != 0 && erro != ENOENT) {
+        return Falha{CodigoSaida::ErroOutro, erro,
+                     "não foi possível excluir " + arquivo.string() + ": " + std::strerror(erro)};
     }
     return std::nullopt;
 }

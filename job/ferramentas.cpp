@@ -1,22 +1,12 @@
 #include "ferramentas.h"
 
+#include "../plataforma/permissoes.h"
+#include "../plataforma/processo.h"
+#include "../plataforma/sistema.h"
+
 #include <cerrno>
-#include <climits>
-#include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <grp.h>
-#include <mutex>
-#include <poll.h>
-#include <pwd.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace kelvane {
 
@@ -25,64 +15,6 @@ namespace {
 // Enough for the last lines of any tool's complaint, small enough to keep the job's memory flat
 // however much a tool prints.
 constexpr std::size_t kLimiteSaida = 64 * 1024;
-
-// The tools see file names in UTF-8 whatever locale the scheduler gave us.
-std::vector<std::string> AmbienteFilho() {
-    std::vector<std::string> ambiente;
-    for (char** e = environ; e && *e; ++e) {
-        if (std::strncmp(*e, "LC_ALL=", 7) != 0) {
-            ambiente.emplace_back(*e);
-        }
-    }
-    ambiente.emplace_back("LC_ALL=C.UTF-8");
-    return ambiente;
-}
-
-std::vector<char*> Ponteiros(std::vector<std::string>& textos) {
-    std::vector<char*> p;
-    p.reserve(textos.size() + 1);
-    for (auto& t : textos) {
-        p.push_back(t.data());
-    }
-    p.push_back(nullptr);
-    return p;
-}
-
-// What a termination request must not leave behind: the tool at work (it would go on
-// competing with the next run) and the uploader's login file (a password on disk). The job runs
-// one tool at a time; the handler reads these with async-signal-safe calls only.
-volatile std::sig_atomic_t gFilho = 0;
-volatile std::sig_atomic_t gLoginPronto = 0;
-char gLoginArquivo[PATH_MAX];
-char gLoginPasta[PATH_MAX];
-
-void AoTerminar(int sinal) {
-    if (const pid_t filho = gFilho; filho > 0) {
-        ::kill(filho, SIGTERM);
-    }
-    if (gLoginPronto) {
-        ::unlink(gLoginArquivo);
-        ::rmdir(gLoginPasta);
-    }
-    ::signal(sinal, SIG_DFL);
-    ::raise(sinal);
-}
-
-// Only where nobody else handles the signal: the process still ends by it, as before.
-void InstalarLimpezaAoTerminar() {
-    static std::once_flag uma;
-    std::call_once(uma, [] {
-        for (const int sinal : {SIGTERM, SIGINT, SIGHUP}) {
-            struct sigaction atual {};
-            if (::sigaction(sinal, nullptr, &atual) == 0 && atual.sa_handler == SIG_DFL) {
-                struct sigaction nova {};
-                nova.sa_handler = AoTerminar;
-                sigemptyset(&nova.sa_mask);
-                ::sigaction(sinal, &nova, nullptr);
-            }
-        }
-    });
-}
 
 constexpr std::string_view kPrefixoLogin = "kelvane-ftp.";
 
@@ -98,12 +30,10 @@ void RemoverLoginsAbandonados(const std::filesystem::path& tmp) {
         const char* numero = nome.c_str() + kPrefixoLogin.size();
         char* fim = nullptr;
         const long pid = std::strtol(numero, &fim, 10);
-        struct stat st {};
-        if (fim == numero || *fim != '.' || pid <= 0 || ::lstat(e.path().c_str(), &st) != 0 ||
-            !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
+        if (fim == numero || *fim != '.' || pid <= 0 || !plataforma::PastaPropria(e.path())) {
             continue;
         }
-        if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+        if (!plataforma::ProcessoVivo(pid)) {
             std::error_code ignorado;
             std::filesystem::remove_all(e.path(), ignorado);
         }
@@ -120,8 +50,7 @@ void Acrescentar(std::string& saida, const char* dados, std::size_t n) {
 } // namespace
 
 bool FerramentaPresente(const std::filesystem::path& pasta, std::string_view nome) {
-    struct stat st {};
-    return ::stat((pasta / nome).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return plataforma::EhArquivoRegular(pasta / nome);
 }
 
 std::optional<std::string> FerramentaFaltando(const std::filesystem::path& pasta) {
@@ -133,108 +62,6 @@ std::optional<std::string> FerramentaFaltando(const std::filesystem::path& pasta
     return std::nullopt;
 }
 
-namespace {
-
-std::string Octal(mode_t modo) {
-    char texto[8];
-    std::snprintf(texto, sizeof texto, "%04o", static_cast<unsigned>(modo & 07777));
-    return texto;
-}
-
-std::string NomeConta(uid_t uid) {
-    const passwd* pw = ::getpwuid(uid);
-    return pw ? pw->pw_name : std::to_string(uid);
-}
-
-std::string NomeGrupo(gid_t gid) {
-    const group* gr = ::getgrgid(gid);
-    return gr ? gr->gr_name : std::to_string(gid);
-}
-
-std::optional<std::string> Inseguro(const std::string& caminho, const std::string& problema,
-                                    const std::string& correcao) {
-    return "Permissões inseguras: " + caminho + " " + problema +
-           "; nada foi executado. Corrija com: " + correcao;
-}
-
-// The program folder and how this start was asked for, to word the fix.
-struct Contexto {
-    std::filesystem::path pasta;
-    bool janela = false;
-};
-
-// `caminho` (absolute) and every folder above it, each owned by root or us and writable by no one
-// else; links are followed to what they lead to. A folder above may be writable by others with
-// the sticky bit (only one name is followed through it), the last one when `estrito` may not:
-// there anyone who can create a name can put one where we load or write.
-std::optional<std::string> ConferirCaminho(const std::filesystem::path& caminho, bool estrito,
-                                           const Contexto& ctx, int saltos = 0) {
-    if (saltos > 40) {
-        return Inseguro(caminho.string(), "tem links demais", "ls -l " + caminho.string());
-    }
-    const auto normal = caminho.lexically_normal();
-    std::filesystem::path atual;
-    for (auto parte = normal.begin(); parte != normal.end(); ++parte) {
-        atual /= *parte;
-        const bool ultimo = std::next(parte) == normal.end();
-        struct stat st {};
-        if (::lstat(atual.c_str(), &st) != 0) {
-            return std::nullopt; // what we cannot reach we cannot load either; missing tools
-                                 // are reported on their own
-        }
-        const std::string p = atual.string();
-        const bool pastaPrograma = atual == ctx.pasta;
-        if (st.st_uid != 0 && st.st_uid != ::geteuid()) {
-            const std::string dono = NomeConta(st.st_uid);
-            if (pastaPrograma) {
-                const auto exe = (ctx.pasta / "kelvane").string();
-                return Inseguro(p,
-                                "pertence a " + dono + ", e o kelvane foi iniciado como " +
-                                    NomeConta(::geteuid()),
-                                ctx.janela ? "sudo -u " + dono + " -E " + exe
-                                           : "sudo -u " + dono + " " + exe + " EXEC");
-            }
-            return Inseguro(p, "pertence a outra conta (" + dono + ")",
-                            "chown " + NomeConta(::geteuid()) + " " + p);
-        }
-        const bool pasta = S_ISDIR(st.st_mode);
-        const bool sticky = pasta && (st.st_mode & S_ISVTX) != 0 && !(estrito && ultimo);
-        if (!S_ISLNK(st.st_mode) && (st.st_mode & 022) != 0 && !sticky) {
-            std::string correcao = "chmod go-w " + p;
-            if (pastaPrograma && ::geteuid() == 0 && (st.st_mode & 020) != 0 && st.st_gid != 0) {
-                // The group that writes the .BAK here is the server's account: the folder
-                // becomes that account's, and the job runs as it.
-                const std::string grupo = NomeGrupo(st.st_gid);
-                correcao = "chown " + grupo + ": " + p + " && chmod 0700 " + p +
-                           ", e rode o kelvane como " + grupo + " (veja o README)";
-            } else if (pasta && !(estrito && ultimo)) {
-                correcao += " (ou chmod +t " + p + ", se outra conta precisa criar arquivos nela)";
-            }
-            return Inseguro(
-                p, "pode ser alterado pelo grupo ou por outros (modo " + Octal(st.st_mode) + ")",
-                correcao);
-        }
-        if (S_ISLNK(st.st_mode)) {
-            std::error_code erro;
-            const auto alvo = std::filesystem::read_symlink(atual, erro);
-            if (erro) {
-                return std::nullopt;
-            }
-            const auto resolvido = alvo.is_absolute() ? alvo : atual.parent_path() / alvo;
-            if (auto problema = ConferirCaminho(resolvido, estrito && ultimo, ctx, saltos + 1)) {
-                return problema;
-            }
-            atual = std::filesystem::canonical(atual, erro);
-            if (erro) {
-                return std::nullopt;
-            }
-        }
-    }
-    return std::nullopt;
-}
-
-} // namespace
-
 std::filesystem::path Programa7z(const std::filesystem::path& pasta) {
     // 7z takes the folder it loads its codecs from (Codecs/, Formats/, 7z.so) from the path it
     // is started by: started through the link, it would load whatever lies beside the link.
@@ -244,11 +71,12 @@ std::filesystem::path Programa7z(const std::filesystem::path& pasta) {
 }
 
 std::optional<std::string> CaminhoInseguro(const std::filesystem::path& caminho) {
-    return ConferirCaminho(std::filesystem::absolute(caminho), true, Contexto{});
+    return plataforma::ProblemaPermissao(std::filesystem::absolute(caminho), true, {});
 }
 
 std::optional<std::string> PermissaoInsegura(const std::filesystem::path& pasta, bool janela) {
-    const Contexto ctx{std::filesystem::absolute(pasta).lexically_normal(), janela};
+    const plataforma::ContextoPermissao ctx{std::filesystem::absolute(pasta).lexically_normal(),
+                                            janela};
     std::vector<std::filesystem::path> caminhos = {ctx.pasta, ctx.pasta / "Log"};
     // Every folder in it too: Qt, for one, loads plugins from platforms/ and styles/ there.
     std::error_code erroPasta;
@@ -272,14 +100,14 @@ std::optional<std::string> PermissaoInsegura(const std::filesystem::path& pasta,
     // From the account's home: ncftpput's firewall settings (where it connects, and what it
     // sends the password to), the ODBC drivers and data sources the driver manager loads, and
     // FreeTDS's settings (which can name a file to write every packet to).
-    if (const passwd* pw = ::getpwuid(::geteuid()); pw && pw->pw_dir && pw->pw_dir[0] == '/') {
+    if (const auto casa = plataforma::PastaPessoal(); !casa.empty()) {
         for (const char* nome :
              {".ncftp/firewall", ".odbcinst.ini", ".odbc.ini", ".freetds.conf"}) {
-            caminhos.push_back(std::filesystem::path(pw->pw_dir) / nome);
+            caminhos.push_back(casa / nome);
         }
     }
     for (const auto& c : caminhos) {
-        if (auto problema = ConferirCaminho(c, true, ctx)) {
+        if (auto problema = plataforma::ProblemaPermissao(c, true, ctx)) {
             return problema;
         }
     }
@@ -343,110 +171,19 @@ ResultadoProcesso ShellEspera(const std::vector<std::string>& argumentos,
     if (argumentos.empty()) {
         throw ErroProcesso("nenhum programa para executar");
     }
-    int tubo[2];
-    if (::pipe2(tubo, O_CLOEXEC) != 0) {
-        throw ErroProcesso(std::string("não foi possível criar o canal de saída: ") +
-                           std::strerror(errno));
-    }
-    posix_spawn_file_actions_t acoes;
-    posix_spawn_file_actions_init(&acoes);
-    posix_spawn_file_actions_addopen(&acoes, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&acoes, tubo[1], 1);
-    posix_spawn_file_actions_adddup2(&acoes, tubo[1], 2);
-    if (opcoes.herdar >= 0) {
-        // dup2 onto itself clears close-on-exec in the child only.
-        posix_spawn_file_actions_adddup2(&acoes, opcoes.herdar, opcoes.herdar);
-    }
-    // The tool starts with default signal handling and nothing blocked, whatever this process
-    // was given.
-    posix_spawnattr_t atributos;
-    posix_spawnattr_init(&atributos);
-    sigset_t padrao;
-    sigemptyset(&padrao);
-    for (const int sinal : {SIGCHLD, SIGPIPE, SIGTERM, SIGINT, SIGHUP}) {
-        sigaddset(&padrao, sinal);
-    }
-    sigset_t nenhum;
-    sigemptyset(&nenhum);
-    posix_spawnattr_setsigdefault(&atributos, &padrao);
-    posix_spawnattr_setsigmask(&atributos, &nenhum);
-    posix_spawnattr_setflags(&atributos, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-
-    auto args = argumentos;
-    auto argv = Ponteiros(args);
-    auto ambiente = AmbienteFilho();
-    auto envp = Ponteiros(ambiente);
-    InstalarLimpezaAoTerminar();
-    pid_t pid = -1;
-    const int erro =
-        ::posix_spawn(&pid, argumentos[0].c_str(), &acoes, &atributos, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&acoes);
-    posix_spawnattr_destroy(&atributos);
-    ::close(tubo[1]);
-    if (erro != 0) {
-        ::close(tubo[0]);
-        throw ErroProcesso("não foi possível executar " + argumentos[0] + ": " +
-                           std::strerror(erro));
-    }
-    gFilho = pid;
-    if (opcoes.aoIniciar) {
-        opcoes.aoIniciar(pid);
-    }
-
     ResultadoProcesso resultado;
-    int status = 0;
-    bool terminou = false;
-    int erroEspera = 0; // waitpid failed: the tool's status is unknown
-    char bloco[16384];
-    for (;;) {
-        pollfd p{tubo[0], POLLIN, 0};
-        const int pr = ::poll(&p, 1, terminou ? 0 : 200);
-        if (pr > 0) {
-            const ssize_t n = ::read(tubo[0], bloco, sizeof bloco);
-            if (n > 0) {
-                Acrescentar(resultado.saida, bloco, static_cast<std::size_t>(n));
-                continue;
-            }
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            break; // end of output
-        }
-        if (pr < 0 && errno != EINTR) {
-            break;
-        }
-        if (terminou || erroEspera != 0) {
-            break; // a grandchild may hold the pipe open; the tool itself is done
-        }
-        const pid_t w = ::waitpid(pid, &status, WNOHANG);
-        terminou = w == pid;
-        if (w < 0 && errno != EINTR) {
-            erroEspera = errno;
-        }
-    }
-    ::close(tubo[0]);
-    while (!terminou && erroEspera == 0) {
-        const pid_t w = ::waitpid(pid, &status, 0);
-        if (w == pid) {
-            terminou = true;
-        } else if (w < 0 && errno != EINTR) {
-            erroEspera = errno;
-        }
-    }
-    gFilho = 0;
-    if (!terminou) {
-        // ECHILD where SIGCHLD is ignored: the kernel reaped the tool and its status is lost.
-        throw ErroProcesso("não foi possível saber como " + argumentos[0] +
-                           " terminou: " + std::strerror(erroEspera));
+    plataforma::FimPrograma fim;
+    if (auto erro = plataforma::ExecutarPrograma(
+            argumentos, opcoes.herdar, opcoes.aoIniciar,
+            [&](const char* dados, std::size_t n) { Acrescentar(resultado.saida, dados, n); },
+            fim)) {
+        throw ErroProcesso(*erro);
     }
     if (resultado.saida.size() > kLimiteSaida) {
         resultado.saida.erase(0, resultado.saida.size() - kLimiteSaida);
     }
-    if (WIFEXITED(status)) {
-        resultado.codigo = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-        resultado.sinal = WTERMSIG(status);
-    }
+    resultado.codigo = fim.codigo;
+    resultado.sinal = fim.sinal;
     return resultado;
 }
 
@@ -470,36 +207,22 @@ ArquivoLoginFtp::ArquivoLoginFtp(const DadosFtp& dados) {
                 "o endereço, o usuário e a senha do FTP não podem conter quebras de linha");
         }
     }
-    const char* tmpdir = std::getenv("TMPDIR");
-    const std::string tmp = tmpdir && *tmpdir ? tmpdir : "/tmp";
+    const std::string tmp = plataforma::PastaTemporaria().string();
     RemoverLoginsAbandonados(tmp);
-    std::string modelo =
-        tmp + "/" + std::string(kPrefixoLogin) + std::to_string(::getpid()) + ".XXXXXX";
-    if (::mkdtemp(modelo.data()) == nullptr) { // 0700
+    const auto pasta = plataforma::CriarPastaPrivada(
+        tmp + "/" + std::string(kPrefixoLogin) + std::to_string(plataforma::IdProcesso()) + ".");
+    if (!pasta) {
         throw std::runtime_error(std::string("não foi possível criar a pasta temporária: ") +
                                  std::strerror(errno));
     }
-    pasta_ = modelo;
+    pasta_ = *pasta;
     arquivo_ = pasta_ / "login.cfg";
-    InstalarLimpezaAoTerminar();
-    if (arquivo_.native().size() < sizeof gLoginArquivo) {
-        gLoginPronto = 0;
-        std::strcpy(gLoginArquivo, arquivo_.c_str());
-        std::strcpy(gLoginPasta, pasta_.c_str());
-        gLoginPronto = 1;
-    }
+    plataforma::ApagarAoTerminar(arquivo_, pasta_);
     const std::string conteudo =
         "host " + dados.endereco + "\nuser " + dados.usuario + "\npass " + dados.senha + "\n";
-    const int fd =
-        ::open(arquivo_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    bool ok = fd >= 0;
-    if (ok) {
-        ok = ::write(fd, conteudo.data(), conteudo.size()) == static_cast<ssize_t>(conteudo.size());
-        ok = (::close(fd) == 0) && ok;
-    }
-    if (!ok) {
+    if (!plataforma::CriarArquivoPrivado(arquivo_, conteudo)) {
         const int e = errno;
-        gLoginPronto = 0;
+        plataforma::EsquecerAoTerminar();
         std::error_code ignorado;
         std::filesystem::remove_all(pasta_, ignorado);
         throw std::runtime_error(std::string("não foi possível criar o arquivo de login: ") +
@@ -508,7 +231,7 @@ ArquivoLoginFtp::ArquivoLoginFtp(const DadosFtp& dados) {
 }
 
 ArquivoLoginFtp::~ArquivoLoginFtp() {
-    gLoginPronto = 0;
+    plataforma::EsquecerAoTerminar();
     std::error_code ignorado;
     std::filesystem::remove_all(pasta_, ignorado);
 }

@@ -2,14 +2,16 @@
 // starts a program without a shell and waits for it.
 #pragma once
 
+#include "../plataforma/arquivos.h"
+
 #include <array>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 #include <vector>
 
 namespace kelvane {
@@ -59,9 +61,9 @@ public:
 
 struct OpcoesProcesso {
     // Called with the child's pid once it runs (tests and the window use it).
-    std::function<void(pid_t)> aoIniciar;
-    // A descriptor the program inherits (the job's lock: held while the tool runs).
-    int herdar = -1;
+    std::function<void(std::int64_t)> aoIniciar;
+    // A handle the program inherits (the job's lock: held while the tool runs).
+    plataforma::Descritor herdar = plataforma::kSemDescritor;
 };
 
 // Starts argumentos[0] with exactly these arguments (no shell, no splitting), stdin from

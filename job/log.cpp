@@ -1,14 +1,12 @@
 #include "log.h"
 
+#include "../plataforma/arquivos.h"
 #include "../settings/conversao.h"
 #include "observador.h"
 #include "programa.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace kelvane {
 
@@ -35,29 +33,11 @@ void GravarLog(const std::string& Mensagem, const ObservadorJob* observador) {
         }
     }
     const std::string linha = TextoDataHora(AgoraLocal()) + " : " + texto + "\n";
-    const int fd =
-        ::open(caminho.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0) {
+    bool aberto = false;
+    const int erro = plataforma::AcrescentarLinha(caminho, linha, aberto);
+    if (!aberto) {
         throw ErroLog("não foi possível abrir o log " + caminho.string() + ": " +
-                      std::strerror(errno));
-    }
-    // One write per line: with O_APPEND two processes logging to the same file never
-    // interleave inside a line.
-    std::size_t escrito = 0;
-    int erro = 0;
-    while (escrito < linha.size()) {
-        const ssize_t n = ::write(fd, linha.data() + escrito, linha.size() - escrito);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            erro = n < 0 ? errno : EIO;
-            break;
-        }
-        escrito += static_cast<std::size_t>(n);
-    }
-    if (::close(fd) != 0 && erro == 0) {
-        erro = errno;
+                      std::strerror(erro));
     }
     if (erro != 0) {
         throw ErroLog("não foi possível gravar no log " + caminho.string() + ": " +

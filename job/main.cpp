@@ -1,17 +1,16 @@
 #include "main.h"
 
+#include "../plataforma/arquivos.h"
+#include "../plataforma/sistema.h"
 #include "backup.h"
 #include "ferramentas.h"
 #include "log.h"
 #include "programa.h"
 
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <string>
-#include <sys/stat.h>
 
 namespace kelvane {
 
@@ -40,17 +39,7 @@ std::string Maiusculas(std::string texto) {
 } // namespace
 
 int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
-    // A scheduler may start us with SIGCHLD ignored (the kernel then reaps the tools and their
-    // status is lost), SIGPIPE ignored or signals blocked; all of that survives exec.
-    for (const int sinal : {SIGCHLD, SIGPIPE}) {
-        ::signal(sinal, SIG_DFL);
-    }
-    sigset_t nenhum;
-    sigemptyset(&nenhum);
-    ::sigprocmask(SIG_SETMASK, &nenhum, nullptr);
-    // Archives and logs hold a whole database and its server's names: ours only. (The server
-    // writes the .BAK with its own mask.)
-    ::umask(077);
+    plataforma::PrepararProcesso();
     const std::string argumentos = TextoArgumentos(argc, argv);
     if (PastaPrograma().empty()) {
         try {
@@ -70,13 +59,10 @@ int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
     ArquivoLog = NomeArquivoLog(AgoraLocal());
 
     const auto pastaLog = PastaPrograma() / "Log";
-    struct stat st {};
-    if (::stat(pastaLog.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        if (::mkdir(pastaLog.c_str(), 0755) != 0 && errno != EEXIST) {
-            // The job reports this again when it cannot write its first line.
-            std::fprintf(stderr, "Kelvane: não foi possível criar a pasta %s: %s\n",
-                         pastaLog.c_str(), std::strerror(errno));
-        }
+    if (const int erro = plataforma::CriarPastaSeFaltar(pastaLog); erro != 0) {
+        // The job reports this again when it cannot write its first line.
+        std::fprintf(stderr, "Kelvane: não foi possível criar a pasta %s: %s\n", pastaLog.c_str(),
+                     std::strerror(erro));
     }
 
     if (exec) {

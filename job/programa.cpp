@@ -1,8 +1,8 @@
 #include "programa.h"
 
+#include "../plataforma/sistema.h"
 #include "../settings/ini.h"
 
-#include <stdexcept>
 #include <utility>
 
 namespace kelvane {
@@ -14,15 +14,7 @@ std::filesystem::path gPasta;
 } // namespace
 
 std::filesystem::path LocalizarPastaPrograma() {
-    std::error_code erro;
-    auto exe = std::filesystem::read_symlink("/proc/self/exe", erro);
-    if (erro) {
-        // Guessing (the working folder) would read another info.ini and run other tools.
-        throw std::runtime_error(
-            "não foi possível localizar a pasta do programa: /proc/self/exe: " + erro.message() +
-            " (o sistema de arquivos /proc está montado?)");
-    }
-    return exe.parent_path();
+    return plataforma::PastaDoExecutavel();
 }
 
 const std::filesystem::path& PastaPrograma() {
@@ -42,10 +34,7 @@ std::string LerInfo(const char* chave) {
 }
 
 std::tm AgoraLocal() {
-    const std::time_t agora = std::time(nullptr);
-    std::tm local{};
-    ::localtime_r(&agora, &local);
-    return local;
+    return plataforma::HoraLocal(std::time(nullptr));
 }
 
 } // namespace kelvane

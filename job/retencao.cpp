@@ -1,17 +1,16 @@
 #include "retencao.h"
 
+#include "../plataforma/arquivos.h"
+#include "../plataforma/sistema.h"
 #include "backup.h"
 #include "log.h"
 #include "programa.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <limits>
-#include <sys/stat.h>
 #include <tuple>
-#include <unistd.h>
 
 namespace kelvane {
 
@@ -54,7 +53,7 @@ std::optional<Data> DataDoNome(std::string_view nome, std::string_view sufixo, i
     t.tm_mday = dia;
     t.tm_hour = 12;
     std::tm normalizado = t;
-    ::timegm(&normalizado);
+    plataforma::NormalizarUtc(normalizado);
     if (mes < 1 || mes > 12 || normalizado.tm_mday != dia || normalizado.tm_mon != mes - 1) {
         return std::nullopt;
     }
@@ -137,17 +136,10 @@ void LimparArquivosAntigos(const std::filesystem::path& pasta, const std::string
             observador);
         return;
     }
-    std::vector<std::string> nomes;
     std::error_code erro;
-    for (const auto& e : std::filesystem::directory_iterator(pasta, erro)) {
-        struct stat st {};
-        // Regular files this account made, never through a link: another account's file, or
-        // one copied in by hand, is not ours to delete nor to count.
-        if (::lstat(e.path().c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-            st.st_uid == ::geteuid()) {
-            nomes.push_back(e.path().filename().string());
-        }
-    }
+    // Regular files this account made, never through a link: another account's file, or one
+    // copied in by hand, is not ours to delete nor to count.
+    const auto nomes = plataforma::ArquivosProprios(pasta, erro);
     if (erro) {
         GravarLog("Não foi possível listar " + pasta.string() + ": " + erro.message() +
                       "; nenhum arquivo antigo foi excluído.",
@@ -167,14 +159,14 @@ void LimparArquivosAntigos(const std::filesystem::path& pasta, const std::string
     }
     for (const auto* grupo : {&r.antigos, &r.baks}) {
         for (const auto& antigo : *grupo) {
-            if (::unlink((pasta / antigo).c_str()) == 0) {
+            if (const int falha = plataforma::ApagarArquivo(pasta / antigo); falha == 0) {
                 GravarLog((grupo == &r.baks ? "Excluindo backup de uma execução interrompida...: "
                                             : "Excluindo arquivo antigo...: ") +
                               antigo,
                           observador);
             } else {
                 GravarLog("Não foi possível excluir o arquivo antigo " + antigo + ": " +
-                              std::strerror(errno),
+                              std::strerror(falha),
                           observador);
             }
         }

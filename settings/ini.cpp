@@ -1,15 +1,11 @@
 #include "ini.h"
 
+#include "../plataforma/arquivos.h"
 #include "codificacao.h"
 
 #include <cerrno>
 #include <chrono>
-#include <fcntl.h>
 #include <optional>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace kelvane {
@@ -94,40 +90,6 @@ std::string_view SemAspas(std::string_view valor) {
     return valor;
 }
 
-// Reads the whole file. nullopt when it exists but cannot be read; an empty string when it does
-// not exist.
-std::optional<std::string> LerArquivo(const std::filesystem::path& arquivo, bool& existe) {
-    existe = false;
-    const int fd = ::open(arquivo.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT) {
-            return std::string();
-        }
-        return std::nullopt;
-    }
-    existe = true;
-    std::string conteudo;
-    char bloco[8192];
-    for (;;) {
-        const ssize_t n = ::read(fd, bloco, sizeof bloco);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            const int erro = errno;
-            ::close(fd);
-            errno = erro;
-            return std::nullopt;
-        }
-        if (n == 0) {
-            break;
-        }
-        conteudo.append(bloco, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return conteudo;
-}
-
 // Notepad saves UTF-8 with a byte-order mark; it is not part of the first line.
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 
@@ -172,71 +134,12 @@ std::string ValorParaGravar(std::string_view valor) {
     return v;
 }
 
-bool GravarAtomico(const std::filesystem::path& arquivo, const std::string& conteudo,
-                   const std::optional<struct stat>& existente) {
-    const auto pasta =
-        arquivo.parent_path().empty() ? std::filesystem::path(".") : arquivo.parent_path();
-    std::string modelo = (pasta / (arquivo.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkostemp(modelo.data(), O_CLOEXEC); // created 0600
-    if (fd < 0) {
-        return false;
-    }
-    int erro = 0; // the first failure's reason
-    // Called right after each step, while errno still holds that step's reason.
-    const auto conferir = [&](bool ok) {
-        if (!ok && erro == 0) {
-            erro = errno != 0 ? errno : EIO;
-        }
-    };
-    if (existente) {
-        // The new file takes the place of the old one with its owner and mode.
-        if (existente->st_uid != ::geteuid() || existente->st_gid != ::getegid()) {
-            conferir(::fchown(fd, existente->st_uid, existente->st_gid) == 0);
-        }
-        if (erro == 0) {
-            conferir(::fchmod(fd, existente->st_mode & 07777) == 0);
-        }
-    }
-    std::size_t escrito = 0;
-    while (erro == 0 && escrito < conteudo.size()) {
-        const ssize_t n = ::write(fd, conteudo.data() + escrito, conteudo.size() - escrito);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n == 0) {
-            errno = EIO;
-        }
-        conferir(n > 0);
-        if (n > 0) {
-            escrito += static_cast<std::size_t>(n);
-        }
-    }
-    if (erro == 0) {
-        conferir(::fsync(fd) == 0);
-    }
-    conferir(::close(fd) == 0);
-    if (erro == 0) {
-        conferir(::rename(modelo.c_str(), arquivo.c_str()) == 0);
-    }
-    if (erro != 0) {
-        ::unlink(modelo.c_str());
-        errno = erro;
-        return false;
-    }
-    const int fdPasta = ::open(pasta.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fdPasta >= 0) {
-        ::fsync(fdPasta);
-        ::close(fdPasta);
-    }
-    return true;
-}
-
 } // namespace
 
 std::string LerINI(std::string_view secao, std::string_view chave,
                    const std::filesystem::path& arquivo) {
     bool existe = false;
-    const auto conteudo = LerArquivo(arquivo, existe);
+    const auto conteudo = plataforma::LerArquivoInteiro(arquivo, existe);
     if (!conteudo) {
         return {};
     }
@@ -264,51 +167,11 @@ std::string LerINI(std::string_view secao, std::string_view chave,
     return {};
 }
 
-namespace {
-
-// Serializes the read-change-replace of the files of one folder between processes: an flock on
-// the folder itself, whose inode (unlike the file's) survives the rename. Released on
-// destruction, or by the kernel if the process dies. Any account that can open the folder can
-// hold it for ever, so the wait is bounded: past it the write fails as for a read-only file,
-// with errno EWOULDBLOCK.
-class TravaPasta {
-public:
-    explicit TravaPasta(const std::filesystem::path& pasta)
-        : fd_(::open(pasta.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-        const auto limite = std::chrono::steady_clock::now() + kEsperaTrava;
-        while (fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-            const int erro = errno;
-            if ((erro == EWOULDBLOCK || erro == EINTR) &&
-                std::chrono::steady_clock::now() < limite) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                continue;
-            }
-            ::close(fd_);
-            fd_ = -1;
-            errno = erro; // the reason the caller reports
-        }
-    }
-    ~TravaPasta() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    TravaPasta(const TravaPasta&) = delete;
-    TravaPasta& operator=(const TravaPasta&) = delete;
-    bool obtida() const { return fd_ >= 0; }
-
-private:
-    int fd_;
-};
-
-} // namespace
-
 bool GravarValorINI(std::string_view secao, std::string_view chave, std::string_view valor,
                     const std::filesystem::path& caminho) {
     // A link is written through: its target is the file replaced.
     std::filesystem::path arquivo = caminho;
-    struct stat st {};
-    if (::lstat(caminho.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    if (plataforma::EhLink(caminho)) {
         std::error_code erro;
         arquivo = std::filesystem::canonical(caminho, erro);
         if (erro) {
@@ -316,30 +179,26 @@ bool GravarValorINI(std::string_view secao, std::string_view chave, std::string_
             return false;
         }
     }
-    const TravaPasta trava(arquivo.parent_path().empty() ? std::filesystem::path(".")
-                                                         : arquivo.parent_path());
+    // Held across the read and the replace; the folder survives the rename, the file does not.
+    const plataforma::TravaPasta trava(arquivo.parent_path().empty() ? std::filesystem::path(".")
+                                                                     : arquivo.parent_path(),
+                                       kEsperaTrava);
     if (!trava.obtida()) {
         return false;
     }
     bool existe = false;
-    const auto conteudo = LerArquivo(arquivo, existe);
+    const auto conteudo = plataforma::LerArquivoInteiro(arquivo, existe);
     if (!conteudo) {
         return false; // never replace a file we could not read
     }
-    std::optional<struct stat> anterior;
+    std::optional<plataforma::Propriedades> anterior;
     if (existe) {
-        if (::stat(arquivo.c_str(), &st) != 0) {
+        // A read-only file is refused, as Windows refuses it.
+        plataforma::Propriedades atuais;
+        if (!plataforma::PodeSubstituir(arquivo, atuais)) {
             return false;
         }
-        // Read-only (no write bit, or not writable by us): refused, as Windows refuses it.
-        if ((st.st_mode & 0222) == 0) {
-            errno = EACCES; // root passes the access check below
-            return false;
-        }
-        if (::faccessat(AT_FDCWD, arquivo.c_str(), W_OK, AT_EACCESS) != 0) {
-            return false;
-        }
-        anterior = st;
+        anterior = atuais;
     }
     auto linhas = DividirLinhas(*conteudo);
     std::string fimPadrao = "\n";
@@ -412,7 +271,7 @@ bool GravarValorINI(std::string_view secao, std::string_view chave, std::string_
     if (conteudo->rfind(kBom, 0) == 0) {
         novo.insert(0, kBom);
     }
-    return GravarAtomico(arquivo, novo, anterior);
+    return plataforma::SubstituirArquivo(arquivo, novo, anterior);
 }
 
 void GravarINI(std::string_view secao, std::string_view chave, std::string_view valor,

@@ -1,8 +1,7 @@
 #include "texto.h"
 
+#include "../plataforma/sistema.h"
 #include "codificacao.h"
-
-#include <unistd.h>
 
 namespace kelvane {
 
@@ -120,11 +119,7 @@ std::string RemoverAcentos(std::string_view texto) {
 }
 
 std::string NomeComputador() {
-    char buffer[256] = {};
-    if (::gethostname(buffer, sizeof buffer - 1) != 0) {
-        return {};
-    }
-    std::string nome(buffer);
+    std::string nome = plataforma::NomeMaquina();
     nome = nome.substr(0, nome.find('.'));
     const auto inicio = nome.find_first_not_of(' ');
     if (inicio == std::string::npos) {

@@ -1,0 +1,82 @@
+// Files and folders as the job and info.ini use them. Failures leave their reason in errno, or
+// return it, as each function says.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+namespace kelvane::plataforma {
+
+// An open file or folder: a descriptor, or a handle where the system has those.
+using Descritor = std::intptr_t;
+inline constexpr Descritor kSemDescritor = -1;
+
+// The whole file. nullopt when it exists but cannot be read (errno says why); an empty string
+// when it does not exist. `existe` tells the two empty cases apart.
+std::optional<std::string> LerArquivoInteiro(const std::filesystem::path& arquivo, bool& existe);
+
+// Whether `caminho` itself is a link.
+bool EhLink(const std::filesystem::path& caminho);
+// Whether `caminho` is a regular file (a link to one counts).
+bool EhArquivoRegular(const std::filesystem::path& caminho);
+
+// What a replaced file hands on to the one that takes its place.
+struct Propriedades {
+    std::int64_t dono = -1;
+    std::int64_t grupo = -1;
+    unsigned modo = 0;
+};
+
+// Whether this account may write `arquivo`, which exists, and what the new file must keep; false
+// with errno set otherwise (EACCES for a read-only file, as Windows refuses it).
+bool PodeSubstituir(const std::filesystem::path& arquivo, Propriedades& atuais);
+// Writes `conteudo` beside `arquivo` and renames it over it once on disk, so a crash leaves either
+// the old or the new file whole; the new one keeps `anterior`'s owner and mode. false with errno.
+bool SubstituirArquivo(const std::filesystem::path& arquivo, const std::string& conteudo,
+                       const std::optional<Propriedades>& anterior);
+
+// Serializes the read-change-replace of the files of one folder between processes. Released on
+// destruction, or by the system if the process dies. Any account that can open the folder can
+// hold it for ever, so the wait is bounded: past `espera` it is not obtained, with errno
+// EWOULDBLOCK.
+class TravaPasta {
+public:
+    TravaPasta(const std::filesystem::path& pasta, std::chrono::milliseconds espera);
+    ~TravaPasta();
+    TravaPasta(const TravaPasta&) = delete;
+    TravaPasta& operator=(const TravaPasta&) = delete;
+    bool obtida() const { return trava_ != kSemDescritor; }
+
+private:
+    Descritor trava_;
+};
+
+// Opens (creating it 0600, never through a link) a lock file whose handle the tools the job
+// starts can inherit; kSemDescritor with errno on failure.
+Descritor AbrirArquivoTrava(const std::filesystem::path& caminho);
+// Takes the exclusive lock on it without waiting; whether it was free.
+bool TentarTravar(Descritor trava);
+void Fechar(Descritor descritor);
+
+// Appends `linha` to the log file `caminho` (created when missing, never through a link) in one
+// write, so two processes never interleave inside a line. 0 when written, otherwise the error
+// number, with `aberto` telling whether the file could be opened at all.
+int AcrescentarLinha(const std::filesystem::path& caminho, std::string_view linha, bool& aberto);
+
+// Deletes a file; 0 or the error number.
+int ApagarArquivo(const std::filesystem::path& arquivo);
+// Creates the folder unless it is there already; 0 or the error number.
+int CriarPastaSeFaltar(const std::filesystem::path& pasta);
+
+// The names of the regular files in `pasta` this account owns, links left out: another
+// account's file is not ours to delete nor to count. `erro` is set when it cannot be listed.
+std::vector<std::string> ArquivosProprios(const std::filesystem::path& pasta,
+                                          std::error_code& erro);
+
+} // namespace kelvane::plataforma

@@ -1,0 +1,220 @@
+#include "arquivos.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace kelvane::plataforma {
+
+std::optional<std::string> LerArquivoInteiro(const std::filesystem::path& arquivo, bool& existe) {
+    existe = false;
+    const int fd = ::open(arquivo.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) {
+            return std::string();
+        }
+        return std::nullopt;
+    }
+    existe = true;
+    std::string conteudo;
+    char bloco[8192];
+    for (;;) {
+        const ssize_t n = ::read(fd, bloco, sizeof bloco);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            const int erro = errno;
+            ::close(fd);
+            errno = erro;
+            return std::nullopt;
+        }
+        if (n == 0) {
+            break;
+        }
+        conteudo.append(bloco, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return conteudo;
+}
+
+bool EhLink(const std::filesystem::path& caminho) {
+    struct stat st {};
+    return ::lstat(caminho.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+bool EhArquivoRegular(const std::filesystem::path& caminho) {
+    struct stat st {};
+    return ::stat(caminho.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool PodeSubstituir(const std::filesystem::path& arquivo, Propriedades& atuais) {
+    struct stat st {};
+    if (::stat(arquivo.c_str(), &st) != 0) {
+        return false;
+    }
+    // Read-only (no write bit, or not writable by us).
+    if ((st.st_mode & 0222) == 0) {
+        errno = EACCES; // root passes the access check below
+        return false;
+    }
+    if (::faccessat(AT_FDCWD, arquivo.c_str(), W_OK, AT_EACCESS) != 0) {
+        return false;
+    }
+    atuais = {st.st_uid, st.st_gid, st.st_mode};
+    return true;
+}
+
+bool SubstituirArquivo(const std::filesystem::path& arquivo, const std::string& conteudo,
+                       const std::optional<Propriedades>& existente) {
+    const auto pasta =
+        arquivo.parent_path().empty() ? std::filesystem::path(".") : arquivo.parent_path();
+    std::string modelo = (pasta / (arquivo.filename().string() + ".XXXXXX")).string();
+    const int fd = ::mkostemp(modelo.data(), O_CLOEXEC); // created 0600
+    if (fd < 0) {
+        return false;
+    }
+    int erro = 0; // the first failure's reason
+    // Called right after each step, while errno still holds that step's reason.
+    const auto conferir = [&](bool ok) {
+        if (!ok && erro == 0) {
+            erro = errno != 0 ? errno : EIO;
+        }
+    };
+    if (existente) {
+        // The new file takes the place of the old one with its owner and mode.
+        const auto dono = static_cast<uid_t>(existente->dono);
+        const auto grupo = static_cast<gid_t>(existente->grupo);
+        if (dono != ::geteuid() || grupo != ::getegid()) {
+            conferir(::fchown(fd, dono, grupo) == 0);
+        }
+        if (erro == 0) {
+            conferir(::fchmod(fd, static_cast<mode_t>(existente->modo & 07777)) == 0);
+        }
+    }
+    std::size_t escrito = 0;
+    while (erro == 0 && escrito < conteudo.size()) {
+        const ssize_t n = ::write(fd, conteudo.data() + escrito, conteudo.size() - escrito);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n == 0) {
+            errno = EIO;
+        }
+        conferir(n > 0);
+        if (n > 0) {
+            escrito += static_cast<std::size_t>(n);
+        }
+    }
+    if (erro == 0) {
+        conferir(::fsync(fd) == 0);
+    }
+    conferir(::close(fd) == 0);
+    if (erro == 0) {
+        conferir(::rename(modelo.c_str(), arquivo.c_str()) == 0);
+    }
+    if (erro != 0) {
+        ::unlink(modelo.c_str());
+        errno = erro;
+        return false;
+    }
+    const int fdPasta = ::open(pasta.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fdPasta >= 0) {
+        ::fsync(fdPasta);
+        ::close(fdPasta);
+    }
+    return true;
+}
+
+// An flock on the folder itself, whose inode (unlike the file's) survives the rename.
+TravaPasta::TravaPasta(const std::filesystem::path& pasta, std::chrono::milliseconds espera)
+    : trava_(::open(pasta.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    const auto limite = std::chrono::steady_clock::now() + espera;
+    while (trava_ >= 0 && ::flock(static_cast<int>(trava_), LOCK_EX | LOCK_NB) != 0) {
+        const int erro = errno;
+        if ((erro == EWOULDBLOCK || erro == EINTR) && std::chrono::steady_clock::now() < limite) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            continue;
+        }
+        ::close(static_cast<int>(trava_));
+        trava_ = kSemDescritor;
+        errno = erro; // the reason the caller reports
+    }
+}
+
+TravaPasta::~TravaPasta() {
+    if (trava_ >= 0) {
+        ::close(static_cast<int>(trava_));
+    }
+}
+
+Descritor AbrirArquivoTrava(const std::filesystem::path& caminho) {
+    return ::open(caminho.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+}
+
+bool TentarTravar(Descritor trava) {
+    return ::flock(static_cast<int>(trava), LOCK_EX | LOCK_NB) == 0;
+}
+
+void Fechar(Descritor descritor) {
+    ::close(static_cast<int>(descritor));
+}
+
+int AcrescentarLinha(const std::filesystem::path& caminho, std::string_view linha, bool& aberto) {
+    const int fd =
+        ::open(caminho.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    aberto = fd >= 0;
+    if (!aberto) {
+        return errno;
+    }
+    // With O_APPEND each write lands whole at the end.
+    std::size_t escrito = 0;
+    int erro = 0;
+    while (escrito < linha.size()) {
+        const ssize_t n = ::write(fd, linha.data() + escrito, linha.size() - escrito);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            erro = n < 0 ? errno : EIO;
+            break;
+        }
+        escrito += static_cast<std::size_t>(n);
+    }
+    if (::close(fd) != 0 && erro == 0) {
+        erro = errno;
+    }
+    return erro;
+}
+
+int ApagarArquivo(const std::filesystem::path& arquivo) {
+    return ::unlink(arquivo.c_str()) == 0 ? 0 : errno;
+}
+
+int CriarPastaSeFaltar(const std::filesystem::path& pasta) {
+    struct stat st {};
+    if (::stat(pasta.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        if (::mkdir(pasta.c_str(), 0755) != 0 && errno != EEXIST) {
+            return errno;
+        }
+    }
+    return 0;
+}
+
+std::vector<std::string> ArquivosProprios(const std::filesystem::path& pasta,
+                                          std::error_code& erro) {
+    std::vector<std::string> nomes;
+    for (const auto& e : std::filesystem::directory_iterator(pasta, erro)) {
+        struct stat st {};
+        if (::lstat(e.path().c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            st.st_uid == ::geteuid()) {
+            nomes.push_back(e.path().filename().string());
+        }
+    }
+    return nomes;
+}
+
+} // namespace kelvane::plataforma

@@ -1,0 +1,53 @@
+// Running the external tools and what must not outlive them: the uploader's login file.
+#pragma once
+
+#include "arquivos.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kelvane::plataforma {
+
+// How a program ended.
+struct FimPrograma {
+    int codigo = -1; // exit status; -1 when ended by a signal
+    int sinal = 0;   // the signal that ended it, 0 otherwise
+};
+
+// Starts argumentos[0] (not empty) with exactly these arguments (no shell, no splitting), stdin
+// from the null device, stdout and stderr together handed to `saida` as they come, default signal
+// handling, file names in UTF-8, `herdar` (when not kSemDescritor) inherited; `aoIniciar` gets its
+// process number once it runs. Waits without a time limit; a termination request meanwhile stops
+// it. Returns what went wrong when it cannot be started or its end cannot be known.
+std::optional<std::string>
+ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
+                 const std::function<void(std::int64_t)>& aoIniciar,
+                 const std::function<void(const char*, std::size_t)>& saida, FimPrograma& fim);
+
+// This process's number.
+std::int64_t IdProcesso();
+// Whether the process `pid` may still be running (false only once it is surely gone).
+bool ProcessoVivo(std::int64_t pid);
+
+// Where temporary files go (TMPDIR, or the system's).
+std::filesystem::path PastaTemporaria();
+// A new folder only this account can enter, named `inicio` and a unique ending; nullopt with
+// errno on failure.
+std::optional<std::filesystem::path> CriarPastaPrivada(const std::string& inicio);
+// Whether `pasta` is a folder (not a link to one) this account owns.
+bool PastaPropria(const std::filesystem::path& pasta);
+// Creates `arquivo`, which must not exist, readable by this account only, holding `conteudo`;
+// false with errno on failure.
+bool CriarArquivoPrivado(const std::filesystem::path& arquivo, const std::string& conteudo);
+
+// Has a termination request (where the program does not handle it itself) delete `arquivo` and
+// then the folder `pasta` before the process ends; until EsquecerAoTerminar.
+void ApagarAoTerminar(const std::filesystem::path& arquivo, const std::filesystem::path& pasta);
+void EsquecerAoTerminar();
+
+} // namespace kelvane::plataforma

@@ -1,0 +1,239 @@
+#include "processo.h"
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace kelvane::plataforma {
+
+namespace {
+
+// The tools see file names in UTF-8 whatever locale the scheduler gave us.
+std::vector<std::string> AmbienteFilho() {
+    std::vector<std::string> ambiente;
+    for (char** e = environ; e && *e; ++e) {
+        if (std::strncmp(*e, "LC_ALL=", 7) != 0) {
+            ambiente.emplace_back(*e);
+        }
+    }
+    ambiente.emplace_back("LC_ALL=C.UTF-8");
+    return ambiente;
+}
+
+std::vector<char*> Ponteiros(std::vector<std::string>& textos) {
+    std::vector<char*> p;
+    p.reserve(textos.size() + 1);
+    for (auto& t : textos) {
+        p.push_back(t.data());
+    }
+    p.push_back(nullptr);
+    return p;
+}
+
+// What a termination request must not leave behind: the tool at work (it would go on
+// competing with the next run) and the uploader's login file (a password on disk). The job runs
+// one tool at a time; the handler reads these with async-signal-safe calls only.
+volatile std::sig_atomic_t gFilho = 0;
+volatile std::sig_atomic_t gLoginPronto = 0;
+char gLoginArquivo[PATH_MAX];
+char gLoginPasta[PATH_MAX];
+
+void AoTerminar(int sinal) {
+    if (const pid_t filho = gFilho; filho > 0) {
+        ::kill(filho, SIGTERM);
+    }
+    if (gLoginPronto) {
+        ::unlink(gLoginArquivo);
+        ::rmdir(gLoginPasta);
+    }
+    ::signal(sinal, SIG_DFL);
+    ::raise(sinal);
+}
+
+// Only where nobody else handles the signal: the process still ends by it, as before.
+void InstalarLimpezaAoTerminar() {
+    static std::once_flag uma;
+    std::call_once(uma, [] {
+        for (const int sinal : {SIGTERM, SIGINT, SIGHUP}) {
+            struct sigaction atual {};
+            if (::sigaction(sinal, nullptr, &atual) == 0 && atual.sa_handler == SIG_DFL) {
+                struct sigaction nova {};
+                nova.sa_handler = AoTerminar;
+                sigemptyset(&nova.sa_mask);
+                ::sigaction(sinal, &nova, nullptr);
+            }
+        }
+    });
+}
+
+} // namespace
+
+std::optional<std::string>
+ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
+                 const std::function<void(std::int64_t)>& aoIniciar,
+                 const std::function<void(const char*, std::size_t)>& saida, FimPrograma& fim) {
+    int tubo[2];
+    if (::pipe2(tubo, O_CLOEXEC) != 0) {
+        return std::string("não foi possível criar o canal de saída: ") + std::strerror(errno);
+    }
+    posix_spawn_file_actions_t acoes;
+    posix_spawn_file_actions_init(&acoes);
+    posix_spawn_file_actions_addopen(&acoes, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&acoes, tubo[1], 1);
+    posix_spawn_file_actions_adddup2(&acoes, tubo[1], 2);
+    if (herdar >= 0) {
+        // dup2 onto itself clears close-on-exec in the child only.
+        const int fd = static_cast<int>(herdar);
+        posix_spawn_file_actions_adddup2(&acoes, fd, fd);
+    }
+    // The tool starts with default signal handling and nothing blocked, whatever this process
+    // was given.
+    posix_spawnattr_t atributos;
+    posix_spawnattr_init(&atributos);
+    sigset_t padrao;
+    sigemptyset(&padrao);
+    for (const int sinal : {SIGCHLD, SIGPIPE, SIGTERM, SIGINT, SIGHUP}) {
+        sigaddset(&padrao, sinal);
+    }
+    sigset_t nenhum;
+    sigemptyset(&nenhum);
+    posix_spawnattr_setsigdefault(&atributos, &padrao);
+    posix_spawnattr_setsigmask(&atributos, &nenhum);
+    posix_spawnattr_setflags(&atributos, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+
+    auto args = argumentos;
+    auto argv = Ponteiros(args);
+    auto ambiente = AmbienteFilho();
+    auto envp = Ponteiros(ambiente);
+    InstalarLimpezaAoTerminar();
+    pid_t pid = -1;
+    const int erro =
+        ::posix_spawn(&pid, argumentos[0].c_str(), &acoes, &atributos, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&acoes);
+    posix_spawnattr_destroy(&atributos);
+    ::close(tubo[1]);
+    if (erro != 0) {
+        ::close(tubo[0]);
+        return "não foi possível executar " + argumentos[0] + ": " + std::strerror(erro);
+    }
+    gFilho = pid;
+    if (aoIniciar) {
+        aoIniciar(pid);
+    }
+
+    int status = 0;
+    bool terminou = false;
+    int erroEspera = 0; // waitpid failed: the tool's status is unknown
+    char bloco[16384];
+    for (;;) {
+        pollfd p{tubo[0], POLLIN, 0};
+        const int pr = ::poll(&p, 1, terminou ? 0 : 200);
+        if (pr > 0) {
+            const ssize_t n = ::read(tubo[0], bloco, sizeof bloco);
+            if (n > 0) {
+                saida(bloco, static_cast<std::size_t>(n));
+                continue;
+            }
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            break; // end of output
+        }
+        if (pr < 0 && errno != EINTR) {
+            break;
+        }
+        if (terminou || erroEspera != 0) {
+            break; // a grandchild may hold the pipe open; the tool itself is done
+        }
+        const pid_t w = ::waitpid(pid, &status, WNOHANG);
+        terminou = w == pid;
+        if (w < 0 && errno != EINTR) {
+            erroEspera = errno;
+        }
+    }
+    ::close(tubo[0]);
+    while (!terminou && erroEspera == 0) {
+        const pid_t w = ::waitpid(pid, &status, 0);
+        if (w == pid) {
+            terminou = true;
+        } else if (w < 0 && errno != EINTR) {
+            erroEspera = errno;
+        }
+    }
+    gFilho = 0;
+    if (!terminou) {
+        // ECHILD where SIGCHLD is ignored: the kernel reaped the tool and its status is lost.
+        return "não foi possível saber como " + argumentos[0] +
+               " terminou: " + std::strerror(erroEspera);
+    }
+    if (WIFEXITED(status)) {
+        fim.codigo = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        fim.sinal = WTERMSIG(status);
+    }
+    return std::nullopt;
+}
+
+std::int64_t IdProcesso() {
+    return ::getpid();
+}
+
+bool ProcessoVivo(std::int64_t pid) {
+    return !(::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH);
+}
+
+std::filesystem::path PastaTemporaria() {
+    const char* tmpdir = std::getenv("TMPDIR");
+    return tmpdir && *tmpdir ? tmpdir : "/tmp";
+}
+
+std::optional<std::filesystem::path> CriarPastaPrivada(const std::string& inicio) {
+    std::string modelo = inicio + "XXXXXX";
+    if (::mkdtemp(modelo.data()) == nullptr) { // 0700
+        return std::nullopt;
+    }
+    return modelo;
+}
+
+bool PastaPropria(const std::filesystem::path& pasta) {
+    struct stat st {};
+    return ::lstat(pasta.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
+}
+
+bool CriarArquivoPrivado(const std::filesystem::path& arquivo, const std::string& conteudo) {
+    const int fd =
+        ::open(arquivo.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    bool ok = fd >= 0;
+    if (ok) {
+        ok = ::write(fd, conteudo.data(), conteudo.size()) == static_cast<ssize_t>(conteudo.size());
+        ok = (::close(fd) == 0) && ok;
+    }
+    return ok;
+}
+
+void ApagarAoTerminar(const std::filesystem::path& arquivo, const std::filesystem::path& pasta) {
+    InstalarLimpezaAoTerminar();
+    if (arquivo.native().size() < sizeof gLoginArquivo) {
+        gLoginPronto = 0;
+        std::strcpy(gLoginArquivo, arquivo.c_str());
+        std::strcpy(gLoginPasta, pasta.c_str());
+        gLoginPronto = 1;
+    }
+}
+
+void EsquecerAoTerminar() {
+    gLoginPronto = 0;
+}
+
+} // namespace kelvane::plataforma

@@ -1,0 +1,44 @@
+// The process and the machine it runs on: where it was started from, time, names, libraries.
+#pragma once
+
+#include <ctime>
+#include <filesystem>
+#include <string>
+
+namespace kelvane::plataforma {
+
+// At start, before anything else: undoes what a scheduler may have handed down (signals ignored
+// or blocked) and keeps what we create ours only.
+void PrepararProcesso();
+
+// The folder of the running executable; throws std::runtime_error when it cannot be known.
+std::filesystem::path PastaDoExecutavel();
+
+// `momento` in local time.
+std::tm HoraLocal(std::time_t momento);
+// Normalizes `data`, read as UTC (days past the month's end move to the next...), and returns
+// the moment it names.
+std::time_t NormalizarUtc(std::tm& data);
+
+// The machine's network name as the system reports it; empty when it cannot.
+std::string NomeMaquina();
+
+// The home folder of this account, when it is known and absolute; empty otherwise.
+std::filesystem::path PastaPessoal();
+
+// Loads a library, by path or by the name the system searches for; nullptr when it cannot,
+// and ErroBiblioteca says why.
+void* CarregarBiblioteca(const std::filesystem::path& biblioteca);
+// A symbol of a loaded library; nullptr when it has none, and ErroBiblioteca says why.
+void* ProcurarSimbolo(void* biblioteca, const char* nome);
+// The reason the last load or look-up failed.
+const char* ErroBiblioteca();
+
+// The addresses of `host` as "a,[b]" (IPv6 in brackets), waiting as long as the resolver takes;
+// 0, or the resolver's error number, which TextoErroResolucao words.
+int ResolverNome(const std::string& host, std::string& enderecos);
+std::string TextoErroResolucao(int erro);
+// Whether `host` is written as an IPv4 address.
+bool EhEnderecoIpv4(const char* host);
+
+} // namespace kelvane::plataforma

@@ -1,0 +1,112 @@
+#include "sistema.h"
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <dlfcn.h>
+#include <netdb.h>
+#include <pwd.h>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kelvane::plataforma {
+
+void PrepararProcesso() {
+    // A scheduler may start us with SIGCHLD ignored (the kernel then reaps the tools and their
+    // status is lost), SIGPIPE ignored or signals blocked; all of that survives exec.
+    for (const int sinal : {SIGCHLD, SIGPIPE}) {
+        ::signal(sinal, SIG_DFL);
+    }
+    sigset_t nenhum;
+    sigemptyset(&nenhum);
+    ::sigprocmask(SIG_SETMASK, &nenhum, nullptr);
+    // Archives and logs hold a whole database and its server's names: ours only. (The server
+    // writes the .BAK with its own mask.)
+    ::umask(077);
+}
+
+std::filesystem::path PastaDoExecutavel() {
+    std::error_code erro;
+    auto exe = std::filesystem::read_symlink("/proc/self/exe", erro);
+    if (erro) {
+        // Guessing (the working folder) would read another info.ini and run other tools.
+        throw std::runtime_error(
+            "não foi possível localizar a pasta do programa: /proc/self/exe: " + erro.message() +
+            " (o sistema de arquivos /proc está montado?)");
+    }
+    return exe.parent_path();
+}
+
+std::tm HoraLocal(std::time_t momento) {
+    std::tm local{};
+    ::localtime_r(&momento, &local);
+    return local;
+}
+
+std::time_t NormalizarUtc(std::tm& data) {
+    return ::timegm(&data);
+}
+
+std::string NomeMaquina() {
+    char buffer[256] = {};
+    if (::gethostname(buffer, sizeof buffer - 1) != 0) {
+        return {};
+    }
+    return buffer;
+}
+
+std::filesystem::path PastaPessoal() {
+    if (const passwd* pw = ::getpwuid(::geteuid()); pw && pw->pw_dir && pw->pw_dir[0] == '/') {
+        return pw->pw_dir;
+    }
+    return {};
+}
+
+void* CarregarBiblioteca(const std::filesystem::path& biblioteca) {
+    return ::dlopen(biblioteca.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+
+void* ProcurarSimbolo(void* biblioteca, const char* nome) {
+    return ::dlsym(biblioteca, nome);
+}
+
+const char* ErroBiblioteca() {
+    return ::dlerror();
+}
+
+int ResolverNome(const std::string& host, std::string& enderecos) {
+    addrinfo dicas{};
+    dicas.ai_family = AF_UNSPEC;
+    dicas.ai_socktype = SOCK_STREAM;
+    dicas.ai_flags = AI_ADDRCONFIG;
+    addrinfo* lista = nullptr;
+    const int rc = ::getaddrinfo(host.c_str(), nullptr, &dicas, &lista);
+    for (const addrinfo* a = rc == 0 ? lista : nullptr; a != nullptr; a = a->ai_next) {
+        char texto[INET6_ADDRSTRLEN] = {};
+        const void* ip = a->ai_family == AF_INET6
+                             ? static_cast<const void*>(
+                                   &reinterpret_cast<const sockaddr_in6*>(a->ai_addr)->sin6_addr)
+                             : &reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr;
+        if ((a->ai_family == AF_INET || a->ai_family == AF_INET6) &&
+            ::inet_ntop(a->ai_family, ip, texto, sizeof texto) != nullptr) {
+            enderecos +=
+                (enderecos.empty() ? "" : ",") +
+                (a->ai_family == AF_INET6 ? "[" + std::string(texto) + "]" : std::string(texto));
+        }
+    }
+    if (lista != nullptr) {
+        ::freeaddrinfo(lista);
+    }
+    return rc;
+}
+
+std::string TextoErroResolucao(int erro) {
+    return ::gai_strerror(erro);
+}
+
+bool EhEnderecoIpv4(const char* host) {
+    in_addr ipv4{};
+    return ::inet_pton(AF_INET, host, &ipv4) == 1;
+}
+
+} // namespace kelvane::plataforma
