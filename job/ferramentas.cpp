@@ -22,20 +22,20 @@ constexpr std::string_view kPrefixoLogin = "kelvane-ftp.";
 // its process, so the next upload can tell it is stale and remove it.
 void RemoverLoginsAbandonados(const std::filesystem::path& tmp) {
     std::error_code erro;
-    for (const auto& e : std::filesystem::directory_iterator(tmp, erro)) {
-        const std::string nome = e.path().filename().string();
+    for (const auto& e : plataforma::EntradasDaPasta(tmp, erro)) {
+        const std::string nome = e.filename().string();
         if (nome.rfind(kPrefixoLogin, 0) != 0) {
             continue;
         }
         const char* numero = nome.c_str() + kPrefixoLogin.size();
         char* fim = nullptr;
         const long pid = std::strtol(numero, &fim, 10);
-        if (fim == numero || *fim != '.' || pid <= 0 || !plataforma::PastaPropria(e.path())) {
+        if (fim == numero || *fim != '.' || pid <= 0 || !plataforma::PastaPropria(e)) {
             continue;
         }
         if (!plataforma::ProcessoVivo(pid)) {
             std::error_code ignorado;
-            std::filesystem::remove_all(e.path(), ignorado);
+            std::filesystem::remove_all(e, ignorado);
         }
     }
 }
@@ -80,9 +80,9 @@ std::optional<std::string> PermissaoInsegura(const std::filesystem::path& pasta,
     std::vector<std::filesystem::path> caminhos = {ctx.pasta, ctx.pasta / "Log"};
     // Every folder in it too: Qt, for one, loads plugins from platforms/ and styles/ there.
     std::error_code erroPasta;
-    for (const auto& e : std::filesystem::directory_iterator(ctx.pasta, erroPasta)) {
-        if (e.is_directory(erroPasta)) {
-            caminhos.push_back(e.path());
+    for (const auto& e : plataforma::EntradasDaPasta(ctx.pasta, erroPasta)) {
+        if (std::filesystem::is_directory(e, erroPasta)) {
+            caminhos.push_back(e);
         }
     }
     for (const char* nome :
@@ -93,8 +93,8 @@ std::optional<std::string> PermissaoInsegura(const std::filesystem::path& pasta,
         const auto pastaCodecs = Programa7z(ctx.pasta).parent_path() / sub;
         caminhos.push_back(pastaCodecs);
         std::error_code erro;
-        for (const auto& e : std::filesystem::directory_iterator(pastaCodecs, erro)) {
-            caminhos.push_back(e.path()); // every file there is loaded
+        for (const auto& e : plataforma::EntradasDaPasta(pastaCodecs, erro)) {
+            caminhos.push_back(e); // every file there is loaded
         }
     }
     // From the account's home: ncftpput's firewall settings (where it connects, and what it

@@ -74,6 +74,18 @@ int ApagarArquivo(const std::filesystem::path& arquivo);
 // Creates the folder unless it is there already; 0 or the error number.
 int CriarPastaSeFaltar(const std::filesystem::path& pasta);
 
+// The entries of `pasta`. A failure, on opening it or part-way through, ends the list and is left
+// in `erro` (the range-for of std::filesystem would throw part-way instead).
+inline std::vector<std::filesystem::path> EntradasDaPasta(const std::filesystem::path& pasta,
+                                                          std::error_code& erro) {
+    std::vector<std::filesystem::path> entradas;
+    for (std::filesystem::directory_iterator e(pasta, erro), fim; !erro && e != fim;
+         e.increment(erro)) {
+        entradas.push_back(e->path());
+    }
+    return entradas;
+}
+
 // The names of the regular files in `pasta` this account owns, links left out: another
 // account's file is not ours to delete nor to count. `erro` is set when it cannot be listed.
 std::vector<std::string> ArquivosProprios(const std::filesystem::path& pasta,

@@ -207,11 +207,10 @@ int CriarPastaSeFaltar(const std::filesystem::path& pasta) {
 std::vector<std::string> ArquivosProprios(const std::filesystem::path& pasta,
                                           std::error_code& erro) {
     std::vector<std::string> nomes;
-    for (const auto& e : std::filesystem::directory_iterator(pasta, erro)) {
+    for (const auto& e : EntradasDaPasta(pasta, erro)) {
         struct stat st {};
-        if (::lstat(e.path().c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-            st.st_uid == ::geteuid()) {
-            nomes.push_back(e.path().filename().string());
+        if (::lstat(e.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) {
+            nomes.push_back(e.filename().string());
         }
     }
     return nomes;

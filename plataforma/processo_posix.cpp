@@ -216,8 +216,14 @@ bool CriarArquivoPrivado(const std::filesystem::path& arquivo, const std::string
         ::open(arquivo.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     bool ok = fd >= 0;
     if (ok) {
-        ok = ::write(fd, conteudo.data(), conteudo.size()) == static_cast<ssize_t>(conteudo.size());
-        ok = (::close(fd) == 0) && ok;
+        const ssize_t n = ::write(fd, conteudo.data(), conteudo.size());
+        // A short write gives no reason of its own.
+        int erro = n < 0 ? errno : (static_cast<std::size_t>(n) != conteudo.size() ? EIO : 0);
+        if (::close(fd) != 0 && erro == 0) {
+            erro = errno;
+        }
+        ok = erro == 0;
+        errno = erro;
     }
     return ok;
 }
