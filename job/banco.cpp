@@ -26,9 +26,11 @@ std::string DriverOdbc() {
 
 std::optional<std::string> DriverOdbcInseguro() {
     const std::string driver = LerInfo("DriverODBC");
+    if (driver.empty()) {
+        return std::nullopt;
+    }
     const auto instalados = DriversOdbc();
-    if (driver.empty() ||
-        std::find(instalados.begin(), instalados.end(), driver) != instalados.end()) {
+    if (std::find(instalados.begin(), instalados.end(), driver) != instalados.end()) {
         return std::nullopt;
     }
     if (driver.front() == '/') {

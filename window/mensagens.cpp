@@ -1,7 +1,10 @@
 #include "mensagens.h"
 
+#include "job/etapas.h"
+
 #include <cerrno>
 #include <cstring>
+#include <string>
 #include <utility>
 
 namespace kelvane::janela {
@@ -76,20 +79,13 @@ QString DicaConexaoBanco(long numero, const std::string& texto) {
 }
 
 std::optional<QString> PortaFtp(const QString& digitada) {
-    const QString porta = digitada.trimmed();
-    if (porta.isEmpty() || porta.size() > 5) {
+    // The job's rule, except that the window wants a port typed (the job takes none as 21).
+    const QString aparada = digitada.trimmed();
+    std::string porta;
+    if (aparada.isEmpty() || aparada.size() > 5 || ConferirPortaFtp(aparada.toStdString(), porta)) {
         return std::nullopt;
     }
-    for (const QChar c : porta) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9')) {
-            return std::nullopt;
-        }
-    }
-    const int numero = porta.toInt();
-    if (numero < 1 || numero > 65535) {
-        return std::nullopt;
-    }
-    return QString::number(numero);
+    return QString::number(std::stoi(porta));
 }
 
 } // namespace kelvane::janela
