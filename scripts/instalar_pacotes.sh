@@ -9,6 +9,7 @@ done
 if ((${#faltando[@]})); then
   sudo=""
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo apt-get update
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${faltando[@]}"
+  # Another build on the machine may hold apt's lock: wait for it instead of failing.
+  $sudo apt-get -o DPkg::Lock::Timeout=600 update
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=600 install -y --no-install-recommends "${faltando[@]}"
 fi

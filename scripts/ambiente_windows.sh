@@ -1,0 +1,47 @@
+# Sourced by the scripts that build or run the Windows side (bash). The one place that says
+# where its cache lives and how Wine is run.
+#
+# KELVANE_CACHE  7z.exe and 7z.dll built from Debian's 7zip source, and the Wine prefix. Built
+#                once and shared by every clone on the machine, never in the repository.
+#                /var/cache/kelvane for root, $XDG_CACHE_HOME/kelvane (~/.cache) for others.
+if [ -z "${KELVANE_CACHE:-}" ]; then
+  if [ "$(id -u)" -eq 0 ]; then
+    KELVANE_CACHE=/var/cache/kelvane
+  else
+    KELVANE_CACHE="${XDG_CACHE_HOME:-$HOME/.cache}/kelvane"
+  fi
+fi
+export KELVANE_CACHE
+export KELVANE_7Z_WINDOWS="$KELVANE_CACHE/7z-windows" # 7z.exe, 7z.dll
+export WINEPREFIX="$KELVANE_CACHE/wine"
+export WINEDEBUG=-all
+# Headless: the job needs no display, and Wine would open its windows on any it is given.
+unset DISPLAY WAYLAND_DISPLAY
+# No Mono or Gecko (their installers would ask to download), no menu entries on the host.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+WINE64=/usr/lib/wine/wine64
+WINESERVER=/usr/lib/wine/wineserver64
+
+# Runs a Windows program under Wine with a time limit: a run that hangs ends as 124 (timeout's
+# status) instead of holding the caller. The first argument is the limit in seconds.
+wine_executar() {
+  local limite=$1
+  shift
+  timeout -k 5 "$limite" "$WINE64" "$@"
+}
+
+# A wineserver that stays up, with the services of Wine's own that the first program starts
+# (services.exe, plugplay.exe...), makes each later run start in tens of milliseconds instead of
+# about a second. They live as long as the server and keep every file descriptor they were
+# started with: started here on /dev/null with nothing else open, as a pipe or lock they held
+# would never close (whoever reads a run's output through a pipe would wait for ever).
+wineserver_persistente() {
+  (
+    for fd in /proc/$BASHPID/fd/*; do
+      fd=${fd##*/}
+      ((fd <= 2)) || eval "exec $fd>&-"
+    done
+    "$WINESERVER" -p # fails when one is already up
+    timeout 60 "$WINE64" cmd /c exit
+  ) </dev/null >/dev/null 2>&1 || true
+}

@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# Prepares the Windows build on Debian 12: the MinGW-w64 cross compiler (posix threads), Wine,
+# 7z.exe and 7z.dll built from Debian's own 7zip source, a Wine prefix with a wineserver that
+# stays up, and the test programs of tests/windows (the ncftpput.exe relay) in build-win-testes/.
+# What it builds goes to the cache named in scripts/ambiente_windows.sh and is reused: a second
+# run only checks. Prints how long each step took. Run as root or with sudo.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/ambiente_windows.sh
+
+passo() { # passo <what> <command...>: runs the command and prints how long it took
+  local inicio=$EPOCHREALTIME o_que=$1
+  shift
+  "$@"
+  awk -v a="$inicio" -v b="$EPOCHREALTIME" -v o="$o_que" 'BEGIN { printf "%-44s %7.1f s\n", o, b - a }'
+}
+
+instalar() {
+  bash scripts/instalar_pacotes.sh \
+    g++-mingw-w64-x86-64-posix cmake make \
+    wine wine64 \
+    dpkg-dev xz-utils \
+    ncftp python3-pyftpdlib # what the relay runs, and the FTP server of the tests
+}
+
+# apt-get source needs deb-src entries: the system's own Debian entries, as deb-src.
+fontes_apt() {
+  tem_7z && return
+  apt-get source --print-uris 7zip >/dev/null 2>&1 && return
+  local lista=/etc/apt/sources.list.d/kelvane-fontes
+  if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+    awk -v RS= -v ORS='\n\n' '/bookworm/ && /Types:[^\n]*deb/ {
+      sub(/Types:[^\n]*/, "Types: deb-src"); print }' /etc/apt/sources.list.d/debian.sources |
+      $sudo tee "$lista.sources" >/dev/null
+  else
+    sed -n 's/^deb \(.*bookworm.*\)/deb-src \1/p' /etc/apt/sources.list |
+      $sudo tee "$lista.list" >/dev/null
+  fi
+  $sudo apt-get -o DPkg::Lock::Timeout=600 update -qq
+}
+
+# 7z.exe (the console) and 7z.dll (the formats and codecs) with 7-Zip's own gcc makefile, as
+# Debian's source has it; RAR is not in that source.
+tem_7z() { [ -f "$KELVANE_7Z_WINDOWS/7z.exe" ] && [ -f "$KELVANE_7Z_WINDOWS/7z.dll" ]; }
+compilar_7z() {
+  tem_7z && return
+  local fonte="$KELVANE_CACHE/fonte-7zip" registro="$KELVANE_CACHE/7z-windows.log"
+  rm -rf "$fonte" && mkdir -p "$fonte"
+  (cd "$fonte" && apt-get source -qq 7zip) >"$registro" 2>&1
+  local raiz
+  raiz=$(echo "$fonte"/7zip-*/CPP/7zip)
+  for parte in UI/Console Bundles/Format7zF; do
+    if ! make -C "$raiz/$parte" -f ../../cmpl_gcc.mak CROSS_COMPILE=x86_64-w64-mingw32- \
+      IS_MINGW=1 IS_X64=1 MSYSTEM=1 RC=x86_64-w64-mingw32-windres DISABLE_RAR=1 O=b/mingw \
+      -j2 >>"$registro" 2>&1; then
+      tail -n 30 "$registro" >&2
+      echo "7z para Windows não compilou; o registro completo: $registro" >&2
+      exit 1
+    fi
+  done
+  mkdir -p "$KELVANE_7Z_WINDOWS"
+  cp "$raiz/UI/Console/b/mingw/7z.exe" "$raiz/Bundles/Format7zF/b/mingw/7z.dll" \
+    "$KELVANE_7Z_WINDOWS/"
+  rm -rf "$fonte"
+}
+
+prefixo_wine() {
+  if [ ! -f "$WINEPREFIX/.pronto" ]; then
+    "$WINESERVER" -k >/dev/null 2>&1 || true # one left by an interrupted first run
+    timeout 600 "$WINE64" wineboot -i </dev/null >/dev/null 2>&1
+    timeout 120 "$WINESERVER" -w # the registry is on disk once the server has ended
+    touch "$WINEPREFIX/.pronto"
+  fi
+}
+
+testes_windows() {
+  cmake -S tests/windows -B build-win-testes -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build build-win-testes -j2 >/dev/null
+}
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+inicio=$EPOCHREALTIME
+passo "pacotes (MinGW-w64, Wine, 7zip source deps)" instalar
+mkdir -p "$KELVANE_CACHE"
+exec 9>"$KELVANE_CACHE/.trava" # one preparation at a time per cache
+flock 9
+passo "deb-src para apt-get source" fontes_apt
+passo "7z.exe e 7z.dll" compilar_7z
+passo "prefixo Wine" prefixo_wine
+passo "wineserver persistente" wineserver_persistente
+passo "tests/windows (ola.exe, ncftpput.exe)" testes_windows
+awk -v a="$inicio" -v b="$EPOCHREALTIME" 'BEGIN { printf "%-44s %7.1f s\n", "total", b - a }'
+echo "cache: $KELVANE_CACHE (7z: $KELVANE_7Z_WINDOWS, WINEPREFIX: $WINEPREFIX)"
