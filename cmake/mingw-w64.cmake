@@ -1,5 +1,8 @@
 # Cross-build for 64-bit Windows with Debian's MinGW-w64 (g++-mingw-w64-x86-64-posix):
 #   cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DKELVANE_JANELA=OFF
+# With the window, Qt for Windows from scripts/qt_windows.sh (its folder: KELVANE_QT_WINDOWS in
+# scripts/ambiente_windows.sh):
+#   ... -DCMAKE_PREFIX_PATH=/var/cache/kelvane/qt6-windows
 # scripts/preparar_windows.sh installs it, and Wine to run what it builds.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
@@ -18,6 +21,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# A prefix given with -DCMAKE_PREFIX_PATH holds Windows libraries too (Qt for Windows, built by
+# scripts/qt_windows.sh): searched where it is, not inside the MinGW tree.
+list(APPEND CMAKE_FIND_ROOT_PATH ${CMAKE_PREFIX_PATH})
 
 # Static runtime: libstdc++, libgcc and winpthread go into each binary, which then needs only
 # Windows' own DLLs and can be copied alone to a machine.

@@ -1,7 +1,8 @@
 # Sourced by the scripts that build or run the Windows side (bash). The one place that says
 # where its cache lives and how Wine is run.
 #
-# KELVANE_CACHE  7z.exe and 7z.dll built from Debian's 7zip source, and the Wine prefix. Built
+# KELVANE_CACHE  7z.exe and 7z.dll built from Debian's 7zip source, Qt 6 for Windows built from
+#                Debian's qt6-base source (scripts/qt_windows.sh), and the Wine prefix. Built
 #                once and shared by every clone on the machine, never in the repository.
 #                /var/cache/kelvane for root, $XDG_CACHE_HOME/kelvane (~/.cache) for others.
 if [ -z "${KELVANE_CACHE:-}" ]; then
@@ -13,6 +14,7 @@ if [ -z "${KELVANE_CACHE:-}" ]; then
 fi
 export KELVANE_CACHE
 export KELVANE_7Z_WINDOWS="$KELVANE_CACHE/7z-windows" # 7z.exe, 7z.dll
+export KELVANE_QT_WINDOWS="$KELVANE_CACHE/qt6-windows" # static Qt 6: -DCMAKE_PREFIX_PATH=...
 export WINEPREFIX="$KELVANE_CACHE/wine"
 export WINEDEBUG=-all
 # Headless: the job needs no display, and Wine would open its windows on any it is given.
@@ -44,4 +46,28 @@ wineserver_persistente() {
     "$WINESERVER" -p # fails when one is already up
     timeout 60 "$WINE64" cmd /c exit
   ) </dev/null >/dev/null 2>&1 || true
+}
+
+passo() { # passo <what> <command...>: runs the command and prints how long it took
+  local inicio=$EPOCHREALTIME o_que=$1
+  shift
+  "$@"
+  awk -v a="$inicio" -v b="$EPOCHREALTIME" -v o="$o_que" 'BEGIN { printf "%-44s %7.1f s\n", o, b - a }'
+}
+
+# apt-get source needs deb-src entries: the system's own Debian entries, as deb-src. The argument
+# is a source package whose look-up tells whether they are there already.
+fontes_apt() {
+  apt-get source --print-uris "$1" >/dev/null 2>&1 && return
+  local lista=/etc/apt/sources.list.d/kelvane-fontes sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+    awk -v RS= -v ORS='\n\n' '/bookworm/ && /Types:[^\n]*deb/ {
+      sub(/Types:[^\n]*/, "Types: deb-src"); print }' /etc/apt/sources.list.d/debian.sources |
+      $sudo tee "$lista.sources" >/dev/null
+  else
+    sed -n 's/^deb \(.*bookworm.*\)/deb-src \1/p' /etc/apt/sources.list |
+      $sudo tee "$lista.list" >/dev/null
+  fi
+  $sudo apt-get -o DPkg::Lock::Timeout=600 update -qq
 }

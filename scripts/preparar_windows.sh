@@ -8,40 +8,18 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/ambiente_windows.sh
 
-passo() { # passo <what> <command...>: runs the command and prints how long it took
-  local inicio=$EPOCHREALTIME o_que=$1
-  shift
-  "$@"
-  awk -v a="$inicio" -v b="$EPOCHREALTIME" -v o="$o_que" 'BEGIN { printf "%-44s %7.1f s\n", o, b - a }'
-}
-
 instalar() {
   bash scripts/instalar_pacotes.sh \
     g++-mingw-w64-x86-64-posix cmake make \
-    wine wine64 \
+    wine wine64 fonts-wine \
     dpkg-dev xz-utils \
     ncftp python3-pyftpdlib # what the relay runs, and the FTP server of the tests
-}
-
-# apt-get source needs deb-src entries: the system's own Debian entries, as deb-src.
-fontes_apt() {
-  tem_7z && return
-  apt-get source --print-uris 7zip >/dev/null 2>&1 && return
-  local lista=/etc/apt/sources.list.d/kelvane-fontes
-  if [ -f /etc/apt/sources.list.d/debian.sources ]; then
-    awk -v RS= -v ORS='\n\n' '/bookworm/ && /Types:[^\n]*deb/ {
-      sub(/Types:[^\n]*/, "Types: deb-src"); print }' /etc/apt/sources.list.d/debian.sources |
-      $sudo tee "$lista.sources" >/dev/null
-  else
-    sed -n 's/^deb \(.*bookworm.*\)/deb-src \1/p' /etc/apt/sources.list |
-      $sudo tee "$lista.list" >/dev/null
-  fi
-  $sudo apt-get -o DPkg::Lock::Timeout=600 update -qq
 }
 
 # 7z.exe (the console) and 7z.dll (the formats and codecs) with 7-Zip's own gcc makefile, as
 # Debian's source has it; RAR is not in that source.
 tem_7z() { [ -f "$KELVANE_7Z_WINDOWS/7z.exe" ] && [ -f "$KELVANE_7Z_WINDOWS/7z.dll" ]; }
+fontes_7z() { tem_7z || fontes_apt 7zip; }
 compilar_7z() {
   tem_7z && return
   local fonte="$KELVANE_CACHE/fonte-7zip" registro="$KELVANE_CACHE/7z-windows.log"
@@ -73,23 +51,36 @@ prefixo_wine() {
   fi
 }
 
+# Windows programs that draw (Qt's windows) draw with no display: Wine's null graphics driver,
+# which the desktop process reads when the first of them starts it (set through the server that
+# is already up, so that no new one holds this script's files), and Wine's own Tahoma, the font
+# Windows dialogs ask for.
+sem_tela() {
+  grep -qs '^"Graphics"="null"' "$WINEPREFIX/user.reg" ||
+    timeout 60 "$WINE64" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f \
+      </dev/null >/dev/null 2>&1
+  cp /usr/share/wine/fonts/tahoma*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+}
+
+# With Qt for Windows (scripts/qt_windows.sh) in the cache, janela_minima.exe too.
 testes_windows() {
+  local qt=()
+  [ ! -f "$KELVANE_QT_WINDOWS/.pronto" ] || qt=(-DCMAKE_PREFIX_PATH="$KELVANE_QT_WINDOWS")
   cmake -S tests/windows -B build-win-testes -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release >/dev/null
+    -DCMAKE_BUILD_TYPE=Release "${qt[@]}" >/dev/null
   cmake --build build-win-testes -j2 >/dev/null
 }
 
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
 inicio=$EPOCHREALTIME
 passo "pacotes (MinGW-w64, Wine, 7zip source deps)" instalar
 mkdir -p "$KELVANE_CACHE"
 exec 9>"$KELVANE_CACHE/.trava" # one preparation at a time per cache
 flock 9
-passo "deb-src para apt-get source" fontes_apt
+passo "deb-src para apt-get source" fontes_7z
 passo "7z.exe e 7z.dll" compilar_7z
 passo "prefixo Wine" prefixo_wine
 passo "wineserver persistente" wineserver_persistente
+passo "Wine sem tela (driver null, Tahoma)" sem_tela
 passo "tests/windows (ola.exe, ncftpput.exe)" testes_windows
 awk -v a="$inicio" -v b="$EPOCHREALTIME" 'BEGIN { printf "%-44s %7.1f s\n", "total", b - a }'
 echo "cache: $KELVANE_CACHE (7z: $KELVANE_7Z_WINDOWS, WINEPREFIX: $WINEPREFIX)"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows side under Wine, once scripts/preparar_windows.sh has run: a program built with
 # cmake/mingw-w64.cmake ends with its own status, 7z.exe packs and tests (a broken archive fails),
-# and the ncftpput.exe relay uploads to an FTP server on 127.0.0.1.
+# the ncftpput.exe relay uploads to an FTP server on 127.0.0.1, and with Qt for Windows built a
+# dialog draws.
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 source scripts/ambiente_windows.sh
@@ -48,6 +49,13 @@ confere "the archive arrived whole" cmp -s "$T/SÃ£o Paulo.7z" "$T/ftp/backups/SÃ
 envia errado.cfg
 confere "a refused login: status 1 and ncftpput's words" \
   [ "$?/$(grep -c 'not accepted for login' "$T/envio.log")" = 1/1 ]
+
+# Built only with Qt for Windows in the cache (scripts/qt_windows.sh).
+if [ -e "$B/janela_minima.exe" ]; then
+  saida=$(wine_executar 60 "$B/janela_minima.exe" "$(w "$T/janela.png")")
+  confere "janela_minima.exe: a dialog drawn to a PNG, Qt's own texts in Portuguese" \
+    [ "$?/$(grep -c '(pt_BR)' <<<"$saida")/$(head -c 4 "$T/janela.png" | tail -c 3)" = 0/1/PNG ]
+fi
 
 echo "$ok passed, $falhas failed"
 [ "$falhas" -eq 0 ]
