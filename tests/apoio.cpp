@@ -65,7 +65,13 @@ static std::string AmbienteWindows(const std::string& variavel) {
 }
 
 Pasta::Pasta() {
-    std::string modelo = (fs::temp_directory_path() / "kelvane-teste.XXXXXX").string();
+    // Wine shows no sticky bit: /tmp would be a folder anyone may empty, above the program folder.
+    auto base = fs::temp_directory_path();
+    if (Sistema().windows) {
+        base = Sistema().compilacao / "testes";
+        fs::create_directories(base);
+    }
+    std::string modelo = (base / "kelvane-teste.XXXXXX").string();
     p = ::mkdtemp(modelo.data());
 }
 
