@@ -13,6 +13,16 @@
 
 namespace kelvane::plataforma {
 
+// A path from the program's UTF-8 text, and back. A std::string handed to path directly is read
+// in the C library's code page on Windows, while path::string() gives UTF-8.
+inline std::filesystem::path Caminho(std::string_view utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+inline std::string TextoCaminho(const std::filesystem::path& caminho) {
+    const std::u8string texto = caminho.u8string();
+    return std::string(texto.begin(), texto.end());
+}
+
 // An open file or folder: a descriptor, or a handle where the system has those.
 using Descritor = std::intptr_t;
 inline constexpr Descritor kSemDescritor = -1;

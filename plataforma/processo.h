@@ -36,9 +36,10 @@ bool ProcessoVivo(std::int64_t pid);
 
 // Where temporary files go (TMPDIR, or the system's).
 std::filesystem::path PastaTemporaria();
-// A new folder only this account can enter, named `inicio` and a unique ending; nullopt with
-// errno on failure.
-std::optional<std::filesystem::path> CriarPastaPrivada(const std::string& inicio);
+// A new folder in `pasta` only this account can enter, named `inicio` and a unique ending;
+// nullopt with errno on failure.
+std::optional<std::filesystem::path> CriarPastaPrivada(const std::filesystem::path& pasta,
+                                                       const std::string& inicio);
 // Whether `pasta` is a folder (not a link to one) this account owns.
 bool PastaPropria(const std::filesystem::path& pasta);
 // Creates `arquivo`, which must not exist, readable by this account only, holding `conteudo`;
