@@ -277,13 +277,21 @@ bool ProcessoVivo(std::int64_t pid) {
 }
 
 std::filesystem::path PastaTemporaria() {
-    wchar_t pasta[MAX_PATH + 2] = {};
-    const DWORD n = GetTempPathW(MAX_PATH + 1, pasta);
-    std::wstring texto(pasta, n > 0 && n <= MAX_PATH + 1 ? n : 0);
+    wchar_t temporaria[MAX_PATH + 2] = {};
+    const DWORD n = GetTempPathW(MAX_PATH + 1, temporaria);
+    std::wstring texto(temporaria, n > 0 && n <= MAX_PATH + 1 ? n : 0);
     while (texto.size() > 3 && (texto.back() == L'\\' || texto.back() == L'/')) {
         texto.pop_back();
     }
-    return std::filesystem::path(texto.empty() ? L"C:\\Windows\\Temp" : texto);
+    std::filesystem::path pasta(texto);
+    if (!pasta.is_absolute()) {
+        // TMP naming an unset variable or a relative folder would put the login file wherever
+        // the job was started from.
+        wchar_t sistema[MAX_PATH] = {};
+        const UINT m = GetWindowsDirectoryW(sistema, MAX_PATH);
+        pasta = std::filesystem::path(m > 0 && m < MAX_PATH ? sistema : L"C:\\Windows") / L"Temp";
+    }
+    return pasta;
 }
 
 std::optional<std::filesystem::path> CriarPastaPrivada(const std::filesystem::path& pasta,
