@@ -64,8 +64,40 @@ const WinHttp& CarregarWinHttp() {
     return w;
 }
 
+// The common failures in our words: WinHTTP's own table is not everywhere (Wine has none).
 std::string Falha(const WinHttp& w, DWORD erro) {
-    return win::TextoErro(erro, w.modulo);
+    const char* texto = nullptr;
+    switch (erro) {
+    case ERROR_WINHTTP_TIMEOUT:
+        texto = "tempo esgotado";
+        break;
+    case ERROR_WINHTTP_NAME_NOT_RESOLVED:
+        texto = "o nome não foi resolvido";
+        break;
+    case ERROR_WINHTTP_CANNOT_CONNECT:
+        texto = "não foi possível conectar ao servidor";
+        break;
+    case ERROR_WINHTTP_CONNECTION_ERROR:
+        texto = "a conexão foi interrompida";
+        break;
+    case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
+        texto = "resposta inválida do servidor";
+        break;
+    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
+    case ERROR_WINHTTP_SECURE_FAILURE:
+        texto = "falha na conexão segura (TLS)";
+        break;
+    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
+    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
+    case ERROR_WINHTTP_SECURE_INVALID_CA:
+    case ERROR_WINHTTP_SECURE_CERT_REVOKED:
+    case ERROR_WINHTTP_SECURE_INVALID_CERT:
+        texto = "o certificado do servidor não foi aceito";
+        break;
+    default:
+        return win::TextoErro(erro, w.modulo);
+    }
+    return std::string(texto) + " (" + std::to_string(erro) + ")";
 }
 
 // "%41" -> "A", as the address's user and password are written.

@@ -204,7 +204,10 @@ std::optional<std::string> ConferirCaminho(const std::filesystem::path& caminho,
             return Inseguro(p, "pode ser alterado por qualquer conta (não tem permissões)",
                             "icacls " + Aspas(p) + " /reset");
         }
-        const ACCESS_MASK tolerado = pasta && !(estrito && ultimo) ? kCriarEntradas : 0;
+        // FILE_DELETE_CHILD means nothing on a file.
+        const ACCESS_MASK tolerado = pasta && !(estrito && ultimo) ? kCriarEntradas
+                                     : pasta                       ? 0
+                                                                   : FILE_DELETE_CHILD;
         for (DWORD a = 0; a < s.dacl->AceCount; ++a) {
             void* ace = nullptr;
             if (!GetAce(s.dacl, a, &ace)) {
