@@ -42,11 +42,13 @@ BOOL WINAPI AoTerminar(DWORD evento) {
             DeleteFileW(gLoginArquivo);
             RemoveDirectoryW(gLoginPasta);
         }
-        break;
+        // Ended as the system's handler ends it, and never with status 0 (Wine's does), so a
+        // scheduler sees that the run was cut.
+        TerminateProcess(GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+        return TRUE;
     default:
-        break;
+        return FALSE;
     }
-    return FALSE; // the next handler, in the end the system's, ends the process
 }
 
 void InstalarLimpezaAoTerminar() {
