@@ -90,9 +90,9 @@ std::optional<std::string> PermissaoInsegura(const std::filesystem::path& pasta,
             caminhos.push_back(e);
         }
     }
-    for (const auto nome : {plataforma::kNomeExecutavel, plataforma::kNomeModuloJanela,
-                            plataforma::kNome7z, plataforma::kNomeBiblioteca7z,
-                            plataforma::kNomeEnviador, std::string_view("info.ini")}) {
+    for (const auto nome :
+         {plataforma::kNomeExecutavel, plataforma::kNomeModuloJanela, plataforma::kNome7z,
+          plataforma::kNomeBiblioteca7z, plataforma::kNomeEnviador, std::string_view("info.ini")}) {
         caminhos.push_back(ctx.pasta / nome);
     }
     for (const char* sub : {"Codecs", "Formats"}) {
