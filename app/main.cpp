@@ -5,6 +5,7 @@
 
 #include "../job/codigos.h"
 #include "../job/programa.h"
+#include "../plataforma/nomes.h"
 #include "../plataforma/sistema.h"
 
 #include <cstdio>
@@ -13,7 +14,7 @@
 namespace {
 
 int AbrirJanela(int argc, char** argv) {
-    const auto modulo = kelvane::PastaPrograma() / "kelvane-janela.so";
+    const auto modulo = kelvane::PastaPrograma() / kelvane::plataforma::kNomeModuloJanela;
     void* biblioteca = kelvane::plataforma::CarregarBiblioteca(modulo);
     using Entrada = int (*)(int, char**);
     Entrada entrada = nullptr;
