@@ -36,6 +36,5 @@ int main(int argc, char** argv) {
     const int codigo = kelvane::Main(argc, argv, AbrirJanela);
     // A driver call given up on (a login that never ends) may still run on its own thread: the
     // process ends here without running the libraries' exit handlers under it.
-    std::fflush(nullptr);
-    std::_Exit(codigo);
+    kelvane::plataforma::EncerrarProcesso(codigo);
 }

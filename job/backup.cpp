@@ -292,10 +292,14 @@ std::string NomeArquivoBackup(const std::string& codigo, const std::string& nome
         }
     }
     std::string n = Substituir(nome, " ", "_");
-    // A separator or NUL would put the file outside the program folder or cut its name.
+    // A separator or NUL would put the file outside the program folder or cut its name; on
+    // Windows ":" would hide it in a stream of another file, and "*?<>|" make the server refuse it.
     for (std::string* s : {&c, &n}) {
         for (char& ch : *s) {
-            if (ch == '/' || ch == plataforma::kSeparador || ch == '\0') {
+            const bool controle =
+                plataforma::kControlesProibidosEmNomes && static_cast<unsigned char>(ch) < 0x20;
+            if (ch == '/' || ch == '\0' || controle ||
+                plataforma::kProibidosEmNomes.find(ch) != std::string_view::npos) {
                 ch = '_';
             }
         }

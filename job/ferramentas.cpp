@@ -1,8 +1,10 @@
 #include "ferramentas.h"
 
+#include "../plataforma/nomes.h"
 #include "../plataforma/permissoes.h"
 #include "../plataforma/processo.h"
 #include "../plataforma/sistema.h"
+#include "../settings/codificacao.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -185,6 +187,9 @@ ResultadoProcesso ShellEspera(const std::vector<std::string>& argumentos,
     if (resultado.saida.size() > kLimiteSaida) {
         resultado.saida.erase(0, resultado.saida.size() - kLimiteSaida);
     }
+    if constexpr (plataforma::kTextoEmCp1252) { // what the tools print, as we write to them
+        resultado.saida = Cp1252ParaUtf8(resultado.saida);
+    }
     resultado.codigo = fim.codigo;
     resultado.sinal = fim.sinal;
     return resultado;
@@ -223,8 +228,11 @@ ArquivoLoginFtp::ArquivoLoginFtp(const DadosFtp& dados) {
     pasta_ = *pasta;
     arquivo_ = pasta_ / "login.cfg";
     plataforma::ApagarAoTerminar(arquivo_, pasta_);
-    const std::string conteudo =
+    std::string conteudo =
         "host " + dados.endereco + "\nuser " + dados.usuario + "\npass " + dados.senha + "\n";
+    if constexpr (plataforma::kTextoEmCp1252) {
+        conteudo = Utf8ParaCp1252(conteudo);
+    }
     if (!plataforma::CriarArquivoPrivado(arquivo_, conteudo)) {
         const int e = errno;
         plataforma::EsquecerAoTerminar();

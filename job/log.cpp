@@ -35,7 +35,7 @@ void GravarLog(const std::string& Mensagem, const ObservadorJob* observador) {
         }
     }
     std::string linha = TextoDataHora(AgoraLocal()) + " : " + texto;
-    if constexpr (plataforma::kLogEmCp1252) {
+    if constexpr (plataforma::kTextoEmCp1252) {
         linha = Utf8ParaCp1252(linha);
     }
     linha += plataforma::kFimDeLinha;

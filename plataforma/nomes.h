@@ -24,9 +24,14 @@ inline constexpr std::string_view kListarDriversOdbc =
 inline constexpr std::array<std::string_view, 3> kDriversOdbc = {
     "ODBC Driver 18 for SQL Server", "ODBC Driver 17 for SQL Server", "SQL Server"};
 inline constexpr char kSeparador = '\\';
+// What a file name may not hold (with the control characters): the separators, and what
+// Windows reads as a drive, a stream (":"), a pattern or a redirection.
+inline constexpr std::string_view kProibidosEmNomes = "<>:\"/\\|?*";
+inline constexpr bool kControlesProibidosEmNomes = true;
 inline constexpr std::string_view kFimDeLinha = "\r\n";
-// The log is read with the system's own tools, which take the ANSI code page (1252).
-inline constexpr bool kLogEmCp1252 = true;
+// The log and the uploader's login file are read by the system's own tools and by ncftpput.exe,
+// which take the ANSI code page (1252).
+inline constexpr bool kTextoEmCp1252 = true;
 #else
 inline constexpr std::string_view kNome7z = "7z";
 inline constexpr std::string_view kNomeBiblioteca7z = "7z.so";
@@ -43,8 +48,10 @@ inline constexpr std::string_view kListarDriversOdbc = "odbcinst -q -d (os drive
 inline constexpr std::array<std::string_view, 2> kDriversOdbc = {"ODBC Driver 18 for SQL Server",
                                                                  "ODBC Driver 17 for SQL Server"};
 inline constexpr char kSeparador = '/';
+inline constexpr std::string_view kProibidosEmNomes = "/";
+inline constexpr bool kControlesProibidosEmNomes = false;
 inline constexpr std::string_view kFimDeLinha = "\n";
-inline constexpr bool kLogEmCp1252 = false;
+inline constexpr bool kTextoEmCp1252 = false;
 #endif
 
 } // namespace kelvane::plataforma

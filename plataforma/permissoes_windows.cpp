@@ -4,6 +4,8 @@
 #include "permissoes.h"
 
 #include <aclapi.h>
+#include <algorithm>
+#include <iterator>
 #include <vector>
 
 namespace kelvane::plataforma {
@@ -40,15 +42,28 @@ bool SidIgual(PSID sid, const wchar_t* texto) {
     return igual;
 }
 
-// The system, the administrators, the installer service, or us: who may own and change what we
-// run (root or us on Linux). CREATOR OWNER and OWNER RIGHTS stand for the owner.
+// A service's own account (NT SERVICE\<name>, S-1-5-80-...): only an administrator installs a
+// service, its processes can act as the system anyway, and SQL Server's must write the .BAK here.
+// The installer's service (TrustedInstaller) is one.
+bool ContaDeServico(PSID sid) {
+    const SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    const auto* autoridade = GetSidIdentifierAuthority(sid);
+    return std::equal(std::begin(autoridade->Value), std::end(autoridade->Value),
+                      std::begin(nt.Value)) &&
+           *GetSidSubAuthorityCount(sid) > 1 &&
+           *GetSidSubAuthority(sid, 0) == SECURITY_SERVICE_ID_BASE_RID;
+}
+
+// The system, the administrators, services, or us: who may own and change what we run (root or us
+// on Linux). CREATOR OWNER and OWNER RIGHTS stand for the owner.
 bool Confiavel(PSID sid) {
-    if (win::Identidade::Processo().Nossa(sid)) {
+    if (sid == nullptr || !IsValidSid(sid)) {
+        return false;
+    }
+    if (win::Identidade::Processo().Nossa(sid) || ContaDeServico(sid)) {
         return true;
     }
-    for (const wchar_t* conhecido :
-         {L"S-1-5-18", L"S-1-5-32-544", L"S-1-3-0", L"S-1-3-4",
-          L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"}) {
+    for (const wchar_t* conhecido : {L"S-1-5-18", L"S-1-5-32-544", L"S-1-3-0", L"S-1-3-4"}) {
         if (SidIgual(sid, conhecido)) {
             return true;
         }

@@ -11,6 +11,9 @@ namespace kelvane::plataforma {
 // or blocked) and keeps what we create ours only. On Windows: libraries only from System32, no
 // error dialogs, the job object the tools run in, a console told that our text is UTF-8.
 void PrepararProcesso();
+// Ends the process with `codigo` at once, output flushed and the console as it was found, without
+// the libraries' exit handlers (a driver call given up on may still run on its own thread).
+[[noreturn]] void EncerrarProcesso(int codigo);
 
 // The folder of the running executable; throws std::runtime_error when it cannot be known.
 std::filesystem::path PastaDoExecutavel();

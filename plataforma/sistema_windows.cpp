@@ -2,6 +2,8 @@
 #include "comum_windows.h"
 #include "sistema.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <stdexcept>
 #include <winsock2.h>
@@ -12,6 +14,8 @@ namespace kelvane::plataforma {
 namespace {
 
 thread_local std::string tErroBiblioteca;
+
+UINT paginaConsole = 0; // the console's code page before ours, when we changed it
 
 bool EhConsole(DWORD qual) {
     DWORD modo = 0;
@@ -30,8 +34,17 @@ void PrepararProcesso() {
     win::IniciarJobFerramentas();
     // The program's texts are UTF-8: a console is told so; a redirected output gets the bytes.
     if (EhConsole(STD_OUTPUT_HANDLE) || EhConsole(STD_ERROR_HANDLE)) {
+        paginaConsole = GetConsoleOutputCP();
         SetConsoleOutputCP(CP_UTF8);
     }
+}
+
+void EncerrarProcesso(int codigo) {
+    std::fflush(nullptr);
+    if (paginaConsole != 0) { // the console is shared with whoever started us
+        SetConsoleOutputCP(paginaConsole);
+    }
+    std::_Exit(codigo);
 }
 
 std::filesystem::path PastaDoExecutavel() {
