@@ -438,8 +438,8 @@ TEST_F(Job, InterrompidoEmCadaEtapaNaoPerdeNadaEAProximaRoda) {
     // The tool that is running (none: the backup itself) and what it does meanwhile.
     const std::pair<std::string, std::string> etapas[] = {
         {"", ""},
-        {"7z", "for a; do case \"$a\" in *.7z) echo x >\"$a\";; esac; done; exec sleep 60"},
-        {"ncftpput", "exec sleep 60"}};
+        {"7z", "for a; do case \"$a\" in *.7z) echo x >\"$a\";; esac; done; exec sleep 300"},
+        {"ncftpput", "exec sleep 300"}};
     for (const auto& [ferramenta, script] : etapas) {
         for (const int sinal : {SIGTERM, SIGKILL}) {
             SCOPED_TRACE(ferramenta + " " + std::to_string(sinal));
