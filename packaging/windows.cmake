@@ -26,14 +26,17 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "Nightly backup of one SQL Server database, packed with 7z and sent by FTP")
 set(CPACK_SYSTEM_NAME win64)
 set(CPACK_STRIP_FILES ON)
+set(CPACK_VERBATIM_VARIABLES ON) # the installer's commands below reach it as written
 set(CPACK_GENERATOR ZIP)
-set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 set(CPACK_PACKAGE_FILE_NAME kelvane-${PROJECT_VERSION}-win64)
 
 find_program(KELVANE_MAKENSIS makensis)
 if(KELVANE_MAKENSIS)
   list(APPEND CPACK_GENERATOR NSIS64)
   set(CPACK_NSIS_EXECUTABLE ${KELVANE_MAKENSIS})
+  # A 64-bit installer, as the program: Windows Server has no 32-bit layer where WOW64 was left
+  # out (Server Core), and neither does a Wine without its 32-bit half.
+  set(CPACK_NSIS_DEFINES "Target amd64-unicode")
   set(CPACK_NSIS_DISPLAY_NAME Kelvane)
   set(CPACK_NSIS_PACKAGE_NAME Kelvane)
   # Not under Program Files: the program writes its settings, logs and backups beside itself.

@@ -19,7 +19,7 @@ instalar() {
   bash scripts/instalar_pacotes.sh \
     g++-mingw-w64-x86-64-posix cmake make \
     wine wine64 \
-    dpkg-dev xz-utils \
+    dpkg-dev xz-utils nsis unzip file \
     ncftp python3-pyftpdlib # what the relay runs, and the FTP server of the tests
 }
 
