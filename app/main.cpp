@@ -5,6 +5,7 @@
 
 #include "../job/codigos.h"
 #include "../job/programa.h"
+#include "../plataforma/nomes.h"
 #include "../plataforma/sistema.h"
 
 #include <cstdio>
@@ -13,7 +14,7 @@
 namespace {
 
 int AbrirJanela(int argc, char** argv) {
-    const auto modulo = kelvane::PastaPrograma() / "kelvane-janela.so";
+    const auto modulo = kelvane::PastaPrograma() / kelvane::plataforma::kNomeModuloJanela;
     void* biblioteca = kelvane::plataforma::CarregarBiblioteca(modulo);
     using Entrada = int (*)(int, char**);
     Entrada entrada = nullptr;
@@ -35,6 +36,5 @@ int main(int argc, char** argv) {
     const int codigo = kelvane::Main(argc, argv, AbrirJanela);
     // A driver call given up on (a login that never ends) may still run on its own thread: the
     // process ends here without running the libraries' exit handlers under it.
-    std::fflush(nullptr);
-    std::_Exit(codigo);
+    kelvane::plataforma::EncerrarProcesso(codigo);
 }

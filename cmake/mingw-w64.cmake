@@ -30,6 +30,9 @@ list(APPEND CMAKE_FIND_ROOT_PATH ${CMAKE_PREFIX_PATH})
 foreach(_tipo EXE SHARED MODULE)
   set(CMAKE_${_tipo}_LINKER_FLAGS_INIT "-static")
 endforeach()
+# CMake ends a library it found by full path (libodbc32.a) with -Wl,-Bdynamic, which would send
+# the runtime libraries that g++ adds last to their DLLs after all.
+set(CMAKE_LINK_SEARCH_END_STATIC ON)
 
 # What the build runs (tests, try_run) runs under Wine; see scripts/ambiente_windows.sh for the
 # prefix and the wineserver to start first.

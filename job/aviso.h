@@ -23,7 +23,7 @@ std::string EnderecoAviso(std::string_view base, TipoAviso tipo);
 
 // Sends one heartbeat (an HTTP(S) POST with `corpo` as its body, certificates verified) and
 // waits at most kTempoAvisoMs. Returns the reason it was not delivered (no answer, refused, an
-// HTTP status of 400 or more, libcurl not installed), or nothing when it was. Never throws.
+// HTTP status of 400 or more, no HTTP library), or nothing when it was. Never throws.
 std::optional<std::string> EnviarAviso(const std::string& endereco, const std::string& corpo);
 
 // The scheme and host of an address, for the log: a path may hold the monitor's secret token

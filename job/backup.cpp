@@ -1,6 +1,7 @@
 #include "backup.h"
 
 #include "../plataforma/arquivos.h"
+#include "../plataforma/nomes.h"
 #include "../settings/conversao.h"
 #include "../settings/ini.h"
 #include "../settings/texto.h"
@@ -52,7 +53,7 @@ public:
         trava_ = plataforma::AbrirArquivoTrava(caminho);
         if (trava_ == plataforma::kSemDescritor) {
             return Falha{CodigoSaida::ErroOutro, errno,
-                         "não foi possível abrir " + caminho.string() + ": " +
+                         "não foi possível abrir " + plataforma::TextoCaminho(caminho) + ": " +
                              std::strerror(errno)};
         }
         obtida_ = plataforma::TentarTravar(trava_);
@@ -146,17 +147,17 @@ std::optional<Desfecho> Job::Executar() {
     const std::string banco = LerInfo("Banco");
     const std::string nomeBackup = NomeArquivoBackup(codigo, nome, AgoraLocal());
     Registrar("Backup...: " + banco + " > " + nomeBackup);
-    const std::string backup = pasta.string() + nomeBackup;
+    const std::string backup = plataforma::TextoCaminho(pasta) + nomeBackup;
     if (auto falha = Backup(*conexao, banco, backup, codigo + " - " + nome)) {
         return De(*falha);
     }
 
     const std::string nomeArquivo = NomeArquivoCompactado(nomeBackup);
-    const std::filesystem::path arquivo = pasta.string() + nomeArquivo;
+    const auto arquivo = plataforma::Caminho(plataforma::TextoCaminho(pasta) + nomeArquivo);
     Registrar("Compactando...: " + nomeArquivo);
     OpcoesProcesso comTrava;
     comTrava.herdar = trava_.descritor();
-    if (auto falha = Compactar(pasta, arquivo, backup, comTrava)) {
+    if (auto falha = Compactar(pasta, arquivo, plataforma::Caminho(backup), comTrava)) {
         return De(*falha);
     }
     // The .BAK is deleted only once an archive that really holds it exists.
@@ -175,12 +176,13 @@ std::optional<Desfecho> Job::Executar() {
     }
 
     Registrar("Excluindo...: " + nomeBackup);
-    if (auto falha = Excluir(backup)) {
+    if (auto falha = Excluir(plataforma::Caminho(backup))) {
         return De(*falha);
     }
     if (!GravarValorINI(kSecaoInfos, "Executado", TextoDataGeral(AgoraLocal()), ArquivoIni())) {
         const int erro = errno;
-        Registrar("Aviso: não foi possível gravar Executado em " + ArquivoIni().string() + " (" +
+        Registrar("Aviso: não foi possível gravar Executado em " +
+                  plataforma::TextoCaminho(ArquivoIni()) + " (" +
                   (erro == EWOULDBLOCK ? "outro processo manteve a pasta travada"
                    : erro == EACCES    ? "arquivo somente leitura ou sem permissão de escrita"
                                        : std::strerror(erro)) +
@@ -290,10 +292,14 @@ std::string NomeArquivoBackup(const std::string& codigo, const std::string& nome
         }
     }
     std::string n = Substituir(nome, " ", "_");
-    // A separator or NUL would put the file outside the program folder or cut its name.
+    // A separator or NUL would put the file outside the program folder or cut its name; on
+    // Windows ":" would hide it in a stream of another file, and "*?<>|" make the server refuse it.
     for (std::string* s : {&c, &n}) {
         for (char& ch : *s) {
-            if (ch == '/' || ch == '\0') {
+            const bool controle =
+                plataforma::kControlesProibidosEmNomes && static_cast<unsigned char>(ch) < 0x20;
+            if (ch == '/' || ch == '\0' || controle ||
+                plataforma::kProibidosEmNomes.find(ch) != std::string_view::npos) {
                 ch = '_';
             }
         }
@@ -301,7 +307,7 @@ std::string NomeArquivoBackup(const std::string& codigo, const std::string& nome
     char dia[40];
     std::snprintf(dia, sizeof dia, "%02d%02d%02d", data.tm_mday, data.tm_mon + 1,
                   (data.tm_year + 1900) % 100);
-    return "/KVLN_" + c + "_" + n + "_" + dia + ".BAK";
+    return plataforma::kSeparador + ("KVLN_" + c + "_" + n + "_" + dia + ".BAK");
 }
 
 std::string NomeArquivoCompactado(const std::string& nomeBackup) {

@@ -1,5 +1,7 @@
 #include "banco.h"
 
+#include "../plataforma/arquivos.h"
+#include "../plataforma/nomes.h"
 #include "../settings/cripto.h"
 #include "../settings/texto.h"
 #include "etapas.h"
@@ -16,9 +18,9 @@ std::string DriverOdbc() {
         return escolhido;
     }
     const auto instalados = DriversOdbc();
-    for (const char* nome : {"ODBC Driver 18 for SQL Server", "ODBC Driver 17 for SQL Server"}) {
+    for (const auto nome : plataforma::kDriversOdbc) {
         if (std::find(instalados.begin(), instalados.end(), nome) != instalados.end()) {
-            return nome;
+            return std::string(nome);
         }
     }
     return "FreeTDS";
@@ -33,13 +35,14 @@ std::optional<std::string> DriverOdbcInseguro() {
     if (std::find(instalados.begin(), instalados.end(), driver) != instalados.end()) {
         return std::nullopt;
     }
-    if (driver.front() == '/') {
-        return CaminhoInseguro(driver);
+    if (const auto caminho = plataforma::Caminho(driver); caminho.is_absolute()) {
+        return CaminhoInseguro(caminho);
     }
     // A bare or relative name would be looked up where the loader or the working folder says.
-    return "Permissões inseguras: DriverODBC=" + driver +
-           " não é um driver registrado no unixODBC nem o caminho completo de uma biblioteca; "
-           "nada foi executado. Corrija com: odbcinst -q -d (os drivers registrados)";
+    return "Permissões inseguras: DriverODBC=" + driver + " não é um driver registrado no " +
+           std::string(plataforma::kGerenciadorOdbc) +
+           " nem o caminho completo de uma biblioteca; nada foi executado. Corrija com: " +
+           std::string(plataforma::kListarDriversOdbc);
 }
 
 std::unique_ptr<ConexaoOdbc> ConectarBanco(ObservadorJob* observador, std::string& motivo) {

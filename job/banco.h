@@ -13,8 +13,8 @@ namespace kelvane {
 
 struct ObservadorJob;
 
-// The DriverODBC key when set by hand, otherwise the first installed of "ODBC Driver 18 for SQL
-// Server", "ODBC Driver 17 for SQL Server", "FreeTDS".
+// The DriverODBC key when set by hand, otherwise the first installed of plataforma::kDriversOdbc
+// ("ODBC Driver 18 for SQL Server", "ODBC Driver 17 for SQL Server"...), or "FreeTDS".
 std::string DriverOdbc();
 
 // A DriverODBC set by hand names a driver registered with the driver manager or a library that

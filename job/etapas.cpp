@@ -41,7 +41,8 @@ bool ConsultarNCripto(const ObservadorJob* observador) {
 std::optional<Falha> Excluir(const std::filesystem::path& arquivo) {
     if (const int erro = plataforma::ApagarArquivo(arquivo); erro != 0 && erro != ENOENT) {
         return Falha{CodigoSaida::ErroOutro, erro,
-                     "não foi possível excluir " + arquivo.string() + ": " + std::strerror(erro)};
+                     "não foi possível excluir " + plataforma::TextoCaminho(arquivo) + ": " +
+                         std::strerror(erro)};
     }
     return std::nullopt;
 }

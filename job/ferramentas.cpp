@@ -1,8 +1,10 @@
 #include "ferramentas.h"
 
+#include "../plataforma/nomes.h"
 #include "../plataforma/permissoes.h"
 #include "../plataforma/processo.h"
 #include "../plataforma/sistema.h"
+#include "../settings/codificacao.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -23,7 +25,7 @@ constexpr std::string_view kPrefixoLogin = "kelvane-ftp.";
 void RemoverLoginsAbandonados(const std::filesystem::path& tmp) {
     std::error_code erro;
     for (const auto& e : plataforma::EntradasDaPasta(tmp, erro)) {
-        const std::string nome = e.filename().string();
+        const std::string nome = plataforma::TextoCaminho(e.filename());
         if (nome.rfind(kPrefixoLogin, 0) != 0) {
             continue;
         }
@@ -63,11 +65,16 @@ std::optional<std::string> FerramentaFaltando(const std::filesystem::path& pasta
 }
 
 std::filesystem::path Programa7z(const std::filesystem::path& pasta) {
+    const auto programa = pasta / plataforma::kNome7z;
+#ifdef _WIN32
+    return programa; // installed as a copy, never as a link
+#else
     // 7z takes the folder it loads its codecs from (Codecs/, Formats/, 7z.so) from the path it
     // is started by: started through the link, it would load whatever lies beside the link.
     std::error_code erro;
-    auto real = std::filesystem::canonical(pasta / "7z", erro);
-    return erro ? pasta / "7z" : real;
+    auto real = std::filesystem::canonical(programa, erro);
+    return erro ? programa : real;
+#endif
 }
 
 std::optional<std::string> CaminhoInseguro(const std::filesystem::path& caminho) {
@@ -85,8 +92,9 @@ std::optional<std::string> PermissaoInsegura(const std::filesystem::path& pasta,
             caminhos.push_back(e);
         }
     }
-    for (const char* nome :
-         {"kelvane", "kelvane-janela.so", "7z", "7z.so", "ncftpput", "info.ini"}) {
+    for (const auto nome :
+         {plataforma::kNomeExecutavel, plataforma::kNomeModuloJanela, plataforma::kNome7z,
+          plataforma::kNomeBiblioteca7z, plataforma::kNomeEnviador, std::string_view("info.ini")}) {
         caminhos.push_back(ctx.pasta / nome);
     }
     for (const char* sub : {"Codecs", "Formats"}) {
@@ -97,12 +105,9 @@ std::optional<std::string> PermissaoInsegura(const std::filesystem::path& pasta,
             caminhos.push_back(e); // every file there is loaded
         }
     }
-    // From the account's home: ncftpput's firewall settings (where it connects, and what it
-    // sends the password to), the ODBC drivers and data sources the driver manager loads, and
-    // FreeTDS's settings (which can name a file to write every packet to).
+    // From the account's home: what the uploader and the driver manager read from there.
     if (const auto casa = plataforma::PastaPessoal(); !casa.empty()) {
-        for (const char* nome :
-             {".ncftp/firewall", ".odbcinst.ini", ".odbc.ini", ".freetds.conf"}) {
+        for (const auto nome : plataforma::kConfiguracoesDaConta) {
             caminhos.push_back(casa / nome);
         }
     }
@@ -182,6 +187,9 @@ ResultadoProcesso ShellEspera(const std::vector<std::string>& argumentos,
     if (resultado.saida.size() > kLimiteSaida) {
         resultado.saida.erase(0, resultado.saida.size() - kLimiteSaida);
     }
+    if constexpr (plataforma::kTextoEmCp1252) { // what the tools print, as we write to them
+        resultado.saida = Cp1252ParaUtf8(resultado.saida);
+    }
     resultado.codigo = fim.codigo;
     resultado.sinal = fim.sinal;
     return resultado;
@@ -192,12 +200,14 @@ std::vector<std::string> LinhaCompactador(const std::filesystem::path& pasta,
                                           const std::filesystem::path& origem) {
     // -spd: a "*" or "?" in a client's name is part of the file name, not a pattern that
     // would pack other backups along.
-    return {Programa7z(pasta).string(), "a", "-spd", arquivo.string(), origem.string()};
+    return {plataforma::TextoCaminho(Programa7z(pasta)), "a", "-spd",
+            plataforma::TextoCaminho(arquivo), plataforma::TextoCaminho(origem)};
 }
 
 std::vector<std::string> LinhaTesteArquivo(const std::filesystem::path& pasta,
                                            const std::filesystem::path& arquivo) {
-    return {Programa7z(pasta).string(), "t", "-spd", arquivo.string()};
+    return {plataforma::TextoCaminho(Programa7z(pasta)), "t", "-spd",
+            plataforma::TextoCaminho(arquivo)};
 }
 
 ArquivoLoginFtp::ArquivoLoginFtp(const DadosFtp& dados) {
@@ -207,10 +217,10 @@ ArquivoLoginFtp::ArquivoLoginFtp(const DadosFtp& dados) {
                 "o endereço, o usuário e a senha do FTP não podem conter quebras de linha");
         }
     }
-    const std::string tmp = plataforma::PastaTemporaria().string();
+    const auto tmp = plataforma::PastaTemporaria();
     RemoverLoginsAbandonados(tmp);
     const auto pasta = plataforma::CriarPastaPrivada(
-        tmp + "/" + std::string(kPrefixoLogin) + std::to_string(plataforma::IdProcesso()) + ".");
+        tmp, std::string(kPrefixoLogin) + std::to_string(plataforma::IdProcesso()) + ".");
     if (!pasta) {
         throw std::runtime_error(std::string("não foi possível criar a pasta temporária: ") +
                                  std::strerror(errno));
@@ -218,8 +228,11 @@ ArquivoLoginFtp::ArquivoLoginFtp(const DadosFtp& dados) {
     pasta_ = *pasta;
     arquivo_ = pasta_ / "login.cfg";
     plataforma::ApagarAoTerminar(arquivo_, pasta_);
-    const std::string conteudo =
+    std::string conteudo =
         "host " + dados.endereco + "\nuser " + dados.usuario + "\npass " + dados.senha + "\n";
+    if constexpr (plataforma::kTextoEmCp1252) {
+        conteudo = Utf8ParaCp1252(conteudo);
+    }
     if (!plataforma::CriarArquivoPrivado(arquivo_, conteudo)) {
         const int e = errno;
         plataforma::EsquecerAoTerminar();
@@ -241,9 +254,9 @@ std::vector<std::string> LinhaEnviador(const std::filesystem::path& pasta,
                                        const std::string& porta, const std::string& diretorio,
                                        const std::filesystem::path& arquivo) {
     // "--" so that a folder or file name starting with "-" is never taken for an option.
-    return {(pasta / "ncftpput").string(),
+    return {plataforma::TextoCaminho(pasta / plataforma::kNomeEnviador),
             "-f",
-            arquivoLogin.string(),
+            plataforma::TextoCaminho(arquivoLogin),
             "-P",
             porta,
             "-F",
@@ -251,7 +264,7 @@ std::vector<std::string> LinhaEnviador(const std::filesystem::path& pasta,
             std::string(kSufixoEnvio),
             "--",
             diretorio,
-            arquivo.string()};
+            plataforma::TextoCaminho(arquivo)};
 }
 
 ResultadoProcesso EnviarArquivoFtp(const std::filesystem::path& pasta, const DadosFtp& dados,
@@ -266,7 +279,7 @@ ResultadoProcesso EnviarArquivoFtp(const std::filesystem::path& pasta, const Dad
     // Some servers refuse to rename onto an existing file; ncftpput then deletes the old one and
     // tries again, and reports this when that fails too.
     if (!r.sucesso() && r.saida.find("could not rename remote file") != std::string::npos) {
-        const std::string nome = arquivo.filename().string();
+        const std::string nome = plataforma::TextoCaminho(arquivo.filename());
         r.motivo = "o servidor recusou renomear " + nome + std::string(kSufixoEnvio) + " para " +
                    nome + ": o arquivo completo está no servidor como " + nome +
                    std::string(kSufixoEnvio) + ", e o " + nome + " anterior pode ter sido apagado";

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "../plataforma/arquivos.h"
+#include "../plataforma/nomes.h"
 
 #include <array>
 #include <cstdint>
@@ -17,7 +18,8 @@
 namespace kelvane {
 
 // Checked in this order; the first one missing is reported.
-inline constexpr std::array<std::string_view, 3> kFerramentas = {"7z", "7z.so", "ncftpput"};
+inline constexpr std::array<std::string_view, 3> kFerramentas = {
+    plataforma::kNome7z, plataforma::kNomeBiblioteca7z, plataforma::kNomeEnviador};
 
 // Whether the tool `nome` is in `pasta` as a regular file (a link to one counts).
 bool FerramentaPresente(const std::filesystem::path& pasta, std::string_view nome);

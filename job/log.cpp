@@ -1,6 +1,8 @@
 #include "log.h"
 
 #include "../plataforma/arquivos.h"
+#include "../plataforma/nomes.h"
+#include "../settings/codificacao.h"
 #include "../settings/conversao.h"
 #include "observador.h"
 #include "programa.h"
@@ -32,15 +34,19 @@ void GravarLog(const std::string& Mensagem, const ObservadorJob* observador) {
             c = ' ';
         }
     }
-    const std::string linha = TextoDataHora(AgoraLocal()) + " : " + texto + "\n";
+    std::string linha = TextoDataHora(AgoraLocal()) + " : " + texto;
+    if constexpr (plataforma::kTextoEmCp1252) {
+        linha = Utf8ParaCp1252(linha);
+    }
+    linha += plataforma::kFimDeLinha;
     bool aberto = false;
     const int erro = plataforma::AcrescentarLinha(caminho, linha, aberto);
     if (!aberto) {
-        throw ErroLog("não foi possível abrir o log " + caminho.string() + ": " +
+        throw ErroLog("não foi possível abrir o log " + plataforma::TextoCaminho(caminho) + ": " +
                       std::strerror(erro));
     }
     if (erro != 0) {
-        throw ErroLog("não foi possível gravar no log " + caminho.string() + ": " +
+        throw ErroLog("não foi possível gravar no log " + plataforma::TextoCaminho(caminho) + ": " +
                       std::strerror(erro));
     }
 }

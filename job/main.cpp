@@ -61,8 +61,8 @@ int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
     const auto pastaLog = PastaPrograma() / "Log";
     if (const int erro = plataforma::CriarPastaSeFaltar(pastaLog); erro != 0) {
         // The job reports this again when it cannot write its first line.
-        std::fprintf(stderr, "Kelvane: não foi possível criar a pasta %s: %s\n", pastaLog.c_str(),
-                     std::strerror(erro));
+        std::fprintf(stderr, "Kelvane: não foi possível criar a pasta %s: %s\n",
+                     plataforma::TextoCaminho(pastaLog).c_str(), std::strerror(erro));
     }
 
     if (exec) {

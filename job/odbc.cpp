@@ -7,18 +7,24 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
-#include <sql.h>
-#include <sqlext.h>
-#include <sqlucode.h>
 #include <system_error>
 #include <thread>
 #include <utility>
+
+// clang-format off
+#ifdef _WIN32
+#include <windows.h> // Windows' sql.h builds on its types
+#endif
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+// clang-format on
 
 namespace kelvane {
 
 namespace {
 
-static_assert(sizeof(SQLWCHAR) == 2, "unixODBC uses UTF-16 SQLWCHAR");
+static_assert(sizeof(SQLWCHAR) == 2, "the driver managers use UTF-16 SQLWCHAR");
 
 std::u16string Utf16(std::string_view utf8) {
     std::u16string s;

@@ -8,8 +8,8 @@
 
 namespace kelvane {
 
-// The folder of the running executable (resolved /proc/self/exe); throws std::runtime_error
-// when it cannot be known (no /proc).
+// The folder of the running executable (resolved /proc/self/exe, or GetModuleFileNameW); throws
+// std::runtime_error when it cannot be known (no /proc).
 std::filesystem::path LocalizarPastaPrograma();
 
 // The program folder in use; Main sets it once at start.

@@ -1,6 +1,7 @@
 #include "retencao.h"
 
 #include "../plataforma/arquivos.h"
+#include "../plataforma/nomes.h"
 #include "../plataforma/sistema.h"
 #include "backup.h"
 #include "log.h"
@@ -97,7 +98,9 @@ Retencao ArquivosAntigos(const std::vector<std::string>& nomes, const std::strin
             dia.tm_mday = std::get<2>(*data);
             // Ours only if this folder's naming gives exactly this name for that day.
             const std::string nomeBackup = NomeArquivoBackup(codigo, nome, dia);
-            if ("/" + n != (bak ? nomeBackup : NomeArquivoCompactado(nomeBackup)) || n == atual) {
+            if (plataforma::kSeparador + n !=
+                    (bak ? nomeBackup : NomeArquivoCompactado(nomeBackup)) ||
+                n == atual) {
                 continue;
             }
             if (*data > dataHoje) {
@@ -141,8 +144,8 @@ void LimparArquivosAntigos(const std::filesystem::path& pasta, const std::string
     // copied in by hand, is not ours to delete nor to count.
     const auto nomes = plataforma::ArquivosProprios(pasta, erro);
     if (erro) {
-        GravarLog("Não foi possível listar " + pasta.string() + ": " + erro.message() +
-                      "; nenhum arquivo antigo foi excluído.",
+        GravarLog("Não foi possível listar " + plataforma::TextoCaminho(pasta) + ": " +
+                      erro.message() + "; nenhum arquivo antigo foi excluído.",
                   observador);
         return;
     }
@@ -159,7 +162,8 @@ void LimparArquivosAntigos(const std::filesystem::path& pasta, const std::string
     }
     for (const auto* grupo : {&r.antigos, &r.baks}) {
         for (const auto& antigo : *grupo) {
-            if (const int falha = plataforma::ApagarArquivo(pasta / antigo); falha == 0) {
+            if (const int falha = plataforma::ApagarArquivo(pasta / plataforma::Caminho(antigo));
+                falha == 0) {
                 GravarLog((grupo == &r.baks ? "Excluindo backup de uma execução interrompida...: "
                                             : "Excluindo arquivo antigo...: ") +
                               antigo,

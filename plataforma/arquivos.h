@@ -13,6 +13,16 @@
 
 namespace kelvane::plataforma {
 
+// A path from the program's UTF-8 text, and back. A std::string handed to path directly is read
+// in the C library's code page on Windows, while path::string() gives UTF-8.
+inline std::filesystem::path Caminho(std::string_view utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+inline std::string TextoCaminho(const std::filesystem::path& caminho) {
+    const std::u8string texto = caminho.u8string();
+    return std::string(texto.begin(), texto.end());
+}
+
 // An open file or folder: a descriptor, or a handle where the system has those.
 using Descritor = std::intptr_t;
 inline constexpr Descritor kSemDescritor = -1;
@@ -37,12 +47,14 @@ struct Propriedades {
 // with errno set otherwise (EACCES for a read-only file, as Windows refuses it).
 bool PodeSubstituir(const std::filesystem::path& arquivo, Propriedades& atuais);
 // Writes `conteudo` beside `arquivo` and renames it over it once on disk, so a crash leaves either
-// the old or the new file whole; the new one keeps `anterior`'s owner and mode. false with errno.
+// the old or the new file whole; the new one keeps `anterior`'s owner and mode (on Windows, the
+// replaced file's security; a new file is ours only). false with errno.
 bool SubstituirArquivo(const std::filesystem::path& arquivo, const std::string& conteudo,
                        const std::optional<Propriedades>& anterior);
 
-// Serializes the read-change-replace of the files of one folder between processes. Released on
-// destruction, or by the system if the process dies. Any account that can open the folder can
+// Serializes the read-change-replace of the files of one folder between processes (on Windows,
+// a lock on the folder's kelvane.lock, apart from the job's). Released on destruction, or by the
+// system if the process dies. Any account that can open the folder can
 // hold it for ever, so the wait is bounded: past `espera` it is not obtained, with errno
 // EWOULDBLOCK.
 class TravaPasta {

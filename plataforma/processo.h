@@ -16,14 +16,17 @@ namespace kelvane::plataforma {
 // How a program ended.
 struct FimPrograma {
     int codigo = -1; // exit status; -1 when ended by a signal
-    int sinal = 0;   // the signal that ended it, 0 otherwise
+    int sinal = 0;   // the signal that ended it, 0 otherwise (always on Windows)
 };
 
-// Starts argumentos[0] (not empty) with exactly these arguments (no shell, no splitting), stdin
-// from the null device, stdout and stderr together handed to `saida` as they come, default signal
-// handling, file names in UTF-8, `herdar` (when not kSemDescritor) inherited; `aoIniciar` gets its
-// process number once it runs. Waits without a time limit; a termination request meanwhile stops
-// it. Returns what went wrong when it cannot be started or its end cannot be known.
+// Starts argumentos[0] (not empty) with exactly these arguments (no shell, no splitting; on
+// Windows one command line the C runtime splits back into them, and an argument holding NUL is
+// refused), stdin from the null device, stdout and stderr together handed to `saida` as they
+// come, default signal handling, file names in UTF-8, `herdar` (when not kSemDescritor) inherited
+// and no other handle; `aoIniciar` gets its process number once it runs. On Windows it runs in a
+// job object that ends it with this process. Waits without a time limit; a termination request
+// meanwhile stops it. Returns what went wrong when it cannot be started or its end cannot be
+// known.
 std::optional<std::string>
 ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
                  const std::function<void(std::int64_t)>& aoIniciar,
@@ -36,17 +39,19 @@ bool ProcessoVivo(std::int64_t pid);
 
 // Where temporary files go (TMPDIR, or the system's).
 std::filesystem::path PastaTemporaria();
-// A new folder only this account can enter, named `inicio` and a unique ending; nullopt with
-// errno on failure.
-std::optional<std::filesystem::path> CriarPastaPrivada(const std::string& inicio);
+// A new folder in `pasta` only this account can enter, named `inicio` and a unique ending;
+// nullopt with errno on failure.
+std::optional<std::filesystem::path> CriarPastaPrivada(const std::filesystem::path& pasta,
+                                                       const std::string& inicio);
 // Whether `pasta` is a folder (not a link to one) this account owns.
 bool PastaPropria(const std::filesystem::path& pasta);
 // Creates `arquivo`, which must not exist, readable by this account only, holding `conteudo`;
 // false with errno on failure.
 bool CriarArquivoPrivado(const std::filesystem::path& arquivo, const std::string& conteudo);
 
-// Has a termination request (where the program does not handle it itself) delete `arquivo` and
-// then the folder `pasta` before the process ends; until EsquecerAoTerminar.
+// Has a termination request (SIGTERM, SIGINT, SIGHUP where the program does not handle them
+// itself; Windows' console close, Ctrl+C, logoff and shutdown) stop the running tool and delete
+// `arquivo` and then the folder `pasta` before the process ends; until EsquecerAoTerminar.
 void ApagarAoTerminar(const std::filesystem::path& arquivo, const std::filesystem::path& pasta);
 void EsquecerAoTerminar();
 

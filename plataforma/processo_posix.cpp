@@ -198,8 +198,9 @@ std::filesystem::path PastaTemporaria() {
     return tmpdir && *tmpdir ? tmpdir : "/tmp";
 }
 
-std::optional<std::filesystem::path> CriarPastaPrivada(const std::string& inicio) {
-    std::string modelo = inicio + "XXXXXX";
+std::optional<std::filesystem::path> CriarPastaPrivada(const std::filesystem::path& pasta,
+                                                       const std::string& inicio) {
+    std::string modelo = (pasta / (inicio + "XXXXXX")).string();
     if (::mkdtemp(modelo.data()) == nullptr) { // 0700
         return std::nullopt;
     }

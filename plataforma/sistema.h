@@ -8,8 +8,12 @@
 namespace kelvane::plataforma {
 
 // At start, before anything else: undoes what a scheduler may have handed down (signals ignored
-// or blocked) and keeps what we create ours only.
+// or blocked) and keeps what we create ours only. On Windows: libraries only from System32, no
+// error dialogs, the job object the tools run in, a console told that our text is UTF-8.
 void PrepararProcesso();
+// Ends the process with `codigo` at once, output flushed and the console as it was found, without
+// the libraries' exit handlers (a driver call given up on may still run on its own thread).
+[[noreturn]] void EncerrarProcesso(int codigo);
 
 // The folder of the running executable; throws std::runtime_error when it cannot be known.
 std::filesystem::path PastaDoExecutavel();
@@ -23,7 +27,8 @@ std::time_t NormalizarUtc(std::tm& data);
 // The machine's network name as the system reports it; empty when it cannot.
 std::string NomeMaquina();
 
-// The home folder of this account, when it is known and absolute; empty otherwise.
+// The home folder of this account (on Windows, USERPROFILE: where the tools look), when it is
+// known and absolute; empty otherwise.
 std::filesystem::path PastaPessoal();
 
 // Loads a library, by path or by the name the system searches for; nullptr when it cannot,

@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <dlfcn.h>
 #include <netdb.h>
 #include <pwd.h>
@@ -23,6 +25,11 @@ void PrepararProcesso() {
     // Archives and logs hold a whole database and its server's names: ours only. (The server
     // writes the .BAK with its own mask.)
     ::umask(077);
+}
+
+void EncerrarProcesso(int codigo) {
+    std::fflush(nullptr);
+    std::_Exit(codigo);
 }
 
 std::filesystem::path PastaDoExecutavel() {

@@ -21,6 +21,9 @@ export WINEDEBUG=-all
 unset DISPLAY WAYLAND_DISPLAY
 # No Mono or Gecko (their installers would ask to download), no menu entries on the host.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# The prefix takes Windows' TEMP and TMP from this (Wine does not pass them through), so each run
+# can have its own temporary folder; scripts/preparar_windows.sh sets the prefix up for it.
+export KELVANE_TEMP="${KELVANE_TEMP:-C:\windows\temp}"
 WINE64=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver64
 
@@ -43,8 +46,8 @@ wineserver_persistente() {
       fd=${fd##*/}
       ((fd <= 2)) || eval "exec $fd>&-"
     done
-    "$WINESERVER" -p # fails when one is already up
-    timeout 60 "$WINE64" cmd /c exit
+    "$WINESERVER" -p && # fails when one is already up
+      timeout 60 "$WINE64" cmd /c exit
   ) </dev/null >/dev/null 2>&1 || true
 }
 

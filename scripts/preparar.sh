@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what Kelvane needs to build and test on Debian 12, then builds it into build/.
+# Installs what Kelvane needs to build and test on Debian 12, then builds it into build/; any
+# arguments go to CMake's configure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,5 +18,5 @@ pacotes=(
 )
 bash scripts/instalar_pacotes.sh "${pacotes[@]}"
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVANE_WERROR=ON
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVANE_WERROR=ON "$@"
 cmake --build build -j "$(nproc)"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Prepares the Windows build on Debian 12: the MinGW-w64 cross compiler (posix threads), Wine,
 # 7z.exe and 7z.dll built from Debian's own 7zip source, a Wine prefix with a wineserver that
-# stays up, and the test programs of tests/windows (the ncftpput.exe relay) in build-win-testes/.
+# stays up; then builds kelvane.exe into build-win/ and the tests' relay into build-win/ponte/.
 # What it builds goes to the cache named in scripts/ambiente_windows.sh and is reused: a second
 # run only checks. Prints how long each step took. Run as root or with sudo.
 set -euo pipefail
@@ -12,7 +12,7 @@ instalar() {
   bash scripts/instalar_pacotes.sh \
     g++-mingw-w64-x86-64-posix cmake make \
     wine wine64 fonts-wine \
-    dpkg-dev xz-utils \
+    dpkg-dev xz-utils nsis unzip file \
     ncftp python3-pyftpdlib # what the relay runs, and the FTP server of the tests
 }
 
@@ -42,33 +42,37 @@ compilar_7z() {
   rm -rf "$fonte"
 }
 
+# A prefix made by an older version of this script is set up again. Programs that draw (Qt's
+# windows) draw with no display: Wine's null graphics driver, in the registry before any program
+# starts the desktop, and Wine's own Tahoma, the font Windows dialogs ask for.
+versao_prefixo=3
 prefixo_wine() {
-  if [ ! -f "$WINEPREFIX/.pronto" ]; then
+  if [ "$(cat "$WINEPREFIX/.pronto" 2>/dev/null)" != $versao_prefixo ]; then
     "$WINESERVER" -k >/dev/null 2>&1 || true # one left by an interrupted first run
     timeout 600 "$WINE64" wineboot -i </dev/null >/dev/null 2>&1
+    for v in TEMP TMP; do
+      timeout 60 "$WINE64" reg add 'HKCU\Environment' /v $v /t REG_EXPAND_SZ /d '%KELVANE_TEMP%' \
+        /f </dev/null >/dev/null 2>&1
+    done
+    timeout 60 "$WINE64" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f \
+      </dev/null >/dev/null 2>&1
+    cp /usr/share/wine/fonts/tahoma*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
     timeout 120 "$WINESERVER" -w # the registry is on disk once the server has ended
-    touch "$WINEPREFIX/.pronto"
+    echo $versao_prefixo >"$WINEPREFIX/.pronto"
   fi
 }
 
-# Windows programs that draw (Qt's windows) draw with no display: Wine's null graphics driver,
-# which the desktop process reads when the first of them starts it (set through the server that
-# is already up, so that no new one holds this script's files), and Wine's own Tahoma, the font
-# Windows dialogs ask for.
-sem_tela() {
-  grep -qs '^"Graphics"="null"' "$WINEPREFIX/user.reg" ||
-    timeout 60 "$WINE64" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f \
-      </dev/null >/dev/null 2>&1
-  cp /usr/share/wine/fonts/tahoma*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
-}
-
-# With Qt for Windows (scripts/qt_windows.sh) in the cache, janela_minima.exe too.
-testes_windows() {
+# kelvane.exe into build-win/, and the tests' relay (tests/windows) into build-win/ponte/; with Qt
+# for Windows in the cache (scripts/qt_windows.sh), janela_minima.exe there too.
+compilar() {
   local qt=()
   [ ! -f "$KELVANE_QT_WINDOWS/.pronto" ] || qt=(-DCMAKE_PREFIX_PATH="$KELVANE_QT_WINDOWS")
-  cmake -S tests/windows -B build-win-testes -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \
+  cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" -DKELVANE_JANELA=OFF \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVANE_WERROR=ON >/dev/null
+  cmake --build build-win -j2 >/dev/null
+  cmake -S tests/windows -B build-win/ponte -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \
     -DCMAKE_BUILD_TYPE=Release "${qt[@]}" >/dev/null
-  cmake --build build-win-testes -j2 >/dev/null
+  cmake --build build-win/ponte -j2 >/dev/null
 }
 
 inicio=$EPOCHREALTIME
@@ -80,7 +84,6 @@ passo "deb-src para apt-get source" fontes_7z
 passo "7z.exe e 7z.dll" compilar_7z
 passo "prefixo Wine" prefixo_wine
 passo "wineserver persistente" wineserver_persistente
-passo "Wine sem tela (driver null, Tahoma)" sem_tela
-passo "tests/windows (ola.exe, ncftpput.exe)" testes_windows
+passo "kelvane.exe e a ponte dos testes" compilar
 awk -v a="$inicio" -v b="$EPOCHREALTIME" 'BEGIN { printf "%-44s %7.1f s\n", "total", b - a }'
 echo "cache: $KELVANE_CACHE (7z: $KELVANE_7Z_WINDOWS, WINEPREFIX: $WINEPREFIX)"

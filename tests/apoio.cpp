@@ -1,6 +1,7 @@
 #include "apoio.h"
 
 #include "job/ferramentas.h"
+#include "settings/codificacao.h"
 #include "settings/cripto.h"
 #include "settings/ini.h"
 
@@ -36,8 +37,41 @@ Execucao Rodar(const std::vector<std::string>& argv) {
     return {r.sinal ? 128 + r.sinal : r.codigo, r.saida};
 }
 
+const Alvo& Sistema() {
+    static const Alvo alvo = [] {
+        Alvo a;
+        if (const char* w = std::getenv("KELVANE_WINDOWS"); w && *w) {
+            a = {true, w, ".exe", "\\"};
+        }
+        return a;
+    }();
+    return alvo;
+}
+
+std::string Alvo::Caminho(const fs::path& p) const {
+    auto s = p.string();
+    if (windows) {
+        std::replace(s.begin(), s.end(), '/', '\\');
+        s.insert(0, "Z:");
+    }
+    return s;
+}
+
+// A value of scripts/ambiente_windows.sh (the 7z.exe cache).
+static std::string AmbienteWindows(const std::string& variavel) {
+    auto r = Rodar({"/bin/bash", "-c", "source \"$0\" && printf %s \"${!1}\"",
+                    KELVANE_FONTES "/scripts/ambiente_windows.sh", variavel});
+    return r.saida;
+}
+
 Pasta::Pasta() {
-    std::string modelo = (fs::temp_directory_path() / "kelvane-teste.XXXXXX").string();
+    // Wine shows no sticky bit: /tmp would be a folder anyone may empty, above the program folder.
+    auto base = fs::temp_directory_path();
+    if (Sistema().windows) {
+        base = Sistema().compilacao / "testes";
+        fs::create_directories(base);
+    }
+    std::string modelo = (base / "kelvane-teste.XXXXXX").string();
     p = ::mkdtemp(modelo.data());
 }
 
@@ -70,8 +104,12 @@ Programa::Programa(bool ferramentas)
     fs::create_directories(ftp / "backups");
     fs::create_directories(dir);
     fs::create_directories(tmp);
-    fs::copy_file(KELVANE_EXECUTAVEL, dir / "kelvane");
-    fs::copy_file(KELVANE_MODULO_JANELA, dir / "kelvane-janela.so");
+    if (Sistema().windows) {
+        fs::copy_file(Sistema().compilacao / "kelvane.exe", Executavel());
+    } else {
+        fs::copy_file(KELVANE_EXECUTAVEL, dir / "kelvane");
+        fs::copy_file(KELVANE_MODULO_JANELA, dir / "kelvane-janela.so");
+    }
     if (ferramentas) {
         Ferramentas();
     }
@@ -84,6 +122,16 @@ Programa::Programa(bool ferramentas)
 }
 
 void Programa::Ferramentas() {
+    if (Sistema().windows) {
+        static const fs::path sete = AmbienteWindows("KELVANE_7Z_WINDOWS");
+        const auto opcao = fs::copy_options::overwrite_existing;
+        fs::copy_file(sete / "7z.exe", dir / "7z.exe", opcao);
+        fs::copy_file(sete / "7z.dll", dir / "7z.dll", opcao);
+        fs::copy_file(Sistema().compilacao / "ponte" / "ponte.exe", dir / "ncftpput.exe", opcao);
+        fs::remove(dir / "7z.sh");
+        fs::remove(dir / "ncftpput.sh");
+        return;
+    }
     for (const fs::path real : {"/usr/lib/p7zip/7z", "/usr/lib/p7zip/7z.so", "/usr/bin/ncftpput"}) {
         fs::remove(dir / real.filename());
         fs::create_symlink(real, dir / real.filename());
@@ -91,18 +139,28 @@ void Programa::Ferramentas() {
 }
 
 void Programa::Falsa(const std::string& ferramenta, const std::string& script) {
-    fs::remove(dir / ferramenta);
-    Gravar(dir / ferramenta, "#!/bin/sh\n" + script + "\n");
-    fs::permissions(dir / ferramenta, fs::perms::owner_all);
+    auto arquivo = dir / ferramenta;
+    if (Sistema().windows) { // the relay runs <tool>.sh beside it
+        fs::remove(dir / (ferramenta + ".exe"));
+        fs::copy_file(Sistema().compilacao / "ponte" / "ponte.exe", dir / (ferramenta + ".exe"));
+        arquivo += ".sh";
+    }
+    fs::remove(arquivo);
+    Gravar(arquivo, "#!/bin/sh\n" + script + "\n");
+    fs::permissions(arquivo, fs::perms::owner_all);
 }
 
 void Programa::Servidores(const std::string& modo, long tamanho) {
-    tds = std::make_unique<Servidor>(
-        "tds_server.py",
-        std::vector<std::string>{"--user=" + cfg["Login"], "--password=" + cfg["Senha"],
-                                 "--database=" + cfg["Banco"], "--mode=" + modo,
-                                 "--backup-size=" + std::to_string(tamanho),
-                                 "--batches=" + (raiz.p / "lotes.txt").string()});
+    std::vector<std::string> tdsArgs{"--user=" + cfg["Login"],
+                                     "--password=" + cfg["Senha"],
+                                     "--database=" + cfg["Banco"],
+                                     "--mode=" + modo,
+                                     "--backup-size=" + std::to_string(tamanho),
+                                     "--batches=" + (raiz.p / "lotes.txt").string()};
+    if (Sistema().windows) {
+        tdsArgs.push_back("--wine");
+    }
+    tds = std::make_unique<Servidor>("tds_server.py", tdsArgs);
     std::vector<std::string> ftpArgs{"--root=" + ftp.string(), "--user=" + cfg["Usuario"],
                                      "--password=" + cfg["Passw"]};
     ftpArgs.insert(ftpArgs.end(), opcoesFtp.begin(), opcoesFtp.end());
@@ -122,17 +180,39 @@ void Programa::Ini() {
     }
 }
 
-Execucao Programa::Exec(std::vector<std::string> argumentos) {
+std::vector<std::string> Programa::Comando(const std::vector<std::string>& argumentos,
+                                           bool limite) const {
     // A run that hangs fails its test instead of stopping the suite.
-    argumentos.insert(argumentos.begin(),
-                      {"/usr/bin/timeout", "-s", "KILL", "120", (dir / "kelvane").string()});
-    return Rodar(argumentos);
+    std::vector<std::string> c = {"/usr/bin/timeout", "-s", "KILL", "120"};
+    if (!limite) {
+        c.clear();
+    }
+    if (Sistema().windows) {
+        // Wine finds its server through TMPDIR, and takes TEMP from the prefix's registry, where
+        // scripts/preparar_windows.sh has it read KELVANE_TEMP: the run's TMPDIR goes there.
+        c = {"/bin/bash", "-c",
+             "source \"$0\" && t=${TMPDIR:-/tmp} && unset TMPDIR && wineserver_persistente && "
+             "export KELVANE_TEMP=\"Z:${t//\\//\\\\}\" && "
+             "exec ${1:+timeout -s KILL 120} \"$WINE64\" \"${@:2}\"",
+             KELVANE_FONTES "/scripts/ambiente_windows.sh", limite ? "1" : ""};
+    }
+    c.push_back(Executavel().string());
+    c.insert(c.end(), argumentos.begin(), argumentos.end());
+    return c;
+}
+
+Execucao Programa::Exec(std::vector<std::string> argumentos) {
+    return Rodar(Comando(argumentos));
 }
 
 std::vector<std::string> Programa::Log() const {
     std::vector<std::string> linhas;
     for (const auto& arquivo : Arquivos(dir / "Log", ".Log")) {
-        for (const auto& l : Linhas(arquivo)) {
+        for (auto l : Linhas(arquivo)) {
+            if (Sistema().windows) { // CR LF, in the ANSI code page
+                EXPECT_TRUE(l.ends_with('\r')) << l;
+                l = Cp1252ParaUtf8(l.substr(0, l.size() - l.ends_with('\r')));
+            }
             linhas.push_back(l.size() > 22 ? l.substr(22) : l); // after "DD/MM/YYYY HH:MM:SS : "
         }
     }

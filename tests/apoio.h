@@ -25,6 +25,22 @@ std::vector<std::string> Linhas(const fs::path& arquivo);
 // Runs argv[0] without a shell.
 Execucao Rodar(const std::vector<std::string>& argv);
 
+// The build under test: Linux's, or with KELVANE_WINDOWS (the Windows build's folder) set,
+// kelvane.exe under Wine with Windows tools (7z.exe, 7z.dll, and tests/windows/ponte.cpp as
+// ncftpput.exe and as any tool made to fail).
+struct Alvo {
+    bool windows = false;
+    fs::path compilacao;                          // the Windows build's folder
+    std::string sufixo;                           // ".exe" or ""
+    std::string separador = "/";                  // before the names the job logs
+    std::string Caminho(const fs::path& p) const; // as the program names it: Z:\a\b
+};
+const Alvo& Sistema();
+// Ends the running test as skipped, with the reason, when it cannot exist on Windows.
+#define KELVANE_SO_LINUX(motivo)                                                                   \
+    if (::kelvane::teste::Sistema().windows)                                                       \
+    GTEST_SKIP() << (motivo)
+
 // A temporary folder, removed with everything in it.
 struct Pasta {
     Pasta();
@@ -41,21 +57,27 @@ struct Servidor {
     pid_t pid = -1;
 };
 
-// The program folder <tmp>/programa with kelvane, its window module and links to 7z, 7z.so and
-// ncftpput; the FTP server's root is <tmp>/ftp with the folder backups.
+// The program folder <tmp>/programa with kelvane, its window module and the tools (links to 7z,
+// 7z.so and ncftpput; on Windows copies); the FTP server's root is <tmp>/ftp with the folder
+// backups.
 class Programa {
 public:
     explicit Programa(bool ferramentas = true);
     void Ferramentas(); // puts the links to the real tools (back) in place
-    // Replaces a tool with a shell script, for failures the real tools cannot be made to show.
+    // Replaces a tool ("7z", "ncftpput") with a shell script, for failures the real tools cannot
+    // be made to show; on Windows the script gets Linux paths.
     void Falsa(const std::string& ferramenta, const std::string& script);
     // The database stand-in (user and password from cfg) and the FTP server.
     void Servidores(const std::string& modo = "normal", long tamanho = 1 << 20);
     // info.ini from cfg (credentials scrambled unless NCripto=1) pointing at the servers.
     void Ini();
     Execucao Exec(std::vector<std::string> argumentos = {"EXEC"});
+    // The command that starts the program (under Wine on Windows), with or without a time limit.
+    std::vector<std::string> Comando(const std::vector<std::string>& argumentos,
+                                     bool limite = true) const;
+    fs::path Executavel() const { return dir / ("kelvane" + Sistema().sufixo); }
 
-    std::vector<std::string> Log() const; // the messages of every log file, in order
+    std::vector<std::string> Log() const; // the messages of every log file, in order, in UTF-8
     std::string Ultima() const;           // the last one
     std::vector<fs::path> Arquivos(const fs::path& pasta, const std::string& ext) const;
     std::vector<fs::path> Baks() const { return Arquivos(dir, ".BAK"); }

@@ -78,10 +78,11 @@ void Form1::cmdTestarFTP_Click() {
         [=] {
             const std::string etapa = "Teste de conexão FTP falhou";
             // The archiver's library is a file every installation has to send.
-            const auto falha = FerramentaPresente(pasta, "ncftpput")
-                                   ? EnviarArquivo(pasta, dados, pasta / "7z.so", etapa)
-                                   : Falha{CodigoSaida::FerramentaFaltando, 0,
-                                           etapa + ": " + TextoFaltandoArquivo("ncftpput")};
+            const auto falha =
+                FerramentaPresente(pasta, plataforma::kNomeEnviador)
+                    ? EnviarArquivo(pasta, dados, pasta / plataforma::kNomeBiblioteca7z, etapa)
+                    : Falha{CodigoSaida::FerramentaFaltando, 0,
+                            etapa + ": " + TextoFaltandoArquivo(plataforma::kNomeEnviador)};
             *resposta = falha ? Resposta{Icone::Critico, QString::fromStdString(TextoFalha(*falha))}
                               : Resposta{Icone::Informacao,
                                          QStringLiteral("Conexão FTP efetuada com sucesso!")};

@@ -31,6 +31,7 @@ ap.add_argument("--backup-size", type=int, default=1 << 20)
 ap.add_argument("--mode", default="normal", choices=["normal", "express", "fail", "drop", "slow",
                                                      "mute", "trickle", "silent", "lock"])
 ap.add_argument("--batches", help="file that gets one line per SQL batch")
+ap.add_argument("--wine", action="store_true", help="backup paths are Wine's: Z:\\a\\b is /a/b")
 args = ap.parse_args()
 lock, held = threading.Lock(), []
 
@@ -144,6 +145,11 @@ class Connection:
         if args.mode == "express" and re.search(r"\bCOMPRESSION\s*,", m.group(3) or ""):
             raise SqlError((1844, 16, "BACKUP DATABASE WITH COMPRESSION is not supported on "
                                       "Express Edition (64-bit)."), end)
+        if args.wine:  # as a server on Windows would say of a path it cannot reach
+            if not re.match(r"[Zz]:\\", path):
+                raise SqlError((3201, 16, "Cannot open backup device '%s'. Operating system error "
+                                          "3(The system cannot find the path specified.)." % path), end)
+            path = path[2:].replace("\\", "/")
         size = args.backup_size
         if args.mode == "lock":
             held.append(os.open(os.path.dirname(path), os.O_RDONLY))

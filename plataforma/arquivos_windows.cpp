@@ -1,0 +1,303 @@
+#include "arquivos.h"
+#include "comum_windows.h"
+
+#include <aclapi.h>
+#include <random>
+#include <thread>
+
+namespace kelvane::plataforma {
+
+namespace {
+
+using win::DefinirErrno;
+using win::Largo;
+
+constexpr DWORD kCompartilharTudo = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+HANDLE ComoHandle(Descritor d) {
+    return reinterpret_cast<HANDLE>(d);
+}
+
+bool EhPontoDeReanalise(HANDLE h) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    return GetFileInformationByHandle(h, &info) &&
+           (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// Opens (creating it when missing) a file of ours, never through a link: a reparse point where
+// it should be is refused with ELOOP, as O_NOFOLLOW does.
+HANDLE AbrirSemLink(const std::filesystem::path& caminho, DWORD acesso, bool herdavel) {
+    win::SegurancaPrivada seguranca(false, herdavel);
+    SECURITY_ATTRIBUTES padrao{sizeof padrao, nullptr, herdavel ? TRUE : FALSE};
+    const HANDLE h =
+        CreateFileW(caminho.c_str(), acesso, kCompartilharTudo,
+                    seguranca.atributos() ? seguranca.atributos() : &padrao, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        DefinirErrno();
+        return h;
+    }
+    if (EhPontoDeReanalise(h)) {
+        CloseHandle(h);
+        errno = ELOOP;
+        return INVALID_HANDLE_VALUE;
+    }
+    return h;
+}
+
+bool EscreverTudo(HANDLE h, std::string_view dados) {
+    while (!dados.empty()) {
+        const DWORD parte = static_cast<DWORD>(std::min<std::size_t>(dados.size(), 1u << 30));
+        DWORD escrito = 0;
+        if (!WriteFile(h, dados.data(), parte, &escrito, nullptr)) {
+            DefinirErrno();
+            return false;
+        }
+        if (escrito == 0) {
+            errno = EIO;
+            return false;
+        }
+        dados.remove_prefix(escrito);
+    }
+    return true;
+}
+
+// The job's own lock (kelvane.lock, byte 0) and the folder's (byte 1) share one file: a
+// directory handle cannot be locked on Windows.
+constexpr DWORD kByteTravaPasta = 1;
+
+bool Travar(HANDLE h, DWORD byte) {
+    OVERLAPPED posicao{};
+    posicao.Offset = byte;
+    return LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &posicao);
+}
+
+} // namespace
+
+std::optional<std::string> LerArquivoInteiro(const std::filesystem::path& arquivo, bool& existe) {
+    existe = false;
+    const HANDLE h = CreateFileW(arquivo.c_str(), GENERIC_READ, kCompartilharTudo, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        if (DefinirErrno() == ENOENT) {
+            return std::string();
+        }
+        return std::nullopt;
+    }
+    existe = true;
+    std::string conteudo;
+    char bloco[8192];
+    for (;;) {
+        DWORD lidos = 0;
+        if (!ReadFile(h, bloco, sizeof bloco, &lidos, nullptr)) {
+            DefinirErrno();
+            const int erro = errno;
+            CloseHandle(h);
+            errno = erro;
+            return std::nullopt;
+        }
+        if (lidos == 0) {
+            break;
+        }
+        conteudo.append(bloco, lidos);
+    }
+    CloseHandle(h);
+    return conteudo;
+}
+
+bool EhLink(const std::filesystem::path& caminho) {
+    const DWORD atributos = GetFileAttributesW(caminho.c_str());
+    return atributos != INVALID_FILE_ATTRIBUTES && (atributos & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool EhArquivoRegular(const std::filesystem::path& caminho) {
+    // Opened, so that a link counts by what it leads to.
+    const HANDLE h = CreateFileW(caminho.c_str(), FILE_READ_ATTRIBUTES, kCompartilharTudo, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool ok = GetFileInformationByHandle(h, &info) && GetFileType(h) == FILE_TYPE_DISK &&
+                    (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    CloseHandle(h);
+    return ok;
+}
+
+bool PodeSubstituir(const std::filesystem::path& arquivo, Propriedades&) {
+    const DWORD atributos = GetFileAttributesW(arquivo.c_str());
+    if (atributos == INVALID_FILE_ATTRIBUTES) {
+        DefinirErrno();
+        return false;
+    }
+    if ((atributos & FILE_ATTRIBUTE_READONLY) != 0) {
+        errno = EACCES;
+        return false;
+    }
+    const HANDLE h = CreateFileW(arquivo.c_str(), GENERIC_WRITE, kCompartilharTudo, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        DefinirErrno();
+        return false;
+    }
+    CloseHandle(h);
+    return true;
+}
+
+bool SubstituirArquivo(const std::filesystem::path& arquivo, const std::string& conteudo,
+                       const std::optional<Propriedades>& existente) {
+    const auto pasta =
+        arquivo.parent_path().empty() ? std::filesystem::path(".") : arquivo.parent_path();
+    // Created with our private security: a new info.ini holds credentials. A file that exists
+    // hands its own on (ReplaceFileW).
+    win::SegurancaPrivada seguranca(false);
+    std::mt19937_64 sorteio(std::random_device{}() ^ GetTickCount64());
+    std::filesystem::path temporario;
+    HANDLE h = INVALID_HANDLE_VALUE;
+    for (int tentativa = 0; tentativa < 100 && h == INVALID_HANDLE_VALUE; ++tentativa) {
+        temporario = pasta / (arquivo.filename().wstring() + L"." +
+                              std::to_wstring(sorteio() % 1000000000u) + L".tmp");
+        h = CreateFileW(temporario.c_str(), GENERIC_WRITE, 0, seguranca.atributos(), CREATE_NEW,
+                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) {
+            DefinirErrno();
+            return false;
+        }
+    }
+    if (h == INVALID_HANDLE_VALUE) {
+        errno = EEXIST;
+        return false;
+    }
+    int erro = 0;
+    if (!EscreverTudo(h, conteudo)) {
+        erro = errno;
+    } else if (!FlushFileBuffers(h)) {
+        erro = DefinirErrno();
+    }
+    CloseHandle(h);
+    if (erro == 0) {
+        bool ok = false;
+        if (existente) {
+            ok = ReplaceFileW(arquivo.c_str(), temporario.c_str(), nullptr,
+                              REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS,
+                              nullptr, nullptr);
+        }
+        if (!ok) {
+            ok = MoveFileExW(temporario.c_str(), arquivo.c_str(),
+                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        }
+        if (!ok) {
+            erro = DefinirErrno();
+        }
+    }
+    if (erro != 0) {
+        DeleteFileW(temporario.c_str());
+        errno = erro;
+        return false;
+    }
+    return true;
+}
+
+TravaPasta::TravaPasta(const std::filesystem::path& pasta, std::chrono::milliseconds espera)
+    : trava_(kSemDescritor) {
+    const HANDLE h = AbrirSemLink(pasta / "kelvane.lock", GENERIC_READ | GENERIC_WRITE, false);
+    if (h == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    const auto limite = std::chrono::steady_clock::now() + espera;
+    while (!Travar(h, kByteTravaPasta)) {
+        const DWORD erro = GetLastError();
+        if (erro != ERROR_LOCK_VIOLATION && erro != ERROR_IO_PENDING) {
+            CloseHandle(h);
+            errno = win::ErrnoDe(erro);
+            return;
+        }
+        if (std::chrono::steady_clock::now() >= limite) {
+            CloseHandle(h);
+            errno = EWOULDBLOCK;
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    trava_ = reinterpret_cast<Descritor>(h);
+}
+
+TravaPasta::~TravaPasta() {
+    if (trava_ != kSemDescritor) {
+        CloseHandle(ComoHandle(trava_)); // releases the lock
+    }
+}
+
+Descritor AbrirArquivoTrava(const std::filesystem::path& caminho) {
+    const HANDLE h = AbrirSemLink(caminho, GENERIC_READ | GENERIC_WRITE, true);
+    return h == INVALID_HANDLE_VALUE ? kSemDescritor : reinterpret_cast<Descritor>(h);
+}
+
+bool TentarTravar(Descritor trava) {
+    return Travar(ComoHandle(trava), 0);
+}
+
+void Fechar(Descritor descritor) {
+    CloseHandle(ComoHandle(descritor));
+}
+
+int AcrescentarLinha(const std::filesystem::path& caminho, std::string_view linha, bool& aberto) {
+    // Append-only access: each write lands whole at the end of the file.
+    const HANDLE h = AbrirSemLink(caminho, FILE_APPEND_DATA | SYNCHRONIZE, false);
+    aberto = h != INVALID_HANDLE_VALUE;
+    if (!aberto) {
+        return errno;
+    }
+    int erro = 0;
+    DWORD escrito = 0;
+    if (!WriteFile(h, linha.data(), static_cast<DWORD>(linha.size()), &escrito, nullptr)) {
+        erro = DefinirErrno();
+    } else if (escrito != linha.size()) {
+        erro = EIO;
+    }
+    CloseHandle(h);
+    return erro;
+}
+
+int ApagarArquivo(const std::filesystem::path& arquivo) {
+    return DeleteFileW(arquivo.c_str()) ? 0 : DefinirErrno();
+}
+
+int CriarPastaSeFaltar(const std::filesystem::path& pasta) {
+    const DWORD atributos = GetFileAttributesW(pasta.c_str());
+    if (atributos != INVALID_FILE_ATTRIBUTES && (atributos & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return 0;
+    }
+    // The logs hold the server's names and the job's story: ours only, as the umask makes them
+    // on Linux. What is created in it inherits that.
+    win::SegurancaPrivada seguranca(true);
+    if (!CreateDirectoryW(pasta.c_str(), seguranca.atributos()) &&
+        GetLastError() != ERROR_ALREADY_EXISTS) {
+        return DefinirErrno();
+    }
+    return 0;
+}
+
+std::vector<std::string> ArquivosProprios(const std::filesystem::path& pasta,
+                                          std::error_code& erro) {
+    std::vector<std::string> nomes;
+    for (const auto& e : EntradasDaPasta(pasta, erro)) {
+        const DWORD atributos = GetFileAttributesW(e.c_str());
+        if (atributos == INVALID_FILE_ATTRIBUTES ||
+            (atributos & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+            continue;
+        }
+        PSID dono = nullptr;
+        PSECURITY_DESCRIPTOR descritor = nullptr;
+        if (GetNamedSecurityInfoW(e.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &dono,
+                                  nullptr, nullptr, nullptr, &descritor) == ERROR_SUCCESS) {
+            if (win::Identidade::Processo().Nossa(dono)) {
+                nomes.push_back(TextoCaminho(e.filename()));
+            }
+            LocalFree(descritor);
+        }
+    }
+    return nomes;
+}
+
+} // namespace kelvane::plataforma

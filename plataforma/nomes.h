@@ -1,0 +1,57 @@
+// What differs between the systems by name only: the files in the program folder, the account's
+// settings files the permission check covers, and how the log is written. No system header.
+#pragma once
+
+#include <array>
+#include <string_view>
+
+namespace kelvane::plataforma {
+
+#ifdef _WIN32
+inline constexpr std::string_view kNome7z = "7z.exe";
+inline constexpr std::string_view kNomeBiblioteca7z = "7z.dll";
+inline constexpr std::string_view kNomeEnviador = "ncftpput.exe";
+inline constexpr std::string_view kNomeExecutavel = "kelvane.exe";
+inline constexpr std::string_view kNomeModuloJanela = "kelvane-janela.dll";
+// Below the profile folder: ncftpput's firewall settings (NcFTP for Windows keeps them in
+// %USERPROFILE%\ncftp). ODBC keeps its drivers and data sources in the registry.
+inline constexpr std::array<std::string_view, 1> kConfiguracoesDaConta = {"ncftp\\firewall"};
+// The driver manager and how to list its drivers, for the DriverODBC line.
+inline constexpr std::string_view kGerenciadorOdbc = "ODBC";
+inline constexpr std::string_view kListarDriversOdbc =
+    "Get-OdbcDriver no PowerShell (os drivers registrados)";
+// Tried in this order when DriverODBC is not set; FreeTDS when none is installed.
+inline constexpr std::array<std::string_view, 3> kDriversOdbc = {
+    "ODBC Driver 18 for SQL Server", "ODBC Driver 17 for SQL Server", "SQL Server"};
+inline constexpr char kSeparador = '\\';
+// What a file name may not hold (with the control characters): the separators, and what
+// Windows reads as a drive, a stream (":"), a pattern or a redirection.
+inline constexpr std::string_view kProibidosEmNomes = "<>:\"/\\|?*";
+inline constexpr bool kControlesProibidosEmNomes = true;
+inline constexpr std::string_view kFimDeLinha = "\r\n";
+// The log and the uploader's login file are read by the system's own tools and by ncftpput.exe,
+// which take the ANSI code page (1252).
+inline constexpr bool kTextoEmCp1252 = true;
+#else
+inline constexpr std::string_view kNome7z = "7z";
+inline constexpr std::string_view kNomeBiblioteca7z = "7z.so";
+inline constexpr std::string_view kNomeEnviador = "ncftpput";
+inline constexpr std::string_view kNomeExecutavel = "kelvane";
+inline constexpr std::string_view kNomeModuloJanela = "kelvane-janela.so";
+// Below the home folder: ncftpput's firewall settings (where it connects, and what it sends the
+// password to), the ODBC drivers and data sources the driver manager loads, and FreeTDS's
+// settings (which can name a file to write every packet to).
+inline constexpr std::array<std::string_view, 4> kConfiguracoesDaConta = {
+    ".ncftp/firewall", ".odbcinst.ini", ".odbc.ini", ".freetds.conf"};
+inline constexpr std::string_view kGerenciadorOdbc = "unixODBC";
+inline constexpr std::string_view kListarDriversOdbc = "odbcinst -q -d (os drivers registrados)";
+inline constexpr std::array<std::string_view, 2> kDriversOdbc = {"ODBC Driver 18 for SQL Server",
+                                                                 "ODBC Driver 17 for SQL Server"};
+inline constexpr char kSeparador = '/';
+inline constexpr std::string_view kProibidosEmNomes = "/";
+inline constexpr bool kControlesProibidosEmNomes = false;
+inline constexpr std::string_view kFimDeLinha = "\n";
+inline constexpr bool kTextoEmCp1252 = false;
+#endif
+
+} // namespace kelvane::plataforma

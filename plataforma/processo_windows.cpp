@@ -1,0 +1,385 @@
+#include "comum_windows.h"
+#include "processo.h"
+
+#include <aclapi.h>
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <random>
+
+namespace kelvane::plataforma {
+
+namespace {
+
+using win::Largo;
+
+// The tools run inside this job object: closing its last handle, which happens when this process
+// ends however it ends, ends them and whatever they started (a lock inherited by a tool does not
+// outlive us on Windows, so the tool must not either).
+HANDLE gJob = nullptr;
+
+// What a termination request must not leave behind: the tool at work and the uploader's login
+// file (a password on disk).
+std::atomic<HANDLE> gFilho{nullptr};
+std::atomic<bool> gLoginPronto{false};
+wchar_t gLoginArquivo[32768];
+wchar_t gLoginPasta[32768];
+
+BOOL WINAPI AoTerminar(DWORD evento) {
+    switch (evento) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        if (gJob != nullptr) {
+            TerminateJobObject(gJob, 1);
+        }
+        if (const HANDLE filho = gFilho.load(); filho != nullptr) {
+            TerminateProcess(filho, 1); // outside the job when it could not be assigned
+        }
+        if (gLoginPronto.load()) {
+            DeleteFileW(gLoginArquivo);
+            RemoveDirectoryW(gLoginPasta);
+        }
+        // Ended as the system's handler ends it, and never with status 0 (Wine's does), so a
+        // scheduler sees that the run was cut.
+        TerminateProcess(GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+void InstalarLimpezaAoTerminar() {
+    static std::once_flag uma;
+    std::call_once(uma, [] { SetConsoleCtrlHandler(AoTerminar, TRUE); });
+}
+
+// One argument as the Microsoft C runtime (and CommandLineToArgvW) reads it back: quoted when it
+// is empty or holds blanks or quotes; inside quotes, a run of backslashes is doubled before a
+// quote (and before the closing one) and the quote escaped.
+void AcrescentarArgumento(std::wstring& linha, const std::wstring& argumento) {
+    if (!argumento.empty() && argumento.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
+        linha += argumento;
+        return;
+    }
+    linha += L'"';
+    for (auto c = argumento.begin();; ++c) {
+        std::size_t barras = 0;
+        while (c != argumento.end() && *c == L'\\') {
+            ++c;
+            ++barras;
+        }
+        if (c == argumento.end()) {
+            linha.append(barras * 2, L'\\');
+            break;
+        }
+        if (*c == L'"') {
+            linha.append(barras * 2 + 1, L'\\');
+        } else {
+            linha.append(barras, L'\\');
+        }
+        linha += *c;
+    }
+    linha += L'"';
+}
+
+std::string Falha(const std::string& oQue, const std::string& programa) {
+    return oQue + " " + programa + ": " + win::TextoErro(GetLastError());
+}
+
+// Closes what it holds on every way out.
+struct Handles {
+    HANDLE leitura = nullptr;
+    HANDLE escrita = nullptr;
+    HANDLE nulo = INVALID_HANDLE_VALUE;
+    HANDLE processo = nullptr;
+    LPPROC_THREAD_ATTRIBUTE_LIST atributos = nullptr;
+
+    ~Handles() {
+        for (HANDLE h : {leitura, escrita, processo}) {
+            if (h != nullptr) {
+                CloseHandle(h);
+            }
+        }
+        if (nulo != INVALID_HANDLE_VALUE) {
+            CloseHandle(nulo);
+        }
+        if (atributos != nullptr) {
+            DeleteProcThreadAttributeList(atributos);
+            HeapFree(GetProcessHeap(), 0, atributos);
+        }
+    }
+};
+
+} // namespace
+
+void win::IniciarJobFerramentas() {
+    static std::once_flag uma;
+    std::call_once(uma, [] {
+        HANDLE job = CreateJobObjectW(nullptr, nullptr);
+        if (job == nullptr) {
+            return;
+        }
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limites{};
+        limites.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limites,
+                                     sizeof limites)) {
+            CloseHandle(job);
+            return;
+        }
+        gJob = job;
+    });
+}
+
+std::optional<std::string>
+ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
+                 const std::function<void(std::int64_t)>& aoIniciar,
+                 const std::function<void(const char*, std::size_t)>& saida, FimPrograma& fim) {
+    const std::string& programa = argumentos[0];
+    std::wstring linha;
+    for (const auto& a : argumentos) {
+        // The command line is one NUL-terminated string: the rest would be lost.
+        if (a.find('\0') != std::string::npos) {
+            return "não foi possível executar " + programa +
+                   ": um argumento contém o caractere NUL";
+        }
+        if (!linha.empty()) {
+            linha += L' ';
+        }
+        AcrescentarArgumento(linha, Largo(a));
+    }
+    win::IniciarJobFerramentas();
+    InstalarLimpezaAoTerminar();
+
+    Handles h;
+    SECURITY_ATTRIBUTES herdavel{sizeof herdavel, nullptr, TRUE};
+    if (!CreatePipe(&h.leitura, &h.escrita, &herdavel, 0)) {
+        h.leitura = h.escrita = nullptr;
+        return "não foi possível criar o canal de saída: " + win::TextoErro(GetLastError());
+    }
+    SetHandleInformation(h.leitura, HANDLE_FLAG_INHERIT, 0);
+    h.nulo = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &herdavel,
+                         OPEN_EXISTING, 0, nullptr);
+    if (h.nulo == INVALID_HANDLE_VALUE) {
+        return Falha("não foi possível abrir o dispositivo nulo para", programa);
+    }
+    // Only these handles reach the tool, whatever else this process holds inheritable.
+    HANDLE lista[3] = {h.escrita, h.nulo};
+    DWORD quantos = 2;
+    if (herdar != kSemDescritor) {
+        lista[quantos++] = reinterpret_cast<HANDLE>(herdar);
+    }
+    SIZE_T tamanho = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &tamanho);
+    h.atributos =
+        static_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(HeapAlloc(GetProcessHeap(), 0, tamanho));
+    if (h.atributos == nullptr || !InitializeProcThreadAttributeList(h.atributos, 1, 0, &tamanho)) {
+        if (h.atributos != nullptr) {
+            HeapFree(GetProcessHeap(), 0, h.atributos);
+            h.atributos = nullptr;
+        }
+        return Falha("não foi possível preparar a execução de", programa);
+    }
+    if (!UpdateProcThreadAttribute(h.atributos, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, lista,
+                                   quantos * sizeof(HANDLE), nullptr, nullptr)) {
+        return Falha("não foi possível preparar a execução de", programa);
+    }
+    STARTUPINFOEXW inicio{};
+    inicio.StartupInfo.cb = sizeof inicio;
+    inicio.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    inicio.StartupInfo.hStdInput = h.nulo;
+    inicio.StartupInfo.hStdOutput = h.escrita;
+    inicio.StartupInfo.hStdError = h.escrita;
+    inicio.lpAttributeList = h.atributos;
+    PROCESS_INFORMATION processo{};
+    // The program is named apart, so nothing is searched for it; suspended until it is in the
+    // job, so that nothing it starts escapes.
+    const std::wstring aplicacao = Largo(programa);
+    if (!CreateProcessW(aplicacao.c_str(), linha.data(), nullptr, nullptr, TRUE,
+                        CREATE_NO_WINDOW | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT, nullptr,
+                        nullptr, &inicio.StartupInfo, &processo)) {
+        return Falha("não foi possível executar", programa);
+    }
+    h.processo = processo.hProcess;
+    // Inside a job of the scheduler's too: jobs nest since Windows 8. Where this fails the tool
+    // runs on outside it, and a termination request still ends it.
+    if (gJob != nullptr) {
+        AssignProcessToJobObject(gJob, processo.hProcess);
+    }
+    gFilho = processo.hProcess;
+    ResumeThread(processo.hThread);
+    CloseHandle(processo.hThread);
+    // Ours closed, the pipe ends when the tool and what it started are done with it.
+    CloseHandle(h.escrita);
+    h.escrita = nullptr;
+    CloseHandle(h.nulo);
+    h.nulo = INVALID_HANDLE_VALUE;
+    if (aoIniciar) {
+        aoIniciar(processo.dwProcessId);
+    }
+
+    bool terminou = false;
+    bool erroEspera = false;
+    char bloco[16384];
+    for (;;) {
+        DWORD disponivel = 0;
+        if (!PeekNamedPipe(h.leitura, nullptr, 0, nullptr, &disponivel, nullptr)) {
+            break; // every writer is gone
+        }
+        if (disponivel > 0) {
+            DWORD lidos = 0;
+            if (!ReadFile(h.leitura, bloco, std::min<DWORD>(disponivel, sizeof bloco), &lidos,
+                          nullptr) ||
+                lidos == 0) {
+                break;
+            }
+            saida(bloco, lidos);
+            continue;
+        }
+        if (terminou) {
+            break; // something it started may hold the pipe open; the tool itself is done
+        }
+        const DWORD r = WaitForSingleObject(h.processo, 50);
+        terminou = r == WAIT_OBJECT_0;
+        if (r == WAIT_FAILED) {
+            erroEspera = true;
+            break;
+        }
+    }
+    if (!terminou && !erroEspera) {
+        terminou = WaitForSingleObject(h.processo, INFINITE) == WAIT_OBJECT_0;
+    }
+    DWORD codigo = 0;
+    const bool lido = terminou && GetExitCodeProcess(h.processo, &codigo);
+    gFilho = nullptr;
+    if (!lido) {
+        return Falha("não foi possível saber como terminou", programa);
+    }
+    fim.codigo = static_cast<int>(codigo);
+    fim.sinal = 0;
+    return std::nullopt;
+}
+
+std::int64_t IdProcesso() {
+    return GetCurrentProcessId();
+}
+
+bool ProcessoVivo(std::int64_t pid) {
+    const HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                 static_cast<DWORD>(pid));
+    if (h == nullptr) {
+        // No such process; one we may not open may be alive.
+        return GetLastError() != ERROR_INVALID_PARAMETER;
+    }
+    const bool vivo = WaitForSingleObject(h, 0) == WAIT_TIMEOUT;
+    CloseHandle(h);
+    return vivo;
+}
+
+std::filesystem::path PastaTemporaria() {
+    wchar_t temporaria[MAX_PATH + 2] = {};
+    const DWORD n = GetTempPathW(MAX_PATH + 1, temporaria);
+    std::wstring texto(temporaria, n > 0 && n <= MAX_PATH + 1 ? n : 0);
+    while (texto.size() > 3 && (texto.back() == L'\\' || texto.back() == L'/')) {
+        texto.pop_back();
+    }
+    std::filesystem::path pasta(texto);
+    if (!pasta.is_absolute()) {
+        // TMP naming an unset variable or a relative folder would put the login file wherever
+        // the job was started from.
+        wchar_t sistema[MAX_PATH] = {};
+        const UINT m = GetWindowsDirectoryW(sistema, MAX_PATH);
+        pasta = std::filesystem::path(m > 0 && m < MAX_PATH ? sistema : L"C:\\Windows") / L"Temp";
+    }
+    return pasta;
+}
+
+std::optional<std::filesystem::path> CriarPastaPrivada(const std::filesystem::path& pasta,
+                                                       const std::string& inicio) {
+    win::SegurancaPrivada seguranca(true);
+    if (seguranca.atributos() == nullptr) {
+        errno = EACCES; // never a folder others could enter
+        return std::nullopt;
+    }
+    static constexpr char kLetras[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::mt19937_64 sorteio(std::random_device{}() ^ GetTickCount64());
+    for (int tentativa = 0; tentativa < 100; ++tentativa) {
+        std::string nome = inicio;
+        for (int i = 0; i < 6; ++i) {
+            nome += kLetras[sorteio() % (sizeof kLetras - 1)];
+        }
+        auto caminho = pasta / Caminho(nome);
+        if (CreateDirectoryW(caminho.c_str(), seguranca.atributos())) {
+            return caminho;
+        }
+        if (GetLastError() != ERROR_ALREADY_EXISTS) {
+            win::DefinirErrno();
+            return std::nullopt;
+        }
+    }
+    errno = EEXIST;
+    return std::nullopt;
+}
+
+bool PastaPropria(const std::filesystem::path& pasta) {
+    const DWORD atributos = GetFileAttributesW(pasta.c_str());
+    if (atributos == INVALID_FILE_ATTRIBUTES || (atributos & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+        (atributos & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        return false;
+    }
+    PSID dono = nullptr;
+    PSECURITY_DESCRIPTOR descritor = nullptr;
+    if (GetNamedSecurityInfoW(pasta.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &dono,
+                              nullptr, nullptr, nullptr, &descritor) != ERROR_SUCCESS) {
+        return false;
+    }
+    const bool nossa = win::Identidade::Processo().Nossa(dono);
+    LocalFree(descritor);
+    return nossa;
+}
+
+bool CriarArquivoPrivado(const std::filesystem::path& arquivo, const std::string& conteudo) {
+    win::SegurancaPrivada seguranca(false);
+    if (seguranca.atributos() == nullptr) {
+        errno = EACCES;
+        return false;
+    }
+    const HANDLE h = CreateFileW(arquivo.c_str(), GENERIC_WRITE, 0, seguranca.atributos(),
+                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        win::DefinirErrno();
+        return false;
+    }
+    DWORD escrito = 0;
+    int erro = 0;
+    if (!WriteFile(h, conteudo.data(), static_cast<DWORD>(conteudo.size()), &escrito, nullptr)) {
+        erro = win::DefinirErrno();
+    } else if (escrito != conteudo.size()) {
+        erro = EIO; // a short write gives no reason of its own
+    }
+    if (!CloseHandle(h) && erro == 0) {
+        erro = win::DefinirErrno();
+    }
+    errno = erro;
+    return erro == 0;
+}
+
+void ApagarAoTerminar(const std::filesystem::path& arquivo, const std::filesystem::path& pasta) {
+    InstalarLimpezaAoTerminar();
+    const auto& a = arquivo.native();
+    const auto& p = pasta.native();
+    if (a.size() < std::size(gLoginArquivo) && p.size() < std::size(gLoginPasta)) {
+        gLoginPronto = false;
+        std::wmemcpy(gLoginArquivo, a.c_str(), a.size() + 1);
+        std::wmemcpy(gLoginPasta, p.c_str(), p.size() + 1);
+        gLoginPronto = true;
+    }
+}
+
+void EsquecerAoTerminar() {
+    gLoginPronto = false;
+}
+
+} // namespace kelvane::plataforma

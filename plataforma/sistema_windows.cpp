@@ -1,0 +1,166 @@
+#include "arquivos.h"
+#include "comum_windows.h"
+#include "sistema.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <stdexcept>
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+namespace kelvane::plataforma {
+
+namespace {
+
+thread_local std::string tErroBiblioteca;
+
+UINT paginaConsole = 0; // the console's code page before ours, when we changed it
+
+bool EhConsole(DWORD qual) {
+    DWORD modo = 0;
+    return GetConsoleMode(GetStdHandle(qual), &modo) != 0;
+}
+
+} // namespace
+
+void PrepararProcesso() {
+    // Libraries we load come from System32 (or beside a library named by full path), never from
+    // the working folder; the tools get their own search order.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    // A scheduled run has no one to close a "disk not ready" or crash dialog; the tools inherit
+    // the mode.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    win::IniciarJobFerramentas();
+    // The program's texts are UTF-8: a console is told so; a redirected output gets the bytes.
+    if (EhConsole(STD_OUTPUT_HANDLE) || EhConsole(STD_ERROR_HANDLE)) {
+        paginaConsole = GetConsoleOutputCP();
+        SetConsoleOutputCP(CP_UTF8);
+    }
+}
+
+void EncerrarProcesso(int codigo) {
+    std::fflush(nullptr);
+    if (paginaConsole != 0) { // the console is shared with whoever started us
+        SetConsoleOutputCP(paginaConsole);
+    }
+    std::_Exit(codigo);
+}
+
+std::filesystem::path PastaDoExecutavel() {
+    std::wstring nome(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(nullptr, nome.data(), static_cast<DWORD>(nome.size()));
+        if (n == 0) {
+            // Guessing (the working folder) would read another info.ini and run other tools.
+            throw std::runtime_error("não foi possível localizar a pasta do programa: " +
+                                     win::TextoErro(GetLastError()));
+        }
+        if (n < nome.size()) {
+            nome.resize(n);
+            break;
+        }
+        nome.resize(nome.size() * 2);
+    }
+    return std::filesystem::path(nome).parent_path();
+}
+
+std::tm HoraLocal(std::time_t momento) {
+    std::tm local{};
+    localtime_s(&local, &momento);
+    return local;
+}
+
+std::time_t NormalizarUtc(std::tm& data) {
+    return _mkgmtime(&data);
+}
+
+std::string NomeMaquina() {
+    char nome[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD tamanho = sizeof nome;
+    if (!GetComputerNameA(nome, &tamanho)) {
+        return {};
+    }
+    return win::Utf8DeAnsi(std::string_view(nome, tamanho));
+}
+
+std::filesystem::path PastaPessoal() {
+    // Where the tools look for the account's settings (NcFTP reads USERPROFILE).
+    wchar_t pasta[32768];
+    const DWORD n = GetEnvironmentVariableW(L"USERPROFILE", pasta, std::size(pasta));
+    if (n == 0 || n >= std::size(pasta)) {
+        return {};
+    }
+    std::filesystem::path caminho(std::wstring(pasta, n));
+    return caminho.is_absolute() ? caminho : std::filesystem::path();
+}
+
+void* CarregarBiblioteca(const std::filesystem::path& biblioteca) {
+    // By full path: what it needs from beside it or System32; by name: System32 only.
+    const DWORD busca = biblioteca.is_absolute()
+                            ? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32
+                            : LOAD_LIBRARY_SEARCH_SYSTEM32;
+    HMODULE modulo = LoadLibraryExW(biblioteca.c_str(), nullptr, busca);
+    if (modulo == nullptr) {
+        tErroBiblioteca = TextoCaminho(biblioteca) + ": " + win::TextoErro(GetLastError());
+    }
+    return reinterpret_cast<void*>(modulo);
+}
+
+void* ProcurarSimbolo(void* biblioteca, const char* nome) {
+    auto simbolo = GetProcAddress(static_cast<HMODULE>(biblioteca), nome);
+    if (simbolo == nullptr) {
+        tErroBiblioteca = std::string(nome) + ": " + win::TextoErro(GetLastError());
+    }
+    return reinterpret_cast<void*>(simbolo);
+}
+
+const char* ErroBiblioteca() {
+    return tErroBiblioteca.c_str();
+}
+
+int ResolverNome(const std::string& host, std::string& enderecos) {
+    static std::once_flag uma;
+    static int inicio = 0;
+    std::call_once(uma, [] {
+        WSADATA dados{};
+        inicio = WSAStartup(MAKEWORD(2, 2), &dados);
+    });
+    if (inicio != 0) {
+        return inicio;
+    }
+    ADDRINFOW dicas{};
+    dicas.ai_family = AF_UNSPEC;
+    dicas.ai_socktype = SOCK_STREAM;
+    dicas.ai_flags = AI_ADDRCONFIG;
+    ADDRINFOW* lista = nullptr;
+    const int rc = GetAddrInfoW(win::Largo(host).c_str(), nullptr, &dicas, &lista);
+    for (const ADDRINFOW* a = rc == 0 ? lista : nullptr; a != nullptr; a = a->ai_next) {
+        wchar_t texto[INET6_ADDRSTRLEN] = {};
+        const void* ip = a->ai_family == AF_INET6
+                             ? static_cast<const void*>(
+                                   &reinterpret_cast<const sockaddr_in6*>(a->ai_addr)->sin6_addr)
+                             : &reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr;
+        if ((a->ai_family == AF_INET || a->ai_family == AF_INET6) &&
+            InetNtopW(a->ai_family, const_cast<void*>(ip), texto, std::size(texto)) != nullptr) {
+            const std::string endereco = win::Utf8(texto);
+            enderecos += (enderecos.empty() ? "" : ",") +
+                         (a->ai_family == AF_INET6 ? "[" + endereco + "]" : endereco);
+        }
+    }
+    if (lista != nullptr) {
+        FreeAddrInfoW(lista);
+    }
+    return rc;
+}
+
+std::string TextoErroResolucao(int erro) {
+    return win::TextoErro(static_cast<DWORD>(erro));
+}
+
+bool EhEnderecoIpv4(const char* host) {
+    in_addr ipv4{};
+    return InetPtonA(AF_INET, host, &ipv4) == 1;
+}
+
+} // namespace kelvane::plataforma
