@@ -65,11 +65,14 @@ static std::string AmbienteWindows(const std::string& variavel) {
 }
 
 Pasta::Pasta() {
-    // Wine shows no sticky bit: /tmp would be a folder anyone may empty, above the program folder.
+    // Wine shows no sticky bit: /tmp (or a clone below it) would be a folder anyone may empty,
+    // above the program folder. The Windows cache is ours alone, and Wine names it Z:\... as any
+    // folder outside its drive C:.
     auto base = fs::temp_directory_path();
     if (Sistema().windows) {
-        base = Sistema().compilacao / "testes";
-        fs::create_directories(base);
+        static const fs::path c = fs::path(AmbienteWindows("KELVANE_CACHE")) / "testes";
+        fs::create_directories(c);
+        base = c;
     }
     std::string modelo = (base / "kelvane-teste.XXXXXX").string();
     p = ::mkdtemp(modelo.data());

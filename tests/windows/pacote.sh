@@ -4,7 +4,8 @@
 set -euo pipefail
 build=$1
 source "$(dirname "$0")/../../scripts/ambiente_windows.sh"
-t=$(mktemp -d -p "$build") # not below /tmp: Wine shows no sticky bit
+mkdir -p "$KELVANE_CACHE/testes" # not below /tmp (nor a clone there): Wine shows no sticky bit
+t=$(mktemp -d -p "$KELVANE_CACHE/testes")
 trap 'rm -rf "$t"' EXIT
 falha() { echo "FALHA: $*" >&2; exit 1; }
 
