@@ -1,7 +1,8 @@
 # Installation on Windows: the program folder, a zip of it and an installer.
 #
 # `cmake --install` lays out the program folder in the prefix (default C:/Kelvane):
-#   kelvane.exe        the executable
+#   kelvane.exe        the executable, with the configuration window (Qt, linked statically)
+#   translations\qtbase_pt_BR.qm  Qt's own texts in Portuguese (the file dialog's, the buttons')
 #   LEIA-ME.md         the administrators' guide (README.md)
 # 7z.exe, 7z.dll and ncftpput.exe are not ours to ship: the administrator copies them in from
 # 7-Zip's and NcFTP's Windows downloads (see the README). info.ini and Log\ are made by the
@@ -17,6 +18,11 @@ if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
 endif()
 
 install(TARGETS kelvane RUNTIME DESTINATION .)
+if(KELVANE_JANELA)
+  # Where a relocatable static Qt looks for them: translations\ beside the program.
+  install(FILES ${QT6_INSTALL_PREFIX}/${QT6_INSTALL_TRANSLATIONS}/qtbase_pt_BR.qm
+    DESTINATION translations)
+endif()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . RENAME LEIA-ME.md)
 
 set(CPACK_PACKAGE_NAME kelvane)

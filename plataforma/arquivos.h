@@ -81,6 +81,10 @@ void Fechar(Descritor descritor);
 // number, with `aberto` telling whether the file could be opened at all.
 int AcrescentarLinha(const std::filesystem::path& caminho, std::string_view linha, bool& aberto);
 
+// The longest file name, in bytes, the file system that holds `pasta` accepts; 255 when it
+// cannot be known.
+long TamanhoMaximoNome(const std::filesystem::path& pasta);
+
 // Deletes a file; 0 or the error number.
 int ApagarArquivo(const std::filesystem::path& arquivo);
 // Creates the folder unless it is there already; 0 or the error number.

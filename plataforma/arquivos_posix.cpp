@@ -190,6 +190,11 @@ int AcrescentarLinha(const std::filesystem::path& caminho, std::string_view linh
     return erro;
 }
 
+long TamanhoMaximoNome(const std::filesystem::path& pasta) {
+    const long maximo = ::pathconf(pasta.c_str(), _PC_NAME_MAX);
+    return maximo > 0 ? maximo : 255;
+}
+
 int ApagarArquivo(const std::filesystem::path& arquivo) {
     return ::unlink(arquivo.c_str()) == 0 ? 0 : errno;
 }

@@ -259,6 +259,22 @@ int AcrescentarLinha(const std::filesystem::path& caminho, std::string_view linh
     return erro;
 }
 
+long TamanhoMaximoNome(const std::filesystem::path& pasta) {
+    // The file system's own answer (255 on NTFS and FAT32), in UTF-16 units: a name in CP1252
+    // or ASCII has as many bytes. Asked through the folder, not the volume's device, which an
+    // account may not open.
+    const HANDLE h = CreateFileW(pasta.c_str(), FILE_READ_ATTRIBUTES, kCompartilharTudo, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    DWORD maximo = 0;
+    if (h != INVALID_HANDLE_VALUE) {
+        if (!GetVolumeInformationByHandleW(h, nullptr, 0, nullptr, &maximo, nullptr, nullptr, 0)) {
+            maximo = 0;
+        }
+        CloseHandle(h);
+    }
+    return maximo > 0 ? static_cast<long>(maximo) : 255;
+}
+
 int ApagarArquivo(const std::filesystem::path& arquivo) {
     return DeleteFileW(arquivo.c_str()) ? 0 : DefinirErrno();
 }

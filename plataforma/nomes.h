@@ -32,6 +32,10 @@ inline constexpr std::string_view kFimDeLinha = "\r\n";
 // The log and the uploader's login file are read by the system's own tools and by ncftpput.exe,
 // which take the ANSI code page (1252).
 inline constexpr bool kTextoEmCp1252 = true;
+// The window's font, 11 pixels high: Windows' own dialog font, Tahoma 8 at 96 dpi, narrowed to
+// the widths of MS Sans Serif 8, which the layout was drawn for (Tahoma's captions are wider).
+inline constexpr std::array<std::string_view, 1> kFontesJanela = {"Tahoma"};
+inline constexpr int kLarguraFonteJanela = 92; // percent
 #else
 inline constexpr std::string_view kNome7z = "7z";
 inline constexpr std::string_view kNomeBiblioteca7z = "7z.so";
@@ -52,6 +56,11 @@ inline constexpr std::string_view kProibidosEmNomes = "/";
 inline constexpr bool kControlesProibidosEmNomes = false;
 inline constexpr std::string_view kFimDeLinha = "\n";
 inline constexpr bool kTextoEmCp1252 = false;
+// Narrow fonts of about the width of Windows' dialog font; a wider one would not let the
+// captions fit between the controls.
+inline constexpr std::array<std::string_view, 3> kFontesJanela = {
+    "DejaVu Sans Condensed", "Liberation Sans Narrow", "Arial Narrow"};
+inline constexpr int kLarguraFonteJanela = 100;
 #endif
 
 } // namespace kelvane::plataforma

@@ -1,9 +1,11 @@
 // The process and the machine it runs on: where it was started from, time, names, libraries.
 #pragma once
 
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace kelvane::plataforma {
 
@@ -14,6 +16,18 @@ void PrepararProcesso();
 // Ends the process with `codigo` at once, output flushed and the console as it was found, without
 // the libraries' exit handlers (a driver call given up on may still run on its own thread).
 [[noreturn]] void EncerrarProcesso(int codigo);
+
+// While a toolkit connects to the display, what libraries print to stderr goes to `rascunho`
+// instead. Returns a descriptor of the real stderr (not inherited by programs we start), or -1
+// when it cannot be set aside and stderr stays as it was.
+int DesviarErroPadrao(std::FILE* rascunho);
+// Points stderr back at `real` (from DesviarErroPadrao), which is closed.
+void DevolverErroPadrao(int real);
+// Writes straight to a descriptor, past the C library's buffers: safe where the process is
+// about to end.
+void EscreverDescritor(int descritor, std::string_view texto);
+// stderr's descriptor.
+inline constexpr int kErroPadrao = 2;
 
 // The folder of the running executable; throws std::runtime_error when it cannot be known.
 std::filesystem::path PastaDoExecutavel();

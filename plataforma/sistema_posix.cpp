@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <pwd.h>
 #include <stdexcept>
@@ -30,6 +31,25 @@ void PrepararProcesso() {
 void EncerrarProcesso(int codigo) {
     std::fflush(nullptr);
     std::_Exit(codigo);
+}
+
+int DesviarErroPadrao(std::FILE* rascunho) {
+    std::fflush(stderr);
+    const int real = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (real >= 0) {
+        ::dup2(::fileno(rascunho), STDERR_FILENO);
+    }
+    return real;
+}
+
+void DevolverErroPadrao(int real) {
+    ::dup2(real, STDERR_FILENO);
+    ::close(real);
+}
+
+void EscreverDescritor(int descritor, std::string_view texto) {
+    const auto escrito = ::write(descritor, texto.data(), texto.size());
+    (void)escrito; // nowhere left to report a failure to
 }
 
 std::filesystem::path PastaDoExecutavel() {

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <io.h>
 #include <mutex>
 #include <stdexcept>
 #include <winsock2.h>
@@ -45,6 +46,27 @@ void EncerrarProcesso(int codigo) {
         SetConsoleOutputCP(paginaConsole);
     }
     std::_Exit(codigo);
+}
+
+int DesviarErroPadrao(std::FILE* rascunho) {
+    std::fflush(stderr);
+    const int real = _dup(kErroPadrao);
+    if (real >= 0) {
+        // Not inherited: the tools are started with handles of their own.
+        SetHandleInformation(reinterpret_cast<HANDLE>(_get_osfhandle(real)), HANDLE_FLAG_INHERIT,
+                             0);
+        _dup2(_fileno(rascunho), kErroPadrao);
+    }
+    return real;
+}
+
+void DevolverErroPadrao(int real) {
+    _dup2(real, kErroPadrao);
+    _close(real);
+}
+
+void EscreverDescritor(int descritor, std::string_view texto) {
+    _write(descritor, texto.data(), static_cast<unsigned>(texto.size()));
 }
 
 std::filesystem::path PastaDoExecutavel() {

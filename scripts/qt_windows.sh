@@ -43,8 +43,9 @@ baixar() {
 }
 
 configurar() {
-  # Only what Widgets needs. tabletevent: Debian's tarball leaves out wintab.h. relocatable: a
-  # static Qt then finds its data (translations/) beside the program instead of in this cache.
+  # Only what Widgets needs. tabletevent: Debian's tarball leaves out wintab.h. direct2d: a second
+  # Windows platform plugin, never used. relocatable: a static Qt then finds its data
+  # (translations/) beside the program instead of in this cache.
   cmake -S "$raiz" -B "$obra" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \
     -DCMAKE_BUILD_TYPE=Release \
@@ -53,7 +54,7 @@ configurar() {
     -DBUILD_SHARED_LIBS=OFF -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF \
     -DFEATURE_sql=OFF -DFEATURE_network=OFF -DFEATURE_opengl=OFF -DFEATURE_dbus=OFF \
     -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF \
-    -DFEATURE_tabletevent=OFF -DFEATURE_relocatable=ON >>"$registro" 2>&1 || falhou "cmake (configurar)"
+    -DFEATURE_tabletevent=OFF -DFEATURE_direct2d=OFF -DFEATURE_relocatable=ON >>"$registro" 2>&1 || falhou "cmake (configurar)"
 }
 
 compilar() {

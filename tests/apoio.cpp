@@ -5,12 +5,14 @@
 #include "settings/cripto.h"
 #include "settings/ini.h"
 
-#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <regex>
 #include <sstream>
+#ifndef _WIN32
+#include <csignal>
 #include <unistd.h>
+#endif
 
 namespace kelvane::teste {
 
@@ -32,6 +34,7 @@ std::vector<std::string> Linhas(const fs::path& arquivo) {
     return linhas;
 }
 
+#ifndef _WIN32
 Execucao Rodar(const std::vector<std::string>& argv) {
     const auto r = ShellEspera(argv);
     return {r.sinal ? 128 + r.sinal : r.codigo, r.saida};
@@ -47,10 +50,11 @@ const Alvo& Sistema() {
     }();
     return alvo;
 }
+#endif
 
 std::string Alvo::Caminho(const fs::path& p) const {
     auto s = p.string();
-    if (windows) {
+    if (windows && s.starts_with('/')) { // a Linux path, as the program under Wine sees it
         std::replace(s.begin(), s.end(), '/', '\\');
         s.insert(0, "Z:");
     }
@@ -64,6 +68,7 @@ static std::string AmbienteWindows(const std::string& variavel) {
     return r.saida;
 }
 
+#ifndef _WIN32
 Pasta::Pasta() {
     // Wine shows no sticky bit: /tmp (or a clone below it) would be a folder anyone may empty,
     // above the program folder. The Windows cache is ours alone, and Wine names it Z:\... as any
@@ -77,12 +82,14 @@ Pasta::Pasta() {
     std::string modelo = (base / "kelvane-teste.XXXXXX").string();
     p = ::mkdtemp(modelo.data());
 }
+#endif
 
 Pasta::~Pasta() {
     std::error_code e; // the suites run as root: no mode left by a test stops this
     fs::remove_all(p, e);
 }
 
+#ifndef _WIN32
 Servidor::Servidor(const std::string& script, const std::vector<std::string>& argumentos) {
     std::string linha = "exec setpriv --pdeathsig KILL sh -c '[ $PPID = $0 ] && exec \"$@\"'";
     auto todos = argumentos;
@@ -101,6 +108,7 @@ Servidor::~Servidor() {
     ::kill(pid, SIGTERM);
     ::pclose(saida);
 }
+#endif
 
 Programa::Programa(bool ferramentas)
     : dir(raiz.p / "programa"), ftp(raiz.p / "ftp"), tmp(raiz.p / "tmp") {
@@ -110,8 +118,11 @@ Programa::Programa(bool ferramentas)
     if (Sistema().windows) {
         fs::copy_file(Sistema().compilacao / "kelvane.exe", Executavel());
     } else {
+#ifndef _WIN32 // the Windows suite is of the window alone, which it links
+
         fs::copy_file(KELVANE_EXECUTAVEL, dir / "kelvane");
         fs::copy_file(KELVANE_MODULO_JANELA, dir / "kelvane-janela.so");
+#endif
     }
     if (ferramentas) {
         Ferramentas();
@@ -126,11 +137,18 @@ Programa::Programa(bool ferramentas)
 
 void Programa::Ferramentas() {
     if (Sistema().windows) {
+#ifdef _WIN32 // the cache as this Windows program reaches it
+        static const fs::path sete = Sistema().Caminho(AmbienteWindows("KELVANE_7Z_WINDOWS"));
+#else
         static const fs::path sete = AmbienteWindows("KELVANE_7Z_WINDOWS");
-        const auto opcao = fs::copy_options::overwrite_existing;
-        fs::copy_file(sete / "7z.exe", dir / "7z.exe", opcao);
-        fs::copy_file(sete / "7z.dll", dir / "7z.dll", opcao);
-        fs::copy_file(Sistema().compilacao / "ponte" / "ponte.exe", dir / "ncftpput.exe", opcao);
+#endif
+        // Removed first: overwrite_existing fails on Windows with GCC 12's libstdc++.
+        for (const char* nome : {"7z.exe", "7z.dll", "ncftpput.exe"}) {
+            fs::remove(dir / nome);
+        }
+        fs::copy_file(sete / "7z.exe", dir / "7z.exe");
+        fs::copy_file(sete / "7z.dll", dir / "7z.dll");
+        fs::copy_file(Sistema().compilacao / "ponte" / "ponte.exe", dir / "ncftpput.exe");
         fs::remove(dir / "7z.sh");
         fs::remove(dir / "ncftpput.sh");
         return;

@@ -22,8 +22,12 @@ struct Execucao {
 std::string Ler(const fs::path& arquivo);
 void Gravar(const fs::path& arquivo, const std::string& texto);
 std::vector<std::string> Linhas(const fs::path& arquivo);
-// Runs argv[0] without a shell.
+// Runs argv[0] without a shell. In the Windows suite, a Linux program through Wine.
 Execucao Rodar(const std::vector<std::string>& argv);
+#ifdef _WIN32
+// A Windows path on Wine's Z: drive (alone or after "--option=") as the Linux path it maps to.
+std::string CaminhoLinux(const std::string& argumento);
+#endif
 
 // The build under test: Linux's, or with KELVANE_WINDOWS (the Windows build's folder) set,
 // kelvane.exe under Wine with Windows tools (7z.exe, 7z.dll, and tests/windows/ponte.cpp as

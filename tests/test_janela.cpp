@@ -3,6 +3,8 @@
 #include "apoio.h"
 #include "job/log.h"
 #include "job/programa.h"
+#include "plataforma/arquivos.h"
+#include "plataforma/nomes.h"
 #include "settings/cripto.h"
 #include "settings/ini.h"
 #include "window/caixas.h"
@@ -18,7 +20,9 @@
 #include <QTest>
 #include <QTranslator>
 #include <QWheelEvent>
+#ifndef _WIN32
 #include <sys/fsuid.h>
+#endif
 
 using namespace kelvane;
 using namespace kelvane::teste;
@@ -279,6 +283,8 @@ TEST_F(Janela, SalvarRecusaOQueOJobNaoPoderiaUsar) {
 // As an ordinary user (file access checked as "nobody" while the tests run as root): a file that
 // cannot be read is said so on opening, and a save that cannot be written keeps what was typed.
 TEST_F(Janela, ArquivoQueNaoSeLeOuNaoSeGrava) {
+    KELVANE_SO_LINUX("Wine's drive Z: has no ACLs to refuse a read or a write with");
+#ifndef _WIN32
     ::chmod(p.raiz.p.c_str(), 0711);
     for (const auto& [arquivo, pasta] : {std::pair{0000, 0700}, std::pair{0644, 0555}}) {
         Gravar(p.dir / "info.ini", "[infos]\nBanco=Antigo\n");
@@ -300,6 +306,7 @@ TEST_F(Janela, ArquivoQueNaoSeLeOuNaoSeGrava) {
         ::chmod(p.dir.c_str(), 0700);
         EXPECT_EQ(Ler(p.dir / "info.ini"), "[infos]\nBanco=Antigo\n");
     }
+#endif
 }
 
 TEST_F(Janela, ExecutarAgoraSegueOJob) {
@@ -338,7 +345,7 @@ TEST_F(Janela, CadaTarefaRespondeComUmaCaixa) {
     using F = janela::Form1;
     const Servidor servidorMudo("tds_server.py", {"--mode=mute"});
     const auto mudo = QString("127.0.0.1,%1").arg(servidorMudo.porta);
-    const auto arquivo = p.raiz.p / "relatório de maio.pdf";
+    const auto arquivo = p.raiz.p / plataforma::Caminho("relatório de maio.pdf");
     Gravar(arquivo, "dados");
     Gravar(p.raiz.p / "@lista", "segredo.txt\n");
     Gravar(p.raiz.p / "segredo.txt", "segredo");
@@ -354,6 +361,7 @@ TEST_F(Janela, CadaTarefaRespondeComUmaCaixa) {
         std::string linha = ""; // how the status line begins
         std::string chega = ""; // on the FTP server
         const char* modo = "normal";
+        const char* soLinux = nullptr; // why the row cannot exist on Windows
     } const casos[] = {
         {&F::cmdTestarConexaoBanco, [](F& f) { f.txtBanco->setText("NaoExiste"); },
          "i Conexão efetuada com sucesso!", banco},
@@ -368,7 +376,8 @@ TEST_F(Janela, CadaTarefaRespondeComUmaCaixa) {
          "X O servidor não respondeu a tempo: confira se o SQL Server está em execução neste "
          "endereço e nesta porta.\r\nErro: ",
          banco},
-        {&F::cmdTestarFTP, [](F&) {}, "i Conexão FTP efetuada", ftp, "7z.so"},
+        {&F::cmdTestarFTP, [](F&) {}, "i Conexão FTP efetuada", ftp,
+         std::string(plataforma::kNomeBiblioteca7z)},
         {&F::cmdTestarFTP, [](F& f) { f.txtPorta->setText("1"); },
          "X Erro: 1 - Teste de conexão FTP falhou: ncftpput terminou com código 1", ftp},
         {&F::cmdTestarFTP, [](F& f) { f.txtPorta->setText("abc"); },
@@ -379,10 +388,13 @@ TEST_F(Janela, CadaTarefaRespondeComUmaCaixa) {
         {&F::cmdTestarFTP,
          [this](F&) {
              p.Falsa("ncftpput", "exit 0");
+#ifndef _WIN32
              ::chown((p.dir / "ncftpput").c_str(), 65534, 0);
+#endif
          },
          "X Permissões inseguras: " + (p.dir / "ncftpput").string() +
-             " pertence a outra conta (nobody)"},
+             " pertence a outra conta (nobody)",
+         "", "", "normal", "Wine gives every file on drive Z: the running account as owner"},
         {&F::cmdEnviarArquivo, ecoaLogin,
          "X Erro: 3 - Envio falhou: ncftpput terminou com código 3"},
         {&F::cmdEnviarArquivo, [](F&) {}, "i Processo Finalizado", "", "relatório de maio.pdf"},
@@ -400,18 +412,23 @@ TEST_F(Janela, CadaTarefaRespondeComUmaCaixa) {
         {&F::cmdEnviarArquivo, [](F& f) { f.txtArquivoEnviar->setText("/nao/existe.pdf"); },
          "X O arquivo a enviar não foi encontrado:\r\n/nao/existe.pdf"},
         {&F::cmdExecutar, [](F&) {}, "X Erro: 3202 - Backup do banco falhou: ", "", "", "fail"},
-        {&F::cmdExecutar, [this](F&) { fs::remove(p.dir / "7z"); },
-         "X Está faltando o arquivo: 7z\r\nO backup não será efetuado!"},
+        {&F::cmdExecutar, [this](F&) { fs::remove(p.dir / plataforma::kNome7z); },
+         "X Está faltando o arquivo: " + std::string(plataforma::kNome7z) +
+             "\r\nO backup não será efetuado!"},
         {&F::cmdExecutar, [](F& f) { f.txtSenha->setText("errada"); },
          "X Erro ao conetar no banco: [FreeTDS][SQL Server]Login failed"},
     };
     for (const auto& c : casos) {
+        if (c.soLinux && Sistema().windows) {
+            std::cout << "pulado (" << c.caixa << "): " << c.soLinux << "\n";
+            continue;
+        }
         fs::remove_all(p.ftp / "backups");
         fs::create_directory(p.ftp / "backups");
         p.Servidores(c.modo);
         auto& f = Preenchida();
         if (c.botao == &F::cmdEnviarArquivo) {
-            janela::ProximoArquivo(QString::fromStdString(arquivo.string()));
+            janela::ProximoArquivo(QString::fromStdString(plataforma::TextoCaminho(arquivo)));
             Clicar(f.cmdArquivo);
             EXPECT_FALSE(f.cmdExecutar->isEnabled()); // a chosen file waits to be sent
         }
@@ -436,13 +453,15 @@ TEST_F(Janela, CadaTarefaRespondeComUmaCaixa) {
             EXPECT_EQ(Ini("Banco"), c.botao == &F::cmdExecutar ? "Vendas" : "");
         }
         EXPECT_EQ(f.cmdExecutar->isEnabled(), c.caixa.find("/nao/existe") == std::string::npos);
-        const auto chegou = p.ftp / "backups" / c.chega;
+        const auto chegou = p.ftp / "backups" / plataforma::Caminho(c.chega);
         if (c.botao == &F::cmdEnviarArquivo && !c.chega.empty()) {
-            const auto lista = Rodar({"/usr/lib/p7zip/7z", "l", chegou.string()});
+            const auto lista = Rodar({"/usr/lib/p7zip/7z", "l", plataforma::TextoCaminho(chegou)});
             EXPECT_EQ(lista.codigo, chegou.extension() == ".7z" ? 0 : 2); // packed, or as it is
             EXPECT_EQ(lista.saida.find("segredo"), std::string::npos);
             EXPECT_EQ(linhas.at(linhas.size() - 2),
-                      "Enviando...: " + (p.raiz.p / c.chega).string() + " > 127.0.0.1");
+                      "Enviando...: " +
+                          plataforma::TextoCaminho(p.raiz.p / plataforma::Caminho(c.chega)) +
+                          " > 127.0.0.1");
         } else {
             EXPECT_EQ(fs::is_empty(p.ftp / "backups"), c.chega.empty()); // the FTP test sends one
         }
@@ -453,7 +472,9 @@ TEST_F(Janela, CadaTarefaRespondeComUmaCaixa) {
 } // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (!Sistema().windows) { // Windows' own platform, drawing with Wine's null driver
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     QApplication aplicacao(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -2,6 +2,7 @@
 #include "form1.h"
 #include "job/programa.h"
 #include "mensagens.h"
+#include "plataforma/arquivos.h"
 #include "settings/conversao.h"
 #include "settings/cripto.h"
 
@@ -10,9 +11,7 @@
 #include <QLineEdit>
 #include <cerrno>
 #include <cmath>
-#include <fcntl.h>
 #include <optional>
-#include <unistd.h>
 
 namespace kelvane::janela {
 
@@ -49,11 +48,9 @@ void DefinirTexto(QLineEdit* caixa, const std::string& valor) {
 
 void Form1::Form_Load() {
     // A file that is there but cannot be read loads as empty: say so once the window shows.
-    const int fd = ::open(ArquivoIni().c_str(), O_RDONLY | O_CLOEXEC);
-    const int erro = errno;
-    if (fd >= 0) {
-        ::close(fd);
-    } else if (erro != ENOENT) {
+    bool existe = false;
+    if (!plataforma::LerArquivoInteiro(ArquivoIni(), existe)) {
+        const int erro = errno;
         avisoCarga_ =
             QStringLiteral("As configurações não puderam ser lidas de %1: %2.\r\n"
                            "Os campos vêm vazios, e o arquivo não será substituído.")

@@ -4,6 +4,7 @@
 #include "form1.h"
 #include "job/etapas.h"
 #include "job/programa.h"
+#include "plataforma/arquivos.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -48,7 +49,8 @@ void Form1::cmdEnviarArquivo_Click() {
         return;
     }
     std::error_code erro;
-    if (!std::filesystem::is_regular_file(caminho.toStdString(), erro)) {
+    // The typed text is UTF-8; a path from a std::string would read it in the ANSI code page.
+    if (!std::filesystem::is_regular_file(plataforma::Caminho(caminho.toStdString()), erro)) {
         Avisar(Icone::Critico,
                QStringLiteral("O arquivo a enviar não foi encontrado:\r\n") + caminho);
         return;
@@ -57,7 +59,8 @@ void Form1::cmdEnviarArquivo_Click() {
         return;
     }
     // A typed name such as "@lista" or "-x" is a file here, never a list file or an option.
-    caminho = QString::fromStdString(std::filesystem::absolute(caminho.toStdString()).string());
+    caminho = QString::fromStdString(plataforma::TextoCaminho(
+        std::filesystem::absolute(plataforma::Caminho(caminho.toStdString()))));
     // The job's messages reach the line from its thread; the window's own go the same way.
     const auto mostrar = [this](const std::string& texto) {
         QMetaObject::invokeMethod(
@@ -79,7 +82,8 @@ void Form1::cmdEnviarArquivo_Click() {
             std::optional<Falha> falha;
             if (zipar) {
                 mostrar("Compactando...: " + arquivo + ".7z");
-                falha = Compactar(pasta, arquivo + ".7z", arquivo);
+                falha = Compactar(pasta, plataforma::Caminho(arquivo + ".7z"),
+                                  plataforma::Caminho(arquivo));
                 arquivo += ".7z";
             }
             // The upload uses the settings as they came back from info.ini.
@@ -89,7 +93,7 @@ void Form1::cmdEnviarArquivo_Click() {
             }
             if (!falha) {
                 mostrar("Enviando...: " + arquivo + " > " + dados.endereco);
-                falha = EnviarArquivo(pasta, dados, arquivo, "Envio falhou");
+                falha = EnviarArquivo(pasta, dados, plataforma::Caminho(arquivo), "Envio falhou");
             }
             *resposta = falha ? Resposta{Icone::Critico, TextoFalha(*falha)}
                               : Resposta{Icone::Informacao, "Processo Finalizado"};

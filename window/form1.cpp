@@ -1,6 +1,7 @@
 #include "form1.h"
 
 #include "mensagens.h"
+#include "plataforma/nomes.h"
 #include "settings/texto.h"
 
 #include <QCheckBox>
@@ -127,10 +128,16 @@ Form1::Form1(QWidget* parent)
     // The layout was drawn for a small, narrow dialog font; a wider one would not let the
     // captions fit between the controls.
     QFont fonte = font();
-    fonte.setFamilies({QStringLiteral("DejaVu Sans Condensed"),
-                       QStringLiteral("Liberation Sans Narrow"), QStringLiteral("Arial Narrow"),
-                       fonte.family()});
+    QStringList familias;
+    for (const auto nome : plataforma::kFontesJanela) {
+        familias << QString::fromUtf8(nome.data(), static_cast<qsizetype>(nome.size()));
+    }
+    fonte.setFamilies(familias << fonte.family());
     fonte.setPixelSize(11);
+    if (plataforma::kLarguraFonteJanela != 100) {
+        // Even 100 set explicitly would make the match pass over the narrow faces named above.
+        fonte.setStretch(plataforma::kLarguraFonteJanela);
+    }
     setFont(fonte);
     MontarControles();
     tarefa_ = new Tarefa(this);

@@ -2,6 +2,7 @@
 
 #include "form1.h"
 #include "job/codigos.h"
+#include "plataforma/sistema.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -9,8 +10,6 @@
 #include <QTranslator>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace kelvane::janela {
 
@@ -29,9 +28,8 @@ void AoConectar(QtMsgType tipo, const QMessageLogContext& contexto, const QStrin
     if (tipo == QtFatalMsg) {
         // Any fatal message before the application exists means no display: one line, code 8,
         // never the toolkit's abort.
-        const auto escrito = ::write(gStderr, kSemTela, sizeof kSemTela - 1);
-        (void)escrito;
-        ::_exit(ComoInteiro(CodigoSaida::JanelaIndisponivel));
+        plataforma::EscreverDescritor(gStderr, kSemTela);
+        plataforma::EncerrarProcesso(ComoInteiro(CodigoSaida::JanelaIndisponivel));
     }
     if (gAnterior) {
         gAnterior(tipo, contexto, texto);
@@ -41,14 +39,12 @@ void AoConectar(QtMsgType tipo, const QMessageLogContext& contexto, const QStrin
 // The scratch file's text goes to the real stderr: the connection worked, so its warnings
 // are ordinary ones.
 void DevolverStderr(std::FILE* rascunho) {
-    ::dup2(gStderr, STDERR_FILENO);
-    ::close(gStderr);
+    plataforma::DevolverErroPadrao(gStderr);
     gStderr = -1;
     char bloco[4096];
     std::rewind(rascunho);
     for (std::size_t n; (n = std::fread(bloco, 1, sizeof bloco, rascunho)) > 0;) {
-        const auto escrito = ::write(STDERR_FILENO, bloco, n);
-        (void)escrito;
+        plataforma::EscreverDescritor(plataforma::kErroPadrao, std::string_view(bloco, n));
     }
     std::fclose(rascunho);
 }
@@ -67,18 +63,16 @@ QTranslator* CarregarTraducoesQt(QCoreApplication& aplicacao) {
 }
 
 int AbrirJanela(int argc, char** argv) {
-    std::fflush(stderr);
     std::FILE* rascunho = std::tmpfile();
-    gStderr = rascunho ? ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3) : -1;
-    if (gStderr >= 0) {
-        ::dup2(::fileno(rascunho), STDERR_FILENO);
-    } else {
-        gStderr = STDERR_FILENO; // nowhere to set the complaints aside; the line still goes out
+    gStderr = rascunho ? plataforma::DesviarErroPadrao(rascunho) : -1;
+    if (gStderr < 0) {
+        gStderr =
+            plataforma::kErroPadrao; // nowhere to set the complaints aside; the line still goes out
     }
     gAnterior = qInstallMessageHandler(AoConectar);
     QApplication aplicacao(argc, argv);
     qInstallMessageHandler(gAnterior);
-    if (gStderr != STDERR_FILENO) {
+    if (gStderr != plataforma::kErroPadrao) {
         DevolverStderr(rascunho);
     } else if (rascunho) {
         std::fclose(rascunho);

@@ -17,7 +17,9 @@ constexpr std::pair<int, const char*> kErrosSistema[] = {
     {EPERM, "operação não permitida"},
     {EROFS, "o sistema de arquivos é somente leitura"},
     {ENOSPC, "não há espaço livre no disco"},
+#ifdef EDQUOT // not among the C library's numbers on Windows, where quotas end as ENOSPC
     {EDQUOT, "a cota de disco foi excedida"},
+#endif
     {ENOENT, "arquivo ou pasta inexistente"},
     {ENOTDIR, "uma parte do caminho não é uma pasta"},
     {EISDIR, "é uma pasta, não um arquivo"},

@@ -6,6 +6,7 @@
 #include "job/ferramentas.h"
 #include "job/programa.h"
 #include "mensagens.h"
+#include "plataforma/arquivos.h"
 #include "settings/cripto.h"
 #include "settings/ini.h"
 
@@ -16,7 +17,6 @@
 #include <cerrno>
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace kelvane::janela {
@@ -112,10 +112,7 @@ bool Form1::SalvarConfiguracao() {
         NomeArquivoBackup(txtCodigoCliente->text().toStdString(),
                           txtNomeCliente->text().toStdString(), AgoraLocal())
             .substr(1);
-    long maximo = ::pathconf(PastaPrograma().c_str(), _PC_NAME_MAX);
-    if (maximo <= 0) {
-        maximo = 255;
-    }
+    const long maximo = plataforma::TamanhoMaximoNome(PastaPrograma());
     if (static_cast<long>(arquivo.size()) > maximo) {
         Avisar(Icone::Critico,
                QStringLiteral("As configurações não foram gravadas: com este código e este "

@@ -11,14 +11,16 @@ falha() { echo "FALHA: $*" >&2; exit 1; }
 
 (cd "$build" && cpack -B "$t" >/dev/null 2>&1) || falha "cpack"
 nome=$(cd "$t" && ls kelvane-*-win64.zip) && nome=${nome%.zip}
-[ "$(unzip -Z1 "$t/$nome.zip" | sort | xargs)" = "$nome/LEIA-ME.md $nome/kelvane.exe" ] ||
+[ "$(unzip -Z1 "$t/$nome.zip" | grep -v '/$' | sort | xargs)" = \
+  "$nome/LEIA-ME.md $nome/kelvane.exe $nome/translations/qtbase_pt_BR.qm" ] ||
   falha "zip: $(unzip -Z1 "$t/$nome.zip")"
 file "$t/$nome.exe" | grep -q x86-64 || falha "instalador não é de 64 bits: $(file "$t/$nome.exe")"
 wineserver_persistente
 wine_executar 120 "$t/$nome.exe" /S "/D=Z:${t//\//\\}\\Kelvane" >/dev/null 2>&1 ||
   falha "instalador terminou com $?"
 p=$t/Kelvane
-[ "$(cd "$p" && ls | xargs)" = "LEIA-ME.md Uninstall.exe kelvane.exe" ] || falha "instalado: $(ls "$p")"
+[ "$(cd "$p" && ls | xargs)/$(ls "$p/translations")" = \
+  "LEIA-ME.md Uninstall.exe kelvane.exe translations/qtbase_pt_BR.qm" ] || falha "instalado: $(ls "$p")"
 grep -q "icacls \"\$INSTDIR\" /inheritance:r" "$t"/_CPack_Packages/win64/NSIS64/project.nsi ||
   falha "instalador não dá à pasta suas próprias permissões"
 code=0 && wine_executar 60 "$p/kelvane.exe" EXEC >/dev/null 2>&1 || code=$?

@@ -1,0 +1,31 @@
+// The window lives in a module beside the executable, loaded only in window mode: an unattended
+// run starts without mapping the toolkit. The module uses this executable's core, which the
+// executable exports.
+#include "../job/codigos.h"
+#include "../job/programa.h"
+#include "../plataforma/nomes.h"
+#include "../plataforma/sistema.h"
+#include "janela.h"
+
+#include <cstdio>
+
+namespace kelvane::app {
+
+int AbrirJanela(int argc, char** argv) {
+    const auto modulo = PastaPrograma() / plataforma::kNomeModuloJanela;
+    void* biblioteca = plataforma::CarregarBiblioteca(modulo);
+    using Entrada = int (*)(int, char**);
+    Entrada entrada = nullptr;
+    if (biblioteca != nullptr) {
+        entrada = reinterpret_cast<Entrada>(
+            plataforma::ProcurarSimbolo(biblioteca, "kelvane_abrir_janela"));
+    }
+    if (entrada == nullptr) {
+        std::fprintf(stderr, "Kelvane: a janela de configuração não pôde ser carregada: %s\n",
+                     plataforma::ErroBiblioteca());
+        return ComoInteiro(CodigoSaida::JanelaIndisponivel);
+    }
+    return entrada(argc, argv);
+}
+
+} // namespace kelvane::app
