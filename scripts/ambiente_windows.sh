@@ -20,7 +20,9 @@ export WINEDEBUG=-all
 # Headless: the job needs no display, and Wine would open its windows on any it is given.
 unset DISPLAY WAYLAND_DISPLAY
 # No Mono or Gecko (their installers would ask to download), no menu entries on the host.
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# KELVANE_WINE_DLLS adds more: "x=n,b" has Wine look for x.dll beside the program first, as
+# Windows does for a DLL that is not one of its known DLLs.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d${KELVANE_WINE_DLLS:+;$KELVANE_WINE_DLLS}"
 # The prefix takes Windows' TEMP and TMP from this (Wine does not pass them through), so each run
 # can have its own temporary folder; scripts/preparar_windows.sh sets the prefix up for it.
 export KELVANE_TEMP="${KELVANE_TEMP:-C:\windows\temp}"

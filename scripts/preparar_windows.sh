@@ -68,7 +68,7 @@ prefixo_wine() {
 # (tests/windows) into build-win/ponte/.
 compilar() {
   cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \
-    -DCMAKE_PREFIX_PATH="$KELVANE_QT_WINDOWS" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_PREFIX_PATH="$KELVANE_QT_WINDOWS" -DKELVANE_JANELA=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DKELVANE_WERROR=ON >/dev/null
   nice cmake --build build-win -j2 >/dev/null
   cmake -S tests/windows -B build-win/ponte -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \

@@ -243,14 +243,16 @@ TEST_F(Job, SoODonoDaPastaFazORodarCodigo) {
     ::unsetenv("TMPDIR"); // outside every program folder the cases make
     const Pasta fora;
     const auto marca = fora.p / "marca", avisos = fora.p / "avisos", alheia = fora.p / "alheia";
-    ::setenv("KELVANE_MARCA", marca.c_str(), 1);
+    ::setenv("KELVANE_MARCA", Sistema().Caminho(marca).c_str(), 1);
     const Servidor monitor("aviso_server.py", {avisos.string()});
     const auto deOutro = [](const fs::path& f) {
         ::lchown(f.c_str(), 65534, 65534);
     };
     const auto marcaEm = [&](const fs::path& f) {
         fs::remove(f);
-        fs::copy_file(KELVANE_MARCA_SO, f);
+        fs::copy_file(Sistema().windows ? Sistema().compilacao / "ponte" / "marca.dll"
+                                        : fs::path(KELVANE_MARCA_SO),
+                      f);
         deOutro(f);
     };
     struct Caso {
@@ -266,6 +268,17 @@ TEST_F(Job, SoODonoDaPastaFazORodarCodigo) {
         std::string windows = "-";
     };
     const std::vector<Caso> casos = {
+        // Windows looks beside the program first for a DLL that is not one of its known DLLs
+        // (Wine only with the override): one found there would run before any check.
+        {"biblioteca ao lado do executável, numa pasta que outros alteram",
+         [&](Programa& p) {
+             marcaEm(p.dir / (Sistema().windows ? "wtsapi32.dll" : "libodbc.so.2"));
+             ::chmod(p.dir.c_str(), 0777);
+             ::setenv("KELVANE_WINE_DLLS", "wtsapi32=n,b", 1);
+         },
+         9, "{P} pode ser alterado pelo grupo ou por outros (modo 0777)|chmod go-w {P}", "", false,
+         "{P} pode ser alterado por Everyone (criar arquivos, criar pastas, alterar atributos, "
+         "excluir, excluir o conteúdo)|icacls \"{P}\" /inheritance:d /remove:g *S-1-1-0\r\n"},
         {"pasta root:grupo 1770, como antes",
          [&](Programa& p) {
              ::chown(p.dir.c_str(), 0, 65534);
@@ -378,6 +391,7 @@ TEST_F(Job, SoODonoDaPastaFazORodarCodigo) {
         EXPECT_FALSE(fs::exists(marca));
         EXPECT_EQ(p.Lotes().empty(), c.codigo != 0); // nothing reached the server
         fs::remove_all(alheia);
+        ::unsetenv("KELVANE_WINE_DLLS");
     }
     ::unsetenv("KELVANE_MARCA");
 }
