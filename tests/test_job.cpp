@@ -533,7 +533,7 @@ TEST_F(Job, SoEXECRodaOJob) {
                   (std::vector<std::string>{"Inicio do Processo",
                                             "Está faltando o arquivo: 7z" + Sistema().sufixo}));
     }
-    KELVANE_SO_LINUX("sem a janela do Windows, não há o que abrir; nem tela, nem /proc");
+    KELVANE_SO_LINUX("o Windows sempre tem onde abrir a janela, e não tem /proc");
     for (const char* variavel : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XAUTHORITY"}) {
         ::unsetenv(variavel);
     }
