@@ -5,6 +5,7 @@
 #include "plataforma/sistema.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <random>
 #include <regex>
 #include <thread>
@@ -70,7 +71,13 @@ const Alvo& Sistema() {
 }
 
 Pasta::Pasta() {
-    const auto base = Sistema().compilacao / "testes"; // not below /tmp: no sticky bit under Wine
+    // Not below /tmp (nor a clone there): Wine shows no sticky bit. The Windows cache is ours
+    // alone (scripts/ambiente_windows.sh, which starts this program, names it).
+    const char* cache = std::getenv("KELVANE_CACHE");
+    if (cache == nullptr || *cache != '/') {
+        throw std::runtime_error("KELVANE_CACHE não definido: rode pelo CTest");
+    }
+    const fs::path base = fs::path(Sistema().Caminho(cache)) / "testes";
     fs::create_directories(base);
     std::mt19937 aleatorio{std::random_device{}()};
     do {
