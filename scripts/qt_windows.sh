@@ -42,19 +42,20 @@ baixar() {
   fi
 }
 
+# Only what Widgets needs. tabletevent: Debian's tarball leaves out wintab.h. relocatable: a static
+# Qt then finds its data (translations/) beside the program instead of in this cache. (direct2d
+# stays: without it the windows plugin no longer links, it shares DirectWrite's font code.)
+opcoes=(-DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF -DQT_BUILD_EXAMPLES=OFF
+  -DQT_BUILD_TESTS=OFF -DFEATURE_sql=OFF -DFEATURE_network=OFF -DFEATURE_opengl=OFF
+  -DFEATURE_dbus=OFF -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF
+  -DFEATURE_tabletevent=OFF -DFEATURE_relocatable=ON)
+
 configurar() {
-  # Only what Widgets needs. tabletevent: Debian's tarball leaves out wintab.h. direct2d: a second
-  # Windows platform plugin, never used. relocatable: a static Qt then finds its data
-  # (translations/) beside the program instead of in this cache.
   cmake -S "$raiz" -B "$obra" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_INSTALL_PREFIX="$KELVANE_QT_WINDOWS" \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
-    -DBUILD_SHARED_LIBS=OFF -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF \
-    -DFEATURE_sql=OFF -DFEATURE_network=OFF -DFEATURE_opengl=OFF -DFEATURE_dbus=OFF \
-    -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF \
-    -DFEATURE_tabletevent=OFF -DFEATURE_direct2d=OFF -DFEATURE_relocatable=ON >>"$registro" 2>&1 || falhou "cmake (configurar)"
+    "${opcoes[@]}" >>"$registro" 2>&1 || falhou "cmake (configurar)"
 }
 
 compilar() {
@@ -69,7 +70,7 @@ instalar_qt() {
   mkdir -p "$KELVANE_QT_WINDOWS/translations"
   cp /usr/share/qt6/translations/qtbase_pt_BR.qm "$KELVANE_QT_WINDOWS/translations/"
   rm -rf "$fonte" "$obra" "$registro"
-  touch "$pronto"
+  echo "${opcoes[*]}" >"$pronto"
 }
 
 inicio=$EPOCHREALTIME
@@ -77,7 +78,7 @@ passo "pacotes (MinGW-w64, Ninja, Qt host tools)" instalar
 mkdir -p "$KELVANE_CACHE"
 exec 9>"$KELVANE_CACHE/.trava-qt" # one Qt build at a time per cache
 flock 9
-if [ -f "$pronto" ]; then
+if [ "$(cat "$pronto" 2>/dev/null)" = "${opcoes[*]}" ]; then # built with other options: again
   echo "Qt para Windows já está em $KELVANE_QT_WINDOWS"
   exit 0
 fi
