@@ -76,3 +76,13 @@ fontes_apt() {
   fi
   $sudo apt-get -o DPkg::Lock::Timeout=600 update -qq
 }
+
+# Before a run with a temporary folder of its own (the tests'): Wine finds its server through
+# TMPDIR, so that goes, and the folder becomes Windows' TEMP through KELVANE_TEMP; then the shared
+# wineserver.
+wine_temp_proprio() {
+  local t=${TMPDIR:-/tmp}
+  unset TMPDIR
+  export KELVANE_TEMP="Z:${t//\//\\}"
+  wineserver_persistente
+}

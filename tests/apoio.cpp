@@ -209,11 +209,9 @@ std::vector<std::string> Programa::Comando(const std::vector<std::string>& argum
         c.clear();
     }
     if (Sistema().windows) {
-        // Wine finds its server through TMPDIR, and takes TEMP from the prefix's registry, where
-        // scripts/preparar_windows.sh has it read KELVANE_TEMP: the run's TMPDIR goes there.
+        // The run's TMPDIR becomes Windows' TEMP (wine_temp_proprio, scripts/ambiente_windows.sh).
         c = {"/bin/bash", "-c",
-             "source \"$0\" && t=${TMPDIR:-/tmp} && unset TMPDIR && wineserver_persistente && "
-             "export KELVANE_TEMP=\"Z:${t//\\//\\\\}\" && "
+             "source \"$0\" && wine_temp_proprio && "
              "exec ${1:+timeout -s KILL 120} \"$WINE64\" \"${@:2}\"",
              KELVANE_FONTES "/scripts/ambiente_windows.sh", limite ? "1" : ""};
     }

@@ -3,11 +3,7 @@
 # Wine, drawing with the null driver. A test that skipped itself ends with 77, for CTest.
 set -euo pipefail
 source "$(dirname "$0")/../../scripts/ambiente_windows.sh"
-# Wine finds its server through TMPDIR: CTest's is not passed on; TEMP comes from the prefix.
-t=${TMPDIR:-/tmp}
-unset TMPDIR
-export KELVANE_TEMP="Z:${t//\//\\}"
-wineserver_persistente
+wine_temp_proprio
 codigo=0
 saida=$(wine_executar 840 "$@" 2>&1) || codigo=$?
 printf '%s\n' "$saida"
