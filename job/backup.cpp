@@ -49,7 +49,7 @@ public:
     // A failure when the lock file cannot be opened; otherwise whether the lock was free shows
     // in obtida().
     std::optional<Falha> Tentar() {
-        const auto caminho = PastaPrograma() / "kelvane.lock";
+        const auto caminho = PastaDados() / "kelvane.lock";
         trava_ = plataforma::AbrirArquivoTrava(caminho);
         if (trava_ == plataforma::kSemDescritor) {
             return Falha{CodigoSaida::ErroOutro, errno,
@@ -111,7 +111,8 @@ private:
 std::optional<Desfecho> Job::Executar() {
     Registrar("Inicio do Processo");
     const auto pasta = PastaPrograma();
-    if (const auto inseguro = PermissaoInsegura(pasta)) {
+    const auto dados = PastaDados();
+    if (const auto inseguro = PermissaoInsegura(pasta, dados)) {
         return De(CodigoSaida::PermissoesInseguras, *inseguro);
     }
     iniConfere_ = true; // AvisoURL may be read now
@@ -147,13 +148,19 @@ std::optional<Desfecho> Job::Executar() {
     const std::string banco = LerInfo("Banco");
     const std::string nomeBackup = NomeArquivoBackup(codigo, nome, AgoraLocal());
     Registrar("Backup...: " + banco + " > " + nomeBackup);
-    const std::string backup = plataforma::TextoCaminho(pasta) + nomeBackup;
+    if (const int erro = plataforma::CriarPastaSeFaltar(PastaBackups()); erro != 0) {
+        return De(Falha{CodigoSaida::ErroOutro, erro,
+                        "não foi possível criar a pasta " +
+                            plataforma::TextoCaminho(PastaBackups()) + ": " +
+                            std::strerror(erro)});
+    }
+    const std::string backup = plataforma::TextoCaminho(PastaBackups()) + nomeBackup;
     if (auto falha = Backup(*conexao, banco, backup, codigo + " - " + nome)) {
         return De(*falha);
     }
 
     const std::string nomeArquivo = NomeArquivoCompactado(nomeBackup);
-    const auto arquivo = plataforma::Caminho(plataforma::TextoCaminho(pasta) + nomeArquivo);
+    const auto arquivo = plataforma::Caminho(plataforma::TextoCaminho(dados) + nomeArquivo);
     Registrar("Compactando...: " + nomeArquivo);
     OpcoesProcesso comTrava;
     comTrava.herdar = trava_.descritor();
@@ -189,7 +196,7 @@ std::optional<Desfecho> Job::Executar() {
                   ").");
     }
     Registrar("Fim do Processo");
-    LimparArquivosAntigos(pasta, LerInfo("ManterArquivos"), codigo, nome, nomeArquivo.substr(1),
+    LimparArquivosAntigos(dados, PastaBackups(), LerInfo("ManterArquivos"), codigo, nome, nomeArquivo.substr(1),
                           observador_);
     return std::nullopt;
 }

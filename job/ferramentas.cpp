@@ -5,6 +5,7 @@
 #include "../plataforma/processo.h"
 #include "../plataforma/sistema.h"
 #include "../settings/codificacao.h"
+#include "programa.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -78,41 +79,73 @@ std::filesystem::path Programa7z(const std::filesystem::path& pasta) {
 }
 
 std::optional<std::string> CaminhoInseguro(const std::filesystem::path& caminho) {
-    return plataforma::ProblemaPermissao(std::filesystem::absolute(caminho), true, {});
+    return plataforma::ProblemaPermissao(std::filesystem::absolute(caminho),
+                                         plataforma::Regra::Carregado, {});
 }
 
-std::optional<std::string> PermissaoInsegura(const std::filesystem::path& pasta, bool janela) {
+std::optional<std::string> ArquivoPastaDadosInseguro(const std::filesystem::path& pasta) {
+    const auto programa = std::filesystem::absolute(pasta).lexically_normal();
+    std::error_code erro;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(programa / kArquivoPastaDados,
+                                                                 erro))) {
+        return std::nullopt; // a portable copy: the whole check follows
+    }
+    return plataforma::ProblemaPermissao(programa / kArquivoPastaDados,
+                                         plataforma::Regra::Carregado,
+                                         {programa, programa, false, {}});
+}
+
+std::optional<std::string> PermissaoInsegura(const std::filesystem::path& pasta,
+                                             const std::filesystem::path& dados, bool janela,
+                                             const std::string& servicoBanco) {
+    using plataforma::Regra;
     const plataforma::ContextoPermissao ctx{std::filesystem::absolute(pasta).lexically_normal(),
-                                            janela};
-    std::vector<std::filesystem::path> caminhos = {ctx.pasta, ctx.pasta / "Log"};
+                                            std::filesystem::absolute(dados).lexically_normal(),
+                                            janela, servicoBanco};
+    const bool separados = ctx.pasta != ctx.dados;
+    std::vector<std::pair<std::filesystem::path, Regra>> caminhos;
+    // The data first: whoever runs us as another account than its owner hears that before
+    // anything else.
+    for (const auto& d : {ctx.dados, ctx.dados / "Log", ctx.dados / "info.ini"}) {
+        caminhos.emplace_back(d, Regra::Dados);
+    }
+    if (!plataforma::kSubpastaBackups.empty()) {
+        caminhos.emplace_back(ctx.dados / plataforma::kSubpastaBackups, Regra::Backup);
+    }
+    // The program apart from its data is the system's alone: whoever could swap it would have
+    // root (or SYSTEM) run their code. A portable copy is its owner's, as its data.
+    const Regra programa = separados ? Regra::Sistema : Regra::Carregado;
+    caminhos.emplace_back(ctx.pasta, programa);
     // Every folder in it too: Qt, for one, loads plugins from platforms/ and styles/ there.
     std::error_code erroPasta;
     for (const auto& e : plataforma::EntradasDaPasta(ctx.pasta, erroPasta)) {
-        if (std::filesystem::is_directory(e, erroPasta)) {
-            caminhos.push_back(e);
+        if (std::filesystem::is_directory(e, erroPasta) &&
+            !(!separados && e.filename() == plataforma::Caminho(plataforma::kSubpastaBackups))) {
+            caminhos.emplace_back(e, programa);
         }
     }
     for (const auto nome :
          {plataforma::kNomeExecutavel, plataforma::kNomeModuloJanela, plataforma::kNome7z,
-          plataforma::kNomeBiblioteca7z, plataforma::kNomeEnviador, std::string_view("info.ini")}) {
-        caminhos.push_back(ctx.pasta / nome);
+          plataforma::kNomeBiblioteca7z, plataforma::kNomeEnviador,
+          std::string_view(kArquivoPastaDados)}) {
+        caminhos.emplace_back(ctx.pasta / nome, programa);
     }
     for (const char* sub : {"Codecs", "Formats"}) {
         const auto pastaCodecs = Programa7z(ctx.pasta).parent_path() / sub;
-        caminhos.push_back(pastaCodecs);
+        caminhos.emplace_back(pastaCodecs, programa);
         std::error_code erro;
         for (const auto& e : plataforma::EntradasDaPasta(pastaCodecs, erro)) {
-            caminhos.push_back(e); // every file there is loaded
+            caminhos.emplace_back(e, programa); // every file there is loaded
         }
     }
     // From the account's home: what the uploader and the driver manager read from there.
     if (const auto casa = plataforma::PastaPessoal(); !casa.empty()) {
         for (const auto nome : plataforma::kConfiguracoesDaConta) {
-            caminhos.push_back(casa / nome);
+            caminhos.emplace_back(casa / nome, Regra::Carregado);
         }
     }
-    for (const auto& c : caminhos) {
-        if (auto problema = plataforma::ProblemaPermissao(c, true, ctx)) {
+    for (const auto& [c, regra] : caminhos) {
+        if (auto problema = plataforma::ProblemaPermissao(c, regra, ctx)) {
             return problema;
         }
     }

@@ -31,14 +31,21 @@ std::string TextoFaltandoArquivo(std::string_view nome);
 std::string TextoCaixaFerramentaFaltando(std::string_view nome);
 
 // Before anything is opened, read, run or sent: whether an account other than root and this
-// process's own could make us run its code or write where it chooses. The program folder and its
-// Log are ours alone (a sticky bit does not help: a new name is enough); `kelvane`, the window
-// module, each tool (the link and what it leads to), 7z's codecs, ncftpput's firewall settings,
-// info.ini and every folder on their way belong to root or us and no one else can write them (a
-// folder above only with the sticky bit). Returns the one line that names the first path at fault
-// and the fix; `janela` words the fix for opening the window.
+// process's own could make us run its code, write where it chooses or read the data. The data
+// folder, its Log and info.ini are ours alone, readable by no one else; the program (`kelvane`,
+// the window module, each tool (the link and what it leads to), 7z's codecs, the file that names
+// the data folder, every folder in it and above) belongs to root alone when it lies apart from
+// its data, to root or us in a portable copy, and no one else can write it (a folder above only
+// with the sticky bit); ncftpput's and the driver manager's settings in the account's home
+// likewise. Returns the one line that names the first path at fault and the fix; `janela` words
+// the fix for opening the window. `servicoBanco`: SQL Server's service account on Windows, which
+// may write the backups' folder.
 std::optional<std::string> PermissaoInsegura(const std::filesystem::path& pasta,
-                                             bool janela = false);
+                                             const std::filesystem::path& dados,
+                                             bool janela = false,
+                                             const std::string& servicoBanco = {});
+// The file that names the data folder, before it is read.
+std::optional<std::string> ArquivoPastaDadosInseguro(const std::filesystem::path& pasta);
 // The same check for one more file we load (an ODBC driver named by path).
 std::optional<std::string> CaminhoInseguro(const std::filesystem::path& caminho);
 // The 7z to start: the file the link in the program folder leads to.

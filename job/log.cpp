@@ -25,7 +25,7 @@ void GravarLog(const std::string& Mensagem, const ObservadorJob* observador) {
     if (observador && observador->mensagem) {
         observador->mensagem(Mensagem);
     }
-    const auto caminho = PastaPrograma() / "Log" / ArquivoLog;
+    const auto caminho = PastaDados() / "Log" / ArquivoLog;
     // One message, one line: a server's or a tool's text with line breaks must not add lines
     // of its own (a false "Fim do Processo").
     std::string texto = Mensagem;

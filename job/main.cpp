@@ -49,16 +49,28 @@ int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
             return ComoInteiro(CodigoSaida::ErroOutro);
         }
     }
-    // Before anything is created or read in the folder: whoever else could write there could
-    // choose what we load, run, read or write. The line goes to stderr (the scheduler keeps it).
+    // Before anything is created or read: whoever else could write there could choose what we
+    // load, run, read or write. The line goes to stderr (the scheduler keeps it).
     const bool exec = Maiusculas(argumentos) == "EXEC";
-    if (const auto inseguro = PermissaoInsegura(PastaPrograma(), !exec)) {
+    auto inseguro = ArquivoPastaDadosInseguro(PastaPrograma());
+    if (!inseguro && PastaDados() == PastaPrograma()) {
+        try {
+            DefinirPastaDados(LocalizarPastaDados(PastaPrograma()));
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "Kelvane: %s\n", e.what());
+            return ComoInteiro(CodigoSaida::ErroOutro);
+        }
+    }
+    if (!inseguro) {
+        inseguro = PermissaoInsegura(PastaPrograma(), PastaDados(), !exec);
+    }
+    if (inseguro) {
         std::fprintf(stderr, "Kelvane: %s\n", inseguro->c_str());
         return ComoInteiro(CodigoSaida::PermissoesInseguras);
     }
     ArquivoLog = NomeArquivoLog(AgoraLocal());
 
-    const auto pastaLog = PastaPrograma() / "Log";
+    const auto pastaLog = PastaDados() / "Log";
     if (const int erro = plataforma::CriarPastaSeFaltar(pastaLog); erro != 0) {
         // The job reports this again when it cannot write its first line.
         std::fprintf(stderr, "Kelvane: não foi possível criar a pasta %s: %s\n",

@@ -1,8 +1,13 @@
 #include "programa.h"
 
+#include "../plataforma/arquivos.h"
+#include "../plataforma/nomes.h"
 #include "../plataforma/sistema.h"
 #include "../settings/ini.h"
 
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
 #include <utility>
 
 namespace kelvane {
@@ -10,6 +15,7 @@ namespace kelvane {
 namespace {
 
 std::filesystem::path gPasta;
+std::filesystem::path gDados;
 
 } // namespace
 
@@ -25,8 +31,46 @@ void DefinirPastaPrograma(std::filesystem::path pasta) {
     gPasta = std::move(pasta);
 }
 
+std::filesystem::path LocalizarPastaDados(const std::filesystem::path& programa) {
+    const auto arquivo = programa / kArquivoPastaDados;
+    bool existe = false;
+    const auto texto = plataforma::LerArquivoInteiro(arquivo, existe);
+    if (!texto) {
+        throw std::runtime_error("não foi possível ler " + plataforma::TextoCaminho(arquivo) +
+                                 ": " + std::strerror(errno));
+    }
+    if (!existe) {
+        return programa;
+    }
+    std::string linha = texto->substr(0, texto->find('\n'));
+    while (!linha.empty() && (linha.back() == '\r' || linha.back() == ' ' || linha.back() == '\t')) {
+        linha.pop_back();
+    }
+    const auto dados = plataforma::Caminho(linha).lexically_normal();
+    if (linha.empty() || !dados.is_absolute() || linha.find('\0') != std::string::npos) {
+        throw std::runtime_error(plataforma::TextoCaminho(arquivo) +
+                                 " não indica uma pasta de dados (um caminho absoluto na primeira "
+                                 "linha)");
+    }
+    // "/var/opt/kelvane/" and "/var/opt/kelvane" are one folder.
+    return dados.has_filename() ? dados : dados.parent_path();
+}
+
+const std::filesystem::path& PastaDados() {
+    return gDados.empty() ? gPasta : gDados;
+}
+
+void DefinirPastaDados(std::filesystem::path pasta) {
+    gDados = std::move(pasta);
+}
+
+std::filesystem::path PastaBackups() {
+    return plataforma::kSubpastaBackups.empty() ? PastaDados()
+                                                : PastaDados() / plataforma::kSubpastaBackups;
+}
+
 std::filesystem::path ArquivoIni() {
-    return gPasta / "info.ini";
+    return PastaDados() / "info.ini";
 }
 
 std::string LerInfo(const char* chave) {

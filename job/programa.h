@@ -16,7 +16,24 @@ std::filesystem::path LocalizarPastaPrograma();
 const std::filesystem::path& PastaPrograma();
 void DefinirPastaPrograma(std::filesystem::path pasta);
 
-// PastaPrograma() / "info.ini".
+// The file beside the executable that names the data folder (info.ini, Log, the lock, the .BAK,
+// the archive), one absolute path in UTF-8 on its first line. Absent in a portable copy, whose
+// data lies beside the executable.
+inline constexpr const char* kArquivoPastaDados = "pasta-dados";
+
+// The data folder `programa` names (see kArquivoPastaDados), or `programa` itself. Read only
+// after the file passed the permission check. Throws std::runtime_error with the reason when the
+// file exists but cannot be read or does not name an absolute folder.
+std::filesystem::path LocalizarPastaDados(const std::filesystem::path& programa);
+
+// The data folder in use; Main sets it once at start, after the program folder.
+const std::filesystem::path& PastaDados();
+void DefinirPastaDados(std::filesystem::path pasta);
+// Where the server writes the .BAK: the data folder, or on Windows its subfolder that SQL
+// Server's service account may write.
+std::filesystem::path PastaBackups();
+
+// PastaDados() / "info.ini".
 std::filesystem::path ArquivoIni();
 
 // One key of the [infos] section of info.ini; empty when it is not there.

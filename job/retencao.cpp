@@ -125,7 +125,8 @@ Retencao ArquivosAntigos(const std::vector<std::string>& nomes, const std::strin
     return r;
 }
 
-void LimparArquivosAntigos(const std::filesystem::path& pasta, const std::string& valor,
+void LimparArquivosAntigos(const std::filesystem::path& pasta,
+                           const std::filesystem::path& backups, const std::string& valor,
                            const std::string& codigo, const std::string& nome,
                            const std::string& atual, const ObservadorJob* observador) {
     if (valor.empty()) {
@@ -142,9 +143,22 @@ void LimparArquivosAntigos(const std::filesystem::path& pasta, const std::string
     std::error_code erro;
     // Regular files this account made, never through a link: another account's file, or one
     // copied in by hand, is not ours to delete nor to count.
-    const auto nomes = plataforma::ArquivosProprios(pasta, erro);
+    auto nomes = plataforma::ArquivosProprios(pasta, erro);
+    auto pastaErro = pasta;
+    if (!erro && backups != pasta) { // the archives here, the backups there
+        const auto eBak = [](const std::string& n) {
+            return n.size() >= 4 && n.compare(n.size() - 4, 4, ".BAK") == 0;
+        };
+        std::erase_if(nomes, eBak);
+        for (auto& n : plataforma::ArquivosProprios(backups, erro)) {
+            if (eBak(n)) {
+                nomes.push_back(std::move(n));
+            }
+        }
+        pastaErro = backups;
+    }
     if (erro) {
-        GravarLog("Não foi possível listar " + plataforma::TextoCaminho(pasta) + ": " +
+        GravarLog("Não foi possível listar " + plataforma::TextoCaminho(pastaErro) + ": " +
                       erro.message() + "; nenhum arquivo antigo foi excluído.",
                   observador);
         return;
@@ -162,7 +176,8 @@ void LimparArquivosAntigos(const std::filesystem::path& pasta, const std::string
     }
     for (const auto* grupo : {&r.antigos, &r.baks}) {
         for (const auto& antigo : *grupo) {
-            if (const int falha = plataforma::ApagarArquivo(pasta / plataforma::Caminho(antigo));
+            const auto& onde = grupo == &r.baks ? backups : pasta;
+            if (const int falha = plataforma::ApagarArquivo(onde / plataforma::Caminho(antigo));
                 falha == 0) {
                 GravarLog((grupo == &r.baks ? "Excluindo backup de uma execução interrompida...: "
                                             : "Excluindo arquivo antigo...: ") +

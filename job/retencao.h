@@ -33,10 +33,12 @@ Retencao ArquivosAntigos(const std::vector<std::string>& nomes, const std::strin
                          const std::string& nome, const std::string& atual,
                          unsigned long long manter, const std::tm& hoje);
 
-// Applies ManterArquivos to the program folder after a successful run: only regular files owned
-// by this account count; each deletion, an invalid value, names dated in the future and a file
-// that could not be deleted (which does not fail the run) are logged.
-void LimparArquivosAntigos(const std::filesystem::path& pasta, const std::string& valor,
+// Applies ManterArquivos to the data folder after a successful run (the archives in `pasta`, the
+// backups in `backups`): only regular files owned by this account count; each deletion, an invalid
+// value, names dated in the future and a file that could not be deleted (which does not fail the
+// run) are logged.
+void LimparArquivosAntigos(const std::filesystem::path& pasta,
+                           const std::filesystem::path& backups, const std::string& valor,
                            const std::string& codigo, const std::string& nome,
                            const std::string& atual, const ObservadorJob* observador = nullptr);
 

@@ -24,6 +24,8 @@ inline constexpr std::string_view kListarDriversOdbc =
 inline constexpr std::array<std::string_view, 3> kDriversOdbc = {
     "ODBC Driver 18 for SQL Server", "ODBC Driver 17 for SQL Server", "SQL Server"};
 inline constexpr char kSeparador = '\\';
+// Below the data folder: the one folder SQL Server's service account may write, for the .BAK.
+inline constexpr std::string_view kSubpastaBackups = "Backups";
 // What a file name may not hold (with the control characters): the separators, and what
 // Windows reads as a drive, a stream (":"), a pattern or a redirection.
 inline constexpr std::string_view kProibidosEmNomes = "<>:\"/\\|?*";
@@ -52,6 +54,8 @@ inline constexpr std::string_view kListarDriversOdbc = "odbcinst -q -d (os drive
 inline constexpr std::array<std::string_view, 2> kDriversOdbc = {"ODBC Driver 18 for SQL Server",
                                                                  "ODBC Driver 17 for SQL Server"};
 inline constexpr char kSeparador = '/';
+// SQL Server for Linux runs as the job's own account: the .BAK goes in the data folder itself.
+inline constexpr std::string_view kSubpastaBackups = "";
 inline constexpr std::string_view kProibidosEmNomes = "/";
 inline constexpr bool kControlesProibidosEmNomes = false;
 inline constexpr std::string_view kFimDeLinha = "\n";

@@ -32,16 +32,19 @@ std::optional<std::string> Inseguro(const std::string& caminho, const std::strin
            "; nada foi executado. Corrija com: " + correcao;
 }
 
-// `caminho` (absolute) and every folder above it, each owned by root or us and writable by no one
-// else; links are followed to what they lead to. A folder above may be writable by others with
-// the sticky bit (only one name is followed through it), the last one when `estrito` may not:
-// there anyone who can create a name can put one where we load or write.
-std::optional<std::string> ConferirCaminho(const std::filesystem::path& caminho, bool estrito,
+// `caminho` (absolute) and every folder above it, each owned by root or us (root alone for the
+// program apart from its data) and writable by no one else; links are followed to what they lead
+// to. A folder above may be writable by others with the sticky bit (only one name is followed
+// through it), the last one may not: there anyone who can create a name can put one where we load
+// or write. The last one as `regra` asks besides: the data ours alone, and readable by no one
+// else.
+std::optional<std::string> ConferirCaminho(const std::filesystem::path& caminho, Regra regra,
                                            const ContextoPermissao& ctx, int saltos = 0) {
     if (saltos > 40) {
         return Inseguro(caminho.string(), "tem links demais", "ls -l " + caminho.string());
     }
     const auto normal = caminho.lexically_normal();
+    const uid_t eu = ::geteuid();
     std::filesystem::path atual;
     for (auto parte = normal.begin(); parte != normal.end(); ++parte) {
         atual /= *parte;
@@ -52,45 +55,63 @@ std::optional<std::string> ConferirCaminho(const std::filesystem::path& caminho,
                                  // are reported on their own
         }
         const std::string p = atual.string();
-        const bool pastaPrograma = atual == ctx.pasta;
-        if (st.st_uid != 0 && st.st_uid != ::geteuid()) {
+        const bool link = S_ISLNK(st.st_mode);
+        const bool pasta = S_ISDIR(st.st_mode);
+        const bool dados = regra == Regra::Dados || regra == Regra::Backup;
+        // The rule of the last name applies to what a link there leads to.
+        const bool proprio = ultimo && !link;
+        if (dados && proprio && st.st_uid != eu) {
             const std::string dono = NomeConta(st.st_uid);
-            if (pastaPrograma) {
+            if (atual == ctx.dados) {
                 const auto exe = (ctx.pasta / "kelvane").string();
                 return Inseguro(p,
                                 "pertence a " + dono + ", e o kelvane foi iniciado como " +
-                                    NomeConta(::geteuid()),
+                                    NomeConta(eu),
                                 ctx.janela ? "sudo -u " + dono + " -E " + exe
                                            : "sudo -u " + dono + " " + exe + " EXEC");
             }
             return Inseguro(p, "pertence a outra conta (" + dono + ")",
-                            "chown " + NomeConta(::geteuid()) + " " + p);
+                            "chown " + NomeConta(eu) + " " + p);
         }
-        const bool pasta = S_ISDIR(st.st_mode);
-        const bool sticky = pasta && (st.st_mode & S_ISVTX) != 0 && !(estrito && ultimo);
-        if (!S_ISLNK(st.st_mode) && (st.st_mode & 022) != 0 && !sticky) {
+        if (st.st_uid != 0 && (regra == Regra::Sistema || st.st_uid != eu)) {
+            const std::string dono = NomeConta(st.st_uid);
+            return Inseguro(p, "pertence a outra conta (" + dono + ")",
+                            "chown " +
+                                (regra == Regra::Sistema ? std::string("root") : NomeConta(eu)) +
+                                " " + p);
+        }
+        const bool sticky = pasta && (st.st_mode & S_ISVTX) != 0 && !ultimo;
+        if (!link && (st.st_mode & 022) != 0 && !sticky) {
             std::string correcao = "chmod go-w " + p;
-            if (pastaPrograma && ::geteuid() == 0 && (st.st_mode & 020) != 0 && st.st_gid != 0) {
+            if (atual == ctx.dados && eu == 0 && (st.st_mode & 020) != 0 && st.st_gid != 0) {
                 // The group that writes the .BAK here is the server's account: the folder
                 // becomes that account's, and the job runs as it.
                 const std::string grupo = NomeGrupo(st.st_gid);
                 correcao = "chown " + grupo + ": " + p + " && chmod 0700 " + p +
                            ", e rode o kelvane como " + grupo + " (veja o README)";
-            } else if (pasta && !(estrito && ultimo)) {
+            } else if (pasta && !ultimo) {
                 correcao += " (ou chmod +t " + p + ", se outra conta precisa criar arquivos nela)";
             }
             return Inseguro(
                 p, "pode ser alterado pelo grupo ou por outros (modo " + Octal(st.st_mode) + ")",
                 correcao);
         }
-        if (S_ISLNK(st.st_mode)) {
+        if (dados && proprio && (st.st_mode & 077) != 0) {
+            return Inseguro(
+                p, "pode ser lido pelo grupo ou por outros (modo " + Octal(st.st_mode) + ")",
+                "chmod go-rwx " + p);
+        }
+        if (link) {
             std::error_code erro;
             const auto alvo = std::filesystem::read_symlink(atual, erro);
             if (erro) {
                 return std::nullopt;
             }
             const auto resolvido = alvo.is_absolute() ? alvo : atual.parent_path() / alvo;
-            if (auto problema = ConferirCaminho(resolvido, estrito && ultimo, ctx, saltos + 1)) {
+            // Only the last name's rule reaches the target; a folder on the way is a folder above.
+            const Regra acima = regra == Regra::Sistema ? Regra::Sistema : Regra::Carregado;
+            if (auto problema =
+                    ConferirCaminho(resolvido, ultimo ? regra : acima, ctx, saltos + 1)) {
                 return problema;
             }
             atual = std::filesystem::canonical(atual, erro);
@@ -104,9 +125,9 @@ std::optional<std::string> ConferirCaminho(const std::filesystem::path& caminho,
 
 } // namespace
 
-std::optional<std::string> ProblemaPermissao(const std::filesystem::path& caminho, bool estrito,
+std::optional<std::string> ProblemaPermissao(const std::filesystem::path& caminho, Regra regra,
                                              const ContextoPermissao& contexto) {
-    return ConferirCaminho(caminho, estrito, contexto);
+    return ConferirCaminho(caminho, regra, contexto);
 }
 
 } // namespace kelvane::plataforma

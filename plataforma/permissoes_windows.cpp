@@ -199,7 +199,7 @@ std::optional<std::string> ConferirCaminho(const std::filesystem::path& caminho,
                                  // are reported on their own
         }
         const std::string p = TextoCaminho(atual);
-        const bool pastaPrograma = MesmoCaminho(atual, ctx.pasta);
+        const bool pastaPrograma = MesmoCaminho(atual, ctx.dados);
         const bool pasta = (s.atributos & FILE_ATTRIBUTE_DIRECTORY) != 0;
         if (!Confiavel(s.dono)) {
             const std::string dono = NomeConta(s.dono);
@@ -266,9 +266,9 @@ std::optional<std::string> ConferirCaminho(const std::filesystem::path& caminho,
 
 } // namespace
 
-std::optional<std::string> ProblemaPermissao(const std::filesystem::path& caminho, bool estrito,
+std::optional<std::string> ProblemaPermissao(const std::filesystem::path& caminho, Regra,
                                              const ContextoPermissao& contexto) {
-    return ConferirCaminho(caminho, estrito, contexto);
+    return ConferirCaminho(caminho, true, contexto);
 }
 
 } // namespace kelvane::plataforma

@@ -111,9 +111,10 @@ Servidor::~Servidor() {
 #endif
 
 Programa::Programa(bool ferramentas)
-    : dir(raiz.p / "programa"), ftp(raiz.p / "ftp"), tmp(raiz.p / "tmp") {
+    : dir(raiz.p / "programa"), dados(dir), ftp(raiz.p / "ftp"), tmp(raiz.p / "tmp") {
     fs::create_directories(ftp / "backups");
     fs::create_directories(dir);
+    fs::permissions(dir, fs::perms::owner_all); // it holds the data too: ours alone
     fs::create_directories(tmp);
     if (Sistema().windows) {
         fs::copy_file(Sistema().compilacao / "kelvane.exe", Executavel());
@@ -190,14 +191,29 @@ void Programa::Servidores(const std::string& modo, long tamanho) {
     cfg["Porta"] = std::to_string(servidorFtp->porta);
 }
 
+void Programa::Separar() {
+    dados = raiz.p / "dados";
+    fs::create_directory(dados);
+    fs::permissions(dados, fs::perms::owner_all);
+    fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                             fs::perms::others_read | fs::perms::others_exec);
+    Gravar(dir / "pasta-dados", Sistema().Caminho(dados) + (Sistema().windows ? "\r\n" : "\n"));
+    Ini();
+}
+
+fs::path Programa::Backups() const {
+    return Sistema().windows ? dados / "Backups" : dados;
+}
+
 void Programa::Ini() {
     fs::remove(dir / "info.ini");
+    fs::remove(dados / "info.ini");
     const bool claras = cfg.count("NCripto") && cfg["NCripto"] == "1";
     for (const auto& [chave, valor] : cfg) {
         const bool credencial =
             chave == "Login" || chave == "Senha" || chave == "Usuario" || chave == "Passw";
         GravarINI(kSecaoInfos, chave, credencial && !claras ? Cripto(valor) : valor,
-                  dir / "info.ini");
+                  dados / "info.ini");
     }
 }
 
@@ -226,7 +242,7 @@ Execucao Programa::Exec(std::vector<std::string> argumentos) {
 
 std::vector<std::string> Programa::Log() const {
     std::vector<std::string> linhas;
-    for (const auto& arquivo : Arquivos(dir / "Log", ".Log")) {
+    for (const auto& arquivo : Arquivos(dados / "Log", ".Log")) {
         for (auto l : Linhas(arquivo)) {
             if (Sistema().windows) { // CR LF, in the ANSI code page
                 EXPECT_TRUE(l.ends_with('\r')) << l;

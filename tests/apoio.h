@@ -62,8 +62,8 @@ struct Servidor {
 };
 
 // The program folder <tmp>/programa with kelvane, its window module and the tools (links to 7z,
-// 7z.so and ncftpput; on Windows copies); the FTP server's root is <tmp>/ftp with the folder
-// backups.
+// 7z.so and ncftpput; on Windows copies), holding its data too (a portable copy) until Separar();
+// the FTP server's root is <tmp>/ftp with the folder backups.
 class Programa {
 public:
     explicit Programa(bool ferramentas = true);
@@ -75,6 +75,10 @@ public:
     void Servidores(const std::string& modo = "normal", long tamanho = 1 << 20);
     // info.ini from cfg (credentials scrambled unless NCripto=1) pointing at the servers.
     void Ini();
+    // The installed layout: the data in <tmp>/dados (0700), named by the program folder's
+    // pasta-dados, the program folder 0755; info.ini written there.
+    void Separar();
+    fs::path Backups() const; // where the server writes the .BAK
     Execucao Exec(std::vector<std::string> argumentos = {"EXEC"});
     // The command that starts the program (under Wine on Windows), with or without a time limit.
     std::vector<std::string> Comando(const std::vector<std::string>& argumentos,
@@ -84,13 +88,13 @@ public:
     std::vector<std::string> Log() const; // the messages of every log file, in order, in UTF-8
     std::string Ultima() const;           // the last one
     std::vector<fs::path> Arquivos(const fs::path& pasta, const std::string& ext) const;
-    std::vector<fs::path> Baks() const { return Arquivos(dir, ".BAK"); }
-    std::vector<fs::path> Pacotes() const { return Arquivos(dir, ".7z"); }
+    std::vector<fs::path> Baks() const { return Arquivos(Backups(), ".BAK"); }
+    std::vector<fs::path> Pacotes() const { return Arquivos(dados, ".7z"); }
     std::vector<fs::path> Enviados() const { return Arquivos(ftp / "backups", ".7z"); }
     std::vector<std::string> Lotes() const { return Linhas(raiz.p / "lotes.txt"); } // SQL batches
 
     Pasta raiz;
-    fs::path dir, ftp, tmp;
+    fs::path dir, dados, ftp, tmp;
     std::map<std::string, std::string> cfg;
     std::vector<std::string> opcoesFtp; // more arguments for ftp_server.py (--no-rename)
     std::unique_ptr<Servidor> tds, servidorFtp;

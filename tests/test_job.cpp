@@ -74,7 +74,7 @@ protected:
         new (&p) Programa();
         SetUp();
     }
-    std::string Executado() const { return LerINI(kSecaoInfos, "Executado", p.dir / "info.ini"); }
+    std::string Executado() const { return LerINI(kSecaoInfos, "Executado", p.dados / "info.ini"); }
     std::string LogTexto() const {
         std::string texto;
         for (const auto& l : p.Log()) {
@@ -114,6 +114,9 @@ TEST_F(Job, SucessoComCredenciaisEmbaralhadasOuEmClaro) {
         Novo();
         p.cfg["NCripto"] = express ? "1" : "0";
         p.Servidores(express ? "express" : "normal");
+        if (!express) { // as installed: the data apart, nothing of it beside the program
+            p.Separar();
+        }
         const auto antes = std::time(nullptr);
         ASSERT_NO_FATAL_FAILURE(ConferirSucesso(Rodar()));
         std::string relogio; // the first line whole and the log's name, at each second of the run
@@ -123,7 +126,7 @@ TEST_F(Job, SucessoComCredenciaisEmbaralhadasOuEmClaro) {
                           std::localtime(&t));
             relogio += s;
         }
-        const auto log = p.Arquivos(p.dir / "Log", "").at(0);
+        const auto log = p.Arquivos(p.dados / "Log", "").at(0);
         EXPECT_NE(relogio.find("|" + log.filename().string() + "|"), std::string::npos) << relogio;
         auto primeira = Linhas(log).at(0); // without the CR of Windows' line ends
         primeira.resize(primeira.size() - Sistema().windows);
@@ -140,7 +143,8 @@ TEST_F(Job, SucessoComCredenciaisEmbaralhadasOuEmClaro) {
                 R"(Compactando\.\.\.: )" + n + R"(\.7z\nEnviando\.\.\.: )" + n +
                 R"(\.7z > 127\.0\.0\.1\nExcluindo\.\.\.: )" + n + R"(\.BAK\nFim do Processo\n)")))
             << LogTexto();
-        const auto bak = Sistema().Caminho(p.Pacotes()[0].replace_extension(".BAK"));
+        const auto bak = Sistema().Caminho(
+            p.Backups() / p.Pacotes()[0].filename().replace_extension(".BAK"));
         const std::string comando = "BACKUP DATABASE [Vendas] TO  DISK = N'" + bak +
                                     "' WITH NOFORMAT, INIT, COMPRESSION,  NAME = N'00 42 - Casa "
                                     "Azul', SKIP, NOREWIND, NOUNLOAD,  STATS = 10";
@@ -199,8 +203,12 @@ TEST_F(Job, CadaFalhaTemSeuCodigoEGuardaOQueNaoFoiEnviado) {
          "Erro: 0 - Envio falhou: a porta do FTP (Porta=abc) não é um número de 1 a 65535; nada "
          "foi enviado.",
          false, false},
-        {"log impossível de gravar", [](Programa& p) { Gravar(p.dir / "Log", "x"); }, 1, "", false,
-         false},
+        {"log impossível de gravar",
+         [](Programa& p) {
+             Gravar(p.dados / "Log", "x");
+             fs::permissions(p.dados / "Log", fs::perms::owner_read | fs::perms::owner_write);
+         },
+         1, "", false, false},
         {"login a conta-gotas", [](Programa&) {}, 3, "Tarefa não executada. SAINDO", false, false,
          "trickle"},
         {"servidor calado após 10%", [](Programa& p) { p.cfg["SilencioBackup"] = "2"; }, 4,
@@ -266,6 +274,15 @@ TEST_F(Job, SoODonoDaPastaFazORodarCodigo) {
         // On Windows: "-" when the case has no form there (Linux's owners and modes), "" when it
         // is the same, or the start of the line on stderr (owners and ACLs as Wine shows them).
         std::string windows = "-";
+        bool comoNobody = false; // the run as uid 65534, which owns the data
+    };
+    const auto deNobody = [&](Programa& p) { // the data, and the way to the program
+        p.Separar();
+        fs::permissions(p.raiz.p, fs::perms::owner_all | fs::perms::others_exec);
+        for (const auto& f : fs::recursive_directory_iterator(p.dados)) {
+            deOutro(f.path());
+        }
+        deOutro(p.dados);
     };
     const std::vector<Caso> casos = {
         // Windows looks beside the program first for a DLL that is not one of its known DLLs
@@ -304,6 +321,29 @@ TEST_F(Job, SoODonoDaPastaFazORodarCodigo) {
          [&](Programa& p) { marcaEm(p.dir / "kelvane-janela.so"); }, 9,
          "{P}/kelvane-janela.so pertence a outra conta (nobody)|chown root {P}/kelvane-janela.so",
          "", true},
+        // The job's account must not be able to swap what root (or SYSTEM) starts: the program
+        // apart from its data is root's alone; a portable copy is its owner's, as before.
+        {"programa separado da conta que roda o job",
+         [&](Programa& p) {
+             deNobody(p);
+             deOutro(p.dir);
+         },
+         9, "{P} pertence a outra conta (nobody)|chown root {P}", "", false, "-", true},
+        {"pasta de dados separada pode ser lida por outros",
+         [&](Programa& p) {
+             p.Separar();
+             ::chmod(p.dados.c_str(), 0755);
+         },
+         9, "{D} pode ser lido pelo grupo ou por outros (modo 0755)|chmod go-rwx {D}", ""},
+        {"info.ini legível por outros",
+         [](Programa& p) { ::chmod((p.dados / "info.ini").c_str(), 0604); }, 9,
+         "{P}/info.ini pode ser lido pelo grupo ou por outros (modo 0604)|chmod go-rwx "
+         "{P}/info.ini",
+         ""},
+        {"job de root com os dados de outra conta", deNobody, 9,
+         "{D} pertence a nobody, e o kelvane foi iniciado como root|sudo -u nobody {P}/kelvane "
+         "EXEC",
+         ""},
         {"info.ini gravável por outros",
          [](Programa& p) { ::chmod((p.dir / "info.ini").c_str(), 0606); }, 9,
          "{P}/info.ini pode ser alterado pelo grupo ou por outros (modo 0606)|chmod go-w "
@@ -359,10 +399,16 @@ TEST_F(Job, SoODonoDaPastaFazORodarCodigo) {
         p.cfg["AvisoURL"] = "http://127.0.0.1:" + std::to_string(monitor.porta);
         p.Ini();
         c.preparar(p);
-        const auto r = p.Exec(c.janela ? std::vector<std::string>{} : std::vector{"EXEC"s});
+        auto comando = p.Comando(c.janela ? std::vector<std::string>{} : std::vector{"EXEC"s});
+        if (c.comoNobody) {
+            comando.insert(comando.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                             "--clear-groups", "--"});
+        }
+        const auto r = teste::Rodar(comando);
         EXPECT_EQ(r.codigo, c.codigo) << r.saida << p.Ultima();
         const auto trocar = [&](std::string t) {
             for (const auto& [de, para] : {std::pair{"{P}"s, Sistema().Caminho(p.dir)},
+                                           {"{D}", Sistema().Caminho(p.dados)},
                                            {"{R}", p.raiz.p.string()},
                                            {"{F}", fora.p.string()},
                                            {"|", "; nada foi executado. Corrija com: "}}) {
@@ -383,8 +429,8 @@ TEST_F(Job, SoODonoDaPastaFazORodarCodigo) {
         }
         EXPECT_EQ(p.Ultima().rfind(trocar(c.ultima), 0), 0u) << p.Ultima();
         if (!saida.empty()) { // nothing made in the folder, nothing sent
-            EXPECT_FALSE(fs::exists(p.dir / "kelvane.lock") ||
-                         fs::is_directory(fs::symlink_status(p.dir / "Log")));
+            EXPECT_FALSE(fs::exists(p.dados / "kelvane.lock") ||
+                         fs::is_directory(fs::symlink_status(p.dados / "Log")));
             EXPECT_FALSE(fs::exists(avisos));
         }
         EXPECT_TRUE(!fs::exists(alheia) || (fs::is_directory(alheia) && fs::is_empty(alheia)));
@@ -423,17 +469,19 @@ TEST_F(Job, ValoresHostisChegamIntactos) {
         p.Falsa("ncftpput",
                 "printf '%s\\n' \"$@\" >" + args.string() + "; cat \"$2\" >" + login.string());
         // A file the archiver would take along if the name worked as a pattern or a list.
+        fs::create_directories(p.Backups());
+        fs::permissions(p.Backups(), fs::perms::owner_all);
         for (const auto dia : {-1, 0, 1}) { // the day the job will name, whenever it runs
             const auto t = std::time(nullptr) + dia * 86400;
             char nome[64];
             std::strftime(nome, sizeof nome, "KVLN_aZbZc_aZbZc_%d%m%y.BAK", std::localtime(&t));
-            Gravar(p.dir / nome, "isca");
+            Gravar(p.Backups() / nome, "isca");
         }
-        Gravar(p.dir / "lista", "/etc/hostname\n");
+        Gravar(p.Backups() / "lista", "/etc/hostname\n");
         const auto r = Rodar();
         ASSERT_EQ(r.codigo, 0) << r.saida << LogTexto();
         const auto pacote = p.Pacotes().at(0);
-        EXPECT_EQ(pacote.parent_path(), p.dir);
+        EXPECT_EQ(pacote.parent_path(), p.dados);
         const auto lista =
             teste::Rodar({"/usr/lib/p7zip/7z", "l", "-slt", "-spd", pacote.string()});
         const auto bak = fs::path(pacote).replace_extension(".BAK").filename().string();
@@ -517,7 +565,7 @@ TEST_F(Job, InterrompidoEmCadaEtapaNaoPerdeNadaEAProximaRoda) {
                 ::kill(pidFerramenta, SIGKILL);
             }
             p.Ferramentas();
-            fs::remove_all(p.dir / "Log");
+            fs::remove_all(p.dados / "Log");
             p.Servidores();
             ASSERT_NO_FATAL_FAILURE(ConferirSucesso(Rodar()));
             EXPECT_TRUE(fs::is_empty(p.tmp)); // a login folder left by SIGKILL goes as well
@@ -590,12 +638,17 @@ TEST_F(Job, AvisosEArquivosAntigos) {
                                             base + "300226.7z",
                                             base + futuro,
                                             base + "050126.7z"};
+    fs::create_directories(p.Backups());
+    fs::permissions(p.Backups(), fs::perms::owner_all);
+    const auto em = [&](const std::string& n) { // the backups have a folder of their own
+        return (n.ends_with(".BAK") ? p.Backups() : p.dados) / n;
+    };
     for (const auto& n : nomes) {
-        Gravar(p.dir / n, "x");
+        Gravar(em(n), "x");
     }
-    ::chown((p.dir / nomes.back()).c_str(), 65534, 65534);
+    ::chown(em(nomes.back()).c_str(), 65534, 65534);
     if (!Sistema().windows) { // Wine shows a link as the file it leads to
-        fs::create_symlink(p.dir / nomes[3], p.dir / (base + "010125.7z")); // not an archive
+        fs::create_symlink(em(nomes[3]), p.dados / (base + "010125.7z")); // not an archive
     }
     p.Servidores();
     p.cfg["AvisoURL"] = "http://127.0.0.1:" + std::to_string(monitor.porta) + "/k/?q=1";
@@ -604,7 +657,7 @@ TEST_F(Job, AvisosEArquivosAntigos) {
     p.cfg["Senha"] = "Outra;S3nha";
     ASSERT_EQ(Rodar().codigo, 3);
     p.cfg["Senha"] = senha;
-    fs::remove_all(p.dir / "Log");
+    fs::remove_all(p.dados / "Log");
     ASSERT_EQ(Rodar().codigo, 0) << p.Ultima();
     const auto avisos = Ler(p.raiz.p / "avisos.txt");
     EXPECT_TRUE(std::regex_match(
@@ -613,9 +666,9 @@ TEST_F(Job, AvisosEArquivosAntigos) {
         << avisos;
     EXPECT_EQ(avisos.find("Outra;S3nha"), std::string::npos);
     for (const auto& n : nomes) {
-        EXPECT_EQ(fs::exists(p.dir / n), &n > &nomes[2]) << n;
+        EXPECT_EQ(fs::exists(em(n)), &n > &nomes[2]) << n;
     }
-    EXPECT_TRUE(Sistema().windows || fs::is_symlink(p.dir / (base + "010125.7z")));
+    EXPECT_TRUE(Sistema().windows || fs::is_symlink(p.dados / (base + "010125.7z")));
     // A two-digit year is the one nearest today: on 20/12/2026, 010127 is next month's.
     std::tm dia20{};
     std::tie(dia20.tm_year, dia20.tm_mon, dia20.tm_mday) = std::tuple{126, 11, 20};
@@ -639,9 +692,9 @@ TEST_F(Job, AvisosEArquivosAntigos) {
     const std::string mudoUrl = "http://127.0.0.1:" + std::to_string(mudo.porta);
     p.cfg["AvisoURL"] = mudoUrl;
     p.cfg["ManterArquivos"] = "0";
-    fs::remove_all(p.dir / "Log");
+    fs::remove_all(p.dados / "Log");
     EXPECT_EQ(Rodar().codigo, 0);
-    EXPECT_TRUE(fs::exists(p.dir / nomes[3]));
+    EXPECT_TRUE(fs::exists(em(nomes[3])));
     const auto log = p.Log();
     const auto vezes = [&](const std::string& inicio) {
         return std::count_if(log.begin(), log.end(),
@@ -654,7 +707,7 @@ TEST_F(Job, AvisosEArquivosAntigos) {
               1);
     // Without a scheme nothing is sent, and that is said once.
     p.cfg["AvisoURL"] = "127.0.0.1:" + std::to_string(monitor.porta) + "/k";
-    fs::remove_all(p.dir / "Log");
+    fs::remove_all(p.dados / "Log");
     EXPECT_EQ(Rodar().codigo, 0);
     EXPECT_EQ(Ler(p.raiz.p / "avisos.txt"), avisos);
     EXPECT_EQ(p.Log().at(1), "AvisoURL não começa com http:// nem https://; nenhum aviso de "
@@ -673,7 +726,7 @@ TEST_F(Job, AvisosEArquivosAntigos) {
     Gravar(p.raiz.p / "nsswitch.conf", "hosts: files dns\n");
     p.cfg["AvisoURL"] = "http://monitor.kelvane.invalid/";
     p.Ini();
-    fs::remove_all(p.dir / "Log");
+    fs::remove_all(p.dados / "Log");
     auto comando = p.Comando({"EXEC"});
     comando.insert(comando.begin(),
                    {"/usr/bin/unshare", "--mount", "/bin/sh", "-c",

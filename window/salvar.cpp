@@ -83,7 +83,7 @@ bool Form1::ConferirServidorBD(const std::string& nomeComputador) {
 }
 
 bool Form1::PastaSegura() {
-    if (const auto inseguro = PermissaoInsegura(PastaPrograma(), true)) {
+    if (const auto inseguro = PermissaoInsegura(PastaPrograma(), PastaDados(), true)) {
         Avisar(Icone::Critico, QString::fromStdString(*inseguro));
         return false;
     }
@@ -112,7 +112,7 @@ bool Form1::SalvarConfiguracao() {
         NomeArquivoBackup(txtCodigoCliente->text().toStdString(),
                           txtNomeCliente->text().toStdString(), AgoraLocal())
             .substr(1);
-    const long maximo = plataforma::TamanhoMaximoNome(PastaPrograma());
+    const long maximo = plataforma::TamanhoMaximoNome(PastaDados());
     if (static_cast<long>(arquivo.size()) > maximo) {
         Avisar(Icone::Critico,
                QStringLiteral("As configurações não foram gravadas: com este código e este "
