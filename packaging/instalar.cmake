@@ -8,8 +8,11 @@
 #   kelvane.desktop          the desktop entry that opens the configuration window
 #   exemplos/                a systemd service and timer and a cron line for the nightly run
 #   doc/README.md            the administrators' guide
-# and writes nothing outside the prefix. info.ini and Log/ are not installed: the window and
-# the job create them, so an upgrade never touches them.
+#   pasta-dados              names the data folder (KELVANE_PASTA_DADOS, /var/opt/kelvane)
+# Outside the prefix it makes only the data folder, when missing (0700, SQL Server's account's
+# where it exists). info.ini and Log/ are not installed: the window and the job create them
+# there, so an upgrade never touches them. Run as root without DESTDIR, it first moves an
+# earlier layout's data out of the program folder, as the package does (packaging/preinst).
 #
 # The Debian package (`cpack -G DEB`, or `cmake --build <build> --target package`) holds the same
 # folder under /opt/kelvane plus one file outside it, /usr/share/applications/kelvane.desktop (a
@@ -29,6 +32,27 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${_kelvane_modo_pastas})
 
 set(KELVANE_PACOTE_DIR ${CMAKE_CURRENT_LIST_DIR})
 set(KELVANE_PACOTE_BIN ${PROJECT_BINARY_DIR}/packaging)
+set(KELVANE_PASTA_DADOS /var/opt/kelvane CACHE PATH
+  "The job's data folder (info.ini, Log, archives), named by pasta-dados in the program folder; \
+empty for a portable copy with its data beside the program")
+
+# Before anything is written: an earlier layout on this machine moved apart (as the package does
+# it), then the folders written into must be real folders that no other account controls.
+install(CODE "
+  if(\"\$ENV{DESTDIR}\" STREQUAL \"\")
+    execute_process(COMMAND id -u OUTPUT_VARIABLE _eu OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(_eu STREQUAL \"0\" AND NOT \"${KELVANE_PASTA_DADOS}\" STREQUAL \"\")
+      set(ENV{KELVANE_PROGRAMA} \"\${CMAKE_INSTALL_PREFIX}\")
+      set(ENV{KELVANE_DADOS} \"${KELVANE_PASTA_DADOS}\")
+      execute_process(COMMAND sh \"${KELVANE_PACOTE_DIR}/preinst\" upgrade RESULT_VARIABLE _r)
+      if(NOT _r EQUAL 0)
+        message(FATAL_ERROR \"A pasta do programa não pôde ser preparada (veja acima).\")
+      endif()
+    endif()
+  endif()
+  include(\"${KELVANE_PACOTE_DIR}/conferir.cmake\")
+  kelvane_conferir_destino(\"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}\")
+" ALL_COMPONENTS)
 
 install(TARGETS kelvane RUNTIME DESTINATION .)
 install(TARGETS kelvane_janela_modulo LIBRARY DESTINATION .)
@@ -57,10 +81,17 @@ set(_kelvane_gerar "
   set(KELVANE_PACOTE_DIR \"${KELVANE_PACOTE_DIR}\")
   set(KELVANE_GERADOS \"${KELVANE_PACOTE_BIN}/gerados\")
   include(\"${KELVANE_PACOTE_DIR}/gerar.cmake\")")
+set(_kelvane_gerar "${_kelvane_gerar}
+  set(DADOS \"${KELVANE_PASTA_DADOS}\")")
 install(CODE "${_kelvane_gerar}
   kelvane_instalar_gerado(kelvane.desktop.in kelvane.desktop \"\${CMAKE_INSTALL_PREFIX}\")
+  if(NOT DADOS STREQUAL \"\")
+    kelvane_instalar_gerado(pasta-dados.in pasta-dados \"\${CMAKE_INSTALL_PREFIX}\")
+  endif()
   kelvane_instalar_gerado(kelvane.service.in kelvane.service \"\${CMAKE_INSTALL_PREFIX}/exemplos\")
   kelvane_instalar_gerado(kelvane.cron.in kelvane.cron \"\${CMAKE_INSTALL_PREFIX}/exemplos\")
+  include(\"${KELVANE_PACOTE_DIR}/conferir.cmake\")
+  kelvane_criar_dados(\"\$ENV{DESTDIR}\${DADOS}\")
 ")
 install(CODE "${_kelvane_gerar}
   kelvane_instalar_gerado(kelvane.desktop.in kelvane.desktop /usr/share/applications)
@@ -79,8 +110,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "Nightly backup of one SQL Server database, packed with 7z and sent by FTP")
 set(CPACK_PACKAGE_DESCRIPTION
     "Run as `kelvane EXEC` (by the systemd timer or cron line in /opt/kelvane/exemplos), it has \
-the local SQL Server write a full backup into its program folder, packs and verifies it with 7z, \
-uploads it with ncftpput and logs every step in /opt/kelvane/Log. Without arguments it opens its \
+the local SQL Server write a full backup into its data folder /var/opt/kelvane, packs and verifies \
+it with 7z, uploads it with ncftpput and logs every step in /var/opt/kelvane/Log. Without arguments it opens its \
 configuration window.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /opt/kelvane)
 # Both install passes: everything a plain install lays out, then the menu entry.
@@ -88,8 +119,10 @@ set(CPACK_INSTALL_CMAKE_PROJECTS
     "${CMAKE_BINARY_DIR};${PROJECT_NAME};ALL;/"
     "${CMAKE_BINARY_DIR};${PROJECT_NAME};menu;/")
 set(CPACK_STRIP_FILES ON)
-# The folder handed to SQL Server's account on install, and that hand-over undone on purge.
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${KELVANE_PACOTE_DIR}/postinst ${KELVANE_PACOTE_DIR}/postrm)
+# The program folder made root's alone and an earlier layout's data moved out before unpacking; the
+# data folder made for SQL Server's account; an old scheduled run as root disabled.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${KELVANE_PACOTE_DIR}/preinst ${KELVANE_PACOTE_DIR}/postinst
+  ${KELVANE_PACOTE_DIR}/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

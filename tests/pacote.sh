@@ -11,7 +11,7 @@ deb=$(echo "$t"/deb/*.deb)
 dpkg-deb -x "$deb" "$t/raiz"
 p=$t/raiz/opt/kelvane
 esperado=$(echo opt/kelvane/{7z,7z.so,doc/README.md,exemplos/kelvane.{cron,service,timer},kelvane,\
-kelvane-janela.so,kelvane.{desktop,png},ncftpput} usr/share/applications/kelvane.desktop)
+kelvane-janela.so,kelvane.{desktop,png},ncftpput,pasta-dados} usr/share/applications/kelvane.desktop)
 [ "$(cd "$t/raiz" && find . ! -type d | cut -c3- | sort | xargs)" = "$esperado" ] ||
   falha "conteúdo: $(cd "$t/raiz" && find . ! -type d)"
 [ -z "$(dpkg-deb -c "$deb" | awk '$2 != "root/root"')" ] || falha "dono diferente de root"
@@ -21,8 +21,9 @@ for f in 7z 7z.so ncftpput; do [ -e "$p/$f" ] || falha "$f não aponta para a fe
 grep -qx 'Exec="/opt/kelvane/kelvane"' "$p/kelvane.desktop" || falha "menu não abre a janela"
 grep -qx 'ExecStart="/opt/kelvane/kelvane" EXEC' "$p/exemplos/kelvane.service" || falha serviço
 ! grep -q SuccessExitStatus "$p/exemplos/kelvane.service" || falha "serviço aceita falha"
-grep -qx User=mssql "$p/exemplos/kelvane.service" && dpkg-deb -I "$deb" postinst | grep -q 'mssql mssql 0700' ||
-  falha "pasta e serviço não são da conta do SQL Server"
+grep -qx User=mssql "$p/exemplos/kelvane.service" && grep -qx /var/opt/kelvane "$p/pasta-dados" &&
+  grep -qx WorkingDirectory=/var/opt/kelvane "$p/exemplos/kelvane.service" ||
+  falha "dados e serviço não são da conta do SQL Server"
 
 servidor() { # <variable> <script> <arguments>: starts it, to end with this shell even on SIGKILL
   setpriv --pdeathsig KILL sh -c '[ "$PPID" = "$0" ] && exec "$@"' $$ \
@@ -31,15 +32,54 @@ servidor() { # <variable> <script> <arguments>: starts it, to end with this shel
   printf -v "$1" %s "$(awk '{print $2}' "$t/$2.out")" # its port
 }
 mkdir -p "$t/ftp/backups"
+install -d -m 0700 "$t/dados"
+echo "$t/dados" >"$p/pasta-dados" # the unpacked copy's data, not this machine's
 servidor tds tds_server.py --password=S3nha --batches="$t/lotes"
 servidor ftp ftp_server.py --root="$t/ftp" --password=P4ss
+umask 077 # the data: ours alone
 printf '[infos]\nNCripto=1\nCodigoCliente=1\nNomeCliente=Casa\nServidorDB=127.0.0.1,%s\nBanco=Vendas
 Login=sa\nSenha=S3nha\nUsuario=kelvane\nPassw=P4ss\nEndereco=127.0.0.1\nPorta=%s\nDiretorio=/backups\n' \
-  "$tds" "$ftp" >"$p/info.ini"
-"$p/kelvane" EXEC || falha "EXEC terminou com $?: $(cat "$p"/Log/*)"
-grep -q "DISK = N'$p/KVLN_1_Casa_" "$t/lotes" || falha "backup fora da pasta instalada"
+  "$tds" "$ftp" >"$t/dados/info.ini"
+"$p/kelvane" EXEC || falha "EXEC terminou com $?: $(cat "$t"/dados/Log/*)"
+grep -q "DISK = N'$t/dados/KVLN_1_Casa_" "$t/lotes" || falha "backup fora da pasta de dados"
+[ "$(find "$p" -newer "$t/dados/info.ini" -print -quit)" = "" ] || falha "a execução gravou na pasta do programa"
 "$p/7z" t "$t"/ftp/backups/KVLN_1_Casa_*.7z >/dev/null || falha "nada chegou ao FTP"
+# An install never writes through a link left where it writes.
+mkdir -p "$t/alvo" "$t/ligado/srv/kv2" && ln -s "$t/alvo" "$t/ligado/srv/kv2/exemplos"
+! DESTDIR=$t/ligado cmake --install "$build" --prefix /srv/kv2 >/dev/null 2>&1 &&
+  [ -z "$(ls -A "$t/alvo")" ] || falha "cmake --install gravou através de um link"
+
+# An earlier layout (the program folder the data's account's, links planted, runs as root) is
+# taken apart by the package's scripts before anything is unpacked.
+if [ "$(id -u)" = 0 ] && getent passwd nobody >/dev/null; then
+  v=$t/velho
+  chmod 0711 "$t" # the data's account reaches its old folder, as under /opt
+  (umask 022 && mkdir -p "$v/opt/kelvane/Log" "$v/etc/cron.d" "$v/etc/systemd/system")
+  echo '[infos]' >"$v/opt/kelvane/info.ini" && echo x >"$v/opt/kelvane/KVLN_1_Casa_010126.7z"
+  ln -s "$t/alvo" "$v/opt/kelvane/exemplos" && cp "$p/kelvane" "$v/opt/kelvane/kelvane"
+  chown -R nobody: "$v/opt/kelvane" && chown root: "$v/opt/kelvane/kelvane" && chmod 0700 "$v/opt/kelvane"
+  printf '0 2 * * * root /opt/kelvane/kelvane EXEC\n0 3 * * * mssql /opt/kelvane/kelvane EXEC\n' >"$v/etc/cron.d/k"
+  printf '[Service]\nExecStart=/opt/kelvane/kelvane EXEC\n' >"$v/etc/systemd/system/k.service"
+  dpkg-deb -e "$deb" "$t/controle"
+  DPKG_ROOT=$v sh "$t/controle/preinst" upgrade 1.0 || falha "preinst terminou com $?"
+  dpkg-deb -x "$deb" "$v" && DPKG_ROOT=$v sh "$t/controle/postinst" configure 1.0 || falha postinst
+  [ "$(stat -c '%U %a' "$v/opt/kelvane")" = "root 755" ] && [ -d "$v/opt/kelvane/exemplos" ] &&
+    [ ! -L "$v/opt/kelvane/exemplos" ] && [ -z "$(ls -A "$t/alvo")" ] || falha "pasta do programa: $(ls -la "$v/opt/kelvane")"
+  [ -z "$(find "$v/opt/kelvane" ! -user root)" ] || falha "restou algo de outra conta no programa"
+  [ "$(stat -c '%U %a' "$v/var/opt/kelvane")" = "nobody 700" ] && [ -f "$v/var/opt/kelvane/info.ini" ] &&
+    [ -d "$v/var/opt/kelvane/Log" ] && [ -f "$v/var/opt/kelvane/KVLN_1_Casa_010126.7z" ] ||
+    falha "dados não foram movidos: $(ls -la "$v/var/opt/kelvane")"
+  ! setpriv --reuid=65534 --regid=65534 --clear-groups mv "$v/opt/kelvane/kelvane" "$v/opt/kelvane/k" 2>/dev/null ||
+    falha "a conta dos dados trocou o programa"
+  grep -q '^# desativado.*root /opt/kelvane/kelvane EXEC$' "$v/etc/cron.d/k" &&
+    grep -qx '0 3 \* \* \* mssql /opt/kelvane/kelvane EXEC' "$v/etc/cron.d/k" || falha "cron: $(cat "$v/etc/cron.d/k")"
+  [ -f "$v/etc/systemd/system/k.service.desativado" ] && [ ! -e "$v/etc/systemd/system/k.service" ] ||
+    falha "unidade de root não foi desativada"
+else
+  echo "pulado: a migração do pacote precisa de root e da conta nobody"
+fi
+
 # Under another prefix the menu entry and the examples name that folder.
 DESTDIR=$t/outro cmake --install "$build" --prefix /srv/kv >/dev/null && [ -x "$t/outro/srv/kv/kelvane" ]
-! grep -rq /opt/kelvane "$t"/outro/srv/kv/{kelvane.desktop,exemplos} || falha "caminho fixo em /opt"
+! grep -rqE '(^|[^a-z/])/opt/kelvane' "$t"/outro/srv/kv/{kelvane.desktop,exemplos} || falha "caminho fixo em /opt"
 echo OK
