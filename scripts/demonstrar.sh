@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # A full unattended backup against the bundled local test servers: installs and builds, starts a
-# SQL Server stand-in and an FTP server on 127.0.0.1, lays out a program folder in demo/, runs
+# SQL Server stand-in and an FTP server on 127.0.0.1, lays out the program and its data folder
+# in demo/ as installed (demo/programa names demo/dados in its pasta-dados), runs
 # `kelvane EXEC`, shows the log and what reached the FTP server, and stops the servers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,6 +11,8 @@ raiz=$(pwd)
 demo="$raiz/demo"
 rm -rf "$demo"
 mkdir -p "$demo/programa" "$demo/ftp/backups"
+install -d -m 0700 "$demo/dados" # settings, logs and backups: the job's account's alone
+echo "$demo/dados" >"$demo/programa/pasta-dados"
 cp build/kelvane build/window/kelvane-janela.so "$demo/programa/"
 ln -s /usr/lib/p7zip/7z "$demo/programa/7z"
 ln -s /usr/lib/p7zip/7z.so "$demo/programa/7z.so"
@@ -39,7 +42,7 @@ iniciar porta_tds "$demo/tds.out" tests/servers/tds_server.py --user sa --passwo
 iniciar porta_ftp "$demo/ftp.out" tests/servers/ftp_server.py --root "$demo/ftp" \
   --user kelvane --password 'senha com espaco'
 
-cat >"$demo/programa/info.ini" <<INI
+cat >"$demo/dados/info.ini" <<INI
 [infos]
 NCripto=1
 CodigoCliente=00 42
@@ -56,7 +59,7 @@ Endereco=127.0.0.1
 Porta=$porta_ftp
 Diretorio=/backups
 INI
-chmod 600 "$demo/programa/info.ini"
+chmod 600 "$demo/dados/info.ini"
 
 echo "== kelvane EXEC"
 set +e
@@ -65,9 +68,11 @@ codigo=$?
 set -e
 echo "== código de saída: $codigo"
 echo "== log"
-cat "$demo"/programa/Log/*.Log
+cat "$demo"/dados/Log/*.Log
 echo "== no servidor FTP ($demo/ftp/backups)"
 ls -l "$demo/ftp/backups"
 echo "== pasta do programa ($demo/programa)"
 ls -l "$demo/programa"
+echo "== pasta de dados ($demo/dados)"
+ls -l "$demo/dados"
 exit "$codigo"
