@@ -22,7 +22,11 @@ std::string Ler(const fs::path& arquivo) {
 }
 
 void Gravar(const fs::path& arquivo, const std::string& texto) {
+    const bool novo = !fs::exists(fs::symlink_status(arquivo));
     std::ofstream(arquivo, std::ios::binary) << texto;
+    if (novo) { // as the program makes its files: the owner's alone
+        fs::permissions(arquivo, fs::perms::owner_read | fs::perms::owner_write);
+    }
 }
 
 std::vector<std::string> Linhas(const fs::path& arquivo) {
@@ -198,6 +202,8 @@ void Programa::Separar() {
     fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                              fs::perms::others_read | fs::perms::others_exec);
     Gravar(dir / "pasta-dados", Sistema().Caminho(dados) + (Sistema().windows ? "\r\n" : "\n"));
+    fs::permissions(dir / "pasta-dados", fs::perms::owner_read | fs::perms::owner_write |
+                                             fs::perms::group_read | fs::perms::others_read);
     Ini();
 }
 
