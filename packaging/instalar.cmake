@@ -41,7 +41,9 @@ empty for a portable copy with its data beside the program")
 install(CODE "
   if(\"\$ENV{DESTDIR}\" STREQUAL \"\")
     execute_process(COMMAND id -u OUTPUT_VARIABLE _eu OUTPUT_STRIP_TRAILING_WHITESPACE)
-    if(_eu STREQUAL \"0\" AND NOT \"${KELVANE_PASTA_DADOS}\" STREQUAL \"\")
+    # Only over an earlier Kelvane: a shared prefix (/usr/local) is nobody's layout to move.
+    if(_eu STREQUAL \"0\" AND NOT \"${KELVANE_PASTA_DADOS}\" STREQUAL \"\" AND
+       EXISTS \"\${CMAKE_INSTALL_PREFIX}/kelvane\")
       set(ENV{KELVANE_PROGRAMA} \"\${CMAKE_INSTALL_PREFIX}\")
       set(ENV{KELVANE_DADOS} \"${KELVANE_PASTA_DADOS}\")
       execute_process(COMMAND sh \"${KELVANE_PACOTE_DIR}/preinst\" upgrade RESULT_VARIABLE _r)
