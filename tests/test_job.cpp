@@ -245,9 +245,23 @@ TEST_F(Job, SoODonoDaPastaFazORodarCodigo) {
     const auto marca = fora.p / "marca", avisos = fora.p / "avisos", alheia = fora.p / "alheia";
     ::setenv("KELVANE_MARCA", Sistema().Caminho(marca).c_str(), 1);
     const Servidor monitor("aviso_server.py", {avisos.string()});
+    const std::string casa = std::getenv("HOME");
     const auto deOutro = [](const fs::path& f) {
         ::lchown(f.c_str(), 65534, 65534);
     };
+    // A driver registered in $HOME/.odbcinst.ini, which unixODBC reads (and, under Wine, in the
+    // registry as Windows keeps it), whose library is another account's: the library a
+    // connection would load.
+    const std::string driver = "Kelvane Teste " + std::to_string(::getpid());
+    const auto biblioteca = fora.p / "libkvdriver.so";
+    const auto registro = [&](const std::vector<std::string>& argumentos) {
+        std::vector<std::string> c = {
+            "/bin/bash", "-c", "source \"$0\" && wine_temp_proprio && \"$WINE64\" reg \"$@\"",
+            KELVANE_FONTES "/scripts/ambiente_windows.sh"};
+        c.insert(c.end(), argumentos.begin(), argumentos.end());
+        return teste::Rodar(c);
+    };
+    const std::string chaveDriver = "HKLM\\SOFTWARE\\ODBC\\ODBCINST.INI\\" + driver;
     const auto marcaEm = [&](const fs::path& f) {
         fs::remove(f);
         fs::copy_file(Sistema().windows ? Sistema().compilacao / "ponte" / "marca.dll"
@@ -298,7 +312,8 @@ TEST_F(Job, SoODonoDaPastaFazORodarCodigo) {
          "{P}\\Log pertence a outra conta (NT AUTHORITY\\ANONYMOUS LOGON)|icacls \"{P}\\Log\" "
          "/setowner "},
         {"janela aberta por root na pasta de outra conta", [&](Programa& p) { deOutro(p.dir); }, 9,
-         "{P} pertence a nobody, e o kelvane foi iniciado como root|sudo -u nobody -E {P}/kelvane",
+         "{P} pertence a nobody, e o kelvane foi iniciado como root|xhost +SI:localuser:nobody && "
+         "sudo -u nobody DISPLAY=\"$DISPLAY\" {P}/kelvane",
          "", true},
         {"módulo da janela de outra conta",
          [&](Programa& p) { marcaEm(p.dir / "kelvane-janela.so"); }, 9,
@@ -343,6 +358,37 @@ TEST_F(Job, SoODonoDaPastaFazORodarCodigo) {
          },
          9, "", "Permissões inseguras: DriverODBC=libmarca.so não é um driver registrado", false,
          ""},
+        {"driver registrado com a biblioteca de outra conta",
+         [&](Programa& p) {
+             fs::copy_file(KELVANE_MARCA_SO, biblioteca, fs::copy_options::overwrite_existing);
+             deOutro(biblioteca);
+             fs::create_directory(fora.p / "casa");
+             Gravar(fora.p / "casa" / ".odbcinst.ini",
+                    "[" + driver + "]\nDriver=" + biblioteca.string() + "\n");
+             ::setenv("HOME", (fora.p / "casa").c_str(), 1);
+             ::setenv("KELVANE_MARCA", marca.c_str(), 1); // the Linux library, also under Wine
+             if (Sistema().windows) {
+                 registro({"add", chaveDriver, "/v", "Driver", "/d", Sistema().Caminho(biblioteca),
+                           "/f"});
+             }
+             p.cfg["DriverODBC"] = driver;
+             p.Ini();
+         },
+         9, "",
+         "Permissões inseguras: " + Sistema().Caminho(biblioteca) + " pertence a outra conta (" +
+             (Sistema().windows ? "NT AUTHORITY\\ANONYMOUS LOGON" : "nobody") + ")",
+         false, ""},
+        // The caller's FreeTDS would write every packet, password too, where it says, and its
+        // ncftpput would take its settings from (and create) the folder it names. (Under Wine,
+        // FreeTDS is the host's, reading the environment Wine was started with.)
+        {"ambiente do chamador",
+         [&](Programa&) {
+             ::setenv("NCFTPDIR", marca.c_str(), 1);
+             if (!Sistema().windows) {
+                 ::setenv("TDSDUMP", marca.c_str(), 1);
+             }
+         },
+         0, "", "Fim do Processo", false, ""},
         {"trava é um link",
          [&](Programa& p) { fs::create_symlink(alheia, p.dir / "kelvane.lock"); }, 1, "",
          "Erro: 40 - não foi possível abrir"},
@@ -392,6 +438,13 @@ TEST_F(Job, SoODonoDaPastaFazORodarCodigo) {
         EXPECT_EQ(p.Lotes().empty(), c.codigo != 0); // nothing reached the server
         fs::remove_all(alheia);
         ::unsetenv("KELVANE_WINE_DLLS");
+        ::unsetenv("NCFTPDIR");
+        ::unsetenv("TDSDUMP");
+        ::setenv("HOME", casa.c_str(), 1);
+        ::setenv("KELVANE_MARCA", Sistema().Caminho(marca).c_str(), 1);
+    }
+    if (Sistema().windows) {
+        registro({"delete", chaveDriver, "/f"});
     }
     ::unsetenv("KELVANE_MARCA");
 }
@@ -534,7 +587,7 @@ TEST_F(Job, SoEXECRodaOJob) {
                                             "Está faltando o arquivo: 7z" + Sistema().sufixo}));
     }
     KELVANE_SO_LINUX("o Windows sempre tem onde abrir a janela, e não tem /proc");
-    for (const char* variavel : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XAUTHORITY"}) {
+    for (const char* variavel : {"DISPLAY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE", "XAUTHORITY"}) {
         ::unsetenv(variavel);
     }
     const std::string semTela = "Kelvane: não há tela disponível para abrir a janela de "
@@ -553,7 +606,7 @@ TEST_F(Job, SoEXECRodaOJob) {
          "(Xvfb -displayfd 3 -auth s -nolisten tcp 3>n 2>/dev/null & echo $! >x) && "
          "timeout 10 sh -c \"while [ ! -s n ]; do sleep 0.1; done\" && d=:$(cat n) && "
          "for e in DISPLAY=:4242 DISPLAY=unix:4242.0 \"DISPLAY=$d XAUTHORITY=/dev/null\" "
-         "\"WAYLAND_DISPLAY=nada QT_QPA_PLATFORM=wayland\"; do env $e \"$1\" 2>&1; echo \" $?\"; "
+         "\"WAYLAND_DISPLAY=nada XDG_SESSION_TYPE=wayland\"; do env $e \"$1\" 2>&1; echo \" $?\"; "
          "done; kill $(cat x)",
          "sh", (p.dir / "kelvane").string(), p.raiz.p.string()});
     EXPECT_EQ(r.saida, semTela + semTela + semTela + semTela);
