@@ -64,20 +64,24 @@ std::string Valor(const std::string& driver, const char* chave) {
 
 // The folders libltdl searches first for a bare name: unixODBC hands it its driver folder (its
 // build's MODULEDIR, /usr/lib/<arch>/odbc on Debian) just before it loads a driver, so a
-// connection to a library that cannot exist has it do that, and loads nothing.
+// connection to a library that cannot exist has it do that, and loads nothing. One built
+// without it leaves the folder we set before, where nothing can be.
 std::vector<fs::path> PastasDosDrivers() {
     using Busca = const char* (*)();
+    using Definir = int (*)(const char*);
     const auto busca = reinterpret_cast<Busca>(::dlsym(RTLD_DEFAULT, "lt_dlgetsearchpath"));
-    if (busca == nullptr) {
+    const auto definir = reinterpret_cast<Definir>(::dlsym(RTLD_DEFAULT, "lt_dlsetsearchpath"));
+    if (busca == nullptr || definir == nullptr) {
         return {}; // a driver manager without libltdl goes straight to the dynamic loader
     }
+    constexpr const char* kNenhuma = "/proc/self/kelvane-nenhuma-pasta"; // nothing is made there
+    definir(kNenhuma);
     SQLHENV ambiente = SQL_NULL_HENV;
     SQLHDBC conexao = SQL_NULL_HDBC;
     if (SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &ambiente))) {
         SQLSetEnvAttr(ambiente, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3),
                       0);
         if (SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, ambiente, &conexao))) {
-            // Nothing can be created below /proc.
             SQLCHAR texto[] = "DRIVER={/proc/self/kelvane-nenhum-driver};";
             SQLDriverConnect(conexao, nullptr, texto, SQL_NTS, nullptr, 0, nullptr,
                              SQL_DRIVER_NOPROMPT);
@@ -86,7 +90,10 @@ std::vector<fs::path> PastasDosDrivers() {
         SQLFreeHandle(SQL_HANDLE_ENV, ambiente);
     }
     const char* pastas = busca();
-    return Pastas(pastas ? pastas : "", ":");
+    if (pastas == nullptr || std::string_view(pastas) == kNenhuma) {
+        return {};
+    }
+    return Pastas(pastas, ":");
 }
 
 // ld.so.conf and what it includes, as ldconfig reads it.

@@ -262,6 +262,23 @@ TEST_F(Job, SoODonoDaPastaFazORodarCodigo) {
         return teste::Rodar(c);
     };
     const std::string chaveDriver = "HKLM\\SOFTWARE\\ODBC\\ODBCINST.INI\\" + driver;
+    const auto registrar = [&](Programa& p, const std::string& valor) {
+        fs::create_directories(fora.p / "casa");
+        Gravar(fora.p / "casa" / ".odbcinst.ini", "[" + driver + "]\nDriver=" + valor + "\n");
+        ::setenv("HOME", (fora.p / "casa").c_str(), 1);
+        p.cfg["DriverODBC"] = driver;
+        p.Ini();
+    };
+    // Debian's FreeTDS is registered by bare name, which unixODBC finds in its own driver folder:
+    // a copy of another account's there, in a mount namespace of the run's own.
+    fs::path freetds;
+    std::error_code semPasta;
+    for (const auto& e : fs::directory_iterator("/usr/lib", semPasta)) {
+        if (fs::exists(e.path() / "odbc" / "libtdsodbc.so")) {
+            freetds = e.path() / "odbc" / "libtdsodbc.so";
+        }
+    }
+    const bool montar = teste::Rodar({"/usr/bin/unshare", "--mount", "true"}).codigo == 0;
     const auto marcaEm = [&](const fs::path& f) {
         fs::remove(f);
         fs::copy_file(Sistema().windows ? Sistema().compilacao / "ponte" / "marca.dll"
@@ -281,7 +298,7 @@ TEST_F(Job, SoODonoDaPastaFazORodarCodigo) {
         // is the same, or the start of the line on stderr (owners and ACLs as Wine shows them).
         std::string windows = "-";
     };
-    const std::vector<Caso> casos = {
+    std::vector<Caso> casos = {
         // Windows looks beside the program first for a DLL that is not one of its known DLLs
         // (Wine only with the override): one found there would run before any check.
         {"biblioteca ao lado do executável, numa pasta que outros alteram",
@@ -362,22 +379,27 @@ TEST_F(Job, SoODonoDaPastaFazORodarCodigo) {
          [&](Programa& p) {
              fs::copy_file(KELVANE_MARCA_SO, biblioteca, fs::copy_options::overwrite_existing);
              deOutro(biblioteca);
-             fs::create_directory(fora.p / "casa");
-             Gravar(fora.p / "casa" / ".odbcinst.ini",
-                    "[" + driver + "]\nDriver=" + biblioteca.string() + "\n");
-             ::setenv("HOME", (fora.p / "casa").c_str(), 1);
+             registrar(p, biblioteca.string());
              ::setenv("KELVANE_MARCA", marca.c_str(), 1); // the Linux library, also under Wine
              if (Sistema().windows) {
                  registro({"add", chaveDriver, "/v", "Driver", "/d", Sistema().Caminho(biblioteca),
                            "/f"});
              }
-             p.cfg["DriverODBC"] = driver;
-             p.Ini();
          },
          9, "",
          "Permissões inseguras: " + Sistema().Caminho(biblioteca) + " pertence a outra conta (" +
              (Sistema().windows ? "NT AUTHORITY\\ANONYMOUS LOGON" : "nobody") + ")",
          false, ""},
+        // A bare name that is in no driver folder, found by the dynamic loader in the
+        // LD_LIBRARY_PATH the program was started with.
+        {"driver registrado por nome de arquivo, achado pelo carregador",
+         [&](Programa& p) {
+             fs::copy_file(KELVANE_MARCA_SO, biblioteca, fs::copy_options::overwrite_existing);
+             deOutro(biblioteca);
+             registrar(p, biblioteca.filename().string());
+             ::setenv("LD_LIBRARY_PATH", fora.p.c_str(), 1);
+         },
+         9, "", "Permissões inseguras: {F}/libkvdriver.so pertence a outra conta (nobody)"},
         // The caller's FreeTDS would write every packet, password too, where it says, and its
         // ncftpput would take its settings from (and create) the folder it names. (Under Wine,
         // FreeTDS is the host's, reading the environment Wine was started with.)
@@ -393,6 +415,26 @@ TEST_F(Job, SoODonoDaPastaFazORodarCodigo) {
          [&](Programa& p) { fs::create_symlink(alheia, p.dir / "kelvane.lock"); }, 1, "",
          "Erro: 40 - não foi possível abrir"},
     };
+    if (!montar || freetds.empty()) {
+        std::cout << "pulado: FreeTDS de outra conta: sem namespace de montagem aqui, ou sem o "
+                     "FreeTDS do Debian\n";
+    } else {
+        casos.push_back(
+            {"FreeTDS, o padrão, com a biblioteca de outra conta",
+             [&](Programa& p) {
+                 fs::copy_file(KELVANE_MARCA_SO, biblioteca, fs::copy_options::overwrite_existing);
+                 deOutro(biblioteca);
+                 p.envolver = {"/usr/bin/unshare",
+                               "--mount",
+                               "/bin/sh",
+                               "-c",
+                               "mount --bind \"$0\" \"$1\" && shift && exec \"$@\"",
+                               biblioteca.string(),
+                               freetds.string()};
+             },
+             9, "",
+             "Permissões inseguras: " + freetds.string() + " pertence a outra conta (nobody)"});
+    }
     for (const auto& c : casos) {
         SCOPED_TRACE(c.caso);
         if (Sistema().windows && c.windows == "-") {
@@ -440,6 +482,7 @@ TEST_F(Job, SoODonoDaPastaFazORodarCodigo) {
         ::unsetenv("KELVANE_WINE_DLLS");
         ::unsetenv("NCFTPDIR");
         ::unsetenv("TDSDUMP");
+        ::unsetenv("LD_LIBRARY_PATH");
         ::setenv("HOME", casa.c_str(), 1);
         ::setenv("KELVANE_MARCA", Sistema().Caminho(marca).c_str(), 1);
     }
