@@ -1,6 +1,7 @@
 #include "banco.h"
 
 #include "../plataforma/arquivos.h"
+#include "../plataforma/driver_odbc.h"
 #include "../plataforma/nomes.h"
 #include "../settings/cripto.h"
 #include "../settings/texto.h"
@@ -13,11 +14,12 @@
 
 namespace kelvane {
 
-std::string DriverOdbc() {
+namespace {
+
+std::string Escolher(const std::vector<std::string>& instalados) {
     if (std::string escolhido = LerInfo("DriverODBC"); !escolhido.empty()) {
         return escolhido;
     }
-    const auto instalados = DriversOdbc();
     for (const auto nome : plataforma::kDriversOdbc) {
         if (std::find(instalados.begin(), instalados.end(), nome) != instalados.end()) {
             return std::string(nome);
@@ -26,23 +28,33 @@ std::string DriverOdbc() {
     return "FreeTDS";
 }
 
+} // namespace
+
+std::string DriverOdbc() {
+    return Escolher(DriversOdbc());
+}
+
 std::optional<std::string> DriverOdbcInseguro() {
-    const std::string driver = LerInfo("DriverODBC");
-    if (driver.empty()) {
-        return std::nullopt;
-    }
     const auto instalados = DriversOdbc();
-    if (std::find(instalados.begin(), instalados.end(), driver) != instalados.end()) {
-        return std::nullopt;
+    const std::string driver = Escolher(instalados);
+    if (!LerInfo("DriverODBC").empty() &&
+        std::find(instalados.begin(), instalados.end(), driver) == instalados.end()) {
+        const auto caminho = plataforma::Caminho(driver);
+        if (!caminho.is_absolute()) {
+            // A bare or relative name would be looked up where the loader or the working folder
+            // says.
+            return "Permissões inseguras: DriverODBC=" + driver +
+                   " não é um driver registrado no " + std::string(plataforma::kGerenciadorOdbc) +
+                   " nem o caminho completo de uma biblioteca; nada foi executado. Corrija com: " +
+                   std::string(plataforma::kListarDriversOdbc);
+        }
+        if (auto inseguro = CaminhoInseguro(caminho)) {
+            return inseguro;
+        }
     }
-    if (const auto caminho = plataforma::Caminho(driver); caminho.is_absolute()) {
-        return CaminhoInseguro(caminho);
-    }
-    // A bare or relative name would be looked up where the loader or the working folder says.
-    return "Permissões inseguras: DriverODBC=" + driver + " não é um driver registrado no " +
-           std::string(plataforma::kGerenciadorOdbc) +
-           " nem o caminho completo de uma biblioteca; nada foi executado. Corrija com: " +
-           std::string(plataforma::kListarDriversOdbc);
+    // What the driver manager loads for the driver chosen, named or the first default
+    // installed: a registered driver's library, and what names it.
+    return plataforma::ProblemaDriverOdbc(driver);
 }
 
 std::unique_ptr<ConexaoOdbc> ConectarBanco(ObservadorJob* observador, std::string& motivo) {

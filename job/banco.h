@@ -17,8 +17,10 @@ struct ObservadorJob;
 // ("ODBC Driver 18 for SQL Server", "ODBC Driver 17 for SQL Server"...), or "FreeTDS".
 std::string DriverOdbc();
 
-// A DriverODBC set by hand names a driver registered with the driver manager or a library that
-// passes the tools' permission check; otherwise the line that says why it is not loaded.
+// The library the chosen driver stands for passes the tools' permission check: a DriverODBC set
+// by hand names a registered driver or such a library by full path, and a registered driver's
+// library (as the driver manager finds it) passes too. Otherwise the line that says why it is
+// not loaded.
 std::optional<std::string> DriverOdbcInseguro();
 
 // Opens a connection with the settings of info.ini and logs the attempt and its outcome. After a

@@ -67,7 +67,10 @@ std::optional<std::string> ConferirCaminho(const std::filesystem::path& caminho,
                 return Inseguro(p,
                                 "pertence a " + dono + ", e o kelvane foi iniciado como " +
                                     NomeConta(eu),
-                                ctx.janela ? "sudo -u " + dono + " -E " + exe
+                                // The window takes only the display along; that account
+                                // is let in to it by xhost.
+                                ctx.janela ? "xhost +SI:localuser:" + dono + " && sudo -u " + dono +
+                                                 " DISPLAY=\"$DISPLAY\" " + exe
                                            : "sudo -u " + dono + " " + exe + " EXEC");
             }
             return Inseguro(p, "pertence a outra conta (" + dono + ")",

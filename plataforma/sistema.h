@@ -9,9 +9,11 @@
 
 namespace kelvane::plataforma {
 
-// At start, before anything else: undoes what a scheduler may have handed down (signals ignored
-// or blocked) and keeps what we create ours only. On Windows: libraries only from System32, no
-// error dialogs, the job object the tools run in, a console told that our text is UTF-8.
+// At start, before anything else: removes the environment variables that would choose what we
+// and the tools load, read or send to (ambiente.h), undoes what a scheduler may have handed down
+// (signals ignored or blocked) and keeps what we create ours only. On Windows: libraries only from
+// System32, no error dialogs, the job object the tools run in, a console told that our text is
+// UTF-8.
 void PrepararProcesso();
 // Ends the process with `codigo` at once, output flushed and the console as it was found, without
 // the libraries' exit handlers (a driver call given up on may still run on its own thread).

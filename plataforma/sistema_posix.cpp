@@ -1,3 +1,4 @@
+#include "ambiente.h"
 #include "sistema.h"
 
 #include <arpa/inet.h>
@@ -9,12 +10,27 @@
 #include <netdb.h>
 #include <pwd.h>
 #include <stdexcept>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
+
+extern char** environ;
 
 namespace kelvane::plataforma {
 
 void PrepararProcesso() {
+    // First: nothing is loaded or read yet (ambiente.h says what goes and why).
+    std::vector<std::string> removidas;
+    for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
+        const std::string_view variavel(*e);
+        if (const auto nome = variavel.substr(0, variavel.find('=')); AmbienteRemovido(nome)) {
+            removidas.emplace_back(nome);
+        }
+    }
+    for (const auto& nome : removidas) {
+        ::unsetenv(nome.c_str());
+    }
     // A scheduler may start us with SIGCHLD ignored (the kernel then reaps the tools and their
     // status is lost), SIGPIPE ignored or signals blocked; all of that survives exec.
     for (const int sinal : {SIGCHLD, SIGPIPE}) {

@@ -1,12 +1,16 @@
+#include "ambiente.h"
 #include "arquivos.h"
 #include "comum_windows.h"
 #include "sistema.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <io.h>
 #include <mutex>
 #include <stdexcept>
+#include <string>
+#include <vector>
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -23,9 +27,36 @@ bool EhConsole(DWORD qual) {
     return GetConsoleMode(GetStdHandle(qual), &modo) != 0;
 }
 
+// ambiente.h's list, and HOME: NcFTP for Windows takes its settings folder from NCFTPDIR, then
+// HOME (which Windows itself never sets), then a folder beside its own program. Names compare
+// without regard to case, as Windows' do.
+void LimparAmbiente() {
+    std::vector<std::wstring> removidas;
+    if (wchar_t* bloco = GetEnvironmentStringsW()) {
+        for (const wchar_t* e = bloco; *e != L'\0'; e += std::wcslen(e) + 1) {
+            const std::wstring_view variavel(e);
+            const auto nome = variavel.substr(0, variavel.find(L'=', 1)); // "=C:" names a drive
+            std::string maiusculo = win::Utf8(nome);
+            for (char& c : maiusculo) {
+                c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+            }
+            if (AmbienteRemovido(maiusculo) || maiusculo == "HOME") {
+                removidas.emplace_back(nome);
+            }
+        }
+        FreeEnvironmentStringsW(bloco);
+    }
+    for (const auto& nome : removidas) {
+        SetEnvironmentVariableW(nome.c_str(), nullptr); // what the tools inherit
+        _wputenv((nome + L"=").c_str());                // the C runtime's copy, which Qt reads
+    }
+}
+
 } // namespace
 
 void PrepararProcesso() {
+    // First: nothing is loaded or read yet (ambiente.h says what goes and why).
+    LimparAmbiente();
     // Libraries we load come from System32 (or beside a library named by full path), never from
     // the working folder; the tools get their own search order.
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);

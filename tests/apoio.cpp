@@ -230,6 +230,7 @@ std::vector<std::string> Programa::Comando(const std::vector<std::string>& argum
     if (!limite) {
         c.clear();
     }
+    c.insert(c.end(), envolver.begin(), envolver.end());
     if (Sistema().windows) {
         // The run's TMPDIR becomes Windows' TEMP (wine_temp_proprio, scripts/ambiente_windows.sh).
         c = {"/bin/bash", "-c",

@@ -253,9 +253,40 @@ TEST_F(Job, SoODonoDaPastaFazORodarCodigo) {
     const auto marca = fora.p / "marca", avisos = fora.p / "avisos", alheia = fora.p / "alheia";
     ::setenv("KELVANE_MARCA", Sistema().Caminho(marca).c_str(), 1);
     const Servidor monitor("aviso_server.py", {avisos.string()});
+    const std::string casa = std::getenv("HOME");
     const auto deOutro = [](const fs::path& f) {
         ::lchown(f.c_str(), 65534, 65534);
     };
+    // A driver registered in $HOME/.odbcinst.ini, which unixODBC reads (and, under Wine, in the
+    // registry as Windows keeps it), whose library is another account's: the library a
+    // connection would load.
+    const std::string driver = "Kelvane Teste " + std::to_string(::getpid());
+    const auto biblioteca = fora.p / "libkvdriver.so";
+    const auto registro = [&](const std::vector<std::string>& argumentos) {
+        std::vector<std::string> c = {
+            "/bin/bash", "-c", "source \"$0\" && wine_temp_proprio && \"$WINE64\" reg \"$@\"",
+            KELVANE_FONTES "/scripts/ambiente_windows.sh"};
+        c.insert(c.end(), argumentos.begin(), argumentos.end());
+        return teste::Rodar(c);
+    };
+    const std::string chaveDriver = "HKLM\\SOFTWARE\\ODBC\\ODBCINST.INI\\" + driver;
+    const auto registrar = [&](Programa& p, const std::string& valor) {
+        fs::create_directories(fora.p / "casa");
+        Gravar(fora.p / "casa" / ".odbcinst.ini", "[" + driver + "]\nDriver=" + valor + "\n");
+        ::setenv("HOME", (fora.p / "casa").c_str(), 1);
+        p.cfg["DriverODBC"] = driver;
+        p.Ini();
+    };
+    // Debian's FreeTDS is registered by bare name, which unixODBC finds in its own driver folder:
+    // a copy of another account's there, in a mount namespace of the run's own.
+    fs::path freetds;
+    std::error_code semPasta;
+    for (const auto& e : fs::directory_iterator("/usr/lib", semPasta)) {
+        if (fs::exists(e.path() / "odbc" / "libtdsodbc.so")) {
+            freetds = e.path() / "odbc" / "libtdsodbc.so";
+        }
+    }
+    const bool montar = teste::Rodar({"/usr/bin/unshare", "--mount", "true"}).codigo == 0;
     const auto marcaEm = [&](const fs::path& f) {
         fs::remove(f);
         fs::copy_file(Sistema().windows ? Sistema().compilacao / "ponte" / "marca.dll"
@@ -284,7 +315,7 @@ TEST_F(Job, SoODonoDaPastaFazORodarCodigo) {
         }
         deOutro(p.dados);
     };
-    const std::vector<Caso> casos = {
+    std::vector<Caso> casos = {
         // Windows looks beside the program first for a DLL that is not one of its known DLLs
         // (Wine only with the override): one found there would run before any check.
         {"biblioteca ao lado do executável, numa pasta que outros alteram",
@@ -315,7 +346,8 @@ TEST_F(Job, SoODonoDaPastaFazORodarCodigo) {
          "{P}\\Log pertence a outra conta (NT AUTHORITY\\ANONYMOUS LOGON)|icacls \"{P}\\Log\" "
          "/setowner "},
         {"janela aberta por root na pasta de outra conta", [&](Programa& p) { deOutro(p.dir); }, 9,
-         "{P} pertence a nobody, e o kelvane foi iniciado como root|sudo -u nobody -E {P}/kelvane",
+         "{P} pertence a nobody, e o kelvane foi iniciado como root|xhost +SI:localuser:nobody && "
+         "sudo -u nobody DISPLAY=\"$DISPLAY\" {P}/kelvane",
          "", true},
         {"módulo da janela de outra conta",
          [&](Programa& p) { marcaEm(p.dir / "kelvane-janela.so"); }, 9,
@@ -383,10 +415,66 @@ TEST_F(Job, SoODonoDaPastaFazORodarCodigo) {
          },
          9, "", "Permissões inseguras: DriverODBC=libmarca.so não é um driver registrado", false,
          ""},
+        {"driver registrado com a biblioteca de outra conta",
+         [&](Programa& p) {
+             fs::copy_file(KELVANE_MARCA_SO, biblioteca, fs::copy_options::overwrite_existing);
+             deOutro(biblioteca);
+             registrar(p, biblioteca.string());
+             ::setenv("KELVANE_MARCA", marca.c_str(), 1); // the Linux library, also under Wine
+             if (Sistema().windows) {
+                 registro({"add", chaveDriver, "/v", "Driver", "/d", Sistema().Caminho(biblioteca),
+                           "/f"});
+             }
+         },
+         9, "",
+         "Permissões inseguras: " + Sistema().Caminho(biblioteca) + " pertence a outra conta (" +
+             (Sistema().windows ? "NT AUTHORITY\\ANONYMOUS LOGON" : "nobody") + ")",
+         false, ""},
+        // A bare name that is in no driver folder, found by the dynamic loader in the
+        // LD_LIBRARY_PATH the program was started with.
+        {"driver registrado por nome de arquivo, achado pelo carregador",
+         [&](Programa& p) {
+             fs::copy_file(KELVANE_MARCA_SO, biblioteca, fs::copy_options::overwrite_existing);
+             deOutro(biblioteca);
+             registrar(p, biblioteca.filename().string());
+             ::setenv("LD_LIBRARY_PATH", fora.p.c_str(), 1);
+         },
+         9, "", "Permissões inseguras: {F}/libkvdriver.so pertence a outra conta (nobody)"},
+        // The caller's FreeTDS would write every packet, password too, where it says, and its
+        // ncftpput would take its settings from (and create) the folder it names. (Under Wine,
+        // FreeTDS is the host's, reading the environment Wine was started with.)
+        {"ambiente do chamador",
+         [&](Programa&) {
+             ::setenv("NCFTPDIR", marca.c_str(), 1);
+             if (!Sistema().windows) {
+                 ::setenv("TDSDUMP", marca.c_str(), 1);
+             }
+         },
+         0, "", "Fim do Processo", false, ""},
         {"trava é um link",
          [&](Programa& p) { fs::create_symlink(alheia, p.dir / "kelvane.lock"); }, 1, "",
          "Erro: 40 - não foi possível abrir"},
     };
+    if (!montar || freetds.empty()) {
+        std::cout << "pulado: FreeTDS de outra conta: sem namespace de montagem aqui, ou sem o "
+                     "FreeTDS do Debian\n";
+    } else {
+        casos.push_back(
+            {"FreeTDS, o padrão, com a biblioteca de outra conta",
+             [&](Programa& p) {
+                 fs::copy_file(KELVANE_MARCA_SO, biblioteca, fs::copy_options::overwrite_existing);
+                 deOutro(biblioteca);
+                 p.envolver = {"/usr/bin/unshare",
+                               "--mount",
+                               "/bin/sh",
+                               "-c",
+                               "mount --bind \"$0\" \"$1\" && shift && exec \"$@\"",
+                               biblioteca.string(),
+                               freetds.string()};
+             },
+             9, "",
+             "Permissões inseguras: " + freetds.string() + " pertence a outra conta (nobody)"});
+    }
     for (const auto& c : casos) {
         SCOPED_TRACE(c.caso);
         if (Sistema().windows && c.windows == "-") {
@@ -438,6 +526,14 @@ TEST_F(Job, SoODonoDaPastaFazORodarCodigo) {
         EXPECT_EQ(p.Lotes().empty(), c.codigo != 0); // nothing reached the server
         fs::remove_all(alheia);
         ::unsetenv("KELVANE_WINE_DLLS");
+        ::unsetenv("NCFTPDIR");
+        ::unsetenv("TDSDUMP");
+        ::unsetenv("LD_LIBRARY_PATH");
+        ::setenv("HOME", casa.c_str(), 1);
+        ::setenv("KELVANE_MARCA", Sistema().Caminho(marca).c_str(), 1);
+    }
+    if (Sistema().windows) {
+        registro({"delete", chaveDriver, "/f"});
     }
     ::unsetenv("KELVANE_MARCA");
 }
@@ -582,7 +678,7 @@ TEST_F(Job, SoEXECRodaOJob) {
                                             "Está faltando o arquivo: 7z" + Sistema().sufixo}));
     }
     KELVANE_SO_LINUX("o Windows sempre tem onde abrir a janela, e não tem /proc");
-    for (const char* variavel : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XAUTHORITY"}) {
+    for (const char* variavel : {"DISPLAY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE", "XAUTHORITY"}) {
         ::unsetenv(variavel);
     }
     const std::string semTela = "Kelvane: não há tela disponível para abrir a janela de "
@@ -601,7 +697,7 @@ TEST_F(Job, SoEXECRodaOJob) {
          "(Xvfb -displayfd 3 -auth s -nolisten tcp 3>n 2>/dev/null & echo $! >x) && "
          "timeout 10 sh -c \"while [ ! -s n ]; do sleep 0.1; done\" && d=:$(cat n) && "
          "for e in DISPLAY=:4242 DISPLAY=unix:4242.0 \"DISPLAY=$d XAUTHORITY=/dev/null\" "
-         "\"WAYLAND_DISPLAY=nada QT_QPA_PLATFORM=wayland\"; do env $e \"$1\" 2>&1; echo \" $?\"; "
+         "\"WAYLAND_DISPLAY=nada XDG_SESSION_TYPE=wayland\"; do env $e \"$1\" 2>&1; echo \" $?\"; "
          "done; kill $(cat x)",
          "sh", (p.dir / "kelvane").string(), p.raiz.p.string()});
     EXPECT_EQ(r.saida, semTela + semTela + semTela + semTela);

@@ -2,9 +2,10 @@
 // but Wine's ntdll can (__wine_unix_spawnvp). Copied into the program folder as <nome>.exe, it
 // runs <nome>.sh beside it with /bin/sh when there is one (a tool made to fail), otherwise
 // Debian's /usr/bin/<nome> (ncftpput.exe: no Windows build of it exists here). A Windows path
-// (X:\...) in the arguments becomes the Linux path Wine maps it to. Output (stdout and stderr,
-// through a file: the Linux child does not get this process's handles) and exit status are
-// handed on. Ending this process (TerminateProcess, a job object) kills the Linux child too.
+// (X:\...) in the arguments becomes the Linux path Wine maps it to; NCFTPDIR is this process's
+// own. Output (stdout and stderr, through a file: the Linux child does not get this process's
+// handles) and exit status are handed on. Ending this process (TerminateProcess, a job object)
+// kills the Linux child too.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -45,7 +46,13 @@ int wmain(int argc, wchar_t** argv) {
     const std::string saida = "/tmp/kelvane-ponte." + std::to_string(GetCurrentProcessId()) + "." +
                               std::to_string(GetTickCount64());
     const char* comando = "exec setpriv --pdeathsig KILL \"$@\" >\"$0\" 2>&1";
-    std::vector<std::string> args{"/bin/sh", "-c", comando, saida};
+    // NcFTP for Windows takes NCFTPDIR from its own environment; the Linux tool would get the one
+    // Wine was started with, whatever the Windows program that started this one left in it.
+    std::vector<std::string> args{"/bin/sh",      "-c", comando,   saida,
+                                  "/usr/bin/env", "-u", "NCFTPDIR"};
+    static wchar_t ncftpdir[32768];
+    if (GetEnvironmentVariableW(L"NCFTPDIR", ncftpdir, 32768) > 0)
+        args.push_back("NCFTPDIR=" + utf8(ncftpdir));
     if (alvo.ends_with(".sh"))
         args.push_back("/bin/sh");
     args.push_back(alvo);
