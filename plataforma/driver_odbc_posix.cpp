@@ -168,7 +168,7 @@ std::optional<std::string> PastaFechada(fs::path pasta) {
     while (!fs::exists(fs::symlink_status(pasta, erro)) && pasta.has_relative_path()) {
         pasta = pasta.parent_path();
     }
-    return ProblemaPermissao(pasta, true, {});
+    return ProblemaPermissao(pasta, Regra::Carregado, {});
 }
 
 } // namespace
@@ -177,7 +177,7 @@ std::optional<std::string> ProblemaDriverOdbc(const std::string& driver) {
     // Whoever could change what the driver manager reads would choose the library.
     const auto arquivos = ArquivosOdbcinst();
     for (const auto& ini : arquivos) {
-        if (auto problema = ProblemaPermissao(fs::absolute(ini), true, {})) {
+        if (auto problema = ProblemaPermissao(fs::absolute(ini), Regra::Carregado, {})) {
             return problema;
         }
     }
@@ -203,7 +203,7 @@ std::optional<std::string> ProblemaDriverOdbc(const std::string& driver) {
         if (!caminho.is_absolute()) {
             return Recusa(qual + " seria procurado a partir da pasta de trabalho", correcao);
         }
-        return ProblemaPermissao(caminho, true, {});
+        return ProblemaPermissao(caminho, Regra::Carregado, {});
     }
     // A bare name: libltdl loads the first copy it can read in the driver folders, and only
     // without one goes on (LTDL_LIBRARY_PATH and LD_LIBRARY_PATH are removed at start).
@@ -212,7 +212,7 @@ std::optional<std::string> ProblemaDriverOdbc(const std::string& driver) {
             return Recusa(qual + " seria procurado a partir da pasta de trabalho", correcao);
         }
         if (const auto copia = pasta / biblioteca; ::access(copia.c_str(), R_OK) == 0) {
-            return ProblemaPermissao(copia, true, {});
+            return ProblemaPermissao(copia, Regra::Carregado, {});
         }
         if (auto problema = PastaFechada(pasta)) {
             return problema;
@@ -225,7 +225,7 @@ std::optional<std::string> ProblemaDriverOdbc(const std::string& driver) {
         }
         std::error_code erro;
         if (const auto copia = pasta / biblioteca; fs::exists(fs::symlink_status(copia, erro))) {
-            if (auto problema = ProblemaPermissao(copia, true, {})) {
+            if (auto problema = ProblemaPermissao(copia, Regra::Carregado, {})) {
                 return problema;
             }
         }

@@ -37,7 +37,7 @@ std::optional<std::string> ProblemaDriverOdbc(const std::string& driver) {
         return "Permissões inseguras: Driver=" + win::Utf8(valor) + " do driver " + driver +
                " não é um caminho completo; nada foi executado. Corrija com: " + correcao;
     }
-    return ProblemaPermissao(caminho, true, {});
+    return ProblemaPermissao(caminho, Regra::Carregado, {});
 }
 
 } // namespace kelvane::plataforma
