@@ -162,6 +162,9 @@ std::optional<Desfecho> Job::Executar() {
     const std::string nomeArquivo = NomeArquivoCompactado(nomeBackup);
     const auto arquivo = plataforma::Caminho(plataforma::TextoCaminho(dados) + nomeArquivo);
     Registrar("Compactando...: " + nomeArquivo);
+    if (const auto invalido = LimiteEtapaInvalido()) {
+        Registrar(*invalido); // once: the steps apply the default silently
+    }
     OpcoesProcesso comTrava;
     comTrava.herdar = trava_.descritor();
     if (auto falha = Compactar(pasta, arquivo, plataforma::Caminho(backup), comTrava)) {

@@ -17,6 +17,12 @@ struct ObservadorJob;
 // NCripto key of info.ini, converted as the window's load converts it.
 bool ConsultarNCripto(const ObservadorJob* observador);
 
+// Each step below gives its tool a time limit: LimiteEtapa of info.ini in seconds (30 minutes
+// when absent or not a whole number of 1 or more) plus 1 s for every 64 KiB of the file it works
+// on. A tool still running then is stopped, and the step fails saying so. The line to log when
+// LimiteEtapa is set but not valid.
+std::optional<std::string> LimiteEtapaInvalido();
+
 // Deletes the file if it is there; a failure is the job's (ErroOutro, errno).
 std::optional<Falha> Excluir(const std::filesystem::path& arquivo);
 

@@ -212,7 +212,7 @@ ResultadoProcesso ShellEspera(const std::vector<std::string>& argumentos,
     ResultadoProcesso resultado;
     plataforma::FimPrograma fim;
     if (auto erro = plataforma::ExecutarPrograma(
-            argumentos, opcoes.herdar, opcoes.aoIniciar,
+            argumentos, opcoes.herdar, opcoes.limite, opcoes.aoIniciar,
             [&](const char* dados, std::size_t n) { Acrescentar(resultado.saida, dados, n); },
             fim)) {
         throw ErroProcesso(*erro);
@@ -225,6 +225,9 @@ ResultadoProcesso ShellEspera(const std::vector<std::string>& argumentos,
     }
     resultado.codigo = fim.codigo;
     resultado.sinal = fim.sinal;
+    if (fim.parado) {
+        resultado.parado = opcoes.limite;
+    }
     return resultado;
 }
 
@@ -323,7 +326,12 @@ ResultadoProcesso EnviarArquivoFtp(const std::filesystem::path& pasta, const Dad
 std::string DescricaoFalha(const std::string& etapa, const std::string& ferramenta,
                            const ResultadoProcesso& r, std::string (*significado)(int)) {
     std::string texto = etapa + ": " + ferramenta;
-    if (r.sinal != 0) {
+    if (r.parado.count() > 0) {
+        texto += " não terminou em " + std::to_string(r.parado.count()) + " s e foi interrompido";
+        if (!r.motivo.empty()) {
+            texto += " (" + r.motivo + ")";
+        }
+    } else if (r.sinal != 0) {
         texto += " interrompido pelo sinal " + std::to_string(r.sinal);
     } else {
         texto += " terminou com código " + std::to_string(r.codigo) + " (" +
@@ -336,6 +344,9 @@ std::string DescricaoFalha(const std::string& etapa, const std::string& ferramen
 }
 
 long NumeroFalha(const ResultadoProcesso& r) {
+    if (r.parado.count() > 0) {
+        return 0; // its status is ours, not the tool's
+    }
     return r.sinal ? 128 + r.sinal : r.codigo;
 }
 

@@ -6,6 +6,7 @@
 #include "../plataforma/nomes.h"
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -52,12 +53,13 @@ std::optional<std::string> CaminhoInseguro(const std::filesystem::path& caminho)
 std::filesystem::path Programa7z(const std::filesystem::path& pasta);
 
 struct ResultadoProcesso {
-    int codigo = -1;    // exit status; -1 when ended by a signal
-    int sinal = 0;      // the signal that ended it, 0 otherwise
-    std::string saida;  // the tail of stdout and stderr together
-    std::string motivo; // what went wrong, where the exit status alone does not tell
+    int codigo = -1;               // exit status; -1 when ended by a signal
+    int sinal = 0;                 // the signal that ended it, 0 otherwise
+    std::chrono::seconds parado{}; // the time limit it was stopped at; zero when it ended itself
+    std::string saida;             // the tail of stdout and stderr together
+    std::string motivo;            // what went wrong, where the exit status alone does not tell
 
-    bool sucesso() const { return sinal == 0 && codigo == 0; }
+    bool sucesso() const { return parado.count() == 0 && sinal == 0 && codigo == 0; }
     // The last `n` non-empty lines of the output, joined with " | ".
     std::string UltimasLinhas(std::size_t n = 5) const;
 };
@@ -73,11 +75,14 @@ struct OpcoesProcesso {
     std::function<void(std::int64_t)> aoIniciar;
     // A handle the program inherits (the job's lock: held while the tool runs).
     plataforma::Descritor herdar = plataforma::kSemDescritor;
+    // Past this the program and what it started are killed; zero: no limit.
+    std::chrono::seconds limite{};
 };
 
 // Starts argumentos[0] with exactly these arguments (no shell, no splitting), stdin from
-// /dev/null, stdout and stderr captured, default signal handling; waits without a time limit.
-// Throws ErroProcesso when the program cannot be started or its end cannot be known.
+// /dev/null, stdout and stderr captured, default signal handling; waits for it at most
+// opcoes.limite. Throws ErroProcesso when the program cannot be started or its end cannot be
+// known.
 ResultadoProcesso ShellEspera(const std::vector<std::string>& argumentos,
                               const OpcoesProcesso& opcoes = {});
 
@@ -135,10 +140,12 @@ ResultadoProcesso EnviarArquivoFtp(const std::filesystem::path& pasta, const Dad
                                    const std::filesystem::path& arquivo,
                                    const OpcoesProcesso& opcoes = {});
 
-// "<etapa>: <ferramenta> terminou com código N (<meaning or motivo>): <last lines of its output>"
+// "<etapa>: <ferramenta> terminou com código N (<meaning or motivo>): <last lines of its output>",
+// or "... não terminou em N s e foi interrompido (<motivo>): ..." for one stopped at its limit.
 std::string DescricaoFalha(const std::string& etapa, const std::string& ferramenta,
                            const ResultadoProcesso& r, std::string (*significado)(int));
-// The number a tool's failure is reported with: its exit status, or 128 + the signal.
+// The number a tool's failure is reported with: its exit status, 128 + the signal, or 0 when it
+// was stopped at its limit.
 long NumeroFalha(const ResultadoProcesso& r);
 
 // What an exit status means, in the user's words.

@@ -3,6 +3,7 @@
 
 #include "arquivos.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -15,21 +16,33 @@ namespace kelvane::plataforma {
 
 // How a program ended.
 struct FimPrograma {
-    int codigo = -1; // exit status; -1 when ended by a signal
-    int sinal = 0;   // the signal that ended it, 0 otherwise (always on Windows)
+    int codigo = -1;     // exit status; -1 when ended by a signal
+    int sinal = 0;       // the signal that ended it, 0 otherwise (always on Windows)
+    bool parado = false; // stopped at its time limit: a failure, whatever the status says
 };
+
+// When a step given `limite` from now ends, on a monotonic clock: setting the wall clock neither
+// ends it early nor lengthens it. Never, for zero or a limit past what the clock can count.
+inline std::chrono::steady_clock::time_point Prazo(std::chrono::seconds limite) {
+    using Relogio = std::chrono::steady_clock;
+    const auto agora = Relogio::now();
+    const auto resta =
+        std::chrono::duration_cast<std::chrono::seconds>(Relogio::time_point::max() - agora);
+    return limite.count() > 0 && limite < resta ? agora + limite : Relogio::time_point::max();
+}
 
 // Starts argumentos[0] (not empty) with exactly these arguments (no shell, no splitting; on
 // Windows one command line the C runtime splits back into them, and an argument holding NUL is
 // refused), stdin from the null device, stdout and stderr together handed to `saida` as they
 // come, default signal handling, file names in UTF-8, `herdar` (when not kSemDescritor) inherited
-// and no other handle; `aoIniciar` gets its process number once it runs. On Windows it runs in a
-// job object that ends it with this process. Waits without a time limit; a termination request
-// meanwhile stops it. Returns what went wrong when it cannot be started or its end cannot be
-// known.
+// and no other handle; `aoIniciar` gets its process number once it runs. It runs in a process
+// group of its own on Linux, in a job object that ends it with this process on Windows. Once
+// `limite` (when above zero) has passed on a monotonic clock, it and whatever it started (its
+// group; the job object) are killed and `fim.parado` is set; a termination request meanwhile
+// stops them too. Returns what went wrong when it cannot be started or its end cannot be known.
 std::optional<std::string>
 ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
-                 const std::function<void(std::int64_t)>& aoIniciar,
+                 std::chrono::seconds limite, const std::function<void(std::int64_t)>& aoIniciar,
                  const std::function<void(const char*, std::size_t)>& saida, FimPrograma& fim);
 
 // This process's number.

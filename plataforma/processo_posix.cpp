@@ -51,7 +51,7 @@ char gLoginPasta[PATH_MAX];
 
 void AoTerminar(int sinal) {
     if (const pid_t filho = gFilho; filho > 0) {
-        ::kill(filho, SIGTERM);
+        ::kill(-filho, SIGTERM); // its group: whatever it started too
     }
     if (gLoginPronto) {
         ::unlink(gLoginArquivo);
@@ -81,8 +81,9 @@ void InstalarLimpezaAoTerminar() {
 
 std::optional<std::string>
 ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
-                 const std::function<void(std::int64_t)>& aoIniciar,
+                 std::chrono::seconds limite, const std::function<void(std::int64_t)>& aoIniciar,
                  const std::function<void(const char*, std::size_t)>& saida, FimPrograma& fim) {
+    fim = FimPrograma{};
     int tubo[2];
     if (::pipe2(tubo, O_CLOEXEC) != 0) {
         return std::string("não foi possível criar o canal de saída: ") + std::strerror(errno);
@@ -110,7 +111,10 @@ ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
     sigemptyset(&nenhum);
     posix_spawnattr_setsigdefault(&atributos, &padrao);
     posix_spawnattr_setsigmask(&atributos, &nenhum);
-    posix_spawnattr_setflags(&atributos, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    // A group of its own, so that stopping it stops whatever it started as well.
+    posix_spawnattr_setpgroup(&atributos, 0);
+    posix_spawnattr_setflags(&atributos, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
+                                             POSIX_SPAWN_SETPGROUP);
 
     auto args = argumentos;
     auto argv = Ponteiros(args);
@@ -128,6 +132,7 @@ ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
         return "não foi possível executar " + argumentos[0] + ": " + std::strerror(erro);
     }
     gFilho = pid;
+    const auto prazo = Prazo(limite);
     if (aoIniciar) {
         aoIniciar(pid);
     }
@@ -135,8 +140,17 @@ ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
     int status = 0;
     bool terminou = false;
     int erroEspera = 0; // waitpid failed: the tool's status is unknown
+    // Checked on every turn, also while the tool keeps printing.
+    const auto conferirPrazo = [&] {
+        if (!terminou && !fim.parado && std::chrono::steady_clock::now() >= prazo) {
+            ::kill(-pid, SIGKILL); // the tool and whatever it started: nothing may hold on
+            ::kill(pid, SIGKILL);  // also where it left its group
+            fim.parado = true;
+        }
+    };
     char bloco[16384];
     for (;;) {
+        conferirPrazo();
         pollfd p{tubo[0], POLLIN, 0};
         const int pr = ::poll(&p, 1, terminou ? 0 : 200);
         if (pr > 0) {
@@ -163,10 +177,14 @@ ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
         }
     }
     ::close(tubo[0]);
+    // A tool that closed its output may still run: the limit holds here too.
     while (!terminou && erroEspera == 0) {
-        const pid_t w = ::waitpid(pid, &status, 0);
+        conferirPrazo();
+        const pid_t w = ::waitpid(pid, &status, fim.parado ? 0 : WNOHANG);
         if (w == pid) {
             terminou = true;
+        } else if (w == 0) {
+            ::poll(nullptr, 0, 200);
         } else if (w < 0 && errno != EINTR) {
             erroEspera = errno;
         }

@@ -135,8 +135,9 @@ void win::IniciarJobFerramentas() {
 
 std::optional<std::string>
 ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
-                 const std::function<void(std::int64_t)>& aoIniciar,
+                 std::chrono::seconds limite, const std::function<void(std::int64_t)>& aoIniciar,
                  const std::function<void(const char*, std::size_t)>& saida, FimPrograma& fim) {
+    fim = FimPrograma{};
     const std::string& programa = argumentos[0];
     std::wstring linha;
     for (const auto& a : argumentos) {
@@ -209,6 +210,7 @@ ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
         AssignProcessToJobObject(gJob, processo.hProcess);
     }
     gFilho = processo.hProcess;
+    const auto prazo = Prazo(limite);
     ResumeThread(processo.hThread);
     CloseHandle(processo.hThread);
     // Ours closed, the pipe ends when the tool and what it started are done with it.
@@ -222,8 +224,20 @@ ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
 
     bool terminou = false;
     bool erroEspera = false;
+    // Checked on every turn, also while the tool keeps printing. The job object holds only this
+    // tool and what it started (this process runs one tool at a time).
+    const auto conferirPrazo = [&] {
+        if (!terminou && !fim.parado && std::chrono::steady_clock::now() >= prazo) {
+            if (gJob != nullptr) {
+                TerminateJobObject(gJob, 1);
+            }
+            TerminateProcess(h.processo, 1); // outside the job when it could not be assigned
+            fim.parado = true;
+        }
+    };
     char bloco[16384];
     for (;;) {
+        conferirPrazo();
         DWORD disponivel = 0;
         if (!PeekNamedPipe(h.leitura, nullptr, 0, nullptr, &disponivel, nullptr)) {
             break; // every writer is gone
@@ -248,8 +262,12 @@ ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
             break;
         }
     }
-    if (!terminou && !erroEspera) {
-        terminou = WaitForSingleObject(h.processo, INFINITE) == WAIT_OBJECT_0;
+    // Its output closed, it may still run: the limit holds here too.
+    while (!terminou && !erroEspera) {
+        conferirPrazo();
+        const DWORD r = WaitForSingleObject(h.processo, fim.parado ? INFINITE : 200);
+        terminou = r == WAIT_OBJECT_0;
+        erroEspera = r == WAIT_FAILED;
     }
     DWORD codigo = 0;
     const bool lido = terminou && GetExitCodeProcess(h.processo, &codigo);

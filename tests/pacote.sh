@@ -21,6 +21,7 @@ for f in 7z 7z.so ncftpput; do [ -e "$p/$f" ] || falha "$f não aponta para a fe
 grep -qx 'Exec="/opt/kelvane/kelvane"' "$p/kelvane.desktop" || falha "menu não abre a janela"
 grep -qx 'ExecStart="/opt/kelvane/kelvane" EXEC' "$p/exemplos/kelvane.service" || falha serviço
 ! grep -q SuccessExitStatus "$p/exemplos/kelvane.service" || falha "serviço aceita falha"
+grep -Eqx 'TimeoutStartSec=[0-9]+h' "$p/exemplos/kelvane.service" || falha "serviço sem limite de tempo"
 grep -qx User=mssql "$p/exemplos/kelvane.service" && grep -qx /var/opt/kelvane "$p/pasta-dados" &&
   grep -qx WorkingDirectory=/var/opt/kelvane "$p/exemplos/kelvane.service" ||
   falha "dados e serviço não são da conta do SQL Server"

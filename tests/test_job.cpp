@@ -160,6 +160,24 @@ TEST_F(Job, SucessoComCredenciaisEmbaralhadasOuEmClaro) {
     }
 }
 
+bool Esperar(const std::function<bool()>& condicao) {
+    for (int i = 0; i < 6000 && !condicao(); ++i) { // 60 s: only so a broken test ends
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return condicao();
+}
+
+// Whether a process whose command line names `pasta` still runs (a tool the job started; under
+// Wine the Linux program the relay started).
+bool AlgoRodaEm(const fs::path& pasta) {
+    for (const auto& e : fs::directory_iterator("/proc")) {
+        if (Ler(e.path() / "cmdline").find(pasta.string()) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
 struct Falha {
     std::string caso;
     std::function<void(Programa&)> preparar;
@@ -209,6 +227,18 @@ TEST_F(Job, CadaFalhaTemSeuCodigoEGuardaOQueNaoFoiEnviado) {
              fs::permissions(p.dados / "Log", fs::perms::owner_read | fs::perms::owner_write);
          },
          1, "", false, false},
+        // The server reads the archive at 256 B/s: it would take 2 minutes and never go silent.
+        {"servidor FTP a conta-gotas",
+         [](Programa& p) {
+             p.opcoesFtp = {"--trickle"};
+             p.Servidores("normal", 128 * 1024); // an archive under 64 KiB: 1 s more
+             p.cfg["LimiteEtapa"] = "8";
+         },
+         6,
+         "Erro: 0 - Envio falhou: ncftpput não terminou em 9 s e foi interrompido (limite da "
+         "etapa: 8 s mais 1 s a cada 64 KiB do arquivo; para um link lento, aumente LimiteEtapa "
+         "no info.ini)",
+         true, true},
         {"login a conta-gotas", [](Programa&) {}, 3, "Tarefa não executada. SAINDO", false, false,
          "trickle"},
         {"servidor calado após 10%", [](Programa& p) { p.cfg["SilencioBackup"] = "2"; }, 4,
@@ -240,6 +270,7 @@ TEST_F(Job, CadaFalhaTemSeuCodigoEGuardaOQueNaoFoiEnviado) {
         EXPECT_EQ(!p.Pacotes().empty(), c.pacoteFica);
         EXPECT_TRUE(p.Enviados().empty());
         EXPECT_EQ(Executado(), "");
+        EXPECT_TRUE(Esperar([&] { return !AlgoRodaEm(p.dir); })); // nothing goes on sending
         SemSenhas(r);
     }
 }
@@ -598,13 +629,6 @@ TEST_F(Job, ValoresHostisChegamIntactos) {
     }
 }
 
-bool Esperar(const std::function<bool()>& condicao) {
-    for (int i = 0; i < 6000 && !condicao(); ++i) { // 60 s: only so a broken test ends
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return condicao();
-}
-
 TEST_F(Job, InterrompidoEmCadaEtapaNaoPerdeNadaEAProximaRoda) {
     // The tool that is running (none: the backup itself) and what it does meanwhile.
     const std::pair<std::string, std::string> etapas[] = {
@@ -788,6 +812,7 @@ TEST_F(Job, AvisosEArquivosAntigos) {
     const std::string mudoUrl = "http://127.0.0.1:" + std::to_string(mudo.porta);
     p.cfg["AvisoURL"] = mudoUrl;
     p.cfg["ManterArquivos"] = "0";
+    p.cfg["LimiteEtapa"] = "90s";
     fs::remove_all(p.dados / "Log");
     EXPECT_EQ(Rodar().codigo, 0);
     EXPECT_TRUE(fs::exists(em(nomes[3])));
@@ -800,6 +825,9 @@ TEST_F(Job, AvisosEArquivosAntigos) {
     EXPECT_EQ(DestinoAviso("https://u:s@h:1\\segredo/x"), "https://h:1"); // host and port only
     EXPECT_EQ(vezes("ManterArquivos inválido (\"0\"): use um número inteiro a partir de 1; "
                     "nenhum arquivo antigo foi excluído."),
+              1);
+    EXPECT_EQ(vezes("LimiteEtapa inválido (\"90s\"): use um número inteiro de segundos a partir de "
+                    "1; vale o padrão de 1800 s."),
               1);
     // Without a scheme nothing is sent, and that is said once.
     p.cfg["AvisoURL"] = "127.0.0.1:" + std::to_string(monitor.porta) + "/k";

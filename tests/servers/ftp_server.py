@@ -8,7 +8,7 @@ import os
 import signal
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
 
 ap = argparse.ArgumentParser(description=__doc__)
@@ -16,12 +16,17 @@ ap.add_argument("--root", required=True)
 ap.add_argument("--user", default="kelvane")
 ap.add_argument("--password", default="")
 ap.add_argument("--no-rename", action="store_true", help="refuse every rename")
+ap.add_argument("--trickle", action="store_true",
+                help="read uploads at 256 bytes a second, never stalling")
 args = ap.parse_args()
 logging.basicConfig(level=logging.WARNING)
 FTPHandler.authorizer = DummyAuthorizer()
 FTPHandler.authorizer.add_user(args.user, args.password, os.path.realpath(args.root),
                                "elradmwMT" if args.no_rename else "elradfmwMT")
 FTPHandler.auth_failed_timeout = 0.1
+if args.trickle:
+    ThrottledDTPHandler.read_limit = 256  # its reads shrink to match: 256 bytes at a time
+    FTPHandler.dtp_handler = ThrottledDTPHandler
 server = FTPServer(("127.0.0.1", 0), FTPHandler)
 signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
 print("LISTENING %d %d" % (server.address[1], os.getpid()), flush=True)
