@@ -3,6 +3,8 @@
 #include "../plataforma/arquivos.h"
 #include "../plataforma/driver_odbc.h"
 #include "../plataforma/nomes.h"
+#include "../plataforma/rede.h"
+#include "../plataforma/sistema.h"
 #include "../settings/cripto.h"
 #include "../settings/texto.h"
 #include "etapas.h"
@@ -11,10 +13,127 @@
 #include "programa.h"
 
 #include <algorithm>
+#include <cctype>
+#include <stdexcept>
 
 namespace kelvane {
 
 namespace {
+
+std::string Aparado(std::string_view texto) {
+    const auto inicio = texto.find_first_not_of(' ');
+    if (inicio == std::string_view::npos) {
+        return {};
+    }
+    return std::string(texto.substr(inicio, texto.find_last_not_of(' ') - inicio + 1));
+}
+
+// Why the login was kept from a server on this machine.
+struct ErroOuvinte : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+bool MesmoNome(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+bool Loopback(const plataforma::EnderecoIp& e) {
+    static constexpr plataforma::EnderecoIp kIpv6{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    const bool ipv4 = std::all_of(e.begin(), e.begin() + 10, [](auto b) { return b == 0; }) &&
+                      e[10] == 0xff && e[11] == 0xff;
+    return e == kIpv6 || (ipv4 && e[12] == 127);
+}
+
+// 0.0.0.0 or ::: a socket bound to every address, and a connection to it reaches this machine.
+bool Qualquer(const plataforma::EnderecoIp& e) {
+    const auto zero = [](auto b) {
+        return b == 0;
+    };
+    return std::all_of(e.begin(), e.end(), zero) ||
+           (std::all_of(e.begin(), e.begin() + 10, zero) && e[10] == 0xff && e[11] == 0xff &&
+            std::all_of(e.begin() + 12, e.end(), zero));
+}
+
+// ServidorDB is "host", "host,port" or "host\instance" (with ",port" or not; "tcp:" before it
+// names the protocol). For a server on this machine the port is that of SQL Server or of the
+// system: any account may listen on a port above 1023 while SQL Server is down, and FreeTDS
+// hands such a listener the login with the password barely scrambled. The driver is then given
+// host,port: what was checked is where it connects, never where a browser's answer (UDP 1434,
+// which anyone may answer here as well) or a driver's own settings would send it.
+// Throws ErroOuvinte when the login must not leave.
+std::string ServidorConferido(const std::string& servidor) {
+    const auto virgula = servidor.find(',');
+    const std::string antes = servidor.substr(0, virgula);
+    const auto barra = antes.find('\\');
+    std::string host = Aparado(antes.substr(0, barra));
+    std::string prefixo;
+    if (host.size() > 4 && MesmoNome(host.substr(0, 4), "tcp:")) {
+        prefixo = host.substr(0, 4);
+        host = Aparado(host.substr(4));
+    }
+    const std::string instancia =
+        barra == std::string::npos ? "" : Aparado(std::string_view(antes).substr(barra + 1));
+    const std::string nome = host.size() > 2 && host.front() == '[' && host.back() == ']'
+                                 ? host.substr(1, host.size() - 2)
+                                 : host;
+    // Windows' names for this machine, which FreeTDS does not know.
+    const bool apelido = nome.empty() || nome == "." || MesmoNome(nome, "(local)");
+    const bool desteComputador = apelido || MesmoNome(nome, "localhost") ||
+                                 MesmoNome(nome, plataforma::NomeMaquina()) ||
+                                 MesmoNome(nome, NomeComputador());
+    const auto alvos = plataforma::EnderecosDe(apelido ? "localhost" : nome);
+    if (!desteComputador && std::none_of(alvos.begin(), alvos.end(), [](const auto& e) {
+            return Loopback(e) || Qualquer(e);
+        })) {
+        return servidor; // another machine's
+    }
+
+    int porta = 1433;
+    if (virgula != std::string::npos) {
+        const std::string texto = Aparado(std::string_view(servidor).substr(virgula + 1));
+        porta = texto.empty() || texto.size() > 5 ||
+                        !std::all_of(texto.begin(), texto.end(),
+                                     [](char c) { return c >= '0' && c <= '9'; })
+                    ? 0
+                    : std::stoi(texto);
+        if (porta < 1 || porta > 65535) {
+            throw ErroOuvinte("a porta em ServidorDB (" + texto +
+                              ") não é um número de 1 a 65535; o login não foi enviado");
+        }
+    } else if (!instancia.empty() && (porta = plataforma::PortaDaInstancia(instancia)) == 0) {
+        throw ErroOuvinte("a porta TCP da instância " + instancia +
+                          " não foi encontrada neste computador; o login não foi enviado. "
+                          "Escreva a porta em ServidorDB (servidor,porta)");
+    }
+    std::vector<plataforma::Ouvinte> ouvintes;
+    try {
+        ouvintes = plataforma::OuvintesTcp(porta, instancia);
+    } catch (const std::runtime_error& e) {
+        throw ErroOuvinte("não foi possível saber quem atende a porta " + std::to_string(porta) +
+                          " deste computador (" + e.what() + "); o login não foi enviado");
+    }
+    // Those a connection to the server's addresses may reach.
+    std::erase_if(ouvintes, [&](const auto& o) {
+        return !Loopback(o.endereco) && !Qualquer(o.endereco) &&
+               std::find(alvos.begin(), alvos.end(), o.endereco) == alvos.end();
+    });
+    if (ouvintes.empty()) {
+        throw ErroOuvinte("nenhum programa aguarda conexões na porta " + std::to_string(porta) +
+                          " deste computador; o login não foi enviado. Inicie o SQL Server");
+    }
+    for (const auto& o : ouvintes) {
+        if (!o.doServidor) {
+            throw ErroOuvinte("a porta " + std::to_string(porta) +
+                              " deste computador está aberta por outro programa que não o "
+                              "SQL Server (" +
+                              o.dono + "); o login não foi enviado. Inicie o SQL Server");
+        }
+    }
+    return prefixo + (apelido ? "localhost" : host) + "," + std::to_string(porta);
+}
 
 std::string Escolher(const std::vector<std::string>& instalados) {
     if (std::string escolhido = LerInfo("DriverODBC"); !escolhido.empty()) {
@@ -64,20 +183,21 @@ std::unique_ptr<ConexaoOdbc> ConectarBanco(ObservadorJob* observador, std::strin
         GravarLog("Conectando ao Servidor de Banco: " + servidor, observador);
         auto conexao = std::make_unique<ConexaoOdbc>();
         const std::string driver = DriverOdbc();
+        const std::string conferido = ServidorConferido(servidor);
         if (LerInfo("SSPI") == "1") {
-            conexao->Abrir(TextoConexaoIntegrada(driver, servidor));
+            conexao->Abrir(TextoConexaoIntegrada(driver, conferido));
         } else {
             const bool ncripto = ConsultarNCripto(observador);
             const std::string login = AplicarNCripto(LerInfo("Login"), ncripto);
             senha = AplicarNCripto(LerInfo("Senha"), ncripto);
-            conexao->Abrir(TextoConexao(driver, servidor, login, senha));
+            conexao->Abrir(TextoConexao(driver, conferido, login, senha));
         }
         GravarLog("Banco de dados conectado!", observador);
         return conexao;
     } catch (const ErroLog&) {
         throw; // the job's trap reports a log that cannot be written
     } catch (const std::exception& e) {
-        motivo = "Erro ao conetar no banco: " + OcultarSegredos(e.what(), {senha});
+        motivo = std::string(kErroConexao) + OcultarSegredos(e.what(), {senha});
         GravarLog(motivo, observador);
         return nullptr;
     }
@@ -91,9 +211,12 @@ std::optional<Falha> TestarConexaoBanco(const std::string& servidor, const std::
     try {
         ConexaoOdbc conexao;
         const std::string driver = DriverOdbc();
-        conexao.Abrir(integrado ? TextoConexaoIntegrada(driver, servidor)
-                                : TextoConexao(driver, servidor, login, senha));
+        const std::string conferido = ServidorConferido(servidor);
+        conexao.Abrir(integrado ? TextoConexaoIntegrada(driver, conferido)
+                                : TextoConexao(driver, conferido, login, senha));
         return std::nullopt;
+    } catch (const ErroOuvinte& e) {
+        return Falha{CodigoSaida::ConexaoFalhou, 0, std::string(kErroConexao) + e.what()};
     } catch (const ErroBanco& e) {
         return Falha{CodigoSaida::ConexaoFalhou, e.numero(),
                      OcultarSegredos(e.descricao(), {senha})};

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace kelvane {
 
@@ -23,12 +24,17 @@ std::string DriverOdbc();
 // not loaded.
 std::optional<std::string> DriverOdbcInseguro();
 
-// Opens a connection with the settings of info.ini and logs the attempt and its outcome. After a
+// How the line of a failed connection begins.
+inline constexpr std::string_view kErroConexao = "Erro ao conetar no banco: ";
+
+// Opens a connection with the settings of info.ini and logs the attempt and its outcome. A server
+// on this machine gets the login only from a listener of SQL Server's or the system's. After a
 // failure returns null and `motivo` holds the line it logged, passwords masked.
 std::unique_ptr<ConexaoOdbc> ConectarBanco(ObservadorJob* observador, std::string& motivo);
 
 // The window's test: the server and login as typed, on master; the connection is closed again.
-// Nothing on success, otherwise the failure with the password masked.
+// Nothing on success, otherwise the failure with the password masked; a login kept from the
+// listener found is told by the job's whole line (kErroConexao...).
 std::optional<Falha> TestarConexaoBanco(const std::string& servidor, const std::string& login,
                                         const std::string& senha, bool integrado);
 

@@ -182,7 +182,8 @@ void Programa::Servidores(const std::string& modo, long tamanho) {
                                      "--database=" + cfg["Banco"],
                                      "--mode=" + modo,
                                      "--backup-size=" + std::to_string(tamanho),
-                                     "--batches=" + (raiz.p / "lotes.txt").string()};
+                                     "--batches=" + (raiz.p / "lotes.txt").string(),
+                                     "--logins=" + (raiz.p / "logins.txt").string()};
     if (Sistema().windows) {
         tdsArgs.push_back("--wine");
     }

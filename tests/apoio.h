@@ -91,7 +91,8 @@ public:
     std::vector<fs::path> Baks() const { return Arquivos(Backups(), ".BAK"); }
     std::vector<fs::path> Pacotes() const { return Arquivos(dados, ".7z"); }
     std::vector<fs::path> Enviados() const { return Arquivos(ftp / "backups", ".7z"); }
-    std::vector<std::string> Lotes() const { return Linhas(raiz.p / "lotes.txt"); } // SQL batches
+    std::vector<std::string> Lotes() const { return Linhas(raiz.p / "lotes.txt"); }   // SQL batches
+    std::vector<std::string> Logins() const { return Linhas(raiz.p / "logins.txt"); } // users
 
     Pasta raiz;
     fs::path dir, dados, ftp, tmp;

@@ -369,9 +369,10 @@ TEST_F(Janela, CadaTarefaRespondeComUmaCaixa) {
          "i Conexão efetuada com sucesso!", banco},
         {&F::cmdTestarConexaoBanco, [](F& f) { f.txtSenha->setText("errada"); },
          "X O servidor recusou a entrada: confira o Login e a Senha.\r\nErro: 18456 - ", banco},
+        // Nothing on this machine's port: the job's line, and no login sent.
         {&F::cmdTestarConexaoBanco, [](F& f) { f.txtServidorBD->setText("127.0.0.1,1"); },
-         "X O servidor não foi encontrado: confira o nome do servidor, a instância ou a porta "
-         "(servidor,porta).\r\nErro: 20009 - ",
+         "X Erro ao conetar no banco: nenhum programa aguarda conexões na porta 1 deste "
+         "computador; o login não foi enviado. Inicie o SQL Server",
          banco},
         // A server that accepts and never answers: given up on, not waited for.
         {&F::cmdTestarConexaoBanco, [&](F& f) { f.txtServidorBD->setText(mudo); },

@@ -186,6 +186,7 @@ struct Falha {
     bool bakFica, pacoteFica;
     std::string modo = "normal";   // of the database stand-in
     const char* soLinux = nullptr; // why the case cannot exist on Windows
+    std::string recusa = "";       // the line before the last, whole ("{porta}": the stand-in's)
 };
 
 TEST_F(Job, CadaFalhaTemSeuCodigoEGuardaOQueNaoFoiEnviado) {
@@ -248,11 +249,31 @@ TEST_F(Job, CadaFalhaTemSeuCodigoEGuardaOQueNaoFoiEnviado) {
         // archive goes to the FTP root, outside the folder checked below).
         {"pasta travada por outra conta", [](Programa& p) { p.cfg["Diretorio"] = "/"; }, 0,
          "Fim do Processo", false, true, "lock", "a trava de pasta do Linux (flock)"},
+        // Another account on the server's port, as any may be while SQL Server is down: the login
+        // never leaves.
+        {"porta do SQL Server aberta por outra conta",
+         [](Programa& p) {
+             p.tds = std::make_unique<Servidor>(
+                 "tds_server.py",
+                 std::vector<std::string>{"--uid=65534",
+                                          "--logins=" + (p.raiz.p / "logins.txt").string()});
+             p.cfg["ServidorDB"] = "127.0.0.1," + std::to_string(p.tds->porta);
+         },
+         3, "Tarefa não executada. SAINDO", false, false, "normal",
+         "o Wine mostra o socket de um programa Linux, de qualquer conta, como de processo nenhum "
+         "(pid 0)",
+         "Erro ao conetar no banco: a porta {porta} deste computador está aberta por outro "
+         "programa que não o SQL Server (conta nobody); o login não foi enviado. Inicie o SQL "
+         "Server"},
     };
     for (const auto& c : casos) {
         SCOPED_TRACE(c.caso);
         if (Sistema().windows && c.soLinux) {
             std::cout << "pulado no Windows: " << c.caso << ": " << c.soLinux << "\n";
+            continue;
+        }
+        if (!c.recusa.empty() && ::geteuid() != 0) {
+            std::cout << "pulado: " << c.caso << ": só root inicia o servidor como outra conta\n";
             continue;
         }
         Novo();
@@ -272,6 +293,13 @@ TEST_F(Job, CadaFalhaTemSeuCodigoEGuardaOQueNaoFoiEnviado) {
         EXPECT_EQ(Executado(), "");
         EXPECT_TRUE(Esperar([&] { return !AlgoRodaEm(p.dir); })); // nothing goes on sending
         SemSenhas(r);
+        if (!c.recusa.empty()) {
+            const auto log = p.Log();
+            EXPECT_EQ(log.at(log.size() - 2),
+                      std::regex_replace(c.recusa, std::regex("\\{porta\\}"),
+                                         std::to_string(p.tds->porta)));
+            EXPECT_TRUE(p.Logins().empty());
+        }
     }
 }
 

@@ -40,7 +40,9 @@ void Form1::cmdTestarConexaoBanco_Click() {
         [=] {
             const auto falha = TestarConexaoBanco(servidor, login, senha, integrado);
             // What to check first, in Portuguese; then the driver's own words.
-            if (falha && falha->codigo == CodigoSaida::PermissoesInseguras) { // DriverODBC
+            // DriverODBC, or a listener the login was kept from: the job's line as it is.
+            if (falha && (falha->codigo == CodigoSaida::PermissoesInseguras ||
+                          falha->descricao.starts_with(kErroConexao))) {
                 *resposta = Resposta{Icone::Critico, QString::fromStdString(falha->descricao)};
                 return;
             }

@@ -4,6 +4,7 @@ Prints "LISTENING <port> <pid>" once ready."""
 
 import argparse
 import contextlib
+import ctypes
 import fcntl
 import os
 import re
@@ -31,9 +32,19 @@ ap.add_argument("--backup-size", type=int, default=1 << 20)
 ap.add_argument("--mode", default="normal", choices=["normal", "express", "fail", "drop", "slow",
                                                      "mute", "trickle", "silent", "lock"])
 ap.add_argument("--batches", help="file that gets one line per SQL batch")
+ap.add_argument("--logins", help="file that gets one line per login received: the user")
+ap.add_argument("--uid", type=int, help="serve as this uid and gid (the files above opened first)")
 ap.add_argument("--wine", action="store_true", help="backup paths are Wine's: Z:\\a\\b is /a/b")
 args = ap.parse_args()
 lock, held = threading.Lock(), []
+records = {f: open(getattr(args, f), "a", encoding="utf-8", buffering=1)
+           for f in ("batches", "logins") if getattr(args, f)}
+
+
+def record(kind, line):
+    if kind in records:
+        with lock:
+            records[kind].write(line.replace("\n", " ") + "\n")
 
 
 class SqlError(Exception):
@@ -111,6 +122,7 @@ class Connection:
             return p[offset:offset + 2 * chars]
 
         user = field(40).decode("utf-16-le")
+        record("logins", user)
         password = bytes(((b ^ 0xA5) >> 4) | (((b ^ 0xA5) & 15) << 4) for b in field(44))
         if user != args.user or password.decode("utf-16-le") != args.password:
             self.message(ERROR, 18456, 14, "Login failed for user '%s'." % user)
@@ -129,9 +141,7 @@ class Connection:
         return True
 
     def batch(self, sql):
-        if args.batches:
-            with lock, open(args.batches, "a", encoding="utf-8") as f:
-                f.write(sql.replace("\n", " ") + "\n")
+        record("batches", sql)
         if not sql.lstrip().upper().startswith("BACKUP"):
             self.done()
             return True
@@ -181,6 +191,14 @@ def handle(sock):
         Connection(sock).serve()
 
 
+if args.uid is not None:  # the socket is then that account's
+    parent = os.getppid()
+    os.setgroups([])
+    os.setgid(args.uid)
+    os.setuid(args.uid)
+    ctypes.CDLL(None).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG, cleared by the change
+    if os.getppid() != parent:
+        os._exit(0)
 listener = socket.create_server(("127.0.0.1", 0))
 signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
 print("LISTENING %d %d" % (listener.getsockname()[1], os.getpid()), flush=True)
