@@ -62,6 +62,13 @@ std::optional<std::string> ConferirCaminho(const std::filesystem::path& caminho,
         const bool proprio = ultimo && !link;
         if (dados && proprio && st.st_uid != eu) {
             const std::string dono = NomeConta(st.st_uid);
+            if (atual == ctx.dados && st.st_uid == 0) {
+                // Made by root before SQL Server's account existed: the job runs as that
+                // account, never as root.
+                return Inseguro(p,
+                                "pertence a root, e o kelvane foi iniciado como " + NomeConta(eu),
+                                "sudo chown -R " + NomeConta(eu) + ": " + p);
+            }
             if (atual == ctx.dados) {
                 const auto exe = (ctx.pasta / "kelvane").string();
                 return Inseguro(p,

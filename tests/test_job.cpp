@@ -435,6 +435,13 @@ TEST_F(Job, SoODonoDaPastaFazORodarCodigo) {
          "{D} pertence a nobody, e o kelvane foi iniciado como root|sudo -u nobody {P}/kelvane "
          "EXEC",
          ""},
+        {"dados feitos por root antes da conta do SQL Server",
+         [&](Programa& p) {
+             p.Separar();
+             fs::permissions(p.raiz.p, fs::perms::owner_all | fs::perms::others_exec);
+         },
+         9, "{D} pertence a root, e o kelvane foi iniciado como nobody|sudo chown -R nobody: {D}",
+         "", false, "-", true},
         {"info.ini gravável por outros",
          [](Programa& p) { ::chmod((p.dir / "info.ini").c_str(), 0606); }, 9,
          "{P}/info.ini pode ser alterado pelo grupo ou por outros (modo 0606)|chmod go-w "
