@@ -71,14 +71,13 @@ std::optional<std::string> ConferirCaminho(const std::filesystem::path& caminho,
             }
             if (atual == ctx.dados) {
                 const auto exe = (ctx.pasta / "kelvane").string();
-                return Inseguro(p,
-                                "pertence a " + dono + ", e o kelvane foi iniciado como " +
-                                    NomeConta(eu),
-                                // The window takes only the display along; that account
-                                // is let in to it by xhost.
-                                ctx.janela ? "xhost +SI:localuser:" + dono + " && sudo -u " + dono +
-                                                 " DISPLAY=\"$DISPLAY\" " + exe
-                                           : "sudo -u " + dono + " " + exe + " EXEC");
+                return Inseguro(
+                    p, "pertence a " + dono + ", e o kelvane foi iniciado como " + NomeConta(eu),
+                    // The window takes only the display along; that account
+                    // is let in to it by xhost.
+                    ctx.janela ? "xhost +SI:localuser:" + dono + " && sudo -u " + dono +
+                                     " DISPLAY=\"$DISPLAY\" " + exe
+                               : "sudo -u " + dono + " " + exe + " EXEC");
             }
             return Inseguro(p, "pertence a outra conta (" + dono + ")",
                             "chown " + NomeConta(eu) + " " + p);
