@@ -321,6 +321,9 @@ std::optional<std::filesystem::path> DestinoGravado(const std::filesystem::path&
     }
     std::wstring alvo(tamanho / sizeof(wchar_t), L'\0');
     std::memcpy(alvo.data(), d.data() + inicio, alvo.size() * sizeof(wchar_t));
+    while (alvo.size() > 7 && alvo.back() == L'\\') { // "\??\C:\x\" is "\??\C:\x"
+        alvo.pop_back();
+    }
     if ((flags & kLinkRelativo) != 0) {
         return link.parent_path() / alvo;
     }
