@@ -148,11 +148,12 @@ std::optional<Desfecho> Job::Executar() {
     const std::string banco = LerInfo("Banco");
     const std::string nomeBackup = NomeArquivoBackup(codigo, nome, AgoraLocal());
     Registrar("Backup...: " + banco + " > " + nomeBackup);
-    if (const int erro = plataforma::CriarPastaSeFaltar(PastaBackups()); erro != 0) {
+    if (const int erro = plataforma::CriarPastaSeFaltar(PastaBackups(),
+                                                        ContaServicoBanco(LerInfo("ServidorDB")));
+        erro != 0) {
         return De(Falha{CodigoSaida::ErroOutro, erro,
                         "não foi possível criar a pasta " +
-                            plataforma::TextoCaminho(PastaBackups()) + ": " +
-                            std::strerror(erro)});
+                            plataforma::TextoCaminho(PastaBackups()) + ": " + std::strerror(erro)});
     }
     const std::string backup = plataforma::TextoCaminho(PastaBackups()) + nomeBackup;
     if (auto falha = Backup(*conexao, banco, backup, codigo + " - " + nome)) {
@@ -199,8 +200,8 @@ std::optional<Desfecho> Job::Executar() {
                   ").");
     }
     Registrar("Fim do Processo");
-    LimparArquivosAntigos(dados, PastaBackups(), LerInfo("ManterArquivos"), codigo, nome, nomeArquivo.substr(1),
-                          observador_);
+    LimparArquivosAntigos(dados, PastaBackups(), LerInfo("ManterArquivos"), codigo, nome,
+                          nomeArquivo.substr(1), observador_);
     return std::nullopt;
 }
 

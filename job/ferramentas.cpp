@@ -5,6 +5,7 @@
 #include "../plataforma/processo.h"
 #include "../plataforma/sistema.h"
 #include "../settings/codificacao.h"
+#include "../settings/ini.h"
 #include "programa.h"
 
 #include <cerrno>
@@ -86,8 +87,8 @@ std::optional<std::string> CaminhoInseguro(const std::filesystem::path& caminho)
 std::optional<std::string> ArquivoPastaDadosInseguro(const std::filesystem::path& pasta) {
     const auto programa = std::filesystem::absolute(pasta).lexically_normal();
     std::error_code erro;
-    if (!std::filesystem::exists(std::filesystem::symlink_status(programa / kArquivoPastaDados,
-                                                                 erro))) {
+    if (!std::filesystem::exists(
+            std::filesystem::symlink_status(programa / kArquivoPastaDados, erro))) {
         return std::nullopt; // a portable copy: the whole check follows
     }
     return plataforma::ProblemaPermissao(programa / kArquivoPastaDados,
@@ -96,22 +97,31 @@ std::optional<std::string> ArquivoPastaDadosInseguro(const std::filesystem::path
 }
 
 std::optional<std::string> PermissaoInsegura(const std::filesystem::path& pasta,
-                                             const std::filesystem::path& dados, bool janela,
-                                             const std::string& servicoBanco) {
+                                             const std::filesystem::path& dados, bool janela) {
     using plataforma::Regra;
-    const plataforma::ContextoPermissao ctx{std::filesystem::absolute(pasta).lexically_normal(),
-                                            std::filesystem::absolute(dados).lexically_normal(),
-                                            janela, servicoBanco};
+    plataforma::ContextoPermissao ctx{std::filesystem::absolute(pasta).lexically_normal(),
+                                      std::filesystem::absolute(dados).lexically_normal(),
+                                      janela,
+                                      {}};
     const bool separados = ctx.pasta != ctx.dados;
-    std::vector<std::pair<std::filesystem::path, Regra>> caminhos;
     // The data first: whoever runs us as another account than its owner hears that before
     // anything else.
     for (const auto& d : {ctx.dados, ctx.dados / "Log", ctx.dados / "info.ini"}) {
-        caminhos.emplace_back(d, Regra::Dados);
+        if (auto problema = plataforma::ProblemaPermissao(d, Regra::Dados, ctx)) {
+            return problema;
+        }
     }
     if (!plataforma::kSubpastaBackups.empty()) {
-        caminhos.emplace_back(ctx.dados / plataforma::kSubpastaBackups, Regra::Backup);
+        // Only an info.ini that passed may name the service trusted with the backups.
+        ctx.servicoBanco =
+            ContaServicoBanco(LerINI(kSecaoInfos, "ServidorDB", ctx.dados / "info.ini"));
+        if (auto problema = plataforma::ProblemaPermissao(
+                ctx.dados / plataforma::Caminho(plataforma::kSubpastaBackups), Regra::Backup,
+                ctx)) {
+            return problema;
+        }
     }
+    std::vector<std::pair<std::filesystem::path, Regra>> caminhos;
     // The program apart from its data is the system's alone: whoever could swap it would have
     // root (or SYSTEM) run their code. A portable copy is its owner's, as its data.
     const Regra programa = separados ? Regra::Sistema : Regra::Carregado;
@@ -124,10 +134,9 @@ std::optional<std::string> PermissaoInsegura(const std::filesystem::path& pasta,
             caminhos.emplace_back(e, programa);
         }
     }
-    for (const auto nome :
-         {plataforma::kNomeExecutavel, plataforma::kNomeModuloJanela, plataforma::kNome7z,
-          plataforma::kNomeBiblioteca7z, plataforma::kNomeEnviador,
-          std::string_view(kArquivoPastaDados)}) {
+    for (const auto nome : {plataforma::kNomeExecutavel, plataforma::kNomeModuloJanela,
+                            plataforma::kNome7z, plataforma::kNomeBiblioteca7z,
+                            plataforma::kNomeEnviador, std::string_view(kArquivoPastaDados)}) {
         caminhos.emplace_back(ctx.pasta / nome, programa);
     }
     for (const char* sub : {"Codecs", "Formats"}) {

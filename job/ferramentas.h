@@ -38,13 +38,12 @@ std::string TextoCaixaFerramentaFaltando(std::string_view nome);
 // the data folder, every folder in it and above) belongs to root alone when it lies apart from
 // its data, to root or us in a portable copy, and no one else can write it (a folder above only
 // with the sticky bit); ncftpput's and the driver manager's settings in the account's home
-// likewise. Returns the one line that names the first path at fault and the fix; `janela` words
-// the fix for opening the window. `servicoBanco`: SQL Server's service account on Windows, which
-// may write the backups' folder.
+// likewise. On Windows the backups' folder as the data, with SQL Server's service (named by
+// ServidorDB in info.ini, once that passed) allowed to write it. Returns the one line that names
+// the first path at fault and the fix; `janela` words the fix for opening the window.
 std::optional<std::string> PermissaoInsegura(const std::filesystem::path& pasta,
                                              const std::filesystem::path& dados,
-                                             bool janela = false,
-                                             const std::string& servicoBanco = {});
+                                             bool janela = false);
 // The file that names the data folder, before it is read.
 std::optional<std::string> ArquivoPastaDadosInseguro(const std::filesystem::path& pasta);
 // The same check for one more file we load (an ODBC driver named by path).

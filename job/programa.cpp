@@ -5,6 +5,7 @@
 #include "../plataforma/sistema.h"
 #include "../settings/ini.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -43,7 +44,8 @@ std::filesystem::path LocalizarPastaDados(const std::filesystem::path& programa)
         return programa;
     }
     std::string linha = texto->substr(0, texto->find('\n'));
-    while (!linha.empty() && (linha.back() == '\r' || linha.back() == ' ' || linha.back() == '\t')) {
+    while (!linha.empty() &&
+           (linha.back() == '\r' || linha.back() == ' ' || linha.back() == '\t')) {
         linha.pop_back();
     }
     const auto dados = plataforma::Caminho(linha).lexically_normal();
@@ -67,6 +69,28 @@ void DefinirPastaDados(std::filesystem::path pasta) {
 std::filesystem::path PastaBackups() {
     return plataforma::kSubpastaBackups.empty() ? PastaDados()
                                                 : PastaDados() / plataforma::kSubpastaBackups;
+}
+
+std::string ContaServicoBanco(const std::string& servidorDB) {
+    if (plataforma::kServicoBancoPadrao.empty()) {
+        return {};
+    }
+    const auto barra = servidorDB.find('\\');
+    std::string instancia =
+        barra == std::string::npos
+            ? ""
+            : servidorDB.substr(barra + 1, servidorDB.find(',', barra) - barra - 1);
+    const auto inicio = instancia.find_first_not_of(" \t");
+    const auto fim = instancia.find_last_not_of(" \t");
+    instancia = inicio == std::string::npos ? "" : instancia.substr(inicio, fim - inicio + 1);
+    std::string nome = instancia;
+    for (auto& c : nome) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    if (nome.empty() || nome == "MSSQLSERVER") {
+        return std::string(plataforma::kServicoBancoPadrao);
+    }
+    return std::string(plataforma::kServicoBancoInstancia) + instancia;
 }
 
 std::filesystem::path ArquivoIni() {

@@ -33,6 +33,11 @@ void DefinirPastaDados(std::filesystem::path pasta);
 // Server's service account may write.
 std::filesystem::path PastaBackups();
 
+// The account of the SQL Server service that writes the .BAK, from ServidorDB: on Windows
+// NT SERVICE\MSSQL$<instance> for "host\instance" (a port after a comma aside), otherwise
+// NT SERVICE\MSSQLSERVER; empty where the job's own account writes it (Linux).
+std::string ContaServicoBanco(const std::string& servidorDB);
+
 // PastaDados() / "info.ini".
 std::filesystem::path ArquivoIni();
 

@@ -125,10 +125,10 @@ Retencao ArquivosAntigos(const std::vector<std::string>& nomes, const std::strin
     return r;
 }
 
-void LimparArquivosAntigos(const std::filesystem::path& pasta,
-                           const std::filesystem::path& backups, const std::string& valor,
-                           const std::string& codigo, const std::string& nome,
-                           const std::string& atual, const ObservadorJob* observador) {
+void LimparArquivosAntigos(const std::filesystem::path& pasta, const std::filesystem::path& backups,
+                           const std::string& valor, const std::string& codigo,
+                           const std::string& nome, const std::string& atual,
+                           const ObservadorJob* observador) {
     if (valor.empty()) {
         return;
     }
@@ -150,7 +150,9 @@ void LimparArquivosAntigos(const std::filesystem::path& pasta,
             return n.size() >= 4 && n.compare(n.size() - 4, 4, ".BAK") == 0;
         };
         std::erase_if(nomes, eBak);
-        for (auto& n : plataforma::ArquivosProprios(backups, erro)) {
+        // SQL Server's service owns the .BAK it wrote.
+        const auto servico = ContaServicoBanco(LerInfo("ServidorDB"));
+        for (auto& n : plataforma::ArquivosProprios(backups, erro, servico)) {
             if (eBak(n)) {
                 nomes.push_back(std::move(n));
             }

@@ -87,8 +87,10 @@ long TamanhoMaximoNome(const std::filesystem::path& pasta);
 
 // Deletes a file; 0 or the error number.
 int ApagarArquivo(const std::filesystem::path& arquivo);
-// Creates the folder unless it is there already; 0 or the error number.
-int CriarPastaSeFaltar(const std::filesystem::path& pasta);
+// Creates the folder unless it is there already, ours alone (on Windows SYSTEM's and the
+// Administrators' too); 0 or the error number. On Windows `tambemGrava` (SQL Server's service,
+// for the backups' folder) may modify what is in it.
+int CriarPastaSeFaltar(const std::filesystem::path& pasta, std::string_view tambemGrava = {});
 
 // The entries of `pasta`. A failure, on opening it or part-way through, ends the list and is left
 // in `erro` (the range-for of std::filesystem would throw part-way instead).
@@ -103,8 +105,9 @@ inline std::vector<std::filesystem::path> EntradasDaPasta(const std::filesystem:
 }
 
 // The names of the regular files in `pasta` this account owns, links left out: another
-// account's file is not ours to delete nor to count. `erro` is set when it cannot be listed.
-std::vector<std::string> ArquivosProprios(const std::filesystem::path& pasta,
-                                          std::error_code& erro);
+// account's file is not ours to delete nor to count. On Windows those of `tambemDe` count too
+// (SQL Server's service, which owns the .BAK it writes). `erro` is set when it cannot be listed.
+std::vector<std::string> ArquivosProprios(const std::filesystem::path& pasta, std::error_code& erro,
+                                          std::string_view tambemDe = {});
 
 } // namespace kelvane::plataforma

@@ -199,7 +199,8 @@ int ApagarArquivo(const std::filesystem::path& arquivo) {
     return ::unlink(arquivo.c_str()) == 0 ? 0 : errno;
 }
 
-int CriarPastaSeFaltar(const std::filesystem::path& pasta) {
+// SQL Server for Linux runs as the job's own account: no other account writes or owns backups.
+int CriarPastaSeFaltar(const std::filesystem::path& pasta, std::string_view) {
     struct stat st {};
     if (::stat(pasta.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
         if (::mkdir(pasta.c_str(), 0755) != 0 && errno != EEXIST) {
@@ -209,8 +210,8 @@ int CriarPastaSeFaltar(const std::filesystem::path& pasta) {
     return 0;
 }
 
-std::vector<std::string> ArquivosProprios(const std::filesystem::path& pasta,
-                                          std::error_code& erro) {
+std::vector<std::string> ArquivosProprios(const std::filesystem::path& pasta, std::error_code& erro,
+                                          std::string_view) {
     std::vector<std::string> nomes;
     for (const auto& e : EntradasDaPasta(pasta, erro)) {
         struct stat st {};

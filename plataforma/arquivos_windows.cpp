@@ -279,14 +279,25 @@ int ApagarArquivo(const std::filesystem::path& arquivo) {
     return DeleteFileW(arquivo.c_str()) ? 0 : DefinirErrno();
 }
 
-int CriarPastaSeFaltar(const std::filesystem::path& pasta) {
+int CriarPastaSeFaltar(const std::filesystem::path& pasta, std::string_view tambemGrava) {
     const DWORD atributos = GetFileAttributesW(pasta.c_str());
     if (atributos != INVALID_FILE_ATTRIBUTES && (atributos & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         return 0;
     }
-    // The logs hold the server's names and the job's story: ours only, as the umask makes them
-    // on Linux. What is created in it inherits that.
-    win::SegurancaPrivada seguranca(true);
+    // The logs hold the server's names and the job's story, the backups whole databases: ours
+    // only, as the umask makes them on Linux, and what is created in them inherits that. SQL
+    // Server's service may modify (icacls' M) what is in the backups' folder.
+    std::wstring outra;
+    if (!tambemGrava.empty()) {
+        const auto sid = win::SidDaConta(tambemGrava);
+        wchar_t* texto = nullptr;
+        if (!sid || !ConvertSidToStringSidW(sid.get(), &texto)) {
+            return EINVAL;
+        }
+        outra = L"(A;OICI;0x1301bf;;;" + std::wstring(texto) + L")";
+        LocalFree(texto);
+    }
+    win::SegurancaPrivada seguranca(true, false, outra);
     if (!CreateDirectoryW(pasta.c_str(), seguranca.atributos()) &&
         GetLastError() != ERROR_ALREADY_EXISTS) {
         return DefinirErrno();
@@ -294,20 +305,29 @@ int CriarPastaSeFaltar(const std::filesystem::path& pasta) {
     return 0;
 }
 
-std::vector<std::string> ArquivosProprios(const std::filesystem::path& pasta,
-                                          std::error_code& erro) {
+std::vector<std::string> ArquivosProprios(const std::filesystem::path& pasta, std::error_code& erro,
+                                          std::string_view tambemDe) {
+    const auto outro = tambemDe.empty() ? nullptr : win::SidDaConta(tambemDe);
     std::vector<std::string> nomes;
     for (const auto& e : EntradasDaPasta(pasta, erro)) {
-        const DWORD atributos = GetFileAttributesW(e.c_str());
-        if (atributos == INVALID_FILE_ATTRIBUTES ||
-            (atributos & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+        // Never a link; a deduplicated file or one kept in the cloud is a file all the same.
+        WIN32_FIND_DATAW dados{};
+        const HANDLE busca = FindFirstFileW(e.c_str(), &dados);
+        if (busca == INVALID_HANDLE_VALUE) {
+            continue;
+        }
+        FindClose(busca);
+        if ((dados.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+            ((dados.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+             IsReparseTagNameSurrogate(dados.dwReserved0))) {
             continue;
         }
         PSID dono = nullptr;
         PSECURITY_DESCRIPTOR descritor = nullptr;
         if (GetNamedSecurityInfoW(e.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &dono,
                                   nullptr, nullptr, nullptr, &descritor) == ERROR_SUCCESS) {
-            if (win::Identidade::Processo().Nossa(dono)) {
+            if (win::Identidade::Processo().Nossa(dono) ||
+                (outro && dono != nullptr && EqualSid(dono, outro.get()))) {
                 nomes.push_back(TextoCaminho(e.filename()));
             }
             LocalFree(descritor);

@@ -125,6 +125,9 @@ struct Identidade {
     std::unique_ptr<BYTE[]> usuario;
     std::unique_ptr<BYTE[]> dono;
     std::wstring sidTexto; // "S-1-5-21-..."
+    // Whether the Administrators group counts in this token (SYSTEM, an elevated administrator):
+    // such a process can change what the system owns anyway.
+    bool administrador = false;
 
     static const Identidade& Processo() {
         static const Identidade identidade = Ler();
@@ -172,6 +175,11 @@ private:
             id.dono = Copia(reinterpret_cast<TOKEN_OWNER*>(d.get())->Owner);
         }
         CloseHandle(token);
+        BYTE admins[SECURITY_MAX_SID_SIZE];
+        DWORD n = sizeof admins;
+        BOOL membro = FALSE;
+        id.administrador = CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &n) &&
+                           CheckTokenMembership(nullptr, admins, &membro) && membro;
         wchar_t* texto = nullptr;
         if (id.usuario && ConvertSidToStringSidW(id.Usuario(), &texto)) {
             id.sidTexto = texto;
@@ -182,20 +190,24 @@ private:
 };
 
 // The security of a file or folder we create that holds what others must not read or change:
-// owned by this account, which and the system alone have access, nothing inherited from the
-// folder above (on Linux, mode 0600 or 0700). Empty (atributos() null) when the account cannot
-// be read.
+// SYSTEM and the Administrators (the job runs as SYSTEM and the window as an administrator: each
+// reaches what the other made), and this account when it is neither; nothing inherited from the
+// folder above (on Linux, mode 0600 or 0700). The owner is the one the account gives what it
+// creates (an elevated administrator's is the Administrators group). `outra`: one more entry, in
+// SDDL. Empty (atributos() null) when the account cannot be read.
 class SegurancaPrivada {
 public:
-    explicit SegurancaPrivada(bool pasta, bool herdavel = false) {
-        const auto& sid = Identidade::Processo().sidTexto;
-        if (sid.empty()) {
+    explicit SegurancaPrivada(bool pasta, bool herdavel = false, const std::wstring& outra = {}) {
+        const auto& id = Identidade::Processo();
+        if (id.sidTexto.empty()) {
             return;
         }
         // On a folder the entries are inherited by what is created in it.
         const std::wstring heranca = pasta ? L"OICI" : L"";
-        const std::wstring sddl =
-            L"O:" + sid + L"D:P(A;" + heranca + L";FA;;;" + sid + L")(A;" + heranca + L";FA;;;SY)";
+        std::wstring sddl = L"D:P(A;" + heranca + L";FA;;;SY)(A;" + heranca + L";FA;;;BA)" + outra;
+        if (!id.administrador) {
+            sddl += L"(A;" + heranca + L";FA;;;" + id.sidTexto + L")";
+        }
         if (ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
                                                                  &descritor_, nullptr)) {
             atributos_.nLength = sizeof atributos_;
@@ -212,6 +224,11 @@ private:
     PSECURITY_DESCRIPTOR descritor_ = nullptr;
     SECURITY_ATTRIBUTES atributos_{};
 };
+
+// The SID of a service's own account, "NT SERVICE\<name>": S-1-5-80- and the SHA-1 of the name in
+// capitals, UTF-16, as five numbers, whether or not the service is installed; another account by
+// its name. Null when it cannot be known.
+std::unique_ptr<BYTE[]> SidDaConta(std::string_view conta);
 
 // Starts the job object the tools run in (see processo_windows.cpp); at most once.
 void IniciarJobFerramentas();

@@ -26,6 +26,9 @@ inline constexpr std::array<std::string_view, 3> kDriversOdbc = {
 inline constexpr char kSeparador = '\\';
 // Below the data folder: the one folder SQL Server's service account may write, for the .BAK.
 inline constexpr std::string_view kSubpastaBackups = "Backups";
+// That account: a default instance's, or a named instance's before its name.
+inline constexpr std::string_view kServicoBancoPadrao = "NT SERVICE\\MSSQLSERVER";
+inline constexpr std::string_view kServicoBancoInstancia = "NT SERVICE\\MSSQL$";
 // What a file name may not hold (with the control characters): the separators, and what
 // Windows reads as a drive, a stream (":"), a pattern or a redirection.
 inline constexpr std::string_view kProibidosEmNomes = "<>:\"/\\|?*";
@@ -56,6 +59,8 @@ inline constexpr std::array<std::string_view, 2> kDriversOdbc = {"ODBC Driver 18
 inline constexpr char kSeparador = '/';
 // SQL Server for Linux runs as the job's own account: the .BAK goes in the data folder itself.
 inline constexpr std::string_view kSubpastaBackups = "";
+inline constexpr std::string_view kServicoBancoPadrao = "";
+inline constexpr std::string_view kServicoBancoInstancia = "";
 inline constexpr std::string_view kProibidosEmNomes = "/";
 inline constexpr bool kControlesProibidosEmNomes = false;
 inline constexpr std::string_view kFimDeLinha = "\n";

@@ -114,11 +114,20 @@ Servidor::~Servidor() {
 }
 #endif
 
+void Privado(const fs::path& caminho) {
+#ifdef _WIN32
+    Rodar({"/bin/chmod", "go-rwx", caminho.string()});
+#else
+    fs::permissions(caminho, fs::perms::group_all | fs::perms::others_all,
+                    fs::perm_options::remove);
+#endif
+}
+
 Programa::Programa(bool ferramentas)
     : dir(raiz.p / "programa"), dados(dir), ftp(raiz.p / "ftp"), tmp(raiz.p / "tmp") {
     fs::create_directories(ftp / "backups");
     fs::create_directories(dir);
-    fs::permissions(dir, fs::perms::owner_all); // it holds the data too: ours alone
+    Privado(dir); // it holds the data too
     fs::create_directories(tmp);
     if (Sistema().windows) {
         fs::copy_file(Sistema().compilacao / "kelvane.exe", Executavel());
@@ -199,7 +208,7 @@ void Programa::Servidores(const std::string& modo, long tamanho) {
 void Programa::Separar() {
     dados = raiz.p / "dados";
     fs::create_directory(dados);
-    fs::permissions(dados, fs::perms::owner_all);
+    Privado(dados);
     fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                              fs::perms::others_read | fs::perms::others_exec);
     Gravar(dir / "pasta-dados", Sistema().Caminho(dados) + (Sistema().windows ? "\r\n" : "\n"));

@@ -45,6 +45,10 @@ const Alvo& Sistema();
     if (::kelvane::teste::Sistema().windows)                                                       \
     GTEST_SKIP() << (motivo)
 
+// Readable and writable by its owner alone. A Windows program's std::filesystem::permissions
+// changes only the read-only attribute, while Wine makes permissions up from the Unix mode.
+void Privado(const fs::path& caminho);
+
 // A temporary folder, removed with everything in it.
 struct Pasta {
     Pasta();

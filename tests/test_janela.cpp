@@ -35,7 +35,7 @@ protected:
     void SetUp() override {
         DefinirPastaPrograma(p.dir);
         fs::create_directory(p.dir / "Log");
-        fs::permissions(p.dir / "Log", fs::perms::owner_all); // the data: ours alone
+        Privado(p.dir / "Log"); // as Main makes it, with umask 077
         ArquivoLog = "Log_janela.Log";
         janela::CapturarCaixas(true);
         janela::DefinirFonteNomeComputador([] { return std::string("SERVIDOR01"); });
@@ -208,6 +208,7 @@ TEST_F(Janela, SalvarGravaAsChavesEFecha) {
         Gravar(p.dir / "info.ini", std::string("[infos]\n") +
                                        (antes == "-" ? "" : "NCripto=" + antes + "\n") +
                                        "; à mão\nExtra=1\n[outra]\nx=1\n");
+        Privado(p.dir / "info.ini");
         f.chkNCripto->setCheckState(Qt::CheckState(caso[2] - '0'));
         f.chkLoginIntegrado->setChecked(true);
         Clicar(f.cmdSalvarFechar);

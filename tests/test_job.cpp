@@ -143,8 +143,8 @@ TEST_F(Job, SucessoComCredenciaisEmbaralhadasOuEmClaro) {
                 R"(Compactando\.\.\.: )" + n + R"(\.7z\nEnviando\.\.\.: )" + n +
                 R"(\.7z > 127\.0\.0\.1\nExcluindo\.\.\.: )" + n + R"(\.BAK\nFim do Processo\n)")))
             << LogTexto();
-        const auto bak = Sistema().Caminho(
-            p.Backups() / p.Pacotes()[0].filename().replace_extension(".BAK"));
+        const auto bak =
+            Sistema().Caminho(p.Backups() / p.Pacotes()[0].filename().replace_extension(".BAK"));
         const std::string comando = "BACKUP DATABASE [Vendas] TO  DISK = N'" + bak +
                                     "' WITH NOFORMAT, INIT, COMPRESSION,  NAME = N'00 42 - Casa "
                                     "Azul', SKIP, NOREWIND, NOUNLOAD,  STATS = 10";
@@ -385,7 +385,8 @@ TEST_F(Job, SoODonoDaPastaFazORodarCodigo) {
          },
          9, "{P} pode ser alterado pelo grupo ou por outros (modo 0777)|chmod go-w {P}", "", false,
          "{P} pode ser alterado por Everyone (criar arquivos, criar pastas, alterar atributos, "
-         "excluir, excluir o conteúdo)|icacls \"{P}\" /inheritance:d /remove:g *S-1-1-0\r\n"},
+         "excluir, excluir o conteúdo)|icacls \"{P}\" /inheritance:r /grant:r "
+         "*S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F /remove:g *S-1-1-0\r\n"},
         {"pasta root:grupo 1770, como antes",
          [&](Programa& p) {
              ::chown(p.dir.c_str(), 0, 65534);
@@ -420,21 +421,50 @@ TEST_F(Job, SoODonoDaPastaFazORodarCodigo) {
              deOutro(p.dir);
          },
          9, "{P} pertence a outra conta (nobody)|chown root {P}", "", false, "-", true},
+        {"programa separado de outra conta",
+         [&](Programa& p) {
+             p.Separar();
+             deOutro(p.dir);
+         },
+         9, "{P} pertence a outra conta (nobody)|chown root {P}", "", false,
+         "{P} pertence a outra conta (NT AUTHORITY\\ANONYMOUS LOGON)|icacls \"{P}\" /setowner "
+         "*S-1-5-32-544\r\n"},
         {"pasta de dados separada pode ser lida por outros",
          [&](Programa& p) {
              p.Separar();
              ::chmod(p.dados.c_str(), 0755);
          },
-         9, "{D} pode ser lido pelo grupo ou por outros (modo 0755)|chmod go-rwx {D}", ""},
+         9, "{D} pode ser lido pelo grupo ou por outros (modo 0755)|chmod go-rwx {D}", "", false,
+         "{D} pode ser lido por Everyone (listar o conteúdo, ler atributos estendidos)|icacls "
+         "\"{D}\" /inheritance:r /grant:r *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F /remove:g "
+         "*S-1-1-0\r\n"},
+        // Only the instance ServidorDB names may write the backups (Windows: SQL Server's service
+        // for MSSQL$SQLEXPRESS, by its SID), and no one else.
+        {"pasta dos backups que outros alteram",
+         [&](Programa& p) {
+             p.cfg["ServidorDB"] = "127.0.0.1\\SqlExpress,1433";
+             p.Separar();
+             fs::create_directories(p.Backups());
+             ::chmod(p.Backups().c_str(), 0777);
+         },
+         9, "{D} pode ser alterado pelo grupo ou por outros (modo 0777)|chmod go-w {D}", "", false,
+         "{D}\\Backups pode ser alterado por Everyone (criar arquivos, criar pastas, alterar "
+         "atributos, excluir, excluir o conteúdo)|icacls \"{D}\\Backups\" /inheritance:r "
+         "/grant:r *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F "
+         "*S-1-5-80-3880006512-4290199581-1648723128-3569869737-3631323133:(OI)(CI)M /remove:g "
+         "*S-1-1-0\r\n"},
         {"info.ini legível por outros",
          [](Programa& p) { ::chmod((p.dados / "info.ini").c_str(), 0604); }, 9,
          "{P}/info.ini pode ser lido pelo grupo ou por outros (modo 0604)|chmod go-rwx "
          "{P}/info.ini",
-         ""},
+         "", false,
+         "{P}\\info.ini pode ser lido por Everyone (ler, ler atributos estendidos)|icacls "
+         "\"{P}\\info.ini\" /inheritance:r /grant:r *S-1-5-18:F *S-1-5-32-544:F /remove:g "
+         "*S-1-1-0\r\n"},
         {"job de root com os dados de outra conta", deNobody, 9,
          "{D} pertence a nobody, e o kelvane foi iniciado como root|sudo -u nobody {P}/kelvane "
          "EXEC",
-         ""},
+         "", false, "{D} pertence a NT AUTHORITY\\ANONYMOUS LOGON, e o kelvane foi iniciado como "},
         {"dados feitos por root antes da conta do SQL Server",
          [&](Programa& p) {
              p.Separar();
@@ -448,7 +478,8 @@ TEST_F(Job, SoODonoDaPastaFazORodarCodigo) {
          "{P}/info.ini",
          "", false,
          "{P}\\info.ini pode ser alterado por Everyone (gravar, acrescentar, alterar atributos, "
-         "excluir)|icacls \"{P}\\info.ini\" /inheritance:d /remove:g *S-1-1-0\r\n"},
+         "excluir)|icacls \"{P}\\info.ini\" /inheritance:r /grant:r *S-1-5-18:F "
+         "*S-1-5-32-544:F /remove:g *S-1-1-0\r\n"},
         {"ferramenta com sticky gravável pelo grupo, atrás de um link",
          [](Programa& p) {
              fs::copy_file("/usr/bin/ncftpput", p.raiz.p / "ncftpput");
