@@ -37,9 +37,9 @@ Retencao ArquivosAntigos(const std::vector<std::string>& nomes, const std::strin
 // backups in `backups`): only regular files owned by this account count; each deletion, an invalid
 // value, names dated in the future and a file that could not be deleted (which does not fail the
 // run) are logged.
-void LimparArquivosAntigos(const std::filesystem::path& pasta,
-                           const std::filesystem::path& backups, const std::string& valor,
-                           const std::string& codigo, const std::string& nome,
-                           const std::string& atual, const ObservadorJob* observador = nullptr);
+void LimparArquivosAntigos(const std::filesystem::path& pasta, const std::filesystem::path& backups,
+                           const std::string& valor, const std::string& codigo,
+                           const std::string& nome, const std::string& atual,
+                           const ObservadorJob* observador = nullptr);
 
 } // namespace kelvane
