@@ -20,14 +20,6 @@ namespace kelvane {
 
 namespace {
 
-std::string Aparado(std::string_view texto) {
-    const auto inicio = texto.find_first_not_of(' ');
-    if (inicio == std::string_view::npos) {
-        return {};
-    }
-    return std::string(texto.substr(inicio, texto.find_last_not_of(' ') - inicio + 1));
-}
-
 // Why the login was kept from a server on this machine.
 struct ErroOuvinte : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -68,14 +60,13 @@ std::string ServidorConferido(const std::string& servidor) {
     const auto virgula = servidor.find(',');
     const std::string antes = servidor.substr(0, virgula);
     const auto barra = antes.find('\\');
-    std::string host = Aparado(antes.substr(0, barra));
+    std::string host = std::string(Aparar(antes.substr(0, barra)));
     std::string prefixo;
     if (host.size() > 4 && MesmoNome(host.substr(0, 4), "tcp:")) {
         prefixo = host.substr(0, 4);
-        host = Aparado(host.substr(4));
+        host = std::string(Aparar(host.substr(4)));
     }
-    const std::string instancia =
-        barra == std::string::npos ? "" : Aparado(std::string_view(antes).substr(barra + 1));
+    const std::string instancia = InstanciaServidor(servidor);
     const std::string nome = host.size() > 2 && host.front() == '[' && host.back() == ']'
                                  ? host.substr(1, host.size() - 2)
                                  : host;
@@ -93,7 +84,8 @@ std::string ServidorConferido(const std::string& servidor) {
 
     int porta = 1433;
     if (virgula != std::string::npos) {
-        const std::string texto = Aparado(std::string_view(servidor).substr(virgula + 1));
+        const std::string texto =
+            std::string(Aparar(std::string_view(servidor).substr(virgula + 1)));
         porta = texto.empty() || texto.size() > 5 ||
                         !std::all_of(texto.begin(), texto.end(),
                                      [](char c) { return c >= '0' && c <= '9'; })

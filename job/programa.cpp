@@ -4,6 +4,7 @@
 #include "../plataforma/nomes.h"
 #include "../plataforma/sistema.h"
 #include "../settings/ini.h"
+#include "../settings/texto.h"
 
 #include <cctype>
 #include <cerrno>
@@ -71,18 +72,20 @@ std::filesystem::path PastaBackups() {
                                                 : PastaDados() / plataforma::kSubpastaBackups;
 }
 
+std::string InstanciaServidor(const std::string& servidorDB) {
+    const auto barra = servidorDB.find('\\');
+    if (barra == std::string::npos) {
+        return {};
+    }
+    const auto fim = servidorDB.find(',', barra);
+    return std::string(Aparar(std::string_view(servidorDB).substr(barra + 1, fim - barra - 1)));
+}
+
 std::string ContaServicoBanco(const std::string& servidorDB) {
     if (plataforma::kServicoBancoPadrao.empty()) {
         return {};
     }
-    const auto barra = servidorDB.find('\\');
-    std::string instancia =
-        barra == std::string::npos
-            ? ""
-            : servidorDB.substr(barra + 1, servidorDB.find(',', barra) - barra - 1);
-    const auto inicio = instancia.find_first_not_of(" \t");
-    const auto fim = instancia.find_last_not_of(" \t");
-    instancia = inicio == std::string::npos ? "" : instancia.substr(inicio, fim - inicio + 1);
+    const std::string instancia = InstanciaServidor(servidorDB);
     std::string nome = instancia;
     for (auto& c : nome) {
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));

@@ -33,6 +33,9 @@ void DefinirPastaDados(std::filesystem::path pasta);
 // Server's service account may write.
 std::filesystem::path PastaBackups();
 
+// The instance ServidorDB names ("host\instance", a ",port" after it aside), blanks trimmed;
+// empty for the default instance.
+std::string InstanciaServidor(const std::string& servidorDB);
 // The account of the SQL Server service that writes the .BAK, from ServidorDB: on Windows
 // NT SERVICE\MSSQL$<instance> for "host\instance" (a port after a comma aside), otherwise
 // NT SERVICE\MSSQLSERVER; empty where the job's own account writes it (Linux).

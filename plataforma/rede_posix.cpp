@@ -1,4 +1,5 @@
 #include "rede.h"
+#include "rede_enderecos.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -91,28 +92,14 @@ std::vector<Ouvinte> OuvintesTcp(int porta, const std::string&) {
 }
 
 std::vector<EnderecoIp> EnderecosDe(const std::string& host) {
-    std::vector<EnderecoIp> enderecos;
     addrinfo dicas{};
     dicas.ai_family = AF_UNSPEC;
     dicas.ai_socktype = SOCK_STREAM;
     addrinfo* lista = nullptr;
     if (::getaddrinfo(host.c_str(), nullptr, &dicas, &lista) != 0) {
-        return enderecos;
+        return {};
     }
-    for (const addrinfo* a = lista; a != nullptr; a = a->ai_next) {
-        EnderecoIp e{};
-        if (a->ai_family == AF_INET) {
-            e[10] = e[11] = 0xff;
-            std::memcpy(e.data() + 12, &reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr,
-                        4);
-        } else if (a->ai_family == AF_INET6) {
-            std::memcpy(e.data(), &reinterpret_cast<const sockaddr_in6*>(a->ai_addr)->sin6_addr,
-                        16);
-        } else {
-            continue;
-        }
-        enderecos.push_back(e);
-    }
+    auto enderecos = EnderecosDaLista(lista);
     ::freeaddrinfo(lista);
     return enderecos;
 }

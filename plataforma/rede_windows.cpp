@@ -1,5 +1,6 @@
 #include "comum_windows.h"
 #include "rede.h"
+#include "rede_enderecos.h"
 
 #include <algorithm>
 #include <cstring>
@@ -180,28 +181,14 @@ std::vector<EnderecoIp> EnderecosDe(const std::string& host) {
         WSADATA dados{};
         WSAStartup(MAKEWORD(2, 2), &dados);
     });
-    std::vector<EnderecoIp> enderecos;
     ADDRINFOW dicas{};
     dicas.ai_family = AF_UNSPEC;
     dicas.ai_socktype = SOCK_STREAM;
     ADDRINFOW* lista = nullptr;
     if (GetAddrInfoW(Largo(host).c_str(), nullptr, &dicas, &lista) != 0) {
-        return enderecos;
+        return {};
     }
-    for (const ADDRINFOW* a = lista; a != nullptr; a = a->ai_next) {
-        EnderecoIp e{};
-        if (a->ai_family == AF_INET) {
-            e[10] = e[11] = 0xff;
-            std::memcpy(e.data() + 12, &reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr,
-                        4);
-        } else if (a->ai_family == AF_INET6) {
-            std::memcpy(e.data(), &reinterpret_cast<const sockaddr_in6*>(a->ai_addr)->sin6_addr,
-                        16);
-        } else {
-            continue;
-        }
-        enderecos.push_back(e);
-    }
+    auto enderecos = EnderecosDaLista(lista);
     FreeAddrInfoW(lista);
     return enderecos;
 }

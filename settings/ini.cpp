@@ -2,6 +2,7 @@
 
 #include "../plataforma/arquivos.h"
 #include "codificacao.h"
+#include "texto.h"
 
 #include <cerrno>
 #include <chrono>
@@ -23,16 +24,6 @@ struct Linha {
 
 bool EhBranco(char c) {
     return c == ' ' || c == '\t';
-}
-
-std::string_view Aparar(std::string_view s) {
-    while (!s.empty() && EhBranco(s.front())) {
-        s.remove_prefix(1);
-    }
-    while (!s.empty() && EhBranco(s.back())) {
-        s.remove_suffix(1);
-    }
-    return s;
 }
 
 bool IguaisSemCaixa(std::string_view a, std::string_view b) {

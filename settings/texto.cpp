@@ -157,4 +157,14 @@ std::string OcultarSegredos(std::string texto, const std::vector<std::string>& s
     return texto;
 }
 
+std::string_view Aparar(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
+        s.remove_prefix(1);
+    }
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) {
+        s.remove_suffix(1);
+    }
+    return s;
+}
+
 } // namespace kelvane

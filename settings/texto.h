@@ -19,6 +19,9 @@ std::string NomeComputador();
 // message.
 int PercentualProcessado(std::string_view mensagem);
 
+// `s` without the blanks and tabs around it.
+std::string_view Aparar(std::string_view s);
+
 // Replaces every occurrence of the secrets in `texto` with "***".
 std::string OcultarSegredos(std::string texto, const std::vector<std::string>& segredos);
 

@@ -1,0 +1,38 @@
+// For rede_posix.cpp and rede_windows.cpp alone: a resolver's answer (addrinfo, ADDRINFOW) as the
+// addresses rede.h compares.
+#pragma once
+
+#include "rede.h"
+
+#include <cstring>
+#include <vector>
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <netdb.h>
+#include <netinet/in.h>
+#endif
+
+namespace kelvane::plataforma {
+
+template <typename Info> std::vector<EnderecoIp> EnderecosDaLista(const Info* lista) {
+    std::vector<EnderecoIp> enderecos;
+    for (const Info* a = lista; a != nullptr; a = a->ai_next) {
+        EnderecoIp e{};
+        if (a->ai_family == AF_INET) {
+            e[10] = e[11] = 0xff; // IPv4-mapped
+            std::memcpy(e.data() + 12, &reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr,
+                        4);
+        } else if (a->ai_family == AF_INET6) {
+            std::memcpy(e.data(), &reinterpret_cast<const sockaddr_in6*>(a->ai_addr)->sin6_addr,
+                        16);
+        } else {
+            continue;
+        }
+        enderecos.push_back(e);
+    }
+    return enderecos;
+}
+
+} // namespace kelvane::plataforma
