@@ -198,10 +198,19 @@ ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
     // The program is named apart, so nothing is searched for it; suspended until it is in the
     // job, so that nothing it starts escapes.
     const std::wstring aplicacao = Largo(programa);
-    if (!CreateProcessW(aplicacao.c_str(), linha.data(), nullptr, nullptr, TRUE,
-                        CREATE_NO_WINDOW | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT, nullptr,
-                        nullptr, &inicio.StartupInfo, &processo)) {
-        return Falha("não foi possível executar", programa);
+    for (int tentativa = 1;; ++tentativa) {
+        if (CreateProcessW(aplicacao.c_str(), linha.data(), nullptr, nullptr, TRUE,
+                           CREATE_NO_WINDOW | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT,
+                           nullptr, nullptr, &inicio.StartupInfo, &processo)) {
+            break;
+        }
+        // A new process that died before its first instruction (seen under Wine, now and then,
+        // while other programs start) is reported as ERROR_INTERNAL_ERROR. Nothing of the tool
+        // ran, so it is started again; any other failure is final.
+        if (GetLastError() != ERROR_INTERNAL_ERROR || tentativa == 3) {
+            return Falha("não foi possível executar", programa);
+        }
+        Sleep(250);
     }
     h.processo = processo.hProcess;
     // Inside a job of the scheduler's too: jobs nest since Windows 8. Where this fails the tool

@@ -40,6 +40,11 @@ protected:
         janela::CapturarCaixas(true);
         janela::DefinirFonteNomeComputador([] { return std::string("SERVIDOR01"); });
         p.cfg["NCripto"] = "1";
+        // The uploader's login folder goes below this test's own folder (TMPDIR on Linux, TMP
+        // on Windows), away from the runs of other suites.
+        for (const char* nome : {"TMPDIR", "TMP"}) {
+            qputenv(nome, QByteArray::fromStdString(plataforma::TextoCaminho(p.tmp)));
+        }
     }
     // Opens the window on an info.ini with these keys, or on the file as it is.
     janela::Form1& Abrir(const Chaves& ini = {}, bool comoEsta = false) {
