@@ -3,7 +3,7 @@
 #include "../plataforma/arquivos.h"
 #include "../plataforma/nomes.h"
 #include "../settings/conversao.h"
-#include "../settings/ini.h"
+#include "../settings/configuracao.h"
 #include "../settings/texto.h"
 #include "aviso.h"
 #include "banco.h"
@@ -12,10 +12,10 @@
 #include "log.h"
 #include "observador.h"
 #include "programa.h"
+#include "regras.h"
 #include "retencao.h"
 
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -104,7 +104,8 @@ private:
     ObservadorJob* observador_;
     TravaJob trava_;
     std::vector<std::string> segredos_;
-    bool iniConfere_ = false; // info.ini passed the permission check
+    Configuracao cfg_;  // read once info.ini passed the permission check
+    Validacao regras_;
     bool avisoInvalidoRegistrado_ = false;
 };
 
@@ -115,7 +116,14 @@ std::optional<Desfecho> Job::Executar() {
     if (const auto inseguro = PermissaoInsegura(pasta, dados)) {
         return De(CodigoSaida::PermissoesInseguras, *inseguro);
     }
-    iniConfere_ = true; // AvisoURL may be read now
+    // Read once, now that the file passed the check: every step uses what was checked here.
+    std::optional<bool> ncripto;
+    if (observador_ && observador_->ncripto) {
+        ncripto = observador_->ncripto();
+    }
+    cfg_ = LerConfiguracao(ArquivoIni(), ncripto).valores;
+    regras_ = ValidarConfiguracao(cfg_, Uso::Executar);
+    const auto& valores = regras_.valores;
     Avisar(TipoAviso::Inicio);
     if (auto falha = trava_.Tentar()) {
         return De(*falha);
@@ -131,77 +139,85 @@ std::optional<Desfecho> Job::Executar() {
                         texto,
                         TextoCaixaFerramentaFaltando(*faltando)};
     }
-    if (const auto inseguro = DriverOdbcInseguro()) {
+    if (const auto inseguro = DriverOdbcInseguro(cfg_.driverODBC)) {
         return De(CodigoSaida::PermissoesInseguras, *inseguro);
     }
-    if (std::string porta; auto falha = ConferirPortaFtp(LerInfo("Porta"), porta)) {
-        return De(*falha); // known now, not after the backup
+    if (const auto* porta = ProblemaEm(regras_, &Configuracao::porta)) {
+        return De(Falha{CodigoSaida::EnvioFalhou, 0, porta->texto}); // known now, not after the backup
     }
     std::string motivo;
-    const auto conexao = ConectarBanco(observador_, motivo);
+    const auto conexao = ConectarBanco(cfg_, observador_, motivo);
     if (!conexao) {
         return Desfecho{CodigoSaida::ConexaoFalhou, {"Tarefa não executada. SAINDO"}, motivo, {}};
     }
 
-    const std::string codigo = LerInfo("CodigoCliente");
-    const std::string nome = LerInfo("NomeCliente");
-    const std::string banco = LerInfo("Banco");
+    const std::string& codigo = cfg_.codigoCliente;
+    const std::string& nome = cfg_.nomeCliente;
     const std::string nomeBackup = NomeArquivoBackup(codigo, nome, AgoraLocal());
-    Registrar("Backup...: " + banco + " > " + nomeBackup);
-    if (const int erro = plataforma::CriarPastaSeFaltar(PastaBackups(),
-                                                        ContaServicoBanco(LerInfo("ServidorDB")));
+    const std::string separador(1, plataforma::kSeparador);
+    Registrar("Backup...: " + cfg_.banco + " > " + separador + nomeBackup);
+    if (const int erro =
+            plataforma::CriarPastaSeFaltar(PastaBackups(), ContaServicoBanco(cfg_.servidorDB));
         erro != 0) {
         return De(Falha{CodigoSaida::ErroOutro, erro,
                         "não foi possível criar a pasta " +
                             plataforma::TextoCaminho(PastaBackups()) + ": " + std::strerror(erro)});
     }
-    const std::string backup = plataforma::TextoCaminho(PastaBackups()) + nomeBackup;
-    if (auto falha = Backup(*conexao, banco, backup, codigo + " - " + nome)) {
+    const auto backup = PastaBackups() / plataforma::Caminho(nomeBackup);
+    if (auto falha = Backup(*conexao, cfg_.banco, plataforma::TextoCaminho(backup),
+                            codigo + " - " + nome)) {
         return De(*falha);
     }
 
     const std::string nomeArquivo = NomeArquivoCompactado(nomeBackup);
-    const auto arquivo = plataforma::Caminho(plataforma::TextoCaminho(dados) + nomeArquivo);
-    Registrar("Compactando...: " + nomeArquivo);
-    if (const auto invalido = LimiteEtapaInvalido()) {
-        Registrar(*invalido); // once: the steps apply the default silently
+    const auto arquivo = dados / plataforma::Caminho(nomeArquivo);
+    Registrar("Compactando...: " + separador + nomeArquivo);
+    if (const auto* invalido = ProblemaEm(regras_, &Configuracao::limiteEtapa)) {
+        Registrar(invalido->texto); // once: the steps apply the default silently
     }
     OpcoesProcesso comTrava;
     comTrava.herdar = trava_.descritor();
-    if (auto falha = Compactar(pasta, arquivo, plataforma::Caminho(backup), comTrava)) {
+    if (auto falha = Compactar(pasta, arquivo, backup, valores.limiteEtapa, comTrava)) {
         return De(*falha);
     }
     // The .BAK is deleted only once an archive that really holds it exists.
-    if (auto falha = TestarArquivo(pasta, arquivo, comTrava)) {
+    if (auto falha = TestarArquivo(pasta, arquivo, valores.limiteEtapa, comTrava)) {
         return De(*falha);
     }
 
-    Registrar("Enviando...: " + nomeArquivo + " > " + LerInfo("Endereco"));
+    Registrar("Enviando...: " + separador + nomeArquivo + " > " + cfg_.endereco);
     DadosFtp ftp;
-    if (auto falha = LerDadosFtp(ConsultarNCripto(observador_), ftp)) {
+    if (auto falha = DadosFtpDe(cfg_, regras_, ftp)) {
         return De(*falha);
     }
     segredos_.push_back(ftp.senha);
-    if (auto falha = EnviarArquivo(pasta, ftp, arquivo, "Envio falhou", comTrava)) {
+    if (auto falha =
+            EnviarArquivo(pasta, ftp, arquivo, "Envio falhou", valores.limiteEtapa, comTrava)) {
         return De(*falha);
     }
 
-    Registrar("Excluindo...: " + nomeBackup);
-    if (auto falha = Excluir(plataforma::Caminho(backup))) {
+    Registrar("Excluindo...: " + separador + nomeBackup);
+    if (auto falha = Excluir(backup)) {
         return De(*falha);
     }
-    if (!GravarValorINI(kSecaoInfos, "Executado", TextoDataGeral(AgoraLocal()), ArquivoIni())) {
-        const int erro = errno;
-        Registrar("Aviso: não foi possível gravar Executado em " +
+    if (const auto erro = GravarConfiguracao(
+            ArquivoIni(), {{&Configuracao::executado, TextoDataGeral(AgoraLocal())}})) {
+        const int e = erro.value();
+        Registrar("Aviso: não foi possível gravar " +
+                  std::string(NomeChave(&Configuracao::executado)) + " em " +
                   plataforma::TextoCaminho(ArquivoIni()) + " (" +
-                  (erro == EWOULDBLOCK ? "outro processo manteve a pasta travada"
-                   : erro == EACCES    ? "arquivo somente leitura ou sem permissão de escrita"
-                                       : std::strerror(erro)) +
+                  (e == EWOULDBLOCK ? "outro processo manteve a pasta travada"
+                   : e == EACCES    ? "arquivo somente leitura ou sem permissão de escrita"
+                                    : std::strerror(e)) +
                   ").");
     }
     Registrar("Fim do Processo");
-    LimparArquivosAntigos(dados, PastaBackups(), LerInfo("ManterArquivos"), codigo, nome,
-                          nomeArquivo.substr(1), observador_);
+    if (const auto* invalido = ProblemaEm(regras_, &Configuracao::manterArquivos)) {
+        Registrar(invalido->texto);
+    } else if (valores.manter) {
+        LimparArquivosAntigos(dados, PastaBackups(), *valores.manter, codigo, nome, nomeArquivo,
+                              ContaServicoBanco(cfg_.servidorDB), observador_);
+    }
     return std::nullopt;
 }
 
@@ -209,18 +225,10 @@ std::optional<Falha> Job::Backup(ConexaoOdbc& conexao, const std::string& banco,
                                  const std::string& caminho, const std::string& conjunto) {
     // With STATS = 10 a live server speaks at every tenth of the backup: one silent for longer
     // than any tenth takes (6 h: see the README) is stuck. The statement has no time limit.
-    constexpr int kSilencioPadrao = 6 * 60 * 60;
-    int silencio = kSilencioPadrao;
-    if (const std::string valor = LerInfo("SilencioBackup"); !valor.empty()) {
-        const char* fim = valor.data() + valor.size();
-        if (const auto r = std::from_chars(valor.data(), fim, silencio);
-            r.ec != std::errc() || r.ptr != fim || silencio < 1) {
-            silencio = kSilencioPadrao;
-            Registrar("SilencioBackup inválido (\"" + valor +
-                      "\"): use um número inteiro de segundos a partir de 1; vale o padrão de " +
-                      std::to_string(kSilencioPadrao) + " s.");
-        }
+    if (const auto* invalido = ProblemaEm(regras_, &Configuracao::silencioBackup)) {
+        Registrar(invalido->texto);
     }
+    const int silencio = regras_.valores.silencioBackup;
     const auto executar = [&](bool compressao) {
         conexao.Executar(
             ComandoBackup(banco, caminho, conjunto, compressao),
@@ -268,16 +276,15 @@ CodigoSaida Job::Relatar(const Desfecho& desfecho) {
 }
 
 void Job::Avisar(TipoAviso tipo, const std::string& corpo) {
-    const std::string base = iniConfere_ ? LerInfo("AvisoURL") : std::string();
+    const std::string& base = cfg_.avisoURL; // empty until the file passed the check
     if (base.empty()) {
         return;
     }
-    if (!EnderecoAvisoValido(base)) {
-        if (!avisoInvalidoRegistrado_) { // the path may hold the monitor's secret: not logged
+    if (const auto* invalido = ProblemaEm(regras_, &Configuracao::avisoURL)) {
+        if (!avisoInvalidoRegistrado_) {
             avisoInvalidoRegistrado_ = true;
             try {
-                Registrar("AvisoURL não começa com http:// nem https://; nenhum aviso de "
-                          "monitoramento foi enviado.");
+                Registrar(invalido->texto);
             } catch (const ErroLog&) {
             }
         }
@@ -318,7 +325,7 @@ std::string NomeArquivoBackup(const std::string& codigo, const std::string& nome
     char dia[40];
     std::snprintf(dia, sizeof dia, "%02d%02d%02d", data.tm_mday, data.tm_mon + 1,
                   (data.tm_year + 1900) % 100);
-    return plataforma::kSeparador + ("KVLN_" + c + "_" + n + "_" + dia + ".BAK");
+    return "KVLN_" + c + "_" + n + "_" + dia + ".BAK";
 }
 
 std::string NomeArquivoCompactado(const std::string& nomeBackup) {

@@ -9,8 +9,7 @@
 
 namespace kelvane {
 
-// "/KVLN_<code without blanks>_<name, blanks as _>_DDMMYY.BAK", relative to the program folder;
-// the leading separator is the system's ("\" on Windows).
+// "KVLN_<code without blanks>_<name, blanks as _>_DDMMYY.BAK", the file's name alone.
 std::string NomeArquivoBackup(const std::string& codigo, const std::string& nome,
                               const std::tm& data);
 // The backup name with every ".BAK" turned into ".7z".

@@ -127,9 +127,9 @@ std::string ServidorConferido(const std::string& servidor) {
     return prefixo + (apelido ? "localhost" : host) + "," + std::to_string(porta);
 }
 
-std::string Escolher(const std::vector<std::string>& instalados) {
-    if (std::string escolhido = LerInfo("DriverODBC"); !escolhido.empty()) {
-        return escolhido;
+std::string Escolher(const std::string& definido, const std::vector<std::string>& instalados) {
+    if (!definido.empty()) {
+        return definido;
     }
     for (const auto nome : plataforma::kDriversOdbc) {
         if (std::find(instalados.begin(), instalados.end(), nome) != instalados.end()) {
@@ -141,20 +141,21 @@ std::string Escolher(const std::vector<std::string>& instalados) {
 
 } // namespace
 
-std::string DriverOdbc() {
-    return Escolher(DriversOdbc());
+std::string DriverOdbc(const std::string& definido) {
+    return Escolher(definido, DriversOdbc());
 }
 
-std::optional<std::string> DriverOdbcInseguro() {
+std::optional<std::string> DriverOdbcInseguro(const std::string& definido) {
     const auto instalados = DriversOdbc();
-    const std::string driver = Escolher(instalados);
-    if (!LerInfo("DriverODBC").empty() &&
+    const std::string driver = Escolher(definido, instalados);
+    if (!definido.empty() &&
         std::find(instalados.begin(), instalados.end(), driver) == instalados.end()) {
         const auto caminho = plataforma::Caminho(driver);
         if (!caminho.is_absolute()) {
             // A bare or relative name would be looked up where the loader or the working folder
             // says.
-            return "Permissões inseguras: DriverODBC=" + driver +
+            return "Permissões inseguras: " + std::string(NomeChave(&Configuracao::driverODBC)) +
+                   "=" + driver +
                    " não é um driver registrado no " + std::string(plataforma::kGerenciadorOdbc) +
                    " nem o caminho completo de uma biblioteca; nada foi executado. Corrija com: " +
                    std::string(plataforma::kListarDriversOdbc);
@@ -168,21 +169,24 @@ std::optional<std::string> DriverOdbcInseguro() {
     return plataforma::ProblemaDriverOdbc(driver);
 }
 
-std::unique_ptr<ConexaoOdbc> ConectarBanco(ObservadorJob* observador, std::string& motivo) {
+std::unique_ptr<ConexaoOdbc> ConectarBanco(const Configuracao& c, ObservadorJob* observador,
+                                          std::string& motivo) {
     std::string senha;
     try {
-        const std::string servidor = LerInfo("ServidorDB");
-        GravarLog("Conectando ao Servidor de Banco: " + servidor, observador);
+        GravarLog("Conectando ao Servidor de Banco: " + c.servidorDB, observador);
         auto conexao = std::make_unique<ConexaoOdbc>();
-        const std::string driver = DriverOdbc();
-        const std::string conferido = ServidorConferido(servidor);
-        if (LerInfo("SSPI") == "1") {
+        const std::string driver = DriverOdbc(c.driverODBC);
+        const std::string conferido = ServidorConferido(c.servidorDB);
+        if (c.sspi == "1") {
             conexao->Abrir(TextoConexaoIntegrada(driver, conferido));
         } else {
-            const bool ncripto = ConsultarNCripto(observador);
-            const std::string login = AplicarNCripto(LerInfo("Login"), ncripto);
-            senha = AplicarNCripto(LerInfo("Senha"), ncripto);
-            conexao->Abrir(TextoConexao(driver, conferido, login, senha));
+            for (const auto campo : {&Configuracao::login, &Configuracao::senha}) {
+                if (const auto* ilegivel = c.IlegivelEm(campo)) {
+                    throw std::runtime_error(ilegivel->motivo);
+                }
+            }
+            senha = c.senha;
+            conexao->Abrir(TextoConexao(driver, conferido, c.login, senha));
         }
         GravarLog("Banco de dados conectado!", observador);
         return conexao;
@@ -195,14 +199,15 @@ std::unique_ptr<ConexaoOdbc> ConectarBanco(ObservadorJob* observador, std::strin
     }
 }
 
-std::optional<Falha> TestarConexaoBanco(const std::string& servidor, const std::string& login,
-                                        const std::string& senha, bool integrado) {
-    if (auto inseguro = DriverOdbcInseguro()) {
+std::optional<Falha> TestarConexaoBanco(const std::string& driverODBC, const std::string& servidor,
+                                        const std::string& login, const std::string& senha,
+                                        bool integrado) {
+    if (auto inseguro = DriverOdbcInseguro(driverODBC)) {
         return Falha{CodigoSaida::PermissoesInseguras, 0, std::move(*inseguro)};
     }
     try {
         ConexaoOdbc conexao;
-        const std::string driver = DriverOdbc();
+        const std::string driver = DriverOdbc(driverODBC);
         const std::string conferido = ServidorConferido(servidor);
         conexao.Abrir(integrado ? TextoConexaoIntegrada(driver, conferido)
                                 : TextoConexao(driver, conferido, login, senha));

@@ -2,6 +2,7 @@
 // outcome in the log.
 #pragma once
 
+#include "../settings/configuracao.h"
 #include "codigos.h"
 #include "odbc.h"
 
@@ -16,26 +17,28 @@ struct ObservadorJob;
 
 // The DriverODBC key when set by hand, otherwise the first installed of plataforma::kDriversOdbc
 // ("ODBC Driver 18 for SQL Server", "ODBC Driver 17 for SQL Server"...), or "FreeTDS".
-std::string DriverOdbc();
+std::string DriverOdbc(const std::string& definido);
 
 // The library the chosen driver stands for passes the tools' permission check: a DriverODBC set
 // by hand names a registered driver or such a library by full path, and a registered driver's
 // library (as the driver manager finds it) passes too. Otherwise the line that says why it is
 // not loaded.
-std::optional<std::string> DriverOdbcInseguro();
+std::optional<std::string> DriverOdbcInseguro(const std::string& definido);
 
 // How the line of a failed connection begins.
 inline constexpr std::string_view kErroConexao = "Erro ao conetar no banco: ";
 
-// Opens a connection with the settings of info.ini and logs the attempt and its outcome. A server
+// Opens a connection with the settings `c` and logs the attempt and its outcome. A server
 // on this machine gets the login only from a listener of SQL Server's or the system's. After a
 // failure returns null and `motivo` holds the line it logged, passwords masked.
-std::unique_ptr<ConexaoOdbc> ConectarBanco(ObservadorJob* observador, std::string& motivo);
+std::unique_ptr<ConexaoOdbc> ConectarBanco(const Configuracao& c, ObservadorJob* observador,
+                                          std::string& motivo);
 
 // The window's test: the server and login as typed, on master; the connection is closed again.
 // Nothing on success, otherwise the failure with the password masked; a login kept from the
 // listener found is told by the job's whole line (kErroConexao...).
-std::optional<Falha> TestarConexaoBanco(const std::string& servidor, const std::string& login,
-                                        const std::string& senha, bool integrado);
+std::optional<Falha> TestarConexaoBanco(const std::string& driverODBC, const std::string& servidor,
+                                        const std::string& login, const std::string& senha,
+                                        bool integrado);
 
 } // namespace kelvane

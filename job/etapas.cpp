@@ -1,13 +1,9 @@
 #include "etapas.h"
 
 #include "../plataforma/arquivos.h"
-#include "../settings/cripto.h"
 #include "../settings/texto.h"
-#include "observador.h"
-#include "programa.h"
 
 #include <cerrno>
-#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -20,32 +16,11 @@ namespace {
 // idle time-outs and would hold the job, and its lock, for days. The floor covers starting,
 // connecting and logging in; the rate, 512 kbit/s, is the slowest ADSL upstream and over a
 // hundred times what such a server takes (see the README).
-constexpr const char* kChaveLimite = "LimiteEtapa";
-constexpr std::int64_t kPisoPadrao = 30 * 60;
 constexpr std::uintmax_t kRitmoMinimo = 64 * 1024; // bytes per second
-
-struct Limite {
-    std::int64_t piso = kPisoPadrao;
-    std::string invalido; // the value of LimiteEtapa, when it is set and not valid
-};
-
-Limite LerLimite() {
-    Limite limite;
-    if (std::string valor = LerInfo(kChaveLimite); !valor.empty()) {
-        const char* fim = valor.data() + valor.size();
-        if (const auto r = std::from_chars(valor.data(), fim, limite.piso);
-            r.ec != std::errc() || r.ptr != fim || limite.piso < 1) {
-            limite.piso = kPisoPadrao;
-            limite.invalido = std::move(valor);
-        }
-    }
-    return limite;
-}
 
 // The options with the limit for a step on `arquivo`; `explicacao` gets the words that name it.
 OpcoesProcesso ComLimite(OpcoesProcesso opcoes, const std::filesystem::path& arquivo,
-                         std::string& explicacao) {
-    const std::int64_t piso = LerLimite().piso;
+                         std::int64_t piso, std::string& explicacao) {
     std::error_code erro;
     const std::uintmax_t tamanho = std::filesystem::file_size(arquivo, erro);
     const auto porTamanho = static_cast<std::int64_t>(
@@ -54,16 +29,17 @@ OpcoesProcesso ComLimite(OpcoesProcesso opcoes, const std::filesystem::path& arq
     opcoes.limite = std::chrono::seconds(piso > maximo - porTamanho ? maximo : piso + porTamanho);
     explicacao = "limite da etapa: " + std::to_string(piso) + " s mais 1 s a cada " +
                  std::to_string(kRitmoMinimo / 1024) + " KiB do arquivo; para um link lento, " +
-                 "aumente " + kChaveLimite + " no info.ini";
+                 "aumente " + std::string(NomeChave(&Configuracao::limiteEtapa)) + " no info.ini";
     return opcoes;
 }
 
 std::optional<Falha> Executar(const std::vector<std::string>& linha, const OpcoesProcesso& opcoes,
-                              const std::filesystem::path& arquivo, CodigoSaida codigo,
+                              std::int64_t piso, const std::filesystem::path& arquivo,
+                              CodigoSaida codigo,
                               const std::string& etapa, const std::string& ferramenta,
                               std::string (*significado)(int)) {
     std::string explicacao;
-    const auto comLimite = ComLimite(opcoes, arquivo, explicacao);
+    const auto comLimite = ComLimite(opcoes, arquivo, piso, explicacao);
     ResultadoProcesso r;
     try {
         r = ShellEspera(linha, comLimite);
@@ -81,23 +57,6 @@ std::optional<Falha> Executar(const std::vector<std::string>& linha, const Opcoe
 
 } // namespace
 
-std::optional<std::string> LimiteEtapaInvalido() {
-    const Limite limite = LerLimite();
-    if (limite.invalido.empty()) {
-        return std::nullopt;
-    }
-    return std::string(kChaveLimite) + " inválido (\"" + limite.invalido +
-           "\"): use um número inteiro de segundos a partir de 1; vale o padrão de " +
-           std::to_string(kPisoPadrao) + " s.";
-}
-
-bool ConsultarNCripto(const ObservadorJob* observador) {
-    if (observador && observador->ncripto) {
-        return observador->ncripto();
-    }
-    return NCriptoEmVigor(LerInfo("NCripto"));
-}
-
 std::optional<Falha> Excluir(const std::filesystem::path& arquivo) {
     if (const int erro = plataforma::ApagarArquivo(arquivo); erro != 0 && erro != ENOENT) {
         return Falha{CodigoSaida::ErroOutro, erro,
@@ -109,62 +68,50 @@ std::optional<Falha> Excluir(const std::filesystem::path& arquivo) {
 
 std::optional<Falha> Compactar(const std::filesystem::path& pasta,
                                const std::filesystem::path& arquivo,
-                               const std::filesystem::path& origem, const OpcoesProcesso& opcoes) {
+                               const std::filesystem::path& origem, std::int64_t piso,
+                               const OpcoesProcesso& opcoes) {
     // 7z would add to an archive that is already there.
     if (auto falha = Excluir(arquivo)) {
         return falha;
     }
-    return Executar(LinhaCompactador(pasta, arquivo, origem), opcoes, origem,
+    return Executar(LinhaCompactador(pasta, arquivo, origem), opcoes, piso, origem,
                     CodigoSaida::CompactacaoFalhou, "Compactação falhou", "7z",
                     SignificadoCompactador);
 }
 
 std::optional<Falha> TestarArquivo(const std::filesystem::path& pasta,
-                                   const std::filesystem::path& arquivo,
+                                   const std::filesystem::path& arquivo, std::int64_t piso,
                                    const OpcoesProcesso& opcoes) {
-    return Executar(LinhaTesteArquivo(pasta, arquivo), opcoes, arquivo,
+    return Executar(LinhaTesteArquivo(pasta, arquivo), opcoes, piso, arquivo,
                     CodigoSaida::CompactacaoFalhou, "Teste do arquivo compactado falhou", "7z t",
                     SignificadoCompactador);
 }
 
-std::optional<Falha> ConferirPortaFtp(const std::string& valor, std::string& porta) {
-    // The uploader would redial a port it cannot use for 40 s and then blame the connection.
-    const auto ini = valor.find_first_not_of(" \t");
-    porta = ini == std::string::npos ? "21"
-                                     : valor.substr(ini, valor.find_last_not_of(" \t") - ini + 1);
-    long numero = 0;
-    const auto [fim, erro] = std::from_chars(porta.data(), porta.data() + porta.size(), numero);
-    if (erro != std::errc() || fim != porta.data() + porta.size() || numero < 1 || numero > 65535) {
-        return Falha{CodigoSaida::EnvioFalhou, 0,
-                     "Envio falhou: a porta do FTP (Porta=" + valor +
-                         ") não é um número de 1 a 65535; nada foi enviado."};
+std::optional<Falha> DadosFtpDe(const Configuracao& c, const Validacao& v, DadosFtp& dados) {
+    for (const auto campo : {&Configuracao::usuario, &Configuracao::passw}) {
+        if (const auto* ilegivel = c.IlegivelEm(campo)) {
+            return Falha{CodigoSaida::EnvioFalhou, 0,
+                         "Envio falhou: usuário ou senha do FTP ilegível: " + ilegivel->motivo};
+        }
     }
-    return std::nullopt;
-}
-
-std::optional<Falha> LerDadosFtp(bool ncripto, DadosFtp& dados) {
-    try {
-        dados.usuario = AplicarNCripto(LerInfo("Usuario"), ncripto);
-        dados.senha = AplicarNCripto(LerInfo("Passw"), ncripto);
-    } catch (const ErroCripto& e) {
-        return Falha{CodigoSaida::EnvioFalhou, 0,
-                     std::string("Envio falhou: usuário ou senha do FTP ilegível: ") + e.what()};
+    if (const auto* problema = ProblemaEm(v, &Configuracao::porta)) {
+        return Falha{CodigoSaida::EnvioFalhou, 0, problema->texto};
     }
-    if (auto falha = ConferirPortaFtp(LerInfo("Porta"), dados.porta)) {
-        return falha;
-    }
-    dados.endereco = LerInfo("Endereco");
-    dados.diretorio = LerInfo("Diretorio");
+    dados.usuario = c.usuario;
+    dados.senha = c.passw;
+    dados.porta = v.valores.porta;
+    dados.endereco = c.endereco;
+    dados.diretorio = c.diretorio;
     return std::nullopt;
 }
 
 std::optional<Falha> EnviarArquivo(const std::filesystem::path& pasta, const DadosFtp& dados,
                                    const std::filesystem::path& arquivo, const std::string& etapa,
-                                   const OpcoesProcesso& opcoes) {
+                                   std::int64_t piso, const OpcoesProcesso& opcoes) {
     std::optional<Falha> falha;
     try {
         std::string explicacao;
-        auto r = EnviarArquivoFtp(pasta, dados, arquivo, ComLimite(opcoes, arquivo, explicacao));
+        auto r = EnviarArquivoFtp(pasta, dados, arquivo, ComLimite(opcoes, arquivo, piso, explicacao));
         if (r.parado.count() > 0) {
             r.motivo = explicacao;
         }

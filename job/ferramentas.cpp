@@ -5,7 +5,7 @@
 #include "../plataforma/processo.h"
 #include "../plataforma/sistema.h"
 #include "../settings/codificacao.h"
-#include "../settings/ini.h"
+#include "../settings/configuracao.h"
 #include "programa.h"
 
 #include <cerrno>
@@ -114,7 +114,7 @@ std::optional<std::string> PermissaoInsegura(const std::filesystem::path& pasta,
     if (!plataforma::kSubpastaBackups.empty()) {
         // Only an info.ini that passed may name the service trusted with the backups.
         ctx.servicoBanco =
-            ContaServicoBanco(LerINI(kSecaoInfos, "ServidorDB", ctx.dados / "info.ini"));
+            ContaServicoBanco(LerConfiguracao(ctx.dados / "info.ini").valores.servidorDB);
         if (auto problema = plataforma::ProblemaPermissao(
                 ctx.dados / plataforma::Caminho(plataforma::kSubpastaBackups), Regra::Backup,
                 ctx)) {

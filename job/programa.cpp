@@ -3,7 +3,6 @@
 #include "../plataforma/arquivos.h"
 #include "../plataforma/nomes.h"
 #include "../plataforma/sistema.h"
-#include "../settings/ini.h"
 #include "../settings/texto.h"
 
 #include <cctype>
@@ -98,10 +97,6 @@ std::string ContaServicoBanco(const std::string& servidorDB) {
 
 std::filesystem::path ArquivoIni() {
     return PastaDados() / "info.ini";
-}
-
-std::string LerInfo(const char* chave) {
-    return LerINI(kSecaoInfos, chave, ArquivoIni());
 }
 
 std::tm AgoraLocal() {

@@ -44,9 +44,6 @@ std::string ContaServicoBanco(const std::string& servidorDB);
 // PastaDados() / "info.ini".
 std::filesystem::path ArquivoIni();
 
-// One key of the [infos] section of info.ini; empty when it is not there.
-std::string LerInfo(const char* chave);
-
 // The local time now.
 std::tm AgoraLocal();
 

@@ -98,9 +98,7 @@ Retencao ArquivosAntigos(const std::vector<std::string>& nomes, const std::strin
             dia.tm_mday = std::get<2>(*data);
             // Ours only if this folder's naming gives exactly this name for that day.
             const std::string nomeBackup = NomeArquivoBackup(codigo, nome, dia);
-            if (plataforma::kSeparador + n !=
-                    (bak ? nomeBackup : NomeArquivoCompactado(nomeBackup)) ||
-                n == atual) {
+            if (n != (bak ? nomeBackup : NomeArquivoCompactado(nomeBackup)) || n == atual) {
                 continue;
             }
             if (*data > dataHoje) {
@@ -126,20 +124,9 @@ Retencao ArquivosAntigos(const std::vector<std::string>& nomes, const std::strin
 }
 
 void LimparArquivosAntigos(const std::filesystem::path& pasta, const std::filesystem::path& backups,
-                           const std::string& valor, const std::string& codigo,
+                           unsigned long long manter, const std::string& codigo,
                            const std::string& nome, const std::string& atual,
-                           const ObservadorJob* observador) {
-    if (valor.empty()) {
-        return;
-    }
-    const auto manter = ManterArquivos(valor);
-    if (!manter) {
-        GravarLog(
-            "ManterArquivos inválido (\"" + valor +
-                "\"): use um número inteiro a partir de 1; nenhum arquivo antigo foi excluído.",
-            observador);
-        return;
-    }
+                           const std::string& servico, const ObservadorJob* observador) {
     std::error_code erro;
     // Regular files this account made, never through a link: another account's file, or one
     // copied in by hand, is not ours to delete nor to count.
@@ -151,7 +138,6 @@ void LimparArquivosAntigos(const std::filesystem::path& pasta, const std::filesy
         };
         std::erase_if(nomes, eBak);
         // SQL Server's service owns the .BAK it wrote.
-        const auto servico = ContaServicoBanco(LerInfo("ServidorDB"));
         for (auto& n : plataforma::ArquivosProprios(backups, erro, servico)) {
             if (eBak(n)) {
                 nomes.push_back(std::move(n));
@@ -165,7 +151,7 @@ void LimparArquivosAntigos(const std::filesystem::path& pasta, const std::filesy
                   observador);
         return;
     }
-    const auto r = ArquivosAntigos(nomes, codigo, nome, atual, *manter, AgoraLocal());
+    const auto r = ArquivosAntigos(nomes, codigo, nome, atual, manter, AgoraLocal());
     if (!r.futuros.empty()) {
         std::string lista;
         for (const auto& f : r.futuros) {

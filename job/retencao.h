@@ -33,13 +33,13 @@ Retencao ArquivosAntigos(const std::vector<std::string>& nomes, const std::strin
                          const std::string& nome, const std::string& atual,
                          unsigned long long manter, const std::tm& hoje);
 
-// Applies ManterArquivos to the data folder after a successful run (the archives in `pasta`, the
-// backups in `backups`): only regular files owned by this account count; each deletion, an invalid
-// value, names dated in the future and a file that could not be deleted (which does not fail the
-// run) are logged.
+// Keeps the `manter` most recent archives in the data folder after a successful run (the archives
+// in `pasta`, the backups in `backups`, which SQL Server's `servico` may own): only regular files
+// owned by this account count; each deletion, names dated in the future and a file that could not
+// be deleted (which does not fail the run) are logged.
 void LimparArquivosAntigos(const std::filesystem::path& pasta, const std::filesystem::path& backups,
-                           const std::string& valor, const std::string& codigo,
+                           unsigned long long manter, const std::string& codigo,
                            const std::string& nome, const std::string& atual,
-                           const ObservadorJob* observador = nullptr);
+                           const std::string& servico, const ObservadorJob* observador = nullptr);
 
 } // namespace kelvane

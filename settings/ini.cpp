@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace kelvane {
@@ -125,98 +126,29 @@ std::string ValorParaGravar(std::string_view valor) {
     return v;
 }
 
-} // namespace
-
-std::string LerINI(std::string_view secao, std::string_view chave,
-                   const std::filesystem::path& arquivo) {
-    bool existe = false;
-    const auto conteudo = plataforma::LerArquivoInteiro(arquivo, existe);
-    if (!conteudo) {
-        return {};
-    }
-    const std::string secao1252 = Utf8ParaCp1252(secao);
-    const std::string chave1252 = Utf8ParaCp1252(chave);
-    bool dentro = false;
-    bool secaoVista = false;
-    for (const auto& linha : DividirLinhas(*conteudo)) {
-        if (const auto nome = NomeSecao(linha.texto)) {
-            if (dentro) {
-                break; // only the first section of that name counts
-            }
-            dentro = !secaoVista && IguaisSemCaixa(*nome, secao1252);
-            secaoVista = secaoVista || dentro;
-            continue;
-        }
-        if (!dentro) {
-            continue;
-        }
-        if (const auto par = ParChaveValor(linha.texto);
-            par && IguaisSemCaixa(par->chave, chave1252)) {
-            return Cp1252ParaUtf8(SemAspas(par->valor));
-        }
-    }
-    return {};
-}
-
-bool GravarValorINI(std::string_view secao, std::string_view chave, std::string_view valor,
-                    const std::filesystem::path& caminho) {
-    // A link is written through: its target is the file replaced.
-    std::filesystem::path arquivo = caminho;
-    if (plataforma::EhLink(caminho)) {
-        std::error_code erro;
-        arquivo = std::filesystem::canonical(caminho, erro);
-        if (erro) {
-            errno = erro.value();
-            return false;
-        }
-    }
-    // Held across the read and the replace; the folder survives the rename, the file does not.
-    const plataforma::TravaPasta trava(arquivo.parent_path().empty() ? std::filesystem::path(".")
-                                                                     : arquivo.parent_path(),
-                                       kEsperaTrava);
-    if (!trava.obtida()) {
-        return false;
-    }
-    bool existe = false;
-    const auto conteudo = plataforma::LerArquivoInteiro(arquivo, existe);
-    if (!conteudo) {
-        return false; // never replace a file we could not read
-    }
-    std::optional<plataforma::Propriedades> anterior;
-    if (existe) {
-        // A read-only file is refused, as Windows refuses it.
-        plataforma::Propriedades atuais;
-        if (!plataforma::PodeSubstituir(arquivo, atuais)) {
-            return false;
-        }
-        anterior = atuais;
-    }
-    auto linhas = DividirLinhas(*conteudo);
-    std::string fimPadrao = "\n";
-    for (const auto& l : linhas) {
-        if (l.fim == "\n" || l.fim == "\r\n") { // a CR ending the file sets no style
-            fimPadrao = l.fim;
-            break;
-        }
-    }
-    const std::string secao1252 = Utf8ParaCp1252(secao);
-    const std::string chave1252 = Utf8ParaCp1252(chave);
-    const std::string valor1252 = ValorParaGravar(Utf8ParaCp1252(valor));
-
-    std::optional<std::size_t> inicioSecao;
-    std::size_t fimSecao = linhas.size();
+// The position of each line of `linhas` in the first section named `secao` (case ignored):
+// [inicio, fim) with inicio the header line; nullopt when the section is not there.
+std::optional<std::pair<std::size_t, std::size_t>> LocalizarSecao(const std::vector<Linha>& linhas,
+                                                                  std::string_view secao1252) {
+    std::optional<std::size_t> inicio;
     for (std::size_t i = 0; i < linhas.size(); ++i) {
         if (const auto nome = NomeSecao(linhas[i].texto)) {
-            if (inicioSecao) {
-                fimSecao = i;
-                break;
+            if (inicio) {
+                return std::pair{*inicio, i};
             }
             if (IguaisSemCaixa(*nome, secao1252)) {
-                inicioSecao = i;
+                inicio = i;
             }
         }
     }
+    if (inicio) {
+        return std::pair{*inicio, linhas.size()};
+    }
+    return std::nullopt;
+}
 
+void Alterar(std::vector<Linha>& linhas, const std::string& fimPadrao, std::string_view secao1252,
+             const std::string& chave1252, const std::string& valor1252) {
     auto garantirFim = [&](std::size_t i) {
         if (linhas[i].fim.empty()) {
             linhas[i].fim = fimPadrao;
@@ -224,55 +156,143 @@ bool GravarValorINI(std::string_view secao, std::string_view chave, std::string_
             linhas[i].fim = "\r\n";
         }
     };
-
-    if (inicioSecao) {
-        std::size_t ultimaOcupada = *inicioSecao;
-        bool trocada = false;
-        for (std::size_t i = *inicioSecao + 1; i < fimSecao; ++i) {
+    if (const auto secao = LocalizarSecao(linhas, secao1252)) {
+        std::size_t ultimaOcupada = secao->first;
+        for (std::size_t i = secao->first + 1; i < secao->second; ++i) {
             if (!Aparar(linhas[i].texto).empty()) {
                 ultimaOcupada = i;
             }
             if (const auto par = ParChaveValor(linhas[i].texto);
                 par && IguaisSemCaixa(par->chave, chave1252)) {
                 linhas[i].texto = std::string(par->chave) + "=" + valor1252;
-                trocada = true;
+                return;
+            }
+        }
+        garantirFim(ultimaOcupada);
+        linhas.insert(linhas.begin() + static_cast<std::ptrdiff_t>(ultimaOcupada) + 1,
+                      Linha{chave1252 + "=" + valor1252, fimPadrao});
+        return;
+    }
+    if (!linhas.empty()) {
+        garantirFim(linhas.size() - 1);
+    }
+    linhas.push_back({"[" + std::string(secao1252) + "]", fimPadrao});
+    linhas.push_back({chave1252 + "=" + valor1252, fimPadrao});
+}
+
+std::error_code ErroAtual() {
+    return std::error_code(errno != 0 ? errno : EIO, std::generic_category());
+}
+
+} // namespace
+
+std::string ValorINI(std::string_view conteudo, std::string_view secao, std::string_view chave) {
+    const std::string secao1252 = Utf8ParaCp1252(secao);
+    const std::string chave1252 = Utf8ParaCp1252(chave);
+    const auto linhas = DividirLinhas(std::string(conteudo));
+    const auto posicao = LocalizarSecao(linhas, secao1252);
+    if (!posicao) {
+        return {};
+    }
+    for (std::size_t i = posicao->first + 1; i < posicao->second; ++i) {
+        if (const auto par = ParChaveValor(linhas[i].texto);
+            par && IguaisSemCaixa(par->chave, chave1252)) {
+            return Cp1252ParaUtf8(SemAspas(par->valor));
+        }
+    }
+    return {};
+}
+
+std::string EditarINI(std::string_view conteudo, std::string_view secao,
+                      const AlteracoesINI& alteracoes) {
+    auto linhas = DividirLinhas(std::string(conteudo));
+    const std::string secao1252 = Utf8ParaCp1252(secao);
+    for (const auto& [chave, valor] : alteracoes) {
+        // New lines end as the first line that has an ending; asked again after each key, as a
+        // key at a time would find it (completing a final CR can set the style).
+        std::string fimPadrao = "\n";
+        for (const auto& l : linhas) {
+            if (l.fim == "\n" || l.fim == "\r\n") { // a CR ending the file sets no style
+                fimPadrao = l.fim;
                 break;
             }
         }
-        if (!trocada) {
-            garantirFim(ultimaOcupada);
-            linhas.insert(linhas.begin() + static_cast<std::ptrdiff_t>(ultimaOcupada) + 1,
-                          Linha{chave1252 + "=" + valor1252, fimPadrao});
-        }
-    } else {
-        if (!linhas.empty()) {
-            garantirFim(linhas.size() - 1);
-        }
-        linhas.push_back({"[" + secao1252 + "]", fimPadrao});
-        linhas.push_back({chave1252 + "=" + valor1252, fimPadrao});
+        Alterar(linhas, fimPadrao, secao1252, Utf8ParaCp1252(chave),
+                ValorParaGravar(Utf8ParaCp1252(valor)));
     }
-
     std::string novo;
-    novo.reserve(conteudo->size() + valor1252.size() + chave1252.size() + 8);
+    novo.reserve(conteudo.size() + 64 * alteracoes.size());
+    // The mark stays where it was.
+    if (conteudo.rfind(kBom, 0) == 0) {
+        novo = kBom;
+    }
     for (const auto& l : linhas) {
         novo += l.texto;
         novo += l.fim;
     }
-    // The mark stays where it was.
-    if (conteudo->rfind(kBom, 0) == 0) {
-        novo.insert(0, kBom);
+    return novo;
+}
+
+std::string LerINI(std::string_view secao, std::string_view chave,
+                   const std::filesystem::path& arquivo) {
+    bool existe = false;
+    const auto conteudo = plataforma::LerArquivoInteiro(arquivo, existe);
+    return conteudo ? ValorINI(*conteudo, secao, chave) : std::string();
+}
+
+std::error_code EditarArquivoINI(const std::filesystem::path& caminho, std::string_view secao,
+                                 const std::function<AlteracoesINI(std::string_view)>& alteracoes) {
+    // A link is written through: its target is the file replaced.
+    std::filesystem::path arquivo = caminho;
+    if (plataforma::EhLink(caminho)) {
+        std::error_code erro;
+        arquivo = std::filesystem::canonical(caminho, erro);
+        if (erro) {
+            return erro;
+        }
     }
-    return plataforma::SubstituirArquivo(arquivo, novo, anterior);
+    errno = 0;
+    // Held across the read and the replace; the folder survives the rename, the file does not.
+    const plataforma::TravaPasta trava(arquivo.parent_path().empty() ? std::filesystem::path(".")
+                                                                     : arquivo.parent_path(),
+                                       kEsperaTrava);
+    if (!trava.obtida()) {
+        return ErroAtual();
+    }
+    bool existe = false;
+    const auto conteudo = plataforma::LerArquivoInteiro(arquivo, existe);
+    if (!conteudo) {
+        return ErroAtual(); // never replace a file we could not read
+    }
+    std::optional<plataforma::Propriedades> anterior;
+    if (existe) {
+        // A read-only file is refused, as Windows refuses it.
+        plataforma::Propriedades atuais;
+        if (!plataforma::PodeSubstituir(arquivo, atuais)) {
+            return ErroAtual();
+        }
+        anterior = atuais;
+    }
+    const AlteracoesINI lista = alteracoes(*conteudo);
+    if (lista.empty()) {
+        return {};
+    }
+    if (!plataforma::SubstituirArquivo(arquivo, EditarINI(*conteudo, secao, lista), anterior)) {
+        return ErroAtual();
+    }
+    return {};
 }
 
-void GravarINI(std::string_view secao, std::string_view chave, std::string_view valor,
-               const std::filesystem::path& arquivo) {
-    (void)GravarValorINI(secao, chave, valor, arquivo);
+std::error_code GravarINI(std::string_view secao, std::string_view chave, std::string_view valor,
+                          const std::filesystem::path& arquivo) {
+    return EditarArquivoINI(arquivo, secao, [&](std::string_view) {
+        return AlteracoesINI{{std::string(chave), std::string(valor)}};
+    });
 }
 
-void GravarINI(std::string_view secao, std::string_view chave, long long valor,
-               const std::filesystem::path& arquivo) {
-    GravarINI(secao, chave, std::to_string(valor), arquivo);
+std::error_code GravarINI(std::string_view secao, std::string_view chave, long long valor,
+                          const std::filesystem::path& arquivo) {
+    return GravarINI(secao, chave, std::to_string(valor), arquivo);
 }
 
 } // namespace kelvane

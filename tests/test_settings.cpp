@@ -90,7 +90,7 @@ TEST(Ini, ModoDonoLinkSomenteLeituraEBom) {
         struct stat a = {}, d = {};
         ::stat(ini.c_str(), &a);
         EXPECT_EQ(LerINI("infos", "Banco", ini), "a") << caso;
-        EXPECT_EQ(GravarValorINI("infos", "Porta", "21", ini), antes != depois) << caso;
+        EXPECT_EQ(!GravarINI("infos", "Porta", "21", ini), antes != depois) << caso;
         EXPECT_EQ(Ler(ini), depois) << caso;
         ::stat(ini.c_str(), &d);
         EXPECT_EQ(std::tie(d.st_mode, d.st_uid, d.st_gid), std::tie(a.st_mode, a.st_uid, a.st_gid))

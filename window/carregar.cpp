@@ -1,15 +1,13 @@
-// Form_Load: the controls filled from info.ini, one key at a time.
+// Form_Load: the controls filled from the settings read once.
 #include "form1.h"
 #include "job/programa.h"
 #include "mensagens.h"
-#include "plataforma/arquivos.h"
+#include "settings/configuracao.h"
 #include "settings/conversao.h"
-#include "settings/cripto.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
-#include <cerrno>
 #include <cmath>
 #include <optional>
 
@@ -48,47 +46,46 @@ void DefinirTexto(QLineEdit* caixa, const std::string& valor) {
 
 void Form1::Form_Load() {
     // A file that is there but cannot be read loads as empty: say so once the window shows.
-    bool existe = false;
-    if (!plataforma::LerArquivoInteiro(ArquivoIni(), existe)) {
-        const int erro = errno;
+    const auto leitura = LerConfiguracao(ArquivoIni());
+    if (leitura.erro) {
         avisoCarga_ =
             QStringLiteral("As configurações não puderam ser lidas de %1: %2.\r\n"
                            "Os campos vêm vazios, e o arquivo não será substituído.")
-                .arg(QString::fromStdString(ArquivoIni().string()), TextoErroSistema(erro));
+                .arg(QString::fromStdString(ArquivoIni().string()),
+                     TextoErroSistema(leitura.erro.value()));
     }
+    const Configuracao& c = leitura.valores;
     // Each control is set on its own: a value that does not convert leaves that control as it
     // was and the load goes on.
-    DefinirValorCheck(chkNCripto, ConversaoInteira(LerInfo("NCripto")));
+    DefinirValorCheck(chkNCripto, ConversaoInteira(c.ncripto));
 
-    DefinirTexto(txtCodigoCliente, LerInfo("CodigoCliente"));
-    DefinirTexto(txtNomeCliente, LerInfo("NomeCliente"));
-    DefinirTexto(txtServidorBD, LerInfo("ServidorDB"));
-    DefinirTexto(txtBanco, LerInfo("Banco"));
+    DefinirTexto(txtCodigoCliente, c.codigoCliente);
+    DefinirTexto(txtNomeCliente, c.nomeCliente);
+    DefinirTexto(txtServidorBD, c.servidorDB);
+    DefinirTexto(txtBanco, c.banco);
 
-    DefinirValorCheck(chkLoginIntegrado, ValorArredondado(LerInfo("SSPI")));
+    DefinirValorCheck(chkLoginIntegrado, ValorArredondado(c.sspi));
 
-    const bool ncripto = ValorCheck(chkNCripto) == 1;
-    for (auto [caixa, chave] : {std::pair{txtLogin, "Login"},
-                                {txtSenha, "Senha"},
-                                {txtUsuario, "Usuario"},
-                                {txtPassw, "Passw"}}) {
-        try {
-            DefinirTexto(caixa, AplicarNCripto(LerInfo(chave), ncripto));
-        } catch (const ErroCripto&) {
-            // Too long to have been scrambled by this program: the box keeps its text.
+    // A credential too long to have been scrambled by this program leaves its box as it was.
+    for (auto [caixa, campo] : {std::pair{txtLogin, &Configuracao::login},
+                                {txtSenha, &Configuracao::senha},
+                                {txtUsuario, &Configuracao::usuario},
+                                {txtPassw, &Configuracao::passw}}) {
+        if (!c.IlegivelEm(campo)) {
+            DefinirTexto(caixa, c.*campo);
         }
     }
 
     // Selecting the preset fills the FTP fields; the stored host, port and folder then
     // overwrite three of them, so the preset's user and password remain.
-    if (const auto indice = ConversaoInteira(LerInfo("ServidorFTP"));
+    if (const auto indice = ConversaoInteira(c.servidorFTP);
         indice && *indice >= -1 && *indice < cmbServidor->count()) {
         cmbServidor->setCurrentIndex(static_cast<int>(*indice));
     }
 
-    DefinirTexto(txtEnderecoFTP, LerInfo("Endereco"));
-    DefinirTexto(txtPorta, LerInfo("Porta"));
-    DefinirTexto(txtDiretorio, LerInfo("Diretorio"));
+    DefinirTexto(txtEnderecoFTP, c.endereco);
+    DefinirTexto(txtPorta, c.porta);
+    DefinirTexto(txtDiretorio, c.diretorio);
 }
 
 } // namespace kelvane::janela

@@ -80,20 +80,23 @@ void Form1::cmdEnviarArquivo_Click() {
                        "janela."),
         [=, arquivo = caminho.toStdString()]() mutable {
             std::optional<Falha> falha;
+            // The upload uses the settings as they came back from info.ini.
+            const auto c = LerConfiguracao(ArquivoIni(), ncripto).valores;
+            const auto v = ValidarConfiguracao(c, Uso::Executar);
             if (zipar) {
                 mostrar("Compactando...: " + arquivo + ".7z");
                 falha = Compactar(pasta, plataforma::Caminho(arquivo + ".7z"),
-                                  plataforma::Caminho(arquivo));
+                                  plataforma::Caminho(arquivo), v.valores.limiteEtapa);
                 arquivo += ".7z";
             }
-            // The upload uses the settings as they came back from info.ini.
             DadosFtp dados;
             if (!falha) {
-                falha = LerDadosFtp(ncripto, dados);
+                falha = DadosFtpDe(c, v, dados);
             }
             if (!falha) {
                 mostrar("Enviando...: " + arquivo + " > " + dados.endereco);
-                falha = EnviarArquivo(pasta, dados, plataforma::Caminho(arquivo), "Envio falhou");
+                falha = EnviarArquivo(pasta, dados, plataforma::Caminho(arquivo), "Envio falhou",
+                                      v.valores.limiteEtapa);
             }
             *resposta = falha ? Resposta{Icone::Critico, TextoFalha(*falha)}
                               : Resposta{Icone::Informacao, "Processo Finalizado"};

@@ -4,6 +4,7 @@
 
 #include "caixas.h"
 #include "job/observador.h"
+#include "job/regras.h"
 #include "tarefa.h"
 
 #include <QWidget>
@@ -49,6 +50,9 @@ public:
     void cmdSalvarFechar_Click();
     bool ConferirServidorBD(const std::string& nomeComputador);
     bool SalvarConfiguracao();
+    // The settings as the controls hold them, and what the rules of a save say of them.
+    Configuracao ConfiguracaoDigitada() const;
+    Validacao ValidarDigitado(const std::string& nomeComputador) const;
     // The permission check of the job, before a task runs a tool or info.ini is written; a
     // failure is shown in a box.
     bool PastaSegura();

@@ -1,6 +1,7 @@
 #include "mensagens.h"
 
 #include "job/etapas.h"
+#include "job/regras.h"
 
 #include <cerrno>
 #include <cstring>
@@ -81,13 +82,13 @@ QString DicaConexaoBanco(long numero, const std::string& texto) {
 }
 
 std::optional<QString> PortaFtp(const QString& digitada) {
-    // The job's rule, except that the window wants a port typed (the job takes none as 21).
-    const QString aparada = digitada.trimmed();
-    std::string porta;
-    if (aparada.isEmpty() || aparada.size() > 5 || ConferirPortaFtp(aparada.toStdString(), porta)) {
+    Configuracao c;
+    c.porta = digitada.trimmed().toStdString();
+    const auto v = ValidarConfiguracao(c, Uso::Gravar);
+    if (ProblemaEm(v, &Configuracao::porta)) {
         return std::nullopt;
     }
-    return QString::number(std::stoi(porta));
+    return QString::fromStdString(v.valores.porta);
 }
 
 } // namespace kelvane::janela

@@ -38,7 +38,8 @@ void Form1::cmdTestarConexaoBanco_Click() {
     IniciarTarefa(
         kMotivoTeste,
         [=] {
-            const auto falha = TestarConexaoBanco(servidor, login, senha, integrado);
+            const auto falha = TestarConexaoBanco(LerConfiguracao(ArquivoIni()).valores.driverODBC,
+                                                  servidor, login, senha, integrado);
             // What to check first, in Portuguese; then the driver's own words.
             // DriverODBC, or a listener the login was kept from: the job's line as it is.
             if (falha && (falha->codigo == CodigoSaida::PermissoesInseguras ||
@@ -72,6 +73,9 @@ void Form1::cmdTestarFTP_Click() {
     dados.diretorio = txtDiretorio->text().toStdString();
     dados.teste = true;
     const auto pasta = PastaPrograma();
+    const auto limite =
+        ValidarConfiguracao(LerConfiguracao(ArquivoIni()).valores, Uso::Executar)
+            .valores.limiteEtapa;
     auto resposta = std::make_shared<Resposta>();
     MostrarMensagem(
         QStringLiteral("Testando a conexão FTP com %1:%2...").arg(txtEnderecoFTP->text(), *porta));
@@ -82,7 +86,8 @@ void Form1::cmdTestarFTP_Click() {
             // The archiver's library is a file every installation has to send.
             const auto falha =
                 FerramentaPresente(pasta, plataforma::kNomeEnviador)
-                    ? EnviarArquivo(pasta, dados, pasta / plataforma::kNomeBiblioteca7z, etapa)
+                    ? EnviarArquivo(pasta, dados, pasta / plataforma::kNomeBiblioteca7z, etapa,
+                                    limite)
                     : Falha{CodigoSaida::FerramentaFaltando, 0,
                             etapa + ": " + TextoFaltandoArquivo(plataforma::kNomeEnviador)};
             *resposta = falha ? Resposta{Icone::Critico, QString::fromStdString(TextoFalha(*falha))}

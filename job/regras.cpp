@@ -1,0 +1,199 @@
+#include "regras.h"
+
+#include "../settings/codificacao.h"
+#include "../settings/cripto.h"
+#include "aviso.h"
+#include "backup.h"
+#include "retencao.h"
+
+#include <charconv>
+
+namespace kelvane {
+
+namespace {
+
+constexpr std::string_view kRecusa = "As configurações não foram gravadas";
+
+// A whole number of seconds from 1; nullopt for anything else.
+template <typename T> std::optional<T> Segundos(const std::string& valor) {
+    T n{};
+    const char* fim = valor.data() + valor.size();
+    if (const auto r = std::from_chars(valor.data(), fim, n);
+        r.ec != std::errc() || r.ptr != fim || n < 1) {
+        return std::nullopt;
+    }
+    return n;
+}
+
+std::string Inteiro(std::int64_t n) {
+    return std::to_string(n);
+}
+
+// Letters of Windows-1252 in capitals, as the system compares computer names.
+std::string Maiusculas(std::string_view utf8) {
+    std::string s = Utf8ParaCp1252(utf8);
+    for (char& ch : s) {
+        const auto c = static_cast<unsigned char>(ch);
+        if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) {
+            ch = static_cast<char>(c - 0x20);
+        }
+    }
+    return s;
+}
+
+// The rules of ServidorDB for a save: set, and naming this machine (the job backs up the server
+// it runs on).
+std::optional<std::string> ServidorRecusado(const std::string& servidor,
+                                            const std::string& computador) {
+    if (servidor.empty()) {
+        return std::string(kRecusa) + ": informe o Servidor de Banco de Dados (este computador: " +
+               computador + ", localhost ou 127.0.0.1).";
+    }
+    // The host ends where an instance name ("\") or a port (",") begins.
+    const std::string host = servidor.substr(0, servidor.find_first_of("\\,"));
+    const std::string h = Maiusculas(host);
+    const bool confere = !host.empty() && (h == Maiusculas(computador) || h == "LOCALHOST" ||
+                                           h == "127.0.0.1" || h == "." || h == "(LOCAL)");
+    if (confere) {
+        return std::nullopt;
+    }
+    return "Este progama deve executado somente no Servidor de Banco de Dados!\r\nInforme o nome "
+           "do Servidor de Banco corretamente!\r\nNome deste Servidor: " +
+           computador;
+}
+
+struct Credencial {
+    CampoConfiguracao campo;
+    const char* descricao;
+};
+constexpr Credencial kCredenciais[] = {
+    {&Configuracao::login, "o login do banco"},
+    {&Configuracao::senha, "a senha do banco"},
+    {&Configuracao::usuario, "o usuário do FTP"},
+    {&Configuracao::passw, "a senha do FTP"},
+};
+
+} // namespace
+
+std::optional<std::string> PortaFtpValida(std::string_view valor) {
+    // The uploader would redial a port it cannot use for 40 s and then blame the connection.
+    const auto ini = valor.find_first_not_of(" \t");
+    const std::string porta =
+        ini == std::string_view::npos
+            ? "21"
+            : std::string(valor.substr(ini, valor.find_last_not_of(" \t") - ini + 1));
+    long numero = 0;
+    const auto [fim, erro] = std::from_chars(porta.data(), porta.data() + porta.size(), numero);
+    if (erro != std::errc() || fim != porta.data() + porta.size() || numero < 1 || numero > 65535) {
+        return std::nullopt;
+    }
+    return porta;
+}
+
+const ProblemaConfiguracao* ProblemaEm(const Validacao& v, CampoConfiguracao campo) {
+    for (const auto& p : v.problemas) {
+        if (p.campo == campo) {
+            return &p;
+        }
+    }
+    return nullptr;
+}
+
+Validacao ValidarConfiguracao(const Configuracao& c, Uso uso, const ContextoGravacao& contexto) {
+    Validacao v;
+    auto& p = v.problemas;
+    const auto nome = [](CampoConfiguracao campo) { return std::string(NomeChave(campo)); };
+    const auto porta = PortaFtpValida(c.porta);
+    if (uso == Uso::Gravar) {
+        if (auto recusa = ServidorRecusado(c.servidorDB, contexto.nomeComputador)) {
+            p.push_back({&Configuracao::servidorDB, std::move(*recusa)});
+        }
+        // The window wants a port typed, of at most five digits, and stores it as a number.
+        if (c.porta.empty() || c.porta.size() > 5 || !porta) {
+            p.push_back({&Configuracao::porta,
+                         std::string(kRecusa) +
+                             ": a Porta do FTP deve ser um número inteiro de 1 a 65535.\r\nDigite "
+                             "na Porta o número da porta do servidor FTP (normalmente 21)."});
+        } else {
+            v.valores.porta = std::to_string(std::stoi(*porta));
+        }
+        // The server and 7z write the archive under this name; it must fit the file system, or
+        // every run fails.
+        const auto arquivo = NomeArquivoBackup(c.codigoCliente, c.nomeCliente, contexto.agora);
+        if (static_cast<long>(arquivo.size()) > contexto.tamanhoMaximoNome) {
+            p.push_back({&Configuracao::nomeCliente,
+                         std::string(kRecusa) +
+                             ": com este código e este nome de cliente o arquivo do backup teria "
+                             "um nome de " +
+                             Inteiro(static_cast<std::int64_t>(arquivo.size())) +
+                             " bytes, e o sistema de arquivos aceita até " +
+                             Inteiro(contexto.tamanhoMaximoNome) +
+                             ".\r\nEncurte o código ou o nome do cliente."});
+        }
+        const bool claras = NCriptoEmVigor(c);
+        for (const auto& [campo, descricao] : kCredenciais) {
+            try {
+                // A line of info.ini cannot hold a line break or NUL: a tab, scrambled, can
+                // become one, and the file would keep another password than the one typed.
+                if (AplicarNCripto(c.*campo, claras).find_first_of(std::string("\r\n\0", 3)) !=
+                    std::string::npos) {
+                    p.push_back({campo, std::string(kRecusa) + ": " + descricao +
+                                            " contém um caractere de controle (tabulação ou "
+                                            "quebra de linha) que não pode ser gravado.\r\n"
+                                            "Redigite o texto sem ele."});
+                }
+            } catch (const ErroCripto& e) {
+                p.push_back({campo, std::string(kRecusa) + ": " + descricao + " tem " +
+                                        Inteiro(static_cast<std::int64_t>(e.tamanho())) +
+                                        " caracteres, e só é possível embaralhar até " +
+                                        Inteiro(kTamanhoMaximoCripto) +
+                                        ".\r\nEncurte o texto ou marque " +
+                                        nome(&Configuracao::ncripto) + "."});
+            }
+        }
+        return v;
+    }
+
+    if (porta) {
+        v.valores.porta = *porta;
+    } else {
+        p.push_back({&Configuracao::porta, "Envio falhou: a porta do FTP (" +
+                                               nome(&Configuracao::porta) + "=" + c.porta +
+                                               ") não é um número de 1 a 65535; nada foi enviado."});
+    }
+    const auto segundos = [&](CampoConfiguracao campo, auto& destino) {
+        const std::string& valor = c.*campo;
+        if (valor.empty()) {
+            return;
+        }
+        if (const auto n = Segundos<std::remove_reference_t<decltype(destino)>>(valor)) {
+            destino = *n;
+            return;
+        }
+        p.push_back({campo, nome(campo) + " inválido (\"" + valor +
+                                "\"): use um número inteiro de segundos a partir de 1; vale o "
+                                "padrão de " +
+                                Inteiro(destino) + " s."});
+    };
+    segundos(&Configuracao::limiteEtapa, v.valores.limiteEtapa);
+    segundos(&Configuracao::silencioBackup, v.valores.silencioBackup);
+    if (!c.manterArquivos.empty()) {
+        v.valores.manter = ManterArquivos(c.manterArquivos);
+        if (!v.valores.manter) {
+            p.push_back({&Configuracao::manterArquivos,
+                         nome(&Configuracao::manterArquivos) + " inválido (\"" + c.manterArquivos +
+                             "\"): use um número inteiro a partir de 1; nenhum arquivo antigo foi "
+                             "excluído."});
+        }
+    }
+    if (!c.avisoURL.empty() && !EnderecoAvisoValido(c.avisoURL)) {
+        v.valores.avisoValido = false;
+        // The path may hold the monitor's secret: not logged.
+        p.push_back({&Configuracao::avisoURL,
+                     nome(&Configuracao::avisoURL) + " não começa com http:// nem https://; "
+                                                     "nenhum aviso de monitoramento foi enviado."});
+    }
+    return v;
+}
+
+} // namespace kelvane
