@@ -2,8 +2,8 @@
 
 #include "../plataforma/arquivos.h"
 #include "../plataforma/nomes.h"
-#include "../settings/conversao.h"
 #include "../settings/configuracao.h"
+#include "../settings/conversao.h"
 #include "../settings/texto.h"
 #include "aviso.h"
 #include "banco.h"
@@ -104,7 +104,7 @@ private:
     ObservadorJob* observador_;
     TravaJob trava_;
     std::vector<std::string> segredos_;
-    Configuracao cfg_;  // read once info.ini passed the permission check
+    Configuracao cfg_; // read once info.ini passed the permission check
     Validacao regras_;
     bool avisoInvalidoRegistrado_ = false;
 };
@@ -143,7 +143,8 @@ std::optional<Desfecho> Job::Executar() {
         return De(CodigoSaida::PermissoesInseguras, *inseguro);
     }
     if (const auto* porta = ProblemaEm(regras_, &Configuracao::porta)) {
-        return De(Falha{CodigoSaida::EnvioFalhou, 0, porta->texto}); // known now, not after the backup
+        return De(
+            Falha{CodigoSaida::EnvioFalhou, 0, porta->texto}); // known now, not after the backup
     }
     std::string motivo;
     const auto conexao = ConectarBanco(cfg_, observador_, motivo);
@@ -164,8 +165,8 @@ std::optional<Desfecho> Job::Executar() {
                             plataforma::TextoCaminho(PastaBackups()) + ": " + std::strerror(erro)});
     }
     const auto backup = PastaBackups() / plataforma::Caminho(nomeBackup);
-    if (auto falha = Backup(*conexao, cfg_.banco, plataforma::TextoCaminho(backup),
-                            codigo + " - " + nome)) {
+    if (auto falha =
+            Backup(*conexao, cfg_.banco, plataforma::TextoCaminho(backup), codigo + " - " + nome)) {
         return De(*falha);
     }
 

@@ -155,8 +155,8 @@ std::optional<std::string> DriverOdbcInseguro(const std::string& definido) {
             // A bare or relative name would be looked up where the loader or the working folder
             // says.
             return "Permissões inseguras: " + std::string(NomeChave(&Configuracao::driverODBC)) +
-                   "=" + driver +
-                   " não é um driver registrado no " + std::string(plataforma::kGerenciadorOdbc) +
+                   "=" + driver + " não é um driver registrado no " +
+                   std::string(plataforma::kGerenciadorOdbc) +
                    " nem o caminho completo de uma biblioteca; nada foi executado. Corrija com: " +
                    std::string(plataforma::kListarDriversOdbc);
         }
@@ -170,7 +170,7 @@ std::optional<std::string> DriverOdbcInseguro(const std::string& definido) {
 }
 
 std::unique_ptr<ConexaoOdbc> ConectarBanco(const Configuracao& c, ObservadorJob* observador,
-                                          std::string& motivo) {
+                                           std::string& motivo) {
     std::string senha;
     try {
         GravarLog("Conectando ao Servidor de Banco: " + c.servidorDB, observador);

@@ -32,7 +32,7 @@ inline constexpr std::string_view kErroConexao = "Erro ao conetar no banco: ";
 // on this machine gets the login only from a listener of SQL Server's or the system's. After a
 // failure returns null and `motivo` holds the line it logged, passwords masked.
 std::unique_ptr<ConexaoOdbc> ConectarBanco(const Configuracao& c, ObservadorJob* observador,
-                                          std::string& motivo);
+                                           std::string& motivo);
 
 // The window's test: the server and login as typed, on master; the connection is closed again.
 // Nothing on success, otherwise the failure with the password masked; a login kept from the

@@ -35,9 +35,8 @@ OpcoesProcesso ComLimite(OpcoesProcesso opcoes, const std::filesystem::path& arq
 
 std::optional<Falha> Executar(const std::vector<std::string>& linha, const OpcoesProcesso& opcoes,
                               std::int64_t piso, const std::filesystem::path& arquivo,
-                              CodigoSaida codigo,
-                              const std::string& etapa, const std::string& ferramenta,
-                              std::string (*significado)(int)) {
+                              CodigoSaida codigo, const std::string& etapa,
+                              const std::string& ferramenta, std::string (*significado)(int)) {
     std::string explicacao;
     const auto comLimite = ComLimite(opcoes, arquivo, piso, explicacao);
     ResultadoProcesso r;
@@ -111,7 +110,8 @@ std::optional<Falha> EnviarArquivo(const std::filesystem::path& pasta, const Dad
     std::optional<Falha> falha;
     try {
         std::string explicacao;
-        auto r = EnviarArquivoFtp(pasta, dados, arquivo, ComLimite(opcoes, arquivo, piso, explicacao));
+        auto r =
+            EnviarArquivoFtp(pasta, dados, arquivo, ComLimite(opcoes, arquivo, piso, explicacao));
         if (r.parado.count() > 0) {
             r.motivo = explicacao;
         }

@@ -7,7 +7,6 @@
 #include "regras.h"
 
 #include <cstdint>
-
 #include <filesystem>
 #include <optional>
 #include <string>

@@ -46,8 +46,9 @@ std::string Maiusculas(std::string_view utf8) {
 std::optional<std::string> ServidorRecusado(const std::string& servidor,
                                             const std::string& computador) {
     if (servidor.empty()) {
-        return std::string(kRecusa) + ": informe o Servidor de Banco de Dados (este computador: " +
-               computador + ", localhost ou 127.0.0.1).";
+        return std::string(kRecusa) +
+               ": informe o Servidor de Banco de Dados (este computador: " + computador +
+               ", localhost ou 127.0.0.1).";
     }
     // The host ends where an instance name ("\") or a port (",") begins.
     const std::string host = servidor.substr(0, servidor.find_first_of("\\,"));
@@ -102,7 +103,9 @@ const ProblemaConfiguracao* ProblemaEm(const Validacao& v, CampoConfiguracao cam
 Validacao ValidarConfiguracao(const Configuracao& c, Uso uso, const ContextoGravacao& contexto) {
     Validacao v;
     auto& p = v.problemas;
-    const auto nome = [](CampoConfiguracao campo) { return std::string(NomeChave(campo)); };
+    const auto nome = [](CampoConfiguracao campo) {
+        return std::string(NomeChave(campo));
+    };
     const auto porta = PortaFtpValida(c.porta);
     if (uso == Uso::Gravar) {
         if (auto recusa = ServidorRecusado(c.servidorDB, contexto.nomeComputador)) {
@@ -157,9 +160,9 @@ Validacao ValidarConfiguracao(const Configuracao& c, Uso uso, const ContextoGrav
     if (porta) {
         v.valores.porta = *porta;
     } else {
-        p.push_back({&Configuracao::porta, "Envio falhou: a porta do FTP (" +
-                                               nome(&Configuracao::porta) + "=" + c.porta +
-                                               ") não é um número de 1 a 65535; nada foi enviado."});
+        p.push_back({&Configuracao::porta,
+                     "Envio falhou: a porta do FTP (" + nome(&Configuracao::porta) + "=" + c.porta +
+                         ") não é um número de 1 a 65535; nada foi enviado."});
     }
     const auto segundos = [&](CampoConfiguracao campo, auto& destino) {
         const std::string& valor = c.*campo;
@@ -189,9 +192,9 @@ Validacao ValidarConfiguracao(const Configuracao& c, Uso uso, const ContextoGrav
     if (!c.avisoURL.empty() && !EnderecoAvisoValido(c.avisoURL)) {
         v.valores.avisoValido = false;
         // The path may hold the monitor's secret: not logged.
-        p.push_back({&Configuracao::avisoURL,
-                     nome(&Configuracao::avisoURL) + " não começa com http:// nem https://; "
-                                                     "nenhum aviso de monitoramento foi enviado."});
+        p.push_back({&Configuracao::avisoURL, nome(&Configuracao::avisoURL) +
+                                                  " não começa com http:// nem https://; "
+                                                  "nenhum aviso de monitoramento foi enviado."});
     }
     return v;
 }

@@ -15,11 +15,11 @@ namespace kelvane {
 
 // What the values mean once checked; a value that breaks its rule leaves its default here.
 struct ValoresConferidos {
-    std::string porta = "21";                      // the FTP port, blanks trimmed
-    std::int64_t limiteEtapa = 30 * 60;            // seconds before any tool step
-    int silencioBackup = 6 * 60 * 60;              // seconds the server may stay silent
-    std::optional<unsigned long long> manter;      // archives kept; nullopt: keep them all
-    bool avisoValido = true;                       // AvisoURL empty or http(s)
+    std::string porta = "21";                 // the FTP port, blanks trimmed
+    std::int64_t limiteEtapa = 30 * 60;       // seconds before any tool step
+    int silencioBackup = 6 * 60 * 60;         // seconds the server may stay silent
+    std::optional<unsigned long long> manter; // archives kept; nullopt: keep them all
+    bool avisoValido = true;                  // AvisoURL empty or http(s)
 };
 
 // Who asks: the window's save (which refuses to write what the job could not use) or the job.

@@ -63,7 +63,8 @@ std::error_code GravarConfiguracao(const std::filesystem::path& arquivo,
                                    const std::vector<AlteracaoConfiguracao>& alteracoes) {
     bool invalida = false;
     const auto erro = EditarArquivoINI(arquivo, kSecaoInfos, [&](std::string_view atual) {
-        const bool doArquivo = NCriptoEmVigor(ValorINI(atual, kSecaoInfos, NomeChave(&Configuracao::ncripto)));
+        const bool doArquivo =
+            NCriptoEmVigor(ValorINI(atual, kSecaoInfos, NomeChave(&Configuracao::ncripto)));
         bool claras = doArquivo;
         for (const auto& a : alteracoes) {
             if (a.campo == &Configuracao::ncripto) {

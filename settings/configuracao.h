@@ -33,9 +33,9 @@ struct Configuracao {
 using CampoConfiguracao = std::string Configuracao::*;
 
 struct DefinicaoChave {
-    std::string_view nome;  // as info.ini and every message spell it
+    std::string_view nome; // as info.ini and every message spell it
     CampoConfiguracao campo;
-    bool embaralhada;       // scrambled unless NCripto is 1
+    bool embaralhada; // scrambled unless NCripto is 1
 };
 
 // The only place a key's name is spelled.
@@ -67,8 +67,8 @@ std::string_view NomeChave(CampoConfiguracao campo);
 
 struct LeituraConfiguracao {
     Configuracao valores;
-    bool existe = false;   // the file is there
-    std::error_code erro;  // it is there and could not be read: every value is empty
+    bool existe = false;  // the file is there
+    std::error_code erro; // it is there and could not be read: every value is empty
 };
 
 // Reads `arquivo` once. The credentials are unscrambled as the file's NCripto says, or as

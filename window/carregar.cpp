@@ -48,11 +48,10 @@ void Form1::Form_Load() {
     // A file that is there but cannot be read loads as empty: say so once the window shows.
     const auto leitura = LerConfiguracao(ArquivoIni());
     if (leitura.erro) {
-        avisoCarga_ =
-            QStringLiteral("As configurações não puderam ser lidas de %1: %2.\r\n"
-                           "Os campos vêm vazios, e o arquivo não será substituído.")
-                .arg(QString::fromStdString(ArquivoIni().string()),
-                     TextoErroSistema(leitura.erro.value()));
+        avisoCarga_ = QStringLiteral("As configurações não puderam ser lidas de %1: %2.\r\n"
+                                     "Os campos vêm vazios, e o arquivo não será substituído.")
+                          .arg(QString::fromStdString(ArquivoIni().string()),
+                               TextoErroSistema(leitura.erro.value()));
     }
     const Configuracao& c = leitura.valores;
     // Each control is set on its own: a value that does not convert leaves that control as it

@@ -105,11 +105,10 @@ bool Form1::SalvarConfiguracao() {
         alteracoes.push_back({campo, c.*campo});
     }
     if (const auto erro = GravarConfiguracao(ArquivoIni(), alteracoes)) {
-        Avisar(Icone::Critico,
-               QStringLiteral("As configurações não foram gravadas em %1: %2.\r\n"
-                              "O que foi digitado continua na janela.")
-                   .arg(QString::fromStdString(ArquivoIni().string()),
-                        TextoErroSistema(erro.value())));
+        Avisar(Icone::Critico, QStringLiteral("As configurações não foram gravadas em %1: %2.\r\n"
+                                              "O que foi digitado continua na janela.")
+                                   .arg(QString::fromStdString(ArquivoIni().string()),
+                                        TextoErroSistema(erro.value())));
         return false;
     }
     ncriptoSalvo_ = NCriptoEmVigor(c);

@@ -73,9 +73,8 @@ void Form1::cmdTestarFTP_Click() {
     dados.diretorio = txtDiretorio->text().toStdString();
     dados.teste = true;
     const auto pasta = PastaPrograma();
-    const auto limite =
-        ValidarConfiguracao(LerConfiguracao(ArquivoIni()).valores, Uso::Executar)
-            .valores.limiteEtapa;
+    const auto limite = ValidarConfiguracao(LerConfiguracao(ArquivoIni()).valores, Uso::Executar)
+                            .valores.limiteEtapa;
     auto resposta = std::make_shared<Resposta>();
     MostrarMensagem(
         QStringLiteral("Testando a conexão FTP com %1:%2...").arg(txtEnderecoFTP->text(), *porta));

@@ -1,0 +1,269 @@
+// The settings record: the INI edit as today's saves leave the file, the save as all or nothing,
+// and the rules of each value, without a window or a job.
+#include "apoio.h"
+#include "job/regras.h"
+#include "settings/configuracao.h"
+#include "settings/cripto.h"
+#include "settings/ini.h"
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace kelvane;
+using namespace kelvane::teste;
+
+namespace {
+
+struct Nomeado {
+    const char* nome;
+};
+template <typename T> std::string NomeDaLinha(const ::testing::TestParamInfo<T>& info) {
+    return info.param.nome;
+}
+
+// What the window's save and the job's Executado leave, key after key, pinned from the saves of
+// the build before the record: comments, the byte-order mark, CR LF, a final line without its
+// ending, repeated keys, other cases and sections stay byte for byte.
+struct Edicao : Nomeado {
+    std::string antes, depois;
+};
+class EdicaoIni : public ::testing::TestWithParam<Edicao> {};
+
+TEST_P(EdicaoIni, IgualAoQueCadaChaveGravadaDeixava) {
+    const AlteracoesINI janela = {{"CodigoCliente", "0042"},
+                                  {"NomeCliente", " Casa Azul "},
+                                  {"ServidorDB", "SRV\\SQL,1433"},
+                                  {"Banco", "Vendas"},
+                                  {"SSPI", "0"},
+                                  {"NCripto", "1"},
+                                  {"Login", "sa"},
+                                  {"Senha", "S3nha;\"x\""},
+                                  {"Usuario", "kel"},
+                                  {"Passw", "p"},
+                                  {"ServidorFTP", "1"},
+                                  {"Endereco", "ftp.exemplo"},
+                                  {"Porta", "21"},
+                                  {"Diretorio", "/backups"},
+                                  {"Executado", "07/12/2026 02:00:00"}};
+    EXPECT_EQ(EditarINI(GetParam().antes, "infos", janela), GetParam().depois);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ini, EdicaoIni,
+    ::testing::Values(
+        Edicao{
+            {"ArquivoNovo"},
+            "",
+            "[infos]\nCodigoCliente=0042\nNomeCliente=\" Casa Azul \"\nServidorDB=SRV\\SQL,1433\n"
+            "Banco=Vendas\nSSPI=0\nNCripto=1\nLogin=sa\nSenha=\"S3nha;\"x\"\"\nUsuario=kel\n"
+            "Passw=p\nServidorFTP=1\nEndereco=ftp.exemplo\nPorta=21\nDiretorio=/backups\n"
+            "Executado=07/12/2026 02:00:00\n"},
+        Edicao{{"BomCrLfComentariosERepetidas"},
+               "\xEF\xBB\xBF; Kelvane\r\n[Outra]\r\nBanco=outro\r\n\r\n[INFOS]\r\ncodigocliente = "
+               "7\r\nBanco=antigo\r\nBanco=repetido\r\n; Senha=comentada\r\n\r\n[infos]\r\nPorta="
+               "99\r\n[Fim]\r\nX=1",
+               "\xEF\xBB\xBF; Kelvane\r\n[Outra]\r\nBanco=outro\r\n\r\n[INFOS]\r\ncodigocliente="
+               "0042\r\nBanco=Vendas\r\nBanco=repetido\r\n; Senha=comentada\r\nNomeCliente=\" Casa "
+               "Azul \"\r\nServidorDB=SRV\\SQL,1433\r\nSSPI=0\r\nNCripto=1\r\nLogin=sa\r\nSenha="
+               "\"S3nha;\"x\"\"\r\nUsuario=kel\r\nPassw=p\r\nServidorFTP=1\r\nEndereco=ftp."
+               "exemplo\r\nPorta=21\r\nDiretorio=/backups\r\nExecutado=07/12/2026 "
+               "02:00:00\r\n\r\n[infos]\r\nPorta=99\r\n[Fim]\r\nX=1"},
+        Edicao{{"OutraSecaoDepois"},
+               "[infos]\nNCripto=1\nLogin=sa\n\n[ftp]\nHost=h",
+               "[infos]\nNCripto=1\nLogin=sa\nCodigoCliente=0042\nNomeCliente=\" Casa Azul \"\n"
+               "ServidorDB=SRV\\SQL,1433\nBanco=Vendas\nSSPI=0\nSenha=\"S3nha;\"x\"\"\nUsuario="
+               "kel\nPassw=p\nServidorFTP=1\nEndereco=ftp.exemplo\nPorta=21\nDiretorio=/"
+               "backups\nExecutado=07/12/2026 02:00:00\n\n[ftp]\nHost=h"},
+        // Completing the final CR makes CR LF the file's style from the second key on.
+        Edicao{{"CrNoFim"},
+               "x=1\r",
+               "x=1\r\n[infos]\nCodigoCliente=0042\nNomeCliente=\" Casa Azul \"\r\nServidorDB="
+               "SRV\\SQL,1433\r\nBanco=Vendas\r\nSSPI=0\r\nNCripto=1\r\nLogin=sa\r\nSenha=\"S3nha;"
+               "\"x\"\"\r\nUsuario=kel\r\nPassw=p\r\nServidorFTP=1\r\nEndereco=ftp.exemplo\r\n"
+               "Porta=21\r\nDiretorio=/backups\r\nExecutado=07/12/2026 02:00:00\r\n"}),
+    NomeDaLinha<Edicao>);
+
+// One save is every key or none: a save cut part-way through its write (the file size limit
+// reached, as a full disk would) leaves the file exactly as it was; NCripto is only written when
+// the file means otherwise, and the credentials follow the NCripto the file will have.
+TEST(Configuracao, GravaTudoOuNadaEASenhaSegueONCripto) {
+    Pasta pasta;
+    const auto ini = pasta.p / "info.ini";
+    const std::string antes =
+        "; nada muda\n[infos]\nNCripto=1\nLogin=sa\n" + std::string(64 * 1024, ';') + "\n";
+    Gravar(ini, antes);
+    const std::vector<AlteracaoConfiguracao> grandes = {
+        {&Configuracao::banco, "Vendas"}, {&Configuracao::diretorio, std::string(128 * 1024, 'd')}};
+    const pid_t filho = ::fork();
+    if (filho == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limite{96 * 1024, 96 * 1024};
+        ::setrlimit(RLIMIT_FSIZE, &limite);
+        ::_exit(GravarConfiguracao(ini, grandes) == std::errc::file_too_large ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(filho, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(Ler(ini), antes);
+
+    Gravar(ini, "[infos]\nNCripto=1\n");
+    ASSERT_FALSE(
+        GravarConfiguracao(ini, {{&Configuracao::ncripto, "1"}, {&Configuracao::senha, "abc"}}));
+    EXPECT_EQ(Ler(ini), "[infos]\nNCripto=1\nSenha=abc\n");
+    ASSERT_FALSE(
+        GravarConfiguracao(ini, {{&Configuracao::ncripto, "0"}, {&Configuracao::senha, "abc"}}));
+    EXPECT_EQ(Ler(ini), "[infos]\nNCripto=0\nSenha=" + Cripto("abc") + "\n");
+    const auto lida = LerConfiguracao(ini);
+    EXPECT_EQ(lida.valores.senha, "abc");
+    EXPECT_EQ(LerConfiguracao(ini, true).valores.senha, Cripto("abc")); // a window's run
+    // Too long to scramble: nothing is written.
+    EXPECT_EQ(GravarConfiguracao(ini, {{&Configuracao::banco, "x"},
+                                       {&Configuracao::passw, std::string(600, 'p')}}),
+              std::errc::invalid_argument);
+    EXPECT_EQ(Ler(ini), "[infos]\nNCripto=0\nSenha=" + Cripto("abc") + "\n");
+    Gravar(ini, "[infos]\nUsuario=" + std::string(600, 'u') + "\nPassw=" + Cripto("p") + "\n");
+    const auto ilegivel = LerConfiguracao(ini).valores;
+    ASSERT_NE(ilegivel.IlegivelEm(&Configuracao::usuario), nullptr);
+    EXPECT_EQ(ilegivel.IlegivelEm(&Configuracao::passw), nullptr);
+    EXPECT_EQ(ilegivel.passw, "p");
+}
+
+// Every rule, as the window's save and the job see it: the problem's key and its exact text.
+struct Regra : Nomeado {
+    Uso uso;
+    std::function<void(Configuracao&)> preparar;
+    std::string chave; // of the first problem; empty when there is none
+    std::string texto;
+};
+class Regras : public ::testing::TestWithParam<Regra> {};
+
+TEST_P(Regras, ProblemaComOTextoDeHoje) {
+    Configuracao c;
+    c.ncripto = "0";
+    c.servidorDB = "SERVIDOR01\\SQL";
+    c.porta = "21";
+    c.codigoCliente = "42";
+    c.nomeCliente = "Casa";
+    GetParam().preparar(c);
+    ContextoGravacao contexto{"Servidor01", 40, {}};
+    const auto v = ValidarConfiguracao(c, GetParam().uso, contexto);
+    if (GetParam().chave.empty()) {
+        EXPECT_TRUE(v.problemas.empty()) << v.problemas.at(0).texto;
+        return;
+    }
+    ASSERT_FALSE(v.problemas.empty());
+    EXPECT_EQ(NomeChave(v.problemas[0].campo), GetParam().chave);
+    EXPECT_EQ(v.problemas[0].texto, GetParam().texto);
+}
+
+const std::string kRecusa = "As configurações não foram gravadas: ";
+const std::string kPorta = kRecusa + "a Porta do FTP deve ser um número inteiro de 1 a 65535.\r\n"
+                                     "Digite na Porta o número da porta do servidor FTP "
+                                     "(normalmente 21).";
+
+INSTANTIATE_TEST_SUITE_P(
+    Configuracao, Regras,
+    ::testing::Values(
+        Regra{{"ServidorLocalComPortaEInstancia"},
+              Uso::Gravar,
+              [](Configuracao& c) { c.servidorDB = "(local),1433"; },
+              "",
+              ""},
+        Regra{{"ServidorVazio"},
+              Uso::Gravar,
+              [](Configuracao& c) { c.servidorDB.clear(); },
+              "ServidorDB",
+              kRecusa + "informe o Servidor de Banco de Dados (este computador: Servidor01, "
+                        "localhost ou 127.0.0.1)."},
+        Regra{{"ServidorDeOutraMaquina"},
+              Uso::Gravar,
+              [](Configuracao& c) { c.servidorDB = "SERVIDOR012"; },
+              "ServidorDB",
+              "Este progama deve executado somente no Servidor de Banco de Dados!\r\nInforme o "
+              "nome do Servidor de Banco corretamente!\r\nNome deste Servidor: Servidor01"},
+        Regra{{"PortaVaziaNaJanela"},
+              Uso::Gravar,
+              [](Configuracao& c) { c.porta.clear(); },
+              "Porta",
+              kPorta},
+        Regra{{"PortaComSeisDigitos"},
+              Uso::Gravar,
+              [](Configuracao& c) { c.porta = "000021"; },
+              "Porta",
+              kPorta},
+        Regra{{"PortaForaDaFaixa"},
+              Uso::Gravar,
+              [](Configuracao& c) { c.porta = "65536"; },
+              "Porta",
+              kPorta},
+        Regra{{"NomeDoArquivoLongoDemais"},
+              Uso::Gravar,
+              [](Configuracao& c) { c.nomeCliente = "Casa Azul da Esquina Sul"; },
+              "NomeCliente",
+              kRecusa + "com este código e este nome de cliente o arquivo do backup teria um "
+                        "nome de 43 bytes, e o sistema de arquivos aceita até 40.\r\nEncurte o "
+                        "código ou o nome do cliente."},
+        Regra{{"SenhaLongaDemaisParaEmbaralhar"},
+              Uso::Gravar,
+              [](Configuracao& c) { c.senha = std::string(507, 's'); },
+              "Senha",
+              kRecusa + "a senha do banco tem 507 caracteres, e só é possível embaralhar até "
+                        "506.\r\nEncurte o texto ou marque NCripto."},
+        Regra{{"SenhaLongaEmClaro"},
+              Uso::Gravar,
+              [](Configuracao& c) {
+                  c.ncripto = "1";
+                  c.passw = std::string(507, 's');
+              },
+              "",
+              ""},
+        Regra{{"TabulacaoQueEmbaralhadaQuebraALinha"},
+              Uso::Gravar,
+              [](Configuracao& c) { c.usuario = "ab\tcd"; },
+              "Usuario",
+              kRecusa + "o usuário do FTP contém um caractere de controle (tabulação ou quebra "
+                        "de linha) que não pode ser gravado.\r\nRedigite o texto sem ele."},
+        Regra{{"JobPortaInvalida"},
+              Uso::Executar,
+              [](Configuracao& c) { c.porta = "21x"; },
+              "Porta",
+              "Envio falhou: a porta do FTP (Porta=21x) não é um número de 1 a 65535; nada foi "
+              "enviado."},
+        Regra{{"JobAceitaPortaVaziaEValoresComBrancos"},
+              Uso::Executar,
+              [](Configuracao& c) {
+                  c.porta = "";
+                  c.manterArquivos = " 3 ";
+                  c.avisoURL = "https://monitor/x";
+              },
+              "",
+              ""},
+        Regra{{"JobLimiteEtapaZero"},
+              Uso::Executar,
+              [](Configuracao& c) { c.limiteEtapa = "0"; },
+              "LimiteEtapa",
+              "LimiteEtapa inválido (\"0\"): use um número inteiro de segundos a partir de 1; "
+              "vale o padrão de 1800 s."},
+        Regra{{"JobSilencioBackupComUnidade"},
+              Uso::Executar,
+              [](Configuracao& c) { c.silencioBackup = "10s"; },
+              "SilencioBackup",
+              "SilencioBackup inválido (\"10s\"): use um número inteiro de segundos a partir de "
+              "1; vale o padrão de 21600 s."},
+        Regra{{"JobManterArquivosZero"},
+              Uso::Executar,
+              [](Configuracao& c) { c.manterArquivos = "0"; },
+              "ManterArquivos",
+              "ManterArquivos inválido (\"0\"): use um número inteiro a partir de 1; nenhum "
+              "arquivo antigo foi excluído."},
+        Regra{{"JobAvisoSemHttp"},
+              Uso::Executar,
+              [](Configuracao& c) { c.avisoURL = "ftp://monitor/segredo"; },
+              "AvisoURL",
+              "AvisoURL não começa com http:// nem https://; nenhum aviso de monitoramento foi "
+              "enviado."}),
+    NomeDaLinha<Regra>);
+
+} // namespace
