@@ -298,10 +298,10 @@ TEST_P(ValorOdbc, ComoODriverLe) {
 INSTANTIATE_TEST_SUITE_P(Odbc, ValorOdbc, ::testing::ValuesIn(valores), PeloNome());
 
 TEST(Odbc, TextoDeConexao) {
-    EXPECT_EQ(TextoConexao("ODBC Driver 18 for SQL Server", "h", " a", "x"),
-              "Driver={ODBC Driver 18 for SQL Server};Server=h;Database=master;UID={ a};PWD=x;");
-    EXPECT_EQ(TextoConexao("FreeTDS", "h,1", "{u", "p;"),
-              "Driver={FreeTDS};Server=h,1;Database=master;UID={{u};PWD={p;};TDS_Version=7.4;");
+    EXPECT_EQ(TextoConexao("ODBC Driver 18 for SQL Server", "h", "u", "p"),
+              "Driver={ODBC Driver 18 for SQL Server};Server=h;Database=master;UID=u;PWD=p;");
+    EXPECT_EQ(TextoConexao("FreeTDS", "h,1", "u", "p"),
+              "Driver={FreeTDS};Server=h,1;Database=master;UID=u;PWD=p;TDS_Version=7.4;");
 }
 
 } // namespace
