@@ -587,7 +587,7 @@ const Permissao permissoes[] = {
                        Sistema().Caminho(fora->biblioteca), "/f"});
          }
      },
-     9, "", "Permissões inseguras: {FW}/libkvdriver.so pertence a outra conta ({N})", false, ""},
+     9, "", "Permissões inseguras: {B} pertence a outra conta ({N})", false, ""},
     // A bare name that is in no driver folder, found by the dynamic loader in the
     // LD_LIBRARY_PATH the program was started with.
     {"DriverRegistradoPorNomeAchadoPeloCarregador",
@@ -684,7 +684,7 @@ TEST_P(CadaPermissao, SoODonoFazORodarCodigo) {
              {std::pair{"{P}"s, Sistema().Caminho(p.dir)},
               {"{D}", Sistema().Caminho(p.dados)},
               {"{R}", p.raiz.p.string()},
-              {"{FW}", Sistema().Caminho(fora->pasta.p)},
+              {"{B}", Sistema().Caminho(fora->biblioteca)},
               {"{F}", fora->pasta.p.string()},
               {"{T}", fora->freetds.string()},
               {"{H}", Home().string()},
