@@ -45,6 +45,13 @@ const Alvo& Sistema();
     if (::kelvane::teste::Sistema().windows)                                                       \
     GTEST_SKIP() << (motivo)
 
+// Names each row of a parameterised table by its `nome`.
+struct PeloNome {
+    template <class Linha> std::string operator()(const ::testing::TestParamInfo<Linha>& i) const {
+        return i.param.nome;
+    }
+};
+
 // Readable and writable by its owner alone. A Windows program's std::filesystem::permissions
 // changes only the read-only attribute, while Wine makes permissions up from the Unix mode.
 void Privado(const fs::path& caminho);

@@ -1,5 +1,8 @@
 // info.ini access, credential scrambling, accent stripping.
 #include "apoio.h"
+#include "job/backup.h"
+#include "job/odbc.h"
+#include "job/retencao.h"
 #include "settings/codificacao.h"
 #include "settings/cripto.h"
 #include "settings/ini.h"
@@ -18,6 +21,14 @@ using namespace kelvane::teste;
 using namespace std::chrono_literals;
 
 namespace {
+
+template <class Linha>
+requires requires(Linha l) {
+    l.nome;
+}
+void PrintTo(const Linha& l, std::ostream* saida) {
+    *saida << l.nome;
+}
 
 TEST(Ini, LeComoOWindows) {
     Pasta pasta;
@@ -59,45 +70,56 @@ TEST(Ini, ValoresVoltamIguais) {
     EXPECT_EQ(LerINI("infos", "SSPI", ini), "");
 }
 
-TEST(Ini, ModoDonoLinkSomenteLeituraEBom) {
+// What is there; how; after writing Porta=21 (the link's target for the link).
+struct Existente {
+    std::string nome, antes;
+    std::function<void(const fs::path& ini, const fs::path& alvo)> preparar;
+    std::string depois;
+};
+const std::string kBanco = "[infos]\nBanco=a\n", kPorta = kBanco + "Porta=21\n";
+const Existente existentes[] = {
+    {"DonoEGrupoDeOutraConta", kBanco,
+     [](const fs::path& ini, const fs::path&) { ::chown(ini.c_str(), 65534, 65534); }, kPorta},
+    {"LinkParaOArquivo", kBanco,
+     [](const fs::path& ini, const fs::path& alvo) {
+         fs::rename(ini, alvo);
+         fs::create_symlink("real.ini", ini);
+     },
+     kPorta},
+    {"SomenteLeituraNaoGrava", kBanco,
+     [](const fs::path& ini, const fs::path&) { ::chmod(ini.c_str(), 0444); }, kBanco},
+    {"MarcaUtf8NoInicio", "\xEF\xBB\xBF[infos]\r\nBanco=a\r\n",
+     [](const fs::path&, const fs::path&) {}, "\xEF\xBB\xBF[infos]\r\nBanco=a\r\nPorta=21\r\n"},
+};
+class IniExistente : public ::testing::TestWithParam<Existente> {};
+
+TEST(Ini, NovoSoDoDono) {
     Pasta pasta;
-    const auto ini = pasta.p / "info.ini", alvo = pasta.p / "real.ini";
-    const std::string banco = "[infos]\nBanco=a\n", porta = banco + "Porta=21\n";
-    const std::tuple<const char*, std::string, std::function<void()>, std::string> casos[] = {
-        // what is there; how; after writing Porta=21 (the link's target for the link)
-        {"dono e grupo de outra conta", banco, [&] { ::chown(ini.c_str(), 65534, 65534); }, porta},
-        {"link para o arquivo", banco,
-         [&] {
-             fs::rename(ini, alvo);
-             fs::create_symlink("real.ini", ini);
-         },
-         porta},
-        {"somente leitura: não grava", banco, [&] { ::chmod(ini.c_str(), 0444); }, banco},
-        {"marca UTF-8 no início", "\xEF\xBB\xBF[infos]\r\nBanco=a\r\n", [] {},
-         "\xEF\xBB\xBF[infos]\r\nBanco=a\r\nPorta=21\r\n"},
-    };
+    const auto ini = pasta.p / "info.ini";
     const mode_t mascara = ::umask(0); // a new file is its owner's only, whatever the mask
     GravarINI("infos", "Senha", "x", ini);
     ::umask(mascara);
     EXPECT_EQ(fs::status(ini).permissions(), fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(Ler(ini), "[infos]\nSenha=x\n");
-    for (const auto& [caso, antes, preparar, depois] : casos) {
-        fs::remove(ini);
-        fs::remove(alvo);
-        Gravar(ini, antes);
-        ::chmod(ini.c_str(), 0640);
-        preparar();
-        struct stat a = {}, d = {};
-        ::stat(ini.c_str(), &a);
-        EXPECT_EQ(LerINI("infos", "Banco", ini), "a") << caso;
-        EXPECT_EQ(!GravarINI("infos", "Porta", "21", ini), antes != depois) << caso;
-        EXPECT_EQ(Ler(ini), depois) << caso;
-        ::stat(ini.c_str(), &d);
-        EXPECT_EQ(std::tie(d.st_mode, d.st_uid, d.st_gid), std::tie(a.st_mode, a.st_uid, a.st_gid))
-            << caso;
-        EXPECT_EQ(fs::is_symlink(ini), fs::exists(alvo)) << caso;
-    }
 }
+
+TEST_P(IniExistente, GuardaModoDonoELink) {
+    const auto& c = GetParam();
+    Pasta pasta;
+    const auto ini = pasta.p / "info.ini", alvo = pasta.p / "real.ini";
+    Gravar(ini, c.antes);
+    ::chmod(ini.c_str(), 0640);
+    c.preparar(ini, alvo);
+    struct stat a = {}, d = {};
+    ::stat(ini.c_str(), &a);
+    EXPECT_EQ(LerINI("infos", "Banco", ini), "a");
+    EXPECT_EQ(!GravarINI("infos", "Porta", "21", ini), c.antes != c.depois);
+    EXPECT_EQ(Ler(ini), c.depois);
+    ::stat(ini.c_str(), &d);
+    EXPECT_EQ(std::tie(d.st_mode, d.st_uid, d.st_gid), std::tie(a.st_mode, a.st_uid, a.st_gid));
+    EXPECT_EQ(fs::is_symlink(ini), fs::exists(alvo));
+}
+INSTANTIATE_TEST_SUITE_P(Ini, IniExistente, ::testing::ValuesIn(existentes), PeloNome());
 
 TEST(Ini, DoisProcessosGravandoNaoPerdemChaves) {
     // The window saving while the job records Executado: each reads, changes a key, replaces.
@@ -159,15 +181,127 @@ TEST(Cp1252, Faixa80a9F) { // round trips use one table both ways: they miss two
     EXPECT_EQ(Cp1252ParaUtf8(bytes) + "|" + Utf8ParaCp1252(texto), texto + "|" + bytes);
 }
 
-TEST(RemoverAcentos, Tabela) {
-    const std::pair<const char*, const char*> casos[] = {
-        {"ÁÀÂÄÃÉÈÊËÍÌÎÏÓÒÔÖÕÚÙÛÜÇÑ", "AAAAAEEEEIIIIOOOOOUUUUCN"},
-        {"áàâäãªéèêëíìîïóòôöõºúùûüçñ", "aaaaaaeeeeiiiioooooouuuucn"},
-        {"'-@#%&*()!;:\\[]{}.|=/+ 09_,\"$?<>~^\tÅÆØß", " 09_,\"$?<>~^\tÅÆØß"},
-        {"  Açaí & Cia.  ", "  Acai  Cia  "}};
-    for (const auto& [entrada, saida] : casos) {
-        EXPECT_EQ(RemoverAcentos(entrada), saida) << entrada;
+struct Acentos {
+    std::string nome, entrada, saida;
+};
+const Acentos acentos[] = {
+    {"Maiusculas", "ÁÀÂÄÃÉÈÊËÍÌÎÏÓÒÔÖÕÚÙÛÜÇÑ", "AAAAAEEEEIIIIOOOOOUUUUCN"},
+    {"MinusculasEOrdinais", "áàâäãªéèêëíìîïóòôöõºúùûüçñ", "aaaaaaeeeeiiiioooooouuuucn"},
+    {"PontuacaoSaiORestoFica", "'-@#%&*()!;:\\[]{}.|=/+ 09_,\"$?<>~^\tÅÆØß", " 09_,\"$?<>~^\tÅÆØß"},
+    {"NomeDeEmpresa", "  Açaí & Cia.  ", "  Acai  Cia  "}};
+class RemoverAcentos : public ::testing::TestWithParam<Acentos> {};
+TEST_P(RemoverAcentos, Tabela) {
+    EXPECT_EQ(kelvane::RemoverAcentos(GetParam().entrada), GetParam().saida);
+}
+INSTANTIATE_TEST_SUITE_P(Texto, RemoverAcentos, ::testing::ValuesIn(acentos), PeloNome());
+
+// The statement the server runs: every name quoted so that no value ends it.
+struct Comando {
+    std::string nome, banco, caminho, conjunto;
+    bool compressao;
+    std::string sql;
+};
+const Comando comandos[] = {
+    {"Comprimido", "Vendas", "/d/KVLN_1_A_010126.BAK", "1 - A", true,
+     "BACKUP DATABASE [Vendas] TO  DISK = N'/d/KVLN_1_A_010126.BAK' WITH NOFORMAT, INIT, "
+     "COMPRESSION,  NAME = N'1 - A', SKIP, NOREWIND, NOUNLOAD,  STATS = 10"},
+    {"AspasEColchetes", "a]]b]; DROP x", "C:\\d'x\\y.BAK", "O'Brien - [x]", false,
+     "BACKUP DATABASE [a]]]]b]]; DROP x] TO  DISK = N'C:\\d''x\\y.BAK' WITH NOFORMAT, INIT,  "
+     "NAME = N'O''Brien - [x]', SKIP, NOREWIND, NOUNLOAD,  STATS = 10"},
+};
+class ComandoBackup : public ::testing::TestWithParam<Comando> {};
+TEST_P(ComandoBackup, RespostaConhecida) {
+    const auto& c = GetParam();
+    EXPECT_EQ(kelvane::ComandoBackup(c.banco, c.caminho, c.conjunto, c.compressao), c.sql);
+}
+INSTANTIATE_TEST_SUITE_P(Backup, ComandoBackup, ::testing::ValuesIn(comandos), PeloNome());
+
+// The backup's file name: blanks out of the code, "_" for blanks in the name, and nothing that
+// would lead out of the folder or cut the name.
+struct NomeBackup {
+    std::string nome, codigo, cliente, arquivo;
+};
+const NomeBackup nomesBackup[] = {
+    {"BrancosDoCodigoEDoNome", " 1 2 ", "Ab C", "KVLN_12_Ab_C_071226.BAK"},
+    {"SeparadorENulo", "../1", std::string("a/b\0c", 5), "KVLN_.._1_a_b_c_071226.BAK"},
+};
+class NomeArquivoBackup : public ::testing::TestWithParam<NomeBackup> {};
+TEST_P(NomeArquivoBackup, RespostaConhecida) {
+    std::tm dia{};
+    std::tie(dia.tm_year, dia.tm_mon, dia.tm_mday) = std::tuple{126, 11, 7};
+    EXPECT_EQ(kelvane::NomeArquivoBackup(GetParam().codigo, GetParam().cliente, dia),
+              GetParam().arquivo);
+}
+INSTANTIATE_TEST_SUITE_P(Backup, NomeArquivoBackup, ::testing::ValuesIn(nomesBackup), PeloNome());
+
+// Retention on 20/12/2026 of KVLN_0042_Casa_Azul_<DDMMYY> files, keeping `manter` archives.
+struct Retido {
+    std::string nome;
+    std::vector<std::string> datas; // "DDMMYY.7z" or "DDMMYY.BAK"
+    unsigned long long manter;
+    std::vector<std::string> antigos, futuros, baks;
+};
+const Retido retidos[] = {
+    // A two-digit year is the one nearest today: 010127 is next month's.
+    {"AnoMaisProximoDeHoje",
+     {"010127.7z", "311299.7z", "191226.7z"},
+     2,
+     {"311299.7z"},
+     {"010127.7z"},
+     {}},
+    // Today's backup may be one the server is still writing.
+    {"BakDeHojeFica", {"201226.BAK", "191226.BAK"}, 1, {}, {}, {"191226.BAK"}},
+};
+class ArquivosAntigos : public ::testing::TestWithParam<Retido> {};
+TEST_P(ArquivosAntigos, RespostaConhecida) {
+    const auto& c = GetParam();
+    const auto nomes = [](std::vector<std::string> datas) {
+        for (auto& d : datas) {
+            d = "KVLN_0042_Casa_Azul_" + d;
+        }
+        return datas;
+    };
+    std::tm hoje{};
+    std::tie(hoje.tm_year, hoje.tm_mon, hoje.tm_mday) = std::tuple{126, 11, 20};
+    const auto r =
+        kelvane::ArquivosAntigos(nomes(c.datas), "00 42", "Casa Azul", "", c.manter, hoje);
+    EXPECT_EQ(r.antigos, nomes(c.antigos));
+    EXPECT_EQ(r.futuros, nomes(c.futuros));
+    EXPECT_EQ(r.baks, nomes(c.baks));
+}
+INSTANTIATE_TEST_SUITE_P(Retencao, ArquivosAntigos, ::testing::ValuesIn(retidos), PeloNome());
+
+// Connection-string values as each driver reads them back: Microsoft's drivers double "}" in
+// braces; FreeTDS ends a braced value at "};" and reads a leading "{" as an opening brace.
+struct Valor {
+    std::string nome, valor;
+    bool freetds;
+    std::string esperado; // "" when refused
+};
+const Valor valores[] = {
+    {"MicrosoftChavesEPontoEVirgula", "x}y;", false, "{x}}y;}"},
+    {"MicrosoftBrancoNaPonta", " a", false, "{ a}"},
+    {"FreeTdsPontoEVirgula", "x;y}z", true, "{x;y}z}"},
+    {"FreeTdsChaveNoInicio", "{x", true, "{{x}"},
+    {"FreeTdsBrancosSemChaves", " a b ", true, " a b "},
+    {"FreeTdsFechaEPontoEVirgulaRecusado", "a};b", true, ""},
+};
+class ValorOdbc : public ::testing::TestWithParam<Valor> {};
+TEST_P(ValorOdbc, ComoODriverLe) {
+    const auto& c = GetParam();
+    if (c.esperado.empty()) {
+        EXPECT_THROW(kelvane::ValorOdbc(c.valor, c.freetds), ErroBanco);
+    } else {
+        EXPECT_EQ(kelvane::ValorOdbc(c.valor, c.freetds), c.esperado);
     }
+}
+INSTANTIATE_TEST_SUITE_P(Odbc, ValorOdbc, ::testing::ValuesIn(valores), PeloNome());
+
+TEST(Odbc, TextoDeConexao) {
+    EXPECT_EQ(TextoConexao("ODBC Driver 18 for SQL Server", "h", "u", "p"),
+              "Driver={ODBC Driver 18 for SQL Server};Server=h;Database=master;UID=u;PWD=p;");
+    EXPECT_EQ(TextoConexao("FreeTDS", "h,1", "u", "p"),
+              "Driver={FreeTDS};Server=h,1;Database=master;UID=u;PWD=p;TDS_Version=7.4;");
 }
 
 } // namespace
