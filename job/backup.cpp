@@ -11,8 +11,10 @@
 #include "ferramentas.h"
 #include "log.h"
 #include "observador.h"
+#include "politica_permissoes.h"
 #include "programa.h"
 #include "retencao.h"
+#include "textos.h"
 
 #include <cerrno>
 #include <charconv>
@@ -50,11 +52,12 @@ public:
     // in obtida().
     std::optional<Falha> Tentar() {
         const auto caminho = PastaDados() / "kelvane.lock";
-        trava_ = plataforma::AbrirArquivoTrava(caminho);
+        std::error_code erro;
+        trava_ = plataforma::AbrirArquivoTrava(caminho, erro);
         if (trava_ == plataforma::kSemDescritor) {
-            return Falha{CodigoSaida::ErroOutro, errno,
+            return Falha{CodigoSaida::ErroOutro, erro.value(),
                          "não foi possível abrir " + plataforma::TextoCaminho(caminho) + ": " +
-                             std::strerror(errno)};
+                             std::strerror(erro.value())};
         }
         obtida_ = plataforma::TentarTravar(trava_);
         return std::nullopt;
@@ -148,12 +151,12 @@ std::optional<Desfecho> Job::Executar() {
     const std::string banco = LerInfo("Banco");
     const std::string nomeBackup = NomeArquivoBackup(codigo, nome, AgoraLocal());
     Registrar("Backup...: " + banco + " > " + nomeBackup);
-    if (const int erro = plataforma::CriarPastaSeFaltar(PastaBackups(),
-                                                        ContaServicoBanco(LerInfo("ServidorDB")));
-        erro != 0) {
-        return De(Falha{CodigoSaida::ErroOutro, erro,
+    if (const auto erro = plataforma::CriarPastaSeFaltar(
+            PastaBackups(), ContaServicoBanco(LerInfo("ServidorDB")))) {
+        return De(Falha{CodigoSaida::ErroOutro, erro.value(),
                         "não foi possível criar a pasta " +
-                            plataforma::TextoCaminho(PastaBackups()) + ": " + std::strerror(erro)});
+                            plataforma::TextoCaminho(PastaBackups()) + ": " +
+                            std::strerror(erro.value())});
     }
     const std::string backup = plataforma::TextoCaminho(PastaBackups()) + nomeBackup;
     if (auto falha = Backup(*conexao, banco, backup, codigo + " - " + nome)) {

@@ -3,10 +3,11 @@
 #include "../plataforma/arquivos.h"
 #include "../settings/cripto.h"
 #include "../settings/texto.h"
+#include "ferramentas.h"
 #include "observador.h"
 #include "programa.h"
+#include "significados.h"
 
-#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -99,10 +100,11 @@ bool ConsultarNCripto(const ObservadorJob* observador) {
 }
 
 std::optional<Falha> Excluir(const std::filesystem::path& arquivo) {
-    if (const int erro = plataforma::ApagarArquivo(arquivo); erro != 0 && erro != ENOENT) {
-        return Falha{CodigoSaida::ErroOutro, erro,
+    if (const auto erro = plataforma::ApagarArquivo(arquivo);
+        erro && erro != std::errc::no_such_file_or_directory) {
+        return Falha{CodigoSaida::ErroOutro, erro.value(),
                      "não foi possível excluir " + plataforma::TextoCaminho(arquivo) + ": " +
-                         std::strerror(erro)};
+                         std::strerror(erro.value())};
     }
     return std::nullopt;
 }

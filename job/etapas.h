@@ -3,7 +3,7 @@
 #pragma once
 
 #include "codigos.h"
-#include "ferramentas.h"
+#include "enviador.h"
 
 #include <filesystem>
 #include <optional>

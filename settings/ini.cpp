@@ -130,7 +130,8 @@ std::string ValorParaGravar(std::string_view valor) {
 std::string LerINI(std::string_view secao, std::string_view chave,
                    const std::filesystem::path& arquivo) {
     bool existe = false;
-    const auto conteudo = plataforma::LerArquivoInteiro(arquivo, existe);
+    std::error_code erro;
+    const auto conteudo = plataforma::LerArquivoInteiro(arquivo, existe, erro);
     if (!conteudo) {
         return {};
     }
@@ -175,18 +176,22 @@ bool GravarValorINI(std::string_view secao, std::string_view chave, std::string_
                                                                      : arquivo.parent_path(),
                                        kEsperaTrava);
     if (!trava.obtida()) {
+        errno = trava.erro().value();
         return false;
     }
     bool existe = false;
-    const auto conteudo = plataforma::LerArquivoInteiro(arquivo, existe);
+    std::error_code erro;
+    const auto conteudo = plataforma::LerArquivoInteiro(arquivo, existe, erro);
     if (!conteudo) {
+        errno = erro.value();
         return false; // never replace a file we could not read
     }
     std::optional<plataforma::Propriedades> anterior;
     if (existe) {
         // A read-only file is refused, as Windows refuses it.
         plataforma::Propriedades atuais;
-        if (!plataforma::PodeSubstituir(arquivo, atuais)) {
+        if (const auto erro = plataforma::PodeSubstituir(arquivo, atuais)) {
+            errno = erro.value();
             return false;
         }
         anterior = atuais;
@@ -262,7 +267,11 @@ bool GravarValorINI(std::string_view secao, std::string_view chave, std::string_
     if (conteudo->rfind(kBom, 0) == 0) {
         novo.insert(0, kBom);
     }
-    return plataforma::SubstituirArquivo(arquivo, novo, anterior);
+    if (const auto erro = plataforma::SubstituirArquivo(arquivo, novo, anterior)) {
+        errno = erro.value();
+        return false;
+    }
+    return true;
 }
 
 void GravarINI(std::string_view secao, std::string_view chave, std::string_view valor,

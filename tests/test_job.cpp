@@ -3,7 +3,7 @@
 // only for failures the real ones cannot show).
 #include "apoio.h"
 #include "job/aviso.h"
-#include "job/ferramentas.h"
+#include "job/enviador.h"
 #include "job/odbc.h"
 #include "job/retencao.h"
 #include "settings/codificacao.h"

@@ -9,7 +9,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
-#include <cerrno>
 #include <cmath>
 #include <optional>
 
@@ -49,12 +48,12 @@ void DefinirTexto(QLineEdit* caixa, const std::string& valor) {
 void Form1::Form_Load() {
     // A file that is there but cannot be read loads as empty: say so once the window shows.
     bool existe = false;
-    if (!plataforma::LerArquivoInteiro(ArquivoIni(), existe)) {
-        const int erro = errno;
+    std::error_code erro;
+    if (!plataforma::LerArquivoInteiro(ArquivoIni(), existe, erro)) {
         avisoCarga_ =
             QStringLiteral("As configurações não puderam ser lidas de %1: %2.\r\n"
                            "Os campos vêm vazios, e o arquivo não será substituído.")
-                .arg(QString::fromStdString(ArquivoIni().string()), TextoErroSistema(erro));
+                .arg(QString::fromStdString(ArquivoIni().string()), TextoErroSistema(erro.value()));
     }
     // Each control is set on its own: a value that does not convert leaves that control as it
     // was and the load goes on.
