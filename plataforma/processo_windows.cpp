@@ -339,8 +339,8 @@ std::optional<std::filesystem::path> CriarPastaPrivada(const std::filesystem::pa
     erro.clear();
     win::SegurancaPrivada seguranca(true);
     if (seguranca.atributos() == nullptr) {
-        erro =
-            std::make_error_code(std::errc::permission_denied); // never a folder others could enter
+        // Never a folder others could enter.
+        erro = std::make_error_code(std::errc::permission_denied);
         return std::nullopt;
     }
     static constexpr char kLetras[] = "abcdefghijklmnopqrstuvwxyz0123456789";
