@@ -13,16 +13,17 @@ namespace kelvane::app {
 
 int AbrirJanela(int argc, char** argv) {
     const auto modulo = PastaPrograma() / plataforma::kNomeModuloJanela;
-    void* biblioteca = plataforma::CarregarBiblioteca(modulo);
+    std::string erro;
+    void* biblioteca = plataforma::CarregarBiblioteca(modulo, erro);
     using Entrada = int (*)(int, char**);
     Entrada entrada = nullptr;
     if (biblioteca != nullptr) {
         entrada = reinterpret_cast<Entrada>(
-            plataforma::ProcurarSimbolo(biblioteca, "kelvane_abrir_janela"));
+            plataforma::ProcurarSimbolo(biblioteca, "kelvane_abrir_janela", erro));
     }
     if (entrada == nullptr) {
         std::fprintf(stderr, "Kelvane: a janela de configuração não pôde ser carregada: %s\n",
-                     plataforma::ErroBiblioteca());
+                     erro.c_str());
         return ComoInteiro(CodigoSaida::JanelaIndisponivel);
     }
     return entrada(argc, argv);

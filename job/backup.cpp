@@ -11,9 +11,11 @@
 #include "ferramentas.h"
 #include "log.h"
 #include "observador.h"
+#include "politica_permissoes.h"
 #include "programa.h"
 #include "regras.h"
 #include "retencao.h"
+#include "textos.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -50,11 +52,12 @@ public:
     // in obtida().
     std::optional<Falha> Tentar() {
         const auto caminho = PastaDados() / "kelvane.lock";
-        trava_ = plataforma::AbrirArquivoTrava(caminho);
+        std::error_code erro;
+        trava_ = plataforma::AbrirArquivoTrava(caminho, erro);
         if (trava_ == plataforma::kSemDescritor) {
-            return Falha{CodigoSaida::ErroOutro, errno,
+            return Falha{CodigoSaida::ErroOutro, erro.value(),
                          "não foi possível abrir " + plataforma::TextoCaminho(caminho) + ": " +
-                             std::strerror(errno)};
+                             std::strerror(erro.value())};
         }
         obtida_ = plataforma::TentarTravar(trava_);
         return std::nullopt;
@@ -157,12 +160,12 @@ std::optional<Desfecho> Job::Executar() {
     const std::string nomeBackup = NomeArquivoBackup(codigo, nome, AgoraLocal());
     const std::string separador(1, plataforma::kSeparador);
     Registrar("Backup...: " + cfg_.banco + " > " + separador + nomeBackup);
-    if (const int erro =
-            plataforma::CriarPastaSeFaltar(PastaBackups(), ContaServicoBanco(cfg_.servidorDB));
-        erro != 0) {
-        return De(Falha{CodigoSaida::ErroOutro, erro,
+    if (const auto erro =
+            plataforma::CriarPastaSeFaltar(PastaBackups(), ContaServicoBanco(cfg_.servidorDB))) {
+        return De(Falha{CodigoSaida::ErroOutro, erro.value(),
                         "não foi possível criar a pasta " +
-                            plataforma::TextoCaminho(PastaBackups()) + ": " + std::strerror(erro)});
+                            plataforma::TextoCaminho(PastaBackups()) + ": " +
+                            std::strerror(erro.value())});
     }
     const auto backup = PastaBackups() / plataforma::Caminho(nomeBackup);
     if (auto falha =

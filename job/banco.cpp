@@ -8,8 +8,8 @@
 #include "../settings/cripto.h"
 #include "../settings/texto.h"
 #include "etapas.h"
-#include "ferramentas.h"
 #include "log.h"
+#include "politica_permissoes.h"
 #include "programa.h"
 
 #include <algorithm>

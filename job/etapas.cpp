@@ -2,6 +2,8 @@
 
 #include "../plataforma/arquivos.h"
 #include "../settings/texto.h"
+#include "ferramentas.h"
+#include "significados.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -57,10 +59,11 @@ std::optional<Falha> Executar(const std::vector<std::string>& linha, const Opcoe
 } // namespace
 
 std::optional<Falha> Excluir(const std::filesystem::path& arquivo) {
-    if (const int erro = plataforma::ApagarArquivo(arquivo); erro != 0 && erro != ENOENT) {
-        return Falha{CodigoSaida::ErroOutro, erro,
+    if (const auto erro = plataforma::ApagarArquivo(arquivo);
+        erro && erro != std::errc::no_such_file_or_directory) {
+        return Falha{CodigoSaida::ErroOutro, erro.value(),
                      "não foi possível excluir " + plataforma::TextoCaminho(arquivo) + ": " +
-                         std::strerror(erro)};
+                         std::strerror(erro.value())};
     }
     return std::nullopt;
 }

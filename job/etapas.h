@@ -3,6 +3,7 @@
 #pragma once
 
 #include "codigos.h"
+#include "enviador.h"
 #include "ferramentas.h"
 #include "regras.h"
 

@@ -40,14 +40,14 @@ void GravarLog(const std::string& Mensagem, const ObservadorJob* observador) {
     }
     linha += plataforma::kFimDeLinha;
     bool aberto = false;
-    const int erro = plataforma::AcrescentarLinha(caminho, linha, aberto);
+    const auto erro = plataforma::AcrescentarLinha(caminho, linha, aberto);
     if (!aberto) {
         throw ErroLog("não foi possível abrir o log " + plataforma::TextoCaminho(caminho) + ": " +
-                      std::strerror(erro));
+                      std::strerror(erro.value()));
     }
-    if (erro != 0) {
+    if (erro) {
         throw ErroLog("não foi possível gravar no log " + plataforma::TextoCaminho(caminho) + ": " +
-                      std::strerror(erro));
+                      std::strerror(erro.value()));
     }
 }
 

@@ -3,8 +3,8 @@
 #include "../plataforma/arquivos.h"
 #include "../plataforma/sistema.h"
 #include "backup.h"
-#include "ferramentas.h"
 #include "log.h"
+#include "politica_permissoes.h"
 #include "programa.h"
 
 #include <cstdio>
@@ -71,10 +71,10 @@ int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
     ArquivoLog = NomeArquivoLog(AgoraLocal());
 
     const auto pastaLog = PastaDados() / "Log";
-    if (const int erro = plataforma::CriarPastaSeFaltar(pastaLog); erro != 0) {
+    if (const auto erro = plataforma::CriarPastaSeFaltar(pastaLog)) {
         // The job reports this again when it cannot write its first line.
         std::fprintf(stderr, "Kelvane: não foi possível criar a pasta %s: %s\n",
-                     plataforma::TextoCaminho(pastaLog).c_str(), std::strerror(erro));
+                     plataforma::TextoCaminho(pastaLog).c_str(), std::strerror(erro.value()));
     }
 
     if (exec) {

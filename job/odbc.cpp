@@ -1,5 +1,6 @@
 #include "odbc.h"
 
+#include "../plataforma/api_odbc.h"
 #include "../settings/codificacao.h"
 
 #include <algorithm>
@@ -10,15 +11,6 @@
 #include <system_error>
 #include <thread>
 #include <utility>
-
-// clang-format off
-#ifdef _WIN32
-#include <windows.h> // Windows' sql.h builds on its types
-#endif
-#include <sql.h>
-#include <sqlext.h>
-#include <sqlucode.h>
-// clang-format on
 
 namespace kelvane {
 

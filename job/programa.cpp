@@ -6,7 +6,6 @@
 #include "../settings/texto.h"
 
 #include <cctype>
-#include <cerrno>
 #include <cstring>
 #include <stdexcept>
 #include <utility>
@@ -35,10 +34,11 @@ void DefinirPastaPrograma(std::filesystem::path pasta) {
 std::filesystem::path LocalizarPastaDados(const std::filesystem::path& programa) {
     const auto arquivo = programa / kArquivoPastaDados;
     bool existe = false;
-    const auto texto = plataforma::LerArquivoInteiro(arquivo, existe);
+    std::error_code erro;
+    const auto texto = plataforma::LerArquivoInteiro(arquivo, existe, erro);
     if (!texto) {
         throw std::runtime_error("não foi possível ler " + plataforma::TextoCaminho(arquivo) +
-                                 ": " + std::strerror(errno));
+                                 ": " + std::strerror(erro.value()));
     }
     if (!existe) {
         return programa;

@@ -165,15 +165,15 @@ void LimparArquivosAntigos(const std::filesystem::path& pasta, const std::filesy
     for (const auto* grupo : {&r.antigos, &r.baks}) {
         for (const auto& antigo : *grupo) {
             const auto& onde = grupo == &r.baks ? backups : pasta;
-            if (const int falha = plataforma::ApagarArquivo(onde / plataforma::Caminho(antigo));
-                falha == 0) {
+            if (const auto falha = plataforma::ApagarArquivo(onde / plataforma::Caminho(antigo));
+                !falha) {
                 GravarLog((grupo == &r.baks ? "Excluindo backup de uma execução interrompida...: "
                                             : "Excluindo arquivo antigo...: ") +
                               antigo,
                           observador);
             } else {
                 GravarLog("Não foi possível excluir o arquivo antigo " + antigo + ": " +
-                              std::strerror(falha),
+                              std::strerror(falha.value()),
                           observador);
             }
         }

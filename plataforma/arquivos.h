@@ -1,5 +1,5 @@
-// Files and folders as the job and info.ini use them. Failures leave their reason in errno, or
-// return it, as each function says.
+// Files and folders as the job and info.ini use them. Failures return their reason as an errno
+// value (generic_category): callers word it with strerror, on Windows as well.
 #pragma once
 
 #include <chrono>
@@ -23,18 +23,34 @@ inline std::string TextoCaminho(const std::filesystem::path& caminho) {
     return std::string(texto.begin(), texto.end());
 }
 
+// A failure's errno value as a code; a failure the system gave no reason for is still one (EIO).
+inline std::error_code ErroDoSistema(int numero) {
+    return numero != 0 ? std::error_code(numero, std::generic_category())
+                       : std::make_error_code(std::errc::io_error);
+}
+
+// The errno value of an exceeded disk quota; 0 where the C library has none (Windows, where a
+// quota ends as ENOSPC).
+extern const int kErroCotaExcedida;
+
 // An open file or folder: a descriptor, or a handle where the system has those.
 using Descritor = std::intptr_t;
 inline constexpr Descritor kSemDescritor = -1;
 
-// The whole file. nullopt when it exists but cannot be read (errno says why); an empty string
+// The whole file. nullopt when it exists but cannot be read (`erro` says why); an empty string
 // when it does not exist. `existe` tells the two empty cases apart.
-std::optional<std::string> LerArquivoInteiro(const std::filesystem::path& arquivo, bool& existe);
+std::optional<std::string> LerArquivoInteiro(const std::filesystem::path& arquivo, bool& existe,
+                                             std::error_code& erro);
 
 // Whether `caminho` itself is a link.
 bool EhLink(const std::filesystem::path& caminho);
 // Whether `caminho` is a regular file (a link to one counts).
 bool EhArquivoRegular(const std::filesystem::path& caminho);
+
+// The file a tool of the program folder is started by: on Linux what its link leads to (7z loads
+// its codecs from beside the path it is started by, so never beside the link), the path itself
+// when that cannot be resolved; on Windows, where the tools are copies, the path itself.
+std::filesystem::path ArquivoDaFerramenta(const std::filesystem::path& ferramenta);
 
 // What a replaced file hands on to the one that takes its place.
 struct Propriedades {
@@ -43,19 +59,19 @@ struct Propriedades {
     unsigned modo = 0;
 };
 
-// Whether this account may write `arquivo`, which exists, and what the new file must keep; false
-// with errno set otherwise (EACCES for a read-only file, as Windows refuses it).
-bool PodeSubstituir(const std::filesystem::path& arquivo, Propriedades& atuais);
+// Whether this account may write `arquivo`, which exists (no error), and what the new file must
+// keep; EACCES for a read-only file, as Windows refuses it.
+std::error_code PodeSubstituir(const std::filesystem::path& arquivo, Propriedades& atuais);
 // Writes `conteudo` beside `arquivo` and renames it over it once on disk, so a crash leaves either
 // the old or the new file whole; the new one keeps `anterior`'s owner and mode (on Windows, the
-// replaced file's security; a new file is ours only). false with errno.
-bool SubstituirArquivo(const std::filesystem::path& arquivo, const std::string& conteudo,
-                       const std::optional<Propriedades>& anterior);
+// replaced file's security; a new file is ours only).
+std::error_code SubstituirArquivo(const std::filesystem::path& arquivo, const std::string& conteudo,
+                                  const std::optional<Propriedades>& anterior);
 
 // Serializes the read-change-replace of the files of one folder between processes (on Windows,
 // a lock on the folder's kelvane.lock, apart from the job's). Released on destruction, or by the
 // system if the process dies. Any account that can open the folder can
-// hold it for ever, so the wait is bounded: past `espera` it is not obtained, with errno
+// hold it for ever, so the wait is bounded: past `espera` it is not obtained, and erro() is
 // EWOULDBLOCK.
 class TravaPasta {
 public:
@@ -64,33 +80,38 @@ public:
     TravaPasta(const TravaPasta&) = delete;
     TravaPasta& operator=(const TravaPasta&) = delete;
     bool obtida() const { return trava_ != kSemDescritor; }
+    // Why it was not obtained.
+    std::error_code erro() const { return erro_; }
 
 private:
     Descritor trava_;
+    std::error_code erro_;
 };
 
 // Opens (creating it 0600, never through a link) a lock file whose handle the tools the job
-// starts can inherit; kSemDescritor with errno on failure.
-Descritor AbrirArquivoTrava(const std::filesystem::path& caminho);
+// starts can inherit; kSemDescritor with `erro` on failure.
+Descritor AbrirArquivoTrava(const std::filesystem::path& caminho, std::error_code& erro);
 // Takes the exclusive lock on it without waiting; whether it was free.
 bool TentarTravar(Descritor trava);
 void Fechar(Descritor descritor);
 
 // Appends `linha` to the log file `caminho` (created when missing, never through a link) in one
-// write, so two processes never interleave inside a line. 0 when written, otherwise the error
-// number, with `aberto` telling whether the file could be opened at all.
-int AcrescentarLinha(const std::filesystem::path& caminho, std::string_view linha, bool& aberto);
+// write, so two processes never interleave inside a line. The reason it was not written, with
+// `aberto` telling whether the file could be opened at all.
+std::error_code AcrescentarLinha(const std::filesystem::path& caminho, std::string_view linha,
+                                 bool& aberto);
 
 // The longest file name, in bytes, the file system that holds `pasta` accepts; 255 when it
 // cannot be known.
 long TamanhoMaximoNome(const std::filesystem::path& pasta);
 
-// Deletes a file; 0 or the error number.
-int ApagarArquivo(const std::filesystem::path& arquivo);
+// Deletes a file.
+std::error_code ApagarArquivo(const std::filesystem::path& arquivo);
 // Creates the folder unless it is there already, ours alone (on Windows SYSTEM's and the
-// Administrators' too); 0 or the error number. On Windows `tambemGrava` (SQL Server's service,
-// for the backups' folder) may modify what is in it.
-int CriarPastaSeFaltar(const std::filesystem::path& pasta, std::string_view tambemGrava = {});
+// Administrators' too). On Windows `tambemGrava` (SQL Server's service, for the backups' folder)
+// may modify what is in it.
+std::error_code CriarPastaSeFaltar(const std::filesystem::path& pasta,
+                                   std::string_view tambemGrava = {});
 
 // The entries of `pasta`. A failure, on opening it or part-way through, ends the list and is left
 // in `erro` (the range-for of std::filesystem would throw part-way instead).

@@ -9,13 +9,18 @@
 
 namespace kelvane::plataforma {
 
-std::optional<std::string> LerArquivoInteiro(const std::filesystem::path& arquivo, bool& existe) {
+const int kErroCotaExcedida = EDQUOT;
+
+std::optional<std::string> LerArquivoInteiro(const std::filesystem::path& arquivo, bool& existe,
+                                             std::error_code& erro) {
     existe = false;
+    erro.clear();
     const int fd = ::open(arquivo.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT) {
             return std::string();
         }
+        erro = ErroDoSistema(errno);
         return std::nullopt;
     }
     existe = true;
@@ -27,9 +32,8 @@ std::optional<std::string> LerArquivoInteiro(const std::filesystem::path& arquiv
             if (errno == EINTR) {
                 continue;
             }
-            const int erro = errno;
+            erro = ErroDoSistema(errno);
             ::close(fd);
-            errno = erro;
             return std::nullopt;
         }
         if (n == 0) {
@@ -51,31 +55,36 @@ bool EhArquivoRegular(const std::filesystem::path& caminho) {
     return ::stat(caminho.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool PodeSubstituir(const std::filesystem::path& arquivo, Propriedades& atuais) {
+std::filesystem::path ArquivoDaFerramenta(const std::filesystem::path& ferramenta) {
+    std::error_code erro;
+    auto real = std::filesystem::canonical(ferramenta, erro);
+    return erro ? ferramenta : real;
+}
+
+std::error_code PodeSubstituir(const std::filesystem::path& arquivo, Propriedades& atuais) {
     struct stat st {};
     if (::stat(arquivo.c_str(), &st) != 0) {
-        return false;
+        return ErroDoSistema(errno);
     }
     // Read-only (no write bit, or not writable by us).
     if ((st.st_mode & 0222) == 0) {
-        errno = EACCES; // root passes the access check below
-        return false;
+        return ErroDoSistema(EACCES); // root passes the access check below
     }
     if (::faccessat(AT_FDCWD, arquivo.c_str(), W_OK, AT_EACCESS) != 0) {
-        return false;
+        return ErroDoSistema(errno);
     }
     atuais = {st.st_uid, st.st_gid, st.st_mode};
-    return true;
+    return {};
 }
 
-bool SubstituirArquivo(const std::filesystem::path& arquivo, const std::string& conteudo,
-                       const std::optional<Propriedades>& existente) {
+std::error_code SubstituirArquivo(const std::filesystem::path& arquivo, const std::string& conteudo,
+                                  const std::optional<Propriedades>& existente) {
     const auto pasta =
         arquivo.parent_path().empty() ? std::filesystem::path(".") : arquivo.parent_path();
     std::string modelo = (pasta / (arquivo.filename().string() + ".XXXXXX")).string();
     const int fd = ::mkostemp(modelo.data(), O_CLOEXEC); // created 0600
     if (fd < 0) {
-        return false;
+        return ErroDoSistema(errno);
     }
     int erro = 0; // the first failure's reason
     // Called right after each step, while errno still holds that step's reason.
@@ -118,20 +127,23 @@ bool SubstituirArquivo(const std::filesystem::path& arquivo, const std::string& 
     }
     if (erro != 0) {
         ::unlink(modelo.c_str());
-        errno = erro;
-        return false;
+        return ErroDoSistema(erro);
     }
     const int fdPasta = ::open(pasta.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fdPasta >= 0) {
         ::fsync(fdPasta);
         ::close(fdPasta);
     }
-    return true;
+    return {};
 }
 
 // An flock on the folder itself, whose inode (unlike the file's) survives the rename.
 TravaPasta::TravaPasta(const std::filesystem::path& pasta, std::chrono::milliseconds espera)
     : trava_(::open(pasta.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    if (trava_ < 0) {
+        trava_ = kSemDescritor;
+        erro_ = ErroDoSistema(errno);
+    }
     const auto limite = std::chrono::steady_clock::now() + espera;
     while (trava_ >= 0 && ::flock(static_cast<int>(trava_), LOCK_EX | LOCK_NB) != 0) {
         const int erro = errno;
@@ -141,7 +153,7 @@ TravaPasta::TravaPasta(const std::filesystem::path& pasta, std::chrono::millisec
         }
         ::close(static_cast<int>(trava_));
         trava_ = kSemDescritor;
-        errno = erro; // the reason the caller reports
+        erro_ = ErroDoSistema(erro);
     }
 }
 
@@ -151,8 +163,10 @@ TravaPasta::~TravaPasta() {
     }
 }
 
-Descritor AbrirArquivoTrava(const std::filesystem::path& caminho) {
-    return ::open(caminho.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+Descritor AbrirArquivoTrava(const std::filesystem::path& caminho, std::error_code& erro) {
+    const int fd = ::open(caminho.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    erro = fd < 0 ? ErroDoSistema(errno) : std::error_code();
+    return fd < 0 ? kSemDescritor : fd;
 }
 
 bool TentarTravar(Descritor trava) {
@@ -163,12 +177,13 @@ void Fechar(Descritor descritor) {
     ::close(static_cast<int>(descritor));
 }
 
-int AcrescentarLinha(const std::filesystem::path& caminho, std::string_view linha, bool& aberto) {
+std::error_code AcrescentarLinha(const std::filesystem::path& caminho, std::string_view linha,
+                                 bool& aberto) {
     const int fd =
         ::open(caminho.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     aberto = fd >= 0;
     if (!aberto) {
-        return errno;
+        return ErroDoSistema(errno);
     }
     // With O_APPEND each write lands whole at the end.
     std::size_t escrito = 0;
@@ -187,7 +202,7 @@ int AcrescentarLinha(const std::filesystem::path& caminho, std::string_view linh
     if (::close(fd) != 0 && erro == 0) {
         erro = errno;
     }
-    return erro;
+    return erro != 0 ? ErroDoSistema(erro) : std::error_code();
 }
 
 long TamanhoMaximoNome(const std::filesystem::path& pasta) {
@@ -195,19 +210,19 @@ long TamanhoMaximoNome(const std::filesystem::path& pasta) {
     return maximo > 0 ? maximo : 255;
 }
 
-int ApagarArquivo(const std::filesystem::path& arquivo) {
-    return ::unlink(arquivo.c_str()) == 0 ? 0 : errno;
+std::error_code ApagarArquivo(const std::filesystem::path& arquivo) {
+    return ::unlink(arquivo.c_str()) == 0 ? std::error_code() : ErroDoSistema(errno);
 }
 
 // SQL Server for Linux runs as the job's own account: no other account writes or owns backups.
-int CriarPastaSeFaltar(const std::filesystem::path& pasta, std::string_view) {
+std::error_code CriarPastaSeFaltar(const std::filesystem::path& pasta, std::string_view) {
     struct stat st {};
     if (::stat(pasta.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
         if (::mkdir(pasta.c_str(), 0755) != 0 && errno != EEXIST) {
-            return errno;
+            return ErroDoSistema(errno);
         }
     }
-    return 0;
+    return {};
 }
 
 std::vector<std::string> ArquivosProprios(const std::filesystem::path& pasta, std::error_code& erro,

@@ -7,10 +7,12 @@
 
 namespace kelvane::plataforma {
 
+const int kErroCotaExcedida = 0;
+
 namespace {
 
-using win::DefinirErrno;
 using win::Largo;
+using win::UltimoErro;
 
 constexpr DWORD kCompartilharTudo = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
@@ -26,7 +28,8 @@ bool EhPontoDeReanalise(HANDLE h) {
 
 // Opens (creating it when missing) a file of ours, never through a link: a reparse point where
 // it should be is refused with ELOOP, as O_NOFOLLOW does.
-HANDLE AbrirSemLink(const std::filesystem::path& caminho, DWORD acesso, bool herdavel) {
+HANDLE AbrirSemLink(const std::filesystem::path& caminho, DWORD acesso, bool herdavel,
+                    std::error_code& erro) {
     win::SegurancaPrivada seguranca(false, herdavel);
     SECURITY_ATTRIBUTES padrao{sizeof padrao, nullptr, herdavel ? TRUE : FALSE};
     const HANDLE h =
@@ -34,32 +37,31 @@ HANDLE AbrirSemLink(const std::filesystem::path& caminho, DWORD acesso, bool her
                     seguranca.atributos() ? seguranca.atributos() : &padrao, OPEN_ALWAYS,
                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        DefinirErrno();
+        erro = UltimoErro();
         return h;
     }
     if (EhPontoDeReanalise(h)) {
         CloseHandle(h);
-        errno = ELOOP;
+        erro = std::make_error_code(std::errc::too_many_symbolic_link_levels);
         return INVALID_HANDLE_VALUE;
     }
+    erro.clear();
     return h;
 }
 
-bool EscreverTudo(HANDLE h, std::string_view dados) {
+std::error_code EscreverTudo(HANDLE h, std::string_view dados) {
     while (!dados.empty()) {
         const DWORD parte = static_cast<DWORD>(std::min<std::size_t>(dados.size(), 1u << 30));
         DWORD escrito = 0;
         if (!WriteFile(h, dados.data(), parte, &escrito, nullptr)) {
-            DefinirErrno();
-            return false;
+            return UltimoErro();
         }
         if (escrito == 0) {
-            errno = EIO;
-            return false;
+            return std::make_error_code(std::errc::io_error);
         }
         dados.remove_prefix(escrito);
     }
-    return true;
+    return {};
 }
 
 // The job's own lock (kelvane.lock, byte 0) and the folder's (byte 1) share one file: a
@@ -74,14 +76,18 @@ bool Travar(HANDLE h, DWORD byte) {
 
 } // namespace
 
-std::optional<std::string> LerArquivoInteiro(const std::filesystem::path& arquivo, bool& existe) {
+std::optional<std::string> LerArquivoInteiro(const std::filesystem::path& arquivo, bool& existe,
+                                             std::error_code& erro) {
     existe = false;
+    erro.clear();
     const HANDLE h = CreateFileW(arquivo.c_str(), GENERIC_READ, kCompartilharTudo, nullptr,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        if (DefinirErrno() == ENOENT) {
+        const auto falha = UltimoErro();
+        if (falha == std::errc::no_such_file_or_directory) {
             return std::string();
         }
+        erro = falha;
         return std::nullopt;
     }
     existe = true;
@@ -90,10 +96,8 @@ std::optional<std::string> LerArquivoInteiro(const std::filesystem::path& arquiv
     for (;;) {
         DWORD lidos = 0;
         if (!ReadFile(h, bloco, sizeof bloco, &lidos, nullptr)) {
-            DefinirErrno();
-            const int erro = errno;
+            erro = UltimoErro();
             CloseHandle(h);
-            errno = erro;
             return std::nullopt;
         }
         if (lidos == 0) {
@@ -124,28 +128,29 @@ bool EhArquivoRegular(const std::filesystem::path& caminho) {
     return ok;
 }
 
-bool PodeSubstituir(const std::filesystem::path& arquivo, Propriedades&) {
+std::filesystem::path ArquivoDaFerramenta(const std::filesystem::path& ferramenta) {
+    return ferramenta; // installed as a copy, never as a link
+}
+
+std::error_code PodeSubstituir(const std::filesystem::path& arquivo, Propriedades&) {
     const DWORD atributos = GetFileAttributesW(arquivo.c_str());
     if (atributos == INVALID_FILE_ATTRIBUTES) {
-        DefinirErrno();
-        return false;
+        return UltimoErro();
     }
     if ((atributos & FILE_ATTRIBUTE_READONLY) != 0) {
-        errno = EACCES;
-        return false;
+        return std::make_error_code(std::errc::permission_denied);
     }
     const HANDLE h = CreateFileW(arquivo.c_str(), GENERIC_WRITE, kCompartilharTudo, nullptr,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        DefinirErrno();
-        return false;
+        return UltimoErro();
     }
     CloseHandle(h);
-    return true;
+    return {};
 }
 
-bool SubstituirArquivo(const std::filesystem::path& arquivo, const std::string& conteudo,
-                       const std::optional<Propriedades>& existente) {
+std::error_code SubstituirArquivo(const std::filesystem::path& arquivo, const std::string& conteudo,
+                                  const std::optional<Propriedades>& existente) {
     const auto pasta =
         arquivo.parent_path().empty() ? std::filesystem::path(".") : arquivo.parent_path();
     // Created with our private security: a new info.ini holds credentials. A file that exists
@@ -160,22 +165,18 @@ bool SubstituirArquivo(const std::filesystem::path& arquivo, const std::string& 
         h = CreateFileW(temporario.c_str(), GENERIC_WRITE, 0, seguranca.atributos(), CREATE_NEW,
                         FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) {
-            DefinirErrno();
-            return false;
+            return UltimoErro();
         }
     }
     if (h == INVALID_HANDLE_VALUE) {
-        errno = EEXIST;
-        return false;
+        return std::make_error_code(std::errc::file_exists);
     }
-    int erro = 0;
-    if (!EscreverTudo(h, conteudo)) {
-        erro = errno;
-    } else if (!FlushFileBuffers(h)) {
-        erro = DefinirErrno();
+    std::error_code erro = EscreverTudo(h, conteudo);
+    if (!erro && !FlushFileBuffers(h)) {
+        erro = UltimoErro();
     }
     CloseHandle(h);
-    if (erro == 0) {
+    if (!erro) {
         bool ok = false;
         if (existente) {
             ok = ReplaceFileW(arquivo.c_str(), temporario.c_str(), nullptr,
@@ -187,20 +188,19 @@ bool SubstituirArquivo(const std::filesystem::path& arquivo, const std::string& 
                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
         }
         if (!ok) {
-            erro = DefinirErrno();
+            erro = UltimoErro();
         }
     }
-    if (erro != 0) {
+    if (erro) {
         DeleteFileW(temporario.c_str());
-        errno = erro;
-        return false;
     }
-    return true;
+    return erro;
 }
 
 TravaPasta::TravaPasta(const std::filesystem::path& pasta, std::chrono::milliseconds espera)
     : trava_(kSemDescritor) {
-    const HANDLE h = AbrirSemLink(pasta / "kelvane.lock", GENERIC_READ | GENERIC_WRITE, false);
+    const HANDLE h =
+        AbrirSemLink(pasta / "kelvane.lock", GENERIC_READ | GENERIC_WRITE, false, erro_);
     if (h == INVALID_HANDLE_VALUE) {
         return;
     }
@@ -209,12 +209,12 @@ TravaPasta::TravaPasta(const std::filesystem::path& pasta, std::chrono::millisec
         const DWORD erro = GetLastError();
         if (erro != ERROR_LOCK_VIOLATION && erro != ERROR_IO_PENDING) {
             CloseHandle(h);
-            errno = win::ErrnoDe(erro);
+            erro_ = win::CodigoDe(erro);
             return;
         }
         if (std::chrono::steady_clock::now() >= limite) {
             CloseHandle(h);
-            errno = EWOULDBLOCK;
+            erro_ = std::make_error_code(std::errc::operation_would_block);
             return;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -228,8 +228,8 @@ TravaPasta::~TravaPasta() {
     }
 }
 
-Descritor AbrirArquivoTrava(const std::filesystem::path& caminho) {
-    const HANDLE h = AbrirSemLink(caminho, GENERIC_READ | GENERIC_WRITE, true);
+Descritor AbrirArquivoTrava(const std::filesystem::path& caminho, std::error_code& erro) {
+    const HANDLE h = AbrirSemLink(caminho, GENERIC_READ | GENERIC_WRITE, true, erro);
     return h == INVALID_HANDLE_VALUE ? kSemDescritor : reinterpret_cast<Descritor>(h);
 }
 
@@ -241,19 +241,20 @@ void Fechar(Descritor descritor) {
     CloseHandle(ComoHandle(descritor));
 }
 
-int AcrescentarLinha(const std::filesystem::path& caminho, std::string_view linha, bool& aberto) {
+std::error_code AcrescentarLinha(const std::filesystem::path& caminho, std::string_view linha,
+                                 bool& aberto) {
     // Append-only access: each write lands whole at the end of the file.
-    const HANDLE h = AbrirSemLink(caminho, FILE_APPEND_DATA | SYNCHRONIZE, false);
+    std::error_code erro;
+    const HANDLE h = AbrirSemLink(caminho, FILE_APPEND_DATA | SYNCHRONIZE, false, erro);
     aberto = h != INVALID_HANDLE_VALUE;
     if (!aberto) {
-        return errno;
+        return erro;
     }
-    int erro = 0;
     DWORD escrito = 0;
     if (!WriteFile(h, linha.data(), static_cast<DWORD>(linha.size()), &escrito, nullptr)) {
-        erro = DefinirErrno();
+        erro = UltimoErro();
     } else if (escrito != linha.size()) {
-        erro = EIO;
+        erro = std::make_error_code(std::errc::io_error);
     }
     CloseHandle(h);
     return erro;
@@ -275,14 +276,15 @@ long TamanhoMaximoNome(const std::filesystem::path& pasta) {
     return maximo > 0 ? static_cast<long>(maximo) : 255;
 }
 
-int ApagarArquivo(const std::filesystem::path& arquivo) {
-    return DeleteFileW(arquivo.c_str()) ? 0 : DefinirErrno();
+std::error_code ApagarArquivo(const std::filesystem::path& arquivo) {
+    return DeleteFileW(arquivo.c_str()) ? std::error_code() : UltimoErro();
 }
 
-int CriarPastaSeFaltar(const std::filesystem::path& pasta, std::string_view tambemGrava) {
+std::error_code CriarPastaSeFaltar(const std::filesystem::path& pasta,
+                                   std::string_view tambemGrava) {
     const DWORD atributos = GetFileAttributesW(pasta.c_str());
     if (atributos != INVALID_FILE_ATTRIBUTES && (atributos & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        return 0;
+        return {};
     }
     // The logs hold the server's names and the job's story, the backups whole databases: ours
     // only, as the umask makes them on Linux, and what is created in them inherits that. SQL
@@ -292,7 +294,7 @@ int CriarPastaSeFaltar(const std::filesystem::path& pasta, std::string_view tamb
         const auto sid = win::SidDaConta(tambemGrava);
         wchar_t* texto = nullptr;
         if (!sid || !ConvertSidToStringSidW(sid.get(), &texto)) {
-            return EINVAL;
+            return std::make_error_code(std::errc::invalid_argument);
         }
         outra = L"(A;OICI;0x1301bf;;;" + std::wstring(texto) + L")";
         LocalFree(texto);
@@ -300,9 +302,9 @@ int CriarPastaSeFaltar(const std::filesystem::path& pasta, std::string_view tamb
     win::SegurancaPrivada seguranca(true, false, outra);
     if (!CreateDirectoryW(pasta.c_str(), seguranca.atributos()) &&
         GetLastError() != ERROR_ALREADY_EXISTS) {
-        return DefinirErrno();
+        return UltimoErro();
     }
-    return 0;
+    return {};
 }
 
 std::vector<std::string> ArquivosProprios(const std::filesystem::path& pasta, std::error_code& erro,

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace kelvane::plataforma::win {
 
@@ -97,10 +98,15 @@ inline int ErrnoDe(DWORD erro) {
     }
 }
 
-// errno from the last Windows error; returns it.
-inline int DefinirErrno() {
-    errno = ErrnoDe(GetLastError());
-    return errno;
+// A Windows error as the errno value it is worded with.
+inline std::error_code CodigoDe(DWORD erro) {
+    const int numero = ErrnoDe(erro);
+    return numero != 0 ? std::error_code(numero, std::generic_category())
+                       : std::make_error_code(std::errc::io_error); // a failure all the same
+}
+// The last Windows error, likewise.
+inline std::error_code UltimoErro() {
+    return CodigoDe(GetLastError());
 }
 
 // The system's words for a Windows error (from `modulo`'s table when given), on one line.

@@ -31,7 +31,8 @@ struct Curl {
 };
 
 template <typename F> bool Simbolo(void* biblioteca, const char* nome, F& destino) {
-    destino = reinterpret_cast<F>(ProcurarSimbolo(biblioteca, nome));
+    std::string ignorado; // incomplete is all that is said
+    destino = reinterpret_cast<F>(ProcurarSimbolo(biblioteca, nome, ignorado));
     return destino != nullptr;
 }
 
@@ -39,9 +40,10 @@ const Curl& CarregarCurl() {
     static Curl curl;
     static std::once_flag uma;
     std::call_once(uma, [] {
-        void* b = CarregarBiblioteca("libcurl.so.4");
+        std::string erro;
+        void* b = CarregarBiblioteca("libcurl.so.4", erro);
         if (b == nullptr) {
-            curl.erro = std::string("libcurl não pôde ser carregada: ") + ErroBiblioteca();
+            curl.erro = "libcurl não pôde ser carregada: " + erro;
             return;
         }
         if (!Simbolo(b, "curl_easy_init", curl.easy_init) ||

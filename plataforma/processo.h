@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace kelvane::plataforma {
@@ -53,14 +54,23 @@ bool ProcessoVivo(std::int64_t pid);
 // Where temporary files go (TMPDIR, or the system's).
 std::filesystem::path PastaTemporaria();
 // A new folder in `pasta` only this account can enter, named `inicio` and a unique ending;
-// nullopt with errno on failure.
+// nullopt with `erro` on failure.
 std::optional<std::filesystem::path> CriarPastaPrivada(const std::filesystem::path& pasta,
-                                                       const std::string& inicio);
+                                                       const std::string& inicio,
+                                                       std::error_code& erro);
 // Whether `pasta` is a folder (not a link to one) this account owns.
 bool PastaPropria(const std::filesystem::path& pasta);
-// Creates `arquivo`, which must not exist, readable by this account only, holding `conteudo`;
-// false with errno on failure.
-bool CriarArquivoPrivado(const std::filesystem::path& arquivo, const std::string& conteudo);
+// Creates `arquivo`, which must not exist, readable by this account only, holding `conteudo`, and
+// keeps an exclusive lock on it (on a byte far past its end, so readers are not stopped) for as
+// long as the returned descriptor is open: ArquivoPrivadoAbandonado in any process that shares
+// the folder sees its owner alive, whatever process number it has from there (another PID
+// namespace; Wine's own numbers). Locked before a byte is written. kSemDescritor with `erro` on
+// failure.
+Descritor CriarArquivoPrivado(const std::filesystem::path& arquivo, const std::string& conteudo,
+                              std::error_code& erro);
+// Whether `arquivo`, made by CriarArquivoPrivado, holds something and nobody holds its lock any
+// more: its owner is gone. False while it is empty (still being made) or cannot be opened.
+bool ArquivoPrivadoAbandonado(const std::filesystem::path& arquivo);
 
 // Has a termination request (SIGTERM, SIGINT, SIGHUP where the program does not handle them
 // itself; Windows' console close, Ctrl+C, logoff and shutdown) stop the running tool and delete

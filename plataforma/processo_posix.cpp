@@ -19,6 +19,21 @@ namespace kelvane::plataforma {
 
 namespace {
 
+// What the login file's lock covers: one byte far past any content, as on Windows, where a lock
+// on the content would stop the uploader reading it. An open file description's lock (not
+// flock): Wine keeps a Windows program's LockFileEx as a POSIX lock on the same byte, so a job
+// under Wine and one here see each other's.
+constexpr off_t kByteVida = off_t(1) << 62;
+
+struct flock RegiaoVida(short tipo) {
+    struct flock regiao {};
+    regiao.l_type = tipo;
+    regiao.l_whence = SEEK_SET;
+    regiao.l_start = kByteVida;
+    regiao.l_len = 1;
+    return regiao;
+}
+
 // The tools see file names in UTF-8 whatever locale the scheduler gave us.
 std::vector<std::string> AmbienteFilho() {
     std::vector<std::string> ambiente;
@@ -217,11 +232,14 @@ std::filesystem::path PastaTemporaria() {
 }
 
 std::optional<std::filesystem::path> CriarPastaPrivada(const std::filesystem::path& pasta,
-                                                       const std::string& inicio) {
+                                                       const std::string& inicio,
+                                                       std::error_code& erro) {
     std::string modelo = (pasta / (inicio + "XXXXXX")).string();
     if (::mkdtemp(modelo.data()) == nullptr) { // 0700
+        erro = ErroDoSistema(errno);
         return std::nullopt;
     }
+    erro.clear();
     return modelo;
 }
 
@@ -230,21 +248,42 @@ bool PastaPropria(const std::filesystem::path& pasta) {
     return ::lstat(pasta.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
 }
 
-bool CriarArquivoPrivado(const std::filesystem::path& arquivo, const std::string& conteudo) {
+Descritor CriarArquivoPrivado(const std::filesystem::path& arquivo, const std::string& conteudo,
+                              std::error_code& erro) {
     const int fd =
         ::open(arquivo.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    bool ok = fd >= 0;
-    if (ok) {
-        const ssize_t n = ::write(fd, conteudo.data(), conteudo.size());
-        // A short write gives no reason of its own.
-        int erro = n < 0 ? errno : (static_cast<std::size_t>(n) != conteudo.size() ? EIO : 0);
-        if (::close(fd) != 0 && erro == 0) {
-            erro = errno;
-        }
-        ok = erro == 0;
-        errno = erro;
+    if (fd < 0) {
+        erro = ErroDoSistema(errno);
+        return kSemDescritor;
     }
-    return ok;
+    // Where locks are not kept (no file system under /tmp lacks them) the file is made all the
+    // same: the pid alone cannot tell, and a stale file stays rather than a live one going.
+    auto regiao = RegiaoVida(F_WRLCK);
+    ::fcntl(fd, F_OFD_SETLK, &regiao);
+    const ssize_t n = ::write(fd, conteudo.data(), conteudo.size());
+    // A short write gives no reason of its own.
+    const int falha = n < 0 ? errno : (static_cast<std::size_t>(n) != conteudo.size() ? EIO : 0);
+    if (falha != 0) {
+        ::close(fd);
+        erro = ErroDoSistema(falha);
+        return kSemDescritor;
+    }
+    erro.clear();
+    return fd;
+}
+
+bool ArquivoPrivadoAbandonado(const std::filesystem::path& arquivo) {
+    const int fd = ::open(arquivo.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        return false;
+    }
+    // The size first: its owner locks it before writing, so content seen means a lock taken.
+    struct stat st {};
+    auto regiao = RegiaoVida(F_WRLCK);
+    const bool abandonado = ::fstat(fd, &st) == 0 && st.st_size > 0 &&
+                            ::fcntl(fd, F_OFD_GETLK, &regiao) == 0 && regiao.l_type == F_UNLCK;
+    ::close(fd);
+    return abandonado;
 }
 
 void ApagarAoTerminar(const std::filesystem::path& arquivo, const std::filesystem::path& pasta) {

@@ -13,6 +13,16 @@ namespace {
 
 using win::Largo;
 
+constexpr DWORD kCompartilharTudo = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// The login file's lock: one byte far past any content (byte 2^62), which stops no reader. Wine
+// keeps it as a POSIX lock on the same byte, which a job on Linux sharing the folder sees.
+bool TravarVida(HANDLE h) {
+    OVERLAPPED posicao{};
+    posicao.OffsetHigh = 0x40000000;
+    return LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &posicao);
+}
+
 // The tools run inside this job object: closing its last handle, which happens when this process
 // ends however it ends, ends them and whatever they started (a lock inherited by a tool does not
 // outlive us on Windows, so the tool must not either).
@@ -324,10 +334,13 @@ std::filesystem::path PastaTemporaria() {
 }
 
 std::optional<std::filesystem::path> CriarPastaPrivada(const std::filesystem::path& pasta,
-                                                       const std::string& inicio) {
+                                                       const std::string& inicio,
+                                                       std::error_code& erro) {
+    erro.clear();
     win::SegurancaPrivada seguranca(true);
     if (seguranca.atributos() == nullptr) {
-        errno = EACCES; // never a folder others could enter
+        // Never a folder others could enter.
+        erro = std::make_error_code(std::errc::permission_denied);
         return std::nullopt;
     }
     static constexpr char kLetras[] = "abcdefghijklmnopqrstuvwxyz0123456789";
@@ -342,11 +355,11 @@ std::optional<std::filesystem::path> CriarPastaPrivada(const std::filesystem::pa
             return caminho;
         }
         if (GetLastError() != ERROR_ALREADY_EXISTS) {
-            win::DefinirErrno();
+            erro = win::UltimoErro();
             return std::nullopt;
         }
     }
-    errno = EEXIST;
+    erro = std::make_error_code(std::errc::file_exists);
     return std::nullopt;
 }
 
@@ -367,30 +380,60 @@ bool PastaPropria(const std::filesystem::path& pasta) {
     return nossa;
 }
 
-bool CriarArquivoPrivado(const std::filesystem::path& arquivo, const std::string& conteudo) {
+Descritor CriarArquivoPrivado(const std::filesystem::path& arquivo, const std::string& conteudo,
+                              std::error_code& erro) {
     win::SegurancaPrivada seguranca(false);
     if (seguranca.atributos() == nullptr) {
-        errno = EACCES;
-        return false;
+        erro = std::make_error_code(std::errc::permission_denied);
+        return kSemDescritor;
     }
-    const HANDLE h = CreateFileW(arquivo.c_str(), GENERIC_WRITE, 0, seguranca.atributos(),
-                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE h = CreateFileW(arquivo.c_str(), GENERIC_WRITE, kCompartilharTudo,
+                                 seguranca.atributos(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        win::DefinirErrno();
+        erro = win::UltimoErro();
+        return kSemDescritor;
+    }
+    // The lock is kept on a handle that only reads: the uploader may open the file without
+    // sharing write access. Taken while the file is still empty; where it cannot be, the file is
+    // made all the same (a stale file stays rather than a live one going).
+    const HANDLE trava = CreateFileW(arquivo.c_str(), GENERIC_READ, kCompartilharTudo, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    erro.clear();
+    if (trava == INVALID_HANDLE_VALUE) {
+        erro = win::UltimoErro();
+    } else {
+        TravarVida(trava);
+        DWORD escrito = 0;
+        if (!WriteFile(h, conteudo.data(), static_cast<DWORD>(conteudo.size()), &escrito,
+                       nullptr)) {
+            erro = win::UltimoErro();
+        } else if (escrito != conteudo.size()) {
+            erro = std::make_error_code(std::errc::io_error); // a short write gives no reason
+        }
+    }
+    if (!CloseHandle(h) && !erro) {
+        erro = win::UltimoErro();
+    }
+    if (erro) {
+        if (trava != INVALID_HANDLE_VALUE) {
+            CloseHandle(trava);
+        }
+        return kSemDescritor;
+    }
+    return reinterpret_cast<Descritor>(trava);
+}
+
+bool ArquivoPrivadoAbandonado(const std::filesystem::path& arquivo) {
+    const HANDLE h = CreateFileW(arquivo.c_str(), GENERIC_READ, kCompartilharTudo, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
         return false;
     }
-    DWORD escrito = 0;
-    int erro = 0;
-    if (!WriteFile(h, conteudo.data(), static_cast<DWORD>(conteudo.size()), &escrito, nullptr)) {
-        erro = win::DefinirErrno();
-    } else if (escrito != conteudo.size()) {
-        erro = EIO; // a short write gives no reason of its own
-    }
-    if (!CloseHandle(h) && erro == 0) {
-        erro = win::DefinirErrno();
-    }
-    errno = erro;
-    return erro == 0;
+    // The size first: its owner locks it before writing, so content seen means a lock taken.
+    LARGE_INTEGER tamanho{};
+    const bool abandonado = GetFileSizeEx(h, &tamanho) && tamanho.QuadPart > 0 && TravarVida(h);
+    CloseHandle(h); // and with it the lock just taken
+    return abandonado;
 }
 
 void ApagarAoTerminar(const std::filesystem::path& arquivo, const std::filesystem::path& pasta) {

@@ -47,13 +47,11 @@ std::string NomeMaquina();
 // known and absolute; empty otherwise.
 std::filesystem::path PastaPessoal();
 
-// Loads a library, by path or by the name the system searches for; nullptr when it cannot,
-// and ErroBiblioteca says why.
-void* CarregarBiblioteca(const std::filesystem::path& biblioteca);
-// A symbol of a loaded library; nullptr when it has none, and ErroBiblioteca says why.
-void* ProcurarSimbolo(void* biblioteca, const char* nome);
-// The reason the last load or look-up failed.
-const char* ErroBiblioteca();
+// Loads a library, by path or by the name the system searches for; nullptr when it cannot, with
+// the loader's words in `erro`.
+void* CarregarBiblioteca(const std::filesystem::path& biblioteca, std::string& erro);
+// A symbol of a loaded library; nullptr when it has none, with the loader's words in `erro`.
+void* ProcurarSimbolo(void* biblioteca, const char* nome, std::string& erro);
 
 // The addresses of `host` as "a,[b]" (IPv6 in brackets), waiting as long as the resolver takes;
 // 0, or the resolver's error number, which TextoErroResolucao words.

@@ -105,16 +105,31 @@ std::filesystem::path PastaPessoal() {
     return {};
 }
 
-void* CarregarBiblioteca(const std::filesystem::path& biblioteca) {
-    return ::dlopen(biblioteca.c_str(), RTLD_NOW | RTLD_LOCAL);
+namespace {
+
+// dlerror's text is the last failure's on this thread, and reading it clears it.
+std::string TextoDlerror() {
+    const char* texto = ::dlerror();
+    return texto ? texto : "erro desconhecido";
 }
 
-void* ProcurarSimbolo(void* biblioteca, const char* nome) {
-    return ::dlsym(biblioteca, nome);
+} // namespace
+
+void* CarregarBiblioteca(const std::filesystem::path& biblioteca, std::string& erro) {
+    void* b = ::dlopen(biblioteca.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (b == nullptr) {
+        erro = TextoDlerror();
+    }
+    return b;
 }
 
-const char* ErroBiblioteca() {
-    return ::dlerror();
+void* ProcurarSimbolo(void* biblioteca, const char* nome, std::string& erro) {
+    ::dlerror();
+    void* simbolo = ::dlsym(biblioteca, nome);
+    if (simbolo == nullptr) {
+        erro = TextoDlerror();
+    }
+    return simbolo;
 }
 
 int ResolverNome(const std::string& host, std::string& enderecos) {

@@ -18,8 +18,6 @@ namespace kelvane::plataforma {
 
 namespace {
 
-thread_local std::string tErroBiblioteca;
-
 UINT paginaConsole = 0; // the console's code page before ours, when we changed it
 
 bool EhConsole(DWORD qual) {
@@ -148,28 +146,24 @@ std::filesystem::path PastaPessoal() {
     return caminho.is_absolute() ? caminho : std::filesystem::path();
 }
 
-void* CarregarBiblioteca(const std::filesystem::path& biblioteca) {
+void* CarregarBiblioteca(const std::filesystem::path& biblioteca, std::string& erro) {
     // By full path: what it needs from beside it or System32; by name: System32 only.
     const DWORD busca = biblioteca.is_absolute()
                             ? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32
                             : LOAD_LIBRARY_SEARCH_SYSTEM32;
     HMODULE modulo = LoadLibraryExW(biblioteca.c_str(), nullptr, busca);
     if (modulo == nullptr) {
-        tErroBiblioteca = TextoCaminho(biblioteca) + ": " + win::TextoErro(GetLastError());
+        erro = TextoCaminho(biblioteca) + ": " + win::TextoErro(GetLastError());
     }
     return reinterpret_cast<void*>(modulo);
 }
 
-void* ProcurarSimbolo(void* biblioteca, const char* nome) {
+void* ProcurarSimbolo(void* biblioteca, const char* nome, std::string& erro) {
     auto simbolo = GetProcAddress(static_cast<HMODULE>(biblioteca), nome);
     if (simbolo == nullptr) {
-        tErroBiblioteca = std::string(nome) + ": " + win::TextoErro(GetLastError());
+        erro = std::string(nome) + ": " + win::TextoErro(GetLastError());
     }
     return reinterpret_cast<void*>(simbolo);
-}
-
-const char* ErroBiblioteca() {
-    return tErroBiblioteca.c_str();
 }
 
 int ResolverNome(const std::string& host, std::string& enderecos) {

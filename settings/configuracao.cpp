@@ -4,8 +4,6 @@
 #include "cripto.h"
 #include "ini.h"
 
-#include <cerrno>
-
 namespace kelvane {
 
 const Configuracao::Ilegivel* Configuracao::IlegivelEm(CampoConfiguracao campo) const {
@@ -34,10 +32,8 @@ bool NCriptoEmVigor(const Configuracao& c) {
 LeituraConfiguracao LerConfiguracao(const std::filesystem::path& arquivo,
                                     std::optional<bool> ncripto) {
     LeituraConfiguracao r;
-    errno = 0;
-    const auto conteudo = plataforma::LerArquivoInteiro(arquivo, r.existe);
+    const auto conteudo = plataforma::LerArquivoInteiro(arquivo, r.existe, r.erro);
     if (!conteudo) {
-        r.erro = std::error_code(errno != 0 ? errno : EIO, std::generic_category());
         return r;
     }
     auto& c = r.valores;

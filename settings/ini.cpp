@@ -180,10 +180,6 @@ void Alterar(std::vector<Linha>& linhas, const std::string& fimPadrao, std::stri
     linhas.push_back({chave1252 + "=" + valor1252, fimPadrao});
 }
 
-std::error_code ErroAtual() {
-    return std::error_code(errno != 0 ? errno : EIO, std::generic_category());
-}
-
 } // namespace
 
 std::string ValorINI(std::string_view conteudo, std::string_view secao, std::string_view chave) {
@@ -236,7 +232,8 @@ std::string EditarINI(std::string_view conteudo, std::string_view secao,
 std::string LerINI(std::string_view secao, std::string_view chave,
                    const std::filesystem::path& arquivo) {
     bool existe = false;
-    const auto conteudo = plataforma::LerArquivoInteiro(arquivo, existe);
+    std::error_code erro;
+    const auto conteudo = plataforma::LerArquivoInteiro(arquivo, existe, erro);
     return conteudo ? ValorINI(*conteudo, secao, chave) : std::string();
 }
 
@@ -251,25 +248,25 @@ std::error_code EditarArquivoINI(const std::filesystem::path& caminho, std::stri
             return erro;
         }
     }
-    errno = 0;
     // Held across the read and the replace; the folder survives the rename, the file does not.
     const plataforma::TravaPasta trava(arquivo.parent_path().empty() ? std::filesystem::path(".")
                                                                      : arquivo.parent_path(),
                                        kEsperaTrava);
     if (!trava.obtida()) {
-        return ErroAtual();
+        return trava.erro();
     }
     bool existe = false;
-    const auto conteudo = plataforma::LerArquivoInteiro(arquivo, existe);
+    std::error_code erro;
+    const auto conteudo = plataforma::LerArquivoInteiro(arquivo, existe, erro);
     if (!conteudo) {
-        return ErroAtual(); // never replace a file we could not read
+        return erro; // never replace a file we could not read
     }
     std::optional<plataforma::Propriedades> anterior;
     if (existe) {
         // A read-only file is refused, as Windows refuses it.
         plataforma::Propriedades atuais;
-        if (!plataforma::PodeSubstituir(arquivo, atuais)) {
-            return ErroAtual();
+        if (const auto recusa = plataforma::PodeSubstituir(arquivo, atuais)) {
+            return recusa;
         }
         anterior = atuais;
     }
@@ -277,10 +274,7 @@ std::error_code EditarArquivoINI(const std::filesystem::path& caminho, std::stri
     if (lista.empty()) {
         return {};
     }
-    if (!plataforma::SubstituirArquivo(arquivo, EditarINI(*conteudo, secao, lista), anterior)) {
-        return ErroAtual();
-    }
-    return {};
+    return plataforma::SubstituirArquivo(arquivo, EditarINI(*conteudo, secao, lista), anterior);
 }
 
 std::error_code GravarINI(std::string_view secao, std::string_view chave, std::string_view valor,

@@ -1,6 +1,6 @@
 #include "apoio.h"
 
-#include "job/ferramentas.h"
+#include "job/execucao.h"
 #include "settings/codificacao.h"
 #include "settings/cripto.h"
 #include "settings/ini.h"

@@ -3,9 +3,11 @@
 // only for failures the real ones cannot show).
 #include "apoio.h"
 #include "job/aviso.h"
+#include "job/enviador.h"
 #include "job/ferramentas.h"
 #include "job/log.h"
 #include "job/retencao.h"
+#include "plataforma/processo.h"
 #include "settings/codificacao.h"
 #include "settings/cripto.h"
 #include "settings/ini.h"
@@ -847,7 +849,22 @@ TEST_P(CadaInterrupcao, NaoPerdeNadaEAProximaRoda) {
     p.Ferramentas();
     fs::remove_all(p.dados / "Log");
     p.Servidores();
+    // Beside it, one whose pid looks dead from here (another PID namespace; a Linux pid under
+    // Wine) while its owner holds its login file's lock: that one stays.
+    const pid_t morto = ::fork();
+    if (morto == 0) {
+        ::_exit(0);
+    }
+    ::waitpid(morto, nullptr, 0);
+    const auto vivo = p.tmp / ("kelvane-ftp." + std::to_string(morto) + ".vivo");
+    fs::create_directory(vivo);
+    std::error_code erro;
+    const auto trava = plataforma::CriarArquivoPrivado(vivo / "login.cfg", "host h\n", erro);
+    ASSERT_NE(trava, plataforma::kSemDescritor) << erro.message();
     ASSERT_NO_FATAL_FAILURE(ConferirSucesso(Rodar()));
+    plataforma::Fechar(trava);
+    EXPECT_TRUE(fs::exists(vivo / "login.cfg"));
+    fs::remove_all(vivo);
     EXPECT_TRUE(fs::is_empty(p.tmp)); // a login folder left by SIGKILL goes as well
 }
 INSTANTIATE_TEST_SUITE_P(Job, CadaInterrupcao, ::testing::ValuesIn(interrupcoes), PeloNome());

@@ -2,6 +2,7 @@
 
 #include "job/etapas.h"
 #include "job/regras.h"
+#include "plataforma/arquivos.h"
 
 #include <cerrno>
 #include <cstring>
@@ -12,15 +13,13 @@ namespace kelvane::janela {
 
 namespace {
 
-// The errors a save, a load or a send meets in practice.
-constexpr std::pair<int, const char*> kErrosSistema[] = {
+// The errors a save, a load or a send meets in practice (a number 0 is one the system lacks).
+const std::pair<int, const char*> kErrosSistema[] = {
     {EACCES, "permissão negada"},
     {EPERM, "operação não permitida"},
     {EROFS, "o sistema de arquivos é somente leitura"},
     {ENOSPC, "não há espaço livre no disco"},
-#ifdef EDQUOT // not among the C library's numbers on Windows, where quotas end as ENOSPC
-    {EDQUOT, "a cota de disco foi excedida"},
-#endif
+    {plataforma::kErroCotaExcedida, "a cota de disco foi excedida"},
     {ENOENT, "arquivo ou pasta inexistente"},
     {ENOTDIR, "uma parte do caminho não é uma pasta"},
     {EISDIR, "é uma pasta, não um arquivo"},
@@ -45,7 +44,7 @@ bool Contem(const QString& texto, std::initializer_list<const char*> trechos) {
 
 QString TextoErroSistema(int erro) {
     for (const auto& [numero, texto] : kErrosSistema) {
-        if (numero == erro) {
+        if (numero == erro && numero != 0) {
             return QString::fromUtf8(texto);
         }
     }
@@ -54,6 +53,9 @@ QString TextoErroSistema(int erro) {
 
 QString TraduzirErrosSistema(QString texto) {
     for (const auto& [numero, traducao] : kErrosSistema) {
+        if (numero == 0) {
+            continue;
+        }
         texto.replace(QString::fromLocal8Bit(std::strerror(numero)), QString::fromUtf8(traducao));
     }
     return texto;

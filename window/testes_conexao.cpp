@@ -4,7 +4,9 @@
 #include "form1.h"
 #include "job/banco.h"
 #include "job/etapas.h"
+#include "job/ferramentas.h"
 #include "job/programa.h"
+#include "job/textos.h"
 #include "mensagens.h"
 
 #include <QCheckBox>
