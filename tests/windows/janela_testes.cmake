@@ -19,9 +19,8 @@ if(NOT EXISTS "${JANELA_LISTA}" OR "${JANELA_EXE}" IS_NEWER_THAN "${JANELA_LISTA
     COMMAND bash -c [[source "$0" && wine_temp_proprio && wine_executar 120 "$1" --gtest_list_tests]]
       "${JANELA_AMBIENTE}" "${JANELA_EXE}"
     OUTPUT_VARIABLE _saida ERROR_VARIABLE _erros RESULT_VARIABLE _codigo)
-  # A Windows program ends its lines with CR LF. The comments (a parameter's value) may hold any
-  # character; the names gtest allows cannot.
-  string(REPLACE "\r" "" _saida "${_saida}")
+  # The comments (a parameter's value) may hold any character; the names gtest allows cannot.
+  # (execute_process has already made the program's CR LF line ends LF.)
   string(REGEX REPLACE " +#[^\n]*" "" _saida "${_saida}")
   string(REGEX MATCHALL "[^\n]+" _linhas "${_saida}")
   set(_registros "")
