@@ -20,10 +20,25 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <vector>
 
 using namespace kelvane;
+
+namespace {
+
+// A control of the window by its object name.
+template <typename W> W* Controle(const QWidget& janela, const char* nome) {
+    auto* w = janela.findChild<W*>(QLatin1String(nome));
+    if (!w) {
+        std::fprintf(stderr, "a janela não tem %s\n", nome);
+        std::exit(70);
+    }
+    return w;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     if (argc != 6) {
@@ -44,18 +59,25 @@ int main(int argc, char** argv) {
     janela::DefinirFonteNomeComputador([] { return std::string("BANCADA"); });
 
     janela::Form1 form;
-    form.txtCodigoCliente->setText(QStringLiteral("00 42"));
-    form.txtNomeCliente->setText(QStringLiteral("Casa Azul"));
-    form.txtServidorBD->setText(QStringLiteral("127.0.0.1,%1").arg(QString::fromUtf8(argv[2])));
-    form.txtBanco->setText(QStringLiteral("Vendas"));
-    form.txtLogin->setText(QStringLiteral("sa"));
-    form.txtSenha->setText(QString::fromUtf8(argv[3]));
-    form.cmbServidor->setCurrentIndex(1);
-    form.txtEnderecoFTP->setText(QStringLiteral("127.0.0.1"));
-    form.txtPorta->setText(QString::fromUtf8(argv[4]));
-    form.txtUsuario->setText(QStringLiteral("kelvane"));
-    form.txtPassw->setText(QString::fromUtf8(argv[5]));
-    form.txtDiretorio->setText(QStringLiteral("/backups"));
+    Controle<QComboBox>(form, "cmbServidor")->setCurrentIndex(1);
+    const std::pair<const char*, QString> campos[] = {
+        {"txtCodigoCliente", QStringLiteral("00 42")},
+        {"txtNomeCliente", QStringLiteral("Casa Azul")},
+        {"txtServidorBD", QStringLiteral("127.0.0.1,%1").arg(QString::fromUtf8(argv[2]))},
+        {"txtBanco", QStringLiteral("Vendas")},
+        {"txtLogin", QStringLiteral("sa")},
+        {"txtSenha", QString::fromUtf8(argv[3])},
+        {"txtEnderecoFTP", QStringLiteral("127.0.0.1")},
+        {"txtPorta", QString::fromUtf8(argv[4])},
+        {"txtUsuario", QStringLiteral("kelvane")},
+        {"txtPassw", QString::fromUtf8(argv[5])},
+        {"txtDiretorio", QStringLiteral("/backups")},
+    };
+    for (const auto& [nome, texto] : campos) {
+        Controle<QLineEdit>(form, nome)->setText(texto);
+    }
+    auto* executar = Controle<QPushButton>(form, "cmdExecutar");
+    auto* mensagem = Controle<QLabel>(form, "lblMensagem");
     form.show();
 
     QElapsedTimer relogio;
@@ -82,7 +104,7 @@ int main(int argc, char** argv) {
     });
     QTimer::singleShot(200, &form, [&] {
         relogio.start();
-        form.cmdExecutar->click();
+        executar->click();
         if (!form.tarefaEmAndamento()) {
             std::fprintf(stderr, "o job não começou (configuração recusada?)\n");
             aplicacao.exit(1);
@@ -97,6 +119,6 @@ int main(int argc, char** argv) {
     std::printf("maior_intervalo_ms=%.1f p99_ms=%.1f ticks=%ld segundos=%.1f ultima_mensagem=%s\n",
                 static_cast<double>(maior) / 1e6, static_cast<double>(p99) / 1e6, ticks,
                 static_cast<double>(relogio.nsecsElapsed()) / 1e9,
-                form.lblMensagem->text().toStdString().c_str());
+                mensagem->text().toStdString().c_str());
     return codigo;
 }

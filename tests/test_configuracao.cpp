@@ -159,6 +159,9 @@ TEST_P(Regras, ProblemaComOTextoDeHoje) {
 }
 
 const std::string kRecusa = "As configurações não foram gravadas: ";
+const std::string kOutraMaquina =
+    "Este progama deve executado somente no Servidor de Banco de Dados!\r\nInforme o nome do "
+    "Servidor de Banco corretamente!\r\nNome deste Servidor: Servidor01";
 const std::string kPorta = kRecusa + "a Porta do FTP deve ser um número inteiro de 1 a 65535.\r\n"
                                      "Digite na Porta o número da porta do servidor FTP "
                                      "(normalmente 21).";
@@ -171,6 +174,36 @@ INSTANTIATE_TEST_SUITE_P(
               [](Configuracao& c) { c.servidorDB = "(local),1433"; },
               "",
               ""},
+        Regra{{"NomeEmMinusculasComInstancia"},
+              Uso::Gravar,
+              [](Configuracao& c) { c.servidorDB = "servidor01\\SQLEXPRESS"; },
+              "",
+              ""},
+        Regra{{"EnderecoLocalEPorta"},
+              Uso::Gravar,
+              [](Configuracao& c) { c.servidorDB = "127.0.0.1,1433"; },
+              "",
+              ""},
+        Regra{{"PontoEInstancia"},
+              Uso::Gravar,
+              [](Configuracao& c) { c.servidorDB = ".\\SQL"; },
+              "",
+              ""},
+        Regra{{"BrancoAntesDoNome"},
+              Uso::Gravar,
+              [](Configuracao& c) { c.servidorDB = " SERVIDOR01"; },
+              "ServidorDB",
+              kOutraMaquina},
+        Regra{{"NomeDeDominio"},
+              Uso::Gravar,
+              [](Configuracao& c) { c.servidorDB = "servidor01.empresa.local"; },
+              "ServidorDB",
+              kOutraMaquina},
+        Regra{{"OutroEnderecoDeRetorno"},
+              Uso::Gravar,
+              [](Configuracao& c) { c.servidorDB = "127.0.0.2"; },
+              "ServidorDB",
+              kOutraMaquina},
         Regra{{"ServidorVazio"},
               Uso::Gravar,
               [](Configuracao& c) { c.servidorDB.clear(); },
@@ -181,8 +214,7 @@ INSTANTIATE_TEST_SUITE_P(
               Uso::Gravar,
               [](Configuracao& c) { c.servidorDB = "SERVIDOR012"; },
               "ServidorDB",
-              "Este progama deve executado somente no Servidor de Banco de Dados!\r\nInforme o "
-              "nome do Servidor de Banco corretamente!\r\nNome deste Servidor: Servidor01"},
+              kOutraMaquina},
         Regra{{"PortaVaziaNaJanela"},
               Uso::Gravar,
               [](Configuracao& c) { c.porta.clear(); },

@@ -20,6 +20,10 @@
 #include <QTest>
 #include <QTranslator>
 #include <QWheelEvent>
+#include <algorithm>
+#include <functional>
+#include <stdexcept>
+#include <string_view>
 #ifndef _WIN32
 #include <sys/fsuid.h>
 #endif
@@ -30,8 +34,42 @@ using Chaves = std::vector<std::pair<std::string, std::string>>;
 
 namespace {
 
+// A control of the window by its object name, as the type the test uses it as.
+template <typename W> W* Controle(const QWidget& janela, const char* nome) {
+    auto* w = janela.findChild<W*>(QLatin1String(nome));
+    if (!w) { // thrown, so the test fails instead of the whole program
+        throw std::runtime_error(std::string("a janela não tem ") +
+                                 W::staticMetaObject.className() + " " + nome);
+    }
+    return w;
+}
+QLineEdit* Campo(const QWidget& j, const char* nome) {
+    return Controle<QLineEdit>(j, nome);
+}
+QPushButton* Botao(const QWidget& j, const char* nome) {
+    return Controle<QPushButton>(j, nome);
+}
+QCheckBox* Marca(const QWidget& j, const char* nome) {
+    return Controle<QCheckBox>(j, nome);
+}
+QComboBox* ListaFtp(const QWidget& j) {
+    return Controle<QComboBox>(j, "cmbServidor");
+}
+
+// Rows of the tables below: each a test of its own, named by `nome`, shown by it on failure.
+template <typename Caso>
+requires requires(const Caso& c) {
+    c.nome;
+}
+void PrintTo(const Caso& caso, std::ostream* saida) {
+    *saida << caso.nome;
+}
+constexpr auto PeloNome = [](const auto& info) {
+    return std::string(info.param.nome);
+};
+
 class Janela : public ::testing::Test {
-protected:
+public:
     void SetUp() override {
         DefinirPastaPrograma(p.dir);
         fs::create_directory(p.dir / "Log");
@@ -43,7 +81,14 @@ protected:
         // The uploader's login folder goes below this test's own folder (TMPDIR on Linux, TMP
         // on Windows), away from the runs of other suites.
         for (const char* nome : {"TMPDIR", "TMP"}) {
+            antes_.emplace_back(nome, qgetenv(nome), qEnvironmentVariableIsSet(nome));
             qputenv(nome, QByteArray::fromStdString(plataforma::TextoCaminho(p.tmp)));
+        }
+    }
+    // The next test of this process makes its folders where this one found them.
+    void TearDown() override {
+        for (const auto& [nome, valor, definida] : antes_) {
+            definida ? qputenv(nome, valor) : qunsetenv(nome);
         }
     }
     // Opens the window on an info.ini with these keys, or on the file as it is.
@@ -67,6 +112,7 @@ protected:
         QTest::mouseClick(botao, Qt::LeftButton);
         EXPECT_TRUE(QTest::qWaitFor([this] { return !form->tarefaEmAndamento(); }, 120000));
     }
+    void Clicar(const char* botao) { Clicar(Botao(*form, botao)); }
     // The window filled for the test servers (loaded from a file that is then removed).
     janela::Form1& Preenchida() {
         if (!p.tds) {
@@ -74,7 +120,7 @@ protected:
         }
         auto& f = Abrir(Chaves(p.cfg.begin(), p.cfg.end()));
         fs::remove(p.dir / "info.ini");
-        f.cmbServidor->setCurrentIndex(1);
+        ListaFtp(f)->setCurrentIndex(1);
         return f;
     }
     std::string Ini(const char* chave) { return LerINI(kSecaoInfos, chave, p.dir / "info.ini"); }
@@ -90,17 +136,21 @@ protected:
 
     Programa p;
     std::unique_ptr<janela::Form1> form;
+
+private:
+    std::vector<std::tuple<const char*, QByteArray, bool>> antes_;
 };
 
 QString Texto(const QWidget* w) {
     return w->property(w->inherits("QGroupBox") ? "title" : "text").toString();
 }
-
 // What a user sees: every control inside the window and its frame, none over another, no text
 // cut, Tab in reading order; and the few exact facts the settings depend on.
 TEST_F(Janela, LayoutComoOUsuarioVe) {
     auto& f = Abrir();
     EXPECT_EQ(f.minimumSize(), f.maximumSize());
+    const auto* arquivo = Campo(f, "txtArquivoEnviar");
+    const auto* escolher = Botao(f, "cmdArquivo");
     for (auto* w : f.findChildren<QWidget*>()) {
         if (!w->isVisibleTo(&f) || w->objectName().isEmpty() || w->objectName().startsWith("qt_")) {
             continue;
@@ -116,8 +166,8 @@ TEST_F(Janela, LayoutComoOUsuarioVe) {
         }
         for (auto* outro : w->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
             // The "..." button sits at the right end of the file's field, as designed.
-            const bool permitido = (w == f.txtArquivoEnviar && outro == f.cmdArquivo) ||
-                                   (w == f.cmdArquivo && outro == f.txtArquivoEnviar);
+            const bool permitido =
+                (w == arquivo && outro == escolher) || (w == escolher && outro == arquivo);
             if (outro != w && outro->isVisibleTo(&f) && !outro->objectName().isEmpty() &&
                 !permitido) {
                 EXPECT_FALSE(w->geometry()
@@ -127,46 +177,48 @@ TEST_F(Janela, LayoutComoOUsuarioVe) {
             }
         }
     }
-    const QWidget* ordem[] = {
-        f.txtCodigoCliente, f.txtNomeCliente,   f.txtServidorBD,   f.chkLoginIntegrado,
-        f.txtBanco,         f.txtLogin,         f.txtSenha,        f.cmdTestarConexaoBanco,
-        f.cmbServidor,      f.txtEnderecoFTP,   f.txtPorta,        f.txtUsuario,
-        f.txtPassw,         f.txtDiretorio,     f.cmdTestarFTP,    f.cmdExecutar,
-        f.cmdSalvarFechar,  f.txtArquivoEnviar, f.chkZipar,        f.cmdArquivo,
-        f.cmdEnviarArquivo, f.chkNCripto,       f.txtCodigoCliente};
-    for (std::size_t i = 0; i + 1 < std::size(ordem); ++i) {
-        EXPECT_EQ(QApplication::focusWidget(), ordem[i]) << i;
+    const char* ordem[] = {
+        "txtCodigoCliente", "txtNomeCliente",   "txtServidorBD",   "chkLoginIntegrado",
+        "txtBanco",         "txtLogin",         "txtSenha",        "cmdTestarConexaoBanco",
+        "cmbServidor",      "txtEnderecoFTP",   "txtPorta",        "txtUsuario",
+        "txtPassw",         "txtDiretorio",     "cmdTestarFTP",    "cmdExecutar",
+        "cmdSalvarFechar",  "txtArquivoEnviar", "chkZipar",        "cmdArquivo",
+        "cmdEnviarArquivo", "chkNCripto",       "txtCodigoCliente"};
+    for (const char* nome : ordem) {
+        EXPECT_EQ(QApplication::focusWidget(), Controle<QWidget>(f, nome)) << nome;
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     }
-    EXPECT_TRUE(f.txtSenha->echoMode() == QLineEdit::Password &&
-                f.txtPassw->echoMode() == QLineEdit::Password);
+    EXPECT_TRUE(Campo(f, "txtSenha")->echoMode() == QLineEdit::Password &&
+                Campo(f, "txtPassw")->echoMode() == QLineEdit::Password);
     // Client name: at most 20 characters, cleaned of accents and symbols on leaving the field.
-    f.txtNomeCliente->setFocus();
-    f.txtNomeCliente->setText(QStringLiteral("São João & Cia."));
-    QTest::keyClick(f.txtNomeCliente, Qt::Key_Tab);
-    EXPECT_EQ(f.txtNomeCliente->text(), QStringLiteral("Sao Joao  Cia"));
-    f.txtNomeCliente->clear();
-    QTest::keyClicks(f.txtNomeCliente, QStringLiteral("12345678901234567890X"));
-    EXPECT_EQ(f.txtNomeCliente->text().size(), 20);
+    auto* nomeCliente = Campo(f, "txtNomeCliente");
+    nomeCliente->setFocus();
+    nomeCliente->setText(QStringLiteral("São João & Cia."));
+    QTest::keyClick(nomeCliente, Qt::Key_Tab);
+    EXPECT_EQ(nomeCliente->text(), QStringLiteral("Sao Joao  Cia"));
+    nomeCliente->clear();
+    QTest::keyClicks(nomeCliente, QStringLiteral("12345678901234567890X"));
+    EXPECT_EQ(nomeCliente->text().size(), 20);
     // The maker's server fills the FTP fields; another server leaves what was typed.
-    f.txtUsuario->setText(QStringLiteral("digitado"));
-    f.cmbServidor->setCurrentIndex(1);
-    EXPECT_EQ(f.txtUsuario->text(), QStringLiteral("digitado"));
-    f.cmbServidor->setCurrentIndex(0);
-    EXPECT_EQ(f.cmbServidor->currentText() + " " + f.txtEnderecoFTP->text() + " " +
-                  f.txtUsuario->text(),
+    auto* lista = ListaFtp(f);
+    Campo(f, "txtUsuario")->setText(QStringLiteral("digitado"));
+    lista->setCurrentIndex(1);
+    EXPECT_EQ(Campo(f, "txtUsuario")->text(), QStringLiteral("digitado"));
+    lista->setCurrentIndex(0);
+    EXPECT_EQ(lista->currentText() + " " + Campo(f, "txtEnderecoFTP")->text() + " " +
+                  Campo(f, "txtUsuario")->text(),
               "Servidor Morvix ftp.kelvane.example upload");
     // Only a choice changes the list: not the wheel passing over it, nor keys after a test.
-    f.cmbServidor->setCurrentIndex(1);
-    f.txtServidorBD->setText("127.0.0.1,1");
-    f.txtEnderecoFTP->setFocus();
-    const QPointF meio(f.cmbServidor->rect().center());
-    QWheelEvent roda(meio, f.cmbServidor->mapToGlobal(meio), {}, {0, 120}, Qt::NoButton,
-                     Qt::NoModifier, Qt::NoScrollPhase, false);
-    QApplication::sendEvent(f.cmbServidor, &roda);
-    Clicar(f.cmdTestarConexaoBanco);
+    lista->setCurrentIndex(1);
+    Campo(f, "txtServidorBD")->setText("127.0.0.1,1");
+    Campo(f, "txtEnderecoFTP")->setFocus();
+    const QPointF meio(lista->rect().center());
+    QWheelEvent roda(meio, lista->mapToGlobal(meio), {}, {0, 120}, Qt::NoButton, Qt::NoModifier,
+                     Qt::NoScrollPhase, false);
+    QApplication::sendEvent(lista, &roda);
+    Clicar("cmdTestarConexaoBanco");
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
-    EXPECT_EQ(f.cmbServidor->currentIndex(), 1);
+    EXPECT_EQ(lista->currentIndex(), 1);
     // Qt's own texts (the file dialog's) in Portuguese.
     std::unique_ptr<QTranslator> traducao(
         janela::CarregarTraducoesQt(*QCoreApplication::instance()));
@@ -174,118 +226,155 @@ TEST_F(Janela, LayoutComoOUsuarioVe) {
     QCoreApplication::removeTranslator(traducao.get());
 }
 
-TEST_F(Janela, CarregaCadaValorNoSeuControle) {
-    // info.ini; then NCripto, SSPI (0 clear, 1 greyed, 2 ticked), the FTP list, user and port
-    const std::pair<Chaves, const char*> casos[] = {
-        {{{"NCripto", "1"}, {"Usuario", "claro"}, {"SSPI", "1"}, {"ServidorFTP", "1"}},
-         "2 2 1 claro "},
-        {{{"Usuario", Cripto("embaralhado")}, {"SSPI", "0.5"}, {"ServidorFTP", "7"}},
-         "0 0 -1 embaralhado "},
-        {{{"NCripto", "2"}, {"Usuario", Cripto("cinza")}, {"SSPI", "1.5"}, {"ServidorFTP", "x"}},
-         "1 1 -1 cinza "},
+struct CasoCarga {
+    const char* nome;
+    Chaves ini;
+    // NCripto and SSPI (0 clear, 1 greyed, 2 ticked), the FTP list, user, port, client name
+    std::string esperado;
+};
+class Carga : public Janela, public ::testing::WithParamInterface<CasoCarga> {};
+
+TEST_P(Carga, CadaValorNoSeuControle) {
+    auto& f = Abrir(GetParam().ini);
+    EXPECT_EQ(QString("%1|%2|%3|%4|%5|%6")
+                  .arg(Marca(f, "chkNCripto")->checkState())
+                  .arg(Marca(f, "chkLoginIntegrado")->checkState())
+                  .arg(ListaFtp(f)->currentIndex())
+                  .arg(Campo(f, "txtUsuario")->text(), Campo(f, "txtPorta")->text(),
+                       Campo(f, "txtNomeCliente")->text())
+                  .toStdString(),
+              GetParam().esperado);
+    EXPECT_TRUE(Caixas().empty());
+}
+
+// Built when the tests are registered, after main has started: Cripto is another unit's.
+std::vector<CasoCarga> Cargas() {
+    return {
+        {"NCriptoEmClaro",
+         {{"NCripto", "1"}, {"Usuario", "claro"}, {"SSPI", "1"}, {"ServidorFTP", "1"}},
+         "2|2|1|claro||"},
+        {"Embaralhado",
+         {{"Usuario", Cripto("embaralhado")}, {"SSPI", "0.5"}, {"ServidorFTP", "7"}},
+         "0|0|-1|embaralhado||"},
+        {"NCriptoCinza",
+         {{"NCripto", "2"}, {"Usuario", Cripto("cinza")}, {"SSPI", "1.5"}, {"ServidorFTP", "x"}},
+         "1|1|-1|cinza||"},
         // The preset's user replaces the stored one; the stored port stays.
-        {{{"NCripto", "1.0"}, {"Usuario", "x"}, {"ServidorFTP", "0"}, {"Porta", "2121"}},
-         "2 0 0 upload 2121"},
+        {"ServidorDoFabricante",
+         {{"NCripto", "1.0"}, {"Usuario", "x"}, {"ServidorFTP", "0"}, {"Porta", "2121"}},
+         "2|0|0|upload|2121|"},
         // A value too long to unscramble is left out; the rest still loads.
-        {{{"Senha", std::string(507, 'x')}, {"Usuario", Cripto("depois")}}, "0 0 -1 depois "},
+        {"LongoDemaisParaDesembaralhar",
+         {{"Senha", std::string(507, 'x')}, {"Usuario", Cripto("depois")}},
+         "0|0|-1|depois||"},
+        {"NomeMaiorQueADigitacao",
+         {{"NomeCliente", "Padaria e Confeitaria São João"}},
+         "0|0|-1|||Padaria e Confeitaria São João"},
     };
-    const QString longo = "Padaria e Confeitaria São João"; // longer than typing allows
-    EXPECT_EQ(Abrir({{"NomeCliente", longo.toStdString()}}).txtNomeCliente->text(), longo);
-    for (const auto& [ini, esperado] : casos) {
-        auto& f = Abrir(ini);
-        EXPECT_EQ(QString("%1 %2 %3 %4 %5")
-                      .arg(f.chkNCripto->checkState())
-                      .arg(f.chkLoginIntegrado->checkState())
-                      .arg(f.cmbServidor->currentIndex())
-                      .arg(f.txtUsuario->text(), f.txtPorta->text()),
-                  esperado);
-        EXPECT_TRUE(Caixas().empty());
+}
+INSTANTIATE_TEST_SUITE_P(Janela, Carga, ::testing::ValuesIn(Cargas()), PeloNome);
+
+struct CasoGravacao {
+    const char* nome;
+    const char* antes; // NCripto in the file ("": absent)
+    Qt::CheckState caixa;
+    const char* depois; // NCripto after the save ("": absent)
+};
+class Gravacao : public Janela, public ::testing::WithParamInterface<CasoGravacao> {};
+
+// Only a ticked box stores the credentials in clear; the rest of the file stays as it was.
+TEST_P(Gravacao, SalvarGravaAsChavesEFecha) {
+    const auto& c = GetParam();
+    auto& f = Preenchida();
+    Gravar(p.dir / "info.ini", std::string("[infos]\n") +
+                                   (*c.antes ? std::string("NCripto=") + c.antes + "\n" : "") +
+                                   "; à mão\nExtra=1\n[outra]\nx=1\n");
+    Privado(p.dir / "info.ini");
+    Marca(f, "chkNCripto")->setCheckState(c.caixa);
+    Marca(f, "chkLoginIntegrado")->setChecked(true);
+    Clicar("cmdSalvarFechar");
+    EXPECT_TRUE(Caixas().empty());
+    EXPECT_FALSE(f.isVisible());
+    for (const std::string chave : {"Login", "Senha", "Usuario", "Passw"}) {
+        EXPECT_EQ(Ini(chave.c_str()), c.caixa == Qt::Checked ? p.cfg[chave] : Cripto(p.cfg[chave]))
+            << chave;
     }
+    EXPECT_EQ(Ini("SSPI") + Ini("ServidorFTP") + "|" + Ini("NCripto"),
+              std::string("11|") + c.depois);
+    const auto texto = Ler(p.dir / "info.ini");
+    EXPECT_NE(texto.find("; à mão\nExtra=1\nCodigoCliente=00 42\nNomeCliente=Casa Azul\n"),
+              std::string::npos)
+        << texto;
+    EXPECT_TRUE(texto.ends_with("\nDiretorio=/backups\n[outra]\nx=1\n")) << texto;
 }
 
-TEST_F(Janela, SalvarGravaAsChavesEFecha) {
-    // NCripto in the file; the box as saved (0 clear, 1 greyed, 2 ticked); NCripto after ("-":
-    // absent). Only a ticked box stores the credentials in clear.
-    for (const std::string caso : {"1 2 1", "0 0 0", "0 2 1", "1 0 0", "- 0 -", "1 1 0"}) {
-        const std::string antes = caso.substr(0, 1), depois = caso.substr(4);
-        const bool marcada = caso[2] == '2';
-        auto& f = Preenchida();
-        Gravar(p.dir / "info.ini", std::string("[infos]\n") +
-                                       (antes == "-" ? "" : "NCripto=" + antes + "\n") +
-                                       "; à mão\nExtra=1\n[outra]\nx=1\n");
-        Privado(p.dir / "info.ini");
-        f.chkNCripto->setCheckState(Qt::CheckState(caso[2] - '0'));
-        f.chkLoginIntegrado->setChecked(true);
-        Clicar(f.cmdSalvarFechar);
-        EXPECT_TRUE(Caixas().empty());
-        EXPECT_FALSE(f.isVisible());
-        for (const std::string chave : {"Login", "Senha", "Usuario", "Passw"}) {
-            EXPECT_EQ(Ini(chave.c_str()), marcada ? p.cfg[chave] : Cripto(p.cfg[chave])) << chave;
-        }
-        EXPECT_EQ(Ini("SSPI") + Ini("ServidorFTP") + "|" + Ini("NCripto"),
-                  "11|" + (depois == "-" ? "" : depois));
-        const auto texto = Ler(p.dir / "info.ini");
-        EXPECT_NE(texto.find("; à mão\nExtra=1\nCodigoCliente=00 42\nNomeCliente=Casa Azul\n"),
-                  std::string::npos)
-            << texto;
-        EXPECT_TRUE(texto.ends_with("\nDiretorio=/backups\n[outra]\nx=1\n")) << texto;
-    }
+const CasoGravacao kGravacoes[] = {
+    {"MarcadaComoOArquivo", "1", Qt::Checked, "1"},
+    {"DesmarcadaComoOArquivo", "0", Qt::Unchecked, "0"},
+    {"MarcadaMudaAChave", "0", Qt::Checked, "1"},
+    {"DesmarcadaMudaAChave", "1", Qt::Unchecked, "0"},
+    {"SemAChaveDesmarcada", "", Qt::Unchecked, ""},
+    {"CinzaEmbaralha", "1", Qt::PartiallyChecked, "0"},
+};
+INSTANTIATE_TEST_SUITE_P(Janela, Gravacao, ::testing::ValuesIn(kGravacoes), PeloNome);
+
+struct CasoRecusa {
+    const char* nome;
+    std::function<void(QWidget&)> preparar;
+    std::string caixa; // part of its text; none when it saves
+};
+class Salvar : public Janela, public ::testing::WithParamInterface<CasoRecusa> {};
+
+TEST_P(Salvar, RecusaOQueOJobNaoPoderiaUsar) {
+    const auto& c = GetParam();
+    auto& f = Abrir({{"Banco", "antes"}, {"Porta", " 2121 "}}); // blanks allowed
+    Campo(f, "txtBanco")->setText("depois");
+    Campo(f, "txtServidorBD")->setText("localhost");
+    c.preparar(f);
+    Clicar("cmdSalvarFechar");
+    const bool salva = c.caixa.empty();
+    ASSERT_EQ(Caixas().size(), salva ? 0u : 1u);
+    EXPECT_TRUE(salva || Caixas()[0].find(c.caixa) != std::string::npos) << Caixas()[0];
+    EXPECT_EQ(Ini("Banco"), salva ? "depois" : "antes");
+    EXPECT_EQ(Ini("ServidorDB"), salva ? Campo(f, "txtServidorBD")->text().toStdString() : "");
+    EXPECT_EQ(f.isVisible(), !salva);
 }
 
-TEST_F(Janela, SalvarRecusaOQueOJobNaoPoderiaUsar) {
-    const std::string nomeErrado = "X Este progama deve executado somente no Servidor de Banco de "
-                                   "Dados!\r\nInforme o nome do Servidor de Banco corretamente!\r\n"
-                                   "Nome deste Servidor: SERVIDOR01";
-    const auto cliente = [](int n) {
-        return [n](janela::Form1& f) {
-            f.txtCodigoCliente->setText("1");
-            f.txtNomeCliente->setMaxLength(300);
-            f.txtNomeCliente->setText(QString(n, 'n'));
-        };
+std::function<void(QWidget&)> Digitar(const char* campo, QString texto) {
+    return [campo, texto](QWidget& f) {
+        Campo(f, campo)->setText(texto);
     };
-    // Only this machine (the server writes the .BAK into this folder): the first five.
-    const QStringList nomes =
-        QString("servidor01\\SQLEXPRESS|SERVIDOR01,1433|127.0.0.1,1433|.\\SQL|"
-                "(LOCAL)|SRV02| SERVIDOR01|servidor01.empresa.local|127.0.0.2")
-            .split('|');
-    for (const auto& nome : nomes) {
-        Abrir({{"Porta", "21"}}).txtServidorBD->setText(nome);
-        Clicar(form->cmdSalvarFechar);
-        const bool aceito = nomes.indexOf(nome) < 5;
-        EXPECT_EQ(Caixas(), aceito ? std::vector<std::string>{} : std::vector{nomeErrado})
-            << nome.toStdString();
-        EXPECT_EQ(Ini("ServidorDB"), aceito ? nome.toStdString() : "");
-    }
-    const std::tuple<std::function<void(janela::Form1&)>, std::string, bool> casos[] = {
-        // what is done; the box (part of its text); whether it saves
-        {[](auto& f) { f.txtServidorBD->clear(); }, "informe o Servidor de Banco de Dados", false},
-        {[](auto& f) { f.txtUsuario->setText(QString(507, 'u')); },
-         "o usuário do FTP tem 507 caracteres", false},
-        {[](auto& f) { f.txtPassw->setText("ab\tcd"); }, "a senha do FTP contém um caractere",
-         false}, // scrambled, the tab would become a line break
-        {[](auto& f) {
-             f.txtUsuario->setText(QString(507, 'u'));
-             f.chkNCripto->setChecked(true);
+}
+std::function<void(QWidget&)> Cliente(int tamanho) {
+    return [tamanho](QWidget& f) {
+        Campo(f, "txtCodigoCliente")->setText("1");
+        Campo(f, "txtNomeCliente")->setMaxLength(300);
+        Campo(f, "txtNomeCliente")->setText(QString(tamanho, 'n'));
+    };
+}
+// The server writes the .BAK into this machine's folder: only this machine's names are taken.
+const std::string kOutroComputador = "X Este progama deve executado somente no Servidor de Banco "
+                                     "de Dados!\r\nInforme o nome do Servidor de Banco "
+                                     "corretamente!\r\nNome deste Servidor: SERVIDOR01";
+std::vector<CasoRecusa> Recusas() {
+    return {
+        // The rules themselves are the core's (ValidarConfiguracao); here, that the window
+        // gives them what was typed and shows what they say.
+        {"OutroComputador", Digitar("txtServidorBD", "SRV02"), kOutroComputador},
+        {"UsuarioLongoEmClaro",
+         [](QWidget& f) {
+             Campo(f, "txtUsuario")->setText(QString(507, 'u'));
+             Marca(f, "chkNCripto")->setChecked(true);
          },
-         "", true},
-        {[](auto& f) { f.txtPorta->setText("65536"); }, "a Porta do FTP deve ser um número", false},
+         ""},
+        {"PortaForaDaFaixa", Digitar("txtPorta", "65536"), "a Porta do FTP deve ser um número"},
         // "KVLN_1_<name>_DDMMYY.BAK": 18 bytes besides the name, and a file name holds 255.
-        {cliente(238), "o arquivo do backup teria um nome de 256 bytes", false},
-        {cliente(237), "", true},
+        {"NomeDoArquivoLongoDemais", Cliente(238),
+         "o arquivo do backup teria um nome de 256 bytes"},
+        {"NomeDoArquivoNoLimite", Cliente(237), ""},
     };
-    for (const auto& [preparar, caixa, salva] : casos) {
-        auto& f = Abrir({{"Banco", "antes"}, {"Porta", " 2121 "}}); // blanks allowed
-        f.txtBanco->setText("depois");
-        f.txtServidorBD->setText("localhost");
-        preparar(f);
-        Clicar(f.cmdSalvarFechar);
-        p.Ferramentas();
-        ASSERT_EQ(Caixas().size(), caixa.empty() ? 0u : 1u) << caixa;
-        EXPECT_TRUE(caixa.empty() || Caixas()[0].find(caixa) != std::string::npos) << Caixas()[0];
-        EXPECT_EQ(Ini("Banco"), salva ? "depois" : "antes");
-        EXPECT_EQ(f.isVisible(), !salva);
-    }
 }
+INSTANTIATE_TEST_SUITE_P(Janela, Salvar, ::testing::ValuesIn(Recusas()), PeloNome);
 
 // As an ordinary user (file access checked as "nobody" while the tests run as root): a file that
 // cannot be read is said so on opening, and a save that cannot be written keeps what was typed.
@@ -299,18 +388,18 @@ TEST_F(Janela, ArquivoQueNaoSeLeOuNaoSeGrava) {
         ::chmod((p.dir / "info.ini").c_str(), arquivo);
         ::chmod(p.dir.c_str(), pasta);
         ::setfsuid(65534);
-        Abrir({}, true);
+        auto& f = Abrir({}, true);
         EXPECT_TRUE(QTest::qWaitFor([&] { return Caixas().size() == (arquivo ? 0u : 1u); }));
-        EXPECT_EQ(form->txtBanco->text(), arquivo ? "Antigo" : "");
-        form->txtServidorBD->setText("localhost");
-        form->txtBanco->setText("Novo");
-        form->txtPorta->setText("21");
-        Clicar(form->cmdSalvarFechar);
+        EXPECT_EQ(Campo(f, "txtBanco")->text(), arquivo ? "Antigo" : "");
+        Campo(f, "txtServidorBD")->setText("localhost");
+        Campo(f, "txtBanco")->setText("Novo");
+        Campo(f, "txtPorta")->setText("21");
+        Clicar("cmdSalvarFechar");
         ::setfsuid(0);
         EXPECT_EQ(Caixas().back(),
                   "X As configurações não foram gravadas em " + (p.dir / "info.ini").string() +
                       ": permissão negada.\r\nO que foi digitado continua na janela.");
-        EXPECT_TRUE(form->isVisible());
+        EXPECT_TRUE(f.isVisible());
         ::chmod(p.dir.c_str(), 0700);
         EXPECT_EQ(Ler(p.dir / "info.ini"), "[infos]\nBanco=Antigo\n");
     }
@@ -322,12 +411,17 @@ TEST_F(Janela, ExecutarAgoraSegueOJob) {
     auto& f = Preenchida();
     std::vector<std::string> linhas;
     std::vector<bool> botoes;
+    std::vector<QPushButton*> acoes;
+    for (const char* nome :
+         {"cmdSalvarFechar", "cmdTestarFTP", "cmdEnviarArquivo", "cmdExecutar"}) {
+        acoes.push_back(Botao(f, nome));
+    }
     QObject::connect(&f, &janela::Form1::mensagemMostrada, &f, [&](const QString& t) {
         linhas.push_back(t.toStdString());
-        botoes.push_back(f.cmdSalvarFechar->isEnabled() || f.cmdTestarFTP->isEnabled() ||
-                         f.cmdEnviarArquivo->isEnabled() || f.cmdExecutar->isEnabled());
+        botoes.push_back(std::any_of(acoes.begin(), acoes.end(),
+                                     [](const QPushButton* b) { return b->isEnabled(); }));
     });
-    QTest::mouseClick(f.cmdExecutar, Qt::LeftButton);
+    QTest::mouseClick(Botao(f, "cmdExecutar"), Qt::LeftButton);
     ASSERT_TRUE(f.tarefaEmAndamento());
     f.close(); // refused while the job runs
     EXPECT_TRUE(f.isVisible());
@@ -346,137 +440,169 @@ TEST_F(Janela, ExecutarAgoraSegueOJob) {
     EXPECT_EQ(p.Enviados().size(), 1u);
 }
 
+class Tarefas;
+struct CasoTarefa {
+    const char* nome;
+    const char* botao;
+    void (*preparar)(Tarefas& t, QWidget& f);
+    std::string caixa;      // how it begins; {pasta} is the program folder
+    std::string linha = ""; // how the status line begins
+    std::string chega = ""; // on the FTP server
+    const char* modo = "normal";
+    const char* soLinux = nullptr; // why the row cannot exist on Windows
+};
+
+class Tarefas : public Janela, public ::testing::WithParamInterface<CasoTarefa> {
+public:
+    void SetUp() override {
+        Janela::SetUp();
+        Gravar(arquivo, "dados");
+        Gravar(p.raiz.p / "@lista", "segredo.txt\n");
+        Gravar(p.raiz.p / "segredo.txt", "segredo");
+    }
+    // The uploader made to print its login file, whose passwords must not reach the box.
+    void EcoarLogin() {
+        p.Falsa("ncftpput", "while [ \"$1\" != -f ]; do shift; done; cat \"$2\" >&2; exit 3");
+    }
+
+    const fs::path arquivo = p.raiz.p / plataforma::Caminho("relatório de maio.pdf");
+    std::unique_ptr<Servidor> mudo;
+};
+
 // Each task button answers with one box, never holding a password, and the status line keeps
 // its first line: the connection tests say what they try, use the values typed and save
 // nothing; a run now saves first; a file that was not found still waits to be sent.
-TEST_F(Janela, CadaTarefaRespondeComUmaCaixa) {
-    using F = janela::Form1;
-    const Servidor servidorMudo("tds_server.py", {"--mode=mute"});
-    const auto mudo = QString("127.0.0.1,%1").arg(servidorMudo.porta);
-    const auto arquivo = p.raiz.p / plataforma::Caminho("relatório de maio.pdf");
-    Gravar(arquivo, "dados");
-    Gravar(p.raiz.p / "@lista", "segredo.txt\n");
-    Gravar(p.raiz.p / "segredo.txt", "segredo");
-    const auto ecoaLogin = [this](F&) {
-        p.Falsa("ncftpput", "while [ \"$1\" != -f ]; do shift; done; cat \"$2\" >&2; exit 3");
-    };
-    const std::string banco = "Testando a conexão com o banco 127.0.0.1,",
-                      ftp = "Testando a conexão FTP com 127.0.0.1:";
-    struct Caso {
-        QPushButton* F::*botao;
-        std::function<void(F&)> preparar;
-        std::string caixa;
-        std::string linha = ""; // how the status line begins
-        std::string chega = ""; // on the FTP server
-        const char* modo = "normal";
-        const char* soLinux = nullptr; // why the row cannot exist on Windows
-    } const casos[] = {
-        {&F::cmdTestarConexaoBanco, [](F& f) { f.txtBanco->setText("NaoExiste"); },
-         "i Conexão efetuada com sucesso!", banco},
-        {&F::cmdTestarConexaoBanco, [](F& f) { f.txtSenha->setText("errada"); },
-         "X O servidor recusou a entrada: confira o Login e a Senha.\r\nErro: 18456 - ", banco},
-        // Nothing on this machine's port: the job's line, and no login sent.
-        {&F::cmdTestarConexaoBanco, [](F& f) { f.txtServidorBD->setText("127.0.0.1,1"); },
-         "X Erro ao conetar no banco: nenhum programa aguarda conexões na porta 1 deste "
-         "computador; o login não foi enviado. Inicie o SQL Server",
-         banco},
-        // A server that accepts and never answers: given up on, not waited for.
-        {&F::cmdTestarConexaoBanco, [&](F& f) { f.txtServidorBD->setText(mudo); },
-         "X O servidor não respondeu a tempo: confira se o SQL Server está em execução neste "
-         "endereço e nesta porta.\r\nErro: ",
-         banco},
-        {&F::cmdTestarFTP, [](F&) {}, "i Conexão FTP efetuada", ftp,
-         std::string(plataforma::kNomeBiblioteca7z)},
-        {&F::cmdTestarFTP, [](F& f) { f.txtPorta->setText("1"); },
-         "X Erro: 1 - Teste de conexão FTP falhou: ncftpput terminou com código 1", ftp},
-        {&F::cmdTestarFTP, [](F& f) { f.txtPorta->setText("abc"); },
-         "X A conexão FTP não foi testada: a Porta do FTP deve ser um número inteiro de 1 a 65535."
-         "\r\nDigite na Porta o número da porta do servidor FTP (normalmente 21)."},
-        {&F::cmdTestarFTP, ecoaLogin, "X Erro: 3 - Teste de conexão FTP falhou: ", ftp},
-        // An uploader another account could have replaced is never run.
-        {&F::cmdTestarFTP,
-         [this](F&) {
-             p.Falsa("ncftpput", "exit 0");
-#ifndef _WIN32
-             ::chown((p.dir / "ncftpput").c_str(), 65534, 0);
-#endif
-         },
-         "X Permissões inseguras: " + (p.dir / "ncftpput").string() +
-             " pertence a outra conta (nobody)",
-         "", "", "normal", "Wine gives every file on drive Z: the running account as owner"},
-        {&F::cmdEnviarArquivo, ecoaLogin,
-         "X Erro: 3 - Envio falhou: ncftpput terminou com código 3"},
-        {&F::cmdEnviarArquivo, [](F&) {}, "i Processo Finalizado", "", "relatório de maio.pdf"},
-        {&F::cmdEnviarArquivo, [](F& f) { f.chkZipar->setChecked(true); }, "i Processo Finalizado",
-         "", "relatório de maio.pdf.7z"},
-        // Typed relative to the current folder: a name, never 7z's list file.
-        {&F::cmdEnviarArquivo,
-         [](F& f) {
-             f.chkZipar->setChecked(true);
-             f.txtArquivoEnviar->setText("@lista");
-         },
-         "i Processo Finalizado", "", "@lista.7z"},
-        {&F::cmdEnviarArquivo, [](F& f) { f.txtPassw->setText("errada"); },
-         "X Erro: 1 - Envio falhou: ncftpput terminou com código 1"},
-        {&F::cmdEnviarArquivo, [](F& f) { f.txtArquivoEnviar->setText("/nao/existe.pdf"); },
-         "X O arquivo a enviar não foi encontrado:\r\n/nao/existe.pdf"},
-        {&F::cmdExecutar, [](F&) {}, "X Erro: 3202 - Backup do banco falhou: ", "", "", "fail"},
-        {&F::cmdExecutar, [this](F&) { fs::remove(p.dir / plataforma::kNome7z); },
-         "X Está faltando o arquivo: " + std::string(plataforma::kNome7z) +
-             "\r\nO backup não será efetuado!"},
-        {&F::cmdExecutar, [](F& f) { f.txtSenha->setText("errada"); },
-         "X Erro ao conetar no banco: [FreeTDS][SQL Server]Login failed"},
-    };
-    for (const auto& c : casos) {
-        if (c.soLinux && Sistema().windows) {
-            std::cout << "pulado (" << c.caixa << "): " << c.soLinux << "\n";
-            continue;
-        }
-        fs::remove_all(p.ftp / "backups");
-        fs::create_directory(p.ftp / "backups");
-        p.Servidores(c.modo);
-        auto& f = Preenchida();
-        if (c.botao == &F::cmdEnviarArquivo) {
-            janela::ProximoArquivo(QString::fromStdString(plataforma::TextoCaminho(arquivo)));
-            Clicar(f.cmdArquivo);
-            EXPECT_FALSE(f.cmdExecutar->isEnabled()); // a chosen file waits to be sent
-        }
-        c.preparar(f);
-        std::vector<std::string> linhas;
-        QObject::connect(&f, &F::mensagemMostrada,
-                         [&](const QString& t) { linhas.push_back(t.toStdString()); });
-        fs::current_path(p.raiz.p);
-        Clicar(f.*c.botao);
-        fs::current_path("/");
-        ASSERT_EQ(Caixas().size(), 1u) << c.caixa;
-        const std::string caixa = Caixas()[0];
-        EXPECT_EQ(caixa.rfind(c.caixa, 0), 0u) << caixa;
-        // One dial: the uploader's own redials took 40 s against a closed port.
-        EXPECT_EQ(caixa.find("Could not"), caixa.rfind("Could not"));
-        EXPECT_EQ(caixa.substr(2, caixa.find('\r') - 2), f.lblMensagem->text().toStdString());
-        EXPECT_EQ(linhas.at(0).rfind(c.linha, 0), 0u) << linhas.at(0);
-        for (const auto* senha : {f.txtSenha, f.txtPassw}) {
-            EXPECT_EQ(caixa.find(senha->text().toStdString()), std::string::npos);
-        }
-        if (c.botao != &F::cmdEnviarArquivo) { // a test saves nothing, a run saves first
-            EXPECT_EQ(Ini("Banco"), c.botao == &F::cmdExecutar ? "Vendas" : "");
-        }
-        EXPECT_EQ(f.cmdExecutar->isEnabled(), c.caixa.find("/nao/existe") == std::string::npos);
-        const auto chegou = p.ftp / "backups" / plataforma::Caminho(c.chega);
-        if (c.botao == &F::cmdEnviarArquivo && !c.chega.empty()) {
-            const auto lista = Rodar({"/usr/lib/p7zip/7z", "l", plataforma::TextoCaminho(chegou)});
-            EXPECT_EQ(lista.codigo, chegou.extension() == ".7z" ? 0 : 2); // packed, or as it is
-            EXPECT_EQ(lista.saida.find("segredo"), std::string::npos);
-            EXPECT_EQ(linhas.at(linhas.size() - 2),
-                      "Enviando...: " +
-                          plataforma::TextoCaminho(p.raiz.p / plataforma::Caminho(c.chega)) +
-                          " > 127.0.0.1");
-        } else {
-            EXPECT_EQ(fs::is_empty(p.ftp / "backups"), c.chega.empty()); // the FTP test sends one
-        }
-        p.Ferramentas();
+TEST_P(Tarefas, RespondemComUmaCaixa) {
+    const auto& c = GetParam();
+    if (c.soLinux) {
+        KELVANE_SO_LINUX(c.soLinux);
+    }
+    const std::string_view botao = c.botao;
+    p.Servidores(c.modo);
+    auto& f = Preenchida();
+    if (botao == "cmdEnviarArquivo") {
+        janela::ProximoArquivo(QString::fromStdString(plataforma::TextoCaminho(arquivo)));
+        Clicar("cmdArquivo");
+        EXPECT_FALSE(Botao(f, "cmdExecutar")->isEnabled()); // a chosen file waits to be sent
+    }
+    c.preparar(*this, f);
+    std::vector<std::string> linhas;
+    QObject::connect(&f, &janela::Form1::mensagemMostrada,
+                     [&](const QString& t) { linhas.push_back(t.toStdString()); });
+    fs::current_path(p.raiz.p);
+    Clicar(c.botao);
+    fs::current_path("/");
+    ASSERT_EQ(Caixas().size(), 1u);
+    const std::string caixa = Caixas()[0];
+    std::string esperada = c.caixa;
+    if (const auto i = esperada.find("{pasta}"); i != std::string::npos) {
+        esperada.replace(i, 7, p.dir.string());
+    }
+    EXPECT_EQ(caixa.rfind(esperada, 0), 0u) << caixa;
+    // One dial: the uploader's own redials took 40 s against a closed port.
+    EXPECT_EQ(caixa.find("Could not"), caixa.rfind("Could not"));
+    EXPECT_EQ(caixa.substr(2, caixa.find('\r') - 2),
+              Controle<QLabel>(f, "lblMensagem")->text().toStdString());
+    EXPECT_EQ(linhas.at(0).rfind(c.linha, 0), 0u) << linhas.at(0);
+    for (const char* senha : {"txtSenha", "txtPassw"}) {
+        EXPECT_EQ(caixa.find(Campo(f, senha)->text().toStdString()), std::string::npos);
+    }
+    if (botao != "cmdEnviarArquivo") { // a test saves nothing, a run saves first
+        EXPECT_EQ(Ini("Banco"), botao == "cmdExecutar" ? "Vendas" : "");
+    }
+    EXPECT_EQ(Botao(f, "cmdExecutar")->isEnabled(),
+              c.caixa.find("/nao/existe") == std::string::npos);
+    const auto chegou = p.ftp / "backups" / plataforma::Caminho(c.chega);
+    if (botao == "cmdEnviarArquivo" && !c.chega.empty()) {
+        const auto lista = Rodar({"/usr/lib/p7zip/7z", "l", plataforma::TextoCaminho(chegou)});
+        EXPECT_EQ(lista.codigo, chegou.extension() == ".7z" ? 0 : 2); // packed, or as it is
+        EXPECT_EQ(lista.saida.find("segredo"), std::string::npos);
+        EXPECT_EQ(
+            linhas.at(linhas.size() - 2),
+            "Enviando...: " + plataforma::TextoCaminho(p.raiz.p / plataforma::Caminho(c.chega)) +
+                " > 127.0.0.1");
+    } else {
+        EXPECT_EQ(fs::is_empty(p.ftp / "backups"), c.chega.empty()); // the FTP test sends one
     }
 }
+
+const std::string kBanco = "Testando a conexão com o banco 127.0.0.1,",
+                  kFtp = "Testando a conexão FTP com 127.0.0.1:";
+const CasoTarefa kTarefas[] = {
+    {"BancoSempreNoMaster", "cmdTestarConexaoBanco",
+     [](Tarefas&, QWidget& f) { Campo(f, "txtBanco")->setText("NaoExiste"); },
+     "i Conexão efetuada com sucesso!", kBanco},
+    {"BancoSenhaErrada", "cmdTestarConexaoBanco",
+     [](Tarefas&, QWidget& f) { Campo(f, "txtSenha")->setText("errada"); },
+     "X O servidor recusou a entrada: confira o Login e a Senha.\r\nErro: 18456 - ", kBanco},
+    // Nothing on this machine's port: the job's line, and no login sent.
+    {"BancoPortaSemServidor", "cmdTestarConexaoBanco",
+     [](Tarefas&, QWidget& f) { Campo(f, "txtServidorBD")->setText("127.0.0.1,1"); },
+     "X Erro ao conetar no banco: nenhum programa aguarda conexões na porta 1 deste "
+     "computador; o login não foi enviado. Inicie o SQL Server",
+     kBanco},
+    // A server that accepts and never answers: given up on, not waited for.
+    {"BancoQueNaoResponde", "cmdTestarConexaoBanco",
+     [](Tarefas& t, QWidget& f) {
+         t.mudo =
+             std::make_unique<Servidor>("tds_server.py", std::vector<std::string>{"--mode=mute"});
+         Campo(f, "txtServidorBD")->setText(QString("127.0.0.1,%1").arg(t.mudo->porta));
+     },
+     "X O servidor não respondeu a tempo: confira se o SQL Server está em execução neste "
+     "endereço e nesta porta.\r\nErro: ",
+     kBanco},
+    {"FtpConecta", "cmdTestarFTP", [](Tarefas&, QWidget&) {}, "i Conexão FTP efetuada", kFtp,
+     std::string(plataforma::kNomeBiblioteca7z)},
+    {"FtpPortaFechada", "cmdTestarFTP",
+     [](Tarefas&, QWidget& f) { Campo(f, "txtPorta")->setText("1"); },
+     "X Erro: 1 - Teste de conexão FTP falhou: ncftpput terminou com código 1", kFtp},
+    {"FtpPortaInvalida", "cmdTestarFTP",
+     [](Tarefas&, QWidget& f) { Campo(f, "txtPorta")->setText("abc"); },
+     "X A conexão FTP não foi testada: a Porta do FTP deve ser um número inteiro de 1 a 65535."
+     "\r\nDigite na Porta o número da porta do servidor FTP (normalmente 21)."},
+    {"FtpSemAsSenhas", "cmdTestarFTP", [](Tarefas& t, QWidget&) { t.EcoarLogin(); },
+     "X Erro: 3 - Teste de conexão FTP falhou: ", kFtp},
+    // An uploader another account could have replaced is never run.
+    {"FtpUploaderDeOutraConta", "cmdTestarFTP",
+     [](Tarefas& t, QWidget&) {
+         t.p.Falsa("ncftpput", "exit 0");
+#ifndef _WIN32
+         ::chown((t.p.dir / "ncftpput").c_str(), 65534, 0);
+#endif
+     },
+     "X Permissões inseguras: {pasta}/ncftpput pertence a outra conta (nobody)", "", "", "normal",
+     "Wine gives every file on drive Z: the running account as owner"},
+    {"EnviarSemAsSenhas", "cmdEnviarArquivo", [](Tarefas& t, QWidget&) { t.EcoarLogin(); },
+     "X Erro: 3 - Envio falhou: ncftpput terminou com código 3"},
+    {"EnviarComoEsta", "cmdEnviarArquivo", [](Tarefas&, QWidget&) {}, "i Processo Finalizado", "",
+     "relatório de maio.pdf"},
+    {"EnviarZipado", "cmdEnviarArquivo",
+     [](Tarefas&, QWidget& f) { Marca(f, "chkZipar")->setChecked(true); }, "i Processo Finalizado",
+     "", "relatório de maio.pdf.7z"},
+    // Typed relative to the current folder: a name, never 7z's list file.
+    {"EnviarNomeComArroba", "cmdEnviarArquivo",
+     [](Tarefas&, QWidget& f) {
+         Marca(f, "chkZipar")->setChecked(true);
+         Campo(f, "txtArquivoEnviar")->setText("@lista");
+     },
+     "i Processo Finalizado", "", "@lista.7z"},
+    {"EnviarSenhaErrada", "cmdEnviarArquivo",
+     [](Tarefas&, QWidget& f) { Campo(f, "txtPassw")->setText("errada"); },
+     "X Erro: 1 - Envio falhou: ncftpput terminou com código 1"},
+    {"EnviarArquivoInexistente", "cmdEnviarArquivo",
+     [](Tarefas&, QWidget& f) { Campo(f, "txtArquivoEnviar")->setText("/nao/existe.pdf"); },
+     "X O arquivo a enviar não foi encontrado:\r\n/nao/existe.pdf"},
+    {"ExecutarBackupRecusado", "cmdExecutar", [](Tarefas&, QWidget&) {},
+     "X Erro: 3202 - Backup do banco falhou: ", "", "", "fail"},
+    {"ExecutarSem7z", "cmdExecutar",
+     [](Tarefas& t, QWidget&) { fs::remove(t.p.dir / plataforma::kNome7z); },
+     "X Está faltando o arquivo: " + std::string(plataforma::kNome7z) +
+         "\r\nO backup não será efetuado!"},
+    {"ExecutarSenhaErrada", "cmdExecutar",
+     [](Tarefas&, QWidget& f) { Campo(f, "txtSenha")->setText("errada"); },
+     "X Erro ao conetar no banco: [FreeTDS][SQL Server]Login failed"},
+};
+INSTANTIATE_TEST_SUITE_P(Janela, Tarefas, ::testing::ValuesIn(kTarefas), PeloNome);
 
 } // namespace
 

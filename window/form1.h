@@ -65,7 +65,18 @@ public:
     // True while work started from the window runs off its thread.
     bool tarefaEmAndamento() const { return tarefa_->emAndamento(); }
 
-    // Controls, named as the rest of the program knows them.
+signals:
+    // Every text the message line shows, in order (the label itself only keeps the last one).
+    void mensagemMostrada(const QString& texto);
+
+protected:
+    bool eventFilter(QObject* objeto, QEvent* evento) override;
+    void closeEvent(QCloseEvent* evento) override;
+    void showEvent(QShowEvent* evento) override;
+
+private:
+    // Controls, named as the rest of the program knows them; each object has its member's name,
+    // by which tests and tools find it.
     QLabel* Label1;
     QLabel* Label2;
     QLabel* Label3;
@@ -106,16 +117,6 @@ public:
     QFrame* Picture1;
     QLabel* lblMensagem;
 
-signals:
-    // Every text the message line shows, in order (the label itself only keeps the last one).
-    void mensagemMostrada(const QString& texto);
-
-protected:
-    bool eventFilter(QObject* objeto, QEvent* evento) override;
-    void closeEvent(QCloseEvent* evento) override;
-    void showEvent(QShowEvent* evento) override;
-
-private:
     void MontarControles();
     void MostrarMensagem(const QString& texto);
     void MostrarProgresso(int percentual);
