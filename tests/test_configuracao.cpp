@@ -29,6 +29,9 @@ template <typename T> std::string NomeDaLinha(const ::testing::TestParamInfo<T>&
 struct Edicao : Nomeado {
     std::string antes, depois;
 };
+void PrintTo(const Edicao& e, std::ostream* os) {
+    *os << e.nome;
+}
 class EdicaoIni : public ::testing::TestWithParam<Edicao> {};
 
 TEST_P(EdicaoIni, IgualAoQueCadaChaveGravadaDeixava) {
@@ -137,6 +140,9 @@ struct Regra : Nomeado {
     std::string chave; // of the first problem; empty when there is none
     std::string texto;
 };
+void PrintTo(const Regra& r, std::ostream* os) {
+    *os << r.nome;
+}
 class Regras : public ::testing::TestWithParam<Regra> {};
 
 TEST_P(Regras, ProblemaComOTextoDeHoje) {
