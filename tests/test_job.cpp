@@ -225,7 +225,8 @@ const Falha falhas[] = {
      "database \"Vendas\" as read from the backup set. VERIFY DATABASE is terminating "
      "abnormally.",
      true, false, "corrupt"},
-    {"VerificacaoCalada", [](Programa& p) {
+    {"VerificacaoCalada",
+     [](Programa& p) {
          p.cfg["VerificarBackup"] = "1";
          p.cfg["SilencioBackup"] = "2";
      },
