@@ -221,9 +221,9 @@ const Falha falhas[] = {
      "fail"},
     // A page spoilt between the server's write and its read: caught before anything is packed.
     {"BackupComUmaPaginaEstragada", [](Programa& p) { p.cfg["VerificarBackup"] = "1"; }, 4,
-     "Erro: 3183 - Verificação do backup falhou: RESTORE detected an error on page (1:64) in "
-     "database \"Vendas\" as read from the backup set. VERIFY DATABASE is terminating "
-     "abnormally.",
+     "Erro: 3183 - Verificação do backup falhou: [FreeTDS][SQL Server]RESTORE detected an error "
+     "on page (1:64) in database \"Vendas\" as read from the backup set. [FreeTDS][SQL "
+     "Server]VERIFY DATABASE is terminating abnormally.",
      true, false, "corrupt"},
     {"VerificacaoCalada",
      [](Programa& p) {
