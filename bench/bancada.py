@@ -91,7 +91,8 @@ class Bancada:
     def pasta_programa(self, nome, ferramentas=True, programa="kelvane"):
         pasta = os.path.join(self.trabalho, nome)
         shutil.rmtree(pasta, ignore_errors=True)
-        os.makedirs(pasta)
+        os.makedirs(pasta, mode=0o700)
+        os.chmod(pasta, 0o700)  # a portable copy: the job refuses a folder others can read
         shutil.copy2(self.exe(programa), os.path.join(pasta, "kelvane"))
         if ferramentas:
             os.symlink("/usr/lib/p7zip/7z", os.path.join(pasta, "7z"))
