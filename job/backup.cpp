@@ -103,6 +103,7 @@ private:
     void Registrar(const std::string& linha) { GravarLog(linha, observador_); }
     std::optional<Falha> Backup(ConexaoOdbc& conexao, const std::string& banco,
                                 const std::string& caminho, const std::string& conjunto);
+    std::optional<Falha> Verificar(ConexaoOdbc& conexao, const std::string& caminho);
 
     ObservadorJob* observador_;
     TravaJob trava_;
@@ -172,6 +173,15 @@ std::optional<Desfecho> Job::Executar() {
             Backup(*conexao, cfg_.banco, plataforma::TextoCaminho(backup), codigo + " - " + nome)) {
         return De(*falha);
     }
+    if (const auto* invalido = ProblemaEm(regras_, &Configuracao::verificarBackup)) {
+        Registrar(invalido->texto);
+    } else if (valores.verificarBackup) {
+        // Before 7z: an unreadable backup is neither packed nor sent, and stays for inspection.
+        Registrar("Verificando...: " + separador + nomeBackup);
+        if (auto falha = Verificar(*conexao, plataforma::TextoCaminho(backup))) {
+            return De(*falha);
+        }
+    }
 
     const std::string nomeArquivo = NomeArquivoCompactado(nomeBackup);
     const auto arquivo = dados / plataforma::Caminho(nomeArquivo);
@@ -235,7 +245,7 @@ std::optional<Falha> Job::Backup(ConexaoOdbc& conexao, const std::string& banco,
     const int silencio = regras_.valores.silencioBackup;
     const auto executar = [&](bool compressao) {
         conexao.Executar(
-            ComandoBackup(banco, caminho, conjunto, compressao),
+            ComandoBackup(banco, caminho, conjunto, compressao, regras_.valores.verificarBackup),
             [this](const Diagnostico& d) {
                 const int percentual = PercentualProcessado(d.mensagem);
                 if (percentual >= 0 && observador_ && observador_->progresso) {
@@ -259,6 +269,18 @@ std::optional<Falha> Job::Backup(ConexaoOdbc& conexao, const std::string& banco,
     } catch (const ErroBanco& e) {
         return Falha{CodigoSaida::BackupFalhou, e.numero(),
                      "Backup do banco falhou: " + e.descricao()};
+    }
+    return std::nullopt;
+}
+
+std::optional<Falha> Job::Verificar(ConexaoOdbc& conexao, const std::string& caminho) {
+    // It reads the whole backup again, as long as the backup's own read: STATS keeps a live
+    // server speaking, so the backup's silence limit means the same here.
+    try {
+        conexao.Executar(ComandoVerificacao(caminho), {}, regras_.valores.silencioBackup);
+    } catch (const ErroBanco& e) {
+        return Falha{CodigoSaida::BackupFalhou, e.numero(),
+                     "Verificação do backup falhou: " + e.descricao()};
     }
     return std::nullopt;
 }
@@ -337,11 +359,16 @@ std::string NomeArquivoCompactado(const std::string& nomeBackup) {
 }
 
 std::string ComandoBackup(const std::string& banco, const std::string& caminho,
-                          const std::string& nomeConjunto, bool compressao) {
+                          const std::string& nomeConjunto, bool compressao, bool checksum) {
     return "BACKUP DATABASE [" + Substituir(banco, "]", "]]") + "] TO  DISK = N'" +
            Substituir(caminho, "'", "''") + "' WITH NOFORMAT, INIT, " +
-           (compressao ? "COMPRESSION, " : "") + " NAME = N'" +
+           (compressao ? "COMPRESSION, " : "") + (checksum ? "CHECKSUM, " : "") + " NAME = N'" +
            Substituir(nomeConjunto, "'", "''") + "', SKIP, NOREWIND, NOUNLOAD,  STATS = 10";
+}
+
+std::string ComandoVerificacao(const std::string& caminho) {
+    return "RESTORE VERIFYONLY FROM DISK = N'" + Substituir(caminho, "'", "''") +
+           "' WITH CHECKSUM, STATS = 10";
 }
 
 CodigoSaida ExecutarBackup(ObservadorJob* observador) {

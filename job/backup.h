@@ -14,9 +14,12 @@ std::string NomeArquivoBackup(const std::string& codigo, const std::string& nome
                               const std::tm& data);
 // The backup name with every ".BAK" turned into ".7z".
 std::string NomeArquivoCompactado(const std::string& nomeBackup);
-// The BACKUP DATABASE statement, names quoted so that no value can change its meaning.
+// The BACKUP DATABASE statement, names quoted so that no value can change its meaning; with
+// `checksum` the server checksums every page it writes.
 std::string ComandoBackup(const std::string& banco, const std::string& caminho,
-                          const std::string& nomeConjunto, bool compressao);
+                          const std::string& nomeConjunto, bool compressao, bool checksum);
+// The statement that has the server read the backup at `caminho` back and check it whole.
+std::string ComandoVerificacao(const std::string& caminho);
 
 struct ObservadorJob;
 

@@ -189,6 +189,14 @@ Validacao ValidarConfiguracao(const Configuracao& c, Uso uso, const ContextoGrav
                              "excluído."});
         }
     }
+    // Exactly "1", as SSPI; a value meant as yes in other words must not pass for a check.
+    v.valores.verificarBackup = c.verificarBackup == "1";
+    if (!c.verificarBackup.empty() && c.verificarBackup != "0" && !v.valores.verificarBackup) {
+        p.push_back({&Configuracao::verificarBackup,
+                     nome(&Configuracao::verificarBackup) + " inválido (\"" + c.verificarBackup +
+                         "\"): use 1 para verificar o backup ou 0 para não verificar; o backup "
+                         "não foi verificado."});
+    }
     if (!c.avisoURL.empty() && !EnderecoAvisoValido(c.avisoURL)) {
         v.valores.avisoValido = false;
         // The path may hold the monitor's secret: not logged.

@@ -20,6 +20,7 @@ struct ValoresConferidos {
     int silencioBackup = 6 * 60 * 60;         // seconds the server may stay silent
     std::optional<unsigned long long> manter; // archives kept; nullopt: keep them all
     bool avisoValido = true;                  // AvisoURL empty or http(s)
+    bool verificarBackup = false;             // RESTORE VERIFYONLY after the backup
 };
 
 // Who asks: the window's save (which refuses to write what the job could not use) or the job.

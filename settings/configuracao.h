@@ -19,6 +19,7 @@ struct Configuracao {
     std::string servidorFTP, endereco, porta, diretorio;
     std::string usuario, passw; // the FTP server's
     std::string manterArquivos, silencioBackup, limiteEtapa, avisoURL, executado;
+    std::string verificarBackup; // "1": the server checks the backup it wrote before it is packed
 
     // A credential that could not be unscrambled: the key's name and why (its field stays
     // empty).
@@ -39,7 +40,7 @@ struct DefinicaoChave {
 };
 
 // The only place a key's name is spelled.
-inline const std::array<DefinicaoChave, 20> kChaves = {{
+inline const std::array<DefinicaoChave, 21> kChaves = {{
     {"NCripto", &Configuracao::ncripto, false},
     {"CodigoCliente", &Configuracao::codigoCliente, false},
     {"NomeCliente", &Configuracao::nomeCliente, false},
@@ -60,6 +61,7 @@ inline const std::array<DefinicaoChave, 20> kChaves = {{
     {"LimiteEtapa", &Configuracao::limiteEtapa, false},
     {"AvisoURL", &Configuracao::avisoURL, false},
     {"Executado", &Configuracao::executado, false},
+    {"VerificarBackup", &Configuracao::verificarBackup, false},
 }};
 
 // The key's name.

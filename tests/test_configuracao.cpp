@@ -296,6 +296,13 @@ INSTANTIATE_TEST_SUITE_P(
               "ManterArquivos",
               "ManterArquivos inválido (\"0\"): use um número inteiro a partir de 1; nenhum "
               "arquivo antigo foi excluído."},
+        // Meant as yes in other words: the night must not pass for checked.
+        Regra{{"JobVerificarBackupSim"},
+              Uso::Executar,
+              [](Configuracao& c) { c.verificarBackup = "sim"; },
+              "VerificarBackup",
+              "VerificarBackup inválido (\"sim\"): use 1 para verificar o backup ou 0 para não "
+              "verificar; o backup não foi verificado."},
         Regra{{"JobAvisoSemHttp"},
               Uso::Executar,
               [](Configuracao& c) { c.avisoURL = "ftp://monitor/segredo"; },

@@ -3,6 +3,7 @@
 // only for failures the real ones cannot show).
 #include "apoio.h"
 #include "job/aviso.h"
+#include "job/backup.h"
 #include "job/enviador.h"
 #include "job/ferramentas.h"
 #include "job/log.h"
@@ -111,10 +112,12 @@ struct Sucesso {
     bool separar;              // as installed: the data apart, nothing of it beside the program
     std::string modo;          // of the database stand-in
     std::string silencio = ""; // SilencioBackup
+    bool verificar = false;    // VerificarBackup=1: the server reads the backup back before 7z
 };
 const Sucesso sucessos[] = {
     {"EmbaralhadasComDadosSeparados", false, false, true, "normal"},
     {"ClarasNaEdicaoExpress", true, true, false, "express"},
+    {"VerificadoNaEdicaoExpress", true, false, true, "express", "", true},
     // A backup longer than SilencioBackup that keeps reporting progress is not silent.
     {"BackupLongoQueSegueFalando", false, false, false, "slow", "1"},
 };
@@ -125,6 +128,9 @@ TEST_P(CadaSucesso, LogLotesEPermissoes) {
     p.cfg["NCripto"] = c.claras ? "1" : "0";
     if (!c.silencio.empty()) {
         p.cfg["SilencioBackup"] = c.silencio;
+    }
+    if (c.verificar) {
+        p.cfg["VerificarBackup"] = "1";
     }
     p.Servidores(c.modo);
     if (c.separar) {
@@ -153,6 +159,7 @@ TEST_P(CadaSucesso, LogLotesEPermissoes) {
             (c.express ? R"(O servidor não aceita backup com compressão \(edição Express\); )"
                          R"(repetindo o backup sem compressão\.\n)"
                        : "") +
+            (c.verificar ? R"(Verificando\.\.\.: )" + n + R"(\.BAK\n)" : "") +
             R"(Compactando\.\.\.: )" + n + R"(\.7z\nEnviando\.\.\.: )" + n +
             R"(\.7z > 127\.0\.0\.1\nExcluindo\.\.\.: )" + n + R"(\.BAK\nFim do Processo\n)")))
         << LogTexto();
@@ -162,7 +169,14 @@ TEST_P(CadaSucesso, LogLotesEPermissoes) {
                                 "' WITH NOFORMAT, INIT, COMPRESSION,  NAME = N'00 42 - Casa "
                                 "Azul', SKIP, NOREWIND, NOUNLOAD,  STATS = 10";
     const auto sem = std::regex_replace(comando, std::regex("COMPRESSION, "), "");
-    EXPECT_EQ(p.Lotes(), (c.express ? std::vector{comando, sem} : std::vector{comando}));
+    if (c.verificar) { // the texts are ComandoBackup's unit rows; here what is sent, in order
+        const auto f = [&](bool compressao) {
+            return ComandoBackup("Vendas", bak, "00 42 - Casa Azul", compressao, true);
+        };
+        EXPECT_EQ(p.Lotes(), (std::vector{f(true), f(false), ComandoVerificacao(bak)}));
+    } else {
+        EXPECT_EQ(p.Lotes(), (c.express ? std::vector{comando, sem} : std::vector{comando}));
+    }
     // The archive holds a whole database, the log its server's names: the owner's only
     // (Windows: the folder's permissions, which they inherit).
     const auto outros = fs::perms::group_all | fs::perms::others_all;
@@ -205,6 +219,19 @@ const Falha falhas[] = {
      false, "mute"},
     {"BackupFalhaAos30", [](Programa&) {}, 4, "Erro: 3202 - Backup do banco falhou: ", true, false,
      "fail"},
+    // A page spoilt between the server's write and its read: caught before anything is packed.
+    {"BackupComUmaPaginaEstragada", [](Programa& p) { p.cfg["VerificarBackup"] = "1"; }, 4,
+     "Erro: 3183 - Verificação do backup falhou: [FreeTDS][SQL Server]RESTORE detected an error "
+     "on page (1:64) in database \"Vendas\" as read from the backup set. [FreeTDS][SQL "
+     "Server]VERIFY DATABASE is terminating abnormally.",
+     true, false, "corrupt"},
+    {"VerificacaoCalada",
+     [](Programa& p) {
+         p.cfg["VerificarBackup"] = "1";
+         p.cfg["SilencioBackup"] = "2";
+     },
+     4, "Erro: 0 - Verificação do backup falhou: o servidor não respondeu por 2 s", true, false,
+     "silent-verify"},
     {"ConexaoCaiAos30", [](Programa&) {}, 4, "Erro: ", true, false, "drop"},
     {"SeteZipFalha", [](Programa& p) { p.Falsa("7z", "echo disco cheio >&2; exit 2"); }, 5,
      "Erro: 2 - Compactação falhou: 7z terminou com código 2 (erro fatal): disco cheio", true,

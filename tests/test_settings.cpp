@@ -195,24 +195,36 @@ TEST_P(RemoverAcentos, Tabela) {
 }
 INSTANTIATE_TEST_SUITE_P(Texto, RemoverAcentos, ::testing::ValuesIn(acentos), PeloNome());
 
-// The statement the server runs: every name quoted so that no value ends it.
+// The statements the server runs: every name quoted so that no value ends them.
 struct Comando {
     std::string nome, banco, caminho, conjunto;
-    bool compressao;
+    bool compressao, checksum;
     std::string sql;
+    std::string verificacao = ""; // RESTORE VERIFYONLY of the same file, when given
 };
 const Comando comandos[] = {
-    {"Comprimido", "Vendas", "/d/KVLN_1_A_010126.BAK", "1 - A", true,
+    {"Comprimido", "Vendas", "/d/KVLN_1_A_010126.BAK", "1 - A", true, false,
      "BACKUP DATABASE [Vendas] TO  DISK = N'/d/KVLN_1_A_010126.BAK' WITH NOFORMAT, INIT, "
      "COMPRESSION,  NAME = N'1 - A', SKIP, NOREWIND, NOUNLOAD,  STATS = 10"},
-    {"AspasEColchetes", "a]]b]; DROP x", "C:\\d'x\\y.BAK", "O'Brien - [x]", false,
+    {"AspasEColchetes", "a]]b]; DROP x", "C:\\d'x\\y.BAK", "O'Brien - [x]", false, false,
      "BACKUP DATABASE [a]]]]b]]; DROP x] TO  DISK = N'C:\\d''x\\y.BAK' WITH NOFORMAT, INIT,  "
-     "NAME = N'O''Brien - [x]', SKIP, NOREWIND, NOUNLOAD,  STATS = 10"},
+     "NAME = N'O''Brien - [x]', SKIP, NOREWIND, NOUNLOAD,  STATS = 10",
+     "RESTORE VERIFYONLY FROM DISK = N'C:\\d''x\\y.BAK' WITH CHECKSUM, STATS = 10"},
+    {"ComprimidoComChecksum", "Vendas", "/d/b.BAK", "1 - A", true, true,
+     "BACKUP DATABASE [Vendas] TO  DISK = N'/d/b.BAK' WITH NOFORMAT, INIT, COMPRESSION, CHECKSUM,  "
+     "NAME = N'1 - A', SKIP, NOREWIND, NOUNLOAD,  STATS = 10"},
+    {"ChecksumSemCompressao", "Vendas", "/d/b.BAK", "1 - A", false, true,
+     "BACKUP DATABASE [Vendas] TO  DISK = N'/d/b.BAK' WITH NOFORMAT, INIT, CHECKSUM,  NAME = "
+     "N'1 - A', SKIP, NOREWIND, NOUNLOAD,  STATS = 10"},
 };
 class ComandoBackup : public ::testing::TestWithParam<Comando> {};
 TEST_P(ComandoBackup, RespostaConhecida) {
     const auto& c = GetParam();
-    EXPECT_EQ(kelvane::ComandoBackup(c.banco, c.caminho, c.conjunto, c.compressao), c.sql);
+    EXPECT_EQ(kelvane::ComandoBackup(c.banco, c.caminho, c.conjunto, c.compressao, c.checksum),
+              c.sql);
+    if (!c.verificacao.empty()) {
+        EXPECT_EQ(kelvane::ComandoVerificacao(c.caminho), c.verificacao);
+    }
 }
 INSTANTIATE_TEST_SUITE_P(Backup, ComandoBackup, ::testing::ValuesIn(comandos), PeloNome());
 

@@ -1,11 +1,13 @@
 #!/usr/bin/python3
-"""TDS 7.4 database stand-in on 127.0.0.1: one SQL login, BACKUP DATABASE writes the file.
-Prints "LISTENING <port> <pid>" once ready."""
+"""TDS 7.4 database stand-in on 127.0.0.1: one SQL login, BACKUP DATABASE writes the file,
+RESTORE VERIFYONLY reads it back against what was written. Prints "LISTENING <port> <pid>" once
+ready."""
 
 import argparse
 import contextlib
 import ctypes
 import fcntl
+import hashlib
 import os
 import re
 import select
@@ -20,6 +22,9 @@ DONE_MORE, DONE_ERROR = 0x01, 0x02
 OPTION = r"\w+(?:\s*=\s*(?:N'(?:[^']|'')*'|\w+))?"
 BACKUP = re.compile(r"BACKUP\s+DATABASE\s+\[((?:[^\]]|\]\])*)\]\s+TO\s+DISK\s*=\s*N'((?:[^']|'')*)'"
                     r"(?:\s+WITH\s+(%s(?:\s*,\s*%s)*))?\s*;?\s*" % (OPTION, OPTION), re.I)
+VERIFY = re.compile(r"RESTORE\s+VERIFYONLY\s+FROM\s+DISK\s*=\s*N'((?:[^']|'')*)'"
+                    r"(?:\s+WITH\s+(%s(?:\s*,\s*%s)*))?\s*;?\s*" % (OPTION, OPTION), re.I)
+PAGE = 8192
 ap = argparse.ArgumentParser(description=__doc__)
 ap.add_argument("--user", default="sa")
 ap.add_argument("--password", default="")
@@ -28,15 +33,18 @@ ap.add_argument("--backup-size", type=int, default=1 << 20)
 # express: no COMPRESSION (1844); fail: 3202 at 30 %; drop: hangs up at 30 %;
 # slow: 0.2 s per tenth; mute: accepts and never answers; trickle: the login reply one byte
 # every 2 s; silent: says nothing more after 10 % (connection open); lock: the backup's account
-# holds the flock on the backup's folder from then on
+# holds the flock on the backup's folder from then on; corrupt: spoils one page of the file once
+# the backup succeeded; silent-verify: RESTORE VERIFYONLY says nothing more after 10 %
 ap.add_argument("--mode", default="normal", choices=["normal", "express", "fail", "drop", "slow",
-                                                     "mute", "trickle", "silent", "lock"])
+                                                     "mute", "trickle", "silent", "lock", "corrupt",
+                                                     "silent-verify"])
 ap.add_argument("--batches", help="file that gets one line per SQL batch")
 ap.add_argument("--logins", help="file that gets one line per login received: the user")
 ap.add_argument("--uid", type=int, help="serve as this uid and gid (the files above opened first)")
 ap.add_argument("--wine", action="store_true", help="backup paths are Wine's: Z:\\a\\b is /a/b")
 args = ap.parse_args()
 lock, held = threading.Lock(), []
+written = {}  # path -> (database, digest of each page) of every backup made
 records = {f: open(getattr(args, f), "a", encoding="utf-8", buffering=1)
            for f in ("batches", "logins") if getattr(args, f)}
 
@@ -49,6 +57,24 @@ def record(kind, line):
 
 class SqlError(Exception):
     """Its arguments are (number, class, text) messages."""
+
+
+class Pages:
+    """The digest of each page of what is fed to it."""
+
+    def __init__(self):
+        self.digests, self.rest = [], b""
+
+    def feed(self, data):
+        data = self.rest + data
+        end = len(data) - len(data) % PAGE
+        self.digests += [hashlib.sha1(data[i:i + PAGE]).digest() for i in range(0, end, PAGE)]
+        self.rest = data[end:]
+
+    def close(self):
+        if self.rest:
+            self.digests.append(hashlib.sha1(self.rest).digest())
+        return self.digests
 
 
 def b_varchar(text, size="B"):
@@ -140,8 +166,62 @@ class Connection:
         self.flush(pace=2 if args.mode == "trickle" else 0)
         return True
 
+    def local(self, path, end):
+        """The file a path the client gave names here."""
+        if not args.wine:
+            return path
+        if not re.match(r"[Zz]:\\", path):  # as a server on Windows would say of it
+            raise SqlError((3201, 16, "Cannot open backup device '%s'. Operating system error "
+                                      "3(The system cannot find the path specified.)." % path), end)
+        return path[2:].replace("\\", "/")
+
+    def progress(self, step):
+        """One tenth done; False when the client went away (or sent an attention)."""
+        self.message(INFO, 3211, 0, "%d percent processed." % (step * 10))
+        self.done(DONE_MORE)
+        self.flush(last=False)
+        return not select.select([self.sock], [], [], 0)[0]
+
+    def verify(self, m):
+        end = (3013, 16, "VERIFY DATABASE is terminating abnormally.")
+        shown = m.group(1).replace("''", "'")
+        path = self.local(shown, end)
+        options = [o.split("=")[0].strip().upper() for o in (m.group(2) or "").split(",")]
+        try:
+            f = open(path, "rb")
+        except OSError:
+            raise SqlError((3201, 16, "Cannot open backup device '%s'. Operating system error "
+                                      "2(The system cannot find the file specified.)." % shown), end)
+        with f:
+            if path not in written:
+                raise SqlError((3241, 16, "The media family on device '%s' is incorrectly formed. "
+                                          "SQL Server cannot process this media family." % shown), end)
+            name, expected = written[path]
+            step = 0
+            for page, digest in enumerate(expected + [None]):
+                data = f.read(PAGE)
+                if digest is None and not data:
+                    break
+                if digest is None or hashlib.sha1(data).digest() != digest:
+                    if "CHECKSUM" in options:  # the page's own checksum tells which
+                        raise SqlError((3183, 16, "RESTORE detected an error on page (1:%d) in "
+                                                  "database \"%s\" as read from the backup set."
+                                        % (page, name)), end)
+                    raise SqlError((3189, 16, "Damage to the backup set was detected."), end)
+                while "STATS" in options and (page + 1) * 10 >= (step + 1) * len(expected):
+                    step += 1
+                    if not self.progress(step):
+                        return False
+                    while args.mode == "silent-verify" and self.sock.recv(4096):
+                        pass
+        self.message(INFO, 3262, 0, "The backup set on file 1 is valid.")
+        self.done()
+        return True
+
     def batch(self, sql):
         record("batches", sql)
+        if VERIFY.fullmatch(sql.strip()):
+            return self.verify(VERIFY.fullmatch(sql.strip()))
         if not sql.lstrip().upper().startswith("BACKUP"):
             self.done()
             return True
@@ -155,19 +235,18 @@ class Connection:
         if args.mode == "express" and re.search(r"\bCOMPRESSION\s*,", m.group(3) or ""):
             raise SqlError((1844, 16, "BACKUP DATABASE WITH COMPRESSION is not supported on "
                                       "Express Edition (64-bit)."), end)
-        if args.wine:  # as a server on Windows would say of a path it cannot reach
-            if not re.match(r"[Zz]:\\", path):
-                raise SqlError((3201, 16, "Cannot open backup device '%s'. Operating system error "
-                                          "3(The system cannot find the path specified.)." % path), end)
-            path = path[2:].replace("\\", "/")
+        path = self.local(path, end)
         size = args.backup_size
+        pages = Pages()
         if args.mode == "lock":
             held.append(os.open(os.path.dirname(path), os.O_RDONLY))
             fcntl.flock(held[-1], fcntl.LOCK_EX)
         with open(path, "wb") as out:
             for step in range(1, 11):
                 n = size * step // 10 - size * (step - 1) // 10
-                out.write(os.urandom(n // 4) + bytes(n - n // 4))
+                data = os.urandom(n // 4) + bytes(n - n // 4)
+                out.write(data)
+                pages.feed(data)
                 out.flush()
                 self.message(INFO, 3211, 0, "%d percent processed." % (step * 10))
                 self.done(DONE_MORE)
@@ -181,6 +260,14 @@ class Connection:
                                               "space on the disk.\r\n)" % path), end)
                 if select.select([self.sock], [], [], 0.2 * (args.mode == "slow"))[0]:
                     return False  # the client went away (or sent an attention)
+        with lock:
+            written[path] = (name, pages.close())
+        if args.mode == "corrupt":  # one page in the middle, as a storage fault would
+            with open(path, "r+b") as f:
+                f.seek(len(written[path][1]) // 2 * PAGE)
+                page = f.read(PAGE)
+                f.seek(-len(page), os.SEEK_CUR)
+                f.write(bytes(b ^ 0xFF for b in page))
         self.message(INFO, 3014, 0, "BACKUP DATABASE successfully processed %d pages." % (size // 8192))
         self.done()
         return True
