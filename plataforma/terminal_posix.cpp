@@ -1,19 +1,45 @@
 #include "terminal.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <iterator>
 #include <termios.h>
 #include <unistd.h>
 
 namespace kelvane::plataforma {
 
+namespace {
+
+// The terminal as it was, put back by a signal that ends us while the echo is off.
+termios gAntes{};
+
+void DevolverTerminal(int sinal) {
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &gAntes);
+    ::write(STDERR_FILENO, "\n", 1);
+    ::signal(sinal, SIG_DFL);
+    ::raise(sinal);
+}
+
+constexpr int kSinais[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+} // namespace
+
 std::optional<std::string> LerSemEco(const std::string& pergunta) {
     std::fputs(pergunta.c_str(), stderr);
     std::fflush(stderr);
-    termios antes{};
     bool semEco = false;
-    if (::tcgetattr(STDIN_FILENO, &antes) == 0) {
-        termios sem = antes;
+    bool terminal = false;
+    struct sigaction anteriores[std::size(kSinais)] = {};
+    if (::tcgetattr(STDIN_FILENO, &gAntes) == 0) {
+        terminal = true;
+        struct sigaction devolver {};
+        devolver.sa_handler = DevolverTerminal;
+        sigemptyset(&devolver.sa_mask);
+        for (std::size_t i = 0; i < std::size(kSinais); ++i) {
+            ::sigaction(kSinais[i], &devolver, &anteriores[i]);
+        }
+        termios sem = gAntes;
         sem.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         semEco = ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &sem) == 0;
     }
@@ -36,8 +62,13 @@ std::optional<std::string> LerSemEco(const std::string& pergunta) {
         linha += c;
     }
     if (semEco) {
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &antes);
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &gAntes);
         std::fputs("\n", stderr); // the Enter that was not echoed
+    }
+    if (terminal) {
+        for (std::size_t i = 0; i < std::size(kSinais); ++i) {
+            ::sigaction(kSinais[i], &anteriores[i], nullptr);
+        }
     }
     if (!lida) {
         return std::nullopt;
