@@ -127,6 +127,7 @@ std::optional<Desfecho> Job::Executar() {
     }
     cfg_ = LerConfiguracao(ArquivoIni(), ncripto).valores;
     regras_ = ValidarConfiguracao(cfg_, Uso::Executar);
+    segredos_.push_back(cfg_.senhaArquivo);
     const auto& valores = regras_.valores;
     Avisar(TipoAviso::Inicio);
     if (auto falha = trava_.Tentar()) {
@@ -189,13 +190,21 @@ std::optional<Desfecho> Job::Executar() {
     if (const auto* invalido = ProblemaEm(regras_, &Configuracao::limiteEtapa)) {
         Registrar(invalido->texto); // once: the steps apply the default silently
     }
+    // Packed without its password the archive would leave readable: nothing is packed.
+    if (const auto* ilegivel = cfg_.IlegivelEm(&Configuracao::senhaArquivo)) {
+        return De(Falha{CodigoSaida::CompactacaoFalhou, 0,
+                        "Compactação falhou: a senha do arquivo (" + std::string(ilegivel->chave) +
+                            ") está ilegível: " + ilegivel->motivo +
+                            "; nada foi compactado nem enviado."});
+    }
     OpcoesProcesso comTrava;
     comTrava.herdar = trava_.descritor();
-    if (auto falha = Compactar(pasta, arquivo, backup, valores.limiteEtapa, comTrava)) {
+    const std::string& senha = cfg_.senhaArquivo;
+    if (auto falha = Compactar(pasta, arquivo, backup, valores.limiteEtapa, comTrava, senha)) {
         return De(*falha);
     }
     // The .BAK is deleted only once an archive that really holds it exists.
-    if (auto falha = TestarArquivo(pasta, arquivo, valores.limiteEtapa, comTrava)) {
+    if (auto falha = TestarArquivo(pasta, arquivo, valores.limiteEtapa, comTrava, senha)) {
         return De(*falha);
     }
 

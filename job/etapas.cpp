@@ -38,7 +38,8 @@ OpcoesProcesso ComLimite(OpcoesProcesso opcoes, const std::filesystem::path& arq
 std::optional<Falha> Executar(const std::vector<std::string>& linha, const OpcoesProcesso& opcoes,
                               std::int64_t piso, const std::filesystem::path& arquivo,
                               CodigoSaida codigo, const std::string& etapa,
-                              const std::string& ferramenta, std::string (*significado)(int)) {
+                              const std::string& ferramenta, std::string (*significado)(int),
+                              ResultadoProcesso* resultado = nullptr) {
     std::string explicacao;
     const auto comLimite = ComLimite(opcoes, arquivo, piso, explicacao);
     ResultadoProcesso r;
@@ -53,7 +54,18 @@ std::optional<Falha> Executar(const std::vector<std::string>& linha, const Opcoe
     if (!r.sucesso()) {
         return Falha{codigo, NumeroFalha(r), DescricaoFalha(etapa, ferramenta, r, significado)};
     }
+    if (resultado) {
+        *resultado = std::move(r);
+    }
     return std::nullopt;
+}
+
+// The password as 7z reads it: one line.
+OpcoesProcesso ComSenha(OpcoesProcesso opcoes, const std::string& senha) {
+    if (!senha.empty()) {
+        opcoes.entrada = senha + "\n";
+    }
+    return opcoes;
 }
 
 } // namespace
@@ -71,22 +83,34 @@ std::optional<Falha> Excluir(const std::filesystem::path& arquivo) {
 std::optional<Falha> Compactar(const std::filesystem::path& pasta,
                                const std::filesystem::path& arquivo,
                                const std::filesystem::path& origem, std::int64_t piso,
-                               const OpcoesProcesso& opcoes) {
+                               const OpcoesProcesso& opcoes, const std::string& senha) {
     // 7z would add to an archive that is already there.
     if (auto falha = Excluir(arquivo)) {
         return falha;
     }
-    return Executar(LinhaCompactador(pasta, arquivo, origem), opcoes, piso, origem,
-                    CodigoSaida::CompactacaoFalhou, "Compactação falhou", "7z",
-                    SignificadoCompactador);
+    return Executar(LinhaCompactador(pasta, arquivo, origem, !senha.empty()),
+                    ComSenha(opcoes, senha), piso, origem, CodigoSaida::CompactacaoFalhou,
+                    "Compactação falhou", "7z", SignificadoCompactador);
 }
 
 std::optional<Falha> TestarArquivo(const std::filesystem::path& pasta,
                                    const std::filesystem::path& arquivo, std::int64_t piso,
-                                   const OpcoesProcesso& opcoes) {
-    return Executar(LinhaTesteArquivo(pasta, arquivo), opcoes, piso, arquivo,
-                    CodigoSaida::CompactacaoFalhou, "Teste do arquivo compactado falhou", "7z t",
-                    SignificadoCompactador);
+                                   const OpcoesProcesso& opcoes, const std::string& senha) {
+    const std::string etapa = "Teste do arquivo compactado falhou";
+    ResultadoProcesso r;
+    if (auto falha = Executar(
+            LinhaTesteArquivo(pasta, arquivo, !senha.empty()), ComSenha(opcoes, senha), piso,
+            arquivo, CodigoSaida::CompactacaoFalhou, etapa, "7z t", SignificadoCompactador, &r)) {
+        return falha;
+    }
+    // An archive 7z opens without asking would go out readable by whoever holds it.
+    if (!senha.empty() && r.saida.find(kPedidoSenha7z) == std::string::npos) {
+        return Falha{CodigoSaida::CompactacaoFalhou, 0,
+                     etapa + ": o arquivo se abre sem a senha (" +
+                         std::string(NomeChave(&Configuracao::senhaArquivo)) +
+                         "); ele não foi enviado."};
+    }
+    return std::nullopt;
 }
 
 std::optional<Falha> DadosFtpDe(const Configuracao& c, const Validacao& v, DadosFtp& dados) {

@@ -21,15 +21,18 @@ namespace kelvane {
 // Deletes the file if it is there; a failure is the job's (ErroOutro, errno).
 std::optional<Falha> Excluir(const std::filesystem::path& arquivo);
 
-// Packs `origem` into `arquivo` with 7z, replacing any archive of that name.
+// Packs `origem` into `arquivo` with 7z, replacing any archive of that name; with `senha`
+// (SenhaArquivo) encrypted, file names included, the password handed to 7z on its stdin.
 std::optional<Falha> Compactar(const std::filesystem::path& pasta,
                                const std::filesystem::path& arquivo,
                                const std::filesystem::path& origem, std::int64_t piso,
-                               const OpcoesProcesso& opcoes = {});
-// Checks with "7z t" that the archive is whole.
+                               const OpcoesProcesso& opcoes = {}, const std::string& senha = {});
+// Checks with "7z t" that the archive is whole; with `senha`, also that it cannot be opened
+// without it (7z asked for it).
 std::optional<Falha> TestarArquivo(const std::filesystem::path& pasta,
                                    const std::filesystem::path& arquivo, std::int64_t piso,
-                                   const OpcoesProcesso& opcoes = {});
+                                   const OpcoesProcesso& opcoes = {},
+                                   const std::string& senha = {});
 
 // The FTP settings of the record; a credential that could not be unscrambled or a port that is
 // not valid is the failure (EnvioFalhou).

@@ -74,8 +74,8 @@ ResultadoProcesso ShellEspera(const std::vector<std::string>& argumentos,
     plataforma::FimPrograma fim;
     if (auto erro = plataforma::ExecutarPrograma(
             argumentos, opcoes.herdar, opcoes.limite, opcoes.aoIniciar,
-            [&](const char* dados, std::size_t n) { Acrescentar(resultado.saida, dados, n); },
-            fim)) {
+            [&](const char* dados, std::size_t n) { Acrescentar(resultado.saida, dados, n); }, fim,
+            opcoes.entrada)) {
         throw ErroProcesso(*erro);
     }
     if (resultado.saida.size() > kLimiteSaida) {

@@ -38,11 +38,14 @@ struct OpcoesProcesso {
     plataforma::Descritor herdar = plataforma::kSemDescritor;
     // Past this the program and what it started are killed; zero: no limit.
     std::chrono::seconds limite{};
+    // What the program reads on stdin (a password it asks for), then end of input; empty: the
+    // null device.
+    std::string entrada;
 };
 
 // Starts argumentos[0] with exactly these arguments (no shell, no splitting), stdin from
-// /dev/null, stdout and stderr captured, default signal handling; waits for it at most
-// opcoes.limite. Throws ErroProcesso when the program cannot be started or its end cannot be
+// opcoes.entrada or /dev/null, stdout and stderr captured, default signal handling; waits for it at
+// most opcoes.limite. Throws ErroProcesso when the program cannot be started or its end cannot be
 // known.
 ResultadoProcesso ShellEspera(const std::vector<std::string>& argumentos,
                               const OpcoesProcesso& opcoes = {});

@@ -23,17 +23,29 @@ std::filesystem::path Programa7z(const std::filesystem::path& pasta) {
 
 std::vector<std::string> LinhaCompactador(const std::filesystem::path& pasta,
                                           const std::filesystem::path& arquivo,
-                                          const std::filesystem::path& origem) {
+                                          const std::filesystem::path& origem, bool comSenha) {
     // -spd: a "*" or "?" in a client's name is part of the file name, not a pattern that
     // would pack other backups along.
-    return {plataforma::TextoCaminho(Programa7z(pasta)), "a", "-spd",
-            plataforma::TextoCaminho(arquivo), plataforma::TextoCaminho(origem)};
+    std::vector<std::string> linha = {plataforma::TextoCaminho(Programa7z(pasta)), "a", "-spd"};
+    if (comSenha) {
+        // -p without a value: asked for on stdin, never on the command line. -sccUTF-8: the
+        // same key from the same characters on Linux and Windows (7z.exe would read the
+        // console's code page).
+        linha.insert(linha.end(), {"-p", "-mhe=on", "-sccUTF-8"});
+    }
+    linha.push_back(plataforma::TextoCaminho(arquivo));
+    linha.push_back(plataforma::TextoCaminho(origem));
+    return linha;
 }
 
 std::vector<std::string> LinhaTesteArquivo(const std::filesystem::path& pasta,
-                                           const std::filesystem::path& arquivo) {
-    return {plataforma::TextoCaminho(Programa7z(pasta)), "t", "-spd",
-            plataforma::TextoCaminho(arquivo)};
+                                           const std::filesystem::path& arquivo, bool comSenha) {
+    std::vector<std::string> linha = {plataforma::TextoCaminho(Programa7z(pasta)), "t", "-spd"};
+    if (comSenha) {
+        linha.push_back("-sccUTF-8");
+    }
+    linha.push_back(plataforma::TextoCaminho(arquivo));
+    return linha;
 }
 
 } // namespace kelvane

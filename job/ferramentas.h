@@ -25,12 +25,20 @@ std::optional<std::string> FerramentaFaltando(const std::filesystem::path& pasta
 // The 7z to start: the file the link in the program folder leads to.
 std::filesystem::path Programa7z(const std::filesystem::path& pasta);
 
-// Programa7z a -spd <arquivo> <origem> (names taken literally, never as wildcards)
+// Programa7z a -spd <arquivo> <origem> (names taken literally, never as wildcards); `comSenha`
+// adds -p -mhe=on -sccUTF-8: AES-256 with the names hidden, the password asked for on stdin,
+// where it is written in UTF-8.
 std::vector<std::string> LinhaCompactador(const std::filesystem::path& pasta,
                                           const std::filesystem::path& arquivo,
-                                          const std::filesystem::path& origem);
-// Programa7z t -spd <arquivo>
+                                          const std::filesystem::path& origem,
+                                          bool comSenha = false);
+// Programa7z t -spd <arquivo>; `comSenha` adds -sccUTF-8 (7z asks for the password when it meets
+// the encrypted headers: a bare -p would make it try an empty one).
 std::vector<std::string> LinhaTesteArquivo(const std::filesystem::path& pasta,
-                                           const std::filesystem::path& arquivo);
+                                           const std::filesystem::path& arquivo,
+                                           bool comSenha = false);
+
+// What 7z prints when it asks for a password: a protected archive cannot be tested without it.
+inline constexpr std::string_view kPedidoSenha7z = "Enter password";
 
 } // namespace kelvane

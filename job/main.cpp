@@ -2,6 +2,8 @@
 
 #include "../plataforma/arquivos.h"
 #include "../plataforma/sistema.h"
+#include "../plataforma/terminal.h"
+#include "../settings/configuracao.h"
 #include "backup.h"
 #include "log.h"
 #include "politica_permissoes.h"
@@ -10,7 +12,9 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <string>
+#include <system_error>
 
 namespace kelvane {
 
@@ -36,6 +40,44 @@ std::string Maiusculas(std::string texto) {
     return texto;
 }
 
+// Sets SenhaArquivo to what is typed twice, or clears it, without a command line or an editor
+// ever holding it; scrambled as the file's NCripto says.
+CodigoSaida DefinirSenhaArquivo() {
+    const std::string chave(NomeChave(&Configuracao::senhaArquivo));
+    const std::string arquivo = plataforma::TextoCaminho(ArquivoIni());
+    const auto primeira =
+        plataforma::LerSemEco("Nova senha dos arquivos (" + chave + "; vazia apaga): ");
+    const auto segunda =
+        primeira ? plataforma::LerSemEco("Repita a senha: ") : std::optional<std::string>();
+    if (!segunda || *primeira != *segunda) {
+        std::fprintf(stderr, "Kelvane: %s; nada foi gravado.\n",
+                     segunda ? "as duas senhas não conferem"
+                             : "a entrada terminou antes das duas respostas");
+        return CodigoSaida::ErroOutro;
+    }
+    if (const auto erro =
+            GravarConfiguracao(ArquivoIni(), {{&Configuracao::senhaArquivo, *primeira}})) {
+        const std::string motivo =
+            erro == std::errc::invalid_argument
+                ? "com NCripto diferente de 1 a senha é embaralhada, o que só é possível até 506 "
+                  "caracteres e sem tabulações"
+                : std::strerror(erro.value());
+        std::fprintf(stderr, "Kelvane: %s não foi gravada em %s: %s.\n", chave.c_str(),
+                     arquivo.c_str(), motivo.c_str());
+        return CodigoSaida::ErroOutro;
+    }
+    if (primeira->empty()) {
+        std::printf("%s apagada de %s: os próximos arquivos não terão senha.\n", chave.c_str(),
+                    arquivo.c_str());
+    } else {
+        const bool claras = NCriptoEmVigor(LerConfiguracao(ArquivoIni()).valores);
+        std::printf("%s gravada em %s (%s). Os próximos arquivos só se abrem com ela: guarde-a "
+                    "longe deste computador, sem ela o backup não pode ser restaurado.\n",
+                    chave.c_str(), arquivo.c_str(), claras ? "em claro, NCripto=1" : "embaralhada");
+    }
+    return CodigoSaida::Sucesso;
+}
+
 } // namespace
 
 int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
@@ -52,6 +94,7 @@ int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
     // Before anything is created or read: whoever else could write there could choose what we
     // load, run, read or write. The line goes to stderr (the scheduler keeps it).
     const bool exec = Maiusculas(argumentos) == "EXEC";
+    const bool senhaArquivo = Maiusculas(argumentos) == "SENHAARQUIVO";
     auto inseguro = ArquivoPastaDadosInseguro(PastaPrograma());
     if (!inseguro && PastaDados() == PastaPrograma()) {
         try {
@@ -62,11 +105,14 @@ int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
         }
     }
     if (!inseguro) {
-        inseguro = PermissaoInsegura(PastaPrograma(), PastaDados(), !exec);
+        inseguro = PermissaoInsegura(PastaPrograma(), PastaDados(), !exec && !senhaArquivo);
     }
     if (inseguro) {
         std::fprintf(stderr, "Kelvane: %s\n", inseguro->c_str());
         return ComoInteiro(CodigoSaida::PermissoesInseguras);
+    }
+    if (senhaArquivo) {
+        return ComoInteiro(DefinirSenhaArquivo());
     }
     ArquivoLog = NomeArquivoLog(AgoraLocal());
 

@@ -34,17 +34,20 @@ inline std::chrono::steady_clock::time_point Prazo(std::chrono::seconds limite) 
 
 // Starts argumentos[0] (not empty) with exactly these arguments (no shell, no splitting; on
 // Windows one command line the C runtime splits back into them, and an argument holding NUL is
-// refused), stdin from the null device, stdout and stderr together handed to `saida` as they
-// come, default signal handling, file names in UTF-8, `herdar` (when not kSemDescritor) inherited
-// and no other handle; `aoIniciar` gets its process number once it runs. It runs in a process
-// group of its own on Linux, in a job object that ends it with this process on Windows. Once
-// `limite` (when above zero) has passed on a monotonic clock, it and whatever it started (its
-// group; the job object) are killed and `fim.parado` is set; a termination request meanwhile
-// stops them too. Returns what went wrong when it cannot be started or its end cannot be known.
+// refused), stdin from the null device or, when `entrada` is not empty, a pipe that holds those
+// bytes and then ends (never a file, the command line or the environment: a password), stdout
+// and stderr together handed to `saida` as they come, default signal handling, file names in UTF-8,
+// `herdar` (when not kSemDescritor) inherited and no other handle; `aoIniciar` gets its process
+// number once it runs. It runs in a process group of its own on Linux, in a job object that ends it
+// with this process on Windows. Once `limite` (when above zero) has passed on a monotonic clock, it
+// and whatever it started (its group; the job object) are killed and `fim.parado` is set; a
+// termination request meanwhile stops them too. Returns what went wrong when it cannot be started
+// or its end cannot be known.
 std::optional<std::string>
 ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
                  std::chrono::seconds limite, const std::function<void(std::int64_t)>& aoIniciar,
-                 const std::function<void(const char*, std::size_t)>& saida, FimPrograma& fim);
+                 const std::function<void(const char*, std::size_t)>& saida, FimPrograma& fim,
+                 const std::string& entrada = {});
 
 // This process's number.
 std::int64_t IdProcesso();

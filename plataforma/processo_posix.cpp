@@ -1,5 +1,6 @@
 #include "processo.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -92,20 +93,61 @@ void InstalarLimpezaAoTerminar() {
     });
 }
 
+// A pipe already holding `entrada`, its writing end closed: the tool reads the bytes and then
+// the end of its input. Written before the tool starts, so a tool that never reads cannot hold
+// us and none that ends early can raise SIGPIPE here (the job keeps SIGPIPE's default).
+std::optional<std::string> PrepararEntrada(const std::string& entrada, int& leitura) {
+    int tubo[2];
+    if (::pipe2(tubo, O_CLOEXEC | O_NONBLOCK) != 0) {
+        return std::string("não foi possível criar o canal de entrada: ") + std::strerror(errno);
+    }
+    if (entrada.size() > 4096) { // the least a pipe holds; most hold 64 KiB
+        ::fcntl(tubo[1], F_SETPIPE_SZ,
+                static_cast<int>(std::min<std::size_t>(entrada.size(), 1 << 20)));
+    }
+    const ssize_t n = ::write(tubo[1], entrada.data(), entrada.size());
+    const int e = errno;
+    ::close(tubo[1]);
+    if (n < 0 || static_cast<std::size_t>(n) != entrada.size()) {
+        ::close(tubo[0]);
+        return std::string("não foi possível preparar a entrada do programa: ") +
+               std::strerror(n < 0 ? e : EMSGSIZE);
+    }
+    // The tool reads as usual, waiting for data.
+    ::fcntl(tubo[0], F_SETFL, ::fcntl(tubo[0], F_GETFL) & ~O_NONBLOCK);
+    leitura = tubo[0];
+    return std::nullopt;
+}
+
 } // namespace
 
 std::optional<std::string>
 ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
                  std::chrono::seconds limite, const std::function<void(std::int64_t)>& aoIniciar,
-                 const std::function<void(const char*, std::size_t)>& saida, FimPrograma& fim) {
+                 const std::function<void(const char*, std::size_t)>& saida, FimPrograma& fim,
+                 const std::string& entrada) {
     fim = FimPrograma{};
+    int leituraEntrada = -1;
+    if (!entrada.empty()) {
+        if (auto erro = PrepararEntrada(entrada, leituraEntrada)) {
+            return erro;
+        }
+    }
     int tubo[2];
     if (::pipe2(tubo, O_CLOEXEC) != 0) {
-        return std::string("não foi possível criar o canal de saída: ") + std::strerror(errno);
+        const int e = errno;
+        if (leituraEntrada >= 0) {
+            ::close(leituraEntrada);
+        }
+        return std::string("não foi possível criar o canal de saída: ") + std::strerror(e);
     }
     posix_spawn_file_actions_t acoes;
     posix_spawn_file_actions_init(&acoes);
-    posix_spawn_file_actions_addopen(&acoes, 0, "/dev/null", O_RDONLY, 0);
+    if (leituraEntrada >= 0) {
+        posix_spawn_file_actions_adddup2(&acoes, leituraEntrada, 0);
+    } else {
+        posix_spawn_file_actions_addopen(&acoes, 0, "/dev/null", O_RDONLY, 0);
+    }
     posix_spawn_file_actions_adddup2(&acoes, tubo[1], 1);
     posix_spawn_file_actions_adddup2(&acoes, tubo[1], 2);
     if (herdar >= 0) {
@@ -142,6 +184,9 @@ ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
     posix_spawn_file_actions_destroy(&acoes);
     posix_spawnattr_destroy(&atributos);
     ::close(tubo[1]);
+    if (leituraEntrada >= 0) {
+        ::close(leituraEntrada);
+    }
     if (erro != 0) {
         ::close(tubo[0]);
         return "não foi possível executar " + argumentos[0] + ": " + std::strerror(erro);

@@ -4,6 +4,7 @@
 #include <aclapi.h>
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <random>
 
@@ -105,10 +106,21 @@ struct Handles {
     HANDLE escrita = nullptr;
     HANDLE nulo = INVALID_HANDLE_VALUE;
     HANDLE processo = nullptr;
+    HANDLE entradaLeitura = nullptr; // the tool's stdin, when it is given bytes
+    HANDLE entradaEscrita = nullptr;
+    HANDLE escritor = nullptr; // the thread that writes them
     LPPROC_THREAD_ATTRIBUTE_LIST atributos = nullptr;
 
     ~Handles() {
-        for (HANDLE h : {leitura, escrita, processo}) {
+        if (escritor != nullptr) {
+            // A tool that ended without reading all of it (or something it started that holds
+            // the pipe) must not keep the write waiting; the thread closes its end itself.
+            if (WaitForSingleObject(escritor, 0) == WAIT_TIMEOUT) {
+                CancelSynchronousIo(escritor);
+            }
+            CloseHandle(escritor);
+        }
+        for (HANDLE h : {leitura, escrita, processo, entradaLeitura, entradaEscrita}) {
             if (h != nullptr) {
                 CloseHandle(h);
             }
@@ -122,6 +134,29 @@ struct Handles {
         }
     }
 };
+
+// Writes the tool's input and closes the pipe, on a thread of its own: a tool that does not read
+// cannot block the wait for its end. Owns what it is given.
+struct Entrada {
+    HANDLE escrita;
+    std::string bytes;
+};
+
+DWORD WINAPI EscreverEntrada(LPVOID parametro) {
+    const std::unique_ptr<Entrada> e(static_cast<Entrada*>(parametro));
+    std::size_t feito = 0;
+    while (feito < e->bytes.size()) {
+        DWORD escrito = 0;
+        if (!WriteFile(e->escrita, e->bytes.data() + feito,
+                       static_cast<DWORD>(e->bytes.size() - feito), &escrito, nullptr) ||
+            escrito == 0) {
+            break; // the tool is gone, or the write was cancelled
+        }
+        feito += escrito;
+    }
+    CloseHandle(e->escrita);
+    return 0;
+}
 
 } // namespace
 
@@ -146,7 +181,8 @@ void win::IniciarJobFerramentas() {
 std::optional<std::string>
 ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
                  std::chrono::seconds limite, const std::function<void(std::int64_t)>& aoIniciar,
-                 const std::function<void(const char*, std::size_t)>& saida, FimPrograma& fim) {
+                 const std::function<void(const char*, std::size_t)>& saida, FimPrograma& fim,
+                 const std::string& entrada) {
     fim = FimPrograma{};
     const std::string& programa = argumentos[0];
     std::wstring linha;
@@ -171,13 +207,23 @@ ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
         return "não foi possível criar o canal de saída: " + win::TextoErro(GetLastError());
     }
     SetHandleInformation(h.leitura, HANDLE_FLAG_INHERIT, 0);
-    h.nulo = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &herdavel,
-                         OPEN_EXISTING, 0, nullptr);
-    if (h.nulo == INVALID_HANDLE_VALUE) {
-        return Falha("não foi possível abrir o dispositivo nulo para", programa);
+    if (!entrada.empty()) {
+        if (!CreatePipe(&h.entradaLeitura, &h.entradaEscrita, &herdavel,
+                        static_cast<DWORD>(entrada.size()))) {
+            h.entradaLeitura = h.entradaEscrita = nullptr;
+            return "não foi possível criar o canal de entrada: " + win::TextoErro(GetLastError());
+        }
+        SetHandleInformation(h.entradaEscrita, HANDLE_FLAG_INHERIT, 0);
+    } else {
+        h.nulo = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &herdavel,
+                             OPEN_EXISTING, 0, nullptr);
+        if (h.nulo == INVALID_HANDLE_VALUE) {
+            return Falha("não foi possível abrir o dispositivo nulo para", programa);
+        }
     }
+    const HANDLE stdinFilho = h.entradaLeitura != nullptr ? h.entradaLeitura : h.nulo;
     // Only these handles reach the tool, whatever else this process holds inheritable.
-    HANDLE lista[3] = {h.escrita, h.nulo};
+    HANDLE lista[3] = {h.escrita, stdinFilho};
     DWORD quantos = 2;
     if (herdar != kSemDescritor) {
         lista[quantos++] = reinterpret_cast<HANDLE>(herdar);
@@ -200,7 +246,7 @@ ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
     STARTUPINFOEXW inicio{};
     inicio.StartupInfo.cb = sizeof inicio;
     inicio.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-    inicio.StartupInfo.hStdInput = h.nulo;
+    inicio.StartupInfo.hStdInput = stdinFilho;
     inicio.StartupInfo.hStdOutput = h.escrita;
     inicio.StartupInfo.hStdError = h.escrita;
     inicio.lpAttributeList = h.atributos;
@@ -235,8 +281,22 @@ ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
     // Ours closed, the pipe ends when the tool and what it started are done with it.
     CloseHandle(h.escrita);
     h.escrita = nullptr;
-    CloseHandle(h.nulo);
-    h.nulo = INVALID_HANDLE_VALUE;
+    if (h.nulo != INVALID_HANDLE_VALUE) {
+        CloseHandle(h.nulo);
+        h.nulo = INVALID_HANDLE_VALUE;
+    }
+    if (h.entradaLeitura != nullptr) {
+        CloseHandle(h.entradaLeitura); // the tool's end: once it is gone, a write fails
+        h.entradaLeitura = nullptr;
+        auto* dados = new Entrada{h.entradaEscrita, entrada};
+        h.entradaEscrita = nullptr;
+        h.escritor = CreateThread(nullptr, 0, EscreverEntrada, dados, 0, nullptr);
+        if (h.escritor == nullptr) {
+            // The tool reads the end of its input at once and fails for want of it.
+            CloseHandle(dados->escrita);
+            delete dados;
+        }
+    }
     if (aoIniciar) {
         aoIniciar(processo.dwProcessId);
     }

@@ -4,6 +4,8 @@
 #include "cripto.h"
 #include "ini.h"
 
+#include <algorithm>
+
 namespace kelvane {
 
 const Configuracao::Ilegivel* Configuracao::IlegivelEm(CampoConfiguracao campo) const {
@@ -89,6 +91,23 @@ std::error_code GravarConfiguracao(const std::filesystem::path& arquivo,
                 }
             }
             lista.emplace_back(std::string(NomeChave(a.campo)), std::move(valor));
+        }
+        // A key the caller does not know of (a window that saves its own fields) would
+        // otherwise be read back as another value: an archive password nobody knows.
+        for (const auto& d : kChaves) {
+            const bool alterada =
+                std::any_of(alteracoes.begin(), alteracoes.end(),
+                            [&](const AlteracaoConfiguracao& a) { return a.campo == d.campo; });
+            const std::string antigo = ValorINI(atual, kSecaoInfos, d.nome);
+            if (!d.embaralhada || alterada || claras == doArquivo || antigo.empty()) {
+                continue;
+            }
+            try {
+                lista.emplace_back(std::string(d.nome),
+                                   AplicarNCripto(AplicarNCripto(antigo, doArquivo), claras));
+            } catch (const ErroCripto&) {
+                invalida = invalida || !claras; // too long to scramble now
+            }
         }
         return invalida ? AlteracoesINI{} : lista;
     });

@@ -18,6 +18,7 @@ struct Configuracao {
     std::string login, senha; // the database's
     std::string servidorFTP, endereco, porta, diretorio;
     std::string usuario, passw; // the FTP server's
+    std::string senhaArquivo;   // the archive's password; empty: not encrypted
     std::string manterArquivos, silencioBackup, limiteEtapa, avisoURL, executado;
     std::string verificarBackup; // "1": the server checks the backup it wrote before it is packed
 
@@ -40,7 +41,7 @@ struct DefinicaoChave {
 };
 
 // The only place a key's name is spelled.
-inline const std::array<DefinicaoChave, 21> kChaves = {{
+inline const std::array<DefinicaoChave, 22> kChaves = {{
     {"NCripto", &Configuracao::ncripto, false},
     {"CodigoCliente", &Configuracao::codigoCliente, false},
     {"NomeCliente", &Configuracao::nomeCliente, false},
@@ -56,6 +57,7 @@ inline const std::array<DefinicaoChave, 21> kChaves = {{
     {"Diretorio", &Configuracao::diretorio, false},
     {"Usuario", &Configuracao::usuario, true},
     {"Passw", &Configuracao::passw, true},
+    {"SenhaArquivo", &Configuracao::senhaArquivo, true},
     {"ManterArquivos", &Configuracao::manterArquivos, false},
     {"SilencioBackup", &Configuracao::silencioBackup, false},
     {"LimiteEtapa", &Configuracao::limiteEtapa, false},
@@ -88,8 +90,10 @@ struct AlteracaoConfiguracao {
 
 // Saves every change or none (EditarArquivoINI), in the order given. Credentials are scrambled
 // as NCripto will then say: the one among the changes, or the file's. NCripto itself is written
-// only when the file does not already mean the same. A credential that cannot be stored (see
-// ValidarConfiguracao) fails the whole save with errc::invalid_argument.
+// only when the file does not already mean the same; when it changes meaning, every scrambled key
+// in the file that is not among the changes is rewritten to match (an unreadable one stays). A
+// credential that cannot be stored (see ValidarConfiguracao) fails the whole save with
+// errc::invalid_argument.
 std::error_code GravarConfiguracao(const std::filesystem::path& arquivo,
                                    const std::vector<AlteracaoConfiguracao>& alteracoes);
 

@@ -39,8 +39,10 @@ std::vector<std::string> Linhas(const fs::path& arquivo) {
 }
 
 #ifndef _WIN32
-Execucao Rodar(const std::vector<std::string>& argv) {
-    const auto r = ShellEspera(argv);
+Execucao Rodar(const std::vector<std::string>& argv, const std::string& entrada) {
+    OpcoesProcesso opcoes;
+    opcoes.entrada = entrada;
+    const auto r = ShellEspera(argv, opcoes);
     return {r.sinal ? 128 + r.sinal : r.codigo, r.saida};
 }
 
@@ -226,10 +228,11 @@ void Programa::Ini() {
     fs::remove(dados / "info.ini");
     const bool claras = cfg.count("NCripto") && cfg["NCripto"] == "1";
     for (const auto& [chave, valor] : cfg) {
-        const bool credencial =
-            chave == "Login" || chave == "Senha" || chave == "Usuario" || chave == "Passw";
-        GravarINI(kSecaoInfos, chave, credencial && !claras ? Cripto(valor) : valor,
-                  dados / "info.ini");
+        const bool credencial = chave == "Login" || chave == "Senha" || chave == "Usuario" ||
+                                chave == "Passw" || chave == "SenhaArquivo";
+        // One too long to scramble goes as it is: a value the job cannot unscramble.
+        const bool embaralhar = credencial && !claras && valor.size() <= kTamanhoMaximoCripto;
+        GravarINI(kSecaoInfos, chave, embaralhar ? Cripto(valor) : valor, dados / "info.ini");
     }
 }
 

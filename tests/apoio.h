@@ -22,8 +22,9 @@ struct Execucao {
 std::string Ler(const fs::path& arquivo);
 void Gravar(const fs::path& arquivo, const std::string& texto);
 std::vector<std::string> Linhas(const fs::path& arquivo);
-// Runs argv[0] without a shell. In the Windows suite, a Linux program through Wine.
-Execucao Rodar(const std::vector<std::string>& argv);
+// Runs argv[0] without a shell, `entrada` on its stdin. In the Windows suite, a Linux program
+// through Wine.
+Execucao Rodar(const std::vector<std::string>& argv, const std::string& entrada = {});
 #ifdef _WIN32
 // A Windows path on Wine's Z: drive (alone or after "--option=") as the Linux path it maps to.
 std::string CaminhoLinux(const std::string& argumento);

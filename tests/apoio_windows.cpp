@@ -16,14 +16,16 @@ namespace kelvane::teste {
 namespace {
 
 // Runs argv (argv[0] a Linux program) and waits: its output goes to `saida` (a Linux path).
-long SpawnLinux(const std::vector<std::string>& argv, const std::string& saida) {
+long SpawnLinux(const std::vector<std::string>& argv, const std::string& saida,
+                const std::string& entrada = "/dev/null") {
     using Executar = long(__cdecl*)(char* const*, int);
     static const auto executar = reinterpret_cast<Executar>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "__wine_unix_spawnvp")));
     if (!executar) {
         throw std::runtime_error("a suíte do Windows roda sob o Wine");
     }
-    std::vector<std::string> args{"/bin/sh", "-c", "exec \"$@\" >\"$0\" 2>&1 </dev/null", saida};
+    std::vector<std::string> args{"/bin/sh", "-c", "e=$1; shift; exec \"$@\" >\"$0\" 2>&1 <\"$e\"",
+                                  saida, entrada};
     for (const auto& a : argv) {
         args.push_back(CaminhoLinux(a));
     }
@@ -55,9 +57,16 @@ std::string CaminhoLinux(const std::string& argumento) {
     return m[1].str() + "/" + resto;
 }
 
-Execucao Rodar(const std::vector<std::string>& argv) {
+Execucao Rodar(const std::vector<std::string>& argv, const std::string& entrada) {
     const std::string saida = ArquivoTemporarioLinux();
-    const long r = SpawnLinux(argv, saida);
+    const std::string arquivoEntrada = entrada.empty() ? "/dev/null" : ArquivoTemporarioLinux();
+    if (!entrada.empty()) {
+        Gravar(Sistema().Caminho(arquivoEntrada), entrada);
+    }
+    const long r = SpawnLinux(argv, saida, arquivoEntrada);
+    if (!entrada.empty()) {
+        fs::remove(Sistema().Caminho(arquivoEntrada));
+    }
     const fs::path arquivo = Sistema().Caminho(saida);
     Execucao e{r >= 0 && r <= 255 ? int(r) : 127, Ler(arquivo)};
     fs::remove(arquivo);

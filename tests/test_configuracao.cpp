@@ -126,6 +126,13 @@ TEST(Configuracao, GravaTudoOuNadaEASenhaSegueONCripto) {
                                        {&Configuracao::passw, std::string(600, 'p')}}),
               std::errc::invalid_argument);
     EXPECT_EQ(Ler(ini), "[infos]\nNCripto=0\nSenha=" + Cripto("abc") + "\n");
+    // A save that flips NCripto without naming a scrambled key (the window's fields hold no
+    // archive password) keeps that key's meaning.
+    Gravar(ini, "[infos]\nSenhaArquivo=" + Cripto("do arquivo") + "\n");
+    ASSERT_FALSE(GravarConfiguracao(ini, {{&Configuracao::ncripto, "1"}}));
+    EXPECT_EQ(LerConfiguracao(ini).valores.senhaArquivo, "do arquivo");
+    ASSERT_FALSE(GravarConfiguracao(ini, {{&Configuracao::ncripto, "0"}}));
+    EXPECT_EQ(LerConfiguracao(ini).valores.senhaArquivo, "do arquivo");
     Gravar(ini, "[infos]\nUsuario=" + std::string(600, 'u') + "\nPassw=" + Cripto("p") + "\n");
     const auto ilegivel = LerConfiguracao(ini).valores;
     ASSERT_NE(ilegivel.IlegivelEm(&Configuracao::usuario), nullptr);

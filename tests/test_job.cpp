@@ -73,8 +73,12 @@ protected:
     // No password, in clear or scrambled, in the output or the log.
     void SemSenhas(const Execucao& r) const {
         const std::string tudo = r.saida + LogTexto();
-        for (const char* chave : {"Senha", "Passw"}) {
-            const auto s = p.cfg.at(chave);
+        for (const char* chave : {"Senha", "Passw", "SenhaArquivo"}) {
+            const auto i = p.cfg.find(chave);
+            const auto s = i == p.cfg.end() ? "" : i->second;
+            if (s.empty() || s.size() > kTamanhoMaximoCripto) {
+                continue;
+            }
             EXPECT_EQ(tudo.find(s), std::string::npos) << s << " em:\n" << tudo;
             EXPECT_EQ(tudo.find(Cripto(s)), std::string::npos) << s << " em:\n" << tudo;
         }
@@ -86,7 +90,24 @@ protected:
         ASSERT_EQ(p.Pacotes().size(), 1u);
         ASSERT_EQ(p.Enviados().size(), 1u);
         EXPECT_EQ(Ler(p.Enviados()[0]), Ler(p.Pacotes()[0]));
-        EXPECT_EQ(teste::Rodar({"/usr/lib/p7zip/7z", "t", p.Enviados()[0].string()}).codigo, 0);
+        const auto enviado = p.Enviados()[0].string();
+        const auto senha = p.cfg["SenhaArquivo"];
+        // The key from the password's UTF-8 on either system.
+        const std::vector<std::string> sete = {"/usr/bin/env", "LC_ALL=C.UTF-8",
+                                               "/usr/lib/p7zip/7z"};
+        const auto com = [&](std::vector<std::string> a) {
+            a.insert(a.begin(), sete.begin(), sete.end());
+            return a;
+        };
+        EXPECT_EQ(teste::Rodar(com({"t", "-p" + senha, enviado})).codigo, 0);
+        if (!senha.empty()) {
+            // Without the password not even the names show; with it, the backup is there.
+            const auto sem = teste::Rodar(com({"l", enviado}), "\n");
+            EXPECT_NE(sem.codigo, 0) << sem.saida;
+            EXPECT_EQ(sem.saida.find(".BAK"), std::string::npos) << sem.saida;
+            const auto lista = teste::Rodar(com({"l", "-p" + senha, enviado}));
+            EXPECT_NE(lista.saida.find(".BAK"), std::string::npos) << lista.saida;
+        }
         EXPECT_TRUE(std::regex_match(Executado(), std::regex(R"(\d\d/\d\d/20\d\d \d\d:\d\d:\d\d)")))
             << Executado();
         SemSenhas(r);
@@ -113,6 +134,7 @@ struct Sucesso {
     std::string modo;          // of the database stand-in
     std::string silencio = ""; // SilencioBackup
     bool verificar = false;    // VerificarBackup=1: the server reads the backup back before 7z
+    std::string senhaArquivo = "";
 };
 const Sucesso sucessos[] = {
     {"EmbaralhadasComDadosSeparados", false, false, true, "normal"},
@@ -120,6 +142,8 @@ const Sucesso sucessos[] = {
     {"VerificadoNaEdicaoExpress", true, false, true, "express", "", true},
     // A backup longer than SilencioBackup that keeps reporting progress is not silent.
     {"BackupLongoQueSegueFalando", false, false, false, "slow", "1"},
+    {"ArquivoComSenhaEmbaralhada", false, false, true, "normal", "", false, "Cofre 42; até amanhã"},
+    {"ArquivoComSenhaClara", false, true, false, "normal", "", false, "s3nh4-clara"},
 };
 using CadaSucesso = JobCom<Sucesso>;
 
@@ -132,12 +156,26 @@ TEST_P(CadaSucesso, LogLotesEPermissoes) {
     if (c.verificar) {
         p.cfg["VerificarBackup"] = "1";
     }
+    p.cfg["SenhaArquivo"] = c.senhaArquivo;
     p.Servidores(c.modo);
     if (c.separar) {
         p.Separar();
     }
+    // What 7z is handed besides its input (through Wine the relay's Linux side would show
+    // Wine's own environment: Linux only).
+    const auto vistos = p.raiz.p / "argumentos-7z";
+    if (!c.senhaArquivo.empty() && !Sistema().windows) {
+        p.Falsa("7z", "printf '%s\\n' \"$@\" >>" + vistos.string() + "; env >>" + vistos.string() +
+                          "; exec /usr/lib/p7zip/7z \"$@\"");
+    }
     const auto antes = std::time(nullptr);
     ASSERT_NO_FATAL_FAILURE(ConferirSucesso(Rodar()));
+    if (fs::exists(vistos)) {
+        const auto texto = Ler(vistos);
+        EXPECT_NE(texto.find("\nt\n"), std::string::npos) << texto; // both steps went through it
+        EXPECT_EQ(texto.find(c.senhaArquivo), std::string::npos) << texto;
+        EXPECT_EQ(texto.find(Cripto(c.senhaArquivo)), std::string::npos) << texto;
+    }
     std::string relogio; // the first line whole and the log's name, at each second of the run
     for (auto t = antes; t <= std::time(nullptr); ++t) {
         char s[80];
@@ -242,6 +280,23 @@ const Falha falhas[] = {
                        "for a; do case \"$a\" in *.7z) echo lixo >\"$a\";; esac; done");
      },
      5, "Erro: 2 - Teste do arquivo compactado falhou: 7z t ", true, true},
+    // A 7z that packs without encrypting (one built without AES would): never sent.
+    {"SeteZipIgnoraASenha",
+     [](Programa& p) {
+         p.cfg["SenhaArquivo"] = "segredo do arquivo";
+         p.Falsa("7z", "for a; do shift; case \"$a\" in -p|-mhe=on) ;; *) set -- \"$@\" \"$a\";; "
+                       "esac; done; exec /usr/lib/p7zip/7z \"$@\"");
+     },
+     5,
+     "Erro: 0 - Teste do arquivo compactado falhou: o arquivo se abre sem a senha (SenhaArquivo); "
+     "ele não foi enviado.",
+     true, true},
+    // Too long to have been scrambled: no password to pack with.
+    {"SenhaDoArquivoIlegivel", [](Programa& p) { p.cfg["SenhaArquivo"] = std::string(600, 's'); },
+     5,
+     "Erro: 0 - Compactação falhou: a senha do arquivo (SenhaArquivo) está ilegível: texto de 600 "
+     "caracteres excede o limite de 506 da criptografia; nada foi compactado nem enviado.",
+     true, false},
     {"EnviadorRepeteOLoginNaSaida",
      [](Programa& p) { p.Falsa("ncftpput", "cat \"$2\" >&2; exit 3"); }, 6,
      "Erro: 3 - Envio falhou: ", true, true},
@@ -346,6 +401,33 @@ TEST_P(CadaFalha, TemSeuCodigoEGuardaOQueNaoFoiEnviado) {
     }
 }
 INSTANTIATE_TEST_SUITE_P(Job, CadaFalha, ::testing::ValuesIn(falhas), PeloNome());
+
+// `kelvane SENHAARQUIVO` with the answers on stdin (no terminal): set twice alike, scrambled as
+// NCripto says; two that differ change nothing; empty clears; a data folder others can read is
+// refused before anything is read.
+TEST_F(Job, SenhaArquivoDigitadaDuasVezes) {
+    p.Separar();
+    const auto ini = p.dados / "info.ini";
+    const auto senha = [&] {
+        return LerINI(kSecaoInfos, "SenhaArquivo", ini);
+    };
+    const auto rodar = [&](const std::string& entrada) {
+        return teste::Rodar(p.Comando({"SENHAARQUIVO"}), entrada);
+    };
+    auto r = rodar("nova senha\nnova senha\n");
+    EXPECT_EQ(r.codigo, 0) << r.saida;
+    EXPECT_EQ(senha(), Cripto("nova senha"));
+    EXPECT_EQ(r.saida.find("nova senha"), std::string::npos) << r.saida;
+    r = rodar("outra\noutr4\n");
+    EXPECT_EQ(r.codigo, 1) << r.saida;
+    EXPECT_EQ(senha(), Cripto("nova senha"));
+    r = rodar("\n\n");
+    EXPECT_EQ(r.codigo, 0) << r.saida;
+    EXPECT_EQ(senha(), "");
+    ::chmod(p.dados.c_str(), 0755);
+    EXPECT_EQ(rodar("x1z\nx1z\n").codigo, 9);
+    EXPECT_EQ(senha(), "");
+}
 
 // Whoever else can create a name in the folder, or replace what it loads, must not make the job
 // (or the window) run their code or write where they choose: nothing is loaded or written, the
