@@ -1,6 +1,7 @@
 #include "ini.h"
 
 #include "../plataforma/arquivos.h"
+#include "../plataforma/nomes.h"
 #include "codificacao.h"
 #include "texto.h"
 
@@ -205,8 +206,9 @@ std::string EditarINI(std::string_view conteudo, std::string_view secao,
     const std::string secao1252 = Utf8ParaCp1252(secao);
     for (const auto& [chave, valor] : alteracoes) {
         // New lines end as the first line that has an ending; asked again after each key, as a
-        // key at a time would find it (completing a final CR can set the style).
-        std::string fimPadrao = "\n";
+        // key at a time would find it (completing a final CR can set the style). A file with no
+        // ending yet takes the system's, as its other programs would write it.
+        std::string fimPadrao(plataforma::kFimDeLinha);
         for (const auto& l : linhas) {
             if (l.fim == "\n" || l.fim == "\r\n") { // a CR ending the file sets no style
                 fimPadrao = l.fim;

@@ -157,6 +157,12 @@ TEST_F(Janela, LayoutComoOUsuarioVe) {
         }
         const QString nome = w->objectName();
         EXPECT_TRUE(w->parentWidget()->rect().contains(w->geometry())) << nome.toStdString();
+        // Whatever the captions are drawn with, what was typed or reported is never narrowed.
+        if (w->inherits("QLineEdit") || nome == "lblMensagem") {
+            EXPECT_TRUE(w->font().stretch() == QFont::AnyStretch ||
+                        w->font().stretch() == QFont::Unstretched)
+                << nome.toStdString();
+        }
         if (!Texto(w).isEmpty()) {
             const int precisa = w->inherits("QCheckBox") // the box, then its text
                                     ? w->sizeHint().width()
@@ -231,6 +237,7 @@ struct CasoCarga {
     Chaves ini;
     // NCripto and SSPI (0 clear, 1 greyed, 2 ticked), the FTP list, user, port, client name
     std::string esperado;
+    bool salvar = false; // then "Salvar e Fechar" untouched keeps every stored value as it was
 };
 class Carga : public Janela, public ::testing::WithParamInterface<CasoCarga> {};
 
@@ -245,6 +252,22 @@ TEST_P(Carga, CadaValorNoSeuControle) {
                   .toStdString(),
               GetParam().esperado);
     EXPECT_TRUE(Caixas().empty());
+    if (GetParam().salvar) {
+        Clicar("cmdSalvarFechar");
+        EXPECT_TRUE(Caixas().empty());
+        for (const auto& [chave, valor] : GetParam().ini) {
+            EXPECT_EQ(Ini(chave.c_str()), valor) << chave;
+        }
+        // A file this program began ends its lines as the system's own programs do.
+        const auto texto = Ler(p.dir / "info.ini");
+        std::size_t fins = 0;
+        for (auto i = texto.find(plataforma::kFimDeLinha); i != std::string::npos;
+             i = texto.find(plataforma::kFimDeLinha, i + 1)) {
+            ++fins;
+        }
+        EXPECT_EQ(fins, static_cast<std::size_t>(std::count(texto.begin(), texto.end(), '\n')))
+            << texto;
+    }
 }
 
 // Built when the tests are registered, after main has started: Cripto is another unit's.
@@ -259,10 +282,21 @@ std::vector<CasoCarga> Cargas() {
         {"NCriptoCinza",
          {{"NCripto", "2"}, {"Usuario", Cripto("cinza")}, {"SSPI", "1.5"}, {"ServidorFTP", "x"}},
          "1|1|-1|cinza||"},
-        // The preset's user replaces the stored one; the stored port stays.
+        // The preset as stored: its choice shows, the administrator's own login stays.
         {"ServidorDoFabricante",
          {{"NCripto", "1.0"}, {"Usuario", "x"}, {"ServidorFTP", "0"}, {"Porta", "2121"}},
-         "2|0|0|upload|2121|"},
+         "2|0|0|x|2121|"},
+        {"ServidorDoFabricanteSalvoSemMudar",
+         {{"NCripto", "1"},
+          {"ServidorDB", "localhost"},
+          {"ServidorFTP", "0"},
+          {"Endereco", "ftp.meu.example"},
+          {"Porta", "2121"},
+          {"Usuario", "admin"},
+          {"Passw", "minha senha"},
+          {"Diretorio", "/meus"}},
+         "2|0|0|admin|2121|",
+         true},
         // A value too long to unscramble is left out; the rest still loads.
         {"LongoDemaisParaDesembaralhar",
          {{"Senha", std::string(507, 'x')}, {"Usuario", Cripto("depois")}},
@@ -426,7 +460,7 @@ TEST_F(Janela, ExecutarAgoraSegueOJob) {
     f.close(); // refused while the job runs
     EXPECT_TRUE(f.isVisible());
     const std::string recusa =
-        "X Um backup está em execução. Aguarde o fim do processo para fechar a janela.";
+        "i Um backup está em execução. Aguarde o fim do processo para fechar a janela.";
     EXPECT_EQ(Caixas(), std::vector{recusa});
     ASSERT_TRUE(QTest::qWaitFor([&] { return !f.tarefaEmAndamento(); }, 120000));
     EXPECT_EQ(linhas.front() + " " + linhas.back(), "Iniciando o processo... Processo Finalizado!");
@@ -481,8 +515,12 @@ TEST_P(Tarefas, RespondemComUmaCaixa) {
     p.Servidores(c.modo);
     auto& f = Preenchida();
     if (botao == "cmdEnviarArquivo") {
-        janela::ProximoArquivo(QString::fromStdString(plataforma::TextoCaminho(arquivo)));
+        // As the dialog answers on every system; the field shows the system's separators.
+        janela::ProximoArquivo(
+            QString::fromStdString(plataforma::TextoCaminho(arquivo)).replace('\\', '/'));
         Clicar("cmdArquivo");
+        EXPECT_EQ(Campo(f, "txtArquivoEnviar")->text().toStdString(),
+                  plataforma::TextoCaminho(arquivo));
         EXPECT_FALSE(Botao(f, "cmdExecutar")->isEnabled()); // a chosen file waits to be sent
     }
     c.preparar(*this, f);
@@ -501,8 +539,12 @@ TEST_P(Tarefas, RespondemComUmaCaixa) {
     EXPECT_EQ(caixa.rfind(esperada, 0), 0u) << caixa;
     // One dial: the uploader's own redials took 40 s against a closed port.
     EXPECT_EQ(caixa.find("Could not"), caixa.rfind("Could not"));
+    // The status line holds it whole, or cut to its width with "…" and whole in the tooltip.
+    const auto* status = Controle<QLabel>(f, "lblMensagem");
     EXPECT_EQ(caixa.substr(2, caixa.find('\r') - 2),
-              Controle<QLabel>(f, "lblMensagem")->text().toStdString());
+              (status->toolTip().isEmpty() ? status->text() : status->toolTip()).toStdString());
+    EXPECT_LE(status->fontMetrics().horizontalAdvance(status->text()), status->width());
+    EXPECT_TRUE(status->toolTip().isEmpty() || status->text().endsWith(QChar(0x2026)));
     EXPECT_EQ(linhas.at(0).rfind(c.linha, 0), 0u) << linhas.at(0);
     for (const char* senha : {"txtSenha", "txtPassw"}) {
         EXPECT_EQ(caixa.find(Campo(f, senha)->text().toStdString()), std::string::npos);
@@ -555,13 +597,21 @@ const CasoTarefa kTarefas[] = {
      std::string(plataforma::kNomeBiblioteca7z)},
     {"FtpPortaFechada", "cmdTestarFTP",
      [](Tarefas&, QWidget& f) { Campo(f, "txtPorta")->setText("1"); },
-     "X Erro: 1 - Teste de conexão FTP falhou: ncftpput terminou com código 1", kFtp},
+     "X O servidor FTP não foi encontrado ou recusou a conexão: confira o Endereço e a Porta."
+     "\r\nErro: 1 - Teste de conexão FTP falhou: ncftpput terminou com código 1",
+     kFtp},
+    // The same exit status as a closed port; the uploader's words tell the login apart.
+    {"FtpSenhaErrada", "cmdTestarFTP",
+     [](Tarefas&, QWidget& f) { Campo(f, "txtPassw")->setText("errada"); },
+     "X O servidor FTP recusou a entrada: confira o Usuario e a Senha.\r\nErro: 1 - ", kFtp},
     {"FtpPortaInvalida", "cmdTestarFTP",
      [](Tarefas&, QWidget& f) { Campo(f, "txtPorta")->setText("abc"); },
      "X A conexão FTP não foi testada: a Porta do FTP deve ser um número inteiro de 1 a 65535."
      "\r\nDigite na Porta o número da porta do servidor FTP (normalmente 21)."},
     {"FtpSemAsSenhas", "cmdTestarFTP", [](Tarefas& t, QWidget&) { t.EcoarLogin(); },
-     "X Erro: 3 - Teste de conexão FTP falhou: ", kFtp},
+     "X O arquivo não pôde ser gravado no servidor FTP: confira se o Usuario pode gravar no "
+     "Diretório e se há espaço no servidor.\r\nErro: 3 - Teste de conexão FTP falhou: ",
+     kFtp},
     // An uploader another account could have replaced is never run.
     {"FtpUploaderDeOutraConta", "cmdTestarFTP",
      [](Tarefas& t, QWidget&) {

@@ -1,8 +1,10 @@
 #include "caixas.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <deque>
+#include <tuple>
 #include <utility>
 
 namespace kelvane::janela {
@@ -46,7 +48,7 @@ void MostrarCaixa(QWidget* pai, Icone icone, const QString& texto) {
 }
 
 void MostrarCaixaDeEspera(QWidget* pai, const QString& texto) {
-    Exibir(pai, Icone::Critico, texto, true);
+    Exibir(pai, Icone::Informacao, texto, true);
 }
 
 void FecharCaixasDeEspera() {
@@ -62,22 +64,25 @@ void FecharCaixasDeEspera() {
 
 std::optional<QString> EscolherArquivo(QWidget* pai, const QString& filtro) {
     gUltimoFiltro = filtro;
+    QString nome;
     if (gCapturando) {
         if (gProximosArquivos.empty()) {
             return std::nullopt;
         }
-        const auto [cancela, nome] = gProximosArquivos.front();
+        bool cancela = false;
+        std::tie(cancela, nome) = gProximosArquivos.front();
         gProximosArquivos.pop_front();
         if (cancela) {
             return std::nullopt;
         }
-        return nome;
+    } else {
+        nome = QFileDialog::getOpenFileName(pai, QString(), QString(), filtro);
+        if (nome.isEmpty()) {
+            return std::nullopt;
+        }
     }
-    const QString nome = QFileDialog::getOpenFileName(pai, QString(), QString(), filtro);
-    if (nome.isEmpty()) {
-        return std::nullopt;
-    }
-    return nome;
+    // The dialog answers with '/' on every system; the field shows the name as the user writes it.
+    return QDir::toNativeSeparators(nome);
 }
 
 void CapturarCaixas(bool capturar) {

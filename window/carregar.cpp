@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QSignalBlocker>
 #include <cmath>
 #include <optional>
 
@@ -75,10 +76,11 @@ void Form1::Form_Load() {
         }
     }
 
-    // Selecting the preset fills the FTP fields; the stored host, port and folder then
-    // overwrite three of them, so the preset's user and password remain.
+    // The stored choice is shown, not made again: its handler would put the preset's login
+    // over the one stored, and the next save would write it.
     if (const auto indice = ConversaoInteira(c.servidorFTP);
         indice && *indice >= -1 && *indice < cmbServidor->count()) {
+        const QSignalBlocker semEscolha(cmbServidor);
         cmbServidor->setCurrentIndex(static_cast<int>(*indice));
     }
 

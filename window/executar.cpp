@@ -33,7 +33,7 @@ void Form1::cmdExecutar_Click() {
                     ? QStringLiteral("Erro: %1 - O processo não chegou ao fim; veja o log.")
                           .arg(ComoInteiro(*codigo))
                     : falhaJob_);
-            if (lblMensagem->text() != falha) {
+            if (mensagem_ != falha) {
                 MostrarMensagem(falha);
             }
             if (!caixaDoJob_) {

@@ -134,12 +134,23 @@ Form1::Form1(QWidget* parent)
     }
     fonte.setFamilies(familias << fonte.family());
     fonte.setPixelSize(11);
+    const QFont texto = fonte;
     if (plataforma::kLarguraFonteJanela != 100) {
         // Even 100 set explicitly would make the match pass over the narrow faces named above.
         fonte.setStretch(plataforma::kLarguraFonteJanela);
     }
     setFont(fonte);
     MontarControles();
+    if (plataforma::kLarguraFonteJanela != 100) {
+        // Narrowed for the captions alone: a squeezed face garbles what was typed or reported
+        // ("[FreeTDS]" reads as "|FreeTDS|"), so the fields and the message line keep its width.
+        QFont inteira = texto;
+        inteira.setStretch(QFont::Unstretched);
+        for (QWidget* campo : findChildren<QLineEdit*>()) {
+            campo->setFont(inteira);
+        }
+        lblMensagem->setFont(inteira);
+    }
     tarefa_ = new Tarefa(this);
 
     // The job logs from its own thread: hand every text over to this one, never wait for it.
@@ -323,7 +334,12 @@ void Form1::MostrarMensagem(const QString& texto) {
     if (texto.startsWith(QLatin1String("Erro"))) {
         falhaJob_ = texto;
     }
-    lblMensagem->setText(texto);
+    // A line wider than the bar ends in "…" where it was cut; the whole of it is the tooltip.
+    const QString linha =
+        lblMensagem->fontMetrics().elidedText(texto, Qt::ElideRight, lblMensagem->width());
+    mensagem_ = texto;
+    lblMensagem->setText(linha);
+    lblMensagem->setToolTip(linha == texto ? QString() : texto);
     lblMensagem->repaint();
     emit mensagemMostrada(texto);
 }

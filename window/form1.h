@@ -144,6 +144,8 @@ private:
     bool caixaDoJob_ = false;
     // Why the load found nothing in a file that exists; shown once the window is on screen.
     QString avisoCarga_;
+    // The message line's whole text (the label may show it cut).
+    QString mensagem_;
     bool centralizada_ = false;
 };
 

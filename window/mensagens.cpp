@@ -83,6 +83,43 @@ QString DicaConexaoBanco(long numero, const std::string& texto) {
     return QStringLiteral("A conexão com o banco falhou: veja abaixo a resposta do driver.");
 }
 
+QString TextoFalhaFtp(const Falha& falha) {
+    const QString texto = QString::fromStdString(TextoFalha(falha));
+    if (falha.codigo != CodigoSaida::EnvioFalhou) { // the uploader did not run: nothing to read
+        return texto;
+    }
+    QString dica;
+    // ncftpput's exit statuses; 0 here is one stopped at its time limit.
+    switch (falha.numero) {
+    case 1:
+        // Both a refused connection and a refused login end with 1: its own words tell which.
+        dica =
+            Contem(texto, {"not accepted", "login incorrect", "530 "})
+                ? QStringLiteral("O servidor FTP recusou a entrada: confira o Usuario e a Senha.")
+                : QStringLiteral("O servidor FTP não foi encontrado ou recusou a conexão: "
+                                 "confira o Endereço e a Porta.");
+        break;
+    case 0:
+    case 2:
+        dica = QStringLiteral("O servidor FTP não respondeu a tempo: confira o Endereço e a Porta, "
+                              "e se um firewall bloqueia a conexão.");
+        break;
+    case 3:
+    case 4:
+        dica = QStringLiteral("O arquivo não pôde ser gravado no servidor FTP: confira se o "
+                              "Usuario pode gravar no Diretório e se há espaço no servidor.");
+        break;
+    case 5:
+    case 6:
+        dica = QStringLiteral("O Diretório não pôde ser aberto no servidor FTP: confira se ele "
+                              "existe e se o Usuario pode entrar nele.");
+        break;
+    default:
+        dica = QStringLiteral("O teste FTP falhou: veja abaixo a resposta do ncftpput.");
+    }
+    return dica + QStringLiteral("\r\n") + texto;
+}
+
 std::optional<QString> PortaFtp(const QString& digitada) {
     Configuracao c;
     c.porta = digitada.trimmed().toStdString();

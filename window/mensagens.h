@@ -2,6 +2,8 @@
 // check of the FTP port typed in the window.
 #pragma once
 
+#include "job/codigos.h"
+
 #include <QString>
 #include <optional>
 #include <string>
@@ -16,6 +18,10 @@ QString TraduzirErrosSistema(QString texto);
 // One line saying what to check after the database test failed with this native error number
 // and driver text.
 QString DicaConexaoBanco(long numero, const std::string& texto);
+
+// The FTP test's failure as the box shows it: for one of the uploader's, first a line saying what
+// to check, then the failure itself.
+QString TextoFalhaFtp(const Falha& falha);
 
 // The port as the uploader takes it (blanks around it dropped), or nullopt when it is not a
 // whole number from 1 to 65535.

@@ -91,7 +91,7 @@ void Form1::cmdTestarFTP_Click() {
                                     limite)
                     : Falha{CodigoSaida::FerramentaFaltando, 0,
                             etapa + ": " + TextoFaltandoArquivo(plataforma::kNomeEnviador)};
-            *resposta = falha ? Resposta{Icone::Critico, QString::fromStdString(TextoFalha(*falha))}
+            *resposta = falha ? Resposta{Icone::Critico, TextoFalhaFtp(*falha)}
                               : Resposta{Icone::Informacao,
                                          QStringLiteral("Conexão FTP efetuada com sucesso!")};
         },
