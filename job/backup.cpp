@@ -190,12 +190,8 @@ std::optional<Desfecho> Job::Executar() {
     if (const auto* invalido = ProblemaEm(regras_, &Configuracao::limiteEtapa)) {
         Registrar(invalido->texto); // once: the steps apply the default silently
     }
-    // Packed without its password the archive would leave readable: nothing is packed.
-    if (const auto* ilegivel = cfg_.IlegivelEm(&Configuracao::senhaArquivo)) {
-        return De(Falha{CodigoSaida::CompactacaoFalhou, 0,
-                        "Compactação falhou: a senha do arquivo (" + std::string(ilegivel->chave) +
-                            ") está ilegível: " + ilegivel->motivo +
-                            "; nada foi compactado nem enviado."});
+    if (auto falha = SenhaArquivoIlegivel(cfg_)) {
+        return De(*falha);
     }
     OpcoesProcesso comTrava;
     comTrava.herdar = trava_.descritor();

@@ -113,6 +113,17 @@ std::optional<Falha> TestarArquivo(const std::filesystem::path& pasta,
     return std::nullopt;
 }
 
+std::optional<Falha> SenhaArquivoIlegivel(const Configuracao& c) {
+    // Packed without its password the archive would leave readable: nothing is packed.
+    if (const auto* ilegivel = c.IlegivelEm(&Configuracao::senhaArquivo)) {
+        return Falha{CodigoSaida::CompactacaoFalhou, 0,
+                     "Compactação falhou: a senha do arquivo (" + std::string(ilegivel->chave) +
+                         ") está ilegível: " + ilegivel->motivo +
+                         "; nada foi compactado nem enviado."};
+    }
+    return std::nullopt;
+}
+
 std::optional<Falha> DadosFtpDe(const Configuracao& c, const Validacao& v, DadosFtp& dados) {
     for (const auto campo : {&Configuracao::usuario, &Configuracao::passw}) {
         if (const auto* ilegivel = c.IlegivelEm(campo)) {

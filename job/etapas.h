@@ -34,6 +34,9 @@ std::optional<Falha> TestarArquivo(const std::filesystem::path& pasta,
                                    const OpcoesProcesso& opcoes = {},
                                    const std::string& senha = {});
 
+// SenhaArquivo could not be unscrambled: packing without it would send a readable archive.
+std::optional<Falha> SenhaArquivoIlegivel(const Configuracao& c);
+
 // The FTP settings of the record; a credential that could not be unscrambled or a port that is
 // not valid is the failure (EnvioFalhou).
 std::optional<Falha> DadosFtpDe(const Configuracao& c, const Validacao& v, DadosFtp& dados);

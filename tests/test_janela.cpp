@@ -484,6 +484,7 @@ struct CasoTarefa {
     std::string chega = ""; // on the FTP server
     const char* modo = "normal";
     const char* soLinux = nullptr; // why the row cannot exist on Windows
+    const char* senha = nullptr;   // SenhaArquivo in the file: the archive opens only with it
 };
 
 class Tarefas : public Janela, public ::testing::WithParamInterface<CasoTarefa> {
@@ -557,7 +558,14 @@ TEST_P(Tarefas, RespondemComUmaCaixa) {
     const auto chegou = p.ftp / "backups" / plataforma::Caminho(c.chega);
     if (botao == "cmdEnviarArquivo" && !c.chega.empty()) {
         const auto lista = Rodar({"/usr/lib/p7zip/7z", "l", plataforma::TextoCaminho(chegou)});
-        EXPECT_EQ(lista.codigo, chegou.extension() == ".7z" ? 0 : 2); // packed, or as it is
+        // Packed, or as it is; with a password, no names without it.
+        EXPECT_EQ(lista.codigo != 0, chegou.extension() != ".7z" || c.senha != nullptr);
+        if (c.senha) {
+            EXPECT_EQ(Rodar({"/usr/lib/p7zip/7z", "l", std::string("-p") + c.senha,
+                             plataforma::TextoCaminho(chegou)})
+                          .codigo,
+                      0);
+        }
         EXPECT_EQ(lista.saida.find("segredo"), std::string::npos);
         EXPECT_EQ(
             linhas.at(linhas.size() - 2),
@@ -629,6 +637,13 @@ const CasoTarefa kTarefas[] = {
     {"EnviarZipado", "cmdEnviarArquivo",
      [](Tarefas&, QWidget& f) { Marca(f, "chkZipar")->setChecked(true); }, "i Processo Finalizado",
      "", "relatório de maio.pdf.7z"},
+    // Packed as the job packs the backups: with SenhaArquivo, nobody else can open it.
+    {"EnviarZipadoComSenha", "cmdEnviarArquivo",
+     [](Tarefas& t, QWidget& f) {
+         GravarINI(kSecaoInfos, "SenhaArquivo", Cripto("s3nha"), t.p.dir / "info.ini");
+         Marca(f, "chkZipar")->setChecked(true);
+     },
+     "i Processo Finalizado", "", "relatório de maio.pdf.7z", "normal", nullptr, "s3nha"},
     // Typed relative to the current folder: a name, never 7z's list file.
     {"EnviarNomeComArroba", "cmdEnviarArquivo",
      [](Tarefas&, QWidget& f) {

@@ -86,9 +86,14 @@ void Form1::cmdEnviarArquivo_Click() {
             const auto c = LerConfiguracao(ArquivoIni(), ncripto).valores;
             const auto v = ValidarConfiguracao(c, Uso::Executar);
             if (zipar) {
-                mostrar("Compactando...: " + arquivo + ".7z");
-                falha = Compactar(pasta, plataforma::Caminho(arquivo + ".7z"),
-                                  plataforma::Caminho(arquivo), v.valores.limiteEtapa);
+                // Packed with SenhaArquivo, as the job packs the backups.
+                falha = SenhaArquivoIlegivel(c);
+                if (!falha) {
+                    mostrar("Compactando...: " + arquivo + ".7z");
+                    falha = Compactar(pasta, plataforma::Caminho(arquivo + ".7z"),
+                                      plataforma::Caminho(arquivo), v.valores.limiteEtapa, {},
+                                      c.senhaArquivo);
+                }
                 arquivo += ".7z";
             }
             DadosFtp dados;
