@@ -1,5 +1,6 @@
 #include "processo.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -11,6 +12,7 @@
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -64,7 +66,7 @@ volatile std::sig_atomic_t gLoginPronto = 0;
 char gLoginArquivo[PATH_MAX];
 char gLoginPasta[PATH_MAX];
 
-void AoTerminar(int sinal) {
+void Limpar() {
     if (const pid_t filho = gFilho; filho > 0) {
         ::kill(-filho, SIGTERM); // its group: whatever it started too
     }
@@ -72,6 +74,11 @@ void AoTerminar(int sinal) {
         ::unlink(gLoginArquivo);
         ::rmdir(gLoginPasta);
     }
+}
+
+// In a process that did not call TratarTerminacao (the suites' own): cleans up in the handler.
+void AoTerminar(int sinal) {
+    Limpar();
     ::signal(sinal, SIG_DFL);
     ::raise(sinal);
 }
@@ -90,6 +97,46 @@ void InstalarLimpezaAoTerminar() {
             }
         }
     });
+}
+
+std::mutex gRegistroTrava;
+std::function<void(const std::string&)> gRegistrar;
+std::atomic<bool> gInterrompido{false};
+
+const char* NomeSinal(int sinal) {
+    switch (sinal) {
+    case SIGTERM:
+        return "SIGTERM";
+    case SIGINT:
+        return "SIGINT";
+    default:
+        return "SIGHUP";
+    }
+}
+
+// The log line needs the local time, the log's encoding and a lock: nothing a signal handler may
+// do. Here it is ordinary code, whatever the job's own thread is blocked in (a tool, a driver).
+void EsperarTerminacao(sigset_t conjunto) {
+    int sinal = 0;
+    while (::sigwait(&conjunto, &sinal) != 0) {
+    }
+    gInterrompido = true;
+    {
+        std::lock_guard trava(gRegistroTrava);
+        if (gRegistrar) {
+            try {
+                gRegistrar(NomeSinal(sinal));
+            } catch (...) { // the process ends by the signal all the same
+            }
+        }
+    }
+    Limpar();
+    ::signal(sinal, SIG_DFL);
+    sigset_t este;
+    sigemptyset(&este);
+    sigaddset(&este, sinal);
+    ::pthread_sigmask(SIG_UNBLOCK, &este, nullptr);
+    ::raise(sinal);
 }
 
 } // namespace
@@ -205,6 +252,7 @@ ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
         }
     }
     gFilho = 0;
+    AguardarSeInterrompido(); // the tool was stopped for it: its end is no failure to report
     if (!terminou) {
         // ECHILD where SIGCHLD is ignored: the kernel reaped the tool and its status is lost.
         return "não foi possível saber como " + argumentos[0] +
@@ -298,6 +346,41 @@ void ApagarAoTerminar(const std::filesystem::path& arquivo, const std::filesyste
 
 void EsquecerAoTerminar() {
     gLoginPronto = 0;
+}
+
+void TratarTerminacao() {
+    static std::once_flag uma;
+    std::call_once(uma, [] {
+        sigset_t conjunto;
+        sigemptyset(&conjunto);
+        for (const int sinal : {SIGTERM, SIGINT, SIGHUP}) {
+            struct sigaction atual {};
+            if (::sigaction(sinal, nullptr, &atual) == 0 && atual.sa_handler == SIG_DFL) {
+                sigaddset(&conjunto, sinal);
+            }
+        }
+        ::pthread_sigmask(SIG_BLOCK, &conjunto, nullptr);
+        try {
+            std::thread(EsperarTerminacao, conjunto).detach();
+        } catch (const std::system_error&) {
+            ::pthread_sigmask(SIG_UNBLOCK, &conjunto, nullptr); // the handler instead
+        }
+    });
+}
+
+void AoInterromper(std::function<void(const std::string& motivo)> registrar) {
+    std::lock_guard trava(gRegistroTrava);
+    gRegistrar = std::move(registrar);
+}
+
+void EsquecerInterrupcao() {
+    AoInterromper(nullptr);
+}
+
+void AguardarSeInterrompido() {
+    while (gInterrompido) {
+        ::pause();
+    }
 }
 
 } // namespace kelvane::plataforma
