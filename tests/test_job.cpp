@@ -131,7 +131,15 @@ TEST_P(CadaSucesso, LogLotesEPermissoes) {
         p.Separar();
     }
     const auto antes = std::time(nullptr);
-    ASSERT_NO_FATAL_FAILURE(ConferirSucesso(Rodar()));
+    ::setenv("KELVANE_WINEDEBUG", "-all,+eventlog", 1);
+    const auto r0 = Rodar();
+    ::unsetenv("KELVANE_WINEDEBUG");
+    ASSERT_NO_FATAL_FAILURE(ConferirSucesso(r0));
+    if (Sistema().windows) { // an information event
+        EXPECT_NE(r0.saida.find("trace:eventlog:ReportEventW L\"Fim do Processo\""),
+                  std::string::npos)
+            << r0.saida;
+    }
     std::string relogio; // the first line whole and the log's name, at each second of the run
     for (auto t = antes; t <= std::time(nullptr); ++t) {
         char s[80];
@@ -299,11 +307,17 @@ TEST_P(CadaFalha, TemSeuCodigoEGuardaOQueNaoFoiEnviado) {
     p.Servidores(c.modo);
     c.preparar(p);
     p.Ini();
+    ::setenv("KELVANE_WINEDEBUG", "-all,+eventlog", 1); // Wine traces what it is handed
     const auto r = c.nome.ends_with("SigchldIgnorado") && !Sistema().windows
                        ? teste::Rodar({"/usr/bin/env", "--ignore-signal=CHLD",
                                        (p.dir / "kelvane").string(), "EXEC"})
                        : p.Exec();
+    ::unsetenv("KELVANE_WINEDEBUG");
     EXPECT_EQ(r.codigo, c.codigo) << r.saida << p.Ultima();
+    if (Sistema().windows) { // an error event with the failure
+        EXPECT_NE(r.saida.find("err:eventlog:ReportEventW L\""), std::string::npos) << r.saida;
+        EXPECT_EQ(r.saida.find("trace:eventlog:"), std::string::npos) << r.saida;
+    }
     EXPECT_EQ(p.Ultima().rfind(c.ultima, 0), 0u) << p.Ultima();
     EXPECT_EQ(!p.Baks().empty(), c.bakFica);
     EXPECT_EQ(!p.Pacotes().empty(), c.pacoteFica);
