@@ -1,7 +1,9 @@
 #include "backup.h"
 
 #include "../plataforma/arquivos.h"
+#include "../plataforma/eventos.h"
 #include "../plataforma/nomes.h"
+#include "../plataforma/processo.h"
 #include "../settings/configuracao.h"
 #include "../settings/conversao.h"
 #include "../settings/texto.h"
@@ -98,6 +100,7 @@ public:
     // A heartbeat to AvisoURL, when set; one that cannot be delivered is logged and changes
     // nothing.
     void Avisar(TipoAviso tipo, const std::string& corpo = {});
+    std::string Oculto(const std::string& texto) const { return OcultarSegredos(texto, segredos_); }
 
 private:
     void Registrar(const std::string& linha) { GravarLog(linha, observador_); }
@@ -376,7 +379,28 @@ std::string ComandoVerificacao(const std::string& caminho) {
            "' WITH CHECKSUM, STATS = 10";
 }
 
-CodigoSaida ExecutarBackup(ObservadorJob* observador) {
+std::string TextoInterrupcao(const std::string& motivo) {
+    return TextoFalha(Falha{CodigoSaida::ErroOutro, 0,
+                            "Execução interrompida (" + motivo + "): o backup não foi concluído."});
+}
+
+CodigoSaida ExecutarBackup(ObservadorJob* observador, std::string* falha) {
+    // Without it, a run cut short leaves a log that stops mid-step, as if it still ran.
+    const bool semJanela = observador == nullptr;
+    plataforma::AoInterromper([semJanela](const std::string& motivo) {
+        const std::string texto = TextoInterrupcao(motivo);
+        try {
+            GravarLog(texto);
+        } catch (const ErroLog& e) {
+            std::fprintf(stderr, "Kelvane: %s\nKelvane: %s\n", texto.c_str(), e.what());
+        }
+        if (semJanela) {
+            plataforma::RegistrarEvento(ComoInteiro(CodigoSaida::ErroOutro), texto);
+        }
+    });
+    struct Esquecer {
+        ~Esquecer() { plataforma::EsquecerInterrupcao(); }
+    } esquecer;
     Job job(observador);
     std::optional<Desfecho> desfecho;
     try {
@@ -390,7 +414,11 @@ CodigoSaida ExecutarBackup(ObservadorJob* observador) {
         desfecho = De(Falha{CodigoSaida::ErroOutro, 0, e.what()});
     }
     if (desfecho) {
-        return job.Relatar(*desfecho);
+        const auto codigo = job.Relatar(*desfecho);
+        if (falha) {
+            *falha = job.Oculto(desfecho->aviso);
+        }
+        return codigo;
     }
     job.Avisar(TipoAviso::Sucesso);
     return CodigoSaida::Sucesso;

@@ -24,7 +24,10 @@ std::string ComandoVerificacao(const std::string& caminho);
 struct ObservadorJob;
 
 // The whole job, reported in the log (and to the observer, when a window started it); returns
-// the exit status.
-CodigoSaida ExecutarBackup(ObservadorJob* observador = nullptr);
+// the exit status, with the failure as reported in `falha` (when given). A termination request
+// meanwhile logs TextoInterrupcao as the run's last line.
+CodigoSaida ExecutarBackup(ObservadorJob* observador = nullptr, std::string* falha = nullptr);
+// "Erro: 0 - Execução interrompida (<motivo>): o backup não foi concluído."
+std::string TextoInterrupcao(const std::string& motivo);
 
 } // namespace kelvane

@@ -1,6 +1,7 @@
 #include "main.h"
 
 #include "../plataforma/arquivos.h"
+#include "../plataforma/eventos.h"
 #include "../plataforma/sistema.h"
 #include "../plataforma/terminal.h"
 #include "../settings/configuracao.h"
@@ -83,33 +84,38 @@ CodigoSaida DefinirSenhaArquivo() {
 int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
     plataforma::PrepararProcesso();
     const std::string argumentos = TextoArgumentos(argc, argv);
+    const bool exec = Maiusculas(argumentos) == "EXEC";
+    // An unattended run's end also goes to the system's log, where monitoring tools look.
+    const auto falhou = [exec](CodigoSaida codigo, const std::string& texto) {
+        std::fprintf(stderr, "Kelvane: %s\n", texto.c_str());
+        if (exec) {
+            plataforma::RegistrarEvento(ComoInteiro(codigo), "Kelvane: " + texto);
+        }
+        return ComoInteiro(codigo);
+    };
     if (PastaPrograma().empty()) {
         try {
             DefinirPastaPrograma(LocalizarPastaPrograma());
         } catch (const std::exception& e) {
-            std::fprintf(stderr, "Kelvane: %s\n", e.what());
-            return ComoInteiro(CodigoSaida::ErroOutro);
+            return falhou(CodigoSaida::ErroOutro, e.what());
         }
     }
     // Before anything is created or read: whoever else could write there could choose what we
     // load, run, read or write. The line goes to stderr (the scheduler keeps it).
-    const bool exec = Maiusculas(argumentos) == "EXEC";
     const bool senhaArquivo = Maiusculas(argumentos) == "SENHAARQUIVO";
     auto inseguro = ArquivoPastaDadosInseguro(PastaPrograma());
     if (!inseguro && PastaDados() == PastaPrograma()) {
         try {
             DefinirPastaDados(LocalizarPastaDados(PastaPrograma()));
         } catch (const std::exception& e) {
-            std::fprintf(stderr, "Kelvane: %s\n", e.what());
-            return ComoInteiro(CodigoSaida::ErroOutro);
+            return falhou(CodigoSaida::ErroOutro, e.what());
         }
     }
     if (!inseguro) {
         inseguro = PermissaoInsegura(PastaPrograma(), PastaDados(), !exec && !senhaArquivo);
     }
     if (inseguro) {
-        std::fprintf(stderr, "Kelvane: %s\n", inseguro->c_str());
-        return ComoInteiro(CodigoSaida::PermissoesInseguras);
+        return falhou(CodigoSaida::PermissoesInseguras, *inseguro);
     }
     if (senhaArquivo) {
         return ComoInteiro(DefinirSenhaArquivo());
@@ -124,7 +130,11 @@ int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
     }
 
     if (exec) {
-        return ComoInteiro(ExecutarBackup());
+        std::string falha;
+        const auto codigo = ExecutarBackup(nullptr, &falha);
+        plataforma::RegistrarEvento(ComoInteiro(codigo),
+                                    codigo == CodigoSaida::Sucesso ? "Fim do Processo" : falha);
+        return ComoInteiro(codigo);
     }
     if (!abrirJanela) {
         std::fprintf(stderr, "Kelvane: a janela de configuração não está disponível nesta "

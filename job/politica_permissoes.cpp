@@ -68,9 +68,10 @@ std::optional<std::string> PermissaoInsegura(const std::filesystem::path& pasta,
             caminhos.emplace_back(e, programa);
         }
     }
-    for (const auto nome : {plataforma::kNomeExecutavel, plataforma::kNomeModuloJanela,
-                            plataforma::kNome7z, plataforma::kNomeBiblioteca7z,
-                            plataforma::kNomeEnviador, std::string_view(kArquivoPastaDados)}) {
+    for (const auto nome :
+         {plataforma::kNomeExecutavel, plataforma::kNomeExecutavelJob,
+          plataforma::kNomeModuloJanela, plataforma::kNome7z, plataforma::kNomeBiblioteca7z,
+          plataforma::kNomeEnviador, std::string_view(kArquivoPastaDados)}) {
         caminhos.emplace_back(ctx.pasta / nome, programa);
     }
     for (const char* sub : {"Codecs", "Formats"}) {

@@ -2,7 +2,9 @@
 #
 # `cmake --install` lays out the program folder in the prefix (default C:/Program Files/Kelvane),
 # which only administrators can change:
-#   kelvane.exe        the executable, with the configuration window (Qt, linked statically)
+#   kelvane.exe        the configuration window (Qt, linked statically), a GUI program
+#   kelvane-exec.exe   the unattended job (EXEC), a console program; its message table is the
+#                      Event Log source "Kelvane"'s, which the installer registers
 #   translations\qtbase_pt_BR.qm  Qt's own texts in Portuguese (the file dialog's, the buttons')
 #   LEIA-ME.md         the administrators' guide (README.md)
 #   pasta-dados        where the job's data lie: KELVANE_PASTA_DADOS (C:\ProgramData\Kelvane)
@@ -23,6 +25,9 @@ set(KELVANE_PASTA_DADOS "C:/ProgramData/Kelvane" CACHE STRING
   "The data folder pasta-dados names in an install without the installer")
 
 install(TARGETS kelvane RUNTIME DESTINATION .)
+if(TARGET kelvane-exec)
+  install(TARGETS kelvane-exec RUNTIME DESTINATION .)
+endif()
 if(KELVANE_JANELA)
   # Where a relocatable static Qt looks for them: translations\ beside the program.
   install(FILES ${QT6_INSTALL_PREFIX}/${QT6_INSTALL_TRANSLATIONS}/qtbase_pt_BR.qm
@@ -127,8 +132,11 @@ if(KELVANE_MAKENSIS)
     Abort "$9"
   kelvane_continuar:
 ]=])
-  # Beside kelvane.exe, the file that names the data folder: UTF-8, one line.
+  # Beside kelvane.exe, the file that names the data folder: UTF-8, one line. The Event Log
+  # source of the job's runs, its texts in kelvane-exec.exe's message table.
   set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS [=[
+  WriteRegExpandStr HKLM "SYSTEM\CurrentControlSet\Services\EventLog\Application\Kelvane" "EventMessageFile" "$INSTDIR\kelvane-exec.exe"
+  WriteRegDWORD HKLM "SYSTEM\CurrentControlSet\Services\EventLog\Application\Kelvane" "TypesSupported" 7
   FileOpen $0 "$INSTDIR\pasta-dados" w
   System::Call 'kernel32::WideCharToMultiByte(i 65001, i 0, w "$KELVANE_DADOS", i -1, p 0, i 0, p 0, p 0) i .r1'
   IntCmp $1 1 kelvane_sem_nome kelvane_sem_nome
@@ -143,5 +151,9 @@ if(KELVANE_MAKENSIS)
   FileClose $0
 ]=])
 endif()
+
+set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS [=[
+  DeleteRegKey HKLM "SYSTEM\CurrentControlSet\Services\EventLog\Application\Kelvane"
+]=])
 
 include(CPack)

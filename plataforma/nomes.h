@@ -12,6 +12,7 @@ inline constexpr std::string_view kNome7z = "7z.exe";
 inline constexpr std::string_view kNomeBiblioteca7z = "7z.dll";
 inline constexpr std::string_view kNomeEnviador = "ncftpput.exe";
 inline constexpr std::string_view kNomeExecutavel = "kelvane.exe";
+inline constexpr std::string_view kNomeExecutavelJob = "kelvane-exec.exe"; // the console one
 inline constexpr std::string_view kNomeModuloJanela = "kelvane-janela.dll";
 // Below the profile folder: ncftpput's firewall settings (NcFTP for Windows keeps them in
 // %USERPROFILE%\ncftp). ODBC keeps its drivers and data sources in the registry.
@@ -46,6 +47,7 @@ inline constexpr std::string_view kNome7z = "7z";
 inline constexpr std::string_view kNomeBiblioteca7z = "7z.so";
 inline constexpr std::string_view kNomeEnviador = "ncftpput";
 inline constexpr std::string_view kNomeExecutavel = "kelvane";
+inline constexpr std::string_view kNomeExecutavelJob = "kelvane";
 inline constexpr std::string_view kNomeModuloJanela = "kelvane-janela.so";
 // Below the home folder: ncftpput's firewall settings (where it connects, and what it sends the
 // password to), the ODBC drivers and data sources the driver manager loads, and FreeTDS's

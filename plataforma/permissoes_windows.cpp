@@ -242,7 +242,7 @@ std::string CorrecaoDados(const std::string& p, bool pasta, PSID servico, PSID c
 // What cannot be read is a refusal, never a pass. The Administrators' data is closed to an
 // administrator whose window was not opened as one (the group counts only once elevated).
 std::string Ilegivel(const std::string& p, DWORD erro, const ContextoPermissao& ctx) {
-    const auto exe = TextoCaminho(ctx.pasta / kNomeExecutavel);
+    const auto exe = TextoCaminho(ctx.pasta / (ctx.janela ? kNomeExecutavel : kNomeExecutavelJob));
     if (erro == ERROR_ACCESS_DENIED) {
         return p + " não pode ser lido pela conta " +
                NomeConta(win::Identidade::Processo().Usuario()) +

@@ -81,4 +81,17 @@ bool ArquivoPrivadoAbandonado(const std::filesystem::path& arquivo);
 void ApagarAoTerminar(const std::filesystem::path& arquivo, const std::filesystem::path& pasta);
 void EsquecerAoTerminar();
 
+// From the start, before any other thread: a termination request is taken on a thread of its own
+// (Linux: the signals are blocked everywhere else and waited for; Windows: the console's handler),
+// where ordinary code may run. A signal the process was started with ignored stays ignored.
+void TratarTerminacao();
+// While set, a termination request hands its name ("SIGTERM", "console fechado"...) to
+// `registrar`, on that thread, before the tool is stopped; then the process ends as the request
+// ends it (by the signal; on Windows with STATUS_CONTROL_C_EXIT), never with another status.
+void AoInterromper(std::function<void(const std::string& motivo)> registrar);
+void EsquecerInterrupcao();
+// Returns at once unless a termination request is being handled; then waits for it to end the
+// process, so that nothing ends it with a status of its own meanwhile.
+void AguardarSeInterrompido();
+
 } // namespace kelvane::plataforma

@@ -1,6 +1,7 @@
 #include "processo.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -12,6 +13,7 @@
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -65,7 +67,7 @@ volatile std::sig_atomic_t gLoginPronto = 0;
 char gLoginArquivo[PATH_MAX];
 char gLoginPasta[PATH_MAX];
 
-void AoTerminar(int sinal) {
+void Limpar() {
     if (const pid_t filho = gFilho; filho > 0) {
         ::kill(-filho, SIGTERM); // its group: whatever it started too
     }
@@ -73,6 +75,11 @@ void AoTerminar(int sinal) {
         ::unlink(gLoginArquivo);
         ::rmdir(gLoginPasta);
     }
+}
+
+// In a process that did not call TratarTerminacao (the suites' own): cleans up in the handler.
+void AoTerminar(int sinal) {
+    Limpar();
     ::signal(sinal, SIG_DFL);
     ::raise(sinal);
 }
@@ -117,6 +124,46 @@ std::optional<std::string> PrepararEntrada(const std::string& entrada, int& leit
     ::fcntl(tubo[0], F_SETFL, ::fcntl(tubo[0], F_GETFL) & ~O_NONBLOCK);
     leitura = tubo[0];
     return std::nullopt;
+}
+
+std::mutex gRegistroTrava;
+std::function<void(const std::string&)> gRegistrar;
+std::atomic<bool> gInterrompido{false};
+
+const char* NomeSinal(int sinal) {
+    switch (sinal) {
+    case SIGTERM:
+        return "SIGTERM";
+    case SIGINT:
+        return "SIGINT";
+    default:
+        return "SIGHUP";
+    }
+}
+
+// The log line needs the local time, the log's encoding and a lock: nothing a signal handler may
+// do. Here it is ordinary code, whatever the job's own thread is blocked in (a tool, a driver).
+void EsperarTerminacao(sigset_t conjunto) {
+    int sinal = 0;
+    while (::sigwait(&conjunto, &sinal) != 0) {
+    }
+    gInterrompido = true;
+    {
+        std::lock_guard trava(gRegistroTrava);
+        if (gRegistrar) {
+            try {
+                gRegistrar(NomeSinal(sinal));
+            } catch (...) { // the process ends by the signal all the same
+            }
+        }
+    }
+    Limpar();
+    ::signal(sinal, SIG_DFL);
+    sigset_t este;
+    sigemptyset(&este);
+    sigaddset(&este, sinal);
+    ::pthread_sigmask(SIG_UNBLOCK, &este, nullptr);
+    ::raise(sinal);
 }
 
 } // namespace
@@ -250,6 +297,7 @@ ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
         }
     }
     gFilho = 0;
+    AguardarSeInterrompido(); // the tool was stopped for it: its end is no failure to report
     if (!terminou) {
         // ECHILD where SIGCHLD is ignored: the kernel reaped the tool and its status is lost.
         return "não foi possível saber como " + argumentos[0] +
@@ -343,6 +391,41 @@ void ApagarAoTerminar(const std::filesystem::path& arquivo, const std::filesyste
 
 void EsquecerAoTerminar() {
     gLoginPronto = 0;
+}
+
+void TratarTerminacao() {
+    static std::once_flag uma;
+    std::call_once(uma, [] {
+        sigset_t conjunto;
+        sigemptyset(&conjunto);
+        for (const int sinal : {SIGTERM, SIGINT, SIGHUP}) {
+            struct sigaction atual {};
+            if (::sigaction(sinal, nullptr, &atual) == 0 && atual.sa_handler == SIG_DFL) {
+                sigaddset(&conjunto, sinal);
+            }
+        }
+        ::pthread_sigmask(SIG_BLOCK, &conjunto, nullptr);
+        try {
+            std::thread(EsperarTerminacao, conjunto).detach();
+        } catch (const std::system_error&) {
+            ::pthread_sigmask(SIG_UNBLOCK, &conjunto, nullptr); // the handler instead
+        }
+    });
+}
+
+void AoInterromper(std::function<void(const std::string& motivo)> registrar) {
+    std::lock_guard trava(gRegistroTrava);
+    gRegistrar = std::move(registrar);
+}
+
+void EsquecerInterrupcao() {
+    AoInterromper(nullptr);
+}
+
+void AguardarSeInterrompido() {
+    while (gInterrompido) {
+        ::pause();
+    }
 }
 
 } // namespace kelvane::plataforma

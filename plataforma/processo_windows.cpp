@@ -36,30 +36,57 @@ std::atomic<bool> gLoginPronto{false};
 wchar_t gLoginArquivo[32768];
 wchar_t gLoginPasta[32768];
 
-BOOL WINAPI AoTerminar(DWORD evento) {
+std::mutex gRegistroTrava;
+std::function<void(const std::string&)> gRegistrar;
+std::atomic<bool> gInterrompido{false};
+
+const char* Motivo(DWORD evento) {
     switch (evento) {
     case CTRL_C_EVENT:
+        return "Ctrl+C";
     case CTRL_BREAK_EVENT:
+        return "Ctrl+Break";
     case CTRL_CLOSE_EVENT:
+        return "console fechado";
     case CTRL_LOGOFF_EVENT:
+        return "logoff";
     case CTRL_SHUTDOWN_EVENT:
-        if (gJob != nullptr) {
-            TerminateJobObject(gJob, 1);
-        }
-        if (const HANDLE filho = gFilho.load(); filho != nullptr) {
-            TerminateProcess(filho, 1); // outside the job when it could not be assigned
-        }
-        if (gLoginPronto.load()) {
-            DeleteFileW(gLoginArquivo);
-            RemoveDirectoryW(gLoginPasta);
-        }
-        // Ended as the system's handler ends it, and never with status 0 (Wine's does), so a
-        // scheduler sees that the run was cut.
-        TerminateProcess(GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
-        return TRUE;
+        return "desligamento do Windows";
     default:
+        return nullptr;
+    }
+}
+
+// The system runs it on a new thread of its own, whatever the job's thread is blocked in.
+BOOL WINAPI AoTerminar(DWORD evento) {
+    const char* motivo = Motivo(evento);
+    if (motivo == nullptr) {
         return FALSE;
     }
+    gInterrompido = true;
+    {
+        std::lock_guard trava(gRegistroTrava);
+        if (gRegistrar) {
+            try {
+                gRegistrar(motivo);
+            } catch (...) { // the process ends all the same
+            }
+        }
+    }
+    if (gJob != nullptr) {
+        TerminateJobObject(gJob, 1);
+    }
+    if (const HANDLE filho = gFilho.load(); filho != nullptr) {
+        TerminateProcess(filho, 1); // outside the job when it could not be assigned
+    }
+    if (gLoginPronto.load()) {
+        DeleteFileW(gLoginArquivo);
+        RemoveDirectoryW(gLoginPasta);
+    }
+    // Ended as the system's handler ends it, and never with status 0 (Wine's does), so a
+    // scheduler sees that the run was cut.
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+    return TRUE;
 }
 
 void InstalarLimpezaAoTerminar() {
@@ -351,6 +378,7 @@ ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
     DWORD codigo = 0;
     const bool lido = terminou && GetExitCodeProcess(h.processo, &codigo);
     gFilho = nullptr;
+    AguardarSeInterrompido(); // the tool was stopped for it: its end is no failure to report
     if (!lido) {
         return Falha("não foi possível saber como terminou", programa);
     }
@@ -510,6 +538,25 @@ void ApagarAoTerminar(const std::filesystem::path& arquivo, const std::filesyste
 
 void EsquecerAoTerminar() {
     gLoginPronto = false;
+}
+
+void TratarTerminacao() {
+    InstalarLimpezaAoTerminar();
+}
+
+void AoInterromper(std::function<void(const std::string& motivo)> registrar) {
+    std::lock_guard trava(gRegistroTrava);
+    gRegistrar = std::move(registrar);
+}
+
+void EsquecerInterrupcao() {
+    AoInterromper(nullptr);
+}
+
+void AguardarSeInterrompido() {
+    while (gInterrompido) {
+        Sleep(INFINITE);
+    }
 }
 
 } // namespace kelvane::plataforma

@@ -1,4 +1,5 @@
 #include "ambiente.h"
+#include "processo.h"
 #include "sistema.h"
 
 #include <arpa/inet.h>
@@ -42,9 +43,11 @@ void PrepararProcesso() {
     // Archives and logs hold a whole database and its server's names: ours only. (The server
     // writes the .BAK with its own mask.)
     ::umask(077);
+    TratarTerminacao();
 }
 
 void EncerrarProcesso(int codigo) {
+    AguardarSeInterrompido();
     std::fflush(nullptr);
     std::_Exit(codigo);
 }

@@ -1,6 +1,7 @@
 #include "ambiente.h"
 #include "arquivos.h"
 #include "comum_windows.h"
+#include "processo.h"
 #include "sistema.h"
 
 #include <cstdio>
@@ -62,6 +63,7 @@ void PrepararProcesso() {
     // the mode.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     win::IniciarJobFerramentas();
+    TratarTerminacao();
     // The program's texts are UTF-8: a console is told so; a redirected output gets the bytes.
     if (EhConsole(STD_OUTPUT_HANDLE) || EhConsole(STD_ERROR_HANDLE)) {
         paginaConsole = GetConsoleOutputCP();
@@ -70,6 +72,7 @@ void PrepararProcesso() {
 }
 
 void EncerrarProcesso(int codigo) {
+    AguardarSeInterrompido();
     std::fflush(nullptr);
     if (paginaConsole != 0) { // the console is shared with whoever started us
         SetConsoleOutputCP(paginaConsole);

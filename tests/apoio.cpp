@@ -132,7 +132,9 @@ Programa::Programa(bool ferramentas)
     Privado(dir); // it holds the data too
     fs::create_directories(tmp);
     if (Sistema().windows) {
-        fs::copy_file(Sistema().compilacao / "kelvane.exe", Executavel());
+        for (const char* exe : {"kelvane.exe", "kelvane-exec.exe"}) {
+            fs::copy_file(Sistema().compilacao / exe, dir / exe);
+        }
     } else {
 #ifndef _WIN32 // the Windows suite is of the window alone, which it links
 
@@ -248,6 +250,7 @@ std::vector<std::string> Programa::Comando(const std::vector<std::string>& argum
         // The run's TMPDIR becomes Windows' TEMP (wine_temp_proprio, scripts/ambiente_windows.sh).
         c = {"/bin/bash", "-c",
              "source \"$0\" && wine_temp_proprio && "
+             "WINEDEBUG=${KELVANE_WINEDEBUG:-$WINEDEBUG} "
              "exec ${1:+timeout -s KILL 120} \"$WINE64\" \"${@:2}\"",
              KELVANE_FONTES "/scripts/ambiente_windows.sh", limite ? "1" : ""};
     }

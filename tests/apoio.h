@@ -95,7 +95,10 @@ public:
     // The command that starts the program (under Wine on Windows), with or without a time limit.
     std::vector<std::string> Comando(const std::vector<std::string>& argumentos,
                                      bool limite = true) const;
-    fs::path Executavel() const { return dir / ("kelvane" + Sistema().sufixo); }
+    // On Windows the job's console program, as the scheduled task runs it.
+    fs::path Executavel() const {
+        return dir / (Sistema().windows ? "kelvane-exec.exe" : "kelvane");
+    }
 
     std::vector<std::string> Log() const; // the messages of every log file, in order, in UTF-8
     std::string Ultima() const;           // the last one

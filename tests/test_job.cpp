@@ -169,7 +169,15 @@ TEST_P(CadaSucesso, LogLotesEPermissoes) {
                           "; exec /usr/lib/p7zip/7z \"$@\"");
     }
     const auto antes = std::time(nullptr);
-    ASSERT_NO_FATAL_FAILURE(ConferirSucesso(Rodar()));
+    ::setenv("KELVANE_WINEDEBUG", "-all,+eventlog", 1);
+    const auto r0 = Rodar();
+    ::unsetenv("KELVANE_WINEDEBUG");
+    ASSERT_NO_FATAL_FAILURE(ConferirSucesso(r0));
+    if (Sistema().windows) { // an information event
+        EXPECT_NE(r0.saida.find("trace:eventlog:ReportEventW L\"Fim do Processo\""),
+                  std::string::npos)
+            << r0.saida;
+    }
     if (fs::exists(vistos)) {
         const auto texto = Ler(vistos);
         EXPECT_NE(texto.find("\nt\n"), std::string::npos) << texto; // both steps went through it
@@ -381,11 +389,17 @@ TEST_P(CadaFalha, TemSeuCodigoEGuardaOQueNaoFoiEnviado) {
     p.Servidores(c.modo);
     c.preparar(p);
     p.Ini();
+    ::setenv("KELVANE_WINEDEBUG", "-all,+eventlog", 1); // Wine traces what it is handed
     const auto r = c.nome.ends_with("SigchldIgnorado") && !Sistema().windows
                        ? teste::Rodar({"/usr/bin/env", "--ignore-signal=CHLD",
                                        (p.dir / "kelvane").string(), "EXEC"})
                        : p.Exec();
+    ::unsetenv("KELVANE_WINEDEBUG");
     EXPECT_EQ(r.codigo, c.codigo) << r.saida << p.Ultima();
+    if (Sistema().windows) { // an error event with the failure
+        EXPECT_NE(r.saida.find("err:eventlog:ReportEventW L\""), std::string::npos) << r.saida;
+        EXPECT_EQ(r.saida.find("trace:eventlog:"), std::string::npos) << r.saida;
+    }
     EXPECT_EQ(p.Ultima().rfind(c.ultima, 0), 0u) << p.Ultima();
     EXPECT_EQ(!p.Baks().empty(), c.bakFica);
     EXPECT_EQ(!p.Pacotes().empty(), c.pacoteFica);
@@ -900,10 +914,12 @@ const std::string kSeteZipPreso =
 const Interrupcao interrupcoes[] = {
     {"BackupSigterm", "", "", SIGTERM},
     {"BackupSigkill", "", "", SIGKILL},
+    {"BackupSigint", "", "", SIGINT}, // Wine hands it to the program as Ctrl+C
     {"CompactacaoSigterm", "7z", kSeteZipPreso, SIGTERM},
     {"CompactacaoSigkill", "7z", kSeteZipPreso, SIGKILL},
     {"EnvioSigterm", "ncftpput", "exec sleep 300", SIGTERM},
     {"EnvioSigkill", "ncftpput", "exec sleep 300", SIGKILL},
+    {"EnvioSighup", "ncftpput", "exec sleep 300", SIGHUP},
 };
 using CadaInterrupcao = JobCom<Interrupcao>;
 
@@ -936,10 +952,19 @@ TEST_P(CadaInterrupcao, NaoPerdeNadaEAProximaRoda) {
     ::kill(job, sinal);
     int status = 0;
     ::waitpid(job, &status, 0);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sinal) << status;
-    // Windows has no signals: both are the job ended outright, and its tool with it (a
-    // job object); the uploader's login stays until the next upload.
-    const bool termina = sinal == SIGTERM && !Sistema().windows;
+    // Windows has no signals: Wine ends the program outright for all but SIGINT, which it hands
+    // over as Ctrl+C, and the tool ends with it (a job object); the uploader's login stays until
+    // the next upload.
+    const bool termina = sinal != SIGKILL && (!Sistema().windows || sinal == SIGINT);
+    if (Sistema().windows && termina) { // STATUS_CONTROL_C_EXIT, as a shell sees it
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0x3a) << status;
+    } else {
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sinal) << status;
+    }
+    const std::string motivo = Sistema().windows ? "Ctrl+C" : "SIG"s + sigabbrev_np(sinal);
+    const std::string interrompida =
+        "Erro: 0 - Execução interrompida (" + motivo + "): o backup não foi concluído.";
+    EXPECT_EQ(p.Ultima() == interrompida, termina) << LogTexto();
     EXPECT_EQ(p.Baks().size(), 1u); // no verified archive, so the backup stays
     EXPECT_TRUE(p.Enviados().empty());
     EXPECT_EQ(Executado(), "");

@@ -14,7 +14,7 @@ w() { local p=${1//\//\\}; echo "Z:$p"; } # the Linux path as Wine names it
 (cd "$build" && cpack -B "$t" >/dev/null 2>&1) || falha "cpack"
 nome=$(cd "$t" && ls kelvane-*-win64.zip) && nome=${nome%.zip}
 [ "$(unzip -Z1 "$t/$nome.zip" | grep -v '/$' | sort | xargs)" = \
-  "$nome/LEIA-ME.md $nome/kelvane.exe $nome/pasta-dados $nome/translations/qtbase_pt_BR.qm" ] ||
+  "$nome/LEIA-ME.md $nome/kelvane-exec.exe $nome/kelvane.exe $nome/pasta-dados $nome/translations/qtbase_pt_BR.qm" ] ||
   falha "zip: $(unzip -Z1 "$t/$nome.zip")"
 [ "$(unzip -p "$t/$nome.zip" "$nome/pasta-dados")" = $'C:\\ProgramData\\Kelvane\r' ] ||
   falha "pasta-dados do zip: $(unzip -p "$t/$nome.zip" "$nome/pasta-dados")"
@@ -31,18 +31,22 @@ code=0 && instalar "$t/Alheia" >/dev/null 2>&1 || code=$?
 
 instalar "$t/Dados" >/dev/null 2>&1 || falha "instalador terminou com $?"
 [ "$(cd "$p" && ls | xargs)/$(ls "$p/translations")" = \
-  "LEIA-ME.md Uninstall.exe kelvane.exe pasta-dados translations/qtbase_pt_BR.qm" ] ||
+  "LEIA-ME.md Uninstall.exe kelvane-exec.exe kelvane.exe pasta-dados translations/qtbase_pt_BR.qm" ] ||
   falha "instalado: $(ls "$p")"
 [ "$(cat "$p/pasta-dados")" = "$(w "$t/Dados")"$'\r' ] || falha "pasta-dados: $(cat "$p/pasta-dados")"
 # Wine keeps a folder's permissions as its mode: others get nothing from SYSTEM's and the
 # Administrators' alone, where a folder that inherited would be readable by everyone.
 [ "$(ls -A "$t/Dados")/$(stat -c %A "$t/Dados" "$t/Dados/Backups" | cut -c8-10 | xargs)" = \
   "Backups/--- ---" ] || falha "pasta de dados: $(ls -lA "$t/Dados")"
-code=0 && wine_executar 60 "$p/kelvane.exe" EXEC >/dev/null 2>&1 || code=$?
+fonte='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Kelvane'
+wine_executar 60 reg query "$fonte" /v EventMessageFile 2>/dev/null | tr -d '\r' |
+  grep -qF "$(w "$p")\kelvane-exec.exe" || falha "fonte do registro de eventos não registrada"
+code=0 && wine_executar 60 "$p/kelvane-exec.exe" EXEC >/dev/null 2>&1 || code=$?
 [ "$code/$(cut -c23- "$t/Dados"/Log/*.Log | iconv -f CP1252 | tr -d '\r' | xargs)" = \
   "2/Inicio do Processo Está faltando o arquivo: 7z.exe" ] || falha "EXEC instalado: $code"
 
 wine_executar 60 "$p/Uninstall.exe" /S "_?=$(w "$p")" >/dev/null 2>&1 || falha "desinstalador: $?"
 [ ! -e "$p/kelvane.exe" ] && [ ! -e "$p/pasta-dados" ] && [ -d "$t/Dados/Backups" ] &&
   [ -n "$(ls "$t/Dados/Log")" ] || falha "desinstalado: $(ls -A "$p" "$t/Dados" | xargs)"
+! wine_executar 60 reg query "$fonte" >/dev/null 2>&1 || falha "fonte de eventos ficou no registro"
 echo OK
