@@ -17,7 +17,8 @@ struct Configuracao {
     std::string ncripto, codigoCliente, nomeCliente, servidorDB, banco, driverODBC, sspi;
     std::string login, senha; // the database's
     std::string servidorFTP, endereco, porta, diretorio;
-    std::string usuario, passw; // the FTP server's
+    std::string usuario, passw;               // the FTP server's
+    std::string certificadoFTP, chaveHostFTP; // whom the encrypted schemes trust
     std::string manterArquivos, silencioBackup, limiteEtapa, avisoURL, executado;
 
     // A credential that could not be unscrambled: the key's name and why (its field stays
@@ -39,7 +40,7 @@ struct DefinicaoChave {
 };
 
 // The only place a key's name is spelled.
-inline const std::array<DefinicaoChave, 20> kChaves = {{
+inline const std::array<DefinicaoChave, 22> kChaves = {{
     {"NCripto", &Configuracao::ncripto, false},
     {"CodigoCliente", &Configuracao::codigoCliente, false},
     {"NomeCliente", &Configuracao::nomeCliente, false},
@@ -55,6 +56,8 @@ inline const std::array<DefinicaoChave, 20> kChaves = {{
     {"Diretorio", &Configuracao::diretorio, false},
     {"Usuario", &Configuracao::usuario, true},
     {"Passw", &Configuracao::passw, true},
+    {"CertificadoFTP", &Configuracao::certificadoFTP, false},
+    {"ChaveHostFTP", &Configuracao::chaveHostFTP, false},
     {"ManterArquivos", &Configuracao::manterArquivos, false},
     {"SilencioBackup", &Configuracao::silencioBackup, false},
     {"LimiteEtapa", &Configuracao::limiteEtapa, false},
