@@ -120,8 +120,8 @@ struct Transferencia::Estado {
         if (curl.easy_init == nullptr) {
             return FalhaTransferencia{curl.erro, {}};
         }
-        // A connection of its own for each operation: vsftpd with implicit TLS answers a
-        // reused one's next upload with 426.
+        // A connection of its own for each operation: nothing (folder, state of the server)
+        // carries over from one to the next.
         if (c != nullptr) {
             curl.easy_cleanup(c);
         }
@@ -284,8 +284,6 @@ std::optional<FalhaTransferencia> Transferencia::Enviar(const std::filesystem::p
         return FalhaTransferencia{"o arquivo local não pôde ser lido", {}};
     }
     e.curl.easy_setopt(e.c, CURLOPT_UPLOAD, 1L);
-    // Fewer, larger writes: with the default 64 KiB TLS and SFTP spend their time per write.
-    e.curl.easy_setopt(e.c, CURLOPT_UPLOAD_BUFFERSIZE, 2L * 1024 * 1024);
     e.curl.easy_setopt(e.c, CURLOPT_READFUNCTION, Ler);
     e.curl.easy_setopt(e.c, CURLOPT_READDATA, &entrada);
     e.curl.easy_setopt(e.c, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(tamanho));

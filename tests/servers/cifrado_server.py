@@ -106,6 +106,7 @@ require_ssl_reuse=NO
 ssl_tlsv1=NO
 ssl_sslv2=NO
 ssl_sslv3=NO
+ssl_ciphers=HIGH
 rsa_cert_file={cert}
 rsa_private_key_file={chave}
 pasv_address=127.0.0.1
@@ -118,6 +119,13 @@ dual_log_enable=YES
 xferlog_std_format=NO
 """)
     comando = ["/usr/sbin/vsftpd", conf]
+    # vsftpd 3.0.3 answers 426 to some uploads over TLS 1.3 data connections (it mishandles the
+    # messages TLS 1.3 sends after the handshake): this server stays at TLS 1.2.
+    ossl = os.path.join(d, "openssl.cnf")
+    with open(ossl, "w") as f:
+        f.write("openssl_conf = inicio\n[inicio]\nssl_conf = ssl\n[ssl]\nsystem_default = "
+                "padrao\n[padrao]\nMaxProtocol = TLSv1.2\n")
+    os.environ["OPENSSL_CONF"] = ossl
 
 filho = subprocess.Popen(comando, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                          stderr=open(log, "a"))
