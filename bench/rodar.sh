@@ -17,5 +17,5 @@ pacotes=(
 bash scripts/instalar_pacotes.sh "${pacotes[@]}"
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVANE_WERROR=ON -DKELVANE_BENCH=ON >/dev/null
-cmake --build "$build" -j "$(nproc)" --target kelvane pico_memoria janela_bench
+cmake --build "$build" -j "$(nproc)" --target kelvane pico_memoria janela_bench envio_bench
 exec /usr/bin/python3 bench/bancada.py --build "$build" "$@"

@@ -150,9 +150,19 @@ std::optional<Desfecho> Job::Executar() {
     if (const auto inseguro = DriverOdbcInseguro(cfg_.driverODBC)) {
         return De(CodigoSaida::PermissoesInseguras, *inseguro);
     }
-    if (const auto* porta = ProblemaEm(regras_, &Configuracao::porta)) {
-        return De(
-            Falha{CodigoSaida::EnvioFalhou, 0, porta->texto}); // known now, not after the backup
+    // Known now, not after the backup.
+    for (const auto campo :
+         {&Configuracao::endereco, &Configuracao::porta, &Configuracao::chaveHostFTP}) {
+        if (const auto* problema = ProblemaEm(regras_, campo)) {
+            return De(Falha{CodigoSaida::EnvioFalhou, 0, problema->texto});
+        }
+    }
+    // Whoever could change the certificate trusted for the upload could read it on the way.
+    if (!cfg_.certificadoFTP.empty()) {
+        if (const auto inseguro =
+                ArquivoDadoInseguro(plataforma::Caminho(cfg_.certificadoFTP), pasta, dados)) {
+            return De(CodigoSaida::PermissoesInseguras, *inseguro);
+        }
     }
     std::string motivo;
     const auto conexao = ConectarBanco(cfg_, observador_, motivo);
@@ -213,6 +223,9 @@ std::optional<Desfecho> Job::Executar() {
         return De(*falha);
     }
     segredos_.push_back(ftp.senha);
+    ftp.registrar = [this](const std::string& linha) {
+        Registrar(linha);
+    };
     if (auto falha =
             EnviarArquivo(pasta, ftp, arquivo, "Envio falhou", valores.limiteEtapa, comTrava)) {
         return De(*falha);

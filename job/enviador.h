@@ -2,9 +2,11 @@
 #pragma once
 
 #include "../plataforma/arquivos.h"
+#include "../plataforma/transferencia.h"
 #include "execucao.h"
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,7 +14,7 @@
 namespace kelvane {
 
 struct DadosFtp {
-    std::string endereco;
+    std::string endereco; // the host, without the scheme
     std::string usuario;
     std::string senha;
     std::string porta;
@@ -20,6 +22,11 @@ struct DadosFtp {
     // A connection test: one dial, and a server silent for 20 s fails, so the answer comes at
     // once (by default the uploader redials a refused server twice, 20 s apart).
     bool teste = false;
+    plataforma::Esquema esquema = plataforma::Esquema::Ftp;
+    std::filesystem::path certificado{}; // CertificadoFTP
+    std::string chaveHost{};             // ChaveHostFTP
+    // Where a line that is no failure goes (a size the server would not tell).
+    std::function<void(const std::string&)> registrar{};
 };
 
 // The uploader's login file ("host", "user", "pass" lines), mode 0600 inside a private temporary

@@ -5,6 +5,7 @@
 #include "ferramentas.h"
 #include "significados.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -124,6 +125,89 @@ std::optional<Falha> SenhaArquivoIlegivel(const Configuracao& c) {
     return std::nullopt;
 }
 
+namespace {
+
+plataforma::DestinoTransferencia Destino(const DadosFtp& dados, std::chrono::seconds limite) {
+    plataforma::DestinoTransferencia d;
+    d.esquema = dados.esquema;
+    d.host = dados.endereco;
+    d.porta = dados.porta;
+    d.usuario = dados.usuario;
+    d.senha = dados.senha;
+    d.diretorio = dados.diretorio;
+    d.certificado = dados.certificado;
+    d.chaveHost = dados.chaveHost;
+    d.limite = limite;
+    d.conexao = std::chrono::seconds(dados.teste ? 20 : 60);
+    return d;
+}
+
+// Whether the server kept all of `arquivo` as `remoto`.
+std::optional<Falha> ConferirTamanho(plataforma::Transferencia& t, const DadosFtp& dados,
+                                     const std::filesystem::path& arquivo,
+                                     const std::string& remoto, const std::string& etapa,
+                                     bool& curto) {
+    curto = false;
+    std::error_code erro;
+    const std::uintmax_t local = std::filesystem::file_size(arquivo, erro);
+    if (erro) {
+        return Falha{CodigoSaida::EnvioFalhou, erro.value(),
+                     etapa + ": " + plataforma::TextoCaminho(arquivo) + ": " +
+                         std::strerror(erro.value())};
+    }
+    plataforma::TamanhoRemoto tamanho;
+    if (const auto f = t.Tamanho(remoto, tamanho)) {
+        return Falha{CodigoSaida::EnvioFalhou, 0,
+                     etapa + ": o tamanho de " + remoto +
+                         " no servidor não pôde ser conferido: " + f->motivo};
+    }
+    if (!tamanho.bytes) {
+        if (dados.registrar) {
+            dados.registrar("O servidor não informou o tamanho de " + remoto + " (" +
+                            tamanho.semResposta +
+                            "); não foi possível conferir se o arquivo chegou inteiro.");
+        }
+        return std::nullopt;
+    }
+    if (*tamanho.bytes != local) {
+        curto = true;
+        return Falha{CodigoSaida::EnvioFalhou, 0,
+                     etapa + ": o servidor guardou " + std::to_string(*tamanho.bytes) + " de " +
+                         std::to_string(local) + " bytes de " + remoto};
+    }
+    return std::nullopt;
+}
+
+// The encrypted schemes: upload under the temporary name, its size, then its own name.
+std::optional<Falha> EnviarCifrado(const DadosFtp& dados, const std::filesystem::path& arquivo,
+                                   const std::string& etapa, std::chrono::seconds limite,
+                                   const std::string& explicacao) {
+    plataforma::Transferencia t(Destino(dados, limite));
+    const std::string nome = plataforma::TextoCaminho(arquivo.filename());
+    const std::string temporario = nome + std::string(kSufixoEnvio);
+    const auto falhou = [&](const plataforma::FalhaTransferencia& f) {
+        const bool tempo = f.motivo.rfind("o servidor não respondeu a tempo", 0) == 0;
+        return Falha{CodigoSaida::EnvioFalhou, 0,
+                     etapa + ": " + f.motivo + (tempo ? " (" + explicacao + ")" : "")};
+    };
+    if (const auto f = t.Enviar(arquivo, temporario)) {
+        return falhou(*f);
+    }
+    bool curto = false;
+    if (auto falha = ConferirTamanho(t, dados, arquivo, temporario, etapa, curto)) {
+        if (curto) {
+            falha->descricao += "; o que chegou ficou no servidor como " + temporario;
+        }
+        return falha;
+    }
+    if (const auto f = t.Renomear(temporario, nome)) {
+        return falhou(*f);
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 std::optional<Falha> DadosFtpDe(const Configuracao& c, const Validacao& v, DadosFtp& dados) {
     for (const auto campo : {&Configuracao::usuario, &Configuracao::passw}) {
         if (const auto* ilegivel = c.IlegivelEm(campo)) {
@@ -131,14 +215,20 @@ std::optional<Falha> DadosFtpDe(const Configuracao& c, const Validacao& v, Dados
                          "Envio falhou: usuário ou senha do FTP ilegível: " + ilegivel->motivo};
         }
     }
-    if (const auto* problema = ProblemaEm(v, &Configuracao::porta)) {
-        return Falha{CodigoSaida::EnvioFalhou, 0, problema->texto};
+    for (const auto campo :
+         {&Configuracao::endereco, &Configuracao::porta, &Configuracao::chaveHostFTP}) {
+        if (const auto* problema = ProblemaEm(v, campo)) {
+            return Falha{CodigoSaida::EnvioFalhou, 0, problema->texto};
+        }
     }
     dados.usuario = c.usuario;
     dados.senha = c.passw;
     dados.porta = v.valores.porta;
-    dados.endereco = c.endereco;
+    dados.esquema = v.valores.esquema;
+    dados.endereco = v.valores.host;
     dados.diretorio = c.diretorio;
+    dados.certificado = plataforma::Caminho(c.certificadoFTP);
+    dados.chaveHost = c.chaveHostFTP;
     return std::nullopt;
 }
 
@@ -148,14 +238,34 @@ std::optional<Falha> EnviarArquivo(const std::filesystem::path& pasta, const Dad
     std::optional<Falha> falha;
     try {
         std::string explicacao;
-        auto r =
-            EnviarArquivoFtp(pasta, dados, arquivo, ComLimite(opcoes, arquivo, piso, explicacao));
-        if (r.parado.count() > 0) {
-            r.motivo = explicacao;
-        }
-        if (!r.sucesso()) {
-            falha = Falha{CodigoSaida::EnvioFalhou, NumeroFalha(r),
-                          DescricaoFalha(etapa, "ncftpput", r, SignificadoEnviador)};
+        const auto comLimite = ComLimite(opcoes, arquivo, piso, explicacao);
+        if (dados.esquema != plataforma::Esquema::Ftp) {
+            falha = EnviarCifrado(dados, arquivo, etapa, comLimite.limite, explicacao);
+        } else {
+            auto r = EnviarArquivoFtp(pasta, dados, arquivo, comLimite);
+            if (r.parado.count() > 0) {
+                r.motivo = explicacao;
+            }
+            if (!r.sucesso()) {
+                falha = Falha{CodigoSaida::EnvioFalhou, NumeroFalha(r),
+                              DescricaoFalha(etapa, "ncftpput", r, SignificadoEnviador)};
+            } else {
+                // The uploader renamed the file itself once its server said 226, which FTP's
+                // stream mode says of a cut connection too: what arrived is asked now.
+                plataforma::Transferencia t(
+                    Destino(dados, std::chrono::seconds(std::max<std::int64_t>(piso, 60))));
+                const std::string nome = plataforma::TextoCaminho(arquivo.filename());
+                bool curto = false;
+                falha = ConferirTamanho(t, dados, arquivo, nome, etapa, curto);
+                // A short file must not pass for the night's archive under its name.
+                if (curto) {
+                    const std::string temporario = nome + std::string(kSufixoEnvio);
+                    falha->descricao +=
+                        t.Renomear(nome, temporario)
+                            ? "; o arquivo incompleto ficou no servidor como " + nome
+                            : "; o que chegou ficou no servidor como " + temporario;
+                }
+            }
         }
     } catch (const std::exception& e) {
         falha = Falha{CodigoSaida::EnvioFalhou, 0, etapa + ": " + e.what()};

@@ -41,7 +41,10 @@ std::optional<Falha> SenhaArquivoIlegivel(const Configuracao& c);
 // not valid is the failure (EnvioFalhou).
 std::optional<Falha> DadosFtpDe(const Configuracao& c, const Validacao& v, DadosFtp& dados);
 
-// Sends one file with the uploader; `etapa` names the step in the failure ("Envio falhou"),
+// Sends one file: plain FTP with the uploader, the encrypted schemes with the transfer unit, each
+// under a temporary name renamed once whole. Then the size the server kept must be the file's
+// (before the rename where the transfer is ours); a server that does not answer SIZE is told to
+// dados.registrar and the send counts. `etapa` names the step in the failure ("Envio falhou"),
 // whose text never holds the password.
 std::optional<Falha> EnviarArquivo(const std::filesystem::path& pasta, const DadosFtp& dados,
                                    const std::filesystem::path& arquivo, const std::string& etapa,

@@ -23,6 +23,10 @@ std::optional<std::string> PermissaoInsegura(const std::filesystem::path& pasta,
                                              bool janela = false);
 // The file that names the data folder, before it is read.
 std::optional<std::string> ArquivoPastaDadosInseguro(const std::filesystem::path& pasta);
+// The data's check for one more file the job reads (a certificate it trusts).
+std::optional<std::string> ArquivoDadoInseguro(const std::filesystem::path& arquivo,
+                                               const std::filesystem::path& pasta,
+                                               const std::filesystem::path& dados);
 // The same check for one more file we load (an ODBC driver named by path).
 std::optional<std::string> CaminhoInseguro(const std::filesystem::path& caminho);
 

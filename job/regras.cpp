@@ -6,6 +6,7 @@
 #include "backup.h"
 #include "retencao.h"
 
+#include <cctype>
 #include <charconv>
 
 namespace kelvane {
@@ -74,14 +75,55 @@ constexpr Credencial kCredenciais[] = {
     {&Configuracao::passw, "a senha do FTP"},
 };
 
+// OpenSSH's fingerprint: "SHA256:" and the 32 bytes of the hash in base64, without padding.
+bool ChaveHostValida(const std::string& chave) {
+    constexpr std::string_view kPrefixo = "SHA256:";
+    if (chave.rfind(kPrefixo, 0) != 0) {
+        return false;
+    }
+    std::string base64 = chave.substr(kPrefixo.size());
+    base64.erase(base64.find_last_not_of('=') + 1);
+    return base64.size() == 43 &&
+           base64.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                    "0123456789+/") == std::string::npos;
+}
+
 } // namespace
 
-std::optional<std::string> PortaFtpValida(std::string_view valor) {
+std::optional<EnderecoFtp> LerEnderecoFtp(std::string_view endereco) {
+    using plataforma::Esquema;
+    struct Prefixo {
+        std::string_view texto;
+        Esquema esquema;
+        std::string_view porta;
+    };
+    constexpr Prefixo kPrefixos[] = {{"ftp://", Esquema::Ftp, "21"},
+                                     {"ftpes://", Esquema::Ftpes, "21"},
+                                     {"ftps://", Esquema::Ftps, "990"},
+                                     {"sftp://", Esquema::Sftp, "22"}};
+    std::string minusculas(endereco);
+    for (char& ch : minusculas) {
+        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    }
+    for (const auto& p : kPrefixos) {
+        if (minusculas.rfind(p.texto, 0) == 0) {
+            std::string host(endereco.substr(p.texto.size()));
+            host = host.substr(0, host.find_last_not_of('/') + 1);
+            return EnderecoFtp{p.esquema, host, p.porta};
+        }
+    }
+    if (endereco.find("://") != std::string_view::npos) {
+        return std::nullopt;
+    }
+    return EnderecoFtp{Esquema::Ftp, std::string(endereco), "21"};
+}
+
+std::optional<std::string> PortaFtpValida(std::string_view valor, std::string_view padrao) {
     // The uploader would redial a port it cannot use for 40 s and then blame the connection.
     const auto ini = valor.find_first_not_of(" \t");
     const std::string porta =
         ini == std::string_view::npos
-            ? "21"
+            ? std::string(padrao)
             : std::string(valor.substr(ini, valor.find_last_not_of(" \t") - ini + 1));
     long numero = 0;
     const auto [fim, erro] = std::from_chars(porta.data(), porta.data() + porta.size(), numero);
@@ -106,7 +148,31 @@ Validacao ValidarConfiguracao(const Configuracao& c, Uso uso, const ContextoGrav
     const auto nome = [](CampoConfiguracao campo) {
         return std::string(NomeChave(campo));
     };
-    const auto porta = PortaFtpValida(c.porta);
+    const auto endereco = LerEnderecoFtp(c.endereco);
+    const auto porta = PortaFtpValida(c.porta, endereco ? endereco->portaPadrao : "21");
+    if (endereco) {
+        v.valores.esquema = endereco->esquema;
+        v.valores.host = endereco->host;
+    }
+    const auto recusa = [&](std::string_view texto) {
+        return std::string(uso == Uso::Gravar ? std::string(kRecusa) + ": "
+                                              : std::string("Envio falhou: ")) +
+               std::string(texto);
+    };
+    if (!endereco) {
+        p.push_back({&Configuracao::endereco,
+                     recusa("o " + nome(&Configuracao::endereco) + " (" + c.endereco +
+                            ") começa com um protocolo desconhecido; use ftp://, ftpes://, "
+                            "ftps:// ou sftp://, ou nenhum para FTP") +
+                         (uso == Uso::Gravar ? "." : "; nada foi enviado.")});
+    }
+    if (!c.chaveHostFTP.empty() && !ChaveHostValida(c.chaveHostFTP)) {
+        p.push_back({&Configuracao::chaveHostFTP,
+                     recusa(nome(&Configuracao::chaveHostFTP) + " (" + c.chaveHostFTP +
+                            ") não está no formato SHA256:<base64> das impressões digitais do "
+                            "OpenSSH") +
+                         (uso == Uso::Gravar ? "." : "; nada foi enviado.")});
+    }
     if (uso == Uso::Gravar) {
         if (auto recusa = ServidorRecusado(c.servidorDB, contexto.nomeComputador)) {
             p.push_back({&Configuracao::servidorDB, std::move(*recusa)});

@@ -2,6 +2,7 @@
 // use, and the job falls back to a default, or stops, on what slipped past.
 #pragma once
 
+#include "../plataforma/transferencia.h"
 #include "../settings/configuracao.h"
 
 #include <cstdint>
@@ -15,7 +16,9 @@ namespace kelvane {
 
 // What the values mean once checked; a value that breaks its rule leaves its default here.
 struct ValoresConferidos {
-    std::string porta = "21";                 // the FTP port, blanks trimmed
+    plataforma::Esquema esquema = plataforma::Esquema::Ftp; // Endereco's scheme
+    std::string host;                                       // Endereco without its scheme
+    std::string porta = "21";                 // the FTP port, blanks trimmed; the scheme's if empty
     std::int64_t limiteEtapa = 30 * 60;       // seconds before any tool step
     int silencioBackup = 6 * 60 * 60;         // seconds the server may stay silent
     std::optional<unsigned long long> manter; // archives kept; nullopt: keep them all
@@ -49,9 +52,18 @@ struct Validacao {
 Validacao ValidarConfiguracao(const Configuracao& c, Uso uso,
                               const ContextoGravacao& contexto = {});
 
-// The port check every FTP use shares: the trimmed value, 21 when empty; nullopt when it is not
-// a whole number from 1 to 65535.
-std::optional<std::string> PortaFtpValida(std::string_view valor);
+// The port check every FTP use shares: the trimmed value, `padrao` when empty; nullopt when it is
+// not a whole number from 1 to 65535.
+std::optional<std::string> PortaFtpValida(std::string_view valor, std::string_view padrao = "21");
+
+// Endereco's scheme: none or ftp:// (plain FTP), ftpes:// (AUTH TLS), ftps:// (implicit TLS),
+// sftp://; nullopt for any other.
+struct EnderecoFtp {
+    plataforma::Esquema esquema = plataforma::Esquema::Ftp;
+    std::string host;
+    std::string_view portaPadrao = "21";
+};
+std::optional<EnderecoFtp> LerEnderecoFtp(std::string_view endereco);
 
 // The problem of the key `campo`, if it has one.
 const ProblemaConfiguracao* ProblemaEm(const Validacao& v, CampoConfiguracao campo);

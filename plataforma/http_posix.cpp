@@ -1,72 +1,13 @@
+#include "curl.h"
 #include "http.h"
 #include "sistema.h"
 
 #include <algorithm>
-#include <curl/curl.h>
 #include <memory>
-#include <mutex>
 
 namespace kelvane::plataforma {
 
 namespace {
-
-// libcurl and what it brings (TLS, LDAP, Kerberos, SSH...) cost several MB and milliseconds at
-// every start; it is loaded only when a heartbeat is configured.
-struct Curl {
-    CURL* (*easy_init)() = nullptr;
-    CURLcode (*easy_setopt)(CURL*, CURLoption, ...) = nullptr;
-    CURLcode (*easy_perform)(CURL*) = nullptr;
-    CURLcode (*easy_getinfo)(CURL*, CURLINFO, ...) = nullptr;
-    const char* (*easy_strerror)(CURLcode) = nullptr;
-    void (*easy_cleanup)(CURL*) = nullptr;
-    CURLcode (*global_init)(long) = nullptr;
-    CURLU* (*url)() = nullptr;
-    CURLUcode (*url_set)(CURLU*, CURLUPart, const char*, unsigned int) = nullptr;
-    CURLUcode (*url_get)(const CURLU*, CURLUPart, char**, unsigned int) = nullptr;
-    void (*url_cleanup)(CURLU*) = nullptr;
-    void (*free)(void*) = nullptr;
-    curl_slist* (*slist_append)(curl_slist*, const char*) = nullptr;
-    void (*slist_free_all)(curl_slist*) = nullptr;
-    std::string erro;
-};
-
-template <typename F> bool Simbolo(void* biblioteca, const char* nome, F& destino) {
-    std::string ignorado; // incomplete is all that is said
-    destino = reinterpret_cast<F>(ProcurarSimbolo(biblioteca, nome, ignorado));
-    return destino != nullptr;
-}
-
-const Curl& CarregarCurl() {
-    static Curl curl;
-    static std::once_flag uma;
-    std::call_once(uma, [] {
-        std::string erro;
-        void* b = CarregarBiblioteca("libcurl.so.4", erro);
-        if (b == nullptr) {
-            curl.erro = "libcurl não pôde ser carregada: " + erro;
-            return;
-        }
-        if (!Simbolo(b, "curl_easy_init", curl.easy_init) ||
-            !Simbolo(b, "curl_easy_setopt", curl.easy_setopt) ||
-            !Simbolo(b, "curl_easy_perform", curl.easy_perform) ||
-            !Simbolo(b, "curl_easy_getinfo", curl.easy_getinfo) ||
-            !Simbolo(b, "curl_easy_strerror", curl.easy_strerror) ||
-            !Simbolo(b, "curl_easy_cleanup", curl.easy_cleanup) ||
-            !Simbolo(b, "curl_global_init", curl.global_init) ||
-            !Simbolo(b, "curl_url", curl.url) || !Simbolo(b, "curl_url_set", curl.url_set) ||
-            !Simbolo(b, "curl_url_get", curl.url_get) ||
-            !Simbolo(b, "curl_url_cleanup", curl.url_cleanup) ||
-            !Simbolo(b, "curl_free", curl.free) ||
-            !Simbolo(b, "curl_slist_append", curl.slist_append) ||
-            !Simbolo(b, "curl_slist_free_all", curl.slist_free_all)) {
-            curl.erro = "libcurl incompleta";
-            curl.easy_init = nullptr;
-            return;
-        }
-        curl.global_init(CURL_GLOBAL_DEFAULT);
-    });
-    return curl;
-}
 
 size_t Descartar(char*, size_t tamanho, size_t n, void*) {
     return tamanho * n;

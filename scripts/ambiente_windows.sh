@@ -2,7 +2,8 @@
 # where its cache lives and how Wine is run.
 #
 # KELVANE_CACHE  7z.exe and 7z.dll built from Debian's 7zip source, Qt 6 for Windows built from
-#                Debian's qt6-base source (scripts/qt_windows.sh), and the Wine prefix. Built
+#                Debian's qt6-base source (scripts/qt_windows.sh), static libcurl from Debian's curl
+#                and libssh2 sources (scripts/curl_windows.sh), and the Wine prefix. Built
 #                once and shared by every clone on the machine, never in the repository.
 #                /var/cache/kelvane for root, $XDG_CACHE_HOME/kelvane (~/.cache) for others.
 if [ -z "${KELVANE_CACHE:-}" ]; then
@@ -15,6 +16,7 @@ fi
 export KELVANE_CACHE
 export KELVANE_7Z_WINDOWS="$KELVANE_CACHE/7z-windows" # 7z.exe, 7z.dll
 export KELVANE_QT_WINDOWS="$KELVANE_CACHE/qt6-windows" # static Qt 6: -DCMAKE_PREFIX_PATH=...
+export KELVANE_CURL_WINDOWS="$KELVANE_CACHE/curl-windows" # static libcurl + libssh2 (Schannel, WinCNG)
 export WINEPREFIX="$KELVANE_CACHE/wine"
 export WINEDEBUG=-all
 # Headless: the job needs no display, and Wine would open its windows on any it is given.

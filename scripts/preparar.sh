@@ -9,8 +9,9 @@ pacotes=(
   libgtest-dev                       # tests
   unixodbc-dev tdsodbc               # database access (ODBC + FreeTDS driver)
   p7zip-full ncftp                   # the archiver and the uploader
-  libcurl4-openssl-dev               # heartbeats to a monitoring address (loaded on demand)
+  libcurl4-openssl-dev               # heartbeats and transfers (libcurl, loaded on demand)
   python3 python3-pyftpdlib          # the test servers
+  vsftpd openssh-server openssl      # the FTPS and SFTP test servers, their certificates and keys
   qt6-base-dev fonts-dejavu-extra    # the window (Qt 6 Widgets) and its narrow font
   qt6-translations-l10n              # Qt's own texts in Portuguese
   xvfb xauth                         # a display for the window's screenshot

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Prepares the Windows build on Debian 12: the MinGW-w64 cross compiler (posix threads), Wine,
-# 7z.exe and 7z.dll built from Debian's own 7zip source, a Wine prefix with a wineserver that
+# 7z.exe and 7z.dll built from Debian's own 7zip source, static libcurl from Debian's curl and
+# libssh2 sources (scripts/curl_windows.sh), a Wine prefix with a wineserver that
 # stays up; Qt 6 for Windows (scripts/qt_windows.sh); then builds kelvane.exe with its window into
 # build-win/ and the tests' relay into build-win/ponte/.
 # What it builds goes to the cache named in scripts/ambiente_windows.sh and is reused: a second
@@ -69,7 +70,7 @@ prefixo_wine() {
 compilar() {
   cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \
     -DCMAKE_PREFIX_PATH="$KELVANE_QT_WINDOWS" -DKELVANE_JANELA=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DKELVANE_WERROR=ON >/dev/null
+    -DKELVANE_WERROR=ON -DKELVANE_CURL="$KELVANE_CURL_WINDOWS" >/dev/null
   nice cmake --build build-win -j2 >/dev/null
   cmake -S tests/windows -B build-win/ponte -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \
     -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -83,6 +84,7 @@ exec 9>"$KELVANE_CACHE/.trava" # one preparation at a time per cache
 flock 9
 passo "deb-src para apt-get source" fontes_7z
 passo "7z.exe e 7z.dll" compilar_7z
+passo "libcurl e libssh2 (scripts/curl_windows.sh)" bash scripts/curl_windows.sh
 passo "prefixo Wine" prefixo_wine
 passo "wineserver persistente" wineserver_persistente
 # Qt for Windows: built once (about 20 minutes on 2 cores), then only checked.

@@ -17,8 +17,9 @@ struct Configuracao {
     std::string ncripto, codigoCliente, nomeCliente, servidorDB, banco, driverODBC, sspi;
     std::string login, senha; // the database's
     std::string servidorFTP, endereco, porta, diretorio;
-    std::string usuario, passw; // the FTP server's
-    std::string senhaArquivo;   // the archive's password; empty: not encrypted
+    std::string usuario, passw;               // the FTP server's
+    std::string senhaArquivo;                 // the archive's password; empty: not encrypted
+    std::string certificadoFTP, chaveHostFTP; // whom the encrypted schemes trust
     std::string manterArquivos, silencioBackup, limiteEtapa, avisoURL, executado;
     std::string verificarBackup; // "1": the server checks the backup it wrote before it is packed
 
@@ -41,7 +42,7 @@ struct DefinicaoChave {
 };
 
 // The only place a key's name is spelled.
-inline const std::array<DefinicaoChave, 22> kChaves = {{
+inline const std::array<DefinicaoChave, 24> kChaves = {{
     {"NCripto", &Configuracao::ncripto, false},
     {"CodigoCliente", &Configuracao::codigoCliente, false},
     {"NomeCliente", &Configuracao::nomeCliente, false},
@@ -58,6 +59,8 @@ inline const std::array<DefinicaoChave, 22> kChaves = {{
     {"Usuario", &Configuracao::usuario, true},
     {"Passw", &Configuracao::passw, true},
     {"SenhaArquivo", &Configuracao::senhaArquivo, true},
+    {"CertificadoFTP", &Configuracao::certificadoFTP, false},
+    {"ChaveHostFTP", &Configuracao::chaveHostFTP, false},
     {"ManterArquivos", &Configuracao::manterArquivos, false},
     {"SilencioBackup", &Configuracao::silencioBackup, false},
     {"LimiteEtapa", &Configuracao::limiteEtapa, false},

@@ -135,6 +135,8 @@ struct Sucesso {
     std::string silencio = ""; // SilencioBackup
     bool verificar = false;    // VerificarBackup=1: the server reads the backup back before 7z
     std::string senhaArquivo = "";
+    std::vector<std::string> ftp = {}; // ftp_server.py's options
+    std::string aviso = "";            // the line after "Enviando...", a regex
 };
 const Sucesso sucessos[] = {
     {"EmbaralhadasComDadosSeparados", false, false, true, "normal"},
@@ -144,6 +146,18 @@ const Sucesso sucessos[] = {
     {"BackupLongoQueSegueFalando", false, false, false, "slow", "1"},
     {"ArquivoComSenhaEmbaralhada", false, false, true, "normal", "", false, "Cofre 42; até amanhã"},
     {"ArquivoComSenhaClara", false, true, false, "normal", "", false, "s3nh4-clara"},
+    // The size cannot be asked: said once, and the night still counts.
+    {"ServidorSemSize",
+     false,
+     false,
+     false,
+     "normal",
+     "",
+     false,
+     "",
+     {"--no-size"},
+     R"(O servidor não informou o tamanho de KVLN_0042_Casa_Azul_\d{6}\.7z \(500 .*\); )"
+     R"(não foi possível conferir se o arquivo chegou inteiro\.\n)"},
 };
 using CadaSucesso = JobCom<Sucesso>;
 
@@ -157,6 +171,7 @@ TEST_P(CadaSucesso, LogLotesEPermissoes) {
         p.cfg["VerificarBackup"] = "1";
     }
     p.cfg["SenhaArquivo"] = c.senhaArquivo;
+    p.opcoesFtp = c.ftp;
     p.Servidores(c.modo);
     if (c.separar) {
         p.Separar();
@@ -199,15 +214,16 @@ TEST_P(CadaSucesso, LogLotesEPermissoes) {
     const std::string n = R"(\)" + Sistema().separador + R"(KVLN_0042_Casa_Azul_\d{6})";
     EXPECT_TRUE(std::regex_match(
         LogTexto(),
-        std::regex(
-            "Inicio do Processo\nConectando ao Servidor de Banco: " + p.cfg["ServidorDB"] +
-            "\nBanco de dados conectado!\nBackup\\.\\.\\.: Vendas > " + n + R"(\.BAK\n)" +
-            (c.express ? R"(O servidor não aceita backup com compressão \(edição Express\); )"
-                         R"(repetindo o backup sem compressão\.\n)"
-                       : "") +
-            (c.verificar ? R"(Verificando\.\.\.: )" + n + R"(\.BAK\n)" : "") +
-            R"(Compactando\.\.\.: )" + n + R"(\.7z\nEnviando\.\.\.: )" + n +
-            R"(\.7z > 127\.0\.0\.1\nExcluindo\.\.\.: )" + n + R"(\.BAK\nFim do Processo\n)")))
+        std::regex("Inicio do Processo\nConectando ao Servidor de Banco: " + p.cfg["ServidorDB"] +
+                   "\nBanco de dados conectado!\nBackup\\.\\.\\.: Vendas > " + n + R"(\.BAK\n)" +
+                   (c.express
+                        ? R"(O servidor não aceita backup com compressão \(edição Express\); )"
+                          R"(repetindo o backup sem compressão\.\n)"
+                        : "") +
+                   (c.verificar ? R"(Verificando\.\.\.: )" + n + R"(\.BAK\n)" : "") +
+                   R"(Compactando\.\.\.: )" + n + R"(\.7z\nEnviando\.\.\.: )" + n +
+                   R"(\.7z > 127\.0\.0\.1\n)" + c.aviso + R"(Excluindo\.\.\.: )" + n +
+                   R"(\.BAK\nFim do Processo\n)")))
         << LogTexto();
     const auto bak =
         Sistema().Caminho(p.Backups() / p.Pacotes()[0].filename().replace_extension(".BAK"));
@@ -318,6 +334,13 @@ const Falha falhas[] = {
      },
      6, "Erro: 3 - Envio falhou: ncftpput terminou com código 3 (o servidor recusou renomear ",
      true, true},
+    // 226, and a file cut short: it must not keep the archive's name.
+    {"ServidorGuardaMenosDoQueRecebeu",
+     [](Programa& p) {
+         p.opcoesFtp = {"--short"};
+         p.Servidores();
+     },
+     6, "Erro: 0 - Envio falhou: o servidor guardou ", true, true},
     {"PortaDoFtpQueNaoENumero", [](Programa& p) { p.cfg["Porta"] = "abc"; }, 6,
      "Erro: 0 - Envio falhou: a porta do FTP (Porta=abc) não é um número de 1 a 65535; nada "
      "foi enviado.",
@@ -442,6 +465,105 @@ TEST_F(Job, SenhaArquivoDigitadaDuasVezes) {
     EXPECT_EQ(rodar("x1z\nx1z\n").codigo, 9);
     EXPECT_EQ(senha(), "");
 }
+
+// The encrypted schemes against real servers: vsftpd with TLS required for the login and the
+// data, OpenSSH's sshd; a CA and a host key made for the run.
+struct Cifrado {
+    std::string nome, modo;
+    std::function<void(Programa&, const fs::path& chaves)> preparar;
+    int codigo;
+    std::string ultima; // the start of the last log line ("Fim do Processo": arrived whole)
+    std::string servidor = "localhost";
+};
+// The server's fingerprint as OpenSSH prints it.
+std::string Impressao(const fs::path& chaves) {
+    const auto r =
+        teste::Rodar({"/usr/bin/ssh-keygen", "-l", "-f", (chaves / "chave_host.pub").string()});
+    const auto ini = r.saida.find("SHA256:");
+    return r.saida.substr(ini, r.saida.find(' ', ini) - ini);
+}
+// The test CA as CertificadoFTP, private as info.ini must be.
+void ComCa(Programa& p, const fs::path& chaves) {
+    Privado(chaves / "ca.crt");
+    p.cfg["CertificadoFTP"] = Sistema().Caminho(chaves / "ca.crt");
+}
+const Cifrado cifrados[] = {
+    {"FtpesComACaDoCertificadoFTP", "ftpes", [](Programa& p, const fs::path& c) { ComCa(p, c); }, 0,
+     "Fim do Processo"},
+    {"FtpsImplicitoNaPortaDada", "ftps", [](Programa& p, const fs::path& c) { ComCa(p, c); }, 0,
+     "Fim do Processo"},
+    {"CertificadoDeUmEstranho", "ftpes", [](Programa&, const fs::path&) {}, 6,
+     "Erro: 0 - Envio falhou: o certificado do servidor não é de confiança"},
+    {"CertificadoDeOutroNome", "ftpes", [](Programa& p, const fs::path& c) { ComCa(p, c); }, 6,
+     "Erro: 0 - Envio falhou: o certificado do servidor não é do nome 127.0.0.1", "127.0.0.1"},
+    {"ChaveDoHostRegistrada", "sftp",
+     [](Programa& p, const fs::path& c) { p.cfg["ChaveHostFTP"] = Impressao(c); }, 0,
+     "Fim do Processo"},
+    {"ChaveDoHostDesconhecida", "sftp", [](Programa&, const fs::path&) {}, 6,
+     "Erro: 0 - Envio falhou: a chave do servidor SSH não está registrada em ChaveHostFTP"},
+    {"ChaveDoHostMudou", "sftp",
+     [](Programa& p, const fs::path&) {
+         p.cfg["ChaveHostFTP"] = "SHA256:47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU";
+     },
+     6, "Erro: 0 - Envio falhou: a chave do servidor SSH (SHA256:"},
+    {"SenhaSftpErrada", "sftp",
+     [](Programa& p, const fs::path& c) {
+         p.cfg["ChaveHostFTP"] = Impressao(c);
+         p.cfg["Passw"] = "errada P4ss";
+     },
+     6, "Erro: 0 - Envio falhou: o servidor recusou o usuário ou a senha"},
+};
+using CadaCifrado = JobCom<Cifrado>;
+
+TEST_P(CadaCifrado, SoComQuemSeConfia) {
+    const auto& c = GetParam();
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "vsftpd e sshd precisam de root e de uma conta de teste";
+    }
+    if (Sistema().windows) {
+        GTEST_SKIP() << (c.modo == "sftp"
+                             ? "libssh2 1.10 com WinCNG não negocia com o sshd do Debian 12 "
+                               "(\"Unable to exchange encryption keys\")"
+                             : "o Schannel do Wine (GnuTLS) falha no handshake com o vsftpd "
+                               "(SEC_E_INTERNAL_ERROR)");
+    }
+    p.Servidores();
+    const auto chaves = p.raiz.p / "chaves";
+    fs::create_directory(chaves);
+    // The daemons run as the test account: it must reach the FTP folder.
+    fs::permissions(p.raiz.p, fs::perms::others_exec, fs::perm_options::add);
+    const std::string senha = "S3nha de teste";
+    Servidor servidor("cifrado_server.py", {"--mode=" + c.modo, "--dir=" + chaves.string(),
+                                            "--root=" + p.ftp.string(), "--password=" + senha});
+    p.cfg["Endereco"] = c.modo + "://" + c.servidor;
+    p.cfg["Porta"] = std::to_string(servidor.porta);
+    p.cfg["Diretorio"] = (p.ftp / "backups").string();
+    p.cfg["Usuario"] = "kelvaneteste";
+    p.cfg["Passw"] = senha;
+    c.preparar(p, chaves);
+    const auto r = Rodar();
+    EXPECT_EQ(r.codigo, c.codigo) << r.saida << LogTexto();
+    EXPECT_EQ(p.Ultima().rfind(c.ultima, 0), 0u) << p.Ultima();
+    SemSenhas(r);
+    const std::string log = Ler(chaves / "servidor.log");
+    if (c.codigo == 0) {
+        ASSERT_EQ(p.Enviados().size(), 1u);
+        EXPECT_EQ(Ler(p.Enviados()[0]), Ler(p.Pacotes()[0]));
+        EXPECT_TRUE(p.Arquivos(p.ftp / "backups", ".parcial").empty());
+        return;
+    }
+    EXPECT_TRUE(p.Enviados().empty());
+    EXPECT_EQ(p.Pacotes().size(), 1u);
+    // Nothing of the login reached a server not trusted.
+    if (c.modo != "sftp") {
+        EXPECT_EQ(log.find("USER"), std::string::npos) << log;
+    } else if (c.nome.starts_with("ChaveDoHost")) {
+        EXPECT_EQ(log.find("password"), std::string::npos) << log;
+        EXPECT_NE(LogTexto().find("ChaveHostFTP=" + Impressao(chaves)), std::string::npos)
+            << LogTexto();
+    }
+}
+INSTANTIATE_TEST_SUITE_P(Job, CadaCifrado, ::testing::ValuesIn(cifrados), PeloNome());
 
 // Whoever else can create a name in the folder, or replace what it loads, must not make the job
 // (or the window) run their code or write where they choose: nothing is loaded or written, the
@@ -870,8 +992,11 @@ TEST_P(CadaHostil, ChegaIntacto) {
     }
     p.Servidores("normal", 64 * 1024);
     const auto args = p.raiz.p / "args", login = p.raiz.p / "login";
-    p.Falsa("ncftpput",
-            "printf '%s\\n' \"$@\" >" + args.string() + "; cat \"$2\" >" + login.string());
+    // What arrives where the uploader would put it, so the size asked afterwards, with the same
+    // values, is found there.
+    p.Falsa("ncftpput", "printf '%s\\n' \"$@\" >" + args.string() + "; cat \"$2\" >" +
+                            login.string() + "; mkdir -p \"" + p.ftp.string() +
+                            "/$9\" && cp \"${10}\" \"" + p.ftp.string() + "/$9/\"");
     // A file the archiver would take along if the name worked as a pattern or a list.
     fs::create_directories(p.Backups());
     fs::permissions(p.Backups(), fs::perms::owner_all);

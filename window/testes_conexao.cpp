@@ -1,5 +1,5 @@
-// The two connection tests: the values as typed in the window, nothing read from or written to
-// info.ini.
+// The two connection tests: the values as typed in the window; from info.ini only whom the
+// encrypted schemes trust, and an SFTP host key the user accepts is written there.
 #include "caixas.h"
 #include "form1.h"
 #include "job/banco.h"
@@ -11,6 +11,7 @@
 
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <filesystem>
 #include <memory>
 
@@ -67,17 +68,29 @@ void Form1::cmdTestarFTP_Click() {
     if (!porta) {
         return;
     }
+    const auto endereco = LerEnderecoFtp(txtEnderecoFTP->text().toStdString());
+    if (!endereco) {
+        Avisar(Icone::Critico, QStringLiteral("A conexão FTP não foi testada: o endereço começa "
+                                              "com um protocolo desconhecido; use ftp://, "
+                                              "ftpes://, ftps:// ou sftp://, ou nenhum."));
+        return;
+    }
+    // Whom the encrypted schemes trust is kept in info.ini only.
+    const auto salvo = LerConfiguracao(ArquivoIni()).valores;
     DadosFtp dados;
-    dados.endereco = txtEnderecoFTP->text().toStdString();
+    dados.esquema = endereco->esquema;
+    dados.endereco = endereco->host;
     dados.porta = porta->toStdString();
     dados.usuario = txtUsuario->text().toStdString();
     dados.senha = txtPassw->text().toStdString();
     dados.diretorio = txtDiretorio->text().toStdString();
     dados.teste = true;
+    dados.certificado = plataforma::Caminho(salvo.certificadoFTP);
+    dados.chaveHost = salvo.chaveHostFTP;
     const auto pasta = PastaPrograma();
-    const auto limite = ValidarConfiguracao(LerConfiguracao(ArquivoIni()).valores, Uso::Executar)
-                            .valores.limiteEtapa;
+    const auto limite = ValidarConfiguracao(salvo, Uso::Executar).valores.limiteEtapa;
     auto resposta = std::make_shared<Resposta>();
+    auto chave = std::make_shared<std::string>();
     MostrarMensagem(
         QStringLiteral("Testando a conexão FTP com %1:%2...").arg(txtEnderecoFTP->text(), *porta));
     IniciarTarefa(
@@ -91,11 +104,66 @@ void Form1::cmdTestarFTP_Click() {
                                     limite)
                     : Falha{CodigoSaida::FerramentaFaltando, 0,
                             etapa + ": " + TextoFaltandoArquivo(plataforma::kNomeEnviador)};
-            *resposta = falha ? Resposta{Icone::Critico, TextoFalhaFtp(*falha)}
-                              : Resposta{Icone::Informacao,
-                                         QStringLiteral("Conexão FTP efetuada com sucesso!")};
+            if (falha) {
+                *resposta = Resposta{Icone::Critico, TextoFalhaFtp(*falha)};
+                // An SFTP server whose key is not pinned yet: offered to the user below.
+                const auto i = falha->descricao.find("não está registrada em ChaveHostFTP");
+                const auto k = falha->descricao.rfind("ChaveHostFTP=SHA256:");
+                if (i != std::string::npos && k != std::string::npos) {
+                    *chave = falha->descricao.substr(k + 13);
+                }
+                return;
+            }
+            std::string checado = "Conexão FTP efetuada com sucesso!";
+            if (dados.esquema != plataforma::Esquema::Ftp) {
+                plataforma::DestinoTransferencia d;
+                d.esquema = dados.esquema;
+                d.host = dados.endereco;
+                d.porta = dados.porta;
+                d.usuario = dados.usuario;
+                d.senha = dados.senha;
+                d.diretorio = dados.diretorio;
+                d.certificado = dados.certificado;
+                d.chaveHost = dados.chaveHost;
+                d.conexao = std::chrono::seconds(20);
+                d.limite = std::chrono::seconds(60);
+                plataforma::DescricaoConexao descricao;
+                if (!plataforma::Transferencia(d).Conectar(descricao)) {
+                    checado += "\r\nProtocolo: " + descricao.protocolo;
+                    if (!descricao.tls.empty()) {
+                        checado += "\r\nTLS: " + descricao.tls;
+                    }
+                    if (!descricao.certificado.empty()) {
+                        checado += "\r\nCertificado: " + descricao.certificado;
+                    }
+                    if (dados.esquema == plataforma::Esquema::Sftp) {
+                        checado += "\r\nChave do servidor: " + dados.chaveHost;
+                    }
+                }
+            }
+            *resposta = Resposta{Icone::Informacao, QString::fromStdString(checado)};
         },
-        [this, resposta] { Avisar(resposta->icone, resposta->texto); });
+        [this, resposta, chave] {
+            if (chave->empty()) {
+                Avisar(resposta->icone, resposta->texto);
+                return;
+            }
+            const auto sim = QMessageBox::question(
+                this, QStringLiteral("Kelvane"),
+                QStringLiteral("O servidor SFTP apresentou a chave\n%1\nque ainda não é "
+                               "confiável. Confira com o administrador do servidor se é a chave "
+                               "dele. Confiar nesta chave e gravá-la em ChaveHostFTP?")
+                    .arg(QString::fromStdString(*chave)));
+            if (sim != QMessageBox::Yes) {
+                return;
+            }
+            if (const auto erro =
+                    GravarConfiguracao(ArquivoIni(), {{&Configuracao::chaveHostFTP, *chave}})) {
+                Avisar(Icone::Critico, QStringLiteral("ChaveHostFTP não foi gravada em %1: %2.")
+                                           .arg(QString::fromStdString(ArquivoIni().string()),
+                                                TextoErroSistema(erro.value())));
+            }
+        });
 }
 
 } // namespace kelvane::janela

@@ -18,6 +18,9 @@ ap.add_argument("--password", default="")
 ap.add_argument("--no-rename", action="store_true", help="refuse every rename")
 ap.add_argument("--trickle", action="store_true",
                 help="read uploads at 256 bytes a second, never stalling")
+ap.add_argument("--short", action="store_true",
+                help="answer 226 to an upload and keep only half of what came")
+ap.add_argument("--no-size", action="store_true", help="answer SIZE as an unknown command")
 args = ap.parse_args()
 logging.basicConfig(level=logging.WARNING)
 FTPHandler.authorizer = DummyAuthorizer()
@@ -27,6 +30,12 @@ FTPHandler.auth_failed_timeout = 0.1
 if args.trickle:
     ThrottledDTPHandler.read_limit = 256  # its reads shrink to match: 256 bytes at a time
     FTPHandler.dtp_handler = ThrottledDTPHandler
+if args.short:
+    # Runs before the next command is read: whatever follows the 226 sees the short file.
+    FTPHandler.on_file_received = lambda self, arquivo: os.truncate(
+        arquivo, os.path.getsize(arquivo) // 2)
+if args.no_size:
+    FTPHandler.proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items() if k != "SIZE"}
 server = FTPServer(("127.0.0.1", 0), FTPHandler)
 signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
 print("LISTENING %d %d" % (server.address[1], os.getpid()), flush=True)

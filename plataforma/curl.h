@@ -1,0 +1,32 @@
+// libcurl as the heartbeat and the transfers use it: the functions, loaded once. Inside
+// plataforma/ only.
+#pragma once
+
+#include <curl/curl.h>
+#include <string>
+
+namespace kelvane::plataforma {
+
+struct Curl {
+    CURL* (*easy_init)() = nullptr;
+    CURLcode (*easy_setopt)(CURL*, CURLoption, ...) = nullptr;
+    CURLcode (*easy_perform)(CURL*) = nullptr;
+    CURLcode (*easy_getinfo)(CURL*, CURLINFO, ...) = nullptr;
+    const char* (*easy_strerror)(CURLcode) = nullptr;
+    void (*easy_cleanup)(CURL*) = nullptr;
+    CURLU* (*url)() = nullptr;
+    CURLUcode (*url_set)(CURLU*, CURLUPart, const char*, unsigned int) = nullptr;
+    decltype(&curl_url_get) url_get = nullptr; // its first parameter is const in newer headers
+    void (*url_cleanup)(CURLU*) = nullptr;
+    void (*free)(void*) = nullptr;
+    char* (*easy_escape)(CURL*, const char*, int) = nullptr;
+    curl_slist* (*slist_append)(curl_slist*, const char*) = nullptr;
+    void (*slist_free_all)(curl_slist*) = nullptr;
+    std::string erro; // why easy_init is null
+};
+
+// Loaded (Linux) or set up (Windows, linked in) on the first call, which comes after the
+// permission check; easy_init is null when it cannot be, with the reason in erro.
+const Curl& CarregarCurl();
+
+} // namespace kelvane::plataforma

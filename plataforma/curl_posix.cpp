@@ -1,0 +1,55 @@
+#include "curl.h"
+#include "sistema.h"
+
+#include <mutex>
+
+namespace kelvane::plataforma {
+
+namespace {
+
+template <typename F> bool Simbolo(void* biblioteca, const char* nome, F& destino) {
+    std::string ignorado; // incomplete is all that is said
+    destino = reinterpret_cast<F>(ProcurarSimbolo(biblioteca, nome, ignorado));
+    return destino != nullptr;
+}
+
+} // namespace
+
+// libcurl and what it brings (TLS, LDAP, Kerberos, SSH...) cost several MB and milliseconds at
+// every start; it is loaded only when a heartbeat or a transfer needs it. The system's copy,
+// from the loader's own folders, which only root can change.
+const Curl& CarregarCurl() {
+    static Curl curl;
+    static std::once_flag uma;
+    std::call_once(uma, [] {
+        std::string erro;
+        void* b = CarregarBiblioteca("libcurl.so.4", erro);
+        if (b == nullptr) {
+            curl.erro = "libcurl não pôde ser carregada: " + erro;
+            return;
+        }
+        CURLcode (*global_init)(long) = nullptr;
+        if (!Simbolo(b, "curl_easy_init", curl.easy_init) ||
+            !Simbolo(b, "curl_easy_setopt", curl.easy_setopt) ||
+            !Simbolo(b, "curl_easy_perform", curl.easy_perform) ||
+            !Simbolo(b, "curl_easy_getinfo", curl.easy_getinfo) ||
+            !Simbolo(b, "curl_easy_strerror", curl.easy_strerror) ||
+            !Simbolo(b, "curl_easy_cleanup", curl.easy_cleanup) ||
+            !Simbolo(b, "curl_global_init", global_init) || !Simbolo(b, "curl_url", curl.url) ||
+            !Simbolo(b, "curl_url_set", curl.url_set) ||
+            !Simbolo(b, "curl_url_get", curl.url_get) ||
+            !Simbolo(b, "curl_url_cleanup", curl.url_cleanup) ||
+            !Simbolo(b, "curl_free", curl.free) ||
+            !Simbolo(b, "curl_easy_escape", curl.easy_escape) ||
+            !Simbolo(b, "curl_slist_append", curl.slist_append) ||
+            !Simbolo(b, "curl_slist_free_all", curl.slist_free_all)) {
+            curl.erro = "libcurl incompleta";
+            curl.easy_init = nullptr;
+            return;
+        }
+        global_init(CURL_GLOBAL_DEFAULT);
+    });
+    return curl;
+}
+
+} // namespace kelvane::plataforma

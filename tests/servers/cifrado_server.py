@@ -1,0 +1,142 @@
+#!/usr/bin/python3
+"""vsftpd (TLS required for the login and the data) or OpenSSH's sshd (SFTP) for the tests, on
+127.0.0.1, with a certificate or host key made for the run in --dir, for the system account
+--user (made once, without a shell, home "/") with --password. Root only.
+Prints "LISTENING <port> <pid>" once ready; the daemon ends with this process."""
+
+import argparse
+import fcntl
+import os
+import signal
+import socket
+import subprocess
+import sys
+import time
+
+ap = argparse.ArgumentParser(description=__doc__)
+ap.add_argument("--mode", choices=["ftpes", "ftps", "sftp"], required=True)
+ap.add_argument("--dir", required=True, help="keys, configuration, log")
+ap.add_argument("--root", required=True, help="the folder the account may write")
+ap.add_argument("--user", default="kelvaneteste")
+ap.add_argument("--password", required=True)
+ap.add_argument("--cert-host", default="localhost", help="the name the certificate is for")
+args = ap.parse_args()
+d = os.path.realpath(args.dir)
+
+
+def run(*cmd, **kw):
+    subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, **kw)
+
+
+# The account: one for every run, made under a lock.
+with open("/run/kelvane-teste-conta.lock", "w") as trava:
+    fcntl.flock(trava, fcntl.LOCK_EX)
+    if subprocess.run(["id", args.user], stdout=subprocess.DEVNULL,
+                      stderr=subprocess.DEVNULL).returncode != 0:
+        run("useradd", "--system", "--no-create-home", "--home-dir", "/", "--shell",
+            "/usr/sbin/nologin", args.user)
+    run("chpasswd", input=("%s:%s\n" % (args.user, args.password)).encode())
+    # vsftpd's own PAM service wants a shell from /etc/shells: this one asks only the password.
+    with open("/etc/pam.d/kelvane-teste", "w") as pam:
+        pam.write("auth required pam_unix.so\naccount required pam_unix.so\n"
+                  "session required pam_permit.so\n")
+run("chown", "-R", args.user, args.root)
+
+s = socket.socket()
+s.bind(("127.0.0.1", 0))
+porta = s.getsockname()[1]
+s.close()
+log = os.path.join(d, "servidor.log")
+open(log, "w").close()
+
+if args.mode == "sftp":
+    chave = os.path.join(d, "chave_host")
+    if not os.path.exists(chave):
+        run("ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", chave)
+    os.makedirs("/run/sshd", mode=0o755, exist_ok=True)  # privilege separation
+    conf = os.path.join(d, "sshd_config")
+    with open(conf, "w") as f:
+        f.write(f"""ListenAddress 127.0.0.1:{porta}
+HostKey {chave}
+PidFile none
+UsePAM no
+PasswordAuthentication yes
+KbdInteractiveAuthentication no
+PubkeyAuthentication no
+PermitRootLogin no
+AllowUsers {args.user}
+StrictModes no
+LogLevel VERBOSE
+Subsystem sftp internal-sftp
+ForceCommand internal-sftp
+""")
+    comando = ["/usr/sbin/sshd", "-D", "-e", "-f", conf]
+else:
+    chave, cert = os.path.join(d, "servidor.key"), os.path.join(d, "servidor.crt")
+    conf = os.path.join(d, "vsftpd.conf")
+    implicito = args.mode == "ftps"
+    # The test CA (ca.crt, what CertificadoFTP names) and the server's certificate it signs.
+    ca, ca_chave = os.path.join(d, "ca.crt"), os.path.join(d, "ca.key")
+    ec = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
+    if not os.path.exists(ca):
+        run("openssl", "req", "-x509", *ec, "-keyout", ca_chave, "-out", ca, "-days", "30",
+            "-subj", "/CN=Kelvane Teste CA")
+    pedido, ext = os.path.join(d, "servidor.csr"), os.path.join(d, "servidor.ext")
+    with open(ext, "w") as f:
+        f.write("subjectAltName=DNS:%s\n" % args.cert_host)
+    run("openssl", "req", *ec, "-keyout", chave, "-out", pedido, "-subj", "/CN=" + args.cert_host)
+    run("openssl", "x509", "-req", "-in", pedido, "-CA", ca, "-CAkey", ca_chave,
+        "-CAcreateserial", "-out", cert, "-days", "30", "-extfile", ext)
+    os.makedirs("/var/run/vsftpd/empty", exist_ok=True)
+    with open(conf, "w") as f:
+        f.write(f"""listen=YES
+listen_address=127.0.0.1
+listen_port={porta}
+background=NO
+anonymous_enable=NO
+local_enable=YES
+write_enable=YES
+pam_service_name=kelvane-teste
+seccomp_sandbox=NO
+ssl_enable=YES
+implicit_ssl={"YES" if implicito else "NO"}
+force_local_logins_ssl=YES
+force_local_data_ssl=YES
+require_ssl_reuse=NO
+ssl_tlsv1=NO
+ssl_sslv2=NO
+ssl_sslv3=NO
+ssl_ciphers=HIGH
+rsa_cert_file={cert}
+rsa_private_key_file={chave}
+pasv_address=127.0.0.1
+pasv_min_port=0
+pasv_max_port=0
+log_ftp_protocol=YES
+vsftpd_log_file={log}
+xferlog_enable=YES
+dual_log_enable=YES
+xferlog_std_format=NO
+""")
+    comando = ["/usr/sbin/vsftpd", conf]
+    # vsftpd 3.0.3 answers 426 to some uploads over TLS 1.3 data connections (it mishandles the
+    # messages TLS 1.3 sends after the handshake): this server stays at TLS 1.2.
+    ossl = os.path.join(d, "openssl.cnf")
+    with open(ossl, "w") as f:
+        f.write("openssl_conf = inicio\n[inicio]\nssl_conf = ssl\n[ssl]\nsystem_default = "
+                "padrao\n[padrao]\nMaxProtocol = TLSv1.2\n")
+    os.environ["OPENSSL_CONF"] = ossl
+
+filho = subprocess.Popen(comando, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                         stderr=open(log, "a"))
+signal.signal(signal.SIGTERM, lambda *_: (filho.kill(), os._exit(0)))
+for _ in range(500):  # until it listens
+    try:
+        socket.create_connection(("127.0.0.1", porta), timeout=1).close()
+        break
+    except OSError:
+        if filho.poll() is not None:
+            sys.exit("o servidor terminou: " + open(log).read())
+        time.sleep(0.02)
+print("LISTENING %d %d" % (porta, os.getpid()), flush=True)
+filho.wait()
