@@ -125,9 +125,7 @@ std::optional<Falha> SenhaArquivoIlegivel(const Configuracao& c) {
     return std::nullopt;
 }
 
-namespace {
-
-plataforma::DestinoTransferencia Destino(const DadosFtp& dados, std::chrono::seconds limite) {
+plataforma::DestinoTransferencia DestinoDe(const DadosFtp& dados, std::chrono::seconds limite) {
     plataforma::DestinoTransferencia d;
     d.esquema = dados.esquema;
     d.host = dados.endereco;
@@ -141,6 +139,8 @@ plataforma::DestinoTransferencia Destino(const DadosFtp& dados, std::chrono::sec
     d.conexao = std::chrono::seconds(dados.teste ? 20 : 60);
     return d;
 }
+
+namespace {
 
 // Whether the server kept all of `arquivo` as `remoto`.
 std::optional<Falha> ConferirTamanho(plataforma::Transferencia& t, const DadosFtp& dados,
@@ -182,7 +182,7 @@ std::optional<Falha> ConferirTamanho(plataforma::Transferencia& t, const DadosFt
 std::optional<Falha> EnviarCifrado(const DadosFtp& dados, const std::filesystem::path& arquivo,
                                    const std::string& etapa, std::chrono::seconds limite,
                                    const std::string& explicacao) {
-    plataforma::Transferencia t(Destino(dados, limite));
+    plataforma::Transferencia t(DestinoDe(dados, limite));
     const std::string nome = plataforma::TextoCaminho(arquivo.filename());
     const std::string temporario = nome + std::string(kSufixoEnvio);
     const auto falhou = [&](const plataforma::FalhaTransferencia& f) {
@@ -253,7 +253,7 @@ std::optional<Falha> EnviarArquivo(const std::filesystem::path& pasta, const Dad
                 // The uploader renamed the file itself once its server said 226, which FTP's
                 // stream mode says of a cut connection too: what arrived is asked now.
                 plataforma::Transferencia t(
-                    Destino(dados, std::chrono::seconds(std::max<std::int64_t>(piso, 60))));
+                    DestinoDe(dados, std::chrono::seconds(std::max<std::int64_t>(piso, 60))));
                 const std::string nome = plataforma::TextoCaminho(arquivo.filename());
                 bool curto = false;
                 falha = ConferirTamanho(t, dados, arquivo, nome, etapa, curto);

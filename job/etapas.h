@@ -2,11 +2,13 @@
 // backup job and the window's send-file and FTP test run the same ones.
 #pragma once
 
+#include "../plataforma/transferencia.h"
 #include "codigos.h"
 #include "enviador.h"
 #include "ferramentas.h"
 #include "regras.h"
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -33,6 +35,10 @@ std::optional<Falha> TestarArquivo(const std::filesystem::path& pasta,
                                    const std::filesystem::path& arquivo, std::int64_t piso,
                                    const OpcoesProcesso& opcoes = {},
                                    const std::string& senha = {});
+
+// Where the transfer unit sends: the FTP settings, a step's time limit (`limite`), and the time
+// to connect (20 s for the window's test, 60 s otherwise).
+plataforma::DestinoTransferencia DestinoDe(const DadosFtp& dados, std::chrono::seconds limite);
 
 // SenhaArquivo could not be unscrambled: packing without it would send a readable archive.
 std::optional<Falha> SenhaArquivoIlegivel(const Configuracao& c);

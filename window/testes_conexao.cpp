@@ -116,19 +116,9 @@ void Form1::cmdTestarFTP_Click() {
             }
             std::string checado = "Conexão FTP efetuada com sucesso!";
             if (dados.esquema != plataforma::Esquema::Ftp) {
-                plataforma::DestinoTransferencia d;
-                d.esquema = dados.esquema;
-                d.host = dados.endereco;
-                d.porta = dados.porta;
-                d.usuario = dados.usuario;
-                d.senha = dados.senha;
-                d.diretorio = dados.diretorio;
-                d.certificado = dados.certificado;
-                d.chaveHost = dados.chaveHost;
-                d.conexao = std::chrono::seconds(20);
-                d.limite = std::chrono::seconds(60);
-                plataforma::DescricaoConexao descricao;
-                if (!plataforma::Transferencia(d).Conectar(descricao)) {
+                plataforma::DescricaoConexao descricao; // dados.teste: 20 s to connect
+                if (!plataforma::Transferencia(DestinoDe(dados, std::chrono::seconds(60)))
+                         .Conectar(descricao)) {
                     checado += "\r\nProtocolo: " + descricao.protocolo;
                     if (!descricao.tls.empty()) {
                         checado += "\r\nTLS: " + descricao.tls;
