@@ -9,7 +9,10 @@
 4. the longest gap between ticks of the window's event loop while "Executar Agora >>" runs a
    job with a 256 MB backup;
 5. what the server's reading back of the backup costs: the job with VerificarBackup=1 against
-   the job without, on the same backup, in pairs of alternating order, at 1 MB and 256 MB.
+   the job without, on the same backup, in pairs of alternating order, at 1 MB and 256 MB;
+7. benchmark 1 for Windows: `kelvane-exec.exe EXEC` under Wine against the same work done by
+   the bare Windows tools under the same warm Wine (the backup through tsql, `7z.exe a`,
+   `7z.exe t`, the uploader), in pairs of alternating order, with the bootstrap interval.
 
 Every server runs on 127.0.0.1 and is stopped at the end. Prints each figure with its goal.
 """
@@ -242,6 +245,94 @@ def medir_verificacao(b, tamanhos_mb, pares):
     return resultado
 
 
+# The bare Windows tools, each started as the scheduler would start a program: by Wine itself.
+LINHA_WINDOWS = r"""
+set -euo pipefail
+printf '%s\ngo\n' "$SQL" | tsql -H 127.0.0.1 -p "$PORTA_TDS" -U sa -P "$SENHA_BANCO" -D master \
+  >/dev/null 2>&1
+test -s "$BAK_LINUX"
+rm -f "$ARQ_LINUX"
+cd "$P"
+"$WINE64" ./7z.exe a -spd "$ARQ" "$BAK" >/dev/null 2>&1
+"$WINE64" ./7z.exe t -spd "$ARQ" >/dev/null 2>&1
+d=$(mktemp -d)
+printf 'host 127.0.0.1\nuser %s\npass %s\n' "$USUARIO_FTP" "$SENHA_FTP" >"$d/login.cfg"
+"$WINE64" ./ncftpput.exe -f "Z:${d//\//\\}\\login.cfg" -P "$PORTA_FTP" -F -- /backups "$ARQ" \
+  >/dev/null 2>&1
+rm -rf "$d"
+rm -f "$BAK_LINUX"
+"""
+
+
+def ambiente_wine():
+    """scripts/ambiente_windows.sh's environment, read once, with its wineserver up."""
+    saida = subprocess.run(
+        ["/bin/bash", "-c", 'source "$0" && wine_temp_proprio && env -0',
+         os.path.join(RAIZ, "scripts", "ambiente_windows.sh")],
+        check=True, capture_output=True).stdout.decode()
+    ambiente = dict(v.split("=", 1) for v in saida.split("\0") if "=" in v)
+    ambiente["WINE64"] = "/usr/lib/wine/wine64"
+    return ambiente
+
+
+def medir_windows(b, build_win, pares, tamanho_mb):
+    ambiente = ambiente_wine()
+    pasta = os.path.join(b.trabalho, "windows")
+    shutil.rmtree(pasta, ignore_errors=True)
+    os.makedirs(os.path.join(pasta, "Backups"), mode=0o700)
+    os.chmod(pasta, 0o700)
+    sete = ambiente["KELVANE_7Z_WINDOWS"]
+    for origem, nome in ((os.path.join(build_win, "kelvane-exec.exe"), "kelvane-exec.exe"),
+                         (os.path.join(sete, "7z.exe"), "7z.exe"),
+                         (os.path.join(sete, "7z.dll"), "7z.dll"),
+                         (os.path.join(build_win, "ponte", "ponte.exe"), "ncftpput.exe")):
+        shutil.copy2(origem, os.path.join(pasta, nome))
+    janelas = lambda caminho: "Z:" + caminho.replace("/", "\\")
+    bak = os.path.join(pasta, "Backups", base_nome() + ".BAK")
+    arq = os.path.join(pasta, base_nome() + ".7z")
+    tds = Servidor("tds_server.py", "--user=sa", "--password=" + SENHA_BANCO,
+                   "--database=" + BANCO, "--backup-size=%d" % (tamanho_mb * MB), "--wine")
+    ftp = Servidor("ftp_server.py", "--root=" + b.ftp_raiz, "--user=" + USUARIO_FTP,
+                   "--password=" + SENHA_FTP)
+    with tds, ftp:
+        b.escrever_ini(pasta, tds.porta, ftp.porta)
+        sql = ("BACKUP DATABASE [%s] TO  DISK = N'%s' WITH NOFORMAT, INIT, COMPRESSION,  NAME = "
+               "N'%s - %s', SKIP, NOREWIND, NOUNLOAD,  STATS = 10"
+               % (BANCO, janelas(bak), CODIGO, NOME))
+        linha_amb = dict(ambiente, SQL=sql, PORTA_TDS=str(tds.porta), PORTA_FTP=str(ftp.porta),
+                         SENHA_BANCO=SENHA_BANCO, USUARIO_FTP=USUARIO_FTP, SENHA_FTP=SENHA_FTP,
+                         BAK=janelas(bak), BAK_LINUX=bak, ARQ=janelas(arq), ARQ_LINUX=arq,
+                         P=pasta)
+        razoes, jobs, linhas = [], [], []
+        for i in range(pares):
+            tempos = {}
+            for qual in (("job", "linha") if i % 2 == 0 else ("linha", "job")):
+                for caminho in (bak, arq, b.enviado()):
+                    if os.path.exists(caminho):
+                        os.remove(caminho)
+                shutil.rmtree(os.path.join(pasta, "Log"), ignore_errors=True)
+                os.sync()
+                inicio = time.perf_counter()
+                if qual == "job":
+                    r = subprocess.run([ambiente["WINE64"], "kelvane-exec.exe", "EXEC"], cwd=pasta,
+                                       env=ambiente, stdout=subprocess.DEVNULL,
+                                       stderr=subprocess.PIPE, text=True)
+                else:
+                    r = subprocess.run(["/bin/bash", "-c", LINHA_WINDOWS], env=linha_amb,
+                                       stderr=subprocess.PIPE, text=True)
+                tempos[qual] = time.perf_counter() - inicio
+                if r.returncode != 0:
+                    sys.exit("%s terminou com %d: %s" % (qual, r.returncode, r.stderr))
+                b.conferir_envio(qual)
+            jobs.append(tempos["job"])
+            linhas.append(tempos["linha"])
+            razoes.append(tempos["job"] / tempos["linha"])
+            print("  par %d: kelvane-exec.exe %.2f s, ferramentas %.2f s, razão %.4f"
+                  % (i + 1, tempos["job"], tempos["linha"], razoes[-1]), flush=True)
+    return {"job_s": jobs, "linha_s": linhas, "razoes": razoes,
+            "razao_mediana": statistics.median(razoes), "intervalo": intervalo_mediana(razoes)}
+
+
 def pico(b, pasta):
     r = subprocess.run([b.exe("pico_memoria"), os.path.join(pasta, "kelvane"), "EXEC"],
                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
@@ -345,10 +436,12 @@ def main():
     ap.add_argument("--execucoes", type=int, default=200, help="runs of benchmark 3")
     ap.add_argument("--verificacao-mb", default="1,256", help="backup sizes of benchmark 5")
     ap.add_argument("--verificacao-pares", default="20,4", help="pairs at each size (benchmark 5)")
+    ap.add_argument("--windows", help="the Windows build folder (benchmark 7, under Wine)")
+    ap.add_argument("--pares-windows", type=int, default=40, help="pairs of benchmark 7")
     args = ap.parse_args()
     escolhidos = {int(x) for x in args.so.split(",")}
 
-    trabalho = tempfile.mkdtemp(prefix="kelvane-bancada.", dir=args.build)
+    trabalho = tempfile.mkdtemp(prefix="kelvane-bancada.", dir=os.path.abspath(args.build))
     b = Bancada(os.path.abspath(args.build), trabalho)
     print("Máquina: " + maquina(), flush=True)
     r = {}
@@ -370,6 +463,12 @@ def main():
             pares = [int(x) for x in args.verificacao_pares.split(",")]
             print("5. Custo de VerificarBackup=1 (%s MB)" % args.verificacao_mb, flush=True)
             r[5] = medir_verificacao(b, tamanhos, pares)
+        if 7 in escolhidos:
+            if not args.windows:
+                sys.exit("o 7 precisa de --windows <pasta do build do Windows>")
+            print("7. Sobrecarga do job no Windows, sob o Wine (%d MB, %d pares)"
+                  % (args.mb, args.pares_windows), flush=True)
+            r[7] = medir_windows(b, os.path.abspath(args.windows), args.pares_windows, args.mb)
     finally:
         shutil.rmtree(trabalho, ignore_errors=True)
 
@@ -416,6 +515,13 @@ def main():
                 mb, len(x["razoes"])), "%.3f (com %.2f s, sem %.2f s; razões %.3f a %.3f)" % (
                 x["razao_mediana"], statistics.median(x["com_s"]), statistics.median(x["sem_s"]),
                 min(x["razoes"]), max(x["razoes"])), "nenhuma", True)
+    if 7 in r:
+        x = r[7]
+        baixo, alto = x["intervalo"]
+        linha("7. kelvane-exec.exe / ferramentas, Wine, mediana de %d pares [IC 95 %%]"
+              % len(x["razoes"]), "%.3f [%.3f, %.3f] (job %.2f s, ferramentas %.2f s)" % (
+                  x["razao_mediana"], baixo, alto, statistics.median(x["job_s"]),
+                  statistics.median(x["linha_s"])), "<= 1.10", alto <= 1.10)
     return 1 if falhou else 0
 
 

@@ -8,7 +8,7 @@
 # lib<lib>.a into a folder searched before the system's, so every -l<lib> on the link line (Qt's
 # own included) takes it.
 function(kelvane_atrasar_dlls alvo)
-  set(pasta ${CMAKE_CURRENT_BINARY_DIR}/atrasadas)
+  set(pasta ${CMAKE_CURRENT_BINARY_DIR}/atrasadas-${alvo})
   file(MAKE_DIRECTORY ${pasta})
   set(saidas)
   foreach(par IN LISTS ARGN)

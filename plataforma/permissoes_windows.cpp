@@ -5,11 +5,11 @@
 
 #include <aclapi.h>
 #include <algorithm>
+#include <bcrypt.h>
 #include <cstddef>
 #include <cstring>
 #include <iterator>
 #include <vector>
-#include <wincrypt.h>
 #include <winioctl.h>
 
 namespace kelvane::plataforma {
@@ -30,22 +30,18 @@ std::unique_ptr<BYTE[]> SidDaConta(std::string_view conta) {
                           0) != static_cast<int>(nome.size())) {
             return nullptr;
         }
-        HCRYPTPROV provedor = 0;
-        if (!CryptAcquireContextW(&provedor, nullptr, nullptr, PROV_RSA_FULL,
-                                  CRYPT_VERIFYCONTEXT | CRYPT_SILENT)) {
+        // CNG: the legacy CryptoAPI provider would load the certificate store's DLLs with it.
+        BCRYPT_ALG_HANDLE algoritmo = nullptr;
+        if (!BCRYPT_SUCCESS(
+                BCryptOpenAlgorithmProvider(&algoritmo, BCRYPT_SHA1_ALGORITHM, nullptr, 0))) {
             return nullptr;
         }
-        HCRYPTHASH resumo = 0;
-        BYTE sha1[20];
-        DWORD n = sizeof sha1;
-        const bool ok = CryptCreateHash(provedor, CALG_SHA1, 0, 0, &resumo) &&
-                        CryptHashData(resumo, reinterpret_cast<const BYTE*>(maiusculas.data()),
-                                      static_cast<DWORD>(maiusculas.size() * sizeof(wchar_t)), 0) &&
-                        CryptGetHashParam(resumo, HP_HASHVAL, sha1, &n, 0) && n == sizeof sha1;
-        if (resumo != 0) {
-            CryptDestroyHash(resumo);
-        }
-        CryptReleaseContext(provedor, 0);
+        UCHAR sha1[20];
+        const bool ok = BCRYPT_SUCCESS(
+            BCryptHash(algoritmo, nullptr, 0,
+                       reinterpret_cast<PUCHAR>(const_cast<wchar_t*>(maiusculas.data())),
+                       static_cast<ULONG>(maiusculas.size() * sizeof(wchar_t)), sha1, sizeof sha1));
+        BCryptCloseAlgorithmProvider(algoritmo, 0);
         if (!ok) {
             return nullptr;
         }

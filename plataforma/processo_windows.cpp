@@ -279,11 +279,13 @@ ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
     inicio.lpAttributeList = h.atributos;
     PROCESS_INFORMATION processo{};
     // The program is named apart, so nothing is searched for it; suspended until it is in the
-    // job, so that nothing it starts escapes.
+    // job, so that nothing it starts escapes. Its output goes to the pipes above, so it needs no
+    // console: one made for each tool (CREATE_NO_WINDOW) costs a console host process per start,
+    // and a shared one would hand it our console's close and Ctrl+C events.
     const std::wstring aplicacao = Largo(programa);
     for (int tentativa = 1;; ++tentativa) {
         if (CreateProcessW(aplicacao.c_str(), linha.data(), nullptr, nullptr, TRUE,
-                           CREATE_NO_WINDOW | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT,
+                           DETACHED_PROCESS | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT,
                            nullptr, nullptr, &inicio.StartupInfo, &processo)) {
             break;
         }
