@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what Kelvane needs to build and test on Debian 12, then builds it into build/; any
-# arguments go to CMake's configure.
+# arguments go to CMake's configure (--so-pacotes: only the packages).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,6 +18,7 @@ pacotes=(
   unixodbc dpkg-dev file             # the .deb: a run-time need; what cpack runs
 )
 bash scripts/instalar_pacotes.sh "${pacotes[@]}"
+[ "${1:-}" != --so-pacotes ] || exit 0
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVANE_WERROR=ON "$@"
 cmake --build build -j "$(nproc)"
