@@ -3,9 +3,9 @@
 # $KELVANE_CURL_WINDOWS (scripts/ambiente_windows.sh); a later run only checks. TLS is Schannel and
 # SSH's crypto WinCNG: the system's own, with the system's trust store, so nothing but Windows'
 # DLLs is loaded. Only FTP, FTPS and SFTP. A few minutes on 2 cores.
-# curl is Debian 12's; libssh2 is Debian 13's (1.11): 1.10 signs and checks host keys with
-# ssh-rsa (SHA-1) only under WinCNG, which OpenSSH 8.8 and later refuse, so it could not talk to
-# any current sshd. Its source comes through apt with a list of its own, checked against Debian's
+# curl is Debian 12's; libssh2 is Debian 13's (1.11): under WinCNG 1.10 knows RSA host keys only
+# as ssh-rsa (SHA-1), which OpenSSH 8.8 and later refuse, and no ECDSA, so it could not talk to a
+# current sshd. Its source comes through apt with a list of its own, checked against Debian's
 # archive keys as the system's own sources are.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -51,8 +51,10 @@ baixar_ssh2() {
 rm -rf "$fonte" && mkdir -p "$fonte"
 : >"$registro"
 # libssh2 is kept from an interrupted run of this same version.
-[ -f "$KELVANE_CURL_WINDOWS/lib/libssh2.a" ] && [ -f "$KELVANE_CURL_WINDOWS/.ssh2-trixie-ecdsa" ] ||
+marca_ssh2="$KELVANE_CURL_WINDOWS/.ssh2-trixie-ecdsa"
+if [ ! -f "$KELVANE_CURL_WINDOWS/lib/libssh2.a" ] || [ ! -f "$marca_ssh2" ]; then
   rm -rf "$KELVANE_CURL_WINDOWS"
+fi
 (cd "$fonte" && { [ -d "$KELVANE_CURL_WINDOWS" ] || baixar_ssh2; } && baixar curl)
 curl=$(echo "$fonte"/curl-*/)
 comum=(-DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release
@@ -65,7 +67,7 @@ if [ ! -f "$KELVANE_CURL_WINDOWS/lib/libssh2.a" ]; then
     -DENABLE_ECDSA_WINCNG=ON -DBUILD_EXAMPLES=OFF -DENABLE_ZLIB_COMPRESSION=OFF \
     >>"$registro" 2>&1 || falhou "libssh2 (cmake)"
   nice cmake --build "$fonte/obra-ssh2" -j2 --target install >>"$registro" 2>&1 || falhou "libssh2"
-  touch "$KELVANE_CURL_WINDOWS/.ssh2-trixie-ecdsa"
+  touch "$marca_ssh2"
 fi
 
 # HTTP stays: Debian's patched FTP code calls into it.
