@@ -65,13 +65,13 @@ std::string TlsDaConexao(const Curl& curl, CURL* c) {
                       : (p & SP_PROT_TLS1_2_CLIENT) ? "TLSv1.2"
                       : (p & SP_PROT_TLS1_1_CLIENT) ? "TLSv1.1"
                       : (p & SP_PROT_TLS1_0_CLIENT) ? "TLSv1"
-                                                    : "protocolo 0x" + std::to_string(p);
+                                                    : "protocolo " + std::to_string(p);
     SecPkgContext_CipherInfo cifra{};
     cifra.dwVersion = SECPKGCONTEXT_CIPHERINFO_V1;
     if (consultar(contexto, SECPKG_ATTR_CIPHER_INFO, &cifra) == SEC_E_OK &&
         cifra.szCipherSuite[0] != L'\0') {
         tls += " / " + win::Utf8(cifra.szCipherSuite);
-    } else { // before Windows Vista's cipher names: the algorithms' strength
+    } else { // a Schannel that does not name it: its strength
         tls += " / " + std::to_string(conexao.dwCipherStrength) + " bits";
     }
     return tls;
