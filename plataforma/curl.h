@@ -29,4 +29,9 @@ struct Curl {
 // permission check; easy_init is null when it cannot be, with the reason in erro.
 const Curl& CarregarCurl();
 
+// The TLS version and cipher suite of `c`'s control connection as the TLS library itself tells
+// ("TLSv1.2 / ..."), for libcurl's debug callback: valid only while a transfer runs. Empty when
+// it cannot tell yet, or when libcurl's own messages say it (OpenSSL's "SSL connection using").
+std::string TlsDaConexao(const Curl& curl, CURL* c);
+
 } // namespace kelvane::plataforma

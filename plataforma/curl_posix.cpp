@@ -52,4 +52,8 @@ const Curl& CarregarCurl() {
     return curl;
 }
 
+std::string TlsDaConexao(const Curl&, CURL*) {
+    return {};
+}
+
 } // namespace kelvane::plataforma

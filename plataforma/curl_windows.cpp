@@ -1,6 +1,12 @@
+#include "comum_windows.h"
 #include "curl.h"
 
 #include <mutex>
+#define SECURITY_WIN32
+// clang-format off
+#include <security.h> // before schannel.h, which builds on it
+#include <schannel.h>
+// clang-format on
 
 namespace kelvane::plataforma {
 
@@ -30,6 +36,45 @@ const Curl& CarregarCurl() {
         }
     });
     return curl;
+}
+
+// libcurl's Schannel says nothing of what it negotiated: Schannel is asked. secur32 is already
+// loaded by libcurl (from System32); it is looked up there, never beside the executable.
+std::string TlsDaConexao(const Curl& curl, CURL* c) {
+    static QUERY_CONTEXT_ATTRIBUTES_FN_W consultar = nullptr;
+    static std::once_flag uma;
+    std::call_once(uma, [] {
+        if (HMODULE m = LoadLibraryExW(L"secur32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+            consultar = reinterpret_cast<QUERY_CONTEXT_ATTRIBUTES_FN_W>(
+                reinterpret_cast<void*>(GetProcAddress(m, "QueryContextAttributesW")));
+        }
+    });
+    curl_tlssessioninfo* sessao = nullptr;
+    if (consultar == nullptr || curl.easy_getinfo(c, CURLINFO_TLS_SSL_PTR, &sessao) != CURLE_OK ||
+        sessao == nullptr || sessao->backend != CURLSSLBACKEND_SCHANNEL ||
+        sessao->internals == nullptr) {
+        return {};
+    }
+    auto* contexto = static_cast<CtxtHandle*>(sessao->internals);
+    SecPkgContext_ConnectionInfo conexao{};
+    if (consultar(contexto, SECPKG_ATTR_CONNECTION_INFO, &conexao) != SEC_E_OK) {
+        return {}; // the handshake has not ended
+    }
+    const DWORD p = conexao.dwProtocol;
+    std::string tls = (p & SP_PROT_TLS1_3_CLIENT)   ? "TLSv1.3"
+                      : (p & SP_PROT_TLS1_2_CLIENT) ? "TLSv1.2"
+                      : (p & SP_PROT_TLS1_1_CLIENT) ? "TLSv1.1"
+                      : (p & SP_PROT_TLS1_0_CLIENT) ? "TLSv1"
+                                                    : "protocolo " + std::to_string(p);
+    SecPkgContext_CipherInfo cifra{};
+    cifra.dwVersion = SECPKGCONTEXT_CIPHERINFO_V1;
+    if (consultar(contexto, SECPKG_ATTR_CIPHER_INFO, &cifra) == SEC_E_OK &&
+        cifra.szCipherSuite[0] != L'\0') {
+        tls += " / " + win::Utf8(cifra.szCipherSuite);
+    } else { // a Schannel that does not name it: its strength
+        tls += " / " + std::to_string(conexao.dwCipherStrength) + " bits";
+    }
+    return tls;
 }
 
 } // namespace kelvane::plataforma

@@ -55,9 +55,12 @@ struct Transferencia::Estado {
         }
     }
 
-    static int Depurar(CURL*, curl_infotype tipo, char* dados, size_t tamanho, void* p) {
+    static int Depurar(CURL* c, curl_infotype tipo, char* dados, size_t tamanho, void* p) {
         auto* e = static_cast<Estado*>(p);
         const std::string linha(dados, tamanho);
+        if (e->tls.empty() && (tipo == CURLINFO_HEADER_IN || tipo == CURLINFO_HEADER_OUT)) {
+            e->tls = TlsDaConexao(e->curl, c);
+        }
         if (tipo == CURLINFO_HEADER_OUT) {
             e->comando = linha.substr(0, 5);
         } else if (tipo == CURLINFO_HEADER_IN && e->comando == "SIZE " && e->respostaSize.empty()) {

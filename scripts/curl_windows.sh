@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
-# Builds libcurl for Windows (static, MinGW-w64) from Debian 12's own curl and libssh2 sources,
-# once, into $KELVANE_CURL_WINDOWS (scripts/ambiente_windows.sh); a later run only checks. TLS is
-# Schannel and SSH's crypto WinCNG: the system's own, with the system's trust store, so nothing
-# but Windows' DLLs is loaded. Only FTP, FTPS and SFTP. A few minutes on 2 cores.
+# Builds libcurl for Windows (static, MinGW-w64) from Debian's own sources, once, into
+# $KELVANE_CURL_WINDOWS (scripts/ambiente_windows.sh); a later run only checks. TLS is Schannel and
+# SSH's crypto WinCNG: the system's own, with the system's trust store, so nothing but Windows'
+# DLLs is loaded. Only FTP, FTPS and SFTP. A few minutes on 2 cores.
+# curl is Debian 12's; libssh2 is Debian 13's (1.11): under WinCNG 1.10 knows RSA host keys only
+# as ssh-rsa (SHA-1), which OpenSSH 8.8 and later refuse, and no ECDSA, so it could not talk to a
+# current sshd. Its source comes through apt with a list of its own, checked against Debian's
+# archive keys as the system's own sources are.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/ambiente_windows.sh
 
-pronto="$KELVANE_CURL_WINDOWS/.pronto" # written last: a cache without it is redone
-[ -f "$pronto" ] && exit 0
-fonte="$KELVANE_CACHE/fonte-curl"
-registro="$KELVANE_CACHE/curl-windows.log"
+# Written last, with what went in: a cache without it, or built from other sources, is redone.
+pronto="$KELVANE_CURL_WINDOWS/.pronto"
+conteudo="curl bookworm, libssh2 trixie com ECDSA"
+[ "$(cat "$pronto" 2>/dev/null)" = "$conteudo" ] && exit 0
+fonte="$KELVANE_CURL_WINDOWS.fonte"
+registro="$KELVANE_CURL_WINDOWS.log"
 
 falhou() {
   tail -n 40 "$registro" >&2
@@ -28,20 +34,40 @@ baixar() {
   falhou "apt-get source $pacote"
 }
 
+# Debian 13's libssh2 source, with apt's lists for it in the build folder only.
+baixar_ssh2() {
+  local apt=$fonte/apt
+  mkdir -p "$apt/listas/partial"
+  printf '%s\n' 'Types: deb-src' 'URIs: http://deb.debian.org/debian' 'Suites: trixie' \
+    'Components: main' 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' \
+    >"$apt/trixie.sources"
+  local opcoes=(-o Dir::Etc::SourceList="$apt/trixie.sources" -o Dir::Etc::SourceParts=-
+    -o Dir::State::Lists="$apt/listas" -o Dir::Cache::pkgcache= -o Dir::Cache::srcpkgcache=)
+  apt-get "${opcoes[@]}" update -qq >>"$registro" 2>&1 || falhou "apt-get update (trixie)"
+  apt-get "${opcoes[@]}" source -qq libssh2/trixie >>"$registro" 2>&1 ||
+    falhou "apt-get source libssh2/trixie"
+}
+
 rm -rf "$fonte" && mkdir -p "$fonte"
 : >"$registro"
-# libssh2 is kept from an interrupted run.
-[ -f "$KELVANE_CURL_WINDOWS/lib/libssh2.a" ] || rm -rf "$KELVANE_CURL_WINDOWS"
-(cd "$fonte" && { [ -d "$KELVANE_CURL_WINDOWS" ] || baixar libssh2; } && baixar curl)
+# libssh2 is kept from an interrupted run of this same version.
+marca_ssh2="$KELVANE_CURL_WINDOWS/.ssh2-trixie-ecdsa"
+if [ ! -f "$KELVANE_CURL_WINDOWS/lib/libssh2.a" ] || [ ! -f "$marca_ssh2" ]; then
+  rm -rf "$KELVANE_CURL_WINDOWS"
+fi
+(cd "$fonte" && { [ -d "$KELVANE_CURL_WINDOWS" ] || baixar_ssh2; } && baixar curl)
 curl=$(echo "$fonte"/curl-*/)
 comum=(-DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release
   -DBUILD_SHARED_LIBS=OFF -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX="$KELVANE_CURL_WINDOWS")
 
 if [ ! -f "$KELVANE_CURL_WINDOWS/lib/libssh2.a" ]; then
   ssh2=$(echo "$fonte"/libssh2-*/)
+  # ECDSA under WinCNG needs Windows 10's raw ECDH secret, the floor of this program anyway.
   cmake -S "$ssh2" -B "$fonte/obra-ssh2" "${comum[@]}" -DCRYPTO_BACKEND=WinCNG \
-    -DBUILD_EXAMPLES=OFF -DENABLE_ZLIB_COMPRESSION=OFF >>"$registro" 2>&1 || falhou "libssh2 (cmake)"
+    -DENABLE_ECDSA_WINCNG=ON -DBUILD_EXAMPLES=OFF -DENABLE_ZLIB_COMPRESSION=OFF \
+    >>"$registro" 2>&1 || falhou "libssh2 (cmake)"
   nice cmake --build "$fonte/obra-ssh2" -j2 --target install >>"$registro" 2>&1 || falhou "libssh2"
+  touch "$marca_ssh2"
 fi
 
 # HTTP stays: Debian's patched FTP code calls into it.
@@ -58,4 +84,4 @@ cmake -S "$curl" -B "$fonte/obra-curl" "${comum[@]}" "${desligados[@]}" -DBUILD_
   -DENABLE_MANUAL=OFF >>"$registro" 2>&1 || falhou "curl (cmake)"
 nice cmake --build "$fonte/obra-curl" -j2 --target install >>"$registro" 2>&1 || falhou "curl"
 rm -rf "$fonte"
-touch "$pronto"
+echo "$conteudo" >"$pronto"

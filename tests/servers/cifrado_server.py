@@ -50,15 +50,20 @@ log = os.path.join(d, "servidor.log")
 open(log, "w").close()
 
 if args.mode == "sftp":
-    chave = os.path.join(d, "chave_host")
-    if not os.path.exists(chave):
-        run("ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", chave)
+    # The host key types a Debian install makes (ssh-keygen -A). chave_host is the ECDSA one,
+    # the type libssh2 asks for first (Linux and Windows alike): the one a client is shown.
+    chaves = {"ecdsa": os.path.join(d, "chave_host")}
+    for tipo in ("rsa", "ed25519"):
+        chaves[tipo] = os.path.join(d, "chave_host_" + tipo)
+    for tipo, chave in chaves.items():
+        if not os.path.exists(chave):
+            run("ssh-keygen", "-q", "-t", tipo, "-N", "", "-f", chave)
+    linhas_chave = "".join("HostKey %s\n" % c for c in chaves.values())
     os.makedirs("/run/sshd", mode=0o755, exist_ok=True)  # privilege separation
     conf = os.path.join(d, "sshd_config")
     with open(conf, "w") as f:
         f.write(f"""ListenAddress 127.0.0.1:{porta}
-HostKey {chave}
-PidFile none
+{linhas_chave}PidFile none
 UsePAM no
 PasswordAuthentication yes
 KbdInteractiveAuthentication no
