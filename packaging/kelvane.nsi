@@ -41,6 +41,7 @@ Var Hora       ; the task's time, HH:MM
 Var CampoHora
 Var ApagarDados
 Var CaixaDados
+Var Conta      ; the SID of the account running the installer
 
 !define MUI_ICON "${ICONE}"
 !define MUI_UNICON "${ICONE}"
@@ -112,6 +113,20 @@ FunctionEnd
 Function .onInit
   SetShellVarContext all
   !insertmacro SoAdministrador
+  System::Call 'advapi32::OpenProcessToken(p -1, i 8, *p .r1) i .r0' ; TOKEN_QUERY
+  System::Call 'advapi32::GetTokenInformation(p r1, i 1, p 0, i 0, *i .r2)' ; TokenUser
+  System::Alloc $2
+  Pop $3
+  System::Call 'advapi32::GetTokenInformation(p r1, i 1, p r3, i r2, *i .r2) i .r0'
+  StrCpy $Conta "-"
+  ${If} $0 <> 0
+    System::Call '*$3(p .r4)'
+    System::Call 'advapi32::ConvertSidToStringSidW(p r4, *w .s)'
+    Pop $Conta
+  ${EndIf}
+  ${IfThen} $Conta == "" ${|} StrCpy $Conta "-" ${|} ; never the same as an owner not read
+  System::Free $3
+  System::Call 'kernel32::CloseHandle(p r1)'
   ; An earlier install's data folder and time stay unless new ones are given.
   ReadRegStr $Dados HKLM "${CHAVE}" "PastaDados"
   ${If} $Dados == ""
@@ -224,7 +239,7 @@ Section "Kelvane"
   ; it keeps the power to read it. Nothing in it is taken over or rewritten (an upgrade leaves
   ; info.ini as it is); the job's check covers what is there. A refusal leaves no program folder.
   StrCpy $3 ""
-  System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", i 1, *p .r1, p 0) i .r0'
+  System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", i 1, *p .r1, p 0) i .r0'
   ${If} $0 = 0
     !insertmacro Recusar "Não foi possível criar a pasta de dados $Dados."
   ${EndIf}
@@ -232,7 +247,7 @@ Section "Kelvane"
   System::Call 'kernel32::CreateDirectoryW(w "$Dados", p r2) i .r0 ?e'
   Pop $3
   ${If} $0 = 0
-    ${If} $3 != 183 ; ERROR_ALREADY_EXISTS
+    ${If} $3 <> 183 ; ERROR_ALREADY_EXISTS
       !insertmacro Recusar "Não foi possível criar a pasta de dados $Dados (erro $3)."
     ${EndIf}
     ; The entry itself (never where a link leads), its kind and its owner read through one handle.
@@ -251,11 +266,18 @@ Section "Kelvane"
     ${EndIf}
     System::Call 'kernel32::CloseHandle(p r4)'
     IntOp $6 $6 & 0x410 ; a folder, not a reparse point
+    ; Or the very account installing, whose folder goes to the Administrators: it could read
+    ; the backups anyway, and the job, as SYSTEM, takes no administrator's own account.
     StrCpy $9 $8
-    ${IfThen} $9 == "S-1-5-32-544" ${|} StrCpy $9 "S-1-5-18" ${|} ; either will do
-    ${If} $6 != 0x10
+    ${IfThen} $9 == "S-1-5-32-544" ${|} StrCpy $9 "S-1-5-18" ${|}
+    ${IfThen} $9 == $Conta ${|} StrCpy $9 "S-1-5-18" ${|}
+    ${If} $6 <> 0x10
     ${OrIf} $9 != "S-1-5-18"
       !insertmacro Recusar "A pasta de dados $Dados já existe e não é uma pasta de SYSTEM nem dos Administradores (dono: $8): quem a criou poderia ler os backups. Apague-a ou mova-a e instale de novo."
+    ${EndIf}
+    ${If} $8 == $Conta
+      nsExec::ExecToLog '"$SYSDIR\icacls.exe" "$Dados" /setowner *S-1-5-32-544'
+      Pop $0
     ${EndIf}
     nsExec::ExecToLog '"$SYSDIR\icacls.exe" "$Dados" /inheritance:r /grant:r *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F'
     Pop $0
@@ -333,9 +355,13 @@ Function RegistrarTarefa
   Pop $1
   System::Call 'kernel32::GetLocalTime(p r1)'
   System::Call '*$1(&i2 .r2, &i2 .r3, &i2, &i2 .r4, &i2 .r5, &i2 .r6)'
-  IntFmt $5 "%02d" $5
-  IntFmt $6 "%02d" $6
-  ${If} "$5:$6" S>= $Hora
+  IntOp $5 $5 * 60
+  IntOp $5 $5 + $6
+  StrCpy $6 $Hora 2
+  StrCpy $7 $Hora 2 3
+  IntOp $6 $6 * 60
+  IntOp $6 $6 + $7
+  ${If} $5 >= $6
     System::Call 'kernel32::SystemTimeToFileTime(p r1, *l .r7)'
     System::Int64Op $7 + 864000000000 ; one day in 100 ns
     Pop $7
