@@ -31,11 +31,10 @@ versao=${nome#kelvane-} && versao=${versao%-win64}
 for exe in kelvane kelvane-exec; do
   unzip -p "$t/$nome.zip" "$nome/$exe.exe" >"$t/$exe.exe"
   x86_64-w64-mingw32-windres -i "$t/$exe.exe" -O rc -o "$t/$exe.rc" 2>/dev/null || falha "windres $exe"
-  r=$(tr -d '\r' <"$t/$exe.rc" | grep -o -e 'FILEVERSION .*' -e 'BLOCK "[0-9A-F]*"' -e 'VALUE "[A-Za-z]*", "[^"]*"' \
-    -e 'VALUE "Translation".*' -e '^[0-9]* ICON' | sed 's/VALUE //' | xargs -d '\n')
-  v=${versao/./,}
-  [[ "$r" = "FILEVERSION $v,0,0 \"041604B0\" \"CompanyName\", \"Kelvane\" \"FileDescription\", \"Kelvane: "*" \"FileVersion\", \"$versao.0.0\" \"InternalName\", \"$exe.exe\" \"OriginalFilename\", \"$exe.exe\" \"ProductName\", \"Kelvane\" \"ProductVersion\", \"$versao.0.0\" \"Translation\", 0x416, 0x4b0"* ]] &&
-    grep -q 'ICON' "$t/$exe.rc" || falha "recurso de versão de $exe.exe: $r"
+  r=$(tr -d '\r' <"$t/$exe.rc" | sed -n '/VERSIONINFO/,/^END/p' | grep -e VERSION, -e "VERSION " -e BLOCK -e VALUE |
+    sed 's/^ *//; s/VALUE //' | xargs -d '\n' | tr -d '"')
+  [[ "$r" = "FILEVERSION ${versao/./, }, 0, 0 PRODUCTVERSION ${versao/./, }, 0, 0 BLOCK StringFileInfo BLOCK 041604B0 CompanyName, Kelvane FileDescription, "*"Kelvane: "*" FileVersion, $versao.0.0 InternalName, $exe.exe OriginalFilename, $exe.exe ProductName, Kelvane ProductVersion, $versao.0.0 BLOCK VarFileInfo Translation, 0x416, 1200" ]] &&
+    grep -q 'Type: group icon' "$t/$exe.rc" || falha "recursos de $exe.exe: $r"
 done
 cp "$build/$nome.exe" "$t/"
 file "$t/$nome.exe" | grep -q x86-64 || falha "instalador não é de 64 bits: $(file "$t/$nome.exe")"
@@ -99,8 +98,8 @@ wine_executar 60 reg query "$fonte" /v EventMessageFile 2>/dev/null | tr -d '\r'
 esperado="$(w "$p")\\kelvane-exec.exe|EXEC|$(w "$t/Dados")|S-1-5-18|ServiceAccount|HighestAvailable|1|IgnoreNew|true|PT23H|True"
 [ "$(tarefa)" = "$esperado|03:15 futuro" ] || falha "tarefa: $(tarefa)"
 # The window for all users, asking for elevation (RunAsUser, 0x2000 of the link's flags).
-[ $(($(od -An -tu1 -j21 -N1 "$lnk") & 0x20)) != 0 ] && strings -el "$lnk" | grep -qxF "$(w "$p")\kelvane.exe" ||
-  falha "atalho: $(strings -el "$lnk" 2>&1 | xargs)"
+[ $(($(od -An -tu1 -j21 -N1 "$lnk") & 0x20)) != 0 ] && strings -el "$lnk" | grep -qF "$(w "$p")\kelvane.exe" ||
+  falha "atalho: $(strings -el "$lnk" 2>&1 | tr "\n" " ")"
 code=0 && wine_executar 60 "$p/kelvane-exec.exe" EXEC >/dev/null 2>&1 || code=$?
 [ "$code/$(cut -c23- "$t/Dados"/Log/*.Log | iconv -f CP1252 | tr -d '\r' | xargs)" = \
   "2/Inicio do Processo Está faltando o arquivo: 7z.exe" ] || falha "EXEC instalado: $code"
