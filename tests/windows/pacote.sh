@@ -14,7 +14,7 @@ source "$(dirname "$0")/../../scripts/ambiente_windows.sh"
 mkdir -p "$KELVANE_CACHE/testes" # not below /tmp (nor a clone there): Wine shows no sticky bit
 t=$(mktemp -d -p "$KELVANE_CACHE/testes")
 export WINEPREFIX=$t/wine
-trap '"$WINESERVER" -k >/dev/null 2>&1; rm -rf "$t"' EXIT
+trap 'set +e; "$WINESERVER" -k 2>/dev/null; "$WINESERVER" -w; rm -rf "$t"' EXIT
 falha() { echo "FALHA: $*" >&2; exit 1; }
 w() { local p=${1//\//\\}; echo "Z:$p"; } # the Linux path as Wine names it
 
@@ -37,7 +37,7 @@ for exe in kelvane kelvane-exec; do
     grep -q 'Type: group icon' "$t/$exe.rc" || falha "recursos de $exe.exe: $r"
 done
 cp "$build/$nome.exe" "$t/"
-file "$t/$nome.exe" | grep -q x86-64 || falha "instalador não é de 64 bits: $(file "$t/$nome.exe")"
+[[ "$(file "$t/$nome.exe")" = *x86-64* ]] || falha "instalador não é de 64 bits: $(file "$t/$nome.exe")"
 
 timeout 300 "$WINE64" wineboot -i </dev/null >/dev/null 2>&1 || falha "wineboot"
 s32=$WINEPREFIX/drive_c/windows/system32
@@ -94,11 +94,11 @@ instalar /HORA=03:15 "/DADOS=$(w "$t/Dados")" "/D=$(w "$p")" >/dev/null 2>&1 || 
 [ "$(ls -A "$t/Dados")/$(stat -c %A "$t/Dados" "$t/Dados/Backups" | cut -c8-10 | xargs)" = \
   "Backups/--- ---" ] || falha "pasta de dados: $(ls -lA "$t/Dados")"
 wine_executar 60 reg query "$fonte" /v EventMessageFile 2>/dev/null | tr -d '\r' |
-  grep -qF "$(w "$p")\kelvane-exec.exe" || falha "fonte do registro de eventos não registrada"
+  grep -F "$(w "$p")\kelvane-exec.exe" >/dev/null || falha "fonte do registro de eventos não registrada"
 esperado="$(w "$p")\\kelvane-exec.exe|EXEC|$(w "$t/Dados")|S-1-5-18|ServiceAccount|HighestAvailable|1|IgnoreNew|true|PT23H|True"
 [ "$(tarefa)" = "$esperado|03:15 futuro" ] || falha "tarefa: $(tarefa)"
 # The window for all users, asking for elevation (RunAsUser, 0x2000 of the link's flags).
-[ $(($(od -An -tu1 -j21 -N1 "$lnk") & 0x20)) != 0 ] && strings -el "$lnk" | grep -qF "$(w "$p")\kelvane.exe" ||
+[ $(($(od -An -tu1 -j21 -N1 "$lnk") & 0x20)) != 0 ] && [[ "$(strings -el "$lnk")" = *"$(w "$p")\kelvane.exe"* ]] ||
   falha "atalho: $(strings -el "$lnk" 2>&1 | tr "\n" " ")"
 code=0 && wine_executar 60 "$p/kelvane-exec.exe" EXEC >/dev/null 2>&1 || code=$?
 [ "$code/$(cut -c23- "$t/Dados"/Log/*.Log | iconv -f CP1252 | tr -d '\r' | xargs)" = \
