@@ -63,8 +63,7 @@ UninstPage custom un.PaginaDados un.PaginaDadosSair
 !macroend
 
 ; HH:MM in 24 hours, two digits each, or "" on the stack: what the task's trigger takes.
-!macro DefinirValidarHora prefixo
-Function ${prefixo}ValidarHora
+Function ValidarHora
   Exch $0
   Push $1
   Push $2
@@ -99,8 +98,6 @@ Function ${prefixo}ValidarHora
   Pop $1
   Exch $0
 FunctionEnd
-!macroend
-!insertmacro DefinirValidarHora ""
 
 !macro SoAdministrador
   UserInfo::GetAccountType
