@@ -50,10 +50,11 @@ case \$1 in
   *) exit 1 ;;
 esac
 EOF
-# What the task runs, as whom, when: "-" for what is missing, "futuro" for a first start within
-# the coming day (a past one would count as missed and run at once).
+# What the task runs, as whom, when: "-" for what is missing, "futuro" for a first start after
+# the install began ($antes) and within a day of it (a past one would count as missed and run at
+# once).
 tarefa() {
-  python3 - "$t/tarefa.xml" <<'EOF'
+  python3 - "$t/tarefa.xml" "$antes" <<'EOF'
 import datetime, sys, xml.etree.ElementTree as E
 n = {"t": "http://schemas.microsoft.com/windows/2004/02/mit/task"}
 r = E.parse(sys.argv[1]).getroot()
@@ -65,8 +66,8 @@ campos = ["Actions/Exec/Command", "Actions/Exec/Arguments", "Actions/Exec/Workin
 v = [r.findtext("/".join("t:" + p for p in c.split("/")), "-", n) for c in campos]
 v.append(str(r.find("t:Actions", n).get("Context") == r.find("t:Principals/t:Principal", n).get("id")))
 inicio = datetime.datetime.fromisoformat(r.findtext("t:Triggers/t:CalendarTrigger/t:StartBoundary", "", n))
-agora = datetime.datetime.now()
-v.append(inicio.strftime("%H:%M") + (" futuro" if agora < inicio <= agora + datetime.timedelta(days=1) else f" {inicio}"))
+antes = datetime.datetime.fromtimestamp(int(sys.argv[2]))
+v.append(inicio.strftime("%H:%M") + (" futuro" if antes < inicio <= antes + datetime.timedelta(days=1, hours=1) else f" {inicio}"))
 print("|".join(v))
 EOF
 }
@@ -84,6 +85,7 @@ code=0 && instalar "/DADOS=$(w "$t/Alheia")" "/D=$(w "$p")" >/dev/null 2>&1 || c
 code=0 && instalar /HORA=24:00 "/DADOS=$(w "$t/Dados")" "/D=$(w "$p")" >/dev/null 2>&1 || code=$?
 [ "$code" = 2 ] && [ ! -e "$p" ] && [ ! -e "$t/Dados" ] || falha "/HORA=24:00 aceita: $code"
 
+antes=$(date +%s)
 instalar /HORA=03:15 "/DADOS=$(w "$t/Dados")" "/D=$(w "$p")" >/dev/null 2>&1 || falha "instalador terminou com $?"
 [ "$(cd "$p" && ls | xargs)/$(ls "$p/translations")" = \
   "LEIA-ME.md Uninstall.exe kelvane-exec.exe kelvane.exe pasta-dados translations/qtbase_pt_BR.qm" ] ||
@@ -110,6 +112,7 @@ printf '[Geral]\r\nNomeCliente=Ação\r\n' >"$t/Dados/info.ini" && cp "$t/Dados/
 echo velho >"$p/LEIA-ME.md"
 iconv -f UTF-16 -t UTF-8 "$t/tarefa.xml" | sed 's/T03:15:00/T05:40:00/' | iconv -f UTF-8 -t UTF-16 >"$t/t.xml" &&
   mv "$t/t.xml" "$t/tarefa.xml"
+antes=$(date +%s)
 instalar >/dev/null 2>&1 || falha "atualização terminou com $?"
 cmp -s "$t/Dados/info.ini" "$t/info.antes" && unzip -p "$t/$nome.zip" "$nome/LEIA-ME.md" | cmp -s - "$p/LEIA-ME.md" ||
   falha "atualização: info.ini ou programa"
