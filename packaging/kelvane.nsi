@@ -232,8 +232,8 @@ Section "Kelvane"
   ; Before any file is written: the data folder, made in one step with its own permissions
   ; (SYSTEM and Administrators, nothing inherited: a new folder under ProgramData would let every
   ; user read it and create files in it until its permissions were changed). One that exists is
-  ; used only when it is a plain folder owned by SYSTEM or the Administrators: whoever else made
-  ; it keeps the power to read it. Nothing in it is taken over or rewritten (an upgrade leaves
+  ; used only when it is a plain folder owned by SYSTEM or the Administrators (or the account
+  ; installing, below): whoever else made it keeps the power to read it. Nothing in it is taken over or rewritten (an upgrade leaves
   ; info.ini as it is); the job's check covers what is there. A refusal leaves no program folder.
   StrCpy $3 ""
   System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", i 1, *p .r1, p 0) i .r0'
