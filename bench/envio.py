@@ -20,6 +20,7 @@ build = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else os.path.join(RAIZ
 rodadas = int(sys.argv[2]) if len(sys.argv) > 2 else 3
 ENLACE = "--enlace" in sys.argv  # inside the namespace: limit its loopback first
 SENHA = "senha da bancada"
+CONTA = "kelvanebancada"  # not the tests' account, whose password a test run may be setting
 TAXA = "100mbit"
 
 
@@ -40,9 +41,9 @@ def medir(titulo):
         ftp = servidor(os.path.join(SERV, "ftp_server.py"), "--root=" + raiz,
                        "--user=kelvane", "--password=" + SENHA)
         tls = servidor(os.path.join(SERV, "cifrado_server.py"), "--mode=ftpes",
-                       "--dir=" + chaves, "--root=" + raiz, "--password=" + SENHA)
+                       "--dir=" + chaves, "--root=" + raiz, "--password=" + SENHA, "--user=" + CONTA)
         ssh = servidor(os.path.join(SERV, "cifrado_server.py"), "--mode=sftp",
-                       "--dir=" + chaves, "--root=" + raiz, "--password=" + SENHA)
+                       "--dir=" + chaves, "--root=" + raiz, "--password=" + SENHA, "--user=" + CONTA)
         impressao = subprocess.run(["ssh-keygen", "-lf", os.path.join(chaves, "chave_host.pub")],
                                    capture_output=True, text=True).stdout.split()[1]
         login = os.path.join(d, "login.cfg")
@@ -52,9 +53,9 @@ def medir(titulo):
         comandos = {
             "ncftpput": ["ncftpput", "-f", login, "-P", str(ftp[1]), "-F", "-S", ".parcial",
                          "--", "/", arquivo],
-            "ftpes": [bench, "ftpes", "localhost", str(tls[1]), "kelvaneteste", SENHA, raiz,
+            "ftpes": [bench, "ftpes", "localhost", str(tls[1]), CONTA, SENHA, raiz,
                       arquivo, os.path.join(chaves, "ca.crt")],
-            "sftp": [bench, "sftp", "127.0.0.1", str(ssh[1]), "kelvaneteste", SENHA, raiz,
+            "sftp": [bench, "sftp", "127.0.0.1", str(ssh[1]), CONTA, SENHA, raiz,
                      arquivo, impressao],
         }
         tempos = {k: [] for k in comandos}

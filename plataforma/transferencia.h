@@ -1,5 +1,5 @@
 // File transfers with the client library (libcurl): the encrypted schemes' uploads, and the size
-// of what an FTP server kept, whatever uploaded it.
+// of what an FTP server kept (and the deletion of the window's test file), whatever uploaded it.
 #pragma once
 
 #include <chrono>
