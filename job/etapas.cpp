@@ -181,7 +181,7 @@ std::optional<Falha> ConferirTamanho(plataforma::Transferencia& t, const DadosFt
 // The encrypted schemes: upload under the temporary name, its size, then its own name.
 std::optional<Falha> EnviarCifrado(const DadosFtp& dados, const std::filesystem::path& arquivo,
                                    const std::string& etapa, std::chrono::seconds limite,
-                                   const std::string& explicacao) {
+                                   const std::string& explicacao, const AposEnvio& apos) {
     plataforma::Transferencia t(DestinoDe(dados, limite));
     const std::string nome = plataforma::TextoCaminho(arquivo.filename());
     const std::string temporario = nome + std::string(kSufixoEnvio);
@@ -202,6 +202,9 @@ std::optional<Falha> EnviarCifrado(const DadosFtp& dados, const std::filesystem:
     }
     if (const auto f = t.Renomear(temporario, nome)) {
         return falhou(*f);
+    }
+    if (apos) {
+        apos(t, nome);
     }
     return std::nullopt;
 }
@@ -234,13 +237,14 @@ std::optional<Falha> DadosFtpDe(const Configuracao& c, const Validacao& v, Dados
 
 std::optional<Falha> EnviarArquivo(const std::filesystem::path& pasta, const DadosFtp& dados,
                                    const std::filesystem::path& arquivo, const std::string& etapa,
-                                   std::int64_t piso, const OpcoesProcesso& opcoes) {
+                                   std::int64_t piso, const OpcoesProcesso& opcoes,
+                                   const AposEnvio& apos) {
     std::optional<Falha> falha;
     try {
         std::string explicacao;
         const auto comLimite = ComLimite(opcoes, arquivo, piso, explicacao);
         if (dados.esquema != plataforma::Esquema::Ftp) {
-            falha = EnviarCifrado(dados, arquivo, etapa, comLimite.limite, explicacao);
+            falha = EnviarCifrado(dados, arquivo, etapa, comLimite.limite, explicacao, apos);
         } else {
             auto r = EnviarArquivoFtp(pasta, dados, arquivo, comLimite);
             if (r.parado.count() > 0) {
@@ -264,6 +268,8 @@ std::optional<Falha> EnviarArquivo(const std::filesystem::path& pasta, const Dad
                         t.Renomear(nome, temporario)
                             ? "; o arquivo incompleto ficou no servidor como " + nome
                             : "; o que chegou ficou no servidor como " + temporario;
+                } else if (!falha && apos) {
+                    apos(t, nome);
                 }
             }
         }

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -47,6 +48,10 @@ std::optional<Falha> SenhaArquivoIlegivel(const Configuracao& c);
 // not valid is the failure (EnvioFalhou).
 std::optional<Falha> DadosFtpDe(const Configuracao& c, const Validacao& v, DadosFtp& dados);
 
+// Given the server session once the file is there whole under `nome` (the window's test deletes
+// it through that session and describes it).
+using AposEnvio = std::function<void(plataforma::Transferencia& sessao, const std::string& nome)>;
+
 // Sends one file: plain FTP with the uploader, the encrypted schemes with the transfer unit, each
 // under a temporary name renamed once whole. Then the size the server kept must be the file's
 // (before the rename where the transfer is ours); a server that does not answer SIZE is told to
@@ -54,6 +59,7 @@ std::optional<Falha> DadosFtpDe(const Configuracao& c, const Validacao& v, Dados
 // whose text never holds the password.
 std::optional<Falha> EnviarArquivo(const std::filesystem::path& pasta, const DadosFtp& dados,
                                    const std::filesystem::path& arquivo, const std::string& etapa,
-                                   std::int64_t piso, const OpcoesProcesso& opcoes = {});
+                                   std::int64_t piso, const OpcoesProcesso& opcoes = {},
+                                   const AposEnvio& apos = {});
 
 } // namespace kelvane

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
+#include <cstdio>
 #include <fstream>
 #include <vector>
 
@@ -15,10 +17,46 @@ namespace {
 // names the one the server showed.
 constexpr const char* kChaveNenhuma = "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA";
 
+// What the library hands the read callback at a time: SFTP keeps as many writes in flight as fit
+// in it, so the default 64 KiB caps an upload at a few round trips' worth per round trip.
+constexpr long kBufferEnvio = 1024 * 1024;
+
+// The longest time limit libcurl takes (INT_MAX ms); a longer one would be refused, leaving the
+// previous operation's in force.
+long Segundos(std::chrono::seconds s) {
+    return static_cast<long>(std::min<std::int64_t>(s.count(), INT_MAX / 1000));
+}
+
 std::string Minusculas(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return s;
+}
+
+// A path in an SFTP command line.
+std::string EntreAspas(const std::string& s) {
+    std::string r = "\"";
+    for (const char ch : s) {
+        r += (ch == '"' || ch == '\\') ? std::string("\\") + ch : std::string(1, ch);
+    }
+    return r + "\"";
+}
+
+// OpenSSL's "Jan  6 13:48:59 2027 GMT" as "06/01/2027 13:48:59 GMT"; another form as it is.
+std::string DataNumerica(const std::string& data) {
+    static const std::string meses = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    char mes[4] = {};
+    int dia = 0, ano = 0;
+    char hora[9] = {};
+    char zona[4] = {};
+    const auto m = meses.find(data.substr(0, 3));
+    if (data.size() < 3 || m == std::string::npos || m % 3 != 0 ||
+        std::sscanf(data.c_str(), "%3s %d %8s %d %3s", mes, &dia, hora, &ano, zona) != 5) {
+        return data;
+    }
+    char r[40];
+    std::snprintf(r, sizeof r, "%02d/%02zu/%04d %s %s", dia, m / 3 + 1, ano, hora, zona);
+    return r;
 }
 
 size_t Descartar(char*, size_t tamanho, size_t n, void*) {
@@ -45,6 +83,7 @@ struct Transferencia::Estado {
     std::string respostaSize; // the reply to SIZE
     std::string tls;
     curl_slist* comandos = nullptr;
+    DescricaoConexao descricao;
 
     ~Estado() {
         if (c != nullptr) {
@@ -56,6 +95,10 @@ struct Transferencia::Estado {
     }
 
     static int Depurar(CURL* c, curl_infotype tipo, char* dados, size_t tamanho, void* p) {
+        // Called for every block of the file too: only the protocol's lines are looked at.
+        if (tipo != CURLINFO_TEXT && tipo != CURLINFO_HEADER_IN && tipo != CURLINFO_HEADER_OUT) {
+            return 0;
+        }
         auto* e = static_cast<Estado*>(p);
         const std::string linha(dados, tamanho);
         if (e->tls.empty() && (tipo == CURLINFO_HEADER_IN || tipo == CURLINFO_HEADER_OUT)) {
@@ -123,12 +166,8 @@ struct Transferencia::Estado {
         if (curl.easy_init == nullptr) {
             return FalhaTransferencia{curl.erro, {}};
         }
-        // A connection of its own for each operation: nothing (folder, state of the server)
-        // carries over from one to the next.
-        if (c != nullptr) {
-            curl.easy_cleanup(c);
-        }
-        if ((c = curl.easy_init()) == nullptr) {
+        // One handle for the session: it keeps the connection for the next operation.
+        if (c == nullptr && (c = curl.easy_init()) == nullptr) {
             return FalhaTransferencia{"libcurl não iniciou", {}};
         }
         if (comandos != nullptr) {
@@ -142,6 +181,13 @@ struct Transferencia::Estado {
             curl.easy_setopt(c, opcao, valor);
         };
         o(CURLOPT_URL, Url(nome).c_str());
+        // What an earlier operation set for itself.
+        o(CURLOPT_UPLOAD, 0L);
+        o(CURLOPT_NOBODY, 0L);
+        o(CURLOPT_POSTQUOTE, static_cast<curl_slist*>(nullptr));
+        o(CURLOPT_READFUNCTION, static_cast<curl_read_callback>(nullptr));
+        o(CURLOPT_READDATA, static_cast<void*>(nullptr));
+        o(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(-1));
         o(CURLOPT_PROTOCOLS_STR, "ftp,ftps,sftp");
         o(CURLOPT_USERNAME, d.usuario.c_str());
         o(CURLOPT_PASSWORD, d.senha.c_str());
@@ -152,8 +198,12 @@ struct Transferencia::Estado {
         o(CURLOPT_DEBUGFUNCTION, &Estado::Depurar);
         o(CURLOPT_DEBUGDATA, this);
         o(CURLOPT_WRITEFUNCTION, Descartar);
-        o(CURLOPT_CONNECTTIMEOUT, static_cast<long>(d.conexao.count()));
-        o(CURLOPT_TIMEOUT, static_cast<long>(d.limite.count()));
+        o(CURLOPT_CONNECTTIMEOUT, Segundos(d.conexao));
+        o(CURLOPT_TIMEOUT, Segundos(d.limite));
+        // FTP's control connection stays silent during a long upload: a router that forgets it
+        // meanwhile would leave the end of the transfer unheard until the time limit.
+        o(CURLOPT_TCP_KEEPALIVE, 1L);
+        o(CURLOPT_UPLOAD_BUFFERSIZE, kBufferEnvio);
         if (Ftp()) {
             o(CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
         }
@@ -264,7 +314,45 @@ struct Transferencia::Estado {
         if (rc != CURLE_OK) {
             return Falha(rc);
         }
+        if (descricao.protocolo.empty()) {
+            Descrever();
+        }
         return std::nullopt;
+    }
+
+    // The certificate is told only by the operation whose handshake it was.
+    void Descrever() {
+        descricao.protocolo = d.esquema == Esquema::Sftp    ? "SFTP (SSH)"
+                              : d.esquema == Esquema::Ftps  ? "FTPS (TLS implícito)"
+                              : d.esquema == Esquema::Ftpes ? "FTPES (AUTH TLS)"
+                                                            : "FTP, sem criptografia";
+        descricao.tls = tls;
+        if (d.esquema == Esquema::Sftp) {
+            descricao.chaveHost = d.chaveHost;
+        }
+        curl_certinfo* certificados = nullptr;
+        if (d.esquema == Esquema::Ftpes || d.esquema == Esquema::Ftps) {
+            curl.easy_getinfo(c, CURLINFO_CERTINFO, &certificados);
+        }
+        if (certificados == nullptr || certificados->num_of_certs <= 0) {
+            return;
+        }
+        for (auto* campo = certificados->certinfo[0]; campo != nullptr; campo = campo->next) {
+            const std::string linha = campo->data;
+            const auto valor = [&](const char* chave) {
+                const std::string c = chave;
+                return linha.rfind(c, 0) == 0 ? linha.substr(linha.find_first_not_of(' ', c.size()))
+                                              : std::string();
+            };
+            for (auto [chave, destino] : {std::pair{"Subject:", &descricao.titular},
+                                          std::pair{"Issuer:", &descricao.emissor},
+                                          std::pair{"Expire date:", &descricao.validade}}) {
+                if (const auto v = valor(chave); !v.empty()) {
+                    *destino = v;
+                }
+            }
+        }
+        descricao.validade = DataNumerica(descricao.validade);
     }
 };
 
@@ -320,20 +408,13 @@ std::optional<FalhaTransferencia> Transferencia::Renomear(const std::string& de,
     if (auto f = e.Preparar(de)) {
         return f;
     }
-    const auto entre_aspas = [](const std::string& s) {
-        std::string r = "\"";
-        for (const char ch : s) {
-            r += (ch == '"' || ch == '\\') ? std::string("\\") + ch : std::string(1, ch);
-        }
-        return r + "\"";
-    };
     // After the transfer's own commands, in its folder. SFTP's rename does not replace a file
     // (OpenSSH's server), so the old copy goes first ("*": whether there was one or not).
     const std::vector<std::string> comandos =
         e.Ftp() ? std::vector<std::string>{"RNFR " + de, "RNTO " + para}
-                : std::vector<std::string>{"*rm " + entre_aspas(e.CaminhoSftp(para)),
-                                           "rename " + entre_aspas(e.CaminhoSftp(de)) + " " +
-                                               entre_aspas(e.CaminhoSftp(para))};
+                : std::vector<std::string>{"*rm " + EntreAspas(e.CaminhoSftp(para)),
+                                           "rename " + EntreAspas(e.CaminhoSftp(de)) + " " +
+                                               EntreAspas(e.CaminhoSftp(para))};
     for (const auto& linha : comandos) {
         e.comandos = e.curl.slist_append(e.comandos, linha.c_str());
     }
@@ -346,35 +427,24 @@ std::optional<FalhaTransferencia> Transferencia::Renomear(const std::string& de,
     return std::nullopt;
 }
 
-std::optional<FalhaTransferencia> Transferencia::Conectar(DescricaoConexao& descricao) {
+std::optional<FalhaTransferencia> Transferencia::Apagar(const std::string& nome) {
     auto& e = *estado_;
     if (auto f = e.Preparar("")) {
         return f;
     }
+    const std::string linha = e.Ftp() ? "DELE " + nome : "rm " + EntreAspas(e.CaminhoSftp(nome));
+    e.comandos = e.curl.slist_append(e.comandos, linha.c_str());
     e.curl.easy_setopt(e.c, CURLOPT_NOBODY, 1L);
+    e.curl.easy_setopt(e.c, CURLOPT_POSTQUOTE, e.comandos);
     if (auto f = e.Executar()) {
+        f->motivo = "o servidor recusou apagar " + nome + ": " + f->motivo;
         return f;
     }
-    descricao.protocolo = e.d.esquema == Esquema::Sftp    ? "SFTP (SSH)"
-                          : e.d.esquema == Esquema::Ftps  ? "FTPS (TLS implícito)"
-                          : e.d.esquema == Esquema::Ftpes ? "FTPES (AUTH TLS)"
-                                                          : "FTP";
-    descricao.tls = e.tls;
-    curl_certinfo* certificados = nullptr;
-    if (e.d.esquema == Esquema::Ftpes || e.d.esquema == Esquema::Ftps) {
-        e.curl.easy_getinfo(e.c, CURLINFO_CERTINFO, &certificados);
-    }
-    if (certificados != nullptr && certificados->num_of_certs > 0) {
-        for (auto* campo = certificados->certinfo[0]; campo != nullptr; campo = campo->next) {
-            const std::string linha = campo->data;
-            for (const char* chave : {"Subject:", "Issuer:", "Expire date:"}) {
-                if (linha.rfind(chave, 0) == 0) {
-                    descricao.certificado += (descricao.certificado.empty() ? "" : "; ") + linha;
-                }
-            }
-        }
-    }
     return std::nullopt;
+}
+
+const DescricaoConexao& Transferencia::Descrever() const {
+    return estado_->descricao;
 }
 
 } // namespace kelvane::plataforma

@@ -1,5 +1,5 @@
 // File transfers with the client library (libcurl): the encrypted schemes' uploads, and the size
-// of what an FTP server kept, whatever uploaded it.
+// of what an FTP server kept (and the deletion of the window's test file), whatever uploaded it.
 #pragma once
 
 #include <chrono>
@@ -37,15 +37,19 @@ struct TamanhoRemoto {
     std::string semResposta; // the server does not answer SIZE: its reply
 };
 
-// What a connection established: protocol, TLS, the server's certificate (for a connection test).
+// What the session's connection established (for a connection test).
 struct DescricaoConexao {
     std::string protocolo;
-    std::string tls;         // "TLSv1.3 / ..." when the library tells
-    std::string certificado; // subject, issuer, valid until
+    std::string tls; // "TLSv1.3 / ..." when the library tells
+    // The server's certificate: whose ("CN = ..."), by whom, valid until ("DD/MM/AAAA hh:mm:ss
+    // GMT" when the library's form is known, its own otherwise).
+    std::string titular, emissor, validade;
+    std::string chaveHost; // SFTP: the key the server proved it holds
 };
 
-// One server session: the operations below reuse its connection.
-// One server; each operation on a connection of its own.
+// One server session: the first operation connects and logs in (the certificate or host key
+// checked before any credential leaves), the next ones reuse that connection while it lasts.
+// Each operation ends within `limite`; connecting and logging in within `conexao`.
 class Transferencia {
 public:
     explicit Transferencia(DestinoTransferencia destino);
@@ -60,8 +64,10 @@ public:
     std::optional<FalhaTransferencia> Tamanho(const std::string& nome, TamanhoRemoto& tamanho);
     // Renames `de` to `para` in the folder, replacing `para`.
     std::optional<FalhaTransferencia> Renomear(const std::string& de, const std::string& para);
-    // Logs in and opens the folder.
-    std::optional<FalhaTransferencia> Conectar(DescricaoConexao& descricao);
+    // Deletes `nome` in the folder.
+    std::optional<FalhaTransferencia> Apagar(const std::string& nome);
+    // The connection of the first operation that succeeded; empty before one did.
+    const DescricaoConexao& Descrever() const;
 
 private:
     struct Estado;

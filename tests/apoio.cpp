@@ -125,6 +125,12 @@ void Privado(const fs::path& caminho) {
 #endif
 }
 
+std::string Impressao(const fs::path& chaves) {
+    const auto r = Rodar({"/usr/bin/ssh-keygen", "-l", "-f", (chaves / "chave_host.pub").string()});
+    const auto ini = r.saida.find("SHA256:");
+    return r.saida.substr(ini, r.saida.find(' ', ini) - ini);
+}
+
 Programa::Programa(bool ferramentas)
     : dir(raiz.p / "programa"), dados(dir), ftp(raiz.p / "ftp"), tmp(raiz.p / "tmp") {
     fs::create_directories(ftp / "backups");

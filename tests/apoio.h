@@ -73,6 +73,9 @@ struct Servidor {
     pid_t pid = -1;
 };
 
+// The fingerprint of cifrado_server.py's SSH host key made in `chaves`, as OpenSSH prints it.
+std::string Impressao(const fs::path& chaves);
+
 // The program folder <tmp>/programa with kelvane, its window module and the tools (links to 7z,
 // 7z.so and ncftpput; on Windows copies), holding its data too (a portable copy) until Separar();
 // the FTP server's root is <tmp>/ftp with the folder backups.

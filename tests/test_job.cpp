@@ -474,14 +474,8 @@ struct Cifrado {
     int codigo;
     std::string ultima; // the start of the last log line ("Fim do Processo": arrived whole)
     std::string servidor = "localhost";
+    bool expirado = false; // the server's certificate expired yesterday
 };
-// The server's fingerprint as OpenSSH prints it.
-std::string Impressao(const fs::path& chaves) {
-    const auto r =
-        teste::Rodar({"/usr/bin/ssh-keygen", "-l", "-f", (chaves / "chave_host.pub").string()});
-    const auto ini = r.saida.find("SHA256:");
-    return r.saida.substr(ini, r.saida.find(' ', ini) - ini);
-}
 // The test CA as CertificadoFTP, private as info.ini must be.
 void ComCa(Programa& p, const fs::path& chaves) {
     Privado(chaves / "ca.crt");
@@ -505,6 +499,8 @@ const Cifrado cifrados[] = {
          p.cfg["CertificadoFTP"] = Sistema().Caminho(c / "outra.crt");
      },
      6, "Erro: 0 - Envio falhou: o certificado do servidor não é de confiança"},
+    {"CertificadoExpirado", "ftpes", [](Programa& p, const fs::path& c) { ComCa(p, c); }, 6,
+     "Erro: 0 - Envio falhou: o certificado do servidor expirou", "localhost", true},
     {"CertificadoDeOutroNome", "ftpes", [](Programa& p, const fs::path& c) { ComCa(p, c); }, 6,
      "Erro: 0 - Envio falhou: o certificado do servidor não é do nome 127.0.0.1", "127.0.0.1"},
     {"ChaveDoHostRegistrada", "sftp",
@@ -548,8 +544,12 @@ TEST_P(CadaCifrado, SoComQuemSeConfia) {
     // The daemons run as the test account: it must reach the FTP folder.
     fs::permissions(p.raiz.p, fs::perms::others_exec, fs::perm_options::add);
     const std::string senha = "S3nha de teste";
-    Servidor servidor("cifrado_server.py", {"--mode=" + c.modo, "--dir=" + chaves.string(),
-                                            "--root=" + p.ftp.string(), "--password=" + senha});
+    std::vector<std::string> argumentos = {"--mode=" + c.modo, "--dir=" + chaves.string(),
+                                           "--root=" + p.ftp.string(), "--password=" + senha};
+    if (c.expirado) {
+        argumentos.push_back("--expired");
+    }
+    Servidor servidor("cifrado_server.py", argumentos);
     p.cfg["Endereco"] = c.modo + "://" + c.servidor;
     p.cfg["Porta"] = std::to_string(servidor.porta);
     p.cfg["Diretorio"] = (p.ftp / "backups").string();
@@ -565,6 +565,10 @@ TEST_P(CadaCifrado, SoComQuemSeConfia) {
         ASSERT_EQ(p.Enviados().size(), 1u);
         EXPECT_EQ(Ler(p.Enviados()[0]), Ler(p.Pacotes()[0]));
         EXPECT_TRUE(p.Arquivos(p.ftp / "backups", ".parcial").empty());
+        // Upload, size and rename on one login.
+        const std::string login = c.modo == "sftp" ? "Accepted password" : "OK LOGIN";
+        EXPECT_TRUE(log.find(login) != std::string::npos && log.find(login) == log.rfind(login))
+            << log;
         return;
     }
     EXPECT_TRUE(p.Enviados().empty());

@@ -20,6 +20,7 @@ std::vector<Caixa> gEsperasCapturadas;
 // Each answer: whether the dialog is cancelled, and the name otherwise.
 std::deque<std::pair<bool, QString>> gProximosArquivos;
 QString gUltimoFiltro;
+std::deque<bool> gProximasRespostas;
 
 void Exibir(QWidget* pai, Icone icone, const QString& texto, bool espera) {
     if (gCapturando) {
@@ -45,6 +46,20 @@ void Exibir(QWidget* pai, Icone icone, const QString& texto, bool espera) {
 
 void MostrarCaixa(QWidget* pai, Icone icone, const QString& texto) {
     Exibir(pai, icone, texto, false);
+}
+
+bool Perguntar(QWidget* pai, const QString& texto) {
+    if (gCapturando) {
+        gCaixas.push_back({Icone::Pergunta, texto});
+        const bool sim = !gProximasRespostas.empty() && gProximasRespostas.front();
+        if (!gProximasRespostas.empty()) {
+            gProximasRespostas.pop_front();
+        }
+        return sim;
+    }
+    return QMessageBox::question(pai, QStringLiteral("Kelvane"),
+                                 QString(texto).replace(QLatin1String("\r\n"),
+                                                        QLatin1String("\n"))) == QMessageBox::Yes;
 }
 
 void MostrarCaixaDeEspera(QWidget* pai, const QString& texto) {
@@ -89,6 +104,7 @@ void CapturarCaixas(bool capturar) {
     gCapturando = capturar;
     LimparCaixas();
     gProximosArquivos.clear();
+    gProximasRespostas.clear();
 }
 
 const std::vector<Caixa>& CaixasMostradas() {
@@ -102,6 +118,10 @@ void LimparCaixas() {
 
 void ProximoArquivo(std::optional<QString> nome) {
     gProximosArquivos.emplace_back(!nome.has_value(), nome.value_or(QString()));
+}
+
+void ProximaResposta(bool sim) {
+    gProximasRespostas.push_back(sim);
 }
 
 QString UltimoFiltro() {

@@ -10,7 +10,7 @@ class QWidget;
 
 namespace kelvane::janela {
 
-enum class Icone { Critico, Informacao };
+enum class Icone { Critico, Informacao, Pergunta };
 
 struct Caixa {
     Icone icone;
@@ -21,6 +21,9 @@ struct Caixa {
 // A box titled "Kelvane" with an OK button; returns when the user has closed it.
 void MostrarCaixa(QWidget* pai, Icone icone, const QString& texto);
 
+// A question with Yes and No; true for Yes.
+bool Perguntar(QWidget* pai, const QString& texto);
+
 // A box saying why something must wait; FecharCaixasDeEspera closes it when the wait is over,
 // so that it never lingers under the outcome.
 void MostrarCaixaDeEspera(QWidget* pai, const QString& texto);
@@ -30,12 +33,14 @@ void FecharCaixasDeEspera();
 std::optional<QString> EscolherArquivo(QWidget* pai, const QString& filtro);
 
 // For tests: while capturing, boxes are recorded instead of shown (a wait box stays open until
-// closed, and is then recorded again with `fechada`) and the dialog answers with the queued
-// names (nullopt = cancel) instead of opening.
+// closed, and is then recorded again with `fechada`), questions are answered as queued (No once
+// the queue is empty) and the dialog answers with the queued names (nullopt = cancel) instead of
+// opening.
 void CapturarCaixas(bool capturar);
 const std::vector<Caixa>& CaixasMostradas();
 void LimparCaixas();
 void ProximoArquivo(std::optional<QString> nome);
+void ProximaResposta(bool sim);
 // The filter the last dialog was opened with.
 QString UltimoFiltro();
 

@@ -85,7 +85,10 @@ QString DicaConexaoBanco(long numero, const std::string& texto) {
 
 QString TextoFalhaFtp(const Falha& falha) {
     const QString texto = QString::fromStdString(TextoFalha(falha));
-    if (falha.codigo != CodigoSaida::EnvioFalhou) { // the uploader did not run: nothing to read
+    // The uploader did not run, or the transfer unit failed with its reason in Portuguese
+    // already: its exit statuses below would only mislead.
+    if (falha.codigo != CodigoSaida::EnvioFalhou ||
+        falha.descricao.find(": ncftpput ") == std::string::npos) {
         return texto;
     }
     QString dica;

@@ -19,7 +19,7 @@ QString TraduzirErrosSistema(QString texto);
 // and driver text.
 QString DicaConexaoBanco(long numero, const std::string& texto);
 
-// The FTP test's failure as the box shows it: for one of the uploader's, first a line saying what
+// The FTP test's failure as the box shows it: for one of ncftpput's, first a line saying what
 // to check, then the failure itself.
 QString TextoFalhaFtp(const Falha& falha);
 

@@ -8,10 +8,10 @@
 #include "job/programa.h"
 #include "job/textos.h"
 #include "mensagens.h"
+#include "settings/texto.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <filesystem>
 #include <memory>
 
@@ -97,11 +97,22 @@ void Form1::cmdTestarFTP_Click() {
         kMotivoTeste,
         [=] {
             const std::string etapa = "Teste de conexão FTP falhou";
+            // What the session that checked the upload saw, and the test file gone through it.
+            plataforma::DescricaoConexao descricao;
+            std::string apagado;
+            const auto apagar = [&](plataforma::Transferencia& sessao, const std::string& nome) {
+                descricao = sessao.Descrever();
+                const auto f = sessao.Apagar(nome);
+                apagado = f ? ", mas o arquivo de teste " + nome +
+                                  " não pôde ser apagado e continua no servidor: " +
+                                  OcultarSegredos(f->motivo, {dados.senha})
+                            : "! O arquivo de teste foi apagado do servidor.";
+            };
             // The archiver's library is a file every installation has to send.
             const auto falha =
                 FerramentaPresente(pasta, plataforma::kNomeEnviador)
                     ? EnviarArquivo(pasta, dados, pasta / plataforma::kNomeBiblioteca7z, etapa,
-                                    limite)
+                                    limite, {}, apagar)
                     : Falha{CodigoSaida::FerramentaFaltando, 0,
                             etapa + ": " + TextoFaltandoArquivo(plataforma::kNomeEnviador)};
             if (falha) {
@@ -114,22 +125,17 @@ void Form1::cmdTestarFTP_Click() {
                 }
                 return;
             }
-            std::string checado = "Conexão FTP efetuada com sucesso!";
-            if (dados.esquema != plataforma::Esquema::Ftp) {
-                plataforma::DescricaoConexao descricao; // dados.teste: 20 s to connect
-                if (!plataforma::Transferencia(DestinoDe(dados, std::chrono::seconds(60)))
-                         .Conectar(descricao)) {
-                    checado += "\r\nProtocolo: " + descricao.protocolo;
-                    if (!descricao.tls.empty()) {
-                        checado += "\r\nTLS: " + descricao.tls;
-                    }
-                    if (!descricao.certificado.empty()) {
-                        checado += "\r\nCertificado: " + descricao.certificado;
-                    }
-                    if (dados.esquema == plataforma::Esquema::Sftp) {
-                        checado += "\r\nChave do servidor: " + dados.chaveHost;
-                    }
-                }
+            std::string checado = "Conexão FTP efetuada com sucesso" + apagado;
+            checado += "\r\nProtocolo: " + descricao.protocolo;
+            if (!descricao.tls.empty()) {
+                checado += "\r\nTLS: " + descricao.tls;
+            }
+            if (!descricao.titular.empty()) {
+                checado += "\r\nCertificado: " + descricao.titular + ", emitido por " +
+                           descricao.emissor + ", válido até " + descricao.validade;
+            }
+            if (!descricao.chaveHost.empty()) {
+                checado += "\r\nChave do servidor: " + descricao.chaveHost;
             }
             *resposta = Resposta{Icone::Informacao, QString::fromStdString(checado)};
         },
@@ -138,13 +144,11 @@ void Form1::cmdTestarFTP_Click() {
                 Avisar(resposta->icone, resposta->texto);
                 return;
             }
-            const auto sim = QMessageBox::question(
-                this, QStringLiteral("Kelvane"),
-                QStringLiteral("O servidor SFTP apresentou a chave\n%1\nque ainda não é "
-                               "confiável. Confira com o administrador do servidor se é a chave "
-                               "dele. Confiar nesta chave e gravá-la em ChaveHostFTP?")
-                    .arg(QString::fromStdString(*chave)));
-            if (sim != QMessageBox::Yes) {
+            if (!Perguntar(this, QStringLiteral(
+                                     "O servidor SFTP apresentou a chave\r\n%1\r\nque ainda não é "
+                                     "confiável. Confira com o administrador do servidor se é a "
+                                     "chave dele. Confiar nesta chave e gravá-la em ChaveHostFTP?")
+                                     .arg(QString::fromStdString(*chave)))) {
                 return;
             }
             if (const auto erro =

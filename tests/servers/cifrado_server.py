@@ -20,6 +20,7 @@ ap.add_argument("--root", required=True, help="the folder the account may write"
 ap.add_argument("--user", default="kelvaneteste")
 ap.add_argument("--password", required=True)
 ap.add_argument("--cert-host", default="localhost", help="the name the certificate is for")
+ap.add_argument("--expired", action="store_true", help="a certificate that expired yesterday")
 args = ap.parse_args()
 d = os.path.realpath(args.dir)
 
@@ -91,7 +92,7 @@ else:
         f.write("subjectAltName=DNS:%s\n" % args.cert_host)
     run("openssl", "req", *ec, "-keyout", chave, "-out", pedido, "-subj", "/CN=" + args.cert_host)
     run("openssl", "x509", "-req", "-in", pedido, "-CA", ca, "-CAkey", ca_chave,
-        "-CAcreateserial", "-out", cert, "-days", "30", "-extfile", ext)
+        "-CAcreateserial", "-out", cert, "-days", "-1" if args.expired else "30", "-extfile", ext)
     os.makedirs("/var/run/vsftpd/empty", exist_ok=True)
     with open(conf, "w") as f:
         f.write(f"""listen=YES
