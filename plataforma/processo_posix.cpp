@@ -141,18 +141,19 @@ const char* NomeSinal(int sinal) {
     }
 }
 
-// The log line needs the local time, the log's encoding and a lock: nothing a signal handler may
-// do. Here it is ordinary code, whatever the job's own thread is blocked in (a tool, a driver).
-void EsperarTerminacao(sigset_t conjunto) {
-    int sinal = 0;
-    while (::sigwait(&conjunto, &sinal) != 0) {
+// The first request is the one handled; a second one, from another thread, waits for it to end
+// the process.
+[[noreturn]] void Interromper(const char* motivo, int sinal) {
+    if (gInterrompido.exchange(true)) {
+        for (;;) {
+            ::pause();
+        }
     }
-    gInterrompido = true;
     {
         std::lock_guard trava(gRegistroTrava);
         if (gRegistrar) {
             try {
-                gRegistrar(NomeSinal(sinal));
+                gRegistrar(motivo);
             } catch (...) { // the process ends by the signal all the same
             }
         }
@@ -164,6 +165,16 @@ void EsperarTerminacao(sigset_t conjunto) {
     sigaddset(&este, sinal);
     ::pthread_sigmask(SIG_UNBLOCK, &este, nullptr);
     ::raise(sinal);
+    std::_Exit(128 + sinal); // not reached: the signal's default ends the process
+}
+
+// The log line needs the local time, the log's encoding and a lock: nothing a signal handler may
+// do. Here it is ordinary code, whatever the job's own thread is blocked in (a tool, a driver).
+void EsperarTerminacao(sigset_t conjunto) {
+    int sinal = 0;
+    while (::sigwait(&conjunto, &sinal) != 0) {
+    }
+    Interromper(NomeSinal(sinal), sinal);
 }
 
 } // namespace
@@ -420,6 +431,10 @@ void AoInterromper(std::function<void(const std::string& motivo)> registrar) {
 
 void EsquecerInterrupcao() {
     AoInterromper(nullptr);
+}
+
+void InterromperAgora(const std::string& motivo) {
+    Interromper(motivo.c_str(), SIGTERM);
 }
 
 void AguardarSeInterrompido() {

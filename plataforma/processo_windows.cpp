@@ -57,13 +57,13 @@ const char* Motivo(DWORD evento) {
     }
 }
 
-// The system runs it on a new thread of its own, whatever the job's thread is blocked in.
-BOOL WINAPI AoTerminar(DWORD evento) {
-    const char* motivo = Motivo(evento);
-    if (motivo == nullptr) {
-        return FALSE;
+// The first request is the one handled; a second one waits for it to end the process.
+[[noreturn]] void Interromper(const char* motivo) {
+    if (gInterrompido.exchange(true)) {
+        for (;;) {
+            Sleep(INFINITE);
+        }
     }
-    gInterrompido = true;
     {
         std::lock_guard trava(gRegistroTrava);
         if (gRegistrar) {
@@ -86,7 +86,18 @@ BOOL WINAPI AoTerminar(DWORD evento) {
     // Ended as the system's handler ends it, and never with status 0 (Wine's does), so a
     // scheduler sees that the run was cut.
     TerminateProcess(GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
-    return TRUE;
+    for (;;) {
+        Sleep(INFINITE);
+    }
+}
+
+// The system runs it on a new thread of its own, whatever the job's thread is blocked in.
+BOOL WINAPI AoTerminar(DWORD evento) {
+    const char* motivo = Motivo(evento);
+    if (motivo == nullptr) {
+        return FALSE;
+    }
+    Interromper(motivo);
 }
 
 void InstalarLimpezaAoTerminar() {
@@ -551,6 +562,10 @@ void AoInterromper(std::function<void(const std::string& motivo)> registrar) {
 
 void EsquecerInterrupcao() {
     AoInterromper(nullptr);
+}
+
+void InterromperAgora(const std::string& motivo) {
+    Interromper(motivo.c_str());
 }
 
 void AguardarSeInterrompido() {
