@@ -127,6 +127,9 @@ std::optional<std::string> PrepararEntrada(const std::string& entrada, int& leit
 }
 
 std::mutex gRegistroTrava;
+// Held from a tool's start until gFilho names it; a termination request takes it for good, so
+// that no tool starts unseen while the process ends.
+std::mutex gInicioTrava;
 std::function<void(const std::string&)> gRegistrar;
 std::atomic<bool> gInterrompido{false};
 
@@ -158,6 +161,7 @@ const char* NomeSinal(int sinal) {
             }
         }
     }
+    gInicioTrava.lock();
     Limpar();
     ::signal(sinal, SIG_DFL);
     sigset_t este;
@@ -237,6 +241,7 @@ ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
     auto envp = Ponteiros(ambiente);
     InstalarLimpezaAoTerminar();
     pid_t pid = -1;
+    std::unique_lock inicio(gInicioTrava);
     const int erro =
         ::posix_spawn(&pid, argumentos[0].c_str(), &acoes, &atributos, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&acoes);
@@ -250,6 +255,7 @@ ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
         return "não foi possível executar " + argumentos[0] + ": " + std::strerror(erro);
     }
     gFilho = pid;
+    inicio.unlock();
     const auto prazo = Prazo(limite);
     if (aoIniciar) {
         aoIniciar(pid);

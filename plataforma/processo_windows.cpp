@@ -37,6 +37,9 @@ wchar_t gLoginArquivo[32768];
 wchar_t gLoginPasta[32768];
 
 std::mutex gRegistroTrava;
+// Held from a tool's creation until it is in the job and gFilho names it; a termination request
+// takes it for good, so that no tool is left suspended outside the job as the process ends.
+std::mutex gInicioTrava;
 std::function<void(const std::string&)> gRegistrar;
 std::atomic<bool> gInterrompido{false};
 
@@ -73,6 +76,7 @@ const char* Motivo(DWORD evento) {
             }
         }
     }
+    gInicioTrava.lock();
     if (gJob != nullptr) {
         TerminateJobObject(gJob, 1);
     }
@@ -292,6 +296,7 @@ ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
     // The program is named apart, so nothing is searched for it; suspended until it is in the
     // job, so that nothing it starts escapes.
     const std::wstring aplicacao = Largo(programa);
+    std::unique_lock criando(gInicioTrava);
     for (int tentativa = 1;; ++tentativa) {
         if (CreateProcessW(aplicacao.c_str(), linha.data(), nullptr, nullptr, TRUE,
                            CREATE_NO_WINDOW | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT,
@@ -313,6 +318,7 @@ ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
         AssignProcessToJobObject(gJob, processo.hProcess);
     }
     gFilho = processo.hProcess;
+    criando.unlock();
     const auto prazo = Prazo(limite);
     ResumeThread(processo.hThread);
     CloseHandle(processo.hThread);

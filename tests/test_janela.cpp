@@ -5,7 +5,7 @@
 #include "job/programa.h"
 #include "plataforma/arquivos.h"
 #include "plataforma/nomes.h"
-#include "plataforma/processo.h"
+#include "plataforma/sistema.h"
 #include "settings/cripto.h"
 #include "settings/ini.h"
 #include "window/caixas.h"
@@ -752,15 +752,16 @@ INSTANTIATE_TEST_SUITE_P(Janela, Tarefas, ::testing::ValuesIn(kTarefas), PeloNom
 } // namespace
 
 int main(int argc, char** argv) {
-    if (!Sistema().windows) { // Windows' own platform, drawing with Wine's null driver
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    // A death test's child starts as the program does: termination requests taken on a thread of
-    // their own. Not the suite itself: the servers it starts would inherit SIGTERM blocked.
+    // A death test's child starts as the program does: the environment cleaned, termination
+    // requests taken on a thread of their own, the tools in a job object on Windows. Not the
+    // suite itself: the servers it starts would inherit SIGTERM blocked.
     if (std::any_of(argv, argv + argc, [](const char* a) {
             return std::string_view(a).starts_with("--gtest_internal_run_death_test");
         })) {
-        plataforma::TratarTerminacao();
+        plataforma::PrepararProcesso();
+    }
+    if (!Sistema().windows) { // Windows' own platform, drawing with Wine's null driver
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication aplicacao(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
