@@ -6,6 +6,8 @@
 #   7z, 7z.so, ncftpput      links to the Debian binaries (p7zip-full, ncftp)
 #   kelvane.png              the window's icon (32x32)
 #   kelvane.desktop          the desktop entry that opens the configuration window
+#   kelvane-janela           what the entry runs through pkexec: the window as the data folder's
+#                            owner, after an administrator's password (br.kelvane.janela)
 #   exemplos/                a systemd service and timer and a cron line for the nightly run
 #   doc/README.md            the administrators' guide
 #   pasta-dados              names the data folder (KELVANE_PASTA_DADOS, /var/opt/kelvane)
@@ -16,8 +18,10 @@
 #
 # The Debian package (`cpack -G DEB`, or `cmake --build <build> --target package`) holds the same
 # folder under /opt/kelvane plus one file outside it, /usr/share/applications/kelvane.desktop (a
-# copy of the desktop entry), so the window appears in the desktop's menu. That copy belongs to
-# the install component "menu", which a plain `cmake --install` leaves out.
+# copy of the desktop entry), so the window appears in the desktop's menu, and the polkit action
+# that entry asks for, /usr/share/polkit-1/actions/br.kelvane.janela.policy. Those two belong to
+# the install component "menu", which a plain `cmake --install` leaves out
+# (`cmake --install <build> --component menu` adds them).
 
 if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
   set(CMAKE_INSTALL_PREFIX /opt/kelvane CACHE PATH "Program folder" FORCE)
@@ -59,6 +63,7 @@ install(CODE "
 install(TARGETS kelvane RUNTIME DESTINATION .)
 install(TARGETS kelvane_janela_modulo LIBRARY DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/window/kelvane.png DESTINATION .)
+install(PROGRAMS ${KELVANE_PACOTE_DIR}/kelvane-janela DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION doc)
 install(FILES ${KELVANE_PACOTE_DIR}/kelvane.timer DESTINATION exemplos)
 
@@ -97,6 +102,8 @@ install(CODE "${_kelvane_gerar}
 ")
 install(CODE "${_kelvane_gerar}
   kelvane_instalar_gerado(kelvane.desktop.in kelvane.desktop /usr/share/applications)
+  kelvane_instalar_gerado(br.kelvane.janela.policy.in br.kelvane.janela.policy
+    /usr/share/polkit-1/actions)
 " COMPONENT menu EXCLUDE_FROM_ALL)
 
 # ---------------------------------------------------------------- Debian package
@@ -139,6 +146,8 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "unixodbc, tdsodbc, p7zip-full, ncftp, qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Loaded only when a monitoring address (AvisoURL) is configured; HTTPS needs the CA certificates.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libcurl4, ca-certificates")
+# The menu entry asks for an administrator with pkexec and shows the window to the data's account
+# with xhost.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libcurl4, ca-certificates, pkexec, x11-xserver-utils")
 
 include(CPack)

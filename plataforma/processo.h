@@ -90,6 +90,10 @@ void TratarTerminacao();
 // ends it (by the signal; on Windows with STATUS_CONTROL_C_EXIT), never with another status.
 void AoInterromper(std::function<void(const std::string& motivo)> registrar);
 void EsquecerInterrupcao();
+// A termination request made by this process (the window told that the session ends): the same
+// line, the tool stopped, the login file deleted, and the process ends as SIGTERM ends it (on
+// Windows with STATUS_CONTROL_C_EXIT). A request already being handled ends it instead.
+[[noreturn]] void InterromperAgora(const std::string& motivo);
 // Returns at once unless a termination request is being handled; then waits for it to end the
 // process, so that nothing ends it with a status of its own meanwhile.
 void AguardarSeInterrompido();

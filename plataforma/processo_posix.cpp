@@ -127,6 +127,9 @@ std::optional<std::string> PrepararEntrada(const std::string& entrada, int& leit
 }
 
 std::mutex gRegistroTrava;
+// Held from a tool's start until gFilho names it; a termination request takes it for good, so
+// that no tool starts unseen while the process ends.
+std::mutex gInicioTrava;
 std::function<void(const std::string&)> gRegistrar;
 std::atomic<bool> gInterrompido{false};
 
@@ -141,22 +144,24 @@ const char* NomeSinal(int sinal) {
     }
 }
 
-// The log line needs the local time, the log's encoding and a lock: nothing a signal handler may
-// do. Here it is ordinary code, whatever the job's own thread is blocked in (a tool, a driver).
-void EsperarTerminacao(sigset_t conjunto) {
-    int sinal = 0;
-    while (::sigwait(&conjunto, &sinal) != 0) {
+// The first request is the one handled; a second one, from another thread, waits for it to end
+// the process.
+[[noreturn]] void Interromper(const char* motivo, int sinal) {
+    if (gInterrompido.exchange(true)) {
+        for (;;) {
+            ::pause();
+        }
     }
-    gInterrompido = true;
     {
         std::lock_guard trava(gRegistroTrava);
         if (gRegistrar) {
             try {
-                gRegistrar(NomeSinal(sinal));
+                gRegistrar(motivo);
             } catch (...) { // the process ends by the signal all the same
             }
         }
     }
+    gInicioTrava.lock();
     Limpar();
     ::signal(sinal, SIG_DFL);
     sigset_t este;
@@ -164,6 +169,16 @@ void EsperarTerminacao(sigset_t conjunto) {
     sigaddset(&este, sinal);
     ::pthread_sigmask(SIG_UNBLOCK, &este, nullptr);
     ::raise(sinal);
+    std::_Exit(128 + sinal); // not reached: the signal's default ends the process
+}
+
+// The log line needs the local time, the log's encoding and a lock: nothing a signal handler may
+// do. Here it is ordinary code, whatever the job's own thread is blocked in (a tool, a driver).
+void EsperarTerminacao(sigset_t conjunto) {
+    int sinal = 0;
+    while (::sigwait(&conjunto, &sinal) != 0) {
+    }
+    Interromper(NomeSinal(sinal), sinal);
 }
 
 } // namespace
@@ -226,6 +241,7 @@ ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
     auto envp = Ponteiros(ambiente);
     InstalarLimpezaAoTerminar();
     pid_t pid = -1;
+    std::unique_lock inicio(gInicioTrava);
     const int erro =
         ::posix_spawn(&pid, argumentos[0].c_str(), &acoes, &atributos, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&acoes);
@@ -239,6 +255,7 @@ ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
         return "não foi possível executar " + argumentos[0] + ": " + std::strerror(erro);
     }
     gFilho = pid;
+    inicio.unlock();
     const auto prazo = Prazo(limite);
     if (aoIniciar) {
         aoIniciar(pid);
@@ -420,6 +437,10 @@ void AoInterromper(std::function<void(const std::string& motivo)> registrar) {
 
 void EsquecerInterrupcao() {
     AoInterromper(nullptr);
+}
+
+void InterromperAgora(const std::string& motivo) {
+    Interromper(motivo.c_str(), SIGTERM);
 }
 
 void AguardarSeInterrompido() {

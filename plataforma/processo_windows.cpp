@@ -37,6 +37,9 @@ wchar_t gLoginArquivo[32768];
 wchar_t gLoginPasta[32768];
 
 std::mutex gRegistroTrava;
+// Held from a tool's creation until it is in the job and gFilho names it; a termination request
+// takes it for good, so that no tool is left suspended outside the job as the process ends.
+std::mutex gInicioTrava;
 std::function<void(const std::string&)> gRegistrar;
 std::atomic<bool> gInterrompido{false};
 
@@ -57,13 +60,13 @@ const char* Motivo(DWORD evento) {
     }
 }
 
-// The system runs it on a new thread of its own, whatever the job's thread is blocked in.
-BOOL WINAPI AoTerminar(DWORD evento) {
-    const char* motivo = Motivo(evento);
-    if (motivo == nullptr) {
-        return FALSE;
+// The first request is the one handled; a second one waits for it to end the process.
+[[noreturn]] void Interromper(const char* motivo) {
+    if (gInterrompido.exchange(true)) {
+        for (;;) {
+            Sleep(INFINITE);
+        }
     }
-    gInterrompido = true;
     {
         std::lock_guard trava(gRegistroTrava);
         if (gRegistrar) {
@@ -73,6 +76,7 @@ BOOL WINAPI AoTerminar(DWORD evento) {
             }
         }
     }
+    gInicioTrava.lock();
     if (gJob != nullptr) {
         TerminateJobObject(gJob, 1);
     }
@@ -86,7 +90,18 @@ BOOL WINAPI AoTerminar(DWORD evento) {
     // Ended as the system's handler ends it, and never with status 0 (Wine's does), so a
     // scheduler sees that the run was cut.
     TerminateProcess(GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
-    return TRUE;
+    for (;;) {
+        Sleep(INFINITE);
+    }
+}
+
+// The system runs it on a new thread of its own, whatever the job's thread is blocked in.
+BOOL WINAPI AoTerminar(DWORD evento) {
+    const char* motivo = Motivo(evento);
+    if (motivo == nullptr) {
+        return FALSE;
+    }
+    Interromper(motivo);
 }
 
 void InstalarLimpezaAoTerminar() {
@@ -283,6 +298,7 @@ ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
     // console: one made for each tool (CREATE_NO_WINDOW) costs a console host process per start,
     // and a shared one would hand it our console's close and Ctrl+C events.
     const std::wstring aplicacao = Largo(programa);
+    std::unique_lock criando(gInicioTrava);
     for (int tentativa = 1;; ++tentativa) {
         if (CreateProcessW(aplicacao.c_str(), linha.data(), nullptr, nullptr, TRUE,
                            DETACHED_PROCESS | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT,
@@ -304,6 +320,7 @@ ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
         AssignProcessToJobObject(gJob, processo.hProcess);
     }
     gFilho = processo.hProcess;
+    criando.unlock();
     const auto prazo = Prazo(limite);
     ResumeThread(processo.hThread);
     CloseHandle(processo.hThread);
@@ -553,6 +570,10 @@ void AoInterromper(std::function<void(const std::string& motivo)> registrar) {
 
 void EsquecerInterrupcao() {
     AoInterromper(nullptr);
+}
+
+void InterromperAgora(const std::string& motivo) {
+    Interromper(motivo.c_str());
 }
 
 void AguardarSeInterrompido() {

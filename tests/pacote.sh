@@ -11,14 +11,19 @@ deb=$(echo "$t"/deb/*.deb)
 dpkg-deb -x "$deb" "$t/raiz"
 p=$t/raiz/opt/kelvane
 esperado=$(echo opt/kelvane/{7z,7z.so,doc/README.md,exemplos/kelvane.{cron,service,timer},kelvane,\
-kelvane-janela.so,kelvane.{desktop,png},ncftpput,pasta-dados} usr/share/applications/kelvane.desktop)
+kelvane-janela,kelvane-janela.so,kelvane.{desktop,png},ncftpput,pasta-dados} \
+usr/share/applications/kelvane.desktop usr/share/polkit-1/actions/br.kelvane.janela.policy)
 [ "$(cd "$t/raiz" && find . ! -type d | cut -c3- | sort | xargs)" = "$esperado" ] ||
   falha "conteúdo: $(cd "$t/raiz" && find . ! -type d)"
 [ -z "$(dpkg-deb -c "$deb" | awk '$2 != "root/root"')" ] || falha "dono diferente de root"
 deps=$(dpkg-deb --field "$deb" Depends)
 for d in libqt6widgets6 unixodbc tdsodbc p7zip-full ncftp; do grep -qw $d <<<"$deps" || falha "sem $d"; done
 for f in 7z 7z.so ncftpput; do [ -e "$p/$f" ] || falha "$f não aponta para a ferramenta"; done
-grep -qx 'Exec="/opt/kelvane/kelvane"' "$p/kelvane.desktop" || falha "menu não abre a janela"
+grep -qx 'Exec=pkexec "/opt/kelvane/kelvane-janela"' "$p/kelvane.desktop" || falha "menu não abre a janela"
+desktop-file-validate "$t/raiz/usr/share/applications/kelvane.desktop" || falha "entrada do menu inválida"
+acao=$t/raiz/usr/share/polkit-1/actions/br.kelvane.janela.policy
+[ "$(xmllint --xpath 'string(//action[@id="br.kelvane.janela"][defaults/allow_active="auth_admin"]/annotate[@key="org.freedesktop.policykit.exec.path"])' "$acao")" = /opt/kelvane/kelvane-janela ] ||
+  falha "ação do polkit: $(cat "$acao")"
 grep -qx 'ExecStart="/opt/kelvane/kelvane" EXEC' "$p/exemplos/kelvane.service" || falha serviço
 ! grep -q SuccessExitStatus "$p/exemplos/kelvane.service" || falha "serviço aceita falha"
 grep -Eqx 'TimeoutStartSec=[0-9]+h' "$p/exemplos/kelvane.service" || falha "serviço sem limite de tempo"
@@ -45,6 +50,21 @@ Login=sa\nSenha=S3nha\nUsuario=kelvane\nPassw=P4ss\nEndereco=127.0.0.1\nPorta=%s
 grep -q "DISK = N'$t/dados/KVLN_1_Casa_" "$t/lotes" || falha "backup fora da pasta de dados"
 [ "$(find "$p" -newer "$t/dados/info.ini" -print -quit)" = "" ] || falha "a execução gravou na pasta do programa"
 "$p/7z" t "$t"/ftp/backups/KVLN_1_Casa_*.7z >/dev/null || falha "nada chegou ao FTP"
+# The menu's launcher, run as root with a hostile environment, starts the program as the data's
+# account with the display alone (the program here a stand-in that says who and with what it ran).
+if [ "$(id -u)" = 0 ] && getent passwd nobody >/dev/null && command -v xvfb-run xhost >/dev/null; then
+  chmod 0711 "$t" && chown nobody: "$t/dados" && mv "$p/kelvane" "$t/kelvane"
+  printf '#!/bin/sh\n{ id -un; tr "\\0" "\\n" </proc/$$/environ | cut -d= -f1 | sort; } >%s/dados/sonda\n' \
+    "$t" >"$p/kelvane" && chmod 0755 "$p/kelvane"
+  xvfb-run -a env LD_PRELOAD="$t/hostil.so" HOME="$t" QT_PLUGIN_PATH="$t" QT_QPA_PLATFORM=offscreen \
+    "$p/kelvane-janela" 2>/dev/null || falha "lançador do menu terminou com $?"
+  [ "$(xargs <"$t/dados/sonda")" = "nobody DISPLAY HOME LANG LOGNAME PATH USER" ] ||
+    falha "lançador do menu: $(cat "$t/dados/sonda")"
+  mv "$t/kelvane" "$p/kelvane" && chown root: "$t/dados"
+else
+  echo "pulado: o lançador do menu precisa de root, da conta nobody, de xvfb-run e xhost"
+fi
+
 # An install never writes through a link left where it writes.
 mkdir -p "$t/alvo" "$t/ligado/srv/kv2" && ln -s "$t/alvo" "$t/ligado/srv/kv2/exemplos"
 ! DESTDIR=$t/ligado cmake --install "$build" --prefix /srv/kv2 >/dev/null 2>&1 &&

@@ -5,6 +5,7 @@
 #include "job/programa.h"
 #include "plataforma/arquivos.h"
 #include "plataforma/nomes.h"
+#include "plataforma/sistema.h"
 #include "settings/cripto.h"
 #include "settings/ini.h"
 #include "window/caixas.h"
@@ -24,8 +25,12 @@
 #include <functional>
 #include <stdexcept>
 #include <string_view>
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <csignal>
 #include <sys/fsuid.h>
+#include <unistd.h>
 #endif
 
 using namespace kelvane;
@@ -476,6 +481,91 @@ TEST_F(Janela, ExecutarAgoraSegueOJob) {
     EXPECT_EQ(p.Enviados().size(), 1u);
 }
 
+// The session ends under a backup started from the window (Linux: SIGTERM; Windows: the question,
+// refused while it runs, then the end announced anyway): the run's last line says it was cut and
+// the process ends as interrupted, whatever the job was blocked in.
+struct CasoFimSessao {
+    const char* nome;
+    const char* tds;              // the TDS stand-in's mode
+    const char* sete;             // the archiver's script ("": the real one)
+    const char* durante;          // how the status line begins once the step runs
+    const char* motivo = nullptr; // the display gone instead (Linux: Qt then calls exit)
+};
+// The session ends as each system ends it: Windows asks first (the answer must refuse while a
+// backup runs) and then announces the end; Linux sends SIGTERM.
+void AcabarSessao(QWidget& f, bool tela) {
+    if (tela) {
+        std::exit(1);
+    }
+#ifdef _WIN32
+    const auto janela = reinterpret_cast<HWND>(f.winId());
+    if (SendMessageW(janela, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF) != 0) {
+        std::_Exit(3);
+    }
+    SendMessageW(janela, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+#else
+    (void)f;
+    ::kill(::getpid(), SIGTERM);
+#endif
+}
+#ifdef _WIN32
+const auto kInterrompido = ::testing::ExitedWithCode(static_cast<int>(STATUS_CONTROL_C_EXIT));
+#else
+const auto kInterrompido = ::testing::KilledBySignal(SIGTERM);
+#endif
+
+class FimSessao : public Janela, public ::testing::WithParamInterface<CasoFimSessao> {};
+
+TEST_P(FimSessao, OLogTerminaInterrompido) {
+    const auto& c = GetParam();
+    if (c.motivo) {
+        KELVANE_SO_LINUX("Qt's Windows platform never ends the program when the display goes");
+    }
+    // A death test's child runs the test again from its start (in folders of its own, on
+    // Windows): it logs where this process reads.
+    constexpr const char* kLog = "KELVANE_TESTE_LOG";
+    const bool filho = qEnvironmentVariableIsSet(kLog);
+    if (!filho) {
+        qputenv(kLog, QByteArray::fromStdString(
+                          plataforma::TextoCaminho(p.dir / "Log" / "Log_janela.Log")));
+    }
+    ArquivoLog = qgetenv(kLog).toStdString();
+    p.Servidores(c.tds);
+    if (*c.sete) {
+        p.Falsa("7z", c.sete);
+    }
+    auto& f = Preenchida();
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            bool chegou = false;
+            QObject::connect(&f, &janela::Form1::mensagemMostrada, [&](const QString& t) {
+                chegou = chegou || t.startsWith(QLatin1String(c.durante));
+            });
+            QTest::mouseClick(Botao(f, "cmdExecutar"), Qt::LeftButton);
+            if (!QTest::qWaitFor([&] { return chegou; }, 60000)) {
+                std::_Exit(2);
+            }
+            AcabarSessao(f, c.motivo != nullptr);
+            QTest::qWait(60000);
+            std::_Exit(4);
+        },
+        kInterrompido, "");
+    qunsetenv(kLog);
+    EXPECT_EQ(p.Ultima(), "Erro: 0 - Execução interrompida (" +
+                              std::string(c.motivo            ? c.motivo
+                                          : Sistema().windows ? "logoff"
+                                                              : "SIGTERM") +
+                              "): o backup não foi concluído.");
+}
+
+const CasoFimSessao kFinsSessao[] = {
+    {"NoServidor", "silent", "", "Backup...: 10%"},
+    {"NaCompactacao", "normal", "exec sleep 300", "Compactando...: "},
+    {"TelaPerdida", "silent", "", "Backup...: 10%", "conexão com a tela perdida"},
+};
+INSTANTIATE_TEST_SUITE_P(Janela, FimSessao, ::testing::ValuesIn(kFinsSessao), PeloNome);
+
 class Tarefas;
 struct CasoTarefa {
     const char* nome;
@@ -758,6 +848,14 @@ INSTANTIATE_TEST_SUITE_P(Janela, Cifrados, ::testing::ValuesIn(kCifrados), PeloN
 } // namespace
 
 int main(int argc, char** argv) {
+    // A death test's child starts as the program does: the environment cleaned, termination
+    // requests taken on a thread of their own, the tools in a job object on Windows. Not the
+    // suite itself: the servers it starts would inherit SIGTERM blocked.
+    if (std::any_of(argv, argv + argc, [](const char* a) {
+            return std::string_view(a).starts_with("--gtest_internal_run_death_test");
+        })) {
+        plataforma::PrepararProcesso();
+    }
     if (!Sistema().windows) { // Windows' own platform, drawing with Wine's null driver
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }

@@ -1,17 +1,40 @@
 #include "tarefa.h"
 
 #include "caixas.h"
+#include "plataforma/processo.h"
+#include "plataforma/sessao.h"
 
 #include <QCoreApplication>
 #include <QPushButton>
 #include <QThread>
 #include <QWidget>
+#include <atomic>
+#include <cstdlib>
 
 namespace kelvane::janela {
 
-Tarefa::Tarefa(QWidget* janela) : QObject(janela), janela_(janela) {}
+namespace {
+
+// Whether work runs, for the exit handler: Qt ends the process with exit() when the display
+// goes away (the session closing under it on Linux).
+std::atomic<bool> gEmAndamento{false};
+
+void AoSairComTarefa() {
+    if (gEmAndamento) {
+        plataforma::InterromperAgora("conexão com a tela perdida");
+    }
+}
+
+} // namespace
+
+Tarefa::Tarefa(QWidget* janela) : QObject(janela), janela_(janela) {
+    QCoreApplication::instance()->installNativeEventFilter(this);
+    static const bool registrado = std::atexit(AoSairComTarefa) == 0;
+    (void)registrado;
+}
 
 Tarefa::~Tarefa() {
+    QCoreApplication::instance()->removeNativeEventFilter(this);
     if (thread_) {
         disconnect(thread_, nullptr, this, nullptr);
         while (!thread_->wait(50)) {
@@ -31,6 +54,8 @@ void Tarefa::Iniciar(const QString& motivo, const std::vector<QPushButton*>& bot
         b->setEnabled(false);
     }
     motivo_ = motivo;
+    plataforma::BloquearFimSessao(janela_->winId(), motivo.toStdString());
+    gEmAndamento = true;
     aoTerminar_ = std::move(aoTerminar);
     erro_.reset();
     thread_ = QThread::create([this, trabalho = std::move(trabalho)] {
@@ -51,6 +76,8 @@ void Tarefa::Terminar() {
     thread_->wait();
     delete thread_;
     thread_ = nullptr;
+    gEmAndamento = false;
+    plataforma::LiberarFimSessao(janela_->winId());
     for (const auto& [botao, habilitado] : estadoBotoes_) {
         botao->setEnabled(habilitado);
     }
@@ -63,6 +90,27 @@ void Tarefa::Terminar() {
     const auto aoTerminar = std::move(aoTerminar_);
     aoTerminar_ = nullptr;
     aoTerminar(erro_);
+}
+
+bool Tarefa::nativeEventFilter(const QByteArray& tipo, void* mensagem, qintptr* resultado) {
+    if (thread_ == nullptr) {
+        return false;
+    }
+    const auto sessao =
+        plataforma::LerMensagemSessao(std::string_view(tipo.data(), tipo.size()), mensagem);
+    switch (sessao.aviso) {
+    case plataforma::AvisoSessao::Pergunta:
+        // Refused, with the reason shown; whoever ends the session may still insist.
+        *resultado = plataforma::kRecusarFimSessao;
+        return true;
+    case plataforma::AvisoSessao::Fim:
+        // The process is ended once this returns, mid-step: the interrupted line, not the
+        // job's outcome, is the run's last.
+        plataforma::InterromperAgora(sessao.motivo);
+    case plataforma::AvisoSessao::Nenhum:
+        break;
+    }
+    return false;
 }
 
 } // namespace kelvane::janela

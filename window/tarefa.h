@@ -2,6 +2,7 @@
 // disabled while it runs, and the window learns on its own thread when it is over.
 #pragma once
 
+#include <QAbstractNativeEventFilter>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -17,7 +18,9 @@ class QWidget;
 
 namespace kelvane::janela {
 
-class Tarefa : public QObject {
+// While work runs, the end of the session is refused with the motivo as the reason shown; when it
+// ends anyway the work is interrupted as a termination request interrupts the job.
+class Tarefa : public QObject, public QAbstractNativeEventFilter {
     Q_OBJECT
 
 public:
@@ -37,6 +40,8 @@ public:
     // the buttons and the focus, closes the wait boxes (caixas.h) and calls `aoTerminar`.
     void Iniciar(const QString& motivo, const std::vector<QPushButton*>& botoes,
                  std::function<void()> trabalho, AoTerminar aoTerminar);
+
+    bool nativeEventFilter(const QByteArray& tipo, void* mensagem, qintptr* resultado) override;
 
 private:
     void Terminar();
