@@ -61,17 +61,7 @@ QComboBox* ListaFtp(const QWidget& j) {
     return Controle<QComboBox>(j, "cmbServidor");
 }
 
-// Rows of the tables below: each a test of its own, named by `nome`, shown by it on failure.
-template <typename Caso>
-requires requires(const Caso& c) {
-    c.nome;
-}
-void PrintTo(const Caso& caso, std::ostream* saida) {
-    *saida << caso.nome;
-}
-constexpr auto PeloNome = [](const auto& info) {
-    return std::string(info.param.nome);
-};
+KELVANE_LINHA_PELO_NOME
 
 class Janela : public ::testing::Test {
 public:
@@ -313,7 +303,7 @@ std::vector<CasoCarga> Cargas() {
          "0|0|-1|||Padaria e Confeitaria São João"},
     };
 }
-INSTANTIATE_TEST_SUITE_P(Janela, Carga, ::testing::ValuesIn(Cargas()), PeloNome);
+INSTANTIATE_TEST_SUITE_P(Janela, Carga, ::testing::ValuesIn(Cargas()), PeloNome());
 
 struct CasoGravacao {
     const char* nome;
@@ -357,7 +347,7 @@ const CasoGravacao kGravacoes[] = {
     {"SemAChaveDesmarcada", "", Qt::Unchecked, ""},
     {"CinzaEmbaralha", "1", Qt::PartiallyChecked, "0"},
 };
-INSTANTIATE_TEST_SUITE_P(Janela, Gravacao, ::testing::ValuesIn(kGravacoes), PeloNome);
+INSTANTIATE_TEST_SUITE_P(Janela, Gravacao, ::testing::ValuesIn(kGravacoes), PeloNome());
 
 struct CasoRecusa {
     const char* nome;
@@ -415,7 +405,7 @@ std::vector<CasoRecusa> Recusas() {
         {"NomeDoArquivoNoLimite", Cliente(237), ""},
     };
 }
-INSTANTIATE_TEST_SUITE_P(Janela, Salvar, ::testing::ValuesIn(Recusas()), PeloNome);
+INSTANTIATE_TEST_SUITE_P(Janela, Salvar, ::testing::ValuesIn(Recusas()), PeloNome());
 
 // As an ordinary user (file access checked as "nobody" while the tests run as root): a file that
 // cannot be read is said so on opening, and a save that cannot be written keeps what was typed.
@@ -564,7 +554,7 @@ const CasoFimSessao kFinsSessao[] = {
     {"NaCompactacao", "normal", "exec sleep 300", "Compactando...: "},
     {"TelaPerdida", "silent", "", "Backup...: 10%", "conexão com a tela perdida"},
 };
-INSTANTIATE_TEST_SUITE_P(Janela, FimSessao, ::testing::ValuesIn(kFinsSessao), PeloNome);
+INSTANTIATE_TEST_SUITE_P(Janela, FimSessao, ::testing::ValuesIn(kFinsSessao), PeloNome());
 
 class Tarefas;
 struct CasoTarefa {
@@ -762,7 +752,7 @@ const CasoTarefa kTarefas[] = {
      [](Tarefas&, QWidget& f) { Campo(f, "txtSenha")->setText("errada"); },
      "X Erro ao conetar no banco: [FreeTDS][SQL Server]Login failed"},
 };
-INSTANTIATE_TEST_SUITE_P(Janela, Tarefas, ::testing::ValuesIn(kTarefas), PeloNome);
+INSTANTIATE_TEST_SUITE_P(Janela, Tarefas, ::testing::ValuesIn(kTarefas), PeloNome());
 
 // The FTP test against the encrypted schemes' daemons: each box as it begins ({chave}: the SSH
 // server's key), the one answer given to a question about the key, and what is kept of it.
@@ -843,7 +833,7 @@ const CasoCifrado kCifrados[] = {
      "",
      false},
 };
-INSTANTIATE_TEST_SUITE_P(Janela, Cifrados, ::testing::ValuesIn(kCifrados), PeloNome);
+INSTANTIATE_TEST_SUITE_P(Janela, Cifrados, ::testing::ValuesIn(kCifrados), PeloNome());
 
 } // namespace
 
