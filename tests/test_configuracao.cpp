@@ -137,22 +137,19 @@ struct Regra {
     std::string valor;
     std::string chave = ""; // of the first problem; empty when there is none
     std::string texto = "";
-    std::vector<AlteracaoConfiguracao> mais = {};
+    bool claras = false; // NCripto=1
 };
 class Regras : public ::testing::TestWithParam<Regra> {};
 
 TEST_P(Regras, ProblemaComOTextoDeHoje) {
     const auto& r = GetParam();
     Configuracao c;
-    c.ncripto = "0";
+    c.ncripto = r.claras ? "1" : "0";
     c.servidorDB = "SERVIDOR01\\SQL";
     c.porta = "21";
     c.codigoCliente = "42";
     c.nomeCliente = "Casa";
     c.*r.campo = r.valor;
-    for (const auto& [campo, valor] : r.mais) {
-        c.*campo = valor;
-    }
     ContextoGravacao contexto{"Servidor01", 40, {}};
     const auto v = ValidarConfiguracao(c, r.uso, contexto);
     if (r.chave.empty()) {
@@ -198,25 +195,15 @@ const Regra regras[] = {
      "Senha",
      kRecusa + "a senha do banco tem 507 caracteres, e só é possível embaralhar até 506.\r\n"
                "Encurte o texto ou marque NCripto."},
-    {"SenhaLongaEmClaro",
-     kGravar,
-     &Configuracao::passw,
-     std::string(507, 's'),
-     "",
-     "",
-     {{&Configuracao::ncripto, "1"}}},
+    {"SenhaLongaEmClaro", kGravar, &Configuracao::passw, std::string(507, 's'), "", "", true},
     {"TabulacaoQueEmbaralhadaQuebraALinha", kGravar, &Configuracao::usuario, "ab\tcd", "Usuario",
      kRecusa + "o usuário do FTP contém um caractere de controle (tabulação ou quebra de linha) "
                "que não pode ser gravado.\r\nRedigite o texto sem ele."},
     {"JobPortaInvalida", kExecutar, kPortaFtp, "21x", "Porta",
      "Envio falhou: a porta do FTP (Porta=21x) não é um número de 1 a 65535; nada foi enviado."},
-    {"JobAceitaPortaVaziaEValoresComBrancos",
-     kExecutar,
-     kPortaFtp,
-     "",
-     "",
-     "",
-     {{&Configuracao::manterArquivos, " 3 "}, {&Configuracao::avisoURL, "https://monitor/x"}}},
+    {"JobAceitaPortaVazia", kExecutar, kPortaFtp, ""},
+    {"JobAceitaBrancosNasPontas", kExecutar, &Configuracao::manterArquivos, " 3 "},
+    {"JobAceitaAvisoHttps", kExecutar, &Configuracao::avisoURL, "https://monitor/x"},
     {"JobLimiteEtapaZero", kExecutar, &Configuracao::limiteEtapa, "0", "LimiteEtapa",
      "LimiteEtapa inválido (\"0\"): use um número inteiro de segundos a partir de 1; vale o "
      "padrão de 1800 s."},
