@@ -92,11 +92,8 @@ protected:
         EXPECT_EQ(Ler(p.Enviados()[0]), Ler(p.Pacotes()[0]));
         const auto enviado = p.Enviados()[0].string();
         const auto senha = p.cfg["SenhaArquivo"];
-        // The key from the password's UTF-8 on either system.
-        const std::vector<std::string> sete = {"/usr/bin/env", "LC_ALL=C.UTF-8",
-                                               "/usr/lib/p7zip/7z"};
-        const auto com = [&](std::vector<std::string> a) {
-            a.insert(a.begin(), sete.begin(), sete.end());
+        const auto com = [](std::vector<std::string> a) { // the key from the password's UTF-8
+            a.insert(a.begin(), {"/usr/bin/env", "LC_ALL=C.UTF-8", "/usr/lib/p7zip/7z"});
             return a;
         };
         EXPECT_EQ(teste::Rodar(com({"t", "-p" + senha, enviado})).codigo, 0);
