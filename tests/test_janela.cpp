@@ -658,7 +658,8 @@ std::function<void(Tarefas&, QWidget&)> Em(const char* campo, const char* texto)
         Campo(f, campo)->setText(texto);
     };
 }
-const auto kNada = kNada;
+const auto kNada = [](Tarefas&, QWidget&) {
+};
 const std::string kBanco = "Testando a conexão com o banco 127.0.0.1,",
                   kFtp = "Testando a conexão FTP com 127.0.0.1:";
 const CasoTarefa kTarefas[] = {
