@@ -52,6 +52,15 @@ struct PeloNome {
         return i.param.nome;
     }
 };
+// Prints those rows by name too; used inside a suite's own namespace, where gtest looks.
+#define KELVANE_LINHA_PELO_NOME                                                                    \
+    template <class Linha>                                                                         \
+    requires requires(Linha l) {                                                                   \
+        l.nome;                                                                                    \
+    }                                                                                              \
+    void PrintTo(const Linha& l, std::ostream* saida) {                                            \
+        *saida << l.nome;                                                                          \
+    }
 
 // Readable and writable by its owner alone. A Windows program's std::filesystem::permissions
 // changes only the read-only attribute, while Wine makes permissions up from the Unix mode.

@@ -16,22 +16,14 @@ using namespace kelvane::teste;
 
 namespace {
 
-struct Nomeado {
-    const char* nome;
-};
-template <typename T> std::string NomeDaLinha(const ::testing::TestParamInfo<T>& info) {
-    return info.param.nome;
-}
+KELVANE_LINHA_PELO_NOME
 
 // What the window's save and the job's Executado leave, key after key, pinned from the saves of
 // the build before the record: comments, the byte-order mark, CR LF, a final line without its
 // ending, repeated keys, other cases and sections stay byte for byte.
-struct Edicao : Nomeado {
-    std::string antes, depois;
+struct Edicao {
+    std::string nome, antes, depois;
 };
-void PrintTo(const Edicao& e, std::ostream* os) {
-    *os << e.nome;
-}
 class EdicaoIni : public ::testing::TestWithParam<Edicao> {};
 
 TEST_P(EdicaoIni, IgualAoQueCadaChaveGravadaDeixava) {
@@ -57,13 +49,12 @@ INSTANTIATE_TEST_SUITE_P(
     Ini, EdicaoIni,
     ::testing::Values(
         Edicao{
-            {"ArquivoNovo"},
-            "",
+            "ArquivoNovo", "",
             "[infos]\nCodigoCliente=0042\nNomeCliente=\" Casa Azul \"\nServidorDB=SRV\\SQL,1433\n"
             "Banco=Vendas\nSSPI=0\nNCripto=1\nLogin=sa\nSenha=\"S3nha;\"x\"\"\nUsuario=kel\n"
             "Passw=p\nServidorFTP=1\nEndereco=ftp.exemplo\nPorta=21\nDiretorio=/backups\n"
             "Executado=07/12/2026 02:00:00\n"},
-        Edicao{{"BomCrLfComentariosERepetidas"},
+        Edicao{"BomCrLfComentariosERepetidas",
                "\xEF\xBB\xBF; Kelvane\r\n[Outra]\r\nBanco=outro\r\n\r\n[INFOS]\r\ncodigocliente = "
                "7\r\nBanco=antigo\r\nBanco=repetido\r\n; Senha=comentada\r\n\r\n[infos]\r\nPorta="
                "99\r\n[Fim]\r\nX=1",
@@ -73,20 +64,18 @@ INSTANTIATE_TEST_SUITE_P(
                "\"S3nha;\"x\"\"\r\nUsuario=kel\r\nPassw=p\r\nServidorFTP=1\r\nEndereco=ftp."
                "exemplo\r\nPorta=21\r\nDiretorio=/backups\r\nExecutado=07/12/2026 "
                "02:00:00\r\n\r\n[infos]\r\nPorta=99\r\n[Fim]\r\nX=1"},
-        Edicao{{"OutraSecaoDepois"},
-               "[infos]\nNCripto=1\nLogin=sa\n\n[ftp]\nHost=h",
+        Edicao{"OutraSecaoDepois", "[infos]\nNCripto=1\nLogin=sa\n\n[ftp]\nHost=h",
                "[infos]\nNCripto=1\nLogin=sa\nCodigoCliente=0042\nNomeCliente=\" Casa Azul \"\n"
                "ServidorDB=SRV\\SQL,1433\nBanco=Vendas\nSSPI=0\nSenha=\"S3nha;\"x\"\"\nUsuario="
                "kel\nPassw=p\nServidorFTP=1\nEndereco=ftp.exemplo\nPorta=21\nDiretorio=/"
                "backups\nExecutado=07/12/2026 02:00:00\n\n[ftp]\nHost=h"},
         // Completing the final CR makes CR LF the file's style from the second key on.
-        Edicao{{"CrNoFim"},
-               "x=1\r",
+        Edicao{"CrNoFim", "x=1\r",
                "x=1\r\n[infos]\nCodigoCliente=0042\nNomeCliente=\" Casa Azul \"\r\nServidorDB="
                "SRV\\SQL,1433\r\nBanco=Vendas\r\nSSPI=0\r\nNCripto=1\r\nLogin=sa\r\nSenha=\"S3nha;"
                "\"x\"\"\r\nUsuario=kel\r\nPassw=p\r\nServidorFTP=1\r\nEndereco=ftp.exemplo\r\n"
                "Porta=21\r\nDiretorio=/backups\r\nExecutado=07/12/2026 02:00:00\r\n"}),
-    NomeDaLinha<Edicao>);
+    PeloNome());
 
 // One save is every key or none: a save cut part-way through its write (the file size limit
 // reached, as a full disk would) leaves the file exactly as it was; NCripto is only written when
@@ -141,34 +130,35 @@ TEST(Configuracao, GravaTudoOuNadaEASenhaSegueONCripto) {
 }
 
 // Every rule, as the window's save and the job see it: the problem's key and its exact text.
-struct Regra : Nomeado {
+struct Regra {
+    std::string nome;
     Uso uso;
-    std::function<void(Configuracao&)> preparar;
-    std::string chave; // of the first problem; empty when there is none
-    std::string texto;
+    CampoConfiguracao campo;
+    std::string valor;
+    std::string chave = ""; // of the first problem; empty when there is none
+    std::string texto = "";
+    bool claras = false; // NCripto=1
 };
-void PrintTo(const Regra& r, std::ostream* os) {
-    *os << r.nome;
-}
 class Regras : public ::testing::TestWithParam<Regra> {};
 
 TEST_P(Regras, ProblemaComOTextoDeHoje) {
+    const auto& r = GetParam();
     Configuracao c;
-    c.ncripto = "0";
+    c.ncripto = r.claras ? "1" : "0";
     c.servidorDB = "SERVIDOR01\\SQL";
     c.porta = "21";
     c.codigoCliente = "42";
     c.nomeCliente = "Casa";
-    GetParam().preparar(c);
+    c.*r.campo = r.valor;
     ContextoGravacao contexto{"Servidor01", 40, {}};
-    const auto v = ValidarConfiguracao(c, GetParam().uso, contexto);
-    if (GetParam().chave.empty()) {
+    const auto v = ValidarConfiguracao(c, r.uso, contexto);
+    if (r.chave.empty()) {
         EXPECT_TRUE(v.problemas.empty()) << v.problemas.at(0).texto;
         return;
     }
     ASSERT_FALSE(v.problemas.empty());
-    EXPECT_EQ(NomeChave(v.problemas[0].campo), GetParam().chave);
-    EXPECT_EQ(v.problemas[0].texto, GetParam().texto);
+    EXPECT_EQ(NomeChave(v.problemas[0].campo), r.chave);
+    EXPECT_EQ(v.problemas[0].texto, r.texto);
 }
 
 const std::string kRecusa = "As configurações não foram gravadas: ";
@@ -178,144 +168,59 @@ const std::string kOutraMaquina =
 const std::string kPorta = kRecusa + "a Porta do FTP deve ser um número inteiro de 1 a 65535.\r\n"
                                      "Digite na Porta o número da porta do servidor FTP "
                                      "(normalmente 21).";
+constexpr auto kServidor = &Configuracao::servidorDB, kPortaFtp = &Configuracao::porta;
+constexpr auto kGravar = Uso::Gravar, kExecutar = Uso::Executar;
 
-INSTANTIATE_TEST_SUITE_P(
-    Configuracao, Regras,
-    ::testing::Values(
-        Regra{{"ServidorLocalComPortaEInstancia"},
-              Uso::Gravar,
-              [](Configuracao& c) { c.servidorDB = "(local),1433"; },
-              "",
-              ""},
-        Regra{{"NomeEmMinusculasComInstancia"},
-              Uso::Gravar,
-              [](Configuracao& c) { c.servidorDB = "servidor01\\SQLEXPRESS"; },
-              "",
-              ""},
-        Regra{{"EnderecoLocalEPorta"},
-              Uso::Gravar,
-              [](Configuracao& c) { c.servidorDB = "127.0.0.1,1433"; },
-              "",
-              ""},
-        Regra{{"PontoEInstancia"},
-              Uso::Gravar,
-              [](Configuracao& c) { c.servidorDB = ".\\SQL"; },
-              "",
-              ""},
-        Regra{{"BrancoAntesDoNome"},
-              Uso::Gravar,
-              [](Configuracao& c) { c.servidorDB = " SERVIDOR01"; },
-              "ServidorDB",
-              kOutraMaquina},
-        Regra{{"NomeDeDominio"},
-              Uso::Gravar,
-              [](Configuracao& c) { c.servidorDB = "servidor01.empresa.local"; },
-              "ServidorDB",
-              kOutraMaquina},
-        Regra{{"OutroEnderecoDeRetorno"},
-              Uso::Gravar,
-              [](Configuracao& c) { c.servidorDB = "127.0.0.2"; },
-              "ServidorDB",
-              kOutraMaquina},
-        Regra{{"ServidorVazio"},
-              Uso::Gravar,
-              [](Configuracao& c) { c.servidorDB.clear(); },
-              "ServidorDB",
-              kRecusa + "informe o Servidor de Banco de Dados (este computador: Servidor01, "
-                        "localhost ou 127.0.0.1)."},
-        Regra{{"ServidorDeOutraMaquina"},
-              Uso::Gravar,
-              [](Configuracao& c) { c.servidorDB = "SERVIDOR012"; },
-              "ServidorDB",
-              kOutraMaquina},
-        Regra{{"PortaVaziaNaJanela"},
-              Uso::Gravar,
-              [](Configuracao& c) { c.porta.clear(); },
-              "Porta",
-              kPorta},
-        Regra{{"PortaComSeisDigitos"},
-              Uso::Gravar,
-              [](Configuracao& c) { c.porta = "000021"; },
-              "Porta",
-              kPorta},
-        Regra{{"PortaForaDaFaixa"},
-              Uso::Gravar,
-              [](Configuracao& c) { c.porta = "65536"; },
-              "Porta",
-              kPorta},
-        Regra{{"NomeDoArquivoLongoDemais"},
-              Uso::Gravar,
-              [](Configuracao& c) { c.nomeCliente = "Casa Azul da Esquina Sul"; },
-              "NomeCliente",
-              kRecusa + "com este código e este nome de cliente o arquivo do backup teria um "
-                        "nome de 43 bytes, e o sistema de arquivos aceita até 40.\r\nEncurte o "
-                        "código ou o nome do cliente."},
-        Regra{{"SenhaLongaDemaisParaEmbaralhar"},
-              Uso::Gravar,
-              [](Configuracao& c) { c.senha = std::string(507, 's'); },
-              "Senha",
-              kRecusa + "a senha do banco tem 507 caracteres, e só é possível embaralhar até "
-                        "506.\r\nEncurte o texto ou marque NCripto."},
-        Regra{{"SenhaLongaEmClaro"},
-              Uso::Gravar,
-              [](Configuracao& c) {
-                  c.ncripto = "1";
-                  c.passw = std::string(507, 's');
-              },
-              "",
-              ""},
-        Regra{{"TabulacaoQueEmbaralhadaQuebraALinha"},
-              Uso::Gravar,
-              [](Configuracao& c) { c.usuario = "ab\tcd"; },
-              "Usuario",
-              kRecusa + "o usuário do FTP contém um caractere de controle (tabulação ou quebra "
-                        "de linha) que não pode ser gravado.\r\nRedigite o texto sem ele."},
-        Regra{{"JobPortaInvalida"},
-              Uso::Executar,
-              [](Configuracao& c) { c.porta = "21x"; },
-              "Porta",
-              "Envio falhou: a porta do FTP (Porta=21x) não é um número de 1 a 65535; nada foi "
-              "enviado."},
-        Regra{{"JobAceitaPortaVaziaEValoresComBrancos"},
-              Uso::Executar,
-              [](Configuracao& c) {
-                  c.porta = "";
-                  c.manterArquivos = " 3 ";
-                  c.avisoURL = "https://monitor/x";
-              },
-              "",
-              ""},
-        Regra{{"JobLimiteEtapaZero"},
-              Uso::Executar,
-              [](Configuracao& c) { c.limiteEtapa = "0"; },
-              "LimiteEtapa",
-              "LimiteEtapa inválido (\"0\"): use um número inteiro de segundos a partir de 1; "
-              "vale o padrão de 1800 s."},
-        Regra{{"JobSilencioBackupComUnidade"},
-              Uso::Executar,
-              [](Configuracao& c) { c.silencioBackup = "10s"; },
-              "SilencioBackup",
-              "SilencioBackup inválido (\"10s\"): use um número inteiro de segundos a partir de "
-              "1; vale o padrão de 21600 s."},
-        Regra{{"JobManterArquivosZero"},
-              Uso::Executar,
-              [](Configuracao& c) { c.manterArquivos = "0"; },
-              "ManterArquivos",
-              "ManterArquivos inválido (\"0\"): use um número inteiro a partir de 1; nenhum "
-              "arquivo antigo foi excluído."},
-        // Meant as yes in other words: the night must not pass for checked.
-        Regra{{"JobVerificarBackupSim"},
-              Uso::Executar,
-              [](Configuracao& c) { c.verificarBackup = "sim"; },
-              "VerificarBackup",
-              "VerificarBackup inválido (\"sim\"): use 1 para verificar o backup ou 0 para não "
-              "verificar; o backup não foi verificado."},
-        Regra{{"JobAvisoSemHttp"},
-              Uso::Executar,
-              [](Configuracao& c) { c.avisoURL = "ftp://monitor/segredo"; },
-              "AvisoURL",
-              "AvisoURL não começa com http:// nem https://; nenhum aviso de monitoramento foi "
-              "enviado."}),
-    NomeDaLinha<Regra>);
+const Regra regras[] = {
+    {"ServidorLocalComPortaEInstancia", kGravar, kServidor, "(local),1433"},
+    {"NomeEmMinusculasComInstancia", kGravar, kServidor, "servidor01\\SQLEXPRESS"},
+    {"EnderecoLocalEPorta", kGravar, kServidor, "127.0.0.1,1433"},
+    {"PontoEInstancia", kGravar, kServidor, ".\\SQL"},
+    {"BrancoAntesDoNome", kGravar, kServidor, " SERVIDOR01", "ServidorDB", kOutraMaquina},
+    {"NomeDeDominio", kGravar, kServidor, "servidor01.empresa.local", "ServidorDB", kOutraMaquina},
+    {"OutroEnderecoDeRetorno", kGravar, kServidor, "127.0.0.2", "ServidorDB", kOutraMaquina},
+    {"ServidorVazio", kGravar, kServidor, "", "ServidorDB",
+     kRecusa + "informe o Servidor de Banco de Dados (este computador: Servidor01, localhost ou "
+               "127.0.0.1)."},
+    {"ServidorDeOutraMaquina", kGravar, kServidor, "SERVIDOR012", "ServidorDB", kOutraMaquina},
+    {"PortaVaziaNaJanela", kGravar, kPortaFtp, "", "Porta", kPorta},
+    {"PortaComSeisDigitos", kGravar, kPortaFtp, "000021", "Porta", kPorta},
+    {"PortaForaDaFaixa", kGravar, kPortaFtp, "65536", "Porta", kPorta},
+    {"NomeDoArquivoLongoDemais", kGravar, &Configuracao::nomeCliente, "Casa Azul da Esquina Sul",
+     "NomeCliente",
+     kRecusa + "com este código e este nome de cliente o arquivo do backup teria um nome de 43 "
+               "bytes, e o sistema de arquivos aceita até 40.\r\nEncurte o código ou o nome do "
+               "cliente."},
+    {"SenhaLongaDemaisParaEmbaralhar", kGravar, &Configuracao::senha, std::string(507, 's'),
+     "Senha",
+     kRecusa + "a senha do banco tem 507 caracteres, e só é possível embaralhar até 506.\r\n"
+               "Encurte o texto ou marque NCripto."},
+    {"SenhaLongaEmClaro", kGravar, &Configuracao::passw, std::string(507, 's'), "", "", true},
+    {"TabulacaoQueEmbaralhadaQuebraALinha", kGravar, &Configuracao::usuario, "ab\tcd", "Usuario",
+     kRecusa + "o usuário do FTP contém um caractere de controle (tabulação ou quebra de linha) "
+               "que não pode ser gravado.\r\nRedigite o texto sem ele."},
+    {"JobPortaInvalida", kExecutar, kPortaFtp, "21x", "Porta",
+     "Envio falhou: a porta do FTP (Porta=21x) não é um número de 1 a 65535; nada foi enviado."},
+    {"JobAceitaPortaVazia", kExecutar, kPortaFtp, ""},
+    {"JobAceitaBrancosNasPontas", kExecutar, &Configuracao::manterArquivos, " 3 "},
+    {"JobAceitaAvisoHttps", kExecutar, &Configuracao::avisoURL, "https://monitor/x"},
+    {"JobLimiteEtapaZero", kExecutar, &Configuracao::limiteEtapa, "0", "LimiteEtapa",
+     "LimiteEtapa inválido (\"0\"): use um número inteiro de segundos a partir de 1; vale o "
+     "padrão de 1800 s."},
+    {"JobSilencioBackupComUnidade", kExecutar, &Configuracao::silencioBackup, "10s",
+     "SilencioBackup",
+     "SilencioBackup inválido (\"10s\"): use um número inteiro de segundos a partir de 1; vale o "
+     "padrão de 21600 s."},
+    {"JobManterArquivosZero", kExecutar, &Configuracao::manterArquivos, "0", "ManterArquivos",
+     "ManterArquivos inválido (\"0\"): use um número inteiro a partir de 1; nenhum arquivo antigo "
+     "foi excluído."},
+    // Meant as yes in other words: the night must not pass for checked.
+    {"JobVerificarBackupSim", kExecutar, &Configuracao::verificarBackup, "sim", "VerificarBackup",
+     "VerificarBackup inválido (\"sim\"): use 1 para verificar o backup ou 0 para não verificar; "
+     "o backup não foi verificado."},
+    {"JobAvisoSemHttp", kExecutar, &Configuracao::avisoURL, "ftp://monitor/segredo", "AvisoURL",
+     "AvisoURL não começa com http:// nem https://; nenhum aviso de monitoramento foi enviado."},
+};
+INSTANTIATE_TEST_SUITE_P(Configuracao, Regras, ::testing::ValuesIn(regras), PeloNome());
 
 } // namespace

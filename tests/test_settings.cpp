@@ -22,13 +22,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-template <class Linha>
-requires requires(Linha l) {
-    l.nome;
-}
-void PrintTo(const Linha& l, std::ostream* saida) {
-    *saida << l.nome;
-}
+KELVANE_LINHA_PELO_NOME
 
 TEST(Ini, LeComoOWindows) {
     Pasta pasta;
