@@ -42,13 +42,17 @@ baixar() {
   fi
 }
 
-# Only what Widgets needs. tabletevent: Debian's tarball leaves out wintab.h. relocatable: a static
-# Qt then finds its data (translations/) beside the program instead of in this cache. (direct2d
-# stays: without it the windows plugin no longer links, it shares DirectWrite's font code.)
+# Only what the window and its tests link: Core, Gui, Widgets, Test, the windows platform plugin
+# and the style plugin. No image format plugins (the window's pictures are PNG, built into Gui),
+# no FreeType (Windows draws text with DirectWrite; without it no offscreen plugin either), no
+# Direct2D plugin (direct2d itself stays: the windows plugin shares its DirectWrite font code).
+# tabletevent: Debian's tarball leaves out wintab.h. relocatable: a static Qt then finds its data
+# (translations/) beside the program instead of in this cache.
 opcoes=(-DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF -DQT_BUILD_EXAMPLES=OFF
   -DQT_BUILD_TESTS=OFF -DFEATURE_sql=OFF -DFEATURE_network=OFF -DFEATURE_opengl=OFF
   -DFEATURE_dbus=OFF -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF
-  -DFEATURE_tabletevent=OFF -DFEATURE_relocatable=ON)
+  -DFEATURE_tabletevent=OFF -DFEATURE_relocatable=ON -DFEATURE_imageformatplugin=OFF
+  -DFEATURE_freetype=OFF -DFEATURE_direct2d1_1=OFF)
 
 configurar() {
   cmake -S "$raiz" -B "$obra" -G Ninja \
