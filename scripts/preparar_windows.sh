@@ -87,7 +87,7 @@ passo "7z.exe e 7z.dll" compilar_7z
 passo "libcurl e libssh2 (scripts/curl_windows.sh)" bash scripts/curl_windows.sh
 passo "prefixo Wine" prefixo_wine
 passo "wineserver persistente" wineserver_persistente
-# Qt for Windows: built once (about 20 minutes on 2 cores), then only checked.
+# Qt for Windows: built once (the longest step of a first run), then only checked.
 passo "Qt 6 para Windows (scripts/qt_windows.sh)" bash scripts/qt_windows.sh
 passo "kelvane.exe, a suíte da janela e a ponte dos testes" compilar
 awk -v a="$inicio" -v b="$EPOCHREALTIME" 'BEGIN { printf "%-44s %7.1f s\n", "total", b - a }'

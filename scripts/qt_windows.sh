@@ -3,7 +3,7 @@
 # into $KELVANE_QT_WINDOWS (scripts/ambiente_windows.sh); a later run only checks. The host tools
 # (moc, rcc, uic) stay Debian's: a build against it passes
 #   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_PREFIX_PATH=$KELVANE_QT_WINDOWS
-# About 16 minutes on 2 cores. Prints how long each step took. Run as root or with sudo.
+# The longest step of a first run. Prints how long each step took. Run as root or with sudo.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/ambiente_windows.sh
