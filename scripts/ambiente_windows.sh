@@ -14,7 +14,7 @@ if [ -z "${KELVANE_CACHE:-}" ]; then
   fi
 fi
 export KELVANE_CACHE
-export KELVANE_7Z_WINDOWS="$KELVANE_CACHE/7z-windows" # 7z.exe, 7z.dll
+export KELVANE_7Z_WINDOWS="$KELVANE_CACHE/7z-windows-so7z" # 7z.exe, 7z.dll (the 7z format alone)
 export KELVANE_QT_WINDOWS="$KELVANE_CACHE/qt6-windows" # static Qt 6: -DCMAKE_PREFIX_PATH=...
 export KELVANE_CURL_WINDOWS="$KELVANE_CACHE/curl-windows-ssh2-1.11" # static libcurl + libssh2 (Schannel, WinCNG)
 export WINEPREFIX="$KELVANE_CACHE/wine"

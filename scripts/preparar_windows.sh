@@ -15,13 +15,33 @@ instalar() {
     g++-mingw-w64-x86-64-posix cmake make \
     wine wine64 fonts-wine \
     dpkg-dev xz-utils nsis unzip file \
-    ncftp python3-pyftpdlib # what the relay runs, and the FTP server of the tests
+    ninja-build qt6-base-dev qt6-translations-l10n \
+    ncftp python3-pyftpdlib # Qt's build (scripts/qt_windows.sh); the relay; the tests' FTP server
 }
 
-# 7z.exe (the console) and 7z.dll (the formats and codecs) with 7-Zip's own gcc makefile, as
-# Debian's source has it; RAR is not in that source.
+# 7z.exe (the console) and 7z.dll with 7-Zip's own gcc makefiles, as Debian's source has them.
+# The DLL is the bundle that holds the 7z format alone (7-Zip's own 7za.dll: LZMA, LZMA2, PPMd,
+# the BCJ filters, AES-256), which is all the job and its tests ask of it, in a third of the
+# compile of the all-formats one. That bundle has only a Windows makefile: its lists of objects
+# are turned into one for gcc.
 tem_7z() { [ -f "$KELVANE_7Z_WINDOWS/7z.exe" ] && [ -f "$KELVANE_7Z_WINDOWS/7z.dll" ]; }
-fontes_7z() { tem_7z || fontes_apt 7zip; }
+makefile_7z_dll() { # <Bundles/Format7z>: makefile.gcc from its makefile
+  awk '
+    /^PROG = /                 { print "PROG = 7z"; next }
+    /^CFLAGS = \$\(CFLAGS\)/    { print "LOCAL_FLAGS = \\"; next }
+    /^!include/                { next }
+    { gsub(/\$O\\/, "$O/"); gsub(/\.obj/, ".o"); print }
+    END {
+      # What its !include lines add on x64, in C instead of assembler.
+      print "C_OBJS += $O/Aes.o $O/AesOpt.o $O/7zCrc.o $O/7zCrcOpt.o $O/LzFindOpt.o \\"
+      print "  $O/Sha256.o $O/Sha256Opt.o $O/Sort.o"
+      print "COMMON_OBJS += $O/Sha256Prepare.o"
+      print "include ../../LzmaDec_gcc.mak"
+      print "OBJS = $(LZMA_DEC_OPT_OBJS) $(C_OBJS) $(COMMON_OBJS) $(WIN_OBJS) $(7ZIP_COMMON_OBJS) \\"
+      print "  $(AR_OBJS) $(AR_COMMON_OBJS) $(7Z_OBJS) $(COMPRESS_OBJS) $(CRYPTO_OBJS) $O/resource.o"
+      print "include ../../7zip_gcc.mak"
+    }' "$1/makefile" >"$1/makefile.gcc"
+}
 compilar_7z() {
   tem_7z && return
   local fonte="$KELVANE_CACHE/fonte-7zip" registro="$KELVANE_CACHE/7z-windows.log"
@@ -29,8 +49,9 @@ compilar_7z() {
   (cd "$fonte" && apt-get source -qq 7zip) >"$registro" 2>&1
   local raiz
   raiz=$(echo "$fonte"/7zip-*/CPP/7zip)
-  for parte in UI/Console Bundles/Format7zF; do
-    if ! make -C "$raiz/$parte" -f ../../cmpl_gcc.mak CROSS_COMPILE=x86_64-w64-mingw32- \
+  makefile_7z_dll "$raiz/Bundles/Format7z"
+  for parte in UI/Console Bundles/Format7z; do
+    if ! nice make -C "$raiz/$parte" -f ../../cmpl_gcc.mak CROSS_COMPILE=x86_64-w64-mingw32- \
       IS_MINGW=1 IS_X64=1 MSYSTEM=1 RC=x86_64-w64-mingw32-windres DISABLE_RAR=1 O=b/mingw \
       -j2 >>"$registro" 2>&1; then
       tail -n 30 "$registro" >&2
@@ -39,7 +60,7 @@ compilar_7z() {
     fi
   done
   mkdir -p "$KELVANE_7Z_WINDOWS"
-  cp "$raiz/UI/Console/b/mingw/7z.exe" "$raiz/Bundles/Format7zF/b/mingw/7z.dll" \
+  cp "$raiz/UI/Console/b/mingw/7z.exe" "$raiz/Bundles/Format7z/b/mingw/7z.dll" \
     "$KELVANE_7Z_WINDOWS/"
   rm -rf "$fonte"
 }
@@ -77,18 +98,34 @@ compilar() {
   cmake --build build-win/ponte -j2 >/dev/null
 }
 
+# Qt for Windows, the longest step of a first run (then only checked), starts as soon as its
+# packages and sources are there; the other steps run beside it, and its own steps print when it
+# has ended.
+qt_a_parte() {
+  registro_qt=$(mktemp)
+  bash scripts/qt_windows.sh >"$registro_qt" 2>&1 &
+  qt=$!
+  trap 'kill "$qt" 2>/dev/null || true; rm -f "$registro_qt"' EXIT
+}
+esperar_qt() {
+  local codigo=0
+  wait "$qt" || codigo=$?
+  sed 's/^/  /' "$registro_qt"
+  return $codigo
+}
+
 inicio=$EPOCHREALTIME
-passo "pacotes (MinGW-w64, Wine, 7zip source deps)" instalar
+passo "pacotes (MinGW-w64, Wine, Qt's host tools)" instalar
 mkdir -p "$KELVANE_CACHE"
 exec 9>"$KELVANE_CACHE/.trava" # one preparation at a time per cache
 flock 9
-passo "deb-src para apt-get source" fontes_7z
+passo "deb-src para apt-get source" fontes_apt qt6-base
+qt_a_parte
 passo "7z.exe e 7z.dll" compilar_7z
 passo "libcurl e libssh2 (scripts/curl_windows.sh)" bash scripts/curl_windows.sh
 passo "prefixo Wine" prefixo_wine
 passo "wineserver persistente" wineserver_persistente
-# Qt for Windows: built once (the longest step of a first run), then only checked.
-passo "Qt 6 para Windows (scripts/qt_windows.sh)" bash scripts/qt_windows.sh
+passo "Qt 6 para Windows (desde os pacotes)" esperar_qt
 passo "kelvane.exe, a suíte da janela e a ponte dos testes" compilar
 awk -v a="$inicio" -v b="$EPOCHREALTIME" 'BEGIN { printf "%-44s %7.1f s\n", "total", b - a }'
 echo "cache: $KELVANE_CACHE (7z: $KELVANE_7Z_WINDOWS, WINEPREFIX: $WINEPREFIX)"
