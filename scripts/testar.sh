@@ -44,4 +44,7 @@ if [ "$(cat "$resultado_linux")" != 0 ]; then
   echo "testes do Linux falharam: a saída deles acima" >&2
 fi
 awk -v a="$inicio" -v b="$EPOCHREALTIME" 'BEGIN { printf "%-44s %7.1f s\n", "total", b - a }'
-[ "$(cat "$resultado_linux")" = 0 ] && [ "$windows" = 0 ]
+if [ "$windows" != 0 ] || [ "$(cat "$resultado_linux")" != 0 ]; then
+  echo "FALHOU: testes do Linux: $(cat "$resultado_linux"), testes do Windows: $windows (códigos do ctest)" >&2
+  exit 1
+fi
