@@ -265,8 +265,12 @@ struct Transferencia::Estado {
             } else if (d2.find("match") != std::string::npos ||
                        d2.find("principal") != std::string::npos) {
                 f.motivo = "o certificado do servidor não é do nome " + d.host;
-            } else if (rc == CURLE_SSL_CACERT_BADFILE) {
+            } else if (rc == CURLE_SSL_CACERT_BADFILE && !d.certificado.empty()) {
                 f.motivo = "o arquivo de CertificadoFTP não pôde ser lido";
+            } else if (rc == CURLE_SSL_CACERT_BADFILE) {
+                // No CertificadoFTP: the system's trust store is missing (Debian: ca-certificates).
+                f.motivo = "os certificados de confiança do sistema não puderam ser lidos "
+                           "(no Debian, o pacote ca-certificates)";
             } else if (rc == CURLE_SSL_CONNECT_ERROR) {
                 f.motivo = "a conexão TLS falhou (TLS 1.2 ou posterior)";
             } else {
