@@ -148,12 +148,15 @@ def rodar_job(pasta):
     return segundos
 
 
-# The same steps as the job, without it: the statement through FreeTDS's tsql, then the tools
-# with the job's arguments.
-LINHA_DE_COMANDO = r"""
+# The backup statement through FreeTDS's tsql, as both pipelines below start.
+BACKUP_PELO_TSQL = r"""
 set -euo pipefail
 printf '%s\ngo\n' "$SQL" | tsql -H 127.0.0.1 -p "$PORTA_TDS" -U sa -P "$SENHA_BANCO" -D master \
   >/dev/null 2>&1
+"""
+
+# The same steps as the job, without it: the statement, then the tools with the job's arguments.
+LINHA_DE_COMANDO = BACKUP_PELO_TSQL + r"""
 test -s "$BAK"
 rm -f "$ARQ"
 "$P/7z" a -spd "$ARQ" "$BAK" >/dev/null 2>&1
@@ -246,10 +249,7 @@ def medir_verificacao(b, tamanhos_mb, pares):
 
 
 # The bare Windows tools, each started as the scheduler would start a program: by Wine itself.
-LINHA_WINDOWS = r"""
-set -euo pipefail
-printf '%s\ngo\n' "$SQL" | tsql -H 127.0.0.1 -p "$PORTA_TDS" -U sa -P "$SENHA_BANCO" -D master \
-  >/dev/null 2>&1
+LINHA_WINDOWS = BACKUP_PELO_TSQL + r"""
 test -s "$BAK_LINUX"
 rm -f "$ARQ_LINUX"
 cd "$P"
