@@ -2,15 +2,12 @@
 
 #include "../plataforma/http.h"
 #include "../plataforma/sistema.h"
+#include "prazo.h"
 
 #include <algorithm>
 #include <cctype>
 #include <chrono>
-#include <condition_variable>
-#include <memory>
-#include <mutex>
 #include <system_error>
-#include <thread>
 
 namespace kelvane {
 
@@ -18,35 +15,26 @@ namespace {
 
 using Relogio = std::chrono::steady_clock;
 
-// The addresses of `host` ("a,[b]"), looked up on a thread of its own: a resolver that never
-// answers keeps that thread (until the system gives up), not the heartbeat, which stops waiting
-// at `limite`. Otherwise nothing, and `falha` says why.
+// The addresses of `host` ("a,[b]"), looked up before `limite` (a resolver that never answers
+// keeps its own thread, not the heartbeat). Otherwise nothing, and `falha` says why.
 std::optional<std::string> Resolver(const std::string& host, Relogio::time_point limite,
                                     std::string& falha) {
     struct Busca {
-        std::mutex m;
-        std::condition_variable cv;
-        bool fim = false;
         int rc = 0;
         std::string enderecos;
     };
-    const auto busca = std::make_shared<Busca>();
+    std::optional<Busca> busca;
     try {
-        std::thread([busca, host] {
-            std::string enderecos;
-            const int rc = plataforma::ResolverNome(host, enderecos);
-            const std::lock_guard trava(busca->m);
-            busca->rc = rc;
-            busca->enderecos = std::move(enderecos);
-            busca->fim = true;
-            busca->cv.notify_all();
-        }).detach();
+        busca = AntesDe(limite, [host] {
+            Busca b;
+            b.rc = plataforma::ResolverNome(host, b.enderecos);
+            return b;
+        });
     } catch (const std::system_error& e) {
         falha = std::string("o nome não pôde ser resolvido: ") + e.what();
         return std::nullopt;
     }
-    std::unique_lock trava(busca->m);
-    if (!busca->cv.wait_until(trava, limite, [&] { return busca->fim; })) {
+    if (!busca) {
         falha = "o nome não foi resolvido em " + std::to_string(kTempoAvisoMs / 1000) + " s";
         return std::nullopt;
     }

@@ -10,11 +10,15 @@
 #include "etapas.h"
 #include "log.h"
 #include "politica_permissoes.h"
+#include "prazo.h"
 #include "programa.h"
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <optional>
 #include <stdexcept>
+#include <system_error>
 
 namespace kelvane {
 
@@ -49,16 +53,64 @@ bool Qualquer(const plataforma::EnderecoIp& e) {
             std::all_of(e.begin() + 12, e.end(), zero));
 }
 
+// How long the name in ServidorDB may take to resolve, as a heartbeat's: the system's resolver
+// has no deadline of its own, and one that never answers must not hold the night's run.
+constexpr long kTempoNomeMs = 5000;
+
+// The addresses `nome` resolves to, within kTempoNomeMs. Throws ErroOuvinte otherwise: a name
+// this cannot resolve may still be one the driver maps itself (freetds.conf, a client alias),
+// to a server here as well as anywhere.
+std::vector<plataforma::EnderecoIp> EnderecosDoServidor(const std::string& nome) {
+    struct Busca {
+        int rc = 0;
+        std::vector<plataforma::EnderecoIp> enderecos;
+    };
+    std::optional<Busca> busca;
+    try {
+        busca = AntesDe(std::chrono::steady_clock::now() + std::chrono::milliseconds(kTempoNomeMs),
+                        [nome] {
+                            Busca b;
+                            b.rc = plataforma::EnderecosDe(nome, b.enderecos);
+                            return b;
+                        });
+    } catch (const std::system_error& e) {
+        throw ErroOuvinte("o nome " + nome + " (ServidorDB) não pôde ser resolvido: " + e.what() +
+                          "; o login não foi enviado");
+    }
+    if (!busca) {
+        throw ErroOuvinte("o nome " + nome + " (ServidorDB) não foi resolvido em " +
+                          std::to_string(kTempoNomeMs / 1000) + " s; o login não foi enviado");
+    }
+    if (busca->rc != 0 || busca->enderecos.empty()) {
+        throw ErroOuvinte(
+            "o nome " + nome + " (ServidorDB) não foi resolvido (" +
+            (busca->rc != 0 ? plataforma::TextoErroResolucao(busca->rc) : "nenhum endereço IP") +
+            "); o login não foi enviado");
+    }
+    return std::move(busca->enderecos);
+}
+
 // ServidorDB is "host", "host,port" or "host\instance" (with ",port" or not; "tcp:" before it
-// names the protocol). For a server on this machine the port is that of SQL Server or of the
-// system: any account may listen on a port above 1023 while SQL Server is down, and FreeTDS
-// hands such a listener the login with the password barely scrambled. The driver is then given
-// host,port: what was checked is where it connects, never where a browser's answer (UDP 1434,
-// which anyone may answer here as well) or a driver's own settings would send it.
+// names the protocol). For a server on this machine (named by an alias, its name, or any name or
+// address that leads to one of its addresses) the port is that of SQL Server or of the system:
+// any account may listen on a port above 1023 while SQL Server is down, and FreeTDS hands such a
+// listener the login with the password barely scrambled. The driver is then given host,port:
+// what was checked is where it connects, never where a browser's answer (UDP 1434, which anyone
+// may answer here as well) or a driver's own settings would send it. Named pipes and shared
+// memory, whose listeners this cannot tell apart, are refused.
 // Throws ErroOuvinte when the login must not leave.
 std::string ServidorConferido(const std::string& servidor) {
     const auto virgula = servidor.find(',');
     const std::string antes = servidor.substr(0, virgula);
+    for (const std::string_view protocolo : {"np:", "lpc:", "admin:", "via:"}) {
+        const auto texto = Aparar(antes);
+        if (texto.size() >= protocolo.size() &&
+            MesmoNome(texto.substr(0, protocolo.size()), protocolo)) {
+            throw ErroOuvinte("o protocolo " + std::string(texto.substr(0, protocolo.size())) +
+                              " em ServidorDB não é aceito, só TCP; o login não foi enviado. "
+                              "Escreva o servidor sem ele (servidor,porta)");
+        }
+    }
     const auto barra = antes.find('\\');
     std::string host = std::string(Aparar(antes.substr(0, barra)));
     std::string prefixo;
@@ -72,13 +124,25 @@ std::string ServidorConferido(const std::string& servidor) {
                                  : host;
     // Windows' names for this machine, which FreeTDS does not know.
     const bool apelido = nome.empty() || nome == "." || MesmoNome(nome, "(local)");
-    const bool desteComputador = apelido || MesmoNome(nome, "localhost") ||
-                                 MesmoNome(nome, plataforma::NomeMaquina()) ||
-                                 MesmoNome(nome, NomeComputador());
-    const auto alvos = plataforma::EnderecosDe(apelido ? "localhost" : nome);
-    if (!desteComputador && std::none_of(alvos.begin(), alvos.end(), [](const auto& e) {
-            return Loopback(e) || Qualquer(e);
-        })) {
+    const auto alvos = EnderecosDoServidor(apelido ? "localhost" : nome);
+    bool desteComputador = apelido || MesmoNome(nome, "localhost") ||
+                           MesmoNome(nome, plataforma::NomeMaquina()) ||
+                           MesmoNome(nome, NomeComputador()) ||
+                           std::any_of(alvos.begin(), alvos.end(),
+                                       [](const auto& e) { return Loopback(e) || Qualquer(e); });
+    if (!desteComputador) { // or one of its network's addresses, however it was named
+        std::vector<plataforma::EnderecoIp> locais;
+        try {
+            locais = plataforma::EnderecosLocais();
+        } catch (const std::runtime_error& e) {
+            throw ErroOuvinte(std::string("os endereços deste computador não puderam ser lidos (") +
+                              e.what() + "); o login não foi enviado");
+        }
+        desteComputador = std::any_of(alvos.begin(), alvos.end(), [&](const auto& e) {
+            return std::find(locais.begin(), locais.end(), e) != locais.end();
+        });
+    }
+    if (!desteComputador) {
         return servidor; // another machine's
     }
 
@@ -107,9 +171,10 @@ std::string ServidorConferido(const std::string& servidor) {
         throw ErroOuvinte("não foi possível saber quem atende a porta " + std::to_string(porta) +
                           " deste computador (" + e.what() + "); o login não foi enviado");
     }
-    // Those a connection to the server's addresses may reach.
+    // Those a connection to the server's addresses reaches: bound to one of them or to every
+    // address (of either family: an IPv6 socket on :: may take IPv4 connections too).
     std::erase_if(ouvintes, [&](const auto& o) {
-        return !Loopback(o.endereco) && !Qualquer(o.endereco) &&
+        return !Qualquer(o.endereco) &&
                std::find(alvos.begin(), alvos.end(), o.endereco) == alvos.end();
     });
     if (ouvintes.empty()) {

@@ -18,14 +18,19 @@ struct Ouvinte {
 };
 
 // The sockets listening for TCP connections on `porta`, IPv4 and IPv6. On Linux root, this
-// account and `mssql` hold them for SQL Server; on Windows the service of `instancia` (any SQL
-// Server instance when empty) or the kernel. Throws std::runtime_error when the system's table
-// cannot be read.
+// account and `mssql` hold them for SQL Server; on Windows the service of `instancia` (the
+// default instance's, MSSQLSERVER, when empty) or the kernel. Throws std::runtime_error when the
+// system's table cannot be read.
 std::vector<Ouvinte> OuvintesTcp(int porta, const std::string& instancia);
 
-// The addresses `host` names (an address written as such is not looked up); none when the name
-// does not resolve.
-std::vector<EnderecoIp> EnderecosDe(const std::string& host);
+// The addresses `host` names (an address written as such is not looked up) into `enderecos`.
+// Returns 0, or the resolver's error number, which TextoErroResolucao (sistema.h) words. The
+// system's resolver has no deadline of its own: the caller bounds it.
+int EnderecosDe(const std::string& host, std::vector<EnderecoIp>& enderecos);
+
+// The addresses of this machine's network interfaces, IPv4 and IPv6, loopback included. Throws
+// std::runtime_error when the system cannot list them.
+std::vector<EnderecoIp> EnderecosLocais();
 
 // The TCP port an instance of SQL Server listens on by its own settings (on Windows, the
 // registry; Linux has one instance and no such settings); 0 when it is not known.

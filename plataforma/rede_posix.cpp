@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <ifaddrs.h>
 #include <netdb.h>
 #include <pwd.h>
 #include <sstream>
@@ -91,16 +92,31 @@ std::vector<Ouvinte> OuvintesTcp(int porta, const std::string&) {
     return ouvintes;
 }
 
-std::vector<EnderecoIp> EnderecosDe(const std::string& host) {
+int EnderecosDe(const std::string& host, std::vector<EnderecoIp>& enderecos) {
     addrinfo dicas{};
     dicas.ai_family = AF_UNSPEC;
     dicas.ai_socktype = SOCK_STREAM;
     addrinfo* lista = nullptr;
-    if (::getaddrinfo(host.c_str(), nullptr, &dicas, &lista) != 0) {
-        return {};
+    if (const int rc = ::getaddrinfo(host.c_str(), nullptr, &dicas, &lista); rc != 0) {
+        return rc;
     }
-    auto enderecos = EnderecosDaLista(lista);
+    enderecos = EnderecosDaLista(lista);
     ::freeaddrinfo(lista);
+    return 0;
+}
+
+std::vector<EnderecoIp> EnderecosLocais() {
+    ifaddrs* lista = nullptr;
+    if (::getifaddrs(&lista) != 0) {
+        throw std::runtime_error(std::string("getifaddrs: ") + std::strerror(errno));
+    }
+    std::vector<EnderecoIp> enderecos;
+    for (const ifaddrs* i = lista; i != nullptr; i = i->ifa_next) {
+        if (EnderecoIp e; EnderecoDoSocket(i->ifa_addr, e)) {
+            enderecos.push_back(e);
+        }
+    }
+    ::freeifaddrs(lista);
     return enderecos;
 }
 

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cstring>
 #include <cwctype>
+#include <map>
 #include <mutex>
-#include <set>
 #include <stdexcept>
 #include <vector>
 #include <winsock2.h>
@@ -23,16 +23,22 @@ using win::Largo;
 
 // IP Helper is not one of the system's known DLLs: loaded from System32 when first needed, so a
 // DLL beside the executable never stands in for it.
-decltype(&GetExtendedTcpTable) CarregarTabelaTcp() {
-    static decltype(&GetExtendedTcpTable) funcao = nullptr;
+FARPROC FuncaoIpHelper(const char* nome) {
+    static HMODULE modulo = nullptr;
     static std::once_flag uma;
     std::call_once(uma, [] {
-        if (HMODULE m = LoadLibraryExW(L"iphlpapi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {
-            funcao = reinterpret_cast<decltype(&GetExtendedTcpTable)>(
-                reinterpret_cast<void*>(GetProcAddress(m, "GetExtendedTcpTable")));
-        }
+        modulo = LoadLibraryExW(L"iphlpapi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     });
+    FARPROC funcao = modulo != nullptr ? GetProcAddress(modulo, nome) : nullptr;
+    if (funcao == nullptr) {
+        throw std::runtime_error("iphlpapi.dll não pôde ser carregada: " +
+                                 win::TextoErro(GetLastError()));
+    }
     return funcao;
+}
+
+template <typename Funcao> Funcao IpHelper(const char* nome) {
+    return reinterpret_cast<Funcao>(reinterpret_cast<void*>(FuncaoIpHelper(nome)));
 }
 
 std::wstring Maiusculas(std::wstring texto) {
@@ -42,21 +48,18 @@ std::wstring Maiusculas(std::wstring texto) {
     return texto;
 }
 
-// The processes of the running SQL Server services: MSSQLSERVER for the default instance,
-// MSSQL$<name> for a named one. The service manager tells any account a service's process id
-// (SERVICE_QUERY_STATUS, which Windows' default service security grants to authenticated users);
-// a process's token, which would tell its service SID, may be opened by administrators only.
-std::set<DWORD> ProcessosDoSqlServer(const std::string& instancia) {
-    const std::wstring procurado = instancia.empty() ? L""
-                                   : Maiusculas(Largo(instancia)) == L"MSSQLSERVER"
-                                       ? L"MSSQLSERVER"
-                                       : L"MSSQL$" + Maiusculas(Largo(instancia));
+// The processes of the running SQL Server services (MSSQLSERVER for the default instance,
+// MSSQL$<name> for a named one) with the service of each. The service manager tells any account a
+// service's process id (SERVICE_QUERY_STATUS, which Windows' default service security grants to
+// authenticated users); a process's token, which would tell its service SID, may be opened by
+// administrators only.
+std::map<DWORD, std::wstring> ProcessosDoSqlServer() {
     SC_HANDLE gerente = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE);
     if (gerente == nullptr) {
         throw std::runtime_error("os serviços não puderam ser consultados: " +
                                  win::TextoErro(GetLastError()));
     }
-    std::set<DWORD> processos;
+    std::map<DWORD, std::wstring> processos;
     std::vector<BYTE> dados;
     DWORD precisa = 0, quantos = 0, retomar = 0;
     for (;;) {
@@ -72,11 +75,9 @@ std::set<DWORD> ProcessosDoSqlServer(const std::string& instancia) {
         const auto* servicos = reinterpret_cast<const ENUM_SERVICE_STATUS_PROCESSW*>(dados.data());
         for (DWORD i = 0; i < quantos; ++i) {
             const std::wstring nome = Maiusculas(servicos[i].lpServiceName);
-            const bool doSql = procurado.empty()
-                                   ? nome == L"MSSQLSERVER" || nome.starts_with(L"MSSQL$")
-                                   : nome == procurado;
-            if (doSql && servicos[i].ServiceStatusProcess.dwProcessId != 0) {
-                processos.insert(servicos[i].ServiceStatusProcess.dwProcessId);
+            if ((nome == L"MSSQLSERVER" || nome.starts_with(L"MSSQL$")) &&
+                servicos[i].ServiceStatusProcess.dwProcessId != 0) {
+                processos.emplace(servicos[i].ServiceStatusProcess.dwProcessId, nome);
             }
         }
         if (ok) {
@@ -104,11 +105,7 @@ std::string NomeProcesso(DWORD pid) {
 
 // One table (IPv4 or IPv6) of listening sockets with the process that bound each.
 template <typename Tabela> std::vector<BYTE> LerTabela(ULONG familia) {
-    const auto obter = CarregarTabelaTcp();
-    if (obter == nullptr) {
-        throw std::runtime_error("iphlpapi.dll não pôde ser carregada: " +
-                                 win::TextoErro(GetLastError()));
-    }
+    const auto obter = IpHelper<decltype(&GetExtendedTcpTable)>("GetExtendedTcpTable");
     std::vector<BYTE> dados(sizeof(Tabela));
     for (;;) {
         DWORD tamanho = static_cast<DWORD>(dados.size());
@@ -161,35 +158,81 @@ std::vector<Ouvinte> OuvintesTcp(int porta, const std::string& instancia) {
     if (achados.empty()) {
         return ouvintes;
     }
-    const auto sql = ProcessosDoSqlServer(instancia);
+    // The service of the instance named; without one, the default instance's, as the driver's.
+    const std::wstring servico = instancia.empty() || Maiusculas(Largo(instancia)) == L"MSSQLSERVER"
+                                     ? L"MSSQLSERVER"
+                                     : L"MSSQL$" + Maiusculas(Largo(instancia));
+    const auto sql = ProcessosDoSqlServer();
     for (const auto& [endereco, pid] : achados) {
         Ouvinte o;
         o.endereco = endereco;
         // Windows names for every socket the process that bound it. 0 (the Idle process) binds
         // nothing and 4 is the System process, which holds the kernel's own (HTTP.sys, SMB):
         // both are the system. Wine shows 0 for a socket of a Linux process that is not Wine's.
-        o.doServidor = pid == 0 || pid == 4 || sql.count(pid) != 0;
+        const auto de = sql.find(pid);
+        o.doServidor = pid == 0 || pid == 4 || (de != sql.end() && de->second == servico);
         o.dono = pid == 0 || pid == 4 ? "sistema" : NomeProcesso(pid);
+        if (de != sql.end() && !o.doServidor) { // another instance: the fix is to name this one
+            o.dono += ", serviço " + win::Utf8(de->second);
+        }
         ouvintes.push_back(std::move(o));
     }
     return ouvintes;
 }
 
-std::vector<EnderecoIp> EnderecosDe(const std::string& host) {
+int EnderecosDe(const std::string& host, std::vector<EnderecoIp>& enderecos) {
     static std::once_flag uma;
+    static int inicio = 0;
     std::call_once(uma, [] {
         WSADATA dados{};
-        WSAStartup(MAKEWORD(2, 2), &dados);
+        inicio = WSAStartup(MAKEWORD(2, 2), &dados);
     });
+    if (inicio != 0) {
+        return inicio;
+    }
     ADDRINFOW dicas{};
     dicas.ai_family = AF_UNSPEC;
     dicas.ai_socktype = SOCK_STREAM;
     ADDRINFOW* lista = nullptr;
-    if (GetAddrInfoW(Largo(host).c_str(), nullptr, &dicas, &lista) != 0) {
-        return {};
+    if (const int rc = GetAddrInfoW(Largo(host).c_str(), nullptr, &dicas, &lista); rc != 0) {
+        return rc;
     }
-    auto enderecos = EnderecosDaLista(lista);
+    enderecos = EnderecosDaLista(lista);
     FreeAddrInfoW(lista);
+    return 0;
+}
+
+std::vector<EnderecoIp> EnderecosLocais() {
+    const auto obter = IpHelper<decltype(&GetAdaptersAddresses)>("GetAdaptersAddresses");
+    constexpr ULONG kOpcoes = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST |
+                              GAA_FLAG_SKIP_DNS_SERVER | GAA_FLAG_SKIP_FRIENDLY_NAME;
+    std::vector<BYTE> dados(16 * 1024);
+    for (;;) {
+        ULONG tamanho = static_cast<ULONG>(dados.size());
+        const ULONG rc = obter(AF_UNSPEC, kOpcoes, nullptr,
+                               reinterpret_cast<IP_ADAPTER_ADDRESSES*>(dados.data()), &tamanho);
+        if (rc == ERROR_NO_DATA) {
+            return {};
+        }
+        if (rc == ERROR_BUFFER_OVERFLOW) {
+            dados.resize(tamanho);
+            continue;
+        }
+        if (rc != NO_ERROR) {
+            throw std::runtime_error("os endereços das interfaces não puderam ser lidos: " +
+                                     win::TextoErro(rc));
+        }
+        break;
+    }
+    std::vector<EnderecoIp> enderecos;
+    for (auto* a = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(dados.data()); a != nullptr;
+         a = a->Next) {
+        for (auto* u = a->FirstUnicastAddress; u != nullptr; u = u->Next) {
+            if (EnderecoIp e; EnderecoDoSocket(u->Address.lpSockaddr, e)) {
+                enderecos.push_back(e);
+            }
+        }
+    }
     return enderecos;
 }
 

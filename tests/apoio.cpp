@@ -96,11 +96,13 @@ Pasta::~Pasta() {
 }
 
 #ifndef _WIN32
-Servidor::Servidor(const std::string& script, const std::vector<std::string>& argumentos) {
+Servidor::Servidor(const std::string& script, const std::vector<std::string>& argumentos,
+                   const std::vector<std::string>& envolver) {
     std::string linha = "exec setpriv --pdeathsig KILL sh -c '[ $PPID = $0 ] && exec \"$@\"'";
     auto todos = argumentos;
-    todos.insert(todos.begin(), {std::to_string(::getpid()), "/usr/bin/python3", "-I",
-                                 KELVANE_SERVIDORES "/" + script});
+    todos.insert(todos.begin(), {"/usr/bin/python3", "-I", KELVANE_SERVIDORES "/" + script});
+    todos.insert(todos.begin(), envolver.begin(), envolver.end());
+    todos.insert(todos.begin(), std::to_string(::getpid()));
     for (const auto& a : todos) { // each quoted for sh
         linha += " '" + std::regex_replace(a, std::regex("'"), "'\\''") + "'";
     }

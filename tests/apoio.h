@@ -74,8 +74,10 @@ struct Pasta {
 };
 
 // A test server (tests/servers/<script>) until destroyed; it dies with the thread that started it.
+// `envolver`: what it is started through (a namespace of its own: unshare).
 struct Servidor {
-    Servidor(const std::string& script, const std::vector<std::string>& argumentos);
+    Servidor(const std::string& script, const std::vector<std::string>& argumentos,
+             const std::vector<std::string>& envolver = {});
     ~Servidor();
     int porta = 0;
     FILE* saida = nullptr;

@@ -94,19 +94,18 @@ Pasta::Pasta() {
     } while (!fs::create_directory(p));
 }
 
-Servidor::Servidor(const std::string& script, const std::vector<std::string>& argumentos) {
+Servidor::Servidor(const std::string& script, const std::vector<std::string>& argumentos,
+                   const std::vector<std::string>& envolver) {
     // The server writes to a file, in the background, watched by a shell that ends it when this
     // process ($PPID of the command Wine starts) ends without the destructor.
     const std::string arquivo = ArquivoTemporarioLinux();
     std::vector<std::string> argv{
-        "/bin/sh",
-        "-c",
+        "/bin/sh", "-c",
         "d=$PPID; \"$@\" >\"$0\" 2>&1 </dev/null & s=$!; (while kill -0 $d && kill -0 $s; do "
         "sleep 1; done; kill $s) >/dev/null 2>&1 </dev/null &",
-        arquivo,
-        "/usr/bin/python3",
-        "-I",
-        KELVANE_SERVIDORES "/" + script};
+        arquivo};
+    argv.insert(argv.end(), envolver.begin(), envolver.end());
+    argv.insert(argv.end(), {"/usr/bin/python3", "-I", KELVANE_SERVIDORES "/" + script});
     argv.insert(argv.end(), argumentos.begin(), argumentos.end());
     SpawnLinux(argv, "/dev/null");
     const fs::path saidaWindows = Sistema().Caminho(arquivo);

@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""TDS 7.4 database stand-in on 127.0.0.1: one SQL login, BACKUP DATABASE writes the file,
+"""TDS 7.4 database stand-in on 127.0.0.1 (or --host): one SQL login, BACKUP DATABASE writes the file,
 RESTORE VERIFYONLY reads it back against what was written. Prints "LISTENING <port> <pid>" once
 ready."""
 
@@ -41,6 +41,9 @@ ap.add_argument("--mode", default="normal", choices=["normal", "express", "fail"
 ap.add_argument("--batches", help="file that gets one line per SQL batch")
 ap.add_argument("--logins", help="file that gets one line per login received: the user")
 ap.add_argument("--uid", type=int, help="serve as this uid and gid (the files above opened first)")
+ap.add_argument("--host", default="127.0.0.1", help="the address to listen on")
+ap.add_argument("--silent-dns", action="store_true",
+                help="also holds UDP port 53 of 127.0.0.1 and never answers: a resolver that never does")
 ap.add_argument("--wine", action="store_true", help="backup paths are Wine's: Z:\\a\\b is /a/b")
 args = ap.parse_args()
 lock, held = threading.Lock(), []
@@ -278,6 +281,9 @@ def handle(sock):
         Connection(sock).serve()
 
 
+if args.silent_dns:
+    silent = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    silent.bind(("127.0.0.1", 53))
 if args.uid is not None:  # the socket is then that account's
     parent = os.getppid()
     os.setgroups([])
@@ -286,7 +292,8 @@ if args.uid is not None:  # the socket is then that account's
     ctypes.CDLL(None).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG, cleared by the change
     if os.getppid() != parent:
         os._exit(0)
-listener = socket.create_server(("127.0.0.1", 0))
+listener = socket.create_server((args.host, 0), family=socket.AF_INET6 if ":" in args.host
+                                else socket.AF_INET)
 signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
 print("LISTENING %d %d" % (listener.getsockname()[1], os.getpid()), flush=True)
 while True:
