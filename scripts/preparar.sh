@@ -13,6 +13,7 @@ pacotes=(
   python3 python3-pyftpdlib          # the test servers
   vsftpd openssh-server openssl      # the FTPS and SFTP test servers, their certificates and keys
   ca-certificates                    # the system's trust store, which FTPES trusts by default
+  iproute2                           # a network of the test's own (ip, in a namespace)
   qt6-base-dev fonts-dejavu-extra    # the window (Qt 6 Widgets) and its narrow font
   qt6-translations-l10n              # Qt's own texts in Portuguese
   xvfb xauth                         # a display for the window's screenshot

@@ -432,6 +432,7 @@ const Falha falhas[] = {
          p.cfg["ServidorDB"] = "127.0.0.1," + std::to_string(p.tds->porta);
      },
      3, "Tarefa não executada. SAINDO", false, false, "normal", kWineNaoVe, kRecusaNobody},
+    // On [::1] alone: IPv6's table of listeners is read as well.
     {"PortaAbertaPorOutraContaSoEmIpv6",
      [](Programa& p) {
          DeOutraConta(p, "::1");
