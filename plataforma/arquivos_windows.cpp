@@ -282,18 +282,21 @@ ArquivoRetido::ArquivoRetido(const std::filesystem::path& arquivo) {
     const HANDLE h =
         CreateFileW(arquivo.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                     FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    // The name's attributes too: Wine opens a link to a folder as the folder it leads to.
+    const DWORD doNome = GetFileAttributesW(arquivo.c_str());
     FILE_ATTRIBUTE_TAG_INFO info{};
     if (h == INVALID_HANDLE_VALUE) {
         erro_ = UltimoErro();
-        // What could not be opened as itself may still be told by its attributes.
-        info.FileAttributes = GetFileAttributesW(arquivo.c_str());
-        if (info.FileAttributes == INVALID_FILE_ATTRIBUTES) {
+        if (doNome == INVALID_FILE_ATTRIBUTES) {
             return;
         }
+        info.FileAttributes = doNome;
     } else if (!GetFileInformationByHandleEx(h, FileAttributeTagInfo, &info, sizeof info)) {
         erro_ = UltimoErro();
         CloseHandle(h);
         return;
+    } else if (doNome != INVALID_FILE_ATTRIBUTES) {
+        info.FileAttributes |= doNome & FILE_ATTRIBUTE_REPARSE_POINT;
     }
     if ((info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         erro_ = std::make_error_code(std::errc::too_many_symbolic_link_levels);
