@@ -72,7 +72,7 @@ textos_7z() { # <folder holding the unpacked 7zip source and its .dsc>
   local doc
   doc=$(echo "$1"/7zip-*/DOC)
   cp "$doc/License.txt" "$doc/copying.txt" "$KELVANE_7Z_WINDOWS/"
-  printf '%s\r\n' "7z.exe e 7z.dll: compilados sem alterações com MinGW-w64 do pacote-fonte do Debian" \
+  printf '%s\r\n' "7z.exe e 7z.dll: compilados com MinGW-w64, sem alterações no código, do pacote-fonte do Debian" \
     "$(basename "$1"/7zip_*.dsc .dsc) (apt-get source 7zip), com o formato 7z apenas no 7z.dll." \
     "Código-fonte: o pacote 7zip desta versão no arquivo do Debian." >"$KELVANE_7Z_WINDOWS/fonte.txt"
 }

@@ -112,7 +112,7 @@ esperado="$(w "$p")\\kelvane-exec.exe|EXEC|$(w "$t/Dados")|S-1-5-18|ServiceAccou
   falha "atalho: $(strings -el "$lnk" 2>&1 | tr "\n" " ")"
 # The job's run (the window's save checks the same tools): none of 7-Zip's is missing.
 code=0 && wine_executar 60 "$p/kelvane-exec.exe" EXEC >/dev/null 2>&1 || code=$?
-log=$(cut -c23- "$t/Dados"/Log/*.Log | iconv -f CP1252 | tr -d '\r')
+log=$(cut -c23- "$t/Dados"/Log/*.Log | iconv -f CP1252 | tr -d '\r') || true
 [ "${log%%$'\n'*}" = "Inicio do Processo" ] && [[ "$log" != *"faltando o arquivo: 7z"* ]] &&
   [ "$code" != 9 ] && [ "$code" != 0 ] || falha "EXEC instalado: $code, $log"
 
