@@ -155,7 +155,6 @@ public:
     // A heartbeat to AvisoURL, when set; one that cannot be delivered is logged and changes
     // nothing.
     void Avisar(TipoAviso tipo, const std::string& corpo = {});
-    std::string Oculto(const std::string& texto) const { return OcultarSegredos(texto, segredos_); }
 
 private:
     void Registrar(const std::string& linha) { GravarLog(linha, observador_); }
