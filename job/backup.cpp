@@ -78,15 +78,70 @@ struct Desfecho {
     std::vector<std::string> linhas; // logged in this order
     std::string aviso;               // the body of the failure heartbeat
     std::string caixa;               // the window's message box; none when empty
+    long numero;                     // the failure's number (Falha::numero), or 0
 };
 
 Desfecho De(const Falha& falha) {
     const std::string texto = TextoFalha(falha);
-    return {falha.codigo, {texto}, texto, texto};
+    return {falha.codigo, {texto}, texto, texto, falha.numero};
 }
 
 Desfecho De(CodigoSaida codigo, const std::string& texto) {
-    return {codigo, {texto}, texto, texto};
+    return {codigo, {texto}, texto, texto, 0};
+}
+
+// The Application log, where the run's end also goes, is readable by every user of the machine,
+// the job's log by the job's account alone: there only the outcome, never a server's name, a
+// port, a path or a tool's words.
+std::string TextoEvento(CodigoSaida codigo, long numero) {
+    const char* etapa = "o job não pôde gravar, ler ou apagar um arquivo";
+    switch (codigo) {
+    case CodigoSaida::FerramentaFaltando:
+        etapa = "falta uma ferramenta na pasta do programa";
+        break;
+    case CodigoSaida::ConexaoFalhou:
+        etapa = "conexão com o banco falhou";
+        break;
+    case CodigoSaida::BackupFalhou:
+        etapa = "backup do banco falhou";
+        break;
+    case CodigoSaida::CompactacaoFalhou:
+        etapa = "compactação falhou";
+        break;
+    case CodigoSaida::EnvioFalhou:
+        etapa = "envio falhou";
+        break;
+    case CodigoSaida::JobEmExecucao:
+        etapa = "outro backup estava em execução";
+        break;
+    case CodigoSaida::PermissoesInseguras:
+        etapa = "permissões inseguras";
+        break;
+    default:
+        break;
+    }
+    return "Erro: " + std::to_string(numero) + " - " + etapa + " (código de saída " +
+           std::to_string(ComoInteiro(codigo)) + "); os detalhes estão no log " + ArquivoLog +
+           " da pasta de dados.";
+}
+
+Falha BackupNaoEArquivo(const std::filesystem::path& backup, std::error_code erro) {
+    const std::string inicio = "Compactação falhou: " + plataforma::TextoCaminho(backup);
+    const std::string fim = "; nada foi compactado nem enviado.";
+    if (erro == std::errc::too_many_symbolic_link_levels) {
+        return {CodigoSaida::CompactacaoFalhou, 0,
+                inicio +
+                    " não é um arquivo comum: é um link (ou uma junção), que levaria o 7z a "
+                    "outro lugar" +
+                    fim};
+    }
+    if (erro == std::errc::is_a_directory || erro == std::errc::invalid_argument) {
+        return {CodigoSaida::CompactacaoFalhou, 0,
+                inicio + " não é um arquivo comum" +
+                    (erro == std::errc::is_a_directory ? ": é uma pasta" : "") + fim};
+    }
+    return {CodigoSaida::CompactacaoFalhou, erro.value(),
+            inicio + " não pôde ser aberto: " + std::strerror(erro.value()) + fim};
 }
 
 class Job {
@@ -100,7 +155,6 @@ public:
     // A heartbeat to AvisoURL, when set; one that cannot be delivered is logged and changes
     // nothing.
     void Avisar(TipoAviso tipo, const std::string& corpo = {});
-    std::string Oculto(const std::string& texto) const { return OcultarSegredos(texto, segredos_); }
 
 private:
     void Registrar(const std::string& linha) { GravarLog(linha, observador_); }
@@ -145,7 +199,8 @@ std::optional<Desfecho> Job::Executar() {
         return Desfecho{CodigoSaida::FerramentaFaltando,
                         {texto},
                         texto,
-                        TextoCaixaFerramentaFaltando(*faltando)};
+                        TextoCaixaFerramentaFaltando(*faltando),
+                        0};
     }
     if (const auto inseguro = DriverOdbcInseguro(cfg_.driverODBC)) {
         return De(CodigoSaida::PermissoesInseguras, *inseguro);
@@ -167,7 +222,8 @@ std::optional<Desfecho> Job::Executar() {
     std::string motivo;
     const auto conexao = ConectarBanco(cfg_, observador_, motivo);
     if (!conexao) {
-        return Desfecho{CodigoSaida::ConexaoFalhou, {"Tarefa não executada. SAINDO"}, motivo, {}};
+        return Desfecho{
+            CodigoSaida::ConexaoFalhou, {"Tarefa não executada. SAINDO"}, motivo, {}, 0};
     }
 
     const std::string& codigo = cfg_.codigoCliente;
@@ -209,8 +265,16 @@ std::optional<Desfecho> Job::Executar() {
     OpcoesProcesso comTrava;
     comTrava.herdar = trava_.descritor();
     const std::string& senha = cfg_.senhaArquivo;
-    if (auto falha = Compactar(pasta, arquivo, backup, valores.limiteEtapa, comTrava, senha)) {
-        return De(*falha);
+    {
+        // What SQL Server's account left where the .BAK goes, held as checked while 7z packs it:
+        // a link there would have 7z pack and send what it leads to.
+        const plataforma::ArquivoRetido retido(backup);
+        if (const auto erro = retido.erro()) {
+            return De(BackupNaoEArquivo(backup, erro));
+        }
+        if (auto falha = Compactar(pasta, arquivo, backup, valores.limiteEtapa, comTrava, senha)) {
+            return De(*falha);
+        }
     }
     // The .BAK is deleted only once an archive that really holds it exists.
     if (auto falha = TestarArquivo(pasta, arquivo, valores.limiteEtapa, comTrava, senha)) {
@@ -397,7 +461,7 @@ std::string TextoInterrupcao(const std::string& motivo) {
                             "Execução interrompida (" + motivo + "): o backup não foi concluído."});
 }
 
-CodigoSaida ExecutarBackup(ObservadorJob* observador, std::string* falha) {
+CodigoSaida ExecutarBackup(ObservadorJob* observador, std::string* evento) {
     // Without it, a run cut short leaves a log that stops mid-step, as if it still ran.
     const bool semJanela = observador == nullptr;
     plataforma::AoInterromper([semJanela](const std::string& motivo) {
@@ -422,14 +486,14 @@ CodigoSaida ExecutarBackup(ObservadorJob* observador, std::string* falha) {
         // Nothing more can be logged.
         std::fprintf(stderr, "Kelvane: %s\n", e.what());
         const std::string texto = std::string("Erro: ") + e.what();
-        desfecho = Desfecho{CodigoSaida::ErroOutro, {}, texto, texto};
+        desfecho = Desfecho{CodigoSaida::ErroOutro, {}, texto, texto, 0};
     } catch (const std::exception& e) {
         desfecho = De(Falha{CodigoSaida::ErroOutro, 0, e.what()});
     }
     if (desfecho) {
         const auto codigo = job.Relatar(*desfecho);
-        if (falha) {
-            *falha = job.Oculto(desfecho->aviso);
+        if (evento) {
+            *evento = TextoEvento(codigo, desfecho->numero);
         }
         return codigo;
     }

@@ -24,9 +24,10 @@ std::string ComandoVerificacao(const std::string& caminho);
 struct ObservadorJob;
 
 // The whole job, reported in the log (and to the observer, when a window started it); returns
-// the exit status, with the failure as reported in `falha` (when given). A termination request
-// meanwhile logs TextoInterrupcao as the run's last line.
-CodigoSaida ExecutarBackup(ObservadorJob* observador = nullptr, std::string* falha = nullptr);
+// the exit status, with a failure's text for the system's event log in `evento` (when given): the
+// step, the number and the exit status, without the details the job's log keeps. A termination
+// request meanwhile logs TextoInterrupcao as the run's last line.
+CodigoSaida ExecutarBackup(ObservadorJob* observador = nullptr, std::string* evento = nullptr);
 // "Erro: 0 - Execução interrompida (<motivo>): o backup não foi concluído."
 std::string TextoInterrupcao(const std::string& motivo);
 

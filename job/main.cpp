@@ -130,10 +130,10 @@ int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
     }
 
     if (exec) {
-        std::string falha;
-        const auto codigo = ExecutarBackup(nullptr, &falha);
+        std::string evento;
+        const auto codigo = ExecutarBackup(nullptr, &evento);
         plataforma::RegistrarEvento(ComoInteiro(codigo),
-                                    codigo == CodigoSaida::Sucesso ? "Fim do Processo" : falha);
+                                    codigo == CodigoSaida::Sucesso ? "Fim do Processo" : evento);
         return ComoInteiro(codigo);
     }
     if (!abrirJanela) {

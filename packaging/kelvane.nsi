@@ -22,6 +22,11 @@ AllowSkipFiles off
 !define CHAVE "Software\Kelvane"
 !define CHAVE_REMOVER "Software\Microsoft\Windows\CurrentVersion\Uninstall\Kelvane"
 !define FONTE_EVENTOS "SYSTEM\CurrentControlSet\Services\EventLog\Application\Kelvane"
+; What the last page says and the details keep: the one tool that does not come with it.
+!define TEXTO_FIM "O Kelvane foi instalado em $INSTDIR com o 7z.exe e o 7z.dll do 7-Zip (licença GNU LGPL: 7z-Licenca.txt e 7z-LGPL.txt na mesma pasta).$\r$\n$\r$\nFalta o ncftpput.exe, que envia os backups por FTP sem criptografia (endereços ftp://) e não vem com o Kelvane: baixe o NcFTP Client para Windows (64 bits) do site do NcFTP e copie o ncftpput.exe para $INSTDIR. Veja o LEIA-ME.md nessa pasta."
+; Owners trusted with the program: SYSTEM, the Administrators, TrustedInstaller (Windows' own
+; folders), CREATOR OWNER and OWNER RIGHTS (the owner, checked apart), and the account installing.
+!define SID_INSTALADOR "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
 
 Name "Kelvane"
 OutFile "${SAIDA}"
@@ -46,9 +51,13 @@ Var Conta      ; the SID of the account running the installer
 !define MUI_ICON "${ICONE}"
 !define MUI_UNICON "${ICONE}"
 !define MUI_ABORTWARNING
+!define MUI_PAGE_CUSTOMFUNCTION_LEAVE PaginaPastaSair
 !insertmacro MUI_PAGE_DIRECTORY
 Page custom PaginaHora PaginaHoraSair
 !insertmacro MUI_PAGE_INSTFILES
+!define MUI_FINISHPAGE_TITLE "Kelvane instalado: falta o ncftpput.exe"
+!define MUI_FINISHPAGE_TEXT "${TEXTO_FIM}"
+!insertmacro MUI_PAGE_FINISH
 !insertmacro MUI_UNPAGE_CONFIRM
 UninstPage custom un.PaginaDados un.PaginaDadosSair
 !insertmacro MUI_UNPAGE_INSTFILES
@@ -228,7 +237,139 @@ Function XmlTexto
   Exch $0
 FunctionEnd
 
+; Whether ${sid} is the system's or the account's installing: 1 or 0 in ${r}.
+!macro DoSistema sid r
+  StrCpy ${r} 0
+  ${If} ${sid} == "S-1-5-18"
+  ${OrIf} ${sid} == "S-1-5-32-544"
+  ${OrIf} ${sid} == "${SID_INSTALADOR}"
+  ${OrIf} ${sid} == $Conta
+    StrCpy ${r} 1
+  ${EndIf}
+!macroend
+
+; The folder $R0, which exists: "" in $R3 when only the system may change it, else why not.
+; $R1: the rights that count (the program folder: any change; a folder above: removing or
+; replacing what is in it, not creating entries, as C:\ lets users do); $R2 = 1: entries only
+; what is created inside inherits count too (the program's files would get them). Uses $0-$9.
+Function ConferirPasta
+  StrCpy $R3 ""
+  System::Call 'kernel32::CreateFileW(w "$R0", i 0x20080, i 7, p 0, i 3, i 0x02200000, p 0) p .r9'
+  System::Alloc 64
+  Pop $1
+  System::Call 'kernel32::GetFileInformationByHandle(p r9, p r1) i .r0'
+  System::Call '*$1(i .r2)'
+  System::Free $1
+  IntOp $2 $2 & 0x410
+  ${If} $0 = 0
+    StrCpy $R3 "não pôde ser lida"
+  ${ElseIf} $2 <> 0x10
+    StrCpy $R3 "não é uma pasta comum (é um link)"
+  ${Else}
+    System::Call 'advapi32::GetSecurityInfo(p r9, i 1, i 5, *p .r1, p 0, *p .r2, p 0, *p .r3) i .r0'
+    ${If} $0 <> 0
+      StrCpy $R3 "não pôde ser lida (erro $0)"
+    ${Else}
+      System::Call 'advapi32::ConvertSidToStringSidW(p r1, *w .r4)'
+      !insertmacro DoSistema $4 $5
+      ${If} $5 = 0
+        StrCpy $R3 "pertence a outra conta ($4)"
+      ${ElseIf} $2 = 0
+        StrCpy $R3 "não tem permissões: qualquer conta pode alterá-la"
+      ${Else}
+        System::Call '*$2(&i1, &i1, &i2, &i2 .r4)' ; the ACL's header: its entries' count
+        StrCpy $5 0
+        ${DoWhile} $5 < $4
+          System::Call 'advapi32::GetAce(p r2, i r5, *p .r6) i .r0'
+          System::Call '*$6(&i1 .r7, &i1 .r8, &i2, i .r1)' ; type, flags, size, rights
+          IntOp $8 $8 & 0x8 ; inherit-only
+          ${IfThen} $R2 = 1 ${|} StrCpy $8 0 ${|}
+          ${If} $7 = 1 ; a denial gives no one anything
+          ${OrIf} $7 = 10
+          ${OrIf} $8 <> 0
+            StrCpy $0 "" ; nothing here
+          ${ElseIf} $7 <> 0 ; an allowing entry of another kind is not guessed at
+          ${AndIf} $7 <> 9
+            StrCpy $R3 "tem uma permissão de tipo $7, que o instalador não sabe ler"
+          ${Else}
+            IntPtrOp $6 $6 + 8
+            System::Call 'advapi32::ConvertSidToStringSidW(p r6, *w .r0)'
+            !insertmacro DoSistema $0 $8
+            IntOp $1 $1 & $R1
+            ${If} $8 = 0
+            ${AndIf} $0 != "S-1-3-0"
+            ${AndIf} $0 != "S-1-3-4"
+            ${AndIf} $1 <> 0
+              StrCpy $R3 "pode ser alterada por outra conta ($0)"
+            ${EndIf}
+          ${EndIf}
+          ${IfThen} $R3 != "" ${|} ${Break} ${|}
+          IntOp $5 $5 + 1
+        ${Loop}
+      ${EndIf}
+      System::Call 'kernel32::LocalFree(p r3)'
+    ${EndIf}
+  ${EndIf}
+  System::Call 'kernel32::CloseHandle(p r9)'
+FunctionEnd
+
+; The program folder and every folder above it that exists (SYSTEM runs what is in it, so only the
+; system may change it): the text of a refusal, or "", in $R3. The ones missing are pushed on the
+; stack, the highest last, and counted in $R4, for CriarPastaPrograma. Uses $0-$9, $R0-$R4.
+Function ConferirPastaPrograma
+  StrCpy $R3 ""
+  StrCpy $R4 0
+  StrCpy $R0 $INSTDIR
+  ${Do}
+    System::Call 'kernel32::GetFileAttributesW(w "$R0") i .r0'
+    ${If} $0 = -1
+      Push $R0
+      IntOp $R4 $R4 + 1
+    ${Else}
+      StrCpy $R2 0
+      ${If} $R0 == $INSTDIR
+        StrCpy $R1 0x500D0156 ; any change
+        StrCpy $R2 1
+      ${Else}
+        StrCpy $R1 0x500D0040 ; delete, delete what is inside, permissions, owner, generic write/all
+      ${EndIf}
+      Call ConferirPasta
+      ${If} $R3 != ""
+        StrCpy $R3 "A pasta $R0 $R3: outra conta poderia trocar o programa que a tarefa agendada roda como SYSTEM. Escolha outra pasta para o programa (por exemplo $PROGRAMFILES64\Kelvane); nada foi instalado."
+        ${Break}
+      ${EndIf}
+    ${EndIf}
+    ${GetParent} $R0 $1
+    StrLen $2 $1
+    ${If} $2 = 2 ; "C:", whose folder is "C:\"
+      StrCpy $1 "$1\"
+    ${EndIf}
+    ${If} $1 == ""
+    ${OrIf} $1 == $R0
+      ${Break}
+    ${EndIf}
+    StrCpy $R0 $1
+  ${Loop}
+FunctionEnd
+
+Function PaginaPastaSair
+  Call ConferirPastaPrograma
+  ${DoWhile} $R4 > 0
+    Pop $0
+    IntOp $R4 $R4 - 1
+  ${Loop}
+  ${If} $R3 != ""
+    MessageBox MB_OK|MB_ICONEXCLAMATION "$R3"
+    Abort
+  ${EndIf}
+FunctionEnd
+
 Section "Kelvane"
+  ; First the program folder, checked: one that another account could change is refused.
+  Call ConferirPastaPrograma
+  ${If} $R3 != ""
+    !insertmacro Recusar "$R3"
+  ${EndIf}
   ; Before any file is written: the data folder, made in one step with its own permissions
   ; (SYSTEM and Administrators, nothing inherited: a new folder under ProgramData would let every
   ; user read it and create files in it until its permissions were changed). One that exists is
@@ -240,7 +381,7 @@ Section "Kelvane"
   ${If} $0 = 0
     !insertmacro Recusar "Não foi possível criar a pasta de dados $Dados."
   ${EndIf}
-  System::Call '*(&i8 24, p r1, &i8 0) p .r2' ; SECURITY_ATTRIBUTES, for Backups too
+  System::Call '*(&i8 24, p r1, &i8 0) p .r2' ; SECURITY_ATTRIBUTES
   System::Call 'kernel32::CreateDirectoryW(w "$Dados", p r2) i .r0 ?e'
   Pop $3
   ${If} $0 = 0
@@ -279,15 +420,31 @@ Section "Kelvane"
     nsExec::ExecToLog '"$SYSDIR\icacls.exe" "$Dados" /inheritance:r /grant:r *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F'
     Pop $0
   ${EndIf}
-  ; The .BAK's folder, the only one SQL Server's service may write: a default instance's and an
-  ; Express instance's account where they exist (icacls fails for one that does not).
-  System::Call 'kernel32::CreateDirectoryW(w "$Dados\Backups", p r2)'
   System::Free $2
   System::Call 'kernel32::LocalFree(p r1)'
-  nsExec::ExecToLog '"$SYSDIR\icacls.exe" "$Dados\Backups" /grant "NT SERVICE\MSSQLSERVER:(OI)(CI)M"'
-  Pop $0
-  nsExec::ExecToLog '"$SYSDIR\icacls.exe" "$Dados\Backups" /grant "NT SERVICE\MSSQL$$SQLEXPRESS:(OI)(CI)M"'
-  Pop $0
+  ; The .BAK's folder, the only one SQL Server's service may write, is the job's to make: it
+  ; grants it to the service of the instance ServidorDB names, the only one its check trusts
+  ; there (a machine may run several). An empty one left by an earlier installer, which granted
+  ; every instance it knew, goes; one that holds something stays, for the job's check to name.
+  RMDir "$Dados\Backups"
+
+  ; The folders of the program that are missing, one by one, the highest first, each with the
+  ; system's permissions alone (SYSTEM and Administrators full, Users read and run, nothing
+  ; inherited: one made under C:\ would let every user change it); one that someone else made
+  ; in between is refused.
+  System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)", i 1, *p .r1, p 0) i .r0'
+  System::Call '*(&i8 24, p r1, &i8 0) p .r2'
+  ${DoWhile} $R4 > 0
+    Pop $R0
+    IntOp $R4 $R4 - 1
+    System::Call 'kernel32::CreateDirectoryW(w "$R0", p r2) i .r0 ?e'
+    Pop $3
+    ${If} $0 = 0
+      !insertmacro Recusar "Não foi possível criar a pasta do programa $R0 (erro $3): nada foi instalado."
+    ${EndIf}
+  ${Loop}
+  System::Free $2
+  System::Call 'kernel32::LocalFree(p r1)'
 
   ; The program; an upgrade replaces it file by file.
   SetOutPath "$INSTDIR"
@@ -337,6 +494,7 @@ Section "Kelvane"
   FileClose $0
 
   Call RegistrarTarefa
+  DetailPrint "${TEXTO_FIM}"
 SectionEnd
 
 ; The scheduled task, from a Task Scheduler XML definition written in the installer's own folder
@@ -538,7 +696,12 @@ Section "Uninstall"
   DeleteRegKey HKLM "${FONTE_EVENTOS}"
   DeleteRegKey HKLM "${CHAVE_REMOVER}"
   DeleteRegKey HKLM "${CHAVE}"
-  ; What the installer put there; the tools copied in by hand (7z.exe, 7z.dll, ncftpput.exe) stay.
+  ; What the installer put there; ncftpput.exe, copied in by hand, stays.
+  Delete "$INSTDIR\7z.exe"
+  Delete "$INSTDIR\7z.dll"
+  Delete "$INSTDIR\7z-Licenca.txt"
+  Delete "$INSTDIR\7z-LGPL.txt"
+  Delete "$INSTDIR\7z-Fonte.txt"
   Delete "$INSTDIR\kelvane.exe"
   Delete "$INSTDIR\kelvane-exec.exe"
   Delete "$INSTDIR\LEIA-ME.md"

@@ -8,15 +8,19 @@
 #   translations\qtbase_pt_BR.qm  Qt's own texts in Portuguese (the file dialog's, the buttons')
 #   LEIA-ME.md         the administrators' guide (README.md)
 #   pasta-dados        where the job's data lie: KELVANE_PASTA_DADOS (C:\ProgramData\Kelvane)
-# 7z.exe, 7z.dll and ncftpput.exe are not ours to ship: the administrator copies them in from
-# 7-Zip's and NcFTP's Windows downloads (see the README). The data folder itself (info.ini, Log\,
-# Backups\, the archives) is not part of it: the installer makes it, with its own permissions.
+#   7z.exe, 7z.dll     7-Zip's console and its 7z-format library, from KELVANE_7Z_WINDOWS (built
+#                      unchanged from Debian's 7zip source by scripts/preparar_windows.sh), with
+#                      what its licence (GNU LGPL) asks to go with them: 7z-Licenca.txt (its
+#                      License.txt), 7z-LGPL.txt (the LGPL's text) and 7z-Fonte.txt (the source)
+# ncftpput.exe is not ours to ship: the administrator copies it in from NcFTP's Windows client
+# (see the README). The data folder itself (info.ini, Log\, Backups\, the archives) is not part
+# of it: the installer makes it, with its own permissions.
 #
 # `cpack` (or the `package` target) makes kelvane-<version>-win64.zip, that folder zipped. Where
 # Debian's nsis is installed, the `instalador` target makes kelvane-<version>-win64.exe from
 # packaging/kelvane.nsi: it puts the folder in C:\Program Files\Kelvane, makes the data folder,
 # %ProgramData%\Kelvane (/DADOS=<folder> for another), for SYSTEM and the Administrators alone,
-# with Backups\ in it that SQL Server's service may write, creates the scheduled task (its time
+# creates the scheduled task (its time
 # on a page of its own, /HORA=HH:MM) and the Start menu's shortcut; its uninstaller removes the
 # task and leaves the data unless asked (/APAGARDADOS).
 
@@ -36,6 +40,16 @@ if(KELVANE_JANELA)
     DESTINATION translations)
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . RENAME LEIA-ME.md)
+set(KELVANE_7Z_WINDOWS "" CACHE PATH
+  "7z.exe, 7z.dll, License.txt, copying.txt and fonte.txt: 7-Zip for the program folder")
+if(KELVANE_7Z_WINDOWS)
+  install(FILES ${KELVANE_7Z_WINDOWS}/7z.exe ${KELVANE_7Z_WINDOWS}/7z.dll DESTINATION .)
+  install(FILES ${KELVANE_7Z_WINDOWS}/License.txt DESTINATION . RENAME 7z-Licenca.txt)
+  install(FILES ${KELVANE_7Z_WINDOWS}/copying.txt DESTINATION . RENAME 7z-LGPL.txt)
+  install(FILES ${KELVANE_7Z_WINDOWS}/fonte.txt DESTINATION . RENAME 7z-Fonte.txt)
+else()
+  message(WARNING "KELVANE_7Z_WINDOWS not set: the zip and the installer come without 7-Zip")
+endif()
 string(REPLACE "/" "\\" _pasta_dados "${KELVANE_PASTA_DADOS}")
 file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/pasta-dados "${_pasta_dados}\r\n")
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/pasta-dados DESTINATION .)

@@ -105,6 +105,26 @@ std::error_code AcrescentarLinha(const std::filesystem::path& caminho, std::stri
 // cannot be known.
 long TamanhoMaximoNome(const std::filesystem::path& pasta);
 
+// A file held open as it is, never through a link: the job's .BAK while 7z packs it, which SQL
+// Server's account writes (on Windows, where that is not the job's account, into a folder it may
+// change). Only a regular file is held: a link (a junction, a symbolic link or any other reparse
+// point on Windows) is refused with ELOOP, a folder with EISDIR, anything else with EINVAL, so 7z
+// never packs what it would lead to. On Windows, while held, no one can rename, replace, change
+// or delete it (7z may read it); on Linux only the job's own account could.
+class ArquivoRetido {
+public:
+    explicit ArquivoRetido(const std::filesystem::path& arquivo);
+    ~ArquivoRetido();
+    ArquivoRetido(const ArquivoRetido&) = delete;
+    ArquivoRetido& operator=(const ArquivoRetido&) = delete;
+    // Why it is not held; nothing when it is.
+    std::error_code erro() const { return erro_; }
+
+private:
+    Descritor arquivo_ = kSemDescritor;
+    std::error_code erro_;
+};
+
 // Deletes a file.
 std::error_code ApagarArquivo(const std::filesystem::path& arquivo);
 // Creates the folder unless it is there already, ours alone (on Windows SYSTEM's and the

@@ -210,6 +210,32 @@ long TamanhoMaximoNome(const std::filesystem::path& pasta) {
     return maximo > 0 ? maximo : 255;
 }
 
+ArquivoRetido::ArquivoRetido(const std::filesystem::path& arquivo) {
+    // Non-blocking: a FIFO put there must not hold the job.
+    const int fd = ::open(arquivo.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    struct stat st {};
+    if (fd < 0) {
+        erro_ = ErroDoSistema(errno);
+    } else if (::fstat(fd, &st) != 0) {
+        erro_ = ErroDoSistema(errno);
+    } else if (!S_ISREG(st.st_mode)) {
+        erro_ = std::make_error_code(S_ISDIR(st.st_mode) ? std::errc::is_a_directory
+                                                         : std::errc::invalid_argument);
+    } else {
+        arquivo_ = fd;
+        return;
+    }
+    if (fd >= 0) {
+        ::close(fd);
+    }
+}
+
+ArquivoRetido::~ArquivoRetido() {
+    if (arquivo_ != kSemDescritor) {
+        ::close(static_cast<int>(arquivo_));
+    }
+}
+
 std::error_code ApagarArquivo(const std::filesystem::path& arquivo) {
     return ::unlink(arquivo.c_str()) == 0 ? std::error_code() : ErroDoSistema(errno);
 }

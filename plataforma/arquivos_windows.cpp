@@ -276,6 +276,48 @@ long TamanhoMaximoNome(const std::filesystem::path& pasta) {
     return maximo > 0 ? static_cast<long>(maximo) : 255;
 }
 
+ArquivoRetido::ArquivoRetido(const std::filesystem::path& arquivo) {
+    // The entry itself, whatever it is (a folder or a junction too); shared for reading alone,
+    // which 7z does: a rename, a delete or a write by anyone is refused until it is closed.
+    const HANDLE h =
+        CreateFileW(arquivo.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    // The name's attributes too: Wine opens a link to a folder as the folder it leads to.
+    const DWORD doNome = GetFileAttributesW(arquivo.c_str());
+    FILE_ATTRIBUTE_TAG_INFO info{};
+    if (h == INVALID_HANDLE_VALUE) {
+        erro_ = UltimoErro();
+        if (doNome == INVALID_FILE_ATTRIBUTES) {
+            return;
+        }
+        info.FileAttributes = doNome;
+    } else if (!GetFileInformationByHandleEx(h, FileAttributeTagInfo, &info, sizeof info)) {
+        erro_ = UltimoErro();
+        CloseHandle(h);
+        return;
+    } else if (doNome != INVALID_FILE_ATTRIBUTES) {
+        info.FileAttributes |= doNome & FILE_ATTRIBUTE_REPARSE_POINT;
+    }
+    if ((info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        erro_ = std::make_error_code(std::errc::too_many_symbolic_link_levels);
+    } else if ((info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        erro_ = std::make_error_code(std::errc::is_a_directory);
+    } else if (h != INVALID_HANDLE_VALUE) {
+        erro_.clear();
+        arquivo_ = reinterpret_cast<Descritor>(h);
+        return;
+    }
+    if (h != INVALID_HANDLE_VALUE) {
+        CloseHandle(h);
+    }
+}
+
+ArquivoRetido::~ArquivoRetido() {
+    if (arquivo_ != kSemDescritor) {
+        CloseHandle(ComoHandle(arquivo_));
+    }
+}
+
 std::error_code ApagarArquivo(const std::filesystem::path& arquivo) {
     return DeleteFileW(arquivo.c_str()) ? std::error_code() : UltimoErro();
 }

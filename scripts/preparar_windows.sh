@@ -62,6 +62,26 @@ compilar_7z() {
   mkdir -p "$KELVANE_7Z_WINDOWS"
   cp "$raiz/UI/Console/b/mingw/7z.exe" "$raiz/Bundles/Format7z/b/mingw/7z.dll" \
     "$KELVANE_7Z_WINDOWS/"
+  textos_7z "$fonte"
+  rm -rf "$fonte"
+}
+# What 7-Zip's licence asks to go with 7z.exe and 7z.dll in the installer (packaging/windows.cmake):
+# its License.txt, the LGPL's text, and which source they were built from. From the source the
+# binaries were built with; a cache built before this step gets them from the source package.
+textos_7z() { # <folder holding the unpacked 7zip source and its .dsc>
+  local doc
+  doc=$(echo "$1"/7zip-*/DOC)
+  cp "$doc/License.txt" "$doc/copying.txt" "$KELVANE_7Z_WINDOWS/"
+  printf '%s\r\n' "7z.exe e 7z.dll: compilados com MinGW-w64, sem alterações no código, do pacote-fonte do Debian" \
+    "$(basename "$1"/7zip_*.dsc .dsc) (apt-get source 7zip), com o formato 7z apenas no 7z.dll." \
+    "Código-fonte: o pacote 7zip desta versão no arquivo do Debian." >"$KELVANE_7Z_WINDOWS/fonte.txt"
+}
+licenca_7z() {
+  [ -f "$KELVANE_7Z_WINDOWS/fonte.txt" ] && return
+  local fonte
+  fonte=$(mktemp -d)
+  (cd "$fonte" && apt-get source -qq 7zip) >/dev/null 2>&1
+  textos_7z "$fonte"
   rm -rf "$fonte"
 }
 
@@ -91,7 +111,8 @@ prefixo_wine() {
 compilar() {
   cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \
     -DCMAKE_PREFIX_PATH="$KELVANE_QT_WINDOWS" -DKELVANE_JANELA=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DKELVANE_WERROR=ON -DKELVANE_CURL="$KELVANE_CURL_WINDOWS" >/dev/null
+    -DKELVANE_WERROR=ON -DKELVANE_CURL="$KELVANE_CURL_WINDOWS" \
+    -DKELVANE_7Z_WINDOWS="$KELVANE_7Z_WINDOWS" >/dev/null
   nice cmake --build build-win -j2 >/dev/null
   cmake -S tests/windows -B build-win/ponte -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \
     -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -122,6 +143,7 @@ flock 9
 passo "deb-src para apt-get source" fontes_apt qt6-base
 qt_a_parte
 passo "7z.exe e 7z.dll" compilar_7z
+passo "licença do 7-Zip" licenca_7z
 passo "libcurl e libssh2 (scripts/curl_windows.sh)" bash scripts/curl_windows.sh
 passo "prefixo Wine" prefixo_wine
 passo "wineserver persistente" wineserver_persistente

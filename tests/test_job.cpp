@@ -364,6 +364,10 @@ const Falha falhas[] = {
      "Erro: 0 - Teste do arquivo compactado falhou: o arquivo se abre sem a senha (SenhaArquivo); "
      "ele não foi enviado.",
      true, true},
+    // SQL Server's account, which may change the .BAK's folder, leaves a link to a folder there
+    // (Wine shows it as a junction): 7z would pack and send the folder.
+    {"BackupTrocadoPorUmLink", [](Programa&) {}, 5, "Erro: 0 - Compactação falhou: ", true, false,
+     "link"},
     // Too long to have been scrambled: no password to pack with.
     {"SenhaDoArquivoIlegivel", [](Programa& p) { p.cfg["SenhaArquivo"] = std::string(600, 's'); },
      5,
@@ -483,8 +487,18 @@ TEST_P(CadaFalha, TemSeuCodigoEGuardaOQueNaoFoiEnviado) {
                        : p.Exec();
     ::unsetenv("KELVANE_WINEDEBUG");
     EXPECT_EQ(r.codigo, c.codigo) << r.saida << p.Ultima();
-    if (Sistema().windows) { // an error event with the failure
-        EXPECT_NE(r.saida.find("err:eventlog:ReportEventW L\""), std::string::npos) << r.saida;
+    if (Sistema().windows) { // an error event, which any user may read: the outcome alone
+        const auto inicio = r.saida.find("err:eventlog:ReportEventW L\"");
+        ASSERT_NE(inicio, std::string::npos) << r.saida;
+        const auto evento = r.saida.substr(inicio, r.saida.find('\n', inicio) - inicio);
+        const auto ultima = p.Ultima(); // "Erro: N - ..." or the connection's "Tarefa não ..."
+        const auto erro = ultima.starts_with("Erro: ") ? ultima.substr(0, ultima.find(" - ") + 3)
+                                                       : std::string("Erro: 0 - ");
+        EXPECT_NE(evento.find(erro), std::string::npos) << evento;
+        EXPECT_NE(evento.find(" " + std::to_string(c.codigo) + "); "), std::string::npos) << evento;
+        for (const char* detalhe : {"127.0.0.1", "Z:", "ncftpput", "7z"}) { // server, path, tool
+            EXPECT_EQ(evento.find(detalhe), std::string::npos) << evento;
+        }
         EXPECT_EQ(r.saida.find("trace:eventlog:"), std::string::npos) << r.saida;
     }
     EXPECT_EQ(p.Ultima().rfind(c.ultima, 0), 0u) << p.Ultima();

@@ -37,7 +37,7 @@ ap.add_argument("--backup-size", type=int, default=1 << 20)
 # the backup succeeded; silent-verify: RESTORE VERIFYONLY says nothing more after 10 %
 ap.add_argument("--mode", default="normal", choices=["normal", "express", "fail", "drop", "slow",
                                                      "mute", "trickle", "silent", "lock", "corrupt",
-                                                     "silent-verify"])
+                                                     "silent-verify", "link"])
 ap.add_argument("--batches", help="file that gets one line per SQL batch")
 ap.add_argument("--logins", help="file that gets one line per login received: the user")
 ap.add_argument("--uid", type=int, help="serve as this uid and gid (the files above opened first)")
@@ -265,6 +265,10 @@ class Connection:
                     return False  # the client went away (or sent an attention)
         with lock:
             written[path] = (name, pages.close())
+        if args.mode == "link":  # its account swaps the file for a link to a folder (a junction)
+            os.mkdir(path + ".pasta")
+            os.rename(path, os.path.join(path + ".pasta", "dados"))
+            os.symlink(path + ".pasta", path)
         if args.mode == "corrupt":  # one page in the middle, as a storage fault would
             with open(path, "r+b") as f:
                 f.seek(len(written[path][1]) // 2 * PAGE)
