@@ -140,12 +140,16 @@ std::optional<Desfecho> Job::Executar() {
         return De(CodigoSaida::JobEmExecucao,
                   "Outro backup já está em execução nesta pasta; este não será executado.");
     }
-    if (const auto faltando = FerramentaFaltando(pasta)) {
-        const std::string texto = TextoFaltandoArquivo(*faltando);
-        return Desfecho{CodigoSaida::FerramentaFaltando,
-                        {texto},
-                        texto,
-                        TextoCaixaFerramentaFaltando(*faltando)};
+    if (const auto faltando = FerramentasFaltando(pasta, cfg_.endereco); !faltando.empty()) {
+        Desfecho desfecho{CodigoSaida::FerramentaFaltando, {}, {},
+                          TextoCaixaFerramentasFaltando(faltando, plataforma::TextoCaminho(pasta))};
+        for (const auto& nome : faltando) {
+            desfecho.linhas.push_back(TextoFaltandoArquivo(nome));
+        }
+        for (const auto& linha : desfecho.linhas) {
+            desfecho.aviso += (desfecho.aviso.empty() ? "" : "; ") + linha;
+        }
+        return desfecho;
     }
     if (const auto inseguro = DriverOdbcInseguro(cfg_.driverODBC)) {
         return De(CodigoSaida::PermissoesInseguras, *inseguro);

@@ -38,11 +38,12 @@ void Form1::cmdArquivo_Click() {
 }
 
 void Form1::cmdEnviarArquivo_Click() {
-    const auto pasta = PastaPrograma();
-    if (const auto faltando = FerramentaFaltando(pasta)) {
-        Avisar(Icone::Critico, QString::fromStdString(TextoCaixaFerramentaFaltando(*faltando)));
+    // The settings typed are the ones saved and sent with below.
+    if (const auto faltando = FerramentasFaltandoDigitadas()) {
+        Avisar(Icone::Critico, *faltando);
         return;
     }
+    const auto pasta = PastaPrograma();
     QString caminho = txtArquivoEnviar->text();
     if (caminho.isEmpty()) {
         Avisar(Icone::Critico,
