@@ -141,15 +141,14 @@ std::optional<Desfecho> Job::Executar() {
                   "Outro backup já está em execução nesta pasta; este não será executado.");
     }
     if (const auto faltando = FerramentasFaltando(pasta, cfg_.endereco); !faltando.empty()) {
-        Desfecho desfecho{CodigoSaida::FerramentaFaltando, {}, {},
-                          TextoCaixaFerramentasFaltando(faltando, plataforma::TextoCaminho(pasta))};
+        std::vector<std::string> linhas; // one each, in the order checked
+        std::string aviso;
         for (const auto& nome : faltando) {
-            desfecho.linhas.push_back(TextoFaltandoArquivo(nome));
+            linhas.push_back(TextoFaltandoArquivo(nome));
+            aviso += (aviso.empty() ? "" : "; ") + linhas.back();
         }
-        for (const auto& linha : desfecho.linhas) {
-            desfecho.aviso += (desfecho.aviso.empty() ? "" : "; ") + linha;
-        }
-        return desfecho;
+        return Desfecho{CodigoSaida::FerramentaFaltando, linhas, aviso,
+                        TextoCaixaFerramentasFaltando(faltando, plataforma::TextoCaminho(pasta))};
     }
     if (const auto inseguro = DriverOdbcInseguro(cfg_.driverODBC)) {
         return De(CodigoSaida::PermissoesInseguras, *inseguro);

@@ -99,8 +99,9 @@ void MostrarCaixaSistema(const std::string& texto) {
     for (const auto& dialogo : dialogos) {
         if (::access(dialogo.front().c_str(), X_OK) == 0) {
             FimPrograma fim;
-            ExecutarPrograma(dialogo, kSemDescritor, std::chrono::seconds(0), {},
-                             [](const char*, std::size_t) {}, fim);
+            ExecutarPrograma(
+                dialogo, kSemDescritor, std::chrono::seconds(0), {},
+                [](const char*, std::size_t) {}, fim);
             return;
         }
     }

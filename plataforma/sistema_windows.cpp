@@ -104,8 +104,8 @@ void EscreverDescritor(int descritor, std::string_view texto) {
 void MostrarCaixaSistema(const std::string& texto) {
     if (const wchar_t* teste = _wgetenv(win::Largo(kVariavelCaixaTeste).c_str());
         teste != nullptr && *teste != L'\0') {
-        const HANDLE h = CreateFileW(teste, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
-                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE h = CreateFileW(teste, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h != INVALID_HANDLE_VALUE) {
             const std::string linha = texto + "\r\n";
             DWORD escrito = 0;

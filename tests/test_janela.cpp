@@ -349,7 +349,7 @@ INSTANTIATE_TEST_SUITE_P(Janela, Gravacao, ::testing::ValuesIn(kGravacoes), Pelo
 struct CasoRecusa {
     const char* nome;
     std::function<void(QWidget&)> preparar;
-    std::string caixa;   // part of its text; none when it saves
+    std::string caixa;  // part of its text; none when it saves
     bool aviso = false; // the box only warns: saved all the same
 };
 class Salvar : public Janela, public ::testing::WithParamInterface<CasoRecusa> {};

@@ -902,9 +902,8 @@ protected:
         fs::remove_all(fora->alheia);
         fs::remove(fora->marca);
         fs::remove(fora->avisos);
-        for (const char* v :
-             {"KELVANE_WINE_DLLS", "NCFTPDIR", "TDSDUMP", "LD_LIBRARY_PATH", "KELVANE_MARCA",
-              plataforma::kVariavelCaixaTeste, "DISPLAY"}) {
+        for (const char* v : {"KELVANE_WINE_DLLS", "NCFTPDIR", "TDSDUMP", "LD_LIBRARY_PATH",
+                              "KELVANE_MARCA", plataforma::kVariavelCaixaTeste, "DISPLAY"}) {
             ::unsetenv(v);
         }
         ::setenv("HOME", casa_.c_str(), 1);
