@@ -3,9 +3,7 @@
 #include "caixas.h"
 #include "form1.h"
 #include "job/etapas.h"
-#include "job/ferramentas.h"
 #include "job/programa.h"
-#include "job/textos.h"
 #include "plataforma/arquivos.h"
 
 #include <QCheckBox>
