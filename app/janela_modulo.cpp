@@ -8,6 +8,7 @@
 #include "janela.h"
 
 #include <cstdio>
+#include <string>
 
 namespace kelvane::app {
 
@@ -22,8 +23,10 @@ int AbrirJanela(int argc, char** argv) {
             plataforma::ProcurarSimbolo(biblioteca, "kelvane_abrir_janela", erro));
     }
     if (entrada == nullptr) {
-        std::fprintf(stderr, "Kelvane: a janela de configuração não pôde ser carregada: %s\n",
-                     erro.c_str());
+        const std::string texto = "a janela de configuração não pôde ser carregada: " + erro;
+        std::fprintf(stderr, "Kelvane: %s\n", texto.c_str());
+        std::fflush(stderr);
+        plataforma::MostrarCaixaSistema(texto);
         return ComoInteiro(CodigoSaida::JanelaIndisponivel);
     }
     return entrada(argc, argv);

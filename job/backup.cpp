@@ -194,13 +194,15 @@ std::optional<Desfecho> Job::Executar() {
         return De(CodigoSaida::JobEmExecucao,
                   "Outro backup já está em execução nesta pasta; este não será executado.");
     }
-    if (const auto faltando = FerramentaFaltando(pasta)) {
-        const std::string texto = TextoFaltandoArquivo(*faltando);
-        return Desfecho{CodigoSaida::FerramentaFaltando,
-                        {texto},
-                        texto,
-                        TextoCaixaFerramentaFaltando(*faltando),
-                        0};
+    if (const auto faltando = FerramentasFaltando(pasta, cfg_.endereco); !faltando.empty()) {
+        std::vector<std::string> linhas; // one each, in the order checked
+        std::string aviso;
+        for (const auto& nome : faltando) {
+            linhas.push_back(TextoFaltandoArquivo(nome));
+            aviso += (aviso.empty() ? "" : "; ") + linhas.back();
+        }
+        return Desfecho{CodigoSaida::FerramentaFaltando, linhas, aviso,
+                        TextoCaixaFerramentasFaltando(faltando, plataforma::TextoCaminho(pasta)), 0};
     }
     if (const auto inseguro = DriverOdbcInseguro(cfg_.driverODBC)) {
         return De(CodigoSaida::PermissoesInseguras, *inseguro);

@@ -1,6 +1,7 @@
 #include "ferramentas.h"
 
 #include "../plataforma/arquivos.h"
+#include "regras.h"
 
 namespace kelvane {
 
@@ -8,13 +9,24 @@ bool FerramentaPresente(const std::filesystem::path& pasta, std::string_view nom
     return plataforma::EhArquivoRegular(pasta / nome);
 }
 
-std::optional<std::string> FerramentaFaltando(const std::filesystem::path& pasta) {
-    for (auto nome : kFerramentas) {
+std::vector<std::string_view> FerramentasNecessarias(std::string_view endereco) {
+    std::vector<std::string_view> nomes = {plataforma::kNome7z, plataforma::kNomeBiblioteca7z};
+    const auto lido = LerEnderecoFtp(endereco);
+    if (lido && lido->esquema == plataforma::Esquema::Ftp) {
+        nomes.push_back(plataforma::kNomeEnviador);
+    }
+    return nomes;
+}
+
+std::vector<std::string> FerramentasFaltando(const std::filesystem::path& pasta,
+                                             std::string_view endereco) {
+    std::vector<std::string> faltando;
+    for (const auto nome : FerramentasNecessarias(endereco)) {
         if (!FerramentaPresente(pasta, nome)) {
-            return std::string(nome);
+            faltando.emplace_back(nome);
         }
     }
-    return std::nullopt;
+    return faltando;
 }
 
 std::filesystem::path Programa7z(const std::filesystem::path& pasta) {

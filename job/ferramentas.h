@@ -4,23 +4,22 @@
 
 #include "../plataforma/nomes.h"
 
-#include <array>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace kelvane {
 
-// Checked in this order; the first one missing is reported.
-inline constexpr std::array<std::string_view, 3> kFerramentas = {
-    plataforma::kNome7z, plataforma::kNomeBiblioteca7z, plataforma::kNomeEnviador};
-
 // Whether the tool `nome` is in `pasta` as a regular file (a link to one counts).
 bool FerramentaPresente(const std::filesystem::path& pasta, std::string_view nome);
-// The first of kFerramentas missing from `pasta`.
-std::optional<std::string> FerramentaFaltando(const std::filesystem::path& pasta);
+// The tools a run with this Endereco needs, in the order they are checked: 7z and its library
+// always, ncftpput for plain FTP only (ftpes://, ftps:// and sftp:// are sent by the program
+// itself; an unknown scheme is refused with its own words before anything is sent).
+std::vector<std::string_view> FerramentasNecessarias(std::string_view endereco);
+// Those of FerramentasNecessarias(endereco) missing from `pasta`, in that order.
+std::vector<std::string> FerramentasFaltando(const std::filesystem::path& pasta,
+                                             std::string_view endereco);
 
 // The 7z to start: the file the link in the program folder leads to.
 std::filesystem::path Programa7z(const std::filesystem::path& pasta);

@@ -2,6 +2,7 @@
 
 #include "../plataforma/arquivos.h"
 #include "../plataforma/eventos.h"
+#include "../plataforma/nomes.h"
 #include "../plataforma/sistema.h"
 #include "../plataforma/terminal.h"
 #include "../settings/configuracao.h"
@@ -85,11 +86,19 @@ int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
     plataforma::PrepararProcesso();
     const std::string argumentos = TextoArgumentos(argc, argv);
     const bool exec = Maiusculas(argumentos) == "EXEC";
+    const bool senhaArquivo = Maiusculas(argumentos) == "SENHAARQUIVO";
+    // Whoever opened the window has no stderr to read (a program opened from the desktop): the
+    // refusal is shown in a box too, before anything is loaded from the program folder.
+    const bool janela = !exec && !senhaArquivo && abrirJanela;
     // An unattended run's end also goes to the system's log, where monitoring tools look.
-    const auto falhou = [exec](CodigoSaida codigo, const std::string& texto) {
+    const auto falhou = [exec, janela](CodigoSaida codigo, const std::string& texto) {
         std::fprintf(stderr, "Kelvane: %s\n", texto.c_str());
         if (exec) {
             plataforma::RegistrarEvento(ComoInteiro(codigo), "Kelvane: " + texto);
+        }
+        if (janela) {
+            std::fflush(stderr);
+            plataforma::MostrarCaixaSistema(texto);
         }
         return ComoInteiro(codigo);
     };
@@ -102,7 +111,6 @@ int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
     }
     // Before anything is created or read: whoever else could write there could choose what we
     // load, run, read or write. The line goes to stderr (the scheduler keeps it).
-    const bool senhaArquivo = Maiusculas(argumentos) == "SENHAARQUIVO";
     auto inseguro = ArquivoPastaDadosInseguro(PastaPrograma());
     if (!inseguro && PastaDados() == PastaPrograma()) {
         try {
@@ -137,8 +145,18 @@ int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
         return ComoInteiro(codigo);
     }
     if (!abrirJanela) {
-        std::fprintf(stderr, "Kelvane: a janela de configuração não está disponível nesta "
-                             "versão; use o argumento EXEC para executar o backup.\n");
+        // The job's own program (Windows' console one), opened from Explorer: its console closes
+        // with it, so a box says it too.
+        const std::string texto =
+            std::string(plataforma::kNomeExecutavelJob) +
+            " executa o backup com o argumento EXEC (a tarefa agendada); para a janela de "
+            "configuração, abra o " +
+            std::string(plataforma::kNomeExecutavel) + ", na mesma pasta.";
+        std::fprintf(stderr, "Kelvane: %s\n", texto.c_str());
+        if (plataforma::ConsoleSoDesteProcesso()) {
+            std::fflush(stderr);
+            plataforma::MostrarCaixaSistema(texto);
+        }
         return ComoInteiro(CodigoSaida::JanelaIndisponivel);
     }
     return abrirJanela(argc, argv);

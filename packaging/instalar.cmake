@@ -147,7 +147,9 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Loaded only when a monitoring address (AvisoURL) is configured; HTTPS needs the CA certificates.
 # The menu entry asks for an administrator with pkexec and shows the window to the data's account
-# with xhost.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libcurl4, ca-certificates, pkexec, x11-xserver-utils")
+# with xhost. A refused start of the window is shown by the desktop's dialog program (zenity,
+# kdialog or xmessage), as the window module that would show it is not loaded then.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+    "libcurl4, ca-certificates, pkexec, x11-xserver-utils, zenity | kdialog | x11-utils")
 
 include(CPack)

@@ -11,6 +11,9 @@ namespace kelvane::plataforma {
 inline constexpr std::string_view kNome7z = "7z.exe";
 inline constexpr std::string_view kNomeBiblioteca7z = "7z.dll";
 inline constexpr std::string_view kNomeEnviador = "ncftpput.exe";
+// Where the uploader comes from, for the box that says it is missing.
+inline constexpr std::string_view kOrigemEnviador =
+    "O ncftpput.exe vem do NcFTP Client para Windows.";
 inline constexpr std::string_view kNomeExecutavel = "kelvane.exe";
 inline constexpr std::string_view kNomeExecutavelJob = "kelvane-exec.exe"; // the console one
 inline constexpr std::string_view kNomeModuloJanela = "kelvane-janela.dll";
@@ -46,6 +49,8 @@ inline constexpr int kLarguraFonteJanela = 92; // percent
 inline constexpr std::string_view kNome7z = "7z";
 inline constexpr std::string_view kNomeBiblioteca7z = "7z.so";
 inline constexpr std::string_view kNomeEnviador = "ncftpput";
+inline constexpr std::string_view kOrigemEnviador =
+    "O ncftpput vem do NcFTP: apt install ncftp, e na pasta um link para /usr/bin/ncftpput.";
 inline constexpr std::string_view kNomeExecutavel = "kelvane";
 inline constexpr std::string_view kNomeExecutavelJob = "kelvane";
 inline constexpr std::string_view kNomeModuloJanela = "kelvane-janela.so";

@@ -31,6 +31,19 @@ void EscreverDescritor(int descritor, std::string_view texto);
 // stderr's descriptor.
 inline constexpr int kErroPadrao = 2;
 
+// A box titled "Kelvane" with the critical icon, `texto` (UTF-8, lines split by LF or CR LF) and
+// an OK button; returns when it is closed. It loads nothing from the program folder, so a start
+// refused because of that folder can still say why: Windows' own MessageBoxW; on Linux, where
+// the toolkit is the window module's, the desktop's dialog program from /usr/bin (zenity,
+// kdialog or xmessage, the first installed), only when DISPLAY or WAYLAND_DISPLAY names a
+// display. With the variable kVariavelCaixaTeste naming a file, the text and the system's line
+// end are added to that file instead of shown (the tests read what the box said).
+void MostrarCaixaSistema(const std::string& texto);
+inline constexpr char kVariavelCaixaTeste[] = "KELVANE_CAIXA_TESTE";
+// Whether this process's console was made for it alone (Windows: a console program opened from
+// Explorer, whose console closes with it); false on Linux and when started from a prompt.
+bool ConsoleSoDesteProcesso();
+
 // The folder of the running executable; throws std::runtime_error when it cannot be known.
 std::filesystem::path PastaDoExecutavel();
 

@@ -71,6 +71,46 @@ void EscreverDescritor(int descritor, std::string_view texto) {
     (void)escrito; // nowhere left to report a failure to
 }
 
+void MostrarCaixaSistema(const std::string& texto) {
+    const auto definida = [](const char* nome) {
+        const char* valor = std::getenv(nome);
+        return valor != nullptr && *valor != '\0';
+    };
+    if (!definida("DISPLAY") && !definida("WAYLAND_DISPLAY")) {
+        return; // no one to show it to: the line on stderr is all there is
+    }
+    if (const char* teste = std::getenv(kVariavelCaixaTeste); teste != nullptr && *teste != '\0') {
+        const int d = ::open(teste, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+        if (d >= 0) {
+            EscreverDescritor(d, texto + "\n");
+            ::close(d);
+        }
+        return;
+    }
+    // Named by full path in root's folder, never looked up in PATH, whose folders could be
+    // anyone's: the reason to be shown may be exactly that the program folder is someone else's.
+    // zenity and kdialog take the text as it is (no markup) and in UTF-8 on X11 and Wayland alike;
+    // xmessage, X11 only, is in nearly every X installation.
+    const std::vector<std::vector<std::string>> dialogos = {
+        {"/usr/bin/zenity", "--error", "--no-markup", "--title=Kelvane", "--text=" + texto},
+        {"/usr/bin/kdialog", "--title", "Kelvane", "--error", texto},
+        {"/usr/bin/xmessage", "-center", "-title", "Kelvane", "-xrm", "*international: true",
+         texto}};
+    for (const auto& dialogo : dialogos) {
+        if (::access(dialogo.front().c_str(), X_OK) == 0) {
+            FimPrograma fim;
+            ExecutarPrograma(
+                dialogo, kSemDescritor, std::chrono::seconds(0), {},
+                [](const char*, std::size_t) {}, fim);
+            return;
+        }
+    }
+}
+
+bool ConsoleSoDesteProcesso() {
+    return false;
+}
+
 std::filesystem::path PastaDoExecutavel() {
     std::error_code erro;
     auto exe = std::filesystem::read_symlink("/proc/self/exe", erro);

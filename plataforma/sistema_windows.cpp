@@ -101,6 +101,29 @@ void EscreverDescritor(int descritor, std::string_view texto) {
     _write(descritor, texto.data(), static_cast<unsigned>(texto.size()));
 }
 
+void MostrarCaixaSistema(const std::string& texto) {
+    if (const wchar_t* teste = _wgetenv(win::Largo(kVariavelCaixaTeste).c_str());
+        teste != nullptr && *teste != L'\0') {
+        const HANDLE h = CreateFileW(teste, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            const std::string linha = texto + "\r\n";
+            DWORD escrito = 0;
+            WriteFile(h, linha.data(), static_cast<DWORD>(linha.size()), &escrito, nullptr);
+            CloseHandle(h);
+        }
+        return;
+    }
+    // user32 is one of the system's known DLLs: nothing comes from the program folder.
+    MessageBoxW(nullptr, win::Largo(texto).c_str(), L"Kelvane",
+                MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+}
+
+bool ConsoleSoDesteProcesso() {
+    DWORD processos[2];
+    return GetConsoleProcessList(processos, 2) == 1;
+}
+
 std::filesystem::path PastaDoExecutavel() {
     std::wstring nome(MAX_PATH, L'\0');
     for (;;) {

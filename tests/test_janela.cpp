@@ -349,7 +349,8 @@ INSTANTIATE_TEST_SUITE_P(Janela, Gravacao, ::testing::ValuesIn(kGravacoes), Pelo
 struct CasoRecusa {
     const char* nome;
     std::function<void(QWidget&)> preparar;
-    std::string caixa; // part of its text; none when it saves
+    std::string caixa;  // part of its text; none when it saves
+    bool aviso = false; // the box only warns: saved all the same
 };
 class Salvar : public Janela, public ::testing::WithParamInterface<CasoRecusa> {};
 
@@ -360,9 +361,13 @@ TEST_P(Salvar, RecusaOQueOJobNaoPoderiaUsar) {
     Campo(f, "txtServidorBD")->setText("localhost");
     c.preparar(f);
     Clicar("cmdSalvarFechar");
-    const bool salva = c.caixa.empty();
-    ASSERT_EQ(Caixas().size(), salva ? 0u : 1u);
-    EXPECT_TRUE(salva || Caixas()[0].find(c.caixa) != std::string::npos) << Caixas()[0];
+    const bool salva = c.caixa.empty() || c.aviso;
+    ASSERT_EQ(Caixas().size(), c.caixa.empty() ? 0u : 1u);
+    auto caixa = c.caixa; // {pasta}: the program folder
+    if (const auto i = caixa.find("{pasta}"); i != std::string::npos) {
+        caixa.replace(i, 7, plataforma::TextoCaminho(p.dir));
+    }
+    EXPECT_TRUE(c.caixa.empty() || Caixas()[0].find(caixa) != std::string::npos) << Caixas()[0];
     EXPECT_EQ(Ini("Banco"), salva ? "depois" : "antes");
     EXPECT_EQ(Ini("ServidorDB"), salva ? Campo(f, "txtServidorBD")->text().toStdString() : "");
     EXPECT_EQ(f.isVisible(), !salva);
@@ -378,6 +383,16 @@ std::function<void(QWidget&)> Cliente(int tamanho) {
         Campo(f, "txtCodigoCliente")->setText("1");
         Campo(f, "txtNomeCliente")->setMaxLength(300);
         Campo(f, "txtNomeCliente")->setText(QString(tamanho, 'n'));
+    };
+}
+// The uploader gone, and 7z too for plain FTP; `endereco` typed.
+std::function<void(QWidget&)> SemFerramentas(QString endereco) {
+    return [endereco](QWidget& f) {
+        fs::remove(PastaPrograma() / plataforma::kNomeEnviador);
+        if (endereco.startsWith("ftp:")) {
+            fs::remove(PastaPrograma() / plataforma::kNome7z);
+        }
+        Campo(f, "txtEnderecoFTP")->setText(endereco);
     };
 }
 // The server writes the .BAK into this machine's folder: only this machine's names are taken.
@@ -400,6 +415,14 @@ std::vector<CasoRecusa> Recusas() {
         {"NomeDoArquivoLongoDemais", Cliente(238),
          "o arquivo do backup teria um nome de 256 bytes"},
         {"NomeDoArquivoNoLimite", Cliente(237), ""},
+        // Every tool missing in one box; the uploader only for plain FTP.
+        {"FaltamO7zEOEnviador", SemFerramentas("ftp://h"),
+         "X Está faltando o arquivo: " + std::string(plataforma::kNome7z) +
+             "\r\nEstá faltando o arquivo: " + std::string(plataforma::kNomeEnviador) +
+             "\r\nColoque-os na pasta do programa: {pasta}\r\n" +
+             std::string(plataforma::kOrigemEnviador) + "\r\nO backup não será efetuado!",
+         true},
+        {"SftpSemOEnviador", SemFerramentas("sftp://h"), ""},
     };
 }
 INSTANTIATE_TEST_SUITE_P(Janela, Salvar, ::testing::ValuesIn(Recusas()), PeloNome());
@@ -741,7 +764,7 @@ const CasoTarefa kTarefas[] = {
     {"ExecutarSem7z", "cmdExecutar",
      [](Tarefas& t, QWidget&) { fs::remove(t.p.dir / plataforma::kNome7z); },
      "X Está faltando o arquivo: " + std::string(plataforma::kNome7z) +
-         "\r\nO backup não será efetuado!"},
+         "\r\nColoque-o na pasta do programa: {pasta}\r\nO backup não será efetuado!"},
     {"ExecutarSenhaErrada", "cmdExecutar", Em("txtSenha", "errada"),
      "X Erro ao conetar no banco: [FreeTDS][SQL Server]Login failed"},
 };
@@ -783,6 +806,7 @@ TEST_P(Cifrados, TesteFtpDizOQueConferiu) {
         Privado(chaves / "ca.crt");
         ini.emplace_back("CertificadoFTP", (chaves / "ca.crt").string());
     }
+    fs::remove(p.dir / plataforma::kNomeEnviador); // plain FTP's alone
     auto& f = Abrir(ini);
     ListaFtp(f)->setCurrentIndex(1);
     const std::string chave = modo == "sftp" ? Impressao(chaves) : "";

@@ -9,10 +9,12 @@
 #include "job/log.h"
 #include "job/retencao.h"
 #include "plataforma/processo.h"
+#include "plataforma/sistema.h"
 #include "settings/codificacao.h"
 #include "settings/cripto.h"
 #include "settings/ini.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <csignal>
 #include <pwd.h>
@@ -632,6 +634,7 @@ TEST_P(CadaCifrado, SoComQuemSeConfia) {
     p.cfg["Usuario"] = "kelvaneteste";
     p.cfg["Passw"] = senha;
     c.preparar(p, chaves);
+    fs::remove(p.dir / ("ncftpput" + Sistema().sufixo)); // plain FTP's alone
     const auto r = Rodar();
     EXPECT_EQ(r.codigo, c.codigo) << r.saida << LogTexto();
     EXPECT_EQ(p.Ultima().rfind(c.ultima, 0), 0u) << p.Ultima();
@@ -763,6 +766,11 @@ const Permissao permissoes[] = {
          ::setenv("KELVANE_WINE_DLLS", "wtsapi32=n,b", 1);
      },
      9, "{P} pode ser alterado pelo grupo ou por outros (modo 0777)|chmod go-w {P}", "", false,
+     "{P} pode ser alterado por Everyone (criar arquivos, criar pastas, alterar atributos, "
+     "excluir, excluir o conteúdo)|icacls \"{P}\" /inheritance:r /grant:r "
+     "*S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F /remove:g *S-1-1-0\r\n"},
+    {"JanelaNumaPastaQueOutrosAlteram", [](Programa& p) { ::chmod(p.dir.c_str(), 0777); }, 9,
+     "{P} pode ser alterado pelo grupo ou por outros (modo 0777)|chmod go-w {P}", "", true,
      "{P} pode ser alterado por Everyone (criar arquivos, criar pastas, alterar atributos, "
      "excluir, excluir o conteúdo)|icacls \"{P}\" /inheritance:r /grant:r "
      "*S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F /remove:g *S-1-1-0\r\n"},
@@ -978,8 +986,8 @@ protected:
         fs::remove_all(fora->alheia);
         fs::remove(fora->marca);
         fs::remove(fora->avisos);
-        for (const char* v :
-             {"KELVANE_WINE_DLLS", "NCFTPDIR", "TDSDUMP", "LD_LIBRARY_PATH", "KELVANE_MARCA"}) {
+        for (const char* v : {"KELVANE_WINE_DLLS", "NCFTPDIR", "TDSDUMP", "LD_LIBRARY_PATH",
+                              "KELVANE_MARCA", plataforma::kVariavelCaixaTeste, "DISPLAY"}) {
             ::unsetenv(v);
         }
         ::setenv("HOME", casa_.c_str(), 1);
@@ -1005,6 +1013,15 @@ TEST_P(CadaPermissao, SoODonoFazORodarCodigo) {
         GTEST_SKIP() << "sem namespace de montagem aqui";
     }
     auto comando = p.Comando(c.janela ? std::vector<std::string>{} : std::vector{"EXEC"s});
+    // The window's start: kelvane.exe on Windows; its refusal also goes to a box (written to a
+    // file here), whoever has a display and no stderr.
+    const auto caixa = p.raiz.p / "caixa.txt";
+    if (c.janela) {
+        std::replace(comando.begin(), comando.end(), p.Executavel().string(),
+                     (p.dir / ("kelvane"s + Sistema().sufixo)).string());
+        ::setenv(plataforma::kVariavelCaixaTeste, Sistema().Caminho(caixa).c_str(), 1);
+        ::setenv("DISPLAY", ":0", 1); // named, never reached
+    }
     if (c.comoNobody) {
         comando.insert(comando.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
                                          "--clear-groups", "--"});
@@ -1032,6 +1049,9 @@ TEST_P(CadaPermissao, SoODonoFazORodarCodigo) {
         saida.empty()
             ? ""
             : trocar("Kelvane: Permissões inseguras: " + saida + (Sistema().windows ? "" : "\n"));
+    if (c.janela) {
+        EXPECT_EQ("Kelvane: " + Ler(caixa), esperada);
+    }
     if (Sistema().windows) { // one line, CR LF; the account named in the fix is the machine's
         EXPECT_EQ(r.saida.rfind(esperada, 0), 0u) << r.saida;
         EXPECT_EQ(r.saida.find('\n'), r.saida.empty() ? std::string::npos : r.saida.size() - 1);
@@ -1214,12 +1234,20 @@ TEST_P(CadaInterrupcao, NaoPerdeNadaEAProximaRoda) {
 INSTANTIATE_TEST_SUITE_P(Job, CadaInterrupcao, ::testing::ValuesIn(interrupcoes), PeloNome());
 
 TEST_F(Job, SoEXECRodaOJob) {
-    for (const char* arg : {"exec", "Exec"}) {
+    const auto sufixo = Sistema().sufixo;
+    for (const char* arg : {"exec", "Exec"}) { // each tool missing named, in the order checked
         Programa semFerramentas(false);
         EXPECT_EQ(semFerramentas.Exec({arg}).codigo, 2);
         EXPECT_EQ(semFerramentas.Log(),
-                  (std::vector<std::string>{"Inicio do Processo",
-                                            "Está faltando o arquivo: 7z" + Sistema().sufixo}));
+                  (std::vector<std::string>{
+                      "Inicio do Processo", "Está faltando o arquivo: 7z" + sufixo,
+                      "Está faltando o arquivo: 7z." + (sufixo.empty() ? "so"s : "dll"),
+                      "Está faltando o arquivo: ncftpput" + sufixo}));
+    }
+    if (Sistema().windows) { // the job's console program points at the window's
+        const auto r = p.Exec({});
+        EXPECT_EQ(r.codigo, 8);
+        EXPECT_NE(r.saida.find("abra o kelvane.exe"), std::string::npos) << r.saida;
     }
     KELVANE_SO_LINUX("o Windows sempre tem onde abrir a janela, e não tem /proc");
     for (const char* variavel : {"DISPLAY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE", "XAUTHORITY"}) {

@@ -3,9 +3,7 @@
 #include "caixas.h"
 #include "form1.h"
 #include "job/etapas.h"
-#include "job/ferramentas.h"
 #include "job/programa.h"
-#include "job/textos.h"
 #include "plataforma/arquivos.h"
 
 #include <QCheckBox>
@@ -38,11 +36,12 @@ void Form1::cmdArquivo_Click() {
 }
 
 void Form1::cmdEnviarArquivo_Click() {
-    const auto pasta = PastaPrograma();
-    if (const auto faltando = FerramentaFaltando(pasta)) {
-        Avisar(Icone::Critico, QString::fromStdString(TextoCaixaFerramentaFaltando(*faltando)));
+    // The settings typed are the ones saved and sent with below.
+    if (const auto faltando = FerramentasFaltandoDigitadas()) {
+        Avisar(Icone::Critico, *faltando);
         return;
     }
+    const auto pasta = PastaPrograma();
     QString caminho = txtArquivoEnviar->text();
     if (caminho.isEmpty()) {
         Avisar(Icone::Critico,

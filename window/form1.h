@@ -49,6 +49,9 @@ public:
     void txtNomeCliente_LostFocus();
     void cmdSalvarFechar_Click();
     bool ConferirServidorBD(const std::string& nomeComputador);
+    // The box naming every tool the typed address needs that the program folder lacks; nullopt
+    // when none is missing.
+    std::optional<QString> FerramentasFaltandoDigitadas() const;
     bool SalvarConfiguracao();
     // The settings as the controls hold them, and what the rules of a save say of them.
     Configuracao ConfiguracaoDigitada() const;

@@ -14,6 +14,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,16 +23,23 @@ namespace kelvane::janela {
 void Form1::cmdSalvarFechar_Click() {
     const std::string nome = NomeComputadorJanela();
     // Only a warning: the settings can be prepared before the tools are laid in.
-    for (const auto ferramenta : kFerramentas) {
-        if (!FerramentaPresente(PastaPrograma(), ferramenta)) {
-            MostrarCaixa(this, Icone::Critico,
-                         QString::fromStdString(TextoCaixaFerramentaFaltando(ferramenta)));
-        }
+    if (const auto faltando = FerramentasFaltandoDigitadas()) {
+        MostrarCaixa(this, Icone::Critico, *faltando);
     }
     if (!ConferirServidorBD(nome) || !SalvarConfiguracao()) {
         return;
     }
     close();
+}
+
+std::optional<QString> Form1::FerramentasFaltandoDigitadas() const {
+    const auto pasta = PastaPrograma();
+    const auto faltando = FerramentasFaltando(pasta, txtEnderecoFTP->text().toStdString());
+    if (faltando.empty()) {
+        return std::nullopt;
+    }
+    return QString::fromStdString(
+        TextoCaixaFerramentasFaltando(faltando, plataforma::TextoCaminho(pasta)));
 }
 
 Configuracao Form1::ConfiguracaoDigitada() const {

@@ -108,9 +108,11 @@ void Form1::cmdTestarFTP_Click() {
                                   OcultarSegredos(f->motivo, {dados.senha})
                             : "! O arquivo de teste foi apagado do servidor.";
             };
-            // The archiver's library is a file every installation has to send.
+            // The archiver's library is a file every installation has to send; only plain FTP
+            // goes through the uploader.
             const auto falha =
-                FerramentaPresente(pasta, plataforma::kNomeEnviador)
+                dados.esquema != plataforma::Esquema::Ftp ||
+                        FerramentaPresente(pasta, plataforma::kNomeEnviador)
                     ? EnviarArquivo(pasta, dados, pasta / plataforma::kNomeBiblioteca7z, etapa,
                                     limite, {}, apagar)
                     : Falha{CodigoSaida::FerramentaFaltando, 0,
