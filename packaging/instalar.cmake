@@ -146,8 +146,7 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "unixodbc, tdsodbc, p7zip-full, ncftp, qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Loaded only when a monitoring address (AvisoURL) is configured; HTTPS needs the CA certificates.
-# The menu entry asks for an administrator with pkexec and shows the window to the data's account
-# with xhost.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libcurl4, ca-certificates, pkexec, x11-xserver-utils")
+# The menu entry asks for an administrator with pkexec.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libcurl4, ca-certificates, pkexec")
 
 include(CPack)
