@@ -497,6 +497,7 @@ TEST_F(Janela, ExecutarAgoraDeRootComoDonoDosDados) {
     qputenv("DISPLAY", ":7");
     auto& f = Abrir({}, true);
     ListaFtp(f)->setCurrentIndex(1);
+    fs::remove(p.dados / "info.ini"); // the save before the run makes it anew
     Clicar("cmdExecutar");
     ASSERT_EQ(Caixas().size(), 1u);
     EXPECT_EQ(Caixas()[0].rfind("X Erro: 3 - ", 0), 0u) << Caixas()[0];
