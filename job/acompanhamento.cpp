@@ -90,9 +90,15 @@ bool JobAcompanhado() {
 
 ObservadorJob ObservadorPelaSaida() {
     ObservadorJob o;
-    o.mensagem = [](const std::string& t) { Emitir(kMensagem, t); };
-    o.progresso = [](int p) { Emitir(kProgresso, std::to_string(p)); };
-    o.caixaErro = [](const std::string& t) { Emitir(kCaixa, t); };
+    o.mensagem = [](const std::string& t) {
+        Emitir(kMensagem, t);
+    };
+    o.progresso = [](int p) {
+        Emitir(kProgresso, std::to_string(p));
+    };
+    o.caixaErro = [](const std::string& t) {
+        Emitir(kCaixa, t);
+    };
     return o;
 }
 

@@ -1,5 +1,4 @@
 #include "arquivos.h"
-
 #include "processo.h"
 
 #include <cerrno>

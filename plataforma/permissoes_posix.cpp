@@ -1,5 +1,4 @@
 #include "permissoes.h"
-
 #include "processo.h"
 
 #include <cstdio>
@@ -49,8 +48,8 @@ std::optional<std::string> ConferirCaminho(const std::filesystem::path& caminho,
     // Root's window on another account's data takes that account for ours there: the job it
     // starts runs as it.
     const bool dados = regra == Regra::Dados || regra == Regra::Backup;
-    const uid_t eu = dados && DonoDosDadosAdotado() ? static_cast<uid_t>(IdDonoDosDados())
-                                                    : ::geteuid();
+    const uid_t eu =
+        dados && DonoDosDadosAdotado() ? static_cast<uid_t>(IdDonoDosDados()) : ::geteuid();
     std::filesystem::path atual;
     for (auto parte = normal.begin(); parte != normal.end(); ++parte) {
         atual /= *parte;
@@ -80,10 +79,9 @@ std::optional<std::string> ConferirCaminho(const std::filesystem::path& caminho,
                 // program; a portable copy's own account's, in its own session.
                 return Inseguro(
                     p, "pertence a " + dono + ", e o kelvane foi iniciado como " + NomeConta(eu),
-                    !ctx.janela ? "sudo -u " + dono + " " + exe + " EXEC"
-                    : ctx.pasta != ctx.dados
-                        ? "pkexec " + (ctx.pasta / "kelvane-janela").string()
-                        : "entre na sessão de " + dono + " e abra " + exe);
+                    !ctx.janela              ? "sudo -u " + dono + " " + exe + " EXEC"
+                    : ctx.pasta != ctx.dados ? "pkexec " + (ctx.pasta / "kelvane-janela").string()
+                                             : "entre na sessão de " + dono + " e abra " + exe);
             }
             return Inseguro(p, "pertence a outra conta (" + dono + ")",
                             "chown " + NomeConta(eu) + " " + p);

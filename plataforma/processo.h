@@ -76,12 +76,10 @@ private:
 // groups, in a session of its own with no controlling terminal, in the root folder, with no
 // descriptor but the output's, and an environment of its own: PATH, that account's HOME, USER
 // and LOGNAME, the locale, TZ and `variaveis` ("NOME=valor"), never the display's.
-std::optional<std::string>
-ExecutarComoDonoDosDados(const std::vector<std::string>& argumentos,
-                         const std::vector<std::string>& variaveis,
-                         const std::function<void(std::int64_t)>& aoIniciar,
-                         const std::function<void(const char*, std::size_t)>& saida,
-                         FimPrograma& fim);
+std::optional<std::string> ExecutarComoDonoDosDados(
+    const std::vector<std::string>& argumentos, const std::vector<std::string>& variaveis,
+    const std::function<void(std::int64_t)>& aoIniciar,
+    const std::function<void(const char*, std::size_t)>& saida, FimPrograma& fim);
 
 // This process's number.
 std::int64_t IdProcesso();

@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <mutex>
 #include <grp.h>
+#include <mutex>
 #include <poll.h>
 #include <pwd.h>
 #include <spawn.h>
@@ -255,9 +255,9 @@ std::optional<std::string> Executar(const std::vector<std::string>& argumentos, 
     // A group of its own, so that stopping it stops whatever it started as well; another
     // account's a session of its own (whose group it leads), with no terminal to type into.
     posix_spawnattr_setpgroup(&atributos, 0);
-    posix_spawnattr_setflags(&atributos, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
-                                             (outraConta ? POSIX_SPAWN_SETSID
-                                                         : POSIX_SPAWN_SETPGROUP));
+    posix_spawnattr_setflags(&atributos,
+                             POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
+                                 (outraConta ? POSIX_SPAWN_SETSID : POSIX_SPAWN_SETPGROUP));
 
     auto args = argumentos;
     auto argv = Ponteiros(args);
@@ -401,12 +401,10 @@ ComoDonoDosDados::~ComoDonoDosDados() {
     }
 }
 
-std::optional<std::string>
-ExecutarComoDonoDosDados(const std::vector<std::string>& argumentos,
-                         const std::vector<std::string>& variaveis,
-                         const std::function<void(std::int64_t)>& aoIniciar,
-                         const std::function<void(const char*, std::size_t)>& saida,
-                         FimPrograma& fim) {
+std::optional<std::string> ExecutarComoDonoDosDados(
+    const std::vector<std::string>& argumentos, const std::vector<std::string>& variaveis,
+    const std::function<void(std::int64_t)>& aoIniciar,
+    const std::function<void(const char*, std::size_t)>& saida, FimPrograma& fim) {
     if (!gAdotada.ativa) {
         return std::string("nenhuma conta dona dos dados foi adotada");
     }
