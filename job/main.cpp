@@ -3,9 +3,11 @@
 #include "../plataforma/arquivos.h"
 #include "../plataforma/eventos.h"
 #include "../plataforma/nomes.h"
+#include "../plataforma/processo.h"
 #include "../plataforma/sistema.h"
 #include "../plataforma/terminal.h"
 #include "../settings/configuracao.h"
+#include "acompanhamento.h"
 #include "backup.h"
 #include "log.h"
 #include "politica_permissoes.h"
@@ -109,6 +111,15 @@ int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
             return falhou(CodigoSaida::ErroOutro, e.what());
         }
     }
+    // The menu's launcher words its own refusals in a box: the window module alone is loaded,
+    // whatever the data folder is.
+    if (argc == 3 && Maiusculas(argv[1]) == "AVISO" && abrirJanela) {
+        if (const auto inseguro =
+                CaminhoInseguro(PastaPrograma() / plataforma::kNomeModuloJanela)) {
+            return falhou(CodigoSaida::PermissoesInseguras, *inseguro);
+        }
+        return abrirJanela(argc, argv);
+    }
     // Before anything is created or read: whoever else could write there could choose what we
     // load, run, read or write. The line goes to stderr (the scheduler keeps it).
     auto inseguro = ArquivoPastaDadosInseguro(PastaPrograma());
@@ -118,6 +129,11 @@ int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
         } catch (const std::exception& e) {
             return falhou(CodigoSaida::ErroOutro, e.what());
         }
+    }
+    if (!inseguro && !exec && !senhaArquivo && PastaDados() != PastaPrograma()) {
+        // Root's window (the menu's launcher) on the data of SQL Server's account: they stay
+        // that account's, and so does the job run-now starts.
+        plataforma::AdotarDonoDosDados(PastaDados());
     }
     if (!inseguro) {
         inseguro = PermissaoInsegura(PastaPrograma(), PastaDados(), !exec && !senhaArquivo);
@@ -137,6 +153,12 @@ int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
                      plataforma::TextoCaminho(pastaLog).c_str(), std::strerror(erro.value()));
     }
 
+    if (exec && JobAcompanhado()) {
+        // Started by root's window as the data's owner: it reports to that window, as the job
+        // run in the window's own process does.
+        auto observador = ObservadorPelaSaida();
+        return ComoInteiro(ExecutarBackup(&observador));
+    }
     if (exec) {
         std::string evento;
         const auto codigo = ExecutarBackup(nullptr, &evento);

@@ -146,10 +146,10 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "unixodbc, tdsodbc, p7zip-full, ncftp, qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Loaded only when a monitoring address (AvisoURL) is configured; HTTPS needs the CA certificates.
-# The menu entry asks for an administrator with pkexec and shows the window to the data's account
-# with xhost. A refused start of the window is shown by the desktop's dialog program (zenity,
-# kdialog or xmessage), as the window module that would show it is not loaded then.
+# The menu entry asks for an administrator with pkexec. A refused start of the window is shown by
+# the desktop's dialog program (zenity, kdialog or xmessage), as the window module that would show
+# it is not loaded then.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
-    "libcurl4, ca-certificates, pkexec, x11-xserver-utils, zenity | kdialog | x11-utils")
+    "libcurl4, ca-certificates, pkexec, zenity | kdialog | x11-utils")
 
 include(CPack)

@@ -1,4 +1,5 @@
 #include "arquivos.h"
+#include "processo.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -179,6 +180,7 @@ void Fechar(Descritor descritor) {
 
 std::error_code AcrescentarLinha(const std::filesystem::path& caminho, std::string_view linha,
                                  bool& aberto) {
+    const ComoDonoDosDados comoDono; // the log is the data's: the night's run appends to it
     const int fd =
         ::open(caminho.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     aberto = fd >= 0;
@@ -242,6 +244,7 @@ std::error_code ApagarArquivo(const std::filesystem::path& arquivo) {
 
 // SQL Server for Linux runs as the job's own account: no other account writes or owns backups.
 std::error_code CriarPastaSeFaltar(const std::filesystem::path& pasta, std::string_view) {
+    const ComoDonoDosDados comoDono;
     struct stat st {};
     if (::stat(pasta.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
         if (::mkdir(pasta.c_str(), 0755) != 0 && errno != EEXIST) {

@@ -1,4 +1,5 @@
 #include "permissoes.h"
+#include "processo.h"
 
 #include <cstdio>
 #include <grp.h>
@@ -44,7 +45,11 @@ std::optional<std::string> ConferirCaminho(const std::filesystem::path& caminho,
         return Inseguro(caminho.string(), "tem links demais", "ls -l " + caminho.string());
     }
     const auto normal = caminho.lexically_normal();
-    const uid_t eu = ::geteuid();
+    // Root's window on another account's data takes that account for ours there: the job it
+    // starts runs as it.
+    const bool dados = regra == Regra::Dados || regra == Regra::Backup;
+    const uid_t eu =
+        dados && DonoDosDadosAdotado() ? static_cast<uid_t>(IdDonoDosDados()) : ::geteuid();
     std::filesystem::path atual;
     for (auto parte = normal.begin(); parte != normal.end(); ++parte) {
         atual /= *parte;
@@ -57,7 +62,6 @@ std::optional<std::string> ConferirCaminho(const std::filesystem::path& caminho,
         const std::string p = atual.string();
         const bool link = S_ISLNK(st.st_mode);
         const bool pasta = S_ISDIR(st.st_mode);
-        const bool dados = regra == Regra::Dados || regra == Regra::Backup;
         // The rule of the last name applies to what a link there leads to.
         const bool proprio = ultimo && !link;
         if (dados && proprio && st.st_uid != eu) {
@@ -71,13 +75,13 @@ std::optional<std::string> ConferirCaminho(const std::filesystem::path& caminho,
             }
             if (atual == ctx.dados) {
                 const auto exe = (ctx.pasta / "kelvane").string();
+                // The window: root's, through the menu's launcher, on data apart from the
+                // program; a portable copy's own account's, in its own session.
                 return Inseguro(
                     p, "pertence a " + dono + ", e o kelvane foi iniciado como " + NomeConta(eu),
-                    // The window takes only the display along; that account
-                    // is let in to it by xhost.
-                    ctx.janela ? "xhost +SI:localuser:" + dono + " && sudo -u " + dono +
-                                     " DISPLAY=\"$DISPLAY\" " + exe
-                               : "sudo -u " + dono + " " + exe + " EXEC");
+                    !ctx.janela              ? "sudo -u " + dono + " " + exe + " EXEC"
+                    : ctx.pasta != ctx.dados ? "pkexec " + (ctx.pasta / "kelvane-janela").string()
+                                             : "entre na sessão de " + dono + " e abra " + exe);
             }
             return Inseguro(p, "pertence a outra conta (" + dono + ")",
                             "chown " + NomeConta(eu) + " " + p);

@@ -49,6 +49,38 @@ ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
                  const std::function<void(const char*, std::size_t)>& saida, FimPrograma& fim,
                  const std::string& entrada = {});
 
+// Root's window on the data of another account (the menu's launcher opens the window as root):
+// that account stays their owner, and the job its run-now starts runs as it. Once adopted, the
+// permission check takes that account for ours on the data, what a ComoDonoDosDados covers is
+// written as it and ExecutarComoDonoDosDados starts programs as it. Adopted only by root, for a
+// folder (not a link) of another account that has a name (any earlier one dropped); never on
+// Windows.
+bool AdotarDonoDosDados(const std::filesystem::path& dados);
+bool DonoDosDadosAdotado();
+// That account's number; -1 when none was adopted.
+std::int64_t IdDonoDosDados();
+// While it lives, this thread reaches files as the adopted account (Linux: its file system ids):
+// what it creates is that account's, and a link the account planted leads nowhere it could not
+// write itself. Nothing when no account was adopted.
+class ComoDonoDosDados {
+public:
+    ComoDonoDosDados();
+    ~ComoDonoDosDados();
+    ComoDonoDosDados(const ComoDonoDosDados&) = delete;
+    ComoDonoDosDados& operator=(const ComoDonoDosDados&) = delete;
+
+private:
+    long anterior_[2] = {-1, -1};
+};
+// ExecutarPrograma (no time limit, stdin from the null device) as the adopted account with its
+// groups, in a session of its own with no controlling terminal, in the root folder, with no
+// descriptor but the output's, and an environment of its own: PATH, that account's HOME, USER
+// and LOGNAME, the locale, TZ and `variaveis` ("NOME=valor"), never the display's.
+std::optional<std::string> ExecutarComoDonoDosDados(
+    const std::vector<std::string>& argumentos, const std::vector<std::string>& variaveis,
+    const std::function<void(std::int64_t)>& aoIniciar,
+    const std::function<void(const char*, std::size_t)>& saida, FimPrograma& fim);
+
 // This process's number.
 std::int64_t IdProcesso();
 // Whether the process `pid` may still be running (false only once it is surely gone).

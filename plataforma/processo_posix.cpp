@@ -8,9 +8,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <mutex>
 #include <poll.h>
+#include <pwd.h>
 #include <spawn.h>
+#include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -48,6 +51,15 @@ std::vector<std::string> AmbienteFilho() {
     ambiente.emplace_back("LC_ALL=C.UTF-8");
     return ambiente;
 }
+
+// The account whose data a root window works on (AdotarDonoDosDados), set once at start.
+struct ContaAdotada {
+    bool ativa = false;
+    uid_t uid = 0;
+    gid_t gid = 0;
+    std::string nome, casa;
+};
+ContaAdotada gAdotada;
 
 std::vector<char*> Ponteiros(std::vector<std::string>& textos) {
     std::vector<char*> p;
@@ -183,11 +195,16 @@ void EsperarTerminacao(sigset_t conjunto) {
 
 } // namespace
 
-std::optional<std::string>
-ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
-                 std::chrono::seconds limite, const std::function<void(std::int64_t)>& aoIniciar,
-                 const std::function<void(const char*, std::size_t)>& saida, FimPrograma& fim,
-                 const std::string& entrada) {
+namespace {
+
+// ExecutarPrograma with this environment; `outraConta` in a session of its own, in "/", with
+// no inherited descriptor.
+std::optional<std::string> Executar(const std::vector<std::string>& argumentos, Descritor herdar,
+                                    std::chrono::seconds limite,
+                                    const std::function<void(std::int64_t)>& aoIniciar,
+                                    const std::function<void(const char*, std::size_t)>& saida,
+                                    FimPrograma& fim, const std::string& entrada,
+                                    std::vector<std::string> ambiente, bool outraConta) {
     fim = FimPrograma{};
     int leituraEntrada = -1;
     if (!entrada.empty()) {
@@ -212,6 +229,11 @@ ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
     }
     posix_spawn_file_actions_adddup2(&acoes, tubo[1], 1);
     posix_spawn_file_actions_adddup2(&acoes, tubo[1], 2);
+    if (outraConta) {
+        // Nothing of ours (the display's connection among them) and no folder of root's.
+        posix_spawn_file_actions_addclosefrom_np(&acoes, 3);
+        posix_spawn_file_actions_addchdir_np(&acoes, "/");
+    }
     if (herdar >= 0) {
         // dup2 onto itself clears close-on-exec in the child only.
         const int fd = static_cast<int>(herdar);
@@ -230,14 +252,15 @@ ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
     sigemptyset(&nenhum);
     posix_spawnattr_setsigdefault(&atributos, &padrao);
     posix_spawnattr_setsigmask(&atributos, &nenhum);
-    // A group of its own, so that stopping it stops whatever it started as well.
+    // A group of its own, so that stopping it stops whatever it started as well; another
+    // account's a session of its own (whose group it leads), with no terminal to type into.
     posix_spawnattr_setpgroup(&atributos, 0);
-    posix_spawnattr_setflags(&atributos, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
-                                             POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setflags(&atributos,
+                             POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
+                                 (outraConta ? POSIX_SPAWN_SETSID : POSIX_SPAWN_SETPGROUP));
 
     auto args = argumentos;
     auto argv = Ponteiros(args);
-    auto ambiente = AmbienteFilho();
     auto envp = Ponteiros(ambiente);
     InstalarLimpezaAoTerminar();
     pid_t pid = -1;
@@ -326,6 +349,84 @@ ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
         fim.sinal = WTERMSIG(status);
     }
     return std::nullopt;
+}
+
+} // namespace
+
+std::optional<std::string>
+ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
+                 std::chrono::seconds limite, const std::function<void(std::int64_t)>& aoIniciar,
+                 const std::function<void(const char*, std::size_t)>& saida, FimPrograma& fim,
+                 const std::string& entrada) {
+    return Executar(argumentos, herdar, limite, aoIniciar, saida, fim, entrada, AmbienteFilho(),
+                    false);
+}
+
+bool AdotarDonoDosDados(const std::filesystem::path& dados) {
+    gAdotada = {};
+    struct stat st {};
+    if (::geteuid() != 0 || ::lstat(dados.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        st.st_uid == 0) {
+        return false;
+    }
+    const passwd* pw = ::getpwuid(st.st_uid);
+    if (pw == nullptr) {
+        return false; // the check then refuses the data, as before
+    }
+    gAdotada = {true, st.st_uid, pw->pw_gid, pw->pw_name, pw->pw_dir};
+    return true;
+}
+
+bool DonoDosDadosAdotado() {
+    return gAdotada.ativa;
+}
+
+std::int64_t IdDonoDosDados() {
+    return gAdotada.ativa ? static_cast<std::int64_t>(gAdotada.uid) : -1;
+}
+
+// setfsuid and setfsgid change the calling thread alone, and with a file system id other than 0
+// the thread loses root's file capabilities until it is 0 again.
+ComoDonoDosDados::ComoDonoDosDados() {
+    if (gAdotada.ativa) {
+        anterior_[1] = ::setfsgid(gAdotada.gid);
+        anterior_[0] = ::setfsuid(gAdotada.uid);
+    }
+}
+
+ComoDonoDosDados::~ComoDonoDosDados() {
+    if (anterior_[0] >= 0) {
+        ::setfsuid(static_cast<uid_t>(anterior_[0]));
+        ::setfsgid(static_cast<gid_t>(anterior_[1]));
+    }
+}
+
+std::optional<std::string> ExecutarComoDonoDosDados(
+    const std::vector<std::string>& argumentos, const std::vector<std::string>& variaveis,
+    const std::function<void(std::int64_t)>& aoIniciar,
+    const std::function<void(const char*, std::size_t)>& saida, FimPrograma& fim) {
+    if (!gAdotada.ativa) {
+        return std::string("nenhuma conta dona dos dados foi adotada");
+    }
+    // util-linux's setpriv takes the account's ids and groups and then runs the program.
+    std::vector<std::string> comando = {"/usr/bin/setpriv",
+                                        "--reuid=" + std::to_string(gAdotada.uid),
+                                        "--regid=" + std::to_string(gAdotada.gid),
+                                        "--init-groups",
+                                        "--no-new-privs",
+                                        "--"};
+    comando.insert(comando.end(), argumentos.begin(), argumentos.end());
+    std::vector<std::string> ambiente = {"PATH=/usr/bin:/bin", "HOME=" + gAdotada.casa,
+                                         "USER=" + gAdotada.nome, "LOGNAME=" + gAdotada.nome,
+                                         "LC_ALL=C.UTF-8"};
+    for (const char* nome : {"LANG", "TZ"}) {
+        if (const char* valor = std::getenv(nome)) {
+            ambiente.push_back(std::string(nome) + "=" + valor);
+        }
+    }
+    ambiente.insert(ambiente.end(), variaveis.begin(), variaveis.end());
+    return Executar(comando, kSemDescritor, std::chrono::seconds(0), aoIniciar, saida, fim, {},
+                    std::move(ambiente), true);
 }
 
 std::int64_t IdProcesso() {

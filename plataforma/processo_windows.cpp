@@ -220,6 +220,30 @@ void win::IniciarJobFerramentas() {
     });
 }
 
+// The window runs as the account that owns the data: there is no other account's to adopt.
+bool AdotarDonoDosDados(const std::filesystem::path&) {
+    return false;
+}
+
+bool DonoDosDadosAdotado() {
+    return false;
+}
+
+std::int64_t IdDonoDosDados() {
+    return -1;
+}
+
+ComoDonoDosDados::ComoDonoDosDados() = default;
+ComoDonoDosDados::~ComoDonoDosDados() = default;
+
+std::optional<std::string>
+ExecutarComoDonoDosDados(const std::vector<std::string>&, const std::vector<std::string>&,
+                         const std::function<void(std::int64_t)>&,
+                         const std::function<void(const char*, std::size_t)>&, FimPrograma& fim) {
+    fim = FimPrograma{};
+    return std::string("nenhuma conta dona dos dados foi adotada");
+}
+
 std::optional<std::string>
 ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
                  std::chrono::seconds limite, const std::function<void(std::int64_t)>& aoIniciar,

@@ -18,7 +18,6 @@ pacotes=(
   qt6-translations-l10n              # Qt's own texts in Portuguese
   xvfb xauth                         # a display for the window's screenshot
   desktop-file-utils libxml2-utils   # the menu entry and its polkit action checked
-  x11-xserver-utils                  # xhost, which the menu's launcher runs
   unixodbc dpkg-dev file             # the .deb: a run-time need; what cpack runs
 )
 bash scripts/instalar_pacotes.sh "${pacotes[@]}"

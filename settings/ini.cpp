@@ -2,6 +2,7 @@
 
 #include "../plataforma/arquivos.h"
 #include "../plataforma/nomes.h"
+#include "../plataforma/processo.h"
 #include "codificacao.h"
 #include "texto.h"
 
@@ -241,6 +242,9 @@ std::string LerINI(std::string_view secao, std::string_view chave,
 
 std::error_code EditarArquivoINI(const std::filesystem::path& caminho, std::string_view secao,
                                  const std::function<AlteracoesINI(std::string_view)>& alteracoes) {
+    // Root's window writes the settings as the data's owner: the file stays that account's, and
+    // a link it planted leads nowhere it could not write itself.
+    const plataforma::ComoDonoDosDados comoDono;
     // A link is written through: its target is the file replaced.
     std::filesystem::path arquivo = caminho;
     if (plataforma::EhLink(caminho)) {

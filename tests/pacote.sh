@@ -50,19 +50,37 @@ Login=sa\nSenha=S3nha\nUsuario=kelvane\nPassw=P4ss\nEndereco=127.0.0.1\nPorta=%s
 grep -q "DISK = N'$t/dados/KVLN_1_Casa_" "$t/lotes" || falha "backup fora da pasta de dados"
 [ "$(find "$p" -newer "$t/dados/info.ini" -print -quit)" = "" ] || falha "a execução gravou na pasta do programa"
 "$p/7z" t "$t"/ftp/backups/KVLN_1_Casa_*.7z >/dev/null || falha "nada chegou ao FTP"
-# The menu's launcher, run as root with a hostile environment, starts the program as the data's
-# account with the display alone (the program here a stand-in that says who and with what it ran).
-if [ "$(id -u)" = 0 ] && getent passwd nobody >/dev/null && command -v xvfb-run xhost >/dev/null; then
+# The menu's launcher, run as root with a hostile environment, opens the window as root with the
+# display alone; meanwhile no process of the data's account reaches the display (the program here
+# a stand-in that says who and with what it ran, and has the account dial the display without a
+# cookie). A refusal goes to a box too: the stand-in hears what the box says.
+if [ "$(id -u)" = 0 ] && getent passwd nobody >/dev/null && command -v xvfb-run >/dev/null; then
   chmod 0711 "$t" && chown nobody: "$t/dados" && mv "$p/kelvane" "$t/kelvane"
-  printf '#!/bin/sh\n{ id -un; tr "\\0" "\\n" </proc/$$/environ | cut -d= -f1 | sort; } >%s/dados/sonda\n' \
-    "$t" >"$p/kelvane" && chmod 0755 "$p/kelvane"
+  cat >"$t/tela.py" <<'FIM'
+import os, socket, struct, sys
+s = socket.socket(socket.AF_UNIX)
+s.connect("/tmp/.X11-unix/X" + os.environ["DISPLAY"].split(":")[1].split(".")[0])
+s.sendall(struct.pack("<cxHHHHxx", b"l", 11, 0, 0, 0))
+sys.exit(s.recv(1) != b"\x01")
+FIM
+  cat >"$p/kelvane" <<FIM
+#!/bin/sh
+{ id -un; echo "\$*"; tr "\\0" "\\n" </proc/\$\$/environ | cut -d= -f1 | sort | xargs
+  ! DISPLAY=\$DISPLAY setpriv --reuid=nobody --regid=nogroup --clear-groups /usr/bin/python3 -I \\
+    $t/tela.py || echo "a tela aceitou nobody"; } >>$t/sonda
+FIM
+  chmod 0755 "$t/tela.py" "$p/kelvane"
   xvfb-run -a env LD_PRELOAD="$t/hostil.so" HOME="$t" QT_PLUGIN_PATH="$t" QT_QPA_PLATFORM=offscreen \
     "$p/kelvane-janela" 2>/dev/null || falha "lançador do menu terminou com $?"
-  [ "$(xargs <"$t/dados/sonda")" = "nobody DISPLAY HOME LANG LOGNAME PATH USER" ] ||
-    falha "lançador do menu: $(cat "$t/dados/sonda")"
+  echo "$t/nada" >"$p/pasta-dados"
+  ! xvfb-run -a "$p/kelvane-janela" 2>/dev/null || falha "lançador abriu a janela sem a pasta de dados"
+  printf -v esperado '%s\n' root "" "DISPLAY HOME LANG LOGNAME PATH USER XAUTHORITY" root \
+    "AVISO a pasta de dados $t/nada não existe" "DISPLAY HOME LANG PATH XAUTHORITY"
+  [ "$(cat "$t/sonda")" = "${esperado%?}" ] || falha "lançador do menu: $(cat "$t/sonda")"
+  echo "$t/dados" >"$p/pasta-dados"
   mv "$t/kelvane" "$p/kelvane" && chown root: "$t/dados"
 else
-  echo "pulado: o lançador do menu precisa de root, da conta nobody, de xvfb-run e xhost"
+  echo "pulado: o lançador do menu precisa de root, da conta nobody e de xvfb-run"
 fi
 
 # An install never writes through a link left where it writes.
@@ -82,7 +100,14 @@ if [ "$(id -u)" = 0 ] && getent passwd nobody >/dev/null; then
   printf '0 2 * * * root /opt/kelvane/kelvane EXEC\n0 3 * * * mssql /opt/kelvane/kelvane EXEC\n' >"$v/etc/cron.d/k"
   printf '[Service]\nExecStart=/opt/kelvane/kelvane EXEC\n' >"$v/etc/systemd/system/k.service"
   dpkg-deb -e "$deb" "$t/controle"
-  DPKG_ROOT=$v sh "$t/controle/preinst" upgrade 1.0 || falha "preinst terminou com $?"
+  # Run from a terminal, as apt is: what runs as the data's account has none to type into (its
+  # find says which terminal it has).
+  mkdir -m 0755 "$t/sondas" && install -m 0666 /dev/null "$t/tty"
+  printf '#!/bin/sh\n[ "$(id -u)" = 0 ] || cut -d" " -f7 /proc/$$/stat >>%s/tty\nexec /usr/bin/find "$@"\n' \
+    "$t" >"$t/sondas/find" && chmod 0755 "$t/sondas/find"
+  script -qec "PATH=$t/sondas:\$PATH DPKG_ROOT=$v sh $t/controle/preinst upgrade 1.0" /dev/null \
+    >"$t/preinst.out" || falha "preinst terminou com $?: $(cat "$t/preinst.out")"
+  [ "$(sort -u "$t/tty")" = 0 ] || falha "a conta dos dados rodou com o terminal $(cat "$t/tty")"
   dpkg-deb -x "$deb" "$v" && DPKG_ROOT=$v sh "$t/controle/postinst" configure 1.0 || falha postinst
   [ "$(stat -c '%U %a' "$v/opt/kelvane")" = "root 755" ] && [ -d "$v/opt/kelvane/exemplos" ] &&
     [ ! -L "$v/opt/kelvane/exemplos" ] && [ -z "$(ls -A "$t/alvo")" ] || falha "pasta do programa: $(ls -la "$v/opt/kelvane")"

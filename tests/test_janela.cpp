@@ -5,6 +5,7 @@
 #include "job/programa.h"
 #include "plataforma/arquivos.h"
 #include "plataforma/nomes.h"
+#include "plataforma/processo.h"
 #include "plataforma/sistema.h"
 #include "settings/cripto.h"
 #include "settings/ini.h"
@@ -31,6 +32,7 @@
 #else
 #include <csignal>
 #include <sys/fsuid.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -486,6 +488,57 @@ TEST_F(Janela, ExecutarAgoraSegueOJob) {
     EXPECT_EQ(Caixas(),
               (std::vector<std::string>{recusa, "fechada " + recusa, "i Processo Finalizado!"}));
     EXPECT_EQ(p.Enviados().size(), 1u);
+}
+
+// Root's window (the menu's launcher) on the data of another account: run-now runs the job as
+// that account, in a session of its own with no terminal and without the display, so what it
+// writes is that account's; the success box only when that process ends with 0.
+TEST_F(Janela, ExecutarAgoraDeRootComoDonoDosDados) {
+    KELVANE_SO_LINUX("a janela no Windows roda como a conta dona dos dados");
+#ifndef _WIN32
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "a conta nobody só pode ser adotada por root";
+    }
+    p.Servidores();
+    p.Separar();
+    ::chmod(p.raiz.p.c_str(), 0711);
+    // The 7z the job starts says who it runs as, where it may type and what display it sees.
+    p.Falsa("7z", "{ id -un; cut -d' ' -f7 /proc/$$/stat; echo ${DISPLAY-}${XAUTHORITY-}; "
+                  "[ $(cut -d' ' -f6 /proc/$$/stat) = " +
+                      std::to_string(::getsid(0)) +
+                      " ] || echo sessao-nova; } | xargs >>\"$(dirname \"$3\")/sonda\"; "
+                      "exec /usr/lib/p7zip/7z \"$@\"");
+    p.Falsa("ncftpput", "exit 3");
+    ::chmod((p.dir / "7z").c_str(), 0755);
+    ::chmod((p.dir / "ncftpput").c_str(), 0755);
+    for (const auto& e : fs::recursive_directory_iterator(p.dados)) {
+        ::lchown(e.path().c_str(), 65534, 65534);
+    }
+    ::lchown(p.dados.c_str(), 65534, 65534);
+    DefinirPastaDados(p.dados);
+    ASSERT_TRUE(plataforma::AdotarDonoDosDados(p.dados));
+    qputenv("DISPLAY", ":7");
+    auto& f = Abrir({}, true);
+    ListaFtp(f)->setCurrentIndex(1);
+    fs::remove(p.dados / "info.ini"); // the save before the run makes it anew
+    Clicar("cmdExecutar");
+    ASSERT_EQ(Caixas().size(), 1u);
+    EXPECT_EQ(Caixas()[0].rfind("X Erro: 3 - ", 0), 0u) << Caixas()[0];
+    fs::remove(p.dir / "ncftpput");
+    p.Ferramentas();
+    Clicar("cmdExecutar");
+    EXPECT_EQ(Caixas().back(), "i Processo Finalizado!");
+    EXPECT_EQ(Linhas(p.dados / "sonda"), std::vector<std::string>(2, "nobody 0 sessao-nova"));
+    ASSERT_EQ(p.Enviados().size(), 1u);
+    for (const auto& e : fs::recursive_directory_iterator(p.dados)) {
+        struct stat st {};
+        ::lstat(e.path().c_str(), &st);
+        EXPECT_EQ(st.st_uid, 65534u) << e.path();
+    }
+    plataforma::AdotarDonoDosDados(p.dir); // root's: none adopted for the next test
+    DefinirPastaDados(p.dir);
+    qunsetenv("DISPLAY");
+#endif
 }
 
 // The session ends under a backup started from the window (Linux: SIGTERM; Windows: the question,

@@ -793,9 +793,13 @@ const Permissao permissoes[] = {
      "{P}\\Log pertence a outra conta (NT AUTHORITY\\ANONYMOUS LOGON)|icacls \"{P}\\Log\" "
      "/setowner "},
     {"JanelaAbertaPorRootNaPastaDeOutraConta", [](Programa& p) { DeOutro(p.dir); }, 9,
-     "{P} pertence a nobody, e o kelvane foi iniciado como root|xhost +SI:localuser:nobody && "
-     "sudo -u nobody DISPLAY=\"$DISPLAY\" {P}/kelvane",
+     "{P} pertence a nobody, e o kelvane foi iniciado como root|entre na sessão de nobody e "
+     "abra {P}/kelvane",
      "", true},
+    // Only the window may be root's on that account's data (the job it starts runs as it).
+    {"ExecDeRootNosDadosDeOutraConta", DeNobody, 9,
+     "{D} pertence a nobody, e o kelvane foi iniciado como root|sudo -u nobody {P}/kelvane EXEC",
+     ""},
     {"ModuloDaJanelaDeOutraConta", [](Programa& p) { MarcaEm(p.dir / "kelvane-janela.so"); }, 9,
      "{P}/kelvane-janela.so pertence a outra conta (nobody)|chown root {P}/kelvane-janela.so", "",
      true},

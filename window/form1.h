@@ -144,6 +144,8 @@ private:
     std::atomic<bool> ncriptoSalvo_{false};
     // How the running backup job failed, as it logged it ("Erro...") or put it in its own box.
     QString falhaJob_;
+    // What a job run as the data's owner printed besides its events, when it failed.
+    QString saidaJob_;
     bool caixaDoJob_ = false;
     // Why the load found nothing in a file that exists; shown once the window is on screen.
     QString avisoCarga_;

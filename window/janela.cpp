@@ -1,5 +1,6 @@
 #include "janela.h"
 
+#include "caixas.h"
 #include "form1.h"
 #include "job/codigos.h"
 #include "plataforma/sistema.h"
@@ -63,6 +64,10 @@ QTranslator* CarregarTraducoesQt(QCoreApplication& aplicacao) {
 }
 
 int AbrirJanela(int argc, char** argv) {
+    // "AVISO <text>": the menu's launcher refused to open the window, and says why in a box.
+    const QString aviso = argc == 3 && QString::fromLocal8Bit(argv[1]).toUpper() == "AVISO"
+                              ? QString::fromLocal8Bit(argv[2])
+                              : QString();
     std::FILE* rascunho = std::tmpfile();
     gStderr = rascunho ? plataforma::DesviarErroPadrao(rascunho) : -1;
     if (gStderr < 0) {
@@ -81,6 +86,10 @@ int AbrirJanela(int argc, char** argv) {
     CarregarTraducoesQt(aplicacao);
     QApplication::setApplicationName(QStringLiteral("Kelvane"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/kelvane/kelvane.png")));
+    if (!aviso.isEmpty()) {
+        MostrarCaixa(nullptr, Icone::Critico, aviso);
+        return 0;
+    }
     Form1 janela;
     janela.show();
     return aplicacao.exec();
