@@ -215,11 +215,8 @@ std::optional<Desfecho> Job::Executar() {
         }
     }
     // Whoever could change the certificate trusted for the upload could read it on the way.
-    if (!cfg_.certificadoFTP.empty()) {
-        if (const auto inseguro =
-                ArquivoDadoInseguro(plataforma::Caminho(cfg_.certificadoFTP), pasta, dados)) {
-            return De(CodigoSaida::PermissoesInseguras, *inseguro);
-        }
+    if (const auto inseguro = CertificadoInseguro(plataforma::Caminho(cfg_.certificadoFTP))) {
+        return De(CodigoSaida::PermissoesInseguras, *inseguro);
     }
     std::string motivo;
     const auto conexao = ConectarBanco(cfg_, observador_, motivo);

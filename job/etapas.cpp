@@ -3,6 +3,7 @@
 #include "../plataforma/arquivos.h"
 #include "../settings/texto.h"
 #include "ferramentas.h"
+#include "politica_permissoes.h"
 #include "significados.h"
 
 #include <algorithm>
@@ -182,6 +183,9 @@ std::optional<Falha> ConferirTamanho(plataforma::Transferencia& t, const DadosFt
 std::optional<Falha> EnviarCifrado(const DadosFtp& dados, const std::filesystem::path& arquivo,
                                    const std::string& etapa, std::chrono::seconds limite,
                                    const std::string& explicacao, const AposEnvio& apos) {
+    if (const auto inseguro = CertificadoInseguro(dados.certificado)) {
+        return Falha{CodigoSaida::PermissoesInseguras, 0, *inseguro};
+    }
     plataforma::Transferencia t(DestinoDe(dados, limite));
     const std::string nome = plataforma::TextoCaminho(arquivo.filename());
     const std::string temporario = nome + std::string(kSufixoEnvio);

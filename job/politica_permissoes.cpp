@@ -18,15 +18,11 @@ std::optional<std::string> CaminhoInseguro(const std::filesystem::path& caminho)
                                          plataforma::Regra::Carregado, {});
 }
 
-std::optional<std::string> ArquivoDadoInseguro(const std::filesystem::path& arquivo,
-                                               const std::filesystem::path& pasta,
-                                               const std::filesystem::path& dados) {
-    return plataforma::ProblemaPermissao(std::filesystem::absolute(arquivo).lexically_normal(),
-                                         plataforma::Regra::Dados,
-                                         {std::filesystem::absolute(pasta).lexically_normal(),
-                                          std::filesystem::absolute(dados).lexically_normal(),
-                                          false,
-                                          {}});
+std::optional<std::string> CertificadoInseguro(const std::filesystem::path& arquivo) {
+    if (arquivo.empty()) {
+        return std::nullopt;
+    }
+    return CaminhoInseguro(arquivo);
 }
 
 std::optional<std::string> ArquivoPastaDadosInseguro(const std::filesystem::path& pasta) {

@@ -23,10 +23,9 @@ std::optional<std::string> PermissaoInsegura(const std::filesystem::path& pasta,
                                              bool janela = false);
 // The file that names the data folder, before it is read.
 std::optional<std::string> ArquivoPastaDadosInseguro(const std::filesystem::path& pasta);
-// The data's check for one more file the job reads (a certificate it trusts).
-std::optional<std::string> ArquivoDadoInseguro(const std::filesystem::path& arquivo,
-                                               const std::filesystem::path& pasta,
-                                               const std::filesystem::path& dados);
+// The certificate an encrypted upload trusts (CertificadoFTP; none when empty): public, as a CA's
+// is, but changed by no one but root and us, as what we load.
+std::optional<std::string> CertificadoInseguro(const std::filesystem::path& arquivo);
 // The same check for one more file we load (an ODBC driver named by path).
 std::optional<std::string> CaminhoInseguro(const std::filesystem::path& caminho);
 

@@ -2,6 +2,7 @@
 // plataforma/ only.
 #pragma once
 
+#include <chrono>
 #include <curl/curl.h>
 #include <string>
 
@@ -33,5 +34,12 @@ const Curl& CarregarCurl();
 // ("TLSv1.2 / ..."), for libcurl's debug callback: valid only while a transfer runs. Empty when
 // it cannot tell yet, or when libcurl's own messages say it (OpenSSL's "SSL connection using").
 std::string TlsDaConexao(const Curl& curl, CURL* c);
+
+// Closes a transfer's socket so that the peer reads all that was sent: a close with something
+// unread, or anything arriving after it, makes the system answer with a reset, and the peer loses
+// what it had not read yet (TLS 1.3 servers send their session tickets after the handshake, at
+// any time during an upload). So the sending side is shut (the end follows what is queued), and
+// whatever still comes is read and dropped until the peer closes too, or until `prazo`.
+void FecharConexao(curl_socket_t s, std::chrono::steady_clock::time_point prazo);
 
 } // namespace kelvane::plataforma

@@ -1,7 +1,13 @@
 #include "curl.h"
 #include "sistema.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <mutex>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace kelvane::plataforma {
 
@@ -54,6 +60,30 @@ const Curl& CarregarCurl() {
 
 std::string TlsDaConexao(const Curl&, CURL*) {
     return {};
+}
+
+void FecharConexao(curl_socket_t s, std::chrono::steady_clock::time_point prazo) {
+    if (::shutdown(s, SHUT_WR) == 0) {
+        char descarte[4096];
+        for (;;) {
+            const auto resta = std::chrono::ceil<std::chrono::milliseconds>(
+                prazo - std::chrono::steady_clock::now());
+            pollfd p{s, POLLIN, 0};
+            const int pr =
+                ::poll(&p, 1, static_cast<int>(std::clamp<std::int64_t>(resta.count(), 0, 60000)));
+            if (pr < 0 && errno == EINTR) {
+                continue;
+            }
+            if (pr <= 0) {
+                break; // the time is up
+            }
+            const ssize_t n = ::recv(s, descarte, sizeof descarte, 0);
+            if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) {
+                break; // the peer's end, or a reset
+            }
+        }
+    }
+    ::close(s);
 }
 
 } // namespace kelvane::plataforma

@@ -1,6 +1,8 @@
 #include "comum_windows.h"
 #include "curl.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <mutex>
 #define SECURITY_WIN32
 // clang-format off
@@ -75,6 +77,29 @@ std::string TlsDaConexao(const Curl& curl, CURL* c) {
         tls += " / " + std::to_string(conexao.dwCipherStrength) + " bits";
     }
     return tls;
+}
+
+void FecharConexao(curl_socket_t s, std::chrono::steady_clock::time_point prazo) {
+    if (::shutdown(s, SD_SEND) == 0) {
+        char descarte[4096];
+        for (;;) {
+            const auto resta = std::chrono::ceil<std::chrono::microseconds>(
+                prazo - std::chrono::steady_clock::now());
+            const auto us = std::clamp<std::int64_t>(resta.count(), 0, 60000000);
+            timeval espera{static_cast<long>(us / 1000000), static_cast<long>(us % 1000000)};
+            fd_set leitura;
+            FD_ZERO(&leitura);
+            FD_SET(s, &leitura);
+            if (::select(0, &leitura, nullptr, nullptr, &espera) <= 0) {
+                break; // the time is up
+            }
+            const int n = ::recv(s, descarte, sizeof descarte, 0);
+            if (n == 0 || (n < 0 && ::WSAGetLastError() != WSAEWOULDBLOCK)) {
+                break; // the peer's end, or a reset
+            }
+        }
+    }
+    ::closesocket(s);
 }
 
 } // namespace kelvane::plataforma

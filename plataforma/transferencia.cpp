@@ -21,6 +21,10 @@ constexpr const char* kChaveNenhuma = "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA
 // in it, so the default 64 KiB caps an upload at a few round trips' worth per round trip.
 constexpr long kBufferEnvio = 1024 * 1024;
 
+// The longest wait for a server to close a connection after us: what libcurl gives it to answer
+// once a transfer's data has gone.
+constexpr std::chrono::seconds kFechamento{60};
+
 // The longest time limit libcurl takes (INT_MAX ms); a longer one would be refused, leaving the
 // previous operation's in force.
 long Segundos(std::chrono::seconds s) {
@@ -84,9 +88,11 @@ struct Transferencia::Estado {
     std::string tls;
     curl_slist* comandos = nullptr;
     DescricaoConexao descricao;
+    std::chrono::steady_clock::time_point inicio; // of the operation under way
 
     ~Estado() {
         if (c != nullptr) {
+            inicio = std::chrono::steady_clock::now(); // the goodbye is one more exchange
             curl.easy_cleanup(c);
         }
         if (comandos != nullptr) {
@@ -111,6 +117,19 @@ struct Transferencia::Estado {
         } else if (tipo == CURLINFO_TEXT && linha.rfind("SSL connection using ", 0) == 0) {
             e->tls = linha.substr(21, linha.find_last_not_of("\r\n") - 20);
         }
+        return 0;
+    }
+
+    // Every connection ends with the server having read all that was sent: its upload whole, and
+    // no reset that would make it throw away the end (within the operation's limit).
+    static int Fechar(void* p, curl_socket_t s) {
+        const auto* e = static_cast<Estado*>(p);
+        const auto agora = std::chrono::steady_clock::now();
+        const auto passado = std::chrono::duration_cast<std::chrono::seconds>(agora - e->inicio);
+        // (A limit too long to add to a clock's time is never the nearer end.)
+        FecharConexao(s, e->d.limite.count() > 0 && e->d.limite - passado < kFechamento
+                             ? e->inicio + e->d.limite
+                             : agora + kFechamento);
         return 0;
     }
 
@@ -198,6 +217,8 @@ struct Transferencia::Estado {
         o(CURLOPT_DEBUGFUNCTION, &Estado::Depurar);
         o(CURLOPT_DEBUGDATA, this);
         o(CURLOPT_WRITEFUNCTION, Descartar);
+        o(CURLOPT_CLOSESOCKETFUNCTION, &Estado::Fechar);
+        o(CURLOPT_CLOSESOCKETDATA, this);
         o(CURLOPT_CONNECTTIMEOUT, Segundos(d.conexao));
         o(CURLOPT_TIMEOUT, Segundos(d.limite));
         // FTP's control connection stays silent during a long upload: a router that forgets it
@@ -314,6 +335,7 @@ struct Transferencia::Estado {
     }
 
     std::optional<FalhaTransferencia> Executar() {
+        inicio = std::chrono::steady_clock::now();
         const CURLcode rc = curl.easy_perform(c);
         if (rc != CURLE_OK) {
             return Falha(rc);

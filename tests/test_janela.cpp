@@ -831,7 +831,9 @@ struct CasoCifrado {
     bool confia;
     std::string caixa, segunda = ""; // one click each: a second box when given
     std::string gravada = "";        // ChaveHostFTP afterwards
-    bool comCa = true;               // CertificadoFTP names the test CA
+    // CertificadoFTP names the test CA with this mode (a CA's is public); empty: none.
+    fs::perms ca = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                   fs::perms::others_read;
 };
 class Cifrados : public Janela, public ::testing::WithParamInterface<CasoCifrado> {};
 
@@ -855,8 +857,8 @@ TEST_P(Cifrados, TesteFtpDizOQueConferiu) {
                   {"Usuario", "kelvaneteste"},
                   {"Passw", senha},
                   {"Diretorio", (p.ftp / "backups").string()}};
-    if (modo != "sftp" && c.comCa) {
-        Privado(chaves / "ca.crt");
+    if (modo != "sftp" && c.ca != fs::perms::none) {
+        fs::permissions(chaves / "ca.crt", c.ca);
         ini.emplace_back("CertificadoFTP", (chaves / "ca.crt").string());
     }
     fs::remove(p.dir / plataforma::kNomeEnviador); // plain FTP's alone
@@ -888,7 +890,7 @@ const std::string kApagado =
 const std::string kChaveNova = "? O servidor SFTP apresentou a chave\r\n{chave}\r\n";
 const CasoCifrado kCifrados[] = {
     {"FtpesComCertificadoEValidade", "ftpes", false,
-     kApagado + "Protocolo: FTPES (AUTH TLS)\r\nTLS: TLSv1.2 / ECDHE-ECDSA-AES256-GCM-SHA384\r\n"
+     kApagado + "Protocolo: FTPES (AUTH TLS)\r\nTLS: TLSv1.3 / TLS_AES_256_GCM_SHA384\r\n"
                 "Certificado: CN = localhost, emitido por CN = Kelvane Teste CA, válido até "},
     {"SftpChaveAceitaEGravada", "sftp", true, kChaveNova,
      kApagado + "Protocolo: SFTP (SSH)\r\nChave do servidor: {chave}", "{chave}"},
@@ -896,7 +898,9 @@ const CasoCifrado kCifrados[] = {
     // The transfer unit's own reason, with no hint made for the uploader's exit statuses.
     {"FtpesCertificadoEstranho", "ftpes", false,
      "X Erro: 0 - Teste de conexão FTP falhou: o certificado do servidor não é de confiança", "",
-     "", false},
+     "", fs::perms::none},
+    {"FtpesCertificadoQueOutrosAlteram", "ftpes", false, "X Erro: 0 - Permissões inseguras: ", "",
+     "", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_write},
 };
 INSTANTIATE_TEST_SUITE_P(Janela, Cifrados, ::testing::ValuesIn(kCifrados), PeloNome());
 

@@ -21,6 +21,9 @@ ap.add_argument("--user", default="kelvaneteste")
 ap.add_argument("--password", required=True)
 ap.add_argument("--cert-host", default="localhost", help="the name the certificate is for")
 ap.add_argument("--expired", action="store_true", help="a certificate that expired yesterday")
+ap.add_argument("--tls12", action="store_true", help="TLS 1.2 at most (TLS 1.3 by default)")
+ap.add_argument("--no-tls", action="store_true", help="vsftpd without TLS: AUTH answered 530")
+ap.add_argument("--stall", action="store_true", help="no daemon: connections accepted, unanswered")
 args = ap.parse_args()
 d = os.path.realpath(args.dir)
 
@@ -46,9 +49,16 @@ run("chown", "-R", args.user, args.root)
 s = socket.socket()
 s.bind(("127.0.0.1", 0))
 porta = s.getsockname()[1]
-s.close()
 log = os.path.join(d, "servidor.log")
 open(log, "w").close()
+if args.stall:
+    s.listen()
+    signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
+    print("LISTENING %d %d" % (porta, os.getpid()), flush=True)
+    abertas = []
+    while True:
+        abertas.append(s.accept()[0])
+s.close()
 
 if args.mode == "sftp":
     # The host key types a Debian install makes (ssh-keygen -A). chave_host is the ECDSA one,
@@ -104,7 +114,7 @@ local_enable=YES
 write_enable=YES
 pam_service_name=kelvane-teste
 seccomp_sandbox=NO
-ssl_enable=YES
+ssl_enable={"NO" if args.no_tls else "YES"}
 implicit_ssl={"YES" if implicito else "NO"}
 force_local_logins_ssl=YES
 force_local_data_ssl=YES
@@ -125,13 +135,12 @@ dual_log_enable=YES
 xferlog_std_format=NO
 """)
     comando = ["/usr/sbin/vsftpd", conf]
-    # vsftpd 3.0.3 answers 426 to some uploads over TLS 1.3 data connections (it mishandles the
-    # messages TLS 1.3 sends after the handshake): this server stays at TLS 1.2.
-    ossl = os.path.join(d, "openssl.cnf")
-    with open(ossl, "w") as f:
-        f.write("openssl_conf = inicio\n[inicio]\nssl_conf = ssl\n[ssl]\nsystem_default = "
-                "padrao\n[padrao]\nMaxProtocol = TLSv1.2\n")
-    os.environ["OPENSSL_CONF"] = ossl
+    if args.tls12:
+        ossl = os.path.join(d, "openssl.cnf")
+        with open(ossl, "w") as f:
+            f.write("openssl_conf = inicio\n[inicio]\nssl_conf = ssl\n[ssl]\nsystem_default = "
+                    "padrao\n[padrao]\nMaxProtocol = TLSv1.2\n")
+        os.environ["OPENSSL_CONF"] = ossl
 
 filho = subprocess.Popen(comando, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                          stderr=open(log, "a"))

@@ -20,6 +20,7 @@ ap.add_argument("--trickle", action="store_true",
                 help="read uploads at 256 bytes a second, never stalling")
 ap.add_argument("--short", action="store_true",
                 help="answer 226 to an upload and keep only half of what came")
+ap.add_argument("--empty", action="store_true", help="answer 226 to an upload and keep nothing")
 ap.add_argument("--no-size", action="store_true", help="answer SIZE as an unknown command")
 args = ap.parse_args()
 logging.basicConfig(level=logging.WARNING)
@@ -30,10 +31,10 @@ FTPHandler.auth_failed_timeout = 0.1
 if args.trickle:
     ThrottledDTPHandler.read_limit = 256  # its reads shrink to match: 256 bytes at a time
     FTPHandler.dtp_handler = ThrottledDTPHandler
-if args.short:
+if args.short or args.empty:
     # Runs before the next command is read: whatever follows the 226 sees the short file.
     FTPHandler.on_file_received = lambda self, arquivo: os.truncate(
-        arquivo, os.path.getsize(arquivo) // 2)
+        arquivo, 0 if args.empty else os.path.getsize(arquivo) // 2)
 if args.no_size:
     FTPHandler.proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items() if k != "SIZE"}
 server = FTPServer(("127.0.0.1", 0), FTPHandler)
