@@ -137,6 +137,7 @@ plataforma::DestinoTransferencia DestinoDe(const DadosFtp& dados, std::chrono::s
     d.chaveHost = dados.chaveHost;
     d.limite = limite;
     d.conexao = std::chrono::seconds(dados.teste ? 20 : 60);
+    d.sondar = dados.teste;
     return d;
 }
 

@@ -119,8 +119,8 @@ std::optional<EnderecoFtp> LerEnderecoFtp(std::string_view endereco) {
 }
 
 std::string DicaPorta(std::string_view padrao) {
-    return "Digite na Porta o número da porta do servidor FTP (normalmente " +
-           std::string(padrao) + ").";
+    return "Digite na Porta o número da porta do servidor FTP (normalmente " + std::string(padrao) +
+           ").";
 }
 
 std::optional<std::string> PortaFtpValida(std::string_view valor, std::string_view padrao) {

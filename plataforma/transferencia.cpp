@@ -159,7 +159,8 @@ struct Transferencia::Estado {
             // An FTP server's every reply starts with its three-digit code; an SSH server
             // greets with "SSH-", a TLS one (FTPS's port) answers nothing.
             e->aguardandoSaudacao = false;
-            e->outroProtocolo = linha.size() < 3 || !std::isdigit(static_cast<unsigned char>(linha[0])) ||
+            e->outroProtocolo = linha.size() < 3 ||
+                                !std::isdigit(static_cast<unsigned char>(linha[0])) ||
                                 !std::isdigit(static_cast<unsigned char>(linha[1])) ||
                                 !std::isdigit(static_cast<unsigned char>(linha[2]));
         }
@@ -193,7 +194,10 @@ struct Transferencia::Estado {
     static int ConferirChave(void* p, int tipo, const char* chave, size_t tamanho) {
         auto* e = static_cast<Estado*>(p);
         const auto resumo = Sha256(std::string_view(chave, tamanho));
-        e->chaveVista = "SHA256:" + Base64(std::string_view(reinterpret_cast<const char*>(resumo.data()), resumo.size()), false);
+        e->chaveVista =
+            "SHA256:" +
+            Base64(std::string_view(reinterpret_cast<const char*>(resumo.data()), resumo.size()),
+                   false);
         e->tipoVisto = TipoChave(tipo);
         std::string fixada = e->d.chaveHost;
         fixada.erase(fixada.find_last_not_of('=') + 1);
@@ -405,7 +409,7 @@ struct Transferencia::Estado {
             } else {
                 f.motivo = "o certificado do servidor não é de confiança (um certificado próprio "
                            "ou de uma CA própria vai em CertificadoFTP)";
-                if (d.certificado.empty()) {
+                if (d.certificado.empty() && d.sondar) {
                     f.certificado = Sondar();
                 }
             }

@@ -24,6 +24,8 @@ struct DestinoTransferencia {
     std::string chaveHost;             // SFTP: "SHA256:<base64>"; empty: none is trusted
     std::chrono::seconds limite{0};    // for each operation; 0: none
     std::chrono::seconds conexao{30};  // for connecting and logging in
+    // The window's test: a certificate nothing trusted is fetched to be shown (anonymously).
+    bool sondar = false;
 };
 
 // A server's certificate as the library told it.
@@ -40,8 +42,8 @@ struct FalhaTransferencia {
     // SFTP: the key the server showed ("SHA256:...") and its type ("ECDSA", "ED25519", "RSA"),
     // when it was not the one pinned.
     std::string chaveServidor{}, tipoChave{};
-    // FTPES/FTPS without CertificadoFTP: the server's own certificate, which nothing trusted
-    // (fetched on a connection of its own, where no credential is sent).
+    // FTPES/FTPS without CertificadoFTP, with `sondar`: the server's own certificate, which
+    // nothing trusted (fetched on a connection of its own, where no credential is sent).
     std::optional<CertificadoServidor> certificado{};
     // The port answered as another protocol's server: SSH's, or one whose greeting is not FTP's.
     bool outroProtocolo = false;

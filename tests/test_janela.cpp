@@ -852,7 +852,8 @@ TEST_P(Cifrados, TesteFtpDizOQueConferiu) {
 const std::string kApagado =
     "i Conexão FTP efetuada com sucesso! O arquivo de teste foi apagado do servidor.\r\n";
 const std::string kChaveNova = "? O servidor SFTP apresentou a chave ECDSA\r\n{chave}\r\n";
-const std::string kTls = "Protocolo: FTPES (AUTH TLS)\r\nTLS: TLSv1.2 / ECDHE-ECDSA-AES256-GCM-SHA384\r\n";
+const std::string kTls =
+    "Protocolo: FTPES (AUTH TLS)\r\nTLS: TLSv1.2 / ECDHE-ECDSA-AES256-GCM-SHA384\r\n";
 const std::string kOutraChave = "SHA256:" + std::string(43, 'A');
 const CasoCifrado kCifrados[] = {
     {"FtpesComCertificadoEValidade", "ftpes", false,
@@ -866,7 +867,8 @@ const CasoCifrado kCifrados[] = {
     // A key that changed is never offered as a new one: nothing asked, nothing written.
     {"SftpChaveMudadaNaoSePergunta", "sftp", true,
      "X Erro: 0 - Teste de conexão FTP falhou: a chave do servidor SSH ({chave}) não é a "
-     "registrada em ChaveHostFTP (" + kOutraChave + ")",
+     "registrada em ChaveHostFTP (" +
+         kOutraChave + ")",
      "", kOutraChave, true, "", kOutraChave},
     // The server's own certificate, kept in the data folder: the next test and the job trust it.
     {"FtpesCertificadoConfiadoEOJobEnvia", "ftpes", true,
@@ -878,12 +880,12 @@ const CasoCifrado kCifrados[] = {
     {"FtpesCertificadoRecusadoNaoSeGrava", "ftpes", false,
      "? O servidor FTP apresentou um certificado", "", "", false},
     // The job's own check of whoever could change what CertificadoFTP names.
-    {"FtpesCertificadoQueOutrosAlteram", "ftpes", false, "X Permissões inseguras: {ca}", "",
-     "{ca}", true, "", "", false, "666"},
+    {"FtpesCertificadoQueOutrosAlteram", "ftpes", false, "X Permissões inseguras: {ca}", "", "{ca}",
+     true, "", "", false, "666"},
     // An SSH server's port: told at once, not waited for until the time limit.
     {"FtpesNaPortaDoSsh", "sftp", false,
-     "X Erro: 0 - Teste de conexão FTP falhou: o servidor não respondeu como um servidor FTP",
-     "", "", true, "ftpes"},
+     "X Erro: 0 - Teste de conexão FTP falhou: o servidor não respondeu como um servidor FTP", "",
+     "", true, "ftpes"},
 };
 INSTANTIATE_TEST_SUITE_P(Janela, Cifrados, ::testing::ValuesIn(kCifrados), PeloNome());
 

@@ -163,8 +163,8 @@ void Form1::cmdTestarFTP_Click() {
                            c->validade;
             }
             if (!descricao.chaveHost.empty()) {
-                checado += "\r\nChave do servidor: " + descricao.tipoChave + " " +
-                           descricao.chaveHost;
+                checado +=
+                    "\r\nChave do servidor: " + descricao.tipoChave + " " + descricao.chaveHost;
             }
             *resposta = Resposta{Icone::Informacao, QString::fromStdString(checado)};
         },
@@ -190,7 +190,8 @@ void Form1::ConfiarChave(const std::string& tipo, const std::string& chave) {
         !PastaSegura()) {
         return;
     }
-    if (const auto erro = GravarConfiguracao(ArquivoIni(), {{&Configuracao::chaveHostFTP, chave}})) {
+    if (const auto erro =
+            GravarConfiguracao(ArquivoIni(), {{&Configuracao::chaveHostFTP, chave}})) {
         Avisar(Icone::Critico, QStringLiteral("ChaveHostFTP não foi gravada em %1: %2.")
                                    .arg(QString::fromStdString(ArquivoIni().string()),
                                         TextoErroSistema(erro.value())));
@@ -224,8 +225,8 @@ void Form1::ConfiarCertificado(const plataforma::CertificadoServidor& certificad
     }
     auto erro = plataforma::SubstituirArquivo(arquivo, pem, std::nullopt);
     if (!erro) {
-        erro = GravarConfiguracao(ArquivoIni(), {{&Configuracao::certificadoFTP,
-                                                  plataforma::TextoCaminho(arquivo)}});
+        erro = GravarConfiguracao(
+            ArquivoIni(), {{&Configuracao::certificadoFTP, plataforma::TextoCaminho(arquivo)}});
     }
     if (erro) {
         Avisar(Icone::Critico, QStringLiteral("O certificado não foi gravado em CertificadoFTP "
