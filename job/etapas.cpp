@@ -138,6 +138,7 @@ plataforma::DestinoTransferencia DestinoDe(const DadosFtp& dados, std::chrono::s
     d.chaveHost = dados.chaveHost;
     d.limite = limite;
     d.conexao = std::chrono::seconds(dados.teste ? 20 : 60);
+    d.sondar = dados.teste;
     return d;
 }
 
@@ -182,7 +183,8 @@ std::optional<Falha> ConferirTamanho(plataforma::Transferencia& t, const DadosFt
 // The encrypted schemes: upload under the temporary name, its size, then its own name.
 std::optional<Falha> EnviarCifrado(const DadosFtp& dados, const std::filesystem::path& arquivo,
                                    const std::string& etapa, std::chrono::seconds limite,
-                                   const std::string& explicacao, const AposEnvio& apos) {
+                                   const std::string& explicacao, const AposEnvio& apos,
+                                   plataforma::FalhaTransferencia* transferencia) {
     if (const auto inseguro = CertificadoInseguro(dados.certificado)) {
         return Falha{CodigoSaida::PermissoesInseguras, 0, *inseguro};
     }
@@ -190,6 +192,9 @@ std::optional<Falha> EnviarCifrado(const DadosFtp& dados, const std::filesystem:
     const std::string nome = plataforma::TextoCaminho(arquivo.filename());
     const std::string temporario = nome + std::string(kSufixoEnvio);
     const auto falhou = [&](const plataforma::FalhaTransferencia& f) {
+        if (transferencia) {
+            *transferencia = f;
+        }
         const bool tempo = f.motivo.rfind("o servidor não respondeu a tempo", 0) == 0;
         return Falha{CodigoSaida::EnvioFalhou, 0,
                      etapa + ": " + f.motivo + (tempo ? " (" + explicacao + ")" : "")};
@@ -242,13 +247,15 @@ std::optional<Falha> DadosFtpDe(const Configuracao& c, const Validacao& v, Dados
 std::optional<Falha> EnviarArquivo(const std::filesystem::path& pasta, const DadosFtp& dados,
                                    const std::filesystem::path& arquivo, const std::string& etapa,
                                    std::int64_t piso, const OpcoesProcesso& opcoes,
-                                   const AposEnvio& apos) {
+                                   const AposEnvio& apos,
+                                   plataforma::FalhaTransferencia* transferencia) {
     std::optional<Falha> falha;
     try {
         std::string explicacao;
         const auto comLimite = ComLimite(opcoes, arquivo, piso, explicacao);
         if (dados.esquema != plataforma::Esquema::Ftp) {
-            falha = EnviarCifrado(dados, arquivo, etapa, comLimite.limite, explicacao, apos);
+            falha = EnviarCifrado(dados, arquivo, etapa, comLimite.limite, explicacao, apos,
+                                  transferencia);
         } else {
             auto r = EnviarArquivoFtp(pasta, dados, arquivo, comLimite);
             if (r.parado.count() > 0) {

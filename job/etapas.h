@@ -56,10 +56,12 @@ using AposEnvio = std::function<void(plataforma::Transferencia& sessao, const st
 // under a temporary name renamed once whole. Then the size the server kept must be the file's
 // (before the rename where the transfer is ours); a server that does not answer SIZE is told to
 // dados.registrar and the send counts. `etapa` names the step in the failure ("Envio falhou"),
-// whose text never holds the password.
+// whose text never holds the password. `transferencia` gets the transfer unit's own failure when
+// the send ended in one (what the server showed that nothing trusted, for the window's test).
 std::optional<Falha> EnviarArquivo(const std::filesystem::path& pasta, const DadosFtp& dados,
                                    const std::filesystem::path& arquivo, const std::string& etapa,
                                    std::int64_t piso, const OpcoesProcesso& opcoes = {},
-                                   const AposEnvio& apos = {});
+                                   const AposEnvio& apos = {},
+                                   plataforma::FalhaTransferencia* transferencia = nullptr);
 
 } // namespace kelvane

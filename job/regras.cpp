@@ -118,6 +118,11 @@ std::optional<EnderecoFtp> LerEnderecoFtp(std::string_view endereco) {
     return EnderecoFtp{Esquema::Ftp, std::string(endereco), "21"};
 }
 
+std::string DicaPorta(std::string_view padrao) {
+    return "Digite na Porta o número da porta do servidor FTP (normalmente " + std::string(padrao) +
+           ").";
+}
+
 std::optional<std::string> PortaFtpValida(std::string_view valor, std::string_view padrao) {
     // The uploader would redial a port it cannot use for 40 s and then blame the connection.
     const auto ini = valor.find_first_not_of(" \t");
@@ -177,14 +182,16 @@ Validacao ValidarConfiguracao(const Configuracao& c, Uso uso, const ContextoGrav
         if (auto recusa = ServidorRecusado(c.servidorDB, contexto.nomeComputador)) {
             p.push_back({&Configuracao::servidorDB, std::move(*recusa)});
         }
-        // The window wants a port typed, of at most five digits, and stores it as a number.
-        if (c.porta.empty() || c.porta.size() > 5 || !porta) {
+        // The window stores a port of at most five digits as a number, or none: the scheme's.
+        if (c.porta.size() > 5 || !porta) {
             p.push_back({&Configuracao::porta,
                          std::string(kRecusa) +
-                             ": a Porta do FTP deve ser um número inteiro de 1 a 65535.\r\nDigite "
-                             "na Porta o número da porta do servidor FTP (normalmente 21)."});
-        } else {
+                             ": a Porta do FTP deve ser um número inteiro de 1 a 65535.\r\n" +
+                             DicaPorta(endereco ? endereco->portaPadrao : "21")});
+        } else if (!c.porta.empty()) {
             v.valores.porta = std::to_string(std::stoi(*porta));
+        } else {
+            v.valores.porta.clear();
         }
         // The server and 7z write the archive under this name; it must fit the file system, or
         // every run fails.

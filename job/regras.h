@@ -56,6 +56,9 @@ Validacao ValidarConfiguracao(const Configuracao& c, Uso uso,
 // not a whole number from 1 to 65535.
 std::optional<std::string> PortaFtpValida(std::string_view valor, std::string_view padrao = "21");
 
+// What to type in Porta, naming the scheme's port `padrao` (which an empty Porta takes).
+std::string DicaPorta(std::string_view padrao);
+
 // Endereco's scheme: none or ftp:// (plain FTP), ftpes:// (AUTH TLS), ftps:// (implicit TLS),
 // sftp://; nullopt for any other.
 struct EnderecoFtp {

@@ -1,5 +1,6 @@
 #include "transferencia.h"
 
+#include "../settings/resumo.h"
 #include "curl.h"
 
 #include <algorithm>
@@ -12,10 +13,6 @@
 namespace kelvane::plataforma {
 
 namespace {
-
-// A key no server has: with nothing pinned, every host key is refused, and libcurl's refusal
-// names the one the server showed.
-constexpr const char* kChaveNenhuma = "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA";
 
 // What the library hands the read callback at a time: SFTP keeps as many writes in flight as fit
 // in it, so the default 64 KiB caps an upload at a few round trips' worth per round trip.
@@ -67,6 +64,55 @@ size_t Descartar(char*, size_t tamanho, size_t n, void*) {
     return tamanho * n;
 }
 
+// The first certificate of the chain libcurl gathered (the server's own), or nullopt.
+std::optional<CertificadoServidor> PrimeiroCertificado(const curl_certinfo* certificados) {
+    if (certificados == nullptr || certificados->num_of_certs <= 0) {
+        return std::nullopt;
+    }
+    CertificadoServidor r;
+    for (auto* campo = certificados->certinfo[0]; campo != nullptr; campo = campo->next) {
+        const std::string linha = campo->data;
+        const auto valor = [&](const char* chave) {
+            const std::string c = chave;
+            return linha.rfind(c, 0) == 0 && linha.size() > c.size()
+                       ? linha.substr(linha.find_first_not_of(' ', c.size()))
+                       : std::string();
+        };
+        for (auto [chave, destino] :
+             {std::pair{"Subject:", &r.titular}, std::pair{"Issuer:", &r.emissor},
+              std::pair{"Expire date:", &r.validade}, std::pair{"Cert:", &r.pem}}) {
+            if (const auto v = valor(chave); !v.empty()) {
+                *destino = v;
+            }
+        }
+    }
+    r.validade = DataNumerica(r.validade);
+    const auto ini = r.pem.find('\n'), fim = r.pem.find("-----END");
+    if (ini != std::string::npos && fim != std::string::npos && ini < fim) {
+        if (const auto der = DeBase64(r.pem.substr(ini, fim - ini))) {
+            r.impressao = HexadecimalComDoisPontos(Sha256(*der));
+        }
+    }
+    return r;
+}
+
+// The names OpenSSH gives the types of host key.
+const char* TipoChave(int tipo) {
+    switch (tipo) {
+    case CURLKHTYPE_RSA1:
+    case CURLKHTYPE_RSA:
+        return "RSA";
+    case CURLKHTYPE_DSS:
+        return "DSA";
+    case CURLKHTYPE_ECDSA:
+        return "ECDSA";
+    case CURLKHTYPE_ED25519:
+        return "ED25519";
+    default:
+        return "de tipo desconhecido";
+    }
+}
+
 size_t Ler(char* destino, size_t tamanho, size_t n, void* dados) {
     auto* arquivo = static_cast<std::ifstream*>(dados);
     arquivo->read(destino, static_cast<std::streamsize>(tamanho * n));
@@ -89,6 +135,11 @@ struct Transferencia::Estado {
     curl_slist* comandos = nullptr;
     DescricaoConexao descricao;
     std::chrono::steady_clock::time_point inicio; // of the operation under way
+    // SFTP: the key the server showed, its type, and whether it was refused.
+    std::string chaveVista, tipoVisto;
+    bool chaveRecusada = false;
+    // FTP: the connection's first line is yet to come; it came and was not an FTP reply.
+    bool aguardandoSaudacao = false, outroProtocolo = false;
 
     ~Estado() {
         if (c != nullptr) {
@@ -109,6 +160,15 @@ struct Transferencia::Estado {
         const std::string linha(dados, tamanho);
         if (e->tls.empty() && (tipo == CURLINFO_HEADER_IN || tipo == CURLINFO_HEADER_OUT)) {
             e->tls = TlsDaConexao(e->curl, c);
+        }
+        if (tipo == CURLINFO_HEADER_IN && e->aguardandoSaudacao && e->Ftp()) {
+            // An FTP server's every reply starts with its three-digit code; an SSH server
+            // greets with "SSH-", a TLS one (FTPS's port) answers nothing.
+            e->aguardandoSaudacao = false;
+            e->outroProtocolo = linha.size() < 3 ||
+                                !std::isdigit(static_cast<unsigned char>(linha[0])) ||
+                                !std::isdigit(static_cast<unsigned char>(linha[1])) ||
+                                !std::isdigit(static_cast<unsigned char>(linha[2]));
         }
         if (tipo == CURLINFO_HEADER_OUT) {
             e->comando = linha.substr(0, 5);
@@ -134,6 +194,35 @@ struct Transferencia::Estado {
     }
 
     bool Ftp() const { return d.esquema != Esquema::Sftp; }
+
+    // A new connection: its greeting is the next line (the data connections' sockets come
+    // after it, and the reply that follows them starts with a code too).
+    static int NovoSocket(void* p, curl_socket_t, curlsocktype) {
+        static_cast<Estado*>(p)->aguardandoSaudacao = true;
+        return CURL_SOCKOPT_OK;
+    }
+
+    // Called as the transfer goes on, right after each read too: a first line that is not an
+    // FTP reply ends it there instead of at the time limit (an SSH server, for one, then waits
+    // for the client to speak).
+    static int Progresso(void* p, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+        return static_cast<Estado*>(p)->outroProtocolo ? 1 : 0;
+    }
+
+    // SFTP: the host key, checked against ChaveHostFTP by its SHA-256 (as OpenSSH shows it).
+    static int ConferirChave(void* p, int tipo, const char* chave, size_t tamanho) {
+        auto* e = static_cast<Estado*>(p);
+        const auto resumo = Sha256(std::string_view(chave, tamanho));
+        e->chaveVista =
+            "SHA256:" +
+            Base64(std::string_view(reinterpret_cast<const char*>(resumo.data()), resumo.size()),
+                   false);
+        e->tipoVisto = TipoChave(tipo);
+        std::string fixada = e->d.chaveHost;
+        fixada.erase(fixada.find_last_not_of('=') + 1);
+        e->chaveRecusada = fixada != e->chaveVista;
+        return e->chaveRecusada ? CURLKHMATCH_MISMATCH : CURLKHMATCH_OK;
+    }
 
     std::string Escapar(const std::string& s) const {
         char* e = curl.easy_escape(c, s.c_str(), static_cast<int>(s.size()));
@@ -194,6 +283,7 @@ struct Transferencia::Estado {
             comandos = nullptr;
         }
         erro[0] = '\0';
+        chaveRecusada = outroProtocolo = false;
         comando.clear();
         respostaSize.clear();
         const auto o = [&](CURLoption opcao, auto valor) {
@@ -216,6 +306,11 @@ struct Transferencia::Estado {
         o(CURLOPT_VERBOSE, 1L);  // for Depurar, which keeps only SIZE's reply and TLS's version
         o(CURLOPT_DEBUGFUNCTION, &Estado::Depurar);
         o(CURLOPT_DEBUGDATA, this);
+        o(CURLOPT_SOCKOPTFUNCTION, &Estado::NovoSocket);
+        o(CURLOPT_SOCKOPTDATA, this);
+        o(CURLOPT_NOPROGRESS, 0L);
+        o(CURLOPT_XFERINFOFUNCTION, &Estado::Progresso);
+        o(CURLOPT_XFERINFODATA, this);
         o(CURLOPT_WRITEFUNCTION, Descartar);
         o(CURLOPT_CLOSESOCKETFUNCTION, &Estado::Fechar);
         o(CURLOPT_CLOSESOCKETDATA, this);
@@ -242,14 +337,48 @@ struct Transferencia::Estado {
         if (d.esquema == Esquema::Sftp) {
             o(CURLOPT_SSH_AUTH_TYPES,
               static_cast<long>(CURLSSH_AUTH_PASSWORD | CURLSSH_AUTH_KEYBOARD));
-            const std::string chave =
-                d.chaveHost.rfind("SHA256:", 0) == 0 ? d.chaveHost.substr(7) : std::string();
-            chaveBase64 = chave.empty() ? kChaveNenhuma : chave;
-            o(CURLOPT_SSH_HOST_PUBLIC_KEY_SHA256, chaveBase64.c_str());
+            o(CURLOPT_SSH_HOSTKEYFUNCTION, &Estado::ConferirChave);
+            o(CURLOPT_SSH_HOSTKEYDATA, this);
         }
         return std::nullopt;
     }
-    std::string chaveBase64;
+
+    // The server's certificate, on a connection of its own that trusts it only to read it:
+    // anonymous, so no credential of ours goes to a server nobody vouched for.
+    std::optional<CertificadoServidor> Sondar() const {
+        CURL* s = curl.easy_init();
+        if (s == nullptr) {
+            return std::nullopt;
+        }
+        const bool ipv6 = d.host.find(':') != std::string::npos;
+        const std::string url = std::string(d.esquema == Esquema::Ftps ? "ftps" : "ftp") + "://" +
+                                (ipv6 ? "[" + d.host + "]" : d.host) + ":" + d.porta + "/";
+        const auto o = [&](CURLoption opcao, auto valor) {
+            curl.easy_setopt(s, opcao, valor);
+        };
+        o(CURLOPT_URL, url.c_str());
+        o(CURLOPT_PROTOCOLS_STR, "ftp,ftps");
+        o(CURLOPT_NOBODY, 1L);
+        o(CURLOPT_NOSIGNAL, 1L);
+        o(CURLOPT_PROXY, "");
+        o(CURLOPT_CONNECTTIMEOUT, Segundos(d.conexao));
+        o(CURLOPT_TIMEOUT, Segundos(d.conexao));
+        o(CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+        o(CURLOPT_FTPSSLAUTH, static_cast<long>(CURLFTPAUTH_TLS));
+        o(CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
+        o(CURLOPT_SSL_VERIFYPEER, 0L);
+        o(CURLOPT_SSL_VERIFYHOST, 0L);
+        o(CURLOPT_CERTINFO, 1L);
+        curl.easy_perform(s); // the anonymous login may well be refused: the certificate came first
+        curl_certinfo* certificados = nullptr;
+        curl.easy_getinfo(s, CURLINFO_CERTINFO, &certificados);
+        auto r = PrimeiroCertificado(certificados);
+        curl.easy_cleanup(s);
+        if (!r || r->impressao.empty()) {
+            return std::nullopt;
+        }
+        return r;
+    }
 
     FalhaTransferencia Falha(CURLcode rc) const {
         const std::string detalhe = erro[0] != '\0' ? erro : curl.easy_strerror(rc);
@@ -257,12 +386,16 @@ struct Transferencia::Estado {
         const std::string nada =
             Ftp() ? "; o usuário e a senha não foram enviados" : "; a senha não foi enviada";
         FalhaTransferencia f;
-        if (const auto p = detalhe.find("mismatch sha256 fingerprint. Remote ");
-            !Ftp() && p != std::string::npos) {
-            const auto ini = p + 36;
-            std::string chave = detalhe.substr(ini, detalhe.find(' ', ini) - ini);
-            chave.erase(chave.find_last_not_of('=') + 1);
-            f.chaveServidor = "SHA256:" + chave;
+        if (outroProtocolo) {
+            f.outroProtocolo = true;
+            f.motivo = "o servidor não respondeu como um servidor FTP na porta " + d.porta +
+                       " (é de outro protocolo, como o SSH: para SFTP, use sftp:// no endereço)" +
+                       nada;
+            return f;
+        }
+        if (!Ftp() && chaveRecusada) {
+            f.chaveServidor = chaveVista;
+            f.tipoChave = tipoVisto;
             f.motivo = (d.chaveHost.empty()
                             ? "a chave do servidor SSH não está registrada em ChaveHostFTP" + nada +
                                   ". Confira com o administrador do servidor se a chave dele é "
@@ -297,9 +430,20 @@ struct Transferencia::Estado {
             } else {
                 f.motivo = "o certificado do servidor não é de confiança (um certificado próprio "
                            "ou de uma CA própria vai em CertificadoFTP)";
+                if (d.certificado.empty() && d.sondar) {
+                    f.certificado = Sondar();
+                }
             }
             f.motivo += nada;
             break;
+        case CURLE_WEIRD_SERVER_REPLY: {
+            // A greeting other than 220, among others.
+            long codigo = 0;
+            curl.easy_getinfo(c, CURLINFO_RESPONSE_CODE, &codigo);
+            f.motivo = "o servidor respondeu fora do esperado de um servidor FTP" +
+                       (codigo > 0 ? " (código " + std::to_string(codigo) + ")" : std::string());
+            break;
+        }
         case CURLE_USE_SSL_FAILED:
             f.motivo = "o servidor não aceitou TLS (AUTH TLS)" + nada;
             break;
@@ -354,31 +498,14 @@ struct Transferencia::Estado {
                                                             : "FTP, sem criptografia";
         descricao.tls = tls;
         if (d.esquema == Esquema::Sftp) {
-            descricao.chaveHost = d.chaveHost;
+            descricao.chaveHost = chaveVista;
+            descricao.tipoChave = tipoVisto;
         }
         curl_certinfo* certificados = nullptr;
         if (d.esquema == Esquema::Ftpes || d.esquema == Esquema::Ftps) {
             curl.easy_getinfo(c, CURLINFO_CERTINFO, &certificados);
+            descricao.certificado = PrimeiroCertificado(certificados);
         }
-        if (certificados == nullptr || certificados->num_of_certs <= 0) {
-            return;
-        }
-        for (auto* campo = certificados->certinfo[0]; campo != nullptr; campo = campo->next) {
-            const std::string linha = campo->data;
-            const auto valor = [&](const char* chave) {
-                const std::string c = chave;
-                return linha.rfind(c, 0) == 0 ? linha.substr(linha.find_first_not_of(' ', c.size()))
-                                              : std::string();
-            };
-            for (auto [chave, destino] : {std::pair{"Subject:", &descricao.titular},
-                                          std::pair{"Issuer:", &descricao.emissor},
-                                          std::pair{"Expire date:", &descricao.validade}}) {
-                if (const auto v = valor(chave); !v.empty()) {
-                    *destino = v;
-                }
-            }
-        }
-        descricao.validade = DataNumerica(descricao.validade);
     }
 };
 

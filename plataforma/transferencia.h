@@ -24,11 +24,29 @@ struct DestinoTransferencia {
     std::string chaveHost;             // SFTP: "SHA256:<base64>"; empty: none is trusted
     std::chrono::seconds limite{0};    // for each operation; 0: none
     std::chrono::seconds conexao{30};  // for connecting and logging in
+    // The window's test: a certificate nothing trusted is fetched to be shown (anonymously).
+    bool sondar = false;
+};
+
+// A server's certificate as the library told it.
+struct CertificadoServidor {
+    // Whose ("CN = ..."), by whom, valid until ("DD/MM/AAAA hh:mm:ss GMT" when the library's
+    // form is known, its own otherwise).
+    std::string titular, emissor, validade;
+    std::string impressao; // SHA-256 of the certificate (DER), "AB:CD:..."
+    std::string pem;
 };
 
 struct FalhaTransferencia {
-    std::string motivo;        // Portuguese, never the password
-    std::string chaveServidor; // SFTP: "SHA256:..." the server showed, when it was not pinned
+    std::string motivo; // Portuguese, never the password
+    // SFTP: the key the server showed ("SHA256:...") and its type ("ECDSA", "ED25519", "RSA"),
+    // when it was not the one pinned.
+    std::string chaveServidor{}, tipoChave{};
+    // FTPES/FTPS without CertificadoFTP, with `sondar`: the server's own certificate, which
+    // nothing trusted (fetched on a connection of its own, where no credential is sent).
+    std::optional<CertificadoServidor> certificado{};
+    // The port answered as another protocol's server: SSH's, or one whose greeting is not FTP's.
+    bool outroProtocolo = false;
 };
 
 // What the server said about a file's size.
@@ -41,10 +59,8 @@ struct TamanhoRemoto {
 struct DescricaoConexao {
     std::string protocolo;
     std::string tls; // "TLSv1.3 / ..." when the library tells
-    // The server's certificate: whose ("CN = ..."), by whom, valid until ("DD/MM/AAAA hh:mm:ss
-    // GMT" when the library's form is known, its own otherwise).
-    std::string titular, emissor, validade;
-    std::string chaveHost; // SFTP: the key the server proved it holds
+    std::optional<CertificadoServidor> certificado; // the server's, when the library tells
+    std::string chaveHost, tipoChave; // SFTP: the key the server proved it holds, its type
 };
 
 // One server session: the first operation connects and logs in (the certificate or host key

@@ -183,7 +183,7 @@ const Regra regras[] = {
      kRecusa + "informe o Servidor de Banco de Dados (este computador: Servidor01, localhost ou "
                "127.0.0.1)."},
     {"ServidorDeOutraMaquina", kGravar, kServidor, "SERVIDOR012", "ServidorDB", kOutraMaquina},
-    {"PortaVaziaNaJanela", kGravar, kPortaFtp, "", "Porta", kPorta},
+    {"PortaVaziaNaJanelaFicaADoEsquema", kGravar, kPortaFtp, ""},
     {"PortaComSeisDigitos", kGravar, kPortaFtp, "000021", "Porta", kPorta},
     {"PortaForaDaFaixa", kGravar, kPortaFtp, "65536", "Porta", kPorta},
     {"NomeDoArquivoLongoDemais", kGravar, &Configuracao::nomeCliente, "Casa Azul da Esquina Sul",

@@ -773,6 +773,15 @@ const CasoTarefa kTarefas[] = {
     {"FtpPortaInvalida", "cmdTestarFTP", Em("txtPorta", "abc"),
      "X A conexão FTP não foi testada: a Porta do FTP deve ser um número inteiro de 1 a 65535."
      "\r\nDigite na Porta o número da porta do servidor FTP (normalmente 21)."},
+    // The scheme names the port: in the hint, and for a Porta left empty.
+    {"FtpPortaInvalidaDizADoSftp", "cmdTestarFTP",
+     [](Tarefas&, QWidget& f) {
+         Campo(f, "txtEnderecoFTP")->setText("sftp://127.0.0.1");
+         Campo(f, "txtPorta")->setText("abc");
+     },
+     "X A conexão FTP não foi testada: a Porta do FTP deve ser um número inteiro de 1 a 65535."
+     "\r\nDigite na Porta o número da porta do servidor FTP (normalmente 22)."},
+    {"FtpPortaVaziaEADoEsquema", "cmdTestarFTP", Em("txtPorta", " "), "X ", kFtp + "21..."},
     {"FtpSemAsSenhas", "cmdTestarFTP", [](Tarefas& t, QWidget&) { t.EcoarLogin(); },
      "X O arquivo não pôde ser gravado no servidor FTP: confira se o Usuario pode gravar no "
      "Diretório e se há espaço no servidor.\r\nErro: 3 - Teste de conexão FTP falhou: ",
@@ -825,15 +834,18 @@ INSTANTIATE_TEST_SUITE_P(Janela, Tarefas, ::testing::ValuesIn(kTarefas), PeloNom
 
 // The FTP test against the encrypted schemes' daemons: each box as it begins ({chave}: the SSH
 // server's key), the one answer given to a question about the key, and what is kept of it.
+// After a Yes the question is followed by a box saying what was kept.
 struct CasoCifrado {
     const char* nome;
-    const char* modo;
+    const char* modo; // the server's
     bool confia;
-    std::string caixa, segunda = ""; // one click each: a second box when given
-    std::string gravada = "";        // ChaveHostFTP afterwards
-    // CertificadoFTP names the test CA with this mode (a CA's is public); empty: none.
-    fs::perms ca = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                   fs::perms::others_read;
+    std::string caixa, segunda = ""; // one click each: a second click when given
+    std::string gravada = "";        // ChaveHostFTP (sftp) or CertificadoFTP afterwards
+    bool comCa = true;               // CertificadoFTP names the test CA
+    std::string esquema = "";        // Endereco's, when not the server's
+    std::string chaveHost = "";      // ChaveHostFTP before
+    bool job = false;                // then the job's run sends the backup there
+    const char* caModo = nullptr;    // chmod of the CA's file
 };
 class Cifrados : public Janela, public ::testing::WithParamInterface<CasoCifrado> {};
 
@@ -852,22 +864,35 @@ TEST_P(Cifrados, TesteFtpDizOQueConferiu) {
     Servidor servidor("cifrado_server.py", {"--mode=" + modo, "--dir=" + chaves.string(),
                                             "--root=" + p.ftp.string(), "--password=" + senha});
     Chaves ini = {{"NCripto", "1"},
-                  {"Endereco", modo + "://localhost"},
+                  {"Endereco", (c.esquema.empty() ? modo : c.esquema) + "://localhost"},
+                  {"ChaveHostFTP", c.chaveHost},
                   {"Porta", std::to_string(servidor.porta)},
                   {"Usuario", "kelvaneteste"},
                   {"Passw", senha},
                   {"Diretorio", (p.ftp / "backups").string()}};
-    if (modo != "sftp" && c.ca != fs::perms::none) {
-        fs::permissions(chaves / "ca.crt", c.ca);
+    if (modo != "sftp" && c.comCa) {
+        Privado(chaves / "ca.crt");
+        if (c.caModo) {
+            Rodar({"/bin/chmod", c.caModo, (chaves / "ca.crt").string()});
+        }
         ini.emplace_back("CertificadoFTP", (chaves / "ca.crt").string());
     }
     fs::remove(p.dir / plataforma::kNomeEnviador); // plain FTP's alone
     auto& f = Abrir(ini);
     ListaFtp(f)->setCurrentIndex(1);
-    const std::string chave = modo == "sftp" ? Impressao(chaves) : "";
-    const auto comChave = [&](std::string s) {
-        if (const auto i = s.find("{chave}"); i != std::string::npos) {
-            s.replace(i, 7, chave);
+    const auto impressao = Rodar({"/usr/bin/openssl", "x509", "-noout", "-fingerprint", "-sha256",
+                                  "-in", (chaves / "servidor.crt").string()})
+                               .saida;
+    const std::map<std::string, std::string> valores = {
+        {"{chave}", modo == "sftp" ? Impressao(chaves) : ""},
+        {"{impressao}", impressao.substr(impressao.find('=') + 1, 95)},
+        {"{pem}", (p.dir / "CertificadoFTP.pem").string()},
+        {"{ca}", (chaves / "ca.crt").string()}};
+    const auto com = [&](std::string s) {
+        for (const auto& [nome, valor] : valores) {
+            if (const auto i = s.find(nome); i != std::string::npos) {
+                s.replace(i, nome.size(), valor);
+            }
         }
         return s;
     };
@@ -877,30 +902,67 @@ TEST_P(Cifrados, TesteFtpDizOQueConferiu) {
             break;
         }
         janela::LimparCaixas();
+        const auto inicio = std::chrono::steady_clock::now();
         Clicar("cmdTestarFTP");
-        ASSERT_EQ(Caixas().size(), 1u);
-        EXPECT_EQ(Caixas()[0].rfind(comChave(esperada), 0), 0u) << Caixas()[0];
+        // Every outcome is known before the 20 s the test gives a connection.
+        EXPECT_LT(std::chrono::steady_clock::now() - inicio, std::chrono::seconds(15));
+        const bool guardou = c.confia && esperada.starts_with("?");
+        ASSERT_EQ(Caixas().size(), guardou ? 2u : 1u);
+        EXPECT_EQ(Caixas()[0].rfind(com(esperada), 0), 0u) << Caixas()[0];
+        if (guardou) {
+            EXPECT_NE(Caixas()[1].find(com(c.gravada)), std::string::npos) << Caixas()[1];
+        }
     }
-    EXPECT_EQ(Ini("ChaveHostFTP"), comChave(c.gravada));
+    EXPECT_EQ(Ini(modo == "sftp" && c.esquema.empty() ? "ChaveHostFTP" : "CertificadoFTP"),
+              com(c.gravada));
     EXPECT_TRUE(fs::is_empty(p.ftp / "backups"));
+    if (c.job) {
+        p.Servidores(); // the database's stand-in
+        for (const char* chave : {"ServidorDB", "Banco", "Login", "Senha"}) {
+            GravarINI(kSecaoInfos, chave, p.cfg[chave], p.dir / "info.ini");
+        }
+        EXPECT_EQ(p.Exec().codigo, 0) << p.Ultima();
+        EXPECT_EQ(p.Enviados().size(), 1u);
+    }
 }
 
 const std::string kApagado =
     "i Conexão FTP efetuada com sucesso! O arquivo de teste foi apagado do servidor.\r\n";
-const std::string kChaveNova = "? O servidor SFTP apresentou a chave\r\n{chave}\r\n";
+const std::string kChaveNova = "? O servidor SFTP apresentou a chave ECDSA\r\n{chave}\r\n";
+const std::string kTls =
+    "Protocolo: FTPES (AUTH TLS)\r\nTLS: TLSv1.3 / TLS_AES_256_GCM_SHA384\r\n";
+const std::string kOutraChave = "SHA256:" + std::string(43, 'A');
 const CasoCifrado kCifrados[] = {
     {"FtpesComCertificadoEValidade", "ftpes", false,
-     kApagado + "Protocolo: FTPES (AUTH TLS)\r\nTLS: TLSv1.3 / TLS_AES_256_GCM_SHA384\r\n"
-                "Certificado: CN = localhost, emitido por CN = Kelvane Teste CA, válido até "},
+     kApagado + kTls +
+         "Certificado confiável por CertificadoFTP ({ca}): CN = localhost, emitido por CN = "
+         "Kelvane Teste CA, válido até ",
+     "", "{ca}"},
     {"SftpChaveAceitaEGravada", "sftp", true, kChaveNova,
-     kApagado + "Protocolo: SFTP (SSH)\r\nChave do servidor: {chave}", "{chave}"},
+     kApagado + "Protocolo: SFTP (SSH)\r\nChave do servidor: ECDSA {chave}", "{chave}"},
     {"SftpChaveRecusadaNaoSeGrava", "sftp", false, kChaveNova, kChaveNova},
-    // The transfer unit's own reason, with no hint made for the uploader's exit statuses.
-    {"FtpesCertificadoEstranho", "ftpes", false,
-     "X Erro: 0 - Teste de conexão FTP falhou: o certificado do servidor não é de confiança", "",
-     "", fs::perms::none},
-    {"FtpesCertificadoQueOutrosAlteram", "ftpes", false, "X Erro: 0 - Permissões inseguras: ", "",
-     "", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_write},
+    // A key that changed is never offered as a new one: nothing asked, nothing written.
+    {"SftpChaveMudadaNaoSePergunta", "sftp", true,
+     "X Erro: 0 - Teste de conexão FTP falhou: a chave do servidor SSH ({chave}) não é a "
+     "registrada em ChaveHostFTP (" +
+         kOutraChave + ")",
+     "", kOutraChave, true, "", kOutraChave},
+    // The server's own certificate, kept in the data folder: the next test and the job trust it.
+    {"FtpesCertificadoConfiadoEOJobEnvia", "ftpes", true,
+     "? O servidor FTP apresentou um certificado em que nada confia ainda:\r\nTitular: CN = "
+     "localhost\r\nEmitido por: CN = Kelvane Teste CA\r\nImpressão digital SHA-256: {impressao}"
+     "\r\nVálido até: ",
+     kApagado + kTls + "Certificado confiável por CertificadoFTP ({pem}): CN = localhost", "{pem}",
+     false, "", "", true},
+    {"FtpesCertificadoRecusadoNaoSeGrava", "ftpes", false,
+     "? O servidor FTP apresentou um certificado", "", "", false},
+    // The job's own check of whoever could change what CertificadoFTP names.
+    {"FtpesCertificadoQueOutrosAlteram", "ftpes", false, "X Permissões inseguras: {ca}", "", "{ca}",
+     true, "", "", false, "666"},
+    // An SSH server's port: told at once, not waited for until the time limit.
+    {"FtpesNaPortaDoSsh", "sftp", false,
+     "X Erro: 0 - Teste de conexão FTP falhou: o servidor não respondeu como um servidor FTP", "",
+     "", true, "ftpes"},
 };
 INSTANTIATE_TEST_SUITE_P(Janela, Cifrados, ::testing::ValuesIn(kCifrados), PeloNome());
 

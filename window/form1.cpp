@@ -365,12 +365,13 @@ void Form1::Avisar(Icone icone, const QString& texto) {
 }
 
 std::optional<QString> Form1::ConferirPorta(const QString& recusa) {
-    const auto porta = PortaFtp(txtPorta->text());
+    const auto porta = PortaFtp(txtPorta->text(), txtEnderecoFTP->text());
     if (!porta) {
+        const auto endereco = LerEnderecoFtp(txtEnderecoFTP->text().toStdString());
         Avisar(Icone::Critico,
-               recusa + QStringLiteral(": a Porta do FTP deve ser um número inteiro de 1 a 65535."
-                                       "\r\nDigite na Porta o número da porta do servidor FTP "
-                                       "(normalmente 21)."));
+               recusa +
+                   QStringLiteral(": a Porta do FTP deve ser um número inteiro de 1 a 65535.\r\n") +
+                   QString::fromStdString(DicaPorta(endereco ? endereco->portaPadrao : "21")));
     }
     return porta;
 }

@@ -5,6 +5,7 @@
 #include "caixas.h"
 #include "job/observador.h"
 #include "job/regras.h"
+#include "plataforma/transferencia.h"
 #include "tarefa.h"
 
 #include <QWidget>
@@ -127,6 +128,9 @@ private:
     // The outcome of what the user asked for: its first line on the message line, then the box
     // (the system's error texts in Portuguese); nothing for an empty text.
     void Avisar(Icone icone, const QString& texto);
+    // After the FTP test met what nothing trusts yet: asks, and keeps it in info.ini on Yes.
+    void ConfiarChave(const std::string& tipo, const std::string& chave);
+    void ConfiarCertificado(const plataforma::CertificadoServidor& certificado);
     // The FTP port as typed, checked; nullopt after a box that starts with `recusa`.
     std::optional<QString> ConferirPorta(const QString& recusa);
 

@@ -123,14 +123,18 @@ QString TextoFalhaFtp(const Falha& falha) {
     return dica + QStringLiteral("\r\n") + texto;
 }
 
-std::optional<QString> PortaFtp(const QString& digitada) {
+std::optional<QString> PortaFtp(const QString& digitada, const QString& endereco) {
     Configuracao c;
     c.porta = digitada.trimmed().toStdString();
+    c.endereco = endereco.toStdString();
     const auto v = ValidarConfiguracao(c, Uso::Gravar);
     if (ProblemaEm(v, &Configuracao::porta)) {
         return std::nullopt;
     }
-    return QString::fromStdString(v.valores.porta);
+    const auto esquema = LerEnderecoFtp(c.endereco);
+    return QString::fromStdString(v.valores.porta.empty()
+                                      ? std::string(esquema ? esquema->portaPadrao : "21")
+                                      : v.valores.porta);
 }
 
 } // namespace kelvane::janela

@@ -23,8 +23,8 @@ QString DicaConexaoBanco(long numero, const std::string& texto);
 // to check, then the failure itself.
 QString TextoFalhaFtp(const Falha& falha);
 
-// The port as the uploader takes it (blanks around it dropped), or nullopt when it is not a
-// whole number from 1 to 65535.
-std::optional<QString> PortaFtp(const QString& digitada);
+// The port as the uploader takes it (blanks around it dropped; none: the scheme of `endereco`
+// names it), or nullopt when it is not a whole number from 1 to 65535.
+std::optional<QString> PortaFtp(const QString& digitada, const QString& endereco);
 
 } // namespace kelvane::janela

@@ -1,13 +1,16 @@
 // The two connection tests: the values as typed in the window; from info.ini only whom the
-// encrypted schemes trust, and an SFTP host key the user accepts is written there.
+// encrypted schemes trust, and an SFTP host key or a server's certificate the user accepts is
+// kept there (the certificate in a file of the data folder that CertificadoFTP names).
 #include "caixas.h"
 #include "form1.h"
 #include "job/banco.h"
 #include "job/etapas.h"
 #include "job/ferramentas.h"
+#include "job/politica_permissoes.h"
 #include "job/programa.h"
 #include "job/textos.h"
 #include "mensagens.h"
+#include "plataforma/arquivos.h"
 #include "settings/texto.h"
 
 #include <QCheckBox>
@@ -23,6 +26,9 @@ struct Resposta {
     Icone icone = Icone::Critico;
     QString texto; // empty when the work threw
 };
+
+// The file a certificate the user trusted from the FTP test is kept in.
+constexpr const char* kArquivoCertificadoFtp = "CertificadoFTP.pem";
 
 const QString kMotivoTeste = QStringLiteral(
     "Um teste de conexão está em andamento. Aguarde o resultado para fechar a janela.");
@@ -75,8 +81,21 @@ void Form1::cmdTestarFTP_Click() {
                                               "ftpes://, ftps:// ou sftp://, ou nenhum."));
         return;
     }
-    // Whom the encrypted schemes trust is kept in info.ini only.
+    // Whom the encrypted schemes trust is kept in info.ini only, and checked as the job checks
+    // it: a test that passes is a send the night's run makes too.
     const auto salvo = LerConfiguracao(ArquivoIni()).valores;
+    const auto regras = ValidarConfiguracao(salvo, Uso::Executar);
+    if (const auto* problema = ProblemaEm(regras, &Configuracao::chaveHostFTP)) {
+        Avisar(Icone::Critico, QString::fromStdString(problema->texto));
+        return;
+    }
+    const auto pasta = PastaPrograma();
+    if (!salvo.certificadoFTP.empty()) {
+        if (const auto inseguro = CertificadoInseguro(plataforma::Caminho(salvo.certificadoFTP))) {
+            Avisar(Icone::Critico, QString::fromStdString(*inseguro));
+            return;
+        }
+    }
     DadosFtp dados;
     dados.esquema = endereco->esquema;
     dados.endereco = endereco->host;
@@ -87,10 +106,11 @@ void Form1::cmdTestarFTP_Click() {
     dados.teste = true;
     dados.certificado = plataforma::Caminho(salvo.certificadoFTP);
     dados.chaveHost = salvo.chaveHostFTP;
-    const auto pasta = PastaPrograma();
-    const auto limite = ValidarConfiguracao(salvo, Uso::Executar).valores.limiteEtapa;
+    const auto limite = regras.valores.limiteEtapa;
     auto resposta = std::make_shared<Resposta>();
-    auto chave = std::make_shared<std::string>();
+    // What the server showed that nothing trusts yet, offered to the user below: never a key or
+    // a certificate that takes the place of one already trusted.
+    auto novo = std::make_shared<plataforma::FalhaTransferencia>();
     MostrarMensagem(
         QStringLiteral("Testando a conexão FTP com %1:%2...").arg(txtEnderecoFTP->text(), *porta));
     IniciarTarefa(
@@ -108,22 +128,24 @@ void Form1::cmdTestarFTP_Click() {
                                   OcultarSegredos(f->motivo, {dados.senha})
                             : "! O arquivo de teste foi apagado do servidor.";
             };
+            plataforma::FalhaTransferencia transferencia;
             // The archiver's library is a file every installation has to send; only plain FTP
             // goes through the uploader.
             const auto falha =
                 dados.esquema != plataforma::Esquema::Ftp ||
                         FerramentaPresente(pasta, plataforma::kNomeEnviador)
                     ? EnviarArquivo(pasta, dados, pasta / plataforma::kNomeBiblioteca7z, etapa,
-                                    limite, {}, apagar)
+                                    limite, {}, apagar, &transferencia)
                     : Falha{CodigoSaida::FerramentaFaltando, 0,
                             etapa + ": " + TextoFaltandoArquivo(plataforma::kNomeEnviador)};
             if (falha) {
                 *resposta = Resposta{Icone::Critico, TextoFalhaFtp(*falha)};
-                // An SFTP server whose key is not pinned yet: offered to the user below.
-                const auto i = falha->descricao.find("não está registrada em ChaveHostFTP");
-                const auto k = falha->descricao.rfind("ChaveHostFTP=SHA256:");
-                if (i != std::string::npos && k != std::string::npos) {
-                    *chave = falha->descricao.substr(k + 13);
+                if (dados.chaveHost.empty()) {
+                    novo->chaveServidor = transferencia.chaveServidor;
+                    novo->tipoChave = transferencia.tipoChave;
+                }
+                if (dados.certificado.empty()) {
+                    novo->certificado = transferencia.certificado;
                 }
                 return;
             }
@@ -132,34 +154,94 @@ void Form1::cmdTestarFTP_Click() {
             if (!descricao.tls.empty()) {
                 checado += "\r\nTLS: " + descricao.tls;
             }
-            if (!descricao.titular.empty()) {
-                checado += "\r\nCertificado: " + descricao.titular + ", emitido por " +
-                           descricao.emissor + ", válido até " + descricao.validade;
+            if (const auto& c = descricao.certificado) {
+                checado += "\r\nCertificado confiável " +
+                           (dados.certificado.empty()
+                                ? std::string("pelo sistema")
+                                : "por CertificadoFTP (" +
+                                      plataforma::TextoCaminho(dados.certificado) + ")") +
+                           ": " + c->titular + ", emitido por " + c->emissor + ", válido até " +
+                           c->validade;
             }
             if (!descricao.chaveHost.empty()) {
-                checado += "\r\nChave do servidor: " + descricao.chaveHost;
+                checado +=
+                    "\r\nChave do servidor: " + descricao.tipoChave + " " + descricao.chaveHost;
             }
             *resposta = Resposta{Icone::Informacao, QString::fromStdString(checado)};
         },
-        [this, resposta, chave] {
-            if (chave->empty()) {
+        [this, resposta, novo] {
+            if (novo->chaveServidor.empty() && !novo->certificado) {
                 Avisar(resposta->icone, resposta->texto);
-                return;
-            }
-            if (!Perguntar(this, QStringLiteral(
-                                     "O servidor SFTP apresentou a chave\r\n%1\r\nque ainda não é "
-                                     "confiável. Confira com o administrador do servidor se é a "
-                                     "chave dele. Confiar nesta chave e gravá-la em ChaveHostFTP?")
-                                     .arg(QString::fromStdString(*chave)))) {
-                return;
-            }
-            if (const auto erro =
-                    GravarConfiguracao(ArquivoIni(), {{&Configuracao::chaveHostFTP, *chave}})) {
-                Avisar(Icone::Critico, QStringLiteral("ChaveHostFTP não foi gravada em %1: %2.")
-                                           .arg(QString::fromStdString(ArquivoIni().string()),
-                                                TextoErroSistema(erro.value())));
+            } else if (!novo->chaveServidor.empty()) {
+                ConfiarChave(novo->tipoChave, novo->chaveServidor);
+            } else {
+                ConfiarCertificado(*novo->certificado);
             }
         });
+}
+
+void Form1::ConfiarChave(const std::string& tipo, const std::string& chave) {
+    const auto texto = QString::fromStdString(tipo + " " + chave);
+    if (!Perguntar(this, QStringLiteral(
+                             "O servidor SFTP apresentou a chave %1\r\nque ainda não é confiável. "
+                             "Confira com o administrador do servidor se é a chave dele. Confiar "
+                             "nesta chave e gravá-la em ChaveHostFTP?")
+                             .arg(QString::fromStdString(tipo) + QStringLiteral("\r\n") +
+                                  QString::fromStdString(chave))) ||
+        !PastaSegura()) {
+        return;
+    }
+    if (const auto erro =
+            GravarConfiguracao(ArquivoIni(), {{&Configuracao::chaveHostFTP, chave}})) {
+        Avisar(Icone::Critico, QStringLiteral("ChaveHostFTP não foi gravada em %1: %2.")
+                                   .arg(QString::fromStdString(ArquivoIni().string()),
+                                        TextoErroSistema(erro.value())));
+        return;
+    }
+    Avisar(Icone::Informacao,
+           QStringLiteral("A chave %1 do servidor SFTP foi gravada em ChaveHostFTP (%2); o "
+                          "próximo teste e o backup confiam nela.")
+               .arg(texto, QString::fromStdString(ArquivoIni().string())));
+}
+
+void Form1::ConfiarCertificado(const plataforma::CertificadoServidor& certificado) {
+    if (!Perguntar(
+            this,
+            QString::fromStdString(
+                "O servidor FTP apresentou um certificado em que nada confia ainda:\r\n"
+                "Titular: " +
+                certificado.titular + "\r\nEmitido por: " + certificado.emissor +
+                "\r\nImpressão digital SHA-256: " + certificado.impressao +
+                "\r\nVálido até: " + certificado.validade +
+                "\r\nConfira com o administrador do servidor se é o certificado dele. Confiar "
+                "neste certificado e gravá-lo em CertificadoFTP?")) ||
+        !PastaSegura()) {
+        return;
+    }
+    // In the data folder, written as info.ini is: whole or not at all, ours alone.
+    const auto arquivo = std::filesystem::absolute(PastaDados() / kArquivoCertificadoFtp);
+    std::string pem = certificado.pem;
+    if (!pem.ends_with('\n')) {
+        pem += '\n';
+    }
+    auto erro = plataforma::SubstituirArquivo(arquivo, pem, std::nullopt);
+    if (!erro) {
+        erro = GravarConfiguracao(
+            ArquivoIni(), {{&Configuracao::certificadoFTP, plataforma::TextoCaminho(arquivo)}});
+    }
+    if (erro) {
+        Avisar(Icone::Critico, QStringLiteral("O certificado não foi gravado em CertificadoFTP "
+                                              "(%1): %2.")
+                                   .arg(QString::fromStdString(plataforma::TextoCaminho(arquivo)),
+                                        TextoErroSistema(erro.value())));
+        return;
+    }
+    Avisar(Icone::Informacao,
+           QString::fromStdString("O certificado de " + certificado.titular + " (SHA-256 " +
+                                  certificado.impressao + ") foi gravado em " +
+                                  plataforma::TextoCaminho(arquivo) +
+                                  " e CertificadoFTP aponta para ele; o próximo teste e o backup "
+                                  "confiam nele."));
 }
 
 } // namespace kelvane::janela
