@@ -7,6 +7,7 @@
 // "maior_intervalo_ms=... ticks=... segundos=... ultima_mensagem=..." on stdout.
 #include "job/log.h"
 #include "job/programa.h"
+#include "plataforma/arquivos.h"
 #include "window/caixas.h"
 #include "window/form1.h"
 
@@ -53,7 +54,12 @@ int main(int argc, char** argv) {
 
     const std::filesystem::path pasta = argv[1];
     DefinirPastaPrograma(pasta);
-    std::filesystem::create_directories(pasta / "Log");
+    // As the program makes it: a log folder others can read fails the window's permission check.
+    if (const auto erro = plataforma::CriarPastaSeFaltar(pasta / "Log")) {
+        std::fprintf(stderr, "não foi possível criar %s/Log: %s\n", argv[1],
+                     erro.message().c_str());
+        return 1;
+    }
     ArquivoLog = NomeArquivoLog(AgoraLocal());
     janela::CapturarCaixas(true); // the closing "Processo Finalizado!" box must not wait
     janela::DefinirFonteNomeComputador([] { return std::string("BANCADA"); });
