@@ -1,4 +1,4 @@
-// A lock another process may hold for ever, waited for without ticking: on both systems.
+// A lock another process may hold for ever, waited for without ticking.
 #pragma once
 
 #include <chrono>
