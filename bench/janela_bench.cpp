@@ -8,6 +8,7 @@
 #include "job/log.h"
 #include "job/programa.h"
 #include "plataforma/arquivos.h"
+#include "plataforma/sistema.h"
 #include "window/caixas.h"
 #include "window/form1.h"
 
@@ -49,12 +50,13 @@ int main(int argc, char** argv) {
                      argv[0]);
         return 64;
     }
+    plataforma::PrepararProcesso(); // as the program starts: its mask makes what it creates ours
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication aplicacao(argc, argv);
 
     const std::filesystem::path pasta = argv[1];
     DefinirPastaPrograma(pasta);
-    // As the program makes it: a log folder others can read fails the window's permission check.
+    // As the program makes it: one others can read fails the window's permission check.
     if (const auto erro = plataforma::CriarPastaSeFaltar(pasta / "Log")) {
         std::fprintf(stderr, "não foi possível criar %s/Log: %s\n", argv[1],
                      erro.message().c_str());
