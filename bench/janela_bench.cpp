@@ -7,6 +7,8 @@
 // "maior_intervalo_ms=... ticks=... segundos=... ultima_mensagem=..." on stdout.
 #include "job/log.h"
 #include "job/programa.h"
+#include "plataforma/arquivos.h"
+#include "plataforma/sistema.h"
 #include "window/caixas.h"
 #include "window/form1.h"
 
@@ -48,12 +50,18 @@ int main(int argc, char** argv) {
                      argv[0]);
         return 64;
     }
+    plataforma::PrepararProcesso(); // as the program starts: its mask makes what it creates ours
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication aplicacao(argc, argv);
 
     const std::filesystem::path pasta = argv[1];
     DefinirPastaPrograma(pasta);
-    std::filesystem::create_directories(pasta / "Log");
+    // As the program makes it: one others can read fails the window's permission check.
+    if (const auto erro = plataforma::CriarPastaSeFaltar(pasta / "Log")) {
+        std::fprintf(stderr, "não foi possível criar %s/Log: %s\n", argv[1],
+                     erro.message().c_str());
+        return 1;
+    }
     ArquivoLog = NomeArquivoLog(AgoraLocal());
     janela::CapturarCaixas(true); // the closing "Processo Finalizado!" box must not wait
     janela::DefinirFonteNomeComputador([] { return std::string("BANCADA"); });

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs Kelvane's benchmarks and prints every figure with its goal:
-#   bash bench/rodar.sh              # all five (about 20 minutes on 2 cores)
+#   bash bench/rodar.sh              # all five (about 35 minutes on 2 cores)
 #   bash bench/rodar.sh --so 3       # only some; see bench/bancada.py --help
 # Installs what they need (hyperfine, FreeTDS's tsql), builds into $KELVANE_BUILD (default
 # build-bench) with the benchmark helpers, then runs bench/bancada.py. Never part of CTest.

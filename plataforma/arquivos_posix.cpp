@@ -1,11 +1,11 @@
 #include "arquivos.h"
+#include "espera_trava.h"
 #include "processo.h"
 
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 namespace kelvane::plataforma {
@@ -140,22 +140,35 @@ std::error_code SubstituirArquivo(const std::filesystem::path& arquivo, const st
 
 // An flock on the folder itself, whose inode (unlike the file's) survives the rename.
 TravaPasta::TravaPasta(const std::filesystem::path& pasta, std::chrono::milliseconds espera)
-    : trava_(::open(pasta.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-    if (trava_ < 0) {
-        trava_ = kSemDescritor;
+    : trava_(kSemDescritor) {
+    const int fd = ::open(pasta.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
         erro_ = ErroDoSistema(errno);
+        return;
     }
-    const auto limite = std::chrono::steady_clock::now() + espera;
-    while (trava_ >= 0 && ::flock(static_cast<int>(trava_), LOCK_EX | LOCK_NB) != 0) {
-        const int erro = errno;
-        if ((erro == EWOULDBLOCK || erro == EINTR) && std::chrono::steady_clock::now() < limite) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            continue;
+    int r = 0;
+    while ((r = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    if (r != 0 && errno == EWOULDBLOCK) { // another holds it: wait for its release
+        erro_ = EsperarTrava(
+            [fd] {
+                int falha = 0;
+                while ((falha = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+                }
+                return falha == 0 ? std::error_code() : ErroDoSistema(errno);
+            },
+            [fd] { ::close(fd); }, espera);
+        if (!erro_) {
+            trava_ = fd;
         }
-        ::close(static_cast<int>(trava_));
-        trava_ = kSemDescritor;
-        erro_ = ErroDoSistema(erro);
+        return;
     }
+    if (r != 0) {
+        erro_ = ErroDoSistema(errno);
+        ::close(fd);
+        return;
+    }
+    trava_ = fd;
 }
 
 TravaPasta::~TravaPasta() {

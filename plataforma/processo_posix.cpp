@@ -15,6 +15,7 @@
 #include <spawn.h>
 #include <sys/fsuid.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -193,6 +194,88 @@ void EsperarTerminacao(sigset_t conjunto) {
     Interromper(NomeSinal(sinal), sinal);
 }
 
+// Milliseconds from now until `prazo` for poll, rounded up so that the wake-up finds it passed;
+// -1 (no limit) for a step without one.
+int MilissegundosAte(std::chrono::steady_clock::time_point prazo) {
+    using namespace std::chrono;
+    if (prazo == steady_clock::time_point::max()) {
+        return -1;
+    }
+    const auto resta = ceil<milliseconds>(prazo - steady_clock::now()).count();
+    return static_cast<int>(std::clamp<decltype(resta)>(resta, 0, INT_MAX));
+}
+
+// Hands what the tool wrote to `saida`; false at the end of its output.
+bool LerSaida(int descritor, char* bloco, std::size_t tamanho,
+              const std::function<void(const char*, std::size_t)>& saida) {
+    const ssize_t n = ::read(descritor, bloco, tamanho);
+    if (n > 0) {
+        saida(bloco, static_cast<std::size_t>(n));
+        return true;
+    }
+    return n < 0 && errno == EINTR;
+}
+
+// A descriptor that becomes readable when the tool ends, without reaping it: its pidfd (Linux
+// 5.3), or where the kernel has none or refuses it, a pipe written by a thread that waits for the
+// end (waitid with WNOWAIT leaves the status to waitpid).
+class VigiaFim {
+public:
+    explicit VigiaFim(pid_t pid) {
+#ifdef SYS_pidfd_open
+        descritor_ = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); // close-on-exec
+        if (descritor_ >= 0) {
+            return;
+        }
+#endif
+        int tubo[2];
+        if (::pipe2(tubo, O_CLOEXEC) != 0) {
+            erro_ = errno;
+            return;
+        }
+        descritor_ = tubo[0];
+        aviso_ = tubo[1];
+        try {
+            espera_ = std::thread([pid, aviso = aviso_] {
+                siginfo_t info{};
+                while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0 &&
+                       errno == EINTR) {
+                }
+                const char c = 0;
+                while (::write(aviso, &c, 1) < 0 && errno == EINTR) {
+                }
+            });
+        } catch (const std::system_error& e) {
+            erro_ = e.code().value();
+        }
+    }
+    ~VigiaFim() {
+        if (espera_.joinable()) {
+            espera_.join(); // the tool is reaped or killed by now: the thread has returned
+        }
+        for (const int fd : {descritor_, aviso_}) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+    }
+    VigiaFim(const VigiaFim&) = delete;
+    VigiaFim& operator=(const VigiaFim&) = delete;
+    // Nothing wakes at the tool's end when this is not 0 (errno): its end cannot be known.
+    int erro() const {
+        return erro_;
+    }
+    int descritor() const {
+        return descritor_;
+    }
+
+private:
+    int erro_ = 0;
+    int descritor_ = -1;
+    int aviso_ = -1;
+    std::thread espera_;
+};
+
 } // namespace
 
 namespace {
@@ -284,56 +367,47 @@ std::optional<std::string> Executar(const std::vector<std::string>& argumentos, 
         aoIniciar(pid);
     }
 
+    // The tool's end, its output and its limit each wake this thread; nothing else does.
     int status = 0;
     bool terminou = false;
-    int erroEspera = 0; // waitpid failed: the tool's status is unknown
-    // Checked on every turn, also while the tool keeps printing.
-    const auto conferirPrazo = [&] {
-        if (!terminou && !fim.parado && std::chrono::steady_clock::now() >= prazo) {
+    const VigiaFim vigia(pid);
+    int erroEspera = vigia.erro(); // the tool's end cannot be known
+    bool saidaAberta = true;
+    char bloco[16384];
+    while (!terminou && erroEspera == 0) {
+        if (!fim.parado && std::chrono::steady_clock::now() >= prazo) {
             ::kill(-pid, SIGKILL); // the tool and whatever it started: nothing may hold on
             ::kill(pid, SIGKILL);  // also where it left its group
             fim.parado = true;
         }
-    };
-    char bloco[16384];
-    for (;;) {
-        conferirPrazo();
-        pollfd p{tubo[0], POLLIN, 0};
-        const int pr = ::poll(&p, 1, terminou ? 0 : 200);
-        if (pr > 0) {
-            const ssize_t n = ::read(tubo[0], bloco, sizeof bloco);
-            if (n > 0) {
-                saida(bloco, static_cast<std::size_t>(n));
-                continue;
-            }
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            break; // end of output
-        }
+        // A tool that closed its output may still run: then only its end and the limit count.
+        pollfd p[2] = {{vigia.descritor(), POLLIN, 0}, {saidaAberta ? tubo[0] : -1, POLLIN, 0}};
+        const int pr = ::poll(p, 2, fim.parado ? -1 : MilissegundosAte(prazo));
         if (pr < 0 && errno != EINTR) {
-            break;
-        }
-        if (terminou || erroEspera != 0) {
-            break; // a grandchild may hold the pipe open; the tool itself is done
-        }
-        const pid_t w = ::waitpid(pid, &status, WNOHANG);
-        terminou = w == pid;
-        if (w < 0 && errno != EINTR) {
             erroEspera = errno;
+        } else if (pr > 0 && p[1].revents != 0) {
+            saidaAberta = LerSaida(tubo[0], bloco, sizeof bloco, saida);
+        } else if (pr > 0 && p[0].revents != 0) {
+            const pid_t w = ::waitpid(pid, &status, WNOHANG);
+            terminou = w == pid;
+            if (w < 0 && errno != EINTR) {
+                erroEspera = errno;
+            }
+        }
+    }
+    // What it wrote before it ended; a grandchild may hold the pipe open, so no more than that.
+    while (terminou && saidaAberta) {
+        pollfd p{tubo[0], POLLIN, 0};
+        if (::poll(&p, 1, 0) <= 0 || !LerSaida(tubo[0], bloco, sizeof bloco, saida)) {
+            break;
         }
     }
     ::close(tubo[0]);
-    // A tool that closed its output may still run: the limit holds here too.
-    while (!terminou && erroEspera == 0) {
-        conferirPrazo();
-        const pid_t w = ::waitpid(pid, &status, fim.parado ? 0 : WNOHANG);
-        if (w == pid) {
-            terminou = true;
-        } else if (w == 0) {
-            ::poll(nullptr, 0, 200);
-        } else if (w < 0 && errno != EINTR) {
-            erroEspera = errno;
+    if (!terminou && erroEspera != ECHILD) {
+        // Not left running unseen: stopped, and its status dropped.
+        ::kill(-pid, SIGKILL);
+        ::kill(pid, SIGKILL);
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
     }
     gFilho = 0;

@@ -214,6 +214,9 @@ const Regra regras[] = {
     {"JobManterArquivosZero", kExecutar, &Configuracao::manterArquivos, "0", "ManterArquivos",
      "ManterArquivos inválido (\"0\"): use um número inteiro a partir de 1; nenhum arquivo antigo "
      "foi excluído."},
+    {"JobManterArquivosDecimal", kExecutar, &Configuracao::manterArquivos, "2.5", "ManterArquivos",
+     "ManterArquivos inválido (\"2.5\"): use um número inteiro a partir de 1; nenhum arquivo "
+     "antigo foi excluído."},
     // Meant as yes in other words: the night must not pass for checked.
     {"JobVerificarBackupSim", kExecutar, &Configuracao::verificarBackup, "sim", "VerificarBackup",
      "VerificarBackup inválido (\"sim\"): use 1 para verificar o backup ou 0 para não verificar; "

@@ -39,6 +39,14 @@ TEST(Ferramentas, SaidaLimitadaELoginPrivado) {
     EXPECT_EQ(r.codigo, 3);
     EXPECT_LE(r.saida.size(), 64u * 1024); // only the tail is kept
     EXPECT_THROW(ShellEspera({(p.dir / "nao-existe").string()}), ErroProcesso);
+    // Silent past its limit: stopped then, not when it would have ended.
+    plataforma::FimPrograma fim;
+    const auto inicio = std::chrono::steady_clock::now();
+    EXPECT_FALSE(plataforma::ExecutarPrograma(
+        {"/bin/sleep", "60"}, plataforma::kSemDescritor, std::chrono::seconds(1), {},
+        [](auto, auto) {}, fim));
+    EXPECT_TRUE(fim.parado);
+    EXPECT_LT(std::chrono::steady_clock::now() - inicio, std::chrono::seconds(30));
     const auto chld = ::signal(SIGCHLD, SIG_IGN); // the kernel reaps the tool: its end is unknown
     EXPECT_THROW(ShellEspera({"/bin/true"}), ErroProcesso);
     ::signal(SIGCHLD, chld);
@@ -918,6 +926,15 @@ const Permissao permissoes[] = {
      "/grant:r *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F "
      "*S-1-5-80-3880006512-4290199581-1648723128-3569869737-3631323133:(OI)(CI)M /remove:g "
      "*S-1-1-0\r\n"},
+    {"PastaDeDadosSeparadaPodeSerLidaPeloGrupo",
+     [](Programa& p) {
+         p.Separar();
+         ::chmod(p.dados.c_str(), 0750);
+     },
+     9, "{D} pode ser lido pelo grupo ou por outros (modo 0750)|chmod go-rwx {D}", ""},
+    {"InfoIniLegivelPeloGrupo", [](Programa& p) { ::chmod((p.dados / "info.ini").c_str(), 0640); },
+     9, "{P}/info.ini pode ser lido pelo grupo ou por outros (modo 0640)|chmod go-rwx {P}/info.ini",
+     ""},
     {"InfoIniLegivelPorOutros", [](Programa& p) { ::chmod((p.dados / "info.ini").c_str(), 0604); },
      9, "{P}/info.ini pode ser lido pelo grupo ou por outros (modo 0604)|chmod go-rwx {P}/info.ini",
      "", false,
@@ -1250,6 +1267,11 @@ TEST_P(CadaInterrupcao, NaoPerdeNadaEAProximaRoda) {
     }
     ASSERT_TRUE(
         Esperar([&] { return ferramenta.empty() ? !p.Baks().empty() : fs::exists(marca); }));
+    if (!Sistema().windows) { // all unblocked but the three its own thread waits for
+        const auto estado = Ler("/proc/" + std::to_string(job) + "/status");
+        const auto i = estado.find("SigBlk:");
+        EXPECT_EQ(estado.substr(i, estado.find('\n', i) - i), "SigBlk:\t0000000000004003");
+    }
     ::kill(job, sinal);
     int status = 0;
     ::waitpid(job, &status, 0);

@@ -5,6 +5,7 @@
 #include "plataforma/sessao.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QPushButton>
 #include <QThread>
 #include <QWidget>
@@ -37,9 +38,13 @@ Tarefa::~Tarefa() {
     QCoreApplication::instance()->removeNativeEventFilter(this);
     if (thread_) {
         disconnect(thread_, nullptr, this, nullptr);
-        while (!thread_->wait(50)) {
-            QCoreApplication::processEvents();
+        // The work may need the event loop (a box) to end: it runs until the thread's end.
+        QEventLoop espera;
+        connect(thread_, &QThread::finished, &espera, &QEventLoop::quit);
+        if (!thread_->isFinished()) {
+            espera.exec();
         }
+        thread_->wait();
         delete thread_;
     }
 }
