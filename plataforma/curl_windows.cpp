@@ -12,8 +12,8 @@
 
 namespace kelvane::plataforma {
 
-// libcurl is linked in (built with Schannel and WinCNG: only Windows' own DLLs, which are
-// delay-loaded from System32), so nothing beside the executable can stand in for it.
+// libcurl is linked in (Schannel, and OpenSSL's libcrypto for SSH: only Windows' own DLLs, which
+// are delay-loaded from System32), so nothing beside the executable can stand in for it.
 const Curl& CarregarCurl() {
     static Curl curl;
     static std::once_flag uma;

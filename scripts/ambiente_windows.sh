@@ -16,7 +16,7 @@ fi
 export KELVANE_CACHE
 export KELVANE_7Z_WINDOWS="$KELVANE_CACHE/7z-windows-so7z" # 7z.exe, 7z.dll (the 7z format alone)
 export KELVANE_QT_WINDOWS="$KELVANE_CACHE/qt6-windows" # static Qt 6: -DCMAKE_PREFIX_PATH=...
-export KELVANE_CURL_WINDOWS="$KELVANE_CACHE/curl-windows-ssh2-1.11" # static libcurl + libssh2 (Schannel, WinCNG)
+export KELVANE_CURL_WINDOWS="$KELVANE_CACHE/curl-windows-openssl" # static libcurl, libssh2, libcrypto (Schannel; OpenSSL for SSH)
 export WINEPREFIX="$KELVANE_CACHE/wine"
 export WINEDEBUG=-all
 # Headless: the job needs no display, and Wine would open its windows on any it is given.

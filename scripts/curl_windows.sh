@@ -1,19 +1,20 @@
 #!/usr/bin/env bash
 # Builds libcurl for Windows (static, MinGW-w64) from Debian's own sources, once, into
-# $KELVANE_CURL_WINDOWS (scripts/ambiente_windows.sh); a later run only checks. TLS is Schannel and
-# SSH's crypto WinCNG: the system's own, with the system's trust store, so nothing but Windows'
-# DLLs is loaded. Only FTP, FTPS and SFTP. A few minutes on 2 cores.
-# curl is Debian 12's; libssh2 is Debian 13's (1.11): under WinCNG 1.10 knows RSA host keys only
-# as ssh-rsa (SHA-1), which OpenSSH 8.8 and later refuse, and no ECDSA, so it could not talk to a
-# current sshd. Its source comes through apt with a list of its own, checked against Debian's
-# archive keys as the system's own sources are.
+# $KELVANE_CURL_WINDOWS (scripts/ambiente_windows.sh); a later run only checks. TLS is Schannel,
+# the system's own with the system's trust store. SSH's crypto is OpenSSL's libcrypto, linked in:
+# the same code on every Windows and under Wine, with Ed25519 host keys, which libssh2 knows only
+# on OpenSSL (Windows' CNG, as Wine has it, cannot do libssh2's key exchange at all). Only FTP,
+# FTPS and SFTP. A few minutes on 2 cores.
+# curl and OpenSSL (3.0) are Debian 12's; libssh2 is Debian 13's (1.11): 1.10 knows RSA host keys
+# only as ssh-rsa (SHA-1), which OpenSSH 8.8 and later refuse. Its source comes through apt with a
+# list of its own, checked against Debian's archive keys as the system's own sources are.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/ambiente_windows.sh
 
 # Written last, with what went in: a cache without it, or built from other sources, is redone.
 pronto="$KELVANE_CURL_WINDOWS/.pronto"
-conteudo="curl bookworm, libssh2 trixie com ECDSA"
+conteudo="curl bookworm, libssh2 trixie, OpenSSL bookworm"
 [ "$(cat "$pronto" 2>/dev/null)" = "$conteudo" ] && exit 0
 fonte="$KELVANE_CURL_WINDOWS.fonte"
 registro="$KELVANE_CURL_WINDOWS.log"
@@ -28,7 +29,7 @@ falhou() {
 baixar() {
   local pacote=$1 versao
   apt-get source -qq "$pacote" >>"$registro" 2>&1 && return
-  for versao in $(apt-cache showsrc "$pacote" | sed -n 's/^Version: //p'); do
+  for versao in $(apt-cache showsrc "$pacote" | sed -n 's/^Version: //p' | sort -rV); do
     apt-get source -qq "$pacote=$versao" >>"$registro" 2>&1 && return
   done
   falhou "apt-get source $pacote"
@@ -50,25 +51,55 @@ baixar_ssh2() {
 
 rm -rf "$fonte" && mkdir -p "$fonte"
 : >"$registro"
-# libssh2 is kept from an interrupted run of this same version.
-marca_ssh2="$KELVANE_CURL_WINDOWS/.ssh2-trixie-ecdsa"
-if [ ! -f "$KELVANE_CURL_WINDOWS/lib/libssh2.a" ] || [ ! -f "$marca_ssh2" ]; then
-  rm -rf "$KELVANE_CURL_WINDOWS"
-fi
-(cd "$fonte" && { [ -d "$KELVANE_CURL_WINDOWS" ] || baixar_ssh2; } && baixar curl)
+# OpenSSL and libssh2 are kept from an interrupted run of this same version, each once whole.
+marca="$KELVANE_CURL_WINDOWS/.partes"
+[ "$(cat "$marca" 2>/dev/null)" = "$conteudo" ] || rm -rf "$KELVANE_CURL_WINDOWS"
+mkdir -p "$KELVANE_CURL_WINDOWS/include/openssl" "$KELVANE_CURL_WINDOWS/lib"
+echo "$conteudo" >"$marca"
+libcrypto="$KELVANE_CURL_WINDOWS/lib/libcrypto.a" marca_ssh2="$KELVANE_CURL_WINDOWS/.libssh2"
+(cd "$fonte" && { [ -f "$libcrypto" ] || baixar openssl; } &&
+  { [ -f "$marca_ssh2" ] || baixar_ssh2; } && baixar curl)
 curl=$(echo "$fonte"/curl-*/)
+# The cache is searched as a prefix of Windows libraries (cmake/mingw-w64.cmake): libssh2 finds
+# libcrypto there.
 comum=(-DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release
-  -DBUILD_SHARED_LIBS=OFF -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX="$KELVANE_CURL_WINDOWS")
+  -DBUILD_SHARED_LIBS=OFF -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX="$KELVANE_CURL_WINDOWS"
+  -DCMAKE_PREFIX_PATH="$KELVANE_CURL_WINDOWS")
 
-if [ ! -f "$KELVANE_CURL_WINDOWS/lib/libssh2.a" ]; then
+if [ ! -f "$libcrypto" ]; then
+  # libcrypto alone (libssh2 needs no TLS), static, with what an SSH client uses: AES, SHA-1/2,
+  # MD5 (fingerprints), HMAC, bignums for RSA and Diffie-Hellman, ECDSA, ECDH, X25519, Ed25519.
+  # No engines or modules loaded from disk and no configuration file read: on Windows their
+  # default folders are under C:\, where any account may create them.
+  ossl=$(echo "$fonte"/openssl-*/)
+  (cd "$ossl" && ./Configure mingw64 --cross-compile-prefix=x86_64-w64-mingw32- \
+    --prefix="$KELVANE_CURL_WINDOWS" no-shared no-dso no-engine no-autoload-config no-tests \
+    no-legacy no-ssl no-dtls no-ui-console no-aria no-bf no-blake2 no-camellia no-cast \
+    no-chacha no-poly1305 no-cmac no-cmp no-cms no-comp no-ct no-des no-dsa no-ec2m no-gost \
+    no-idea no-md4 no-mdc2 no-ocb no-ocsp no-rc2 no-rc4 no-rfc3779 no-rmd160 no-scrypt no-seed \
+    no-siphash no-siv no-sm2 no-sm3 no-sm4 no-srp no-srtp no-ts no-whirlpool) \
+    >>"$registro" 2>&1 || falhou "OpenSSL (Configure)"
+  nice make -C "$ossl" -j2 build_generated >>"$registro" 2>&1 || falhou "OpenSSL (cabeçalhos)"
+  nice make -C "$ossl" -j2 libcrypto.a >>"$registro" 2>&1 || falhou "OpenSSL (libcrypto)"
+  cp "$ossl"/include/openssl/*.h "$KELVANE_CURL_WINDOWS/include/openssl/"
+  cp "$ossl/libcrypto.a" "$libcrypto.novo" && mv "$libcrypto.novo" "$libcrypto"
+fi
+if [ ! -f "$marca_ssh2" ]; then
   ssh2=$(echo "$fonte"/libssh2-*/)
-  # ECDSA under WinCNG needs Windows 10's raw ECDH secret, the floor of this program anyway.
-  cmake -S "$ssh2" -B "$fonte/obra-ssh2" "${comum[@]}" -DCRYPTO_BACKEND=WinCNG \
-    -DENABLE_ECDSA_WINCNG=ON -DBUILD_EXAMPLES=OFF -DENABLE_ZLIB_COMPRESSION=OFF \
+  cmake -S "$ssh2" -B "$fonte/obra-ssh2" "${comum[@]}" -DCRYPTO_BACKEND=OpenSSL \
+    -DOPENSSL_USE_STATIC_LIBS=ON -DBUILD_EXAMPLES=OFF -DENABLE_ZLIB_COMPRESSION=OFF \
     >>"$registro" 2>&1 || falhou "libssh2 (cmake)"
   nice cmake --build "$fonte/obra-ssh2" -j2 --target install >>"$registro" 2>&1 || falhou "libssh2"
   touch "$marca_ssh2"
 fi
+
+# Schannel decides whether to trust the server's certificate by itself only where the Windows
+# underneath does (Wine's accepts any): libcurl checks the chain with the system's chain engine
+# (its trust store, the root updates and revocation checks Windows applies) and the name itself,
+# as it already does against CertificadoFTP's CA.
+sed -z -i 's/  else\n    backend->use_manual_cred_validation = false;/  else\n    backend->use_manual_cred_validation = true;/' \
+  "$curl/lib/vtls/schannel.c"
+grep -q "use_manual_cred_validation = false" "$curl/lib/vtls/schannel.c" && falhou "curl (schannel.c)"
 
 # HTTP stays: Debian's patched FTP code calls into it.
 desligados=()

@@ -24,6 +24,8 @@ ap.add_argument("--expired", action="store_true", help="a certificate that expir
 ap.add_argument("--tls12", action="store_true", help="TLS 1.2 at most (TLS 1.3 by default)")
 ap.add_argument("--no-tls", action="store_true", help="vsftpd without TLS: AUTH answered 530")
 ap.add_argument("--stall", action="store_true", help="no daemon: connections accepted, unanswered")
+ap.add_argument("--host-keys", default="ecdsa,rsa,ed25519",
+                help="the SSH host key types offered; the first is chave_host")
 args = ap.parse_args()
 d = os.path.realpath(args.dir)
 
@@ -61,11 +63,10 @@ if args.stall:
 s.close()
 
 if args.mode == "sftp":
-    # The host key types a Debian install makes (ssh-keygen -A). chave_host is the ECDSA one,
-    # the type libssh2 asks for first (Linux and Windows alike): the one a client is shown.
-    chaves = {"ecdsa": os.path.join(d, "chave_host")}
-    for tipo in ("rsa", "ed25519"):
-        chaves[tipo] = os.path.join(d, "chave_host_" + tipo)
+    # By default the host key types a Debian install makes (ssh-keygen -A), ECDSA first: the type
+    # libssh2 asks for first, so the one a client is shown. chave_host is the first one offered.
+    tipos = args.host_keys.split(",")
+    chaves = {t: os.path.join(d, "chave_host" + ("_" + t if i else "")) for i, t in enumerate(tipos)}
     for tipo, chave in chaves.items():
         if not os.path.exists(chave):
             run("ssh-keygen", "-q", "-t", tipo, "-N", "", "-f", chave)
