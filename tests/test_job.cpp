@@ -582,7 +582,10 @@ const Cifrado cifrados[] = {
     {"CertificadoQueOutrosAlteram", "ftpes",
      [](Programa& p, const fs::path& c) {
          ComCa(p, c);
-         fs::permissions(c / "ca.crt", fs::perms::group_write, fs::perm_options::add);
+         // (Wine builds a file's rights from its mode and knows no groups: there, everyone's.)
+         fs::permissions(c / "ca.crt",
+                         Sistema().windows ? fs::perms::others_write : fs::perms::group_write,
+                         fs::perm_options::add);
      },
      9, "Permissões inseguras: "},
     {"CertificadoNumaPastaDeOutraConta", "ftpes",
