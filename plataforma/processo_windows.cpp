@@ -2,6 +2,7 @@
 #include "processo.h"
 
 #include <aclapi.h>
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -200,6 +201,148 @@ DWORD WINAPI EscreverEntrada(LPVOID parametro) {
     return 0;
 }
 
+// The tool's output: a pipe whose reading end is waited on together with the tool's end and its
+// limit. An anonymous pipe cannot be (it knows no overlapped I/O), so this is a named one of a
+// single instance with a name no one can guess, connected at once by its writing end, which the
+// tool inherits. Only SYSTEM, the Administrators and this account may open it, no other computer
+// may, and a pipe of that name made first by another program is refused.
+bool CriarCanalSaida(HANDLE& leitura, HANDLE& escrita) {
+    static std::atomic<unsigned> contador{0};
+    std::random_device acaso;
+    const std::wstring nome = L"\\\\.\\pipe\\kelvane-" + std::to_wstring(GetCurrentProcessId()) +
+                              L"-" + std::to_wstring(++contador) + L"-" + std::to_wstring(acaso()) +
+                              std::to_wstring(acaso());
+    win::SegurancaPrivada seguranca(false);
+    if (seguranca.atributos() == nullptr) {
+        leitura = escrita = nullptr;
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    leitura = CreateNamedPipeW(
+        nome.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0, 65536,
+        0, seguranca.atributos());
+    if (leitura == INVALID_HANDLE_VALUE) {
+        leitura = escrita = nullptr;
+        return false;
+    }
+    SECURITY_ATTRIBUTES herdavel{sizeof herdavel, nullptr, TRUE};
+    escrita = CreateFileW(nome.c_str(), GENERIC_WRITE, 0, &herdavel, OPEN_EXISTING,
+                          SECURITY_SQOS_PRESENT | SECURITY_ANONYMOUS, nullptr);
+    if (escrita == INVALID_HANDLE_VALUE) {
+        const DWORD erro = GetLastError();
+        CloseHandle(leitura);
+        leitura = escrita = nullptr;
+        SetLastError(erro);
+        return false;
+    }
+    return true;
+}
+
+// Milliseconds from now until `prazo` for a wait, rounded up so that the wake-up finds it passed.
+DWORD MilissegundosAte(std::chrono::steady_clock::time_point prazo) {
+    using namespace std::chrono;
+    if (prazo == steady_clock::time_point::max()) {
+        return INFINITE;
+    }
+    const auto resta = ceil<milliseconds>(prazo - steady_clock::now()).count();
+    return static_cast<DWORD>(std::clamp<decltype(resta)>(resta, 0, INFINITE - 1));
+}
+
+// One read of the tool's output at a time, in flight while the tool runs; its event is set when
+// bytes arrive or every writer is gone.
+class LeituraSaida {
+public:
+    using Saida = std::function<void(const char*, std::size_t)>;
+    explicit LeituraSaida(HANDLE canal) : canal_(canal) {
+        pedido_.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    }
+    ~LeituraSaida() {
+        Cancelar(nullptr);
+        if (pedido_.hEvent != nullptr) {
+            CloseHandle(pedido_.hEvent);
+        }
+    }
+    LeituraSaida(const LeituraSaida&) = delete;
+    LeituraSaida& operator=(const LeituraSaida&) = delete;
+
+    HANDLE evento() const { return pedido_.hEvent; }
+    bool pendente() const { return pendente_; }
+
+    // Starts a read unless one is in flight; what is there already is handed to `saida` at once.
+    void Pedir(const Saida& saida) {
+        while (aberta_ && !pendente_) {
+            DWORD lidos = 0;
+            if (ReadFile(canal_, bloco_, sizeof bloco_, &lidos, &pedido_)) {
+                Entregar(lidos, saida);
+            } else if (GetLastError() == ERROR_IO_PENDING) {
+                pendente_ = true;
+            } else {
+                aberta_ = false; // ERROR_BROKEN_PIPE: every writer is gone
+            }
+        }
+    }
+    // The read in flight has ended (its event is set): hands its bytes to `saida`.
+    void Concluir(const Saida& saida) {
+        DWORD lidos = 0;
+        pendente_ = false;
+        if (GetOverlappedResult(canal_, &pedido_, &lidos, FALSE)) {
+            Entregar(lidos, saida);
+        } else {
+            aberta_ = false;
+        }
+    }
+    // What the tool wrote before it ended, and no more: something it started may hold the pipe
+    // and keep writing. The read in flight is cancelled (what it got is kept), then exactly the
+    // bytes the pipe holds now are read; each read asks no more than is there, so none waits.
+    void Esvaziar(const Saida& saida) {
+        Cancelar(&saida);
+        DWORD resta = 0;
+        if (!aberta_ || !PeekNamedPipe(canal_, nullptr, 0, nullptr, &resta, nullptr)) {
+            return;
+        }
+        while (resta > 0) {
+            DWORD lidos = 0;
+            const DWORD pedir = std::min<DWORD>(resta, sizeof bloco_);
+            if (!ReadFile(canal_, bloco_, pedir, &lidos, &pedido_) &&
+                (GetLastError() != ERROR_IO_PENDING ||
+                 !GetOverlappedResult(canal_, &pedido_, &lidos, TRUE))) {
+                return;
+            }
+            if (lidos == 0) {
+                return;
+            }
+            saida(bloco_, lidos);
+            resta -= std::min(resta, lidos);
+        }
+    }
+
+private:
+    void Entregar(DWORD lidos, const Saida& saida) {
+        if (lidos > 0) {
+            saida(bloco_, lidos);
+        }
+    }
+    // The buffer and the request must outlive the read: cancelled and waited for. A read that
+    // had already ended keeps its bytes, handed to `saida` when there is one.
+    void Cancelar(const Saida* saida) {
+        if (pendente_) {
+            CancelIoEx(canal_, &pedido_);
+            DWORD lidos = 0;
+            if (GetOverlappedResult(canal_, &pedido_, &lidos, TRUE) && saida != nullptr) {
+                Entregar(lidos, *saida);
+            }
+            pendente_ = false;
+        }
+    }
+
+    HANDLE canal_;
+    OVERLAPPED pedido_{};
+    char bloco_[16384];
+    bool aberta_ = true;
+    bool pendente_ = false;
+};
+
 } // namespace
 
 void win::IniciarJobFerramentas() {
@@ -268,11 +411,13 @@ ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
 
     Handles h;
     SECURITY_ATTRIBUTES herdavel{sizeof herdavel, nullptr, TRUE};
-    if (!CreatePipe(&h.leitura, &h.escrita, &herdavel, 0)) {
-        h.leitura = h.escrita = nullptr;
+    if (!CriarCanalSaida(h.leitura, h.escrita)) {
         return "não foi possível criar o canal de saída: " + win::TextoErro(GetLastError());
     }
-    SetHandleInformation(h.leitura, HANDLE_FLAG_INHERIT, 0);
+    LeituraSaida leitura(h.leitura); // before the handles it reads: cancelled before they close
+    if (leitura.evento() == nullptr) {
+        return "não foi possível criar o canal de saída: " + win::TextoErro(GetLastError());
+    }
     if (!entrada.empty()) {
         if (!CreatePipe(&h.entradaLeitura, &h.entradaEscrita, &herdavel,
                         static_cast<DWORD>(entrada.size()))) {
@@ -371,52 +516,34 @@ ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
         aoIniciar(processo.dwProcessId);
     }
 
+    // The tool's end, its output and its limit each wake this thread; nothing else does. The job
+    // object holds only this tool and what it started (this process runs one tool at a time).
     bool terminou = false;
     bool erroEspera = false;
-    // Checked on every turn, also while the tool keeps printing. The job object holds only this
-    // tool and what it started (this process runs one tool at a time).
-    const auto conferirPrazo = [&] {
-        if (!terminou && !fim.parado && std::chrono::steady_clock::now() >= prazo) {
+    while (!terminou && !erroEspera) {
+        if (!fim.parado && std::chrono::steady_clock::now() >= prazo) {
             if (gJob != nullptr) {
                 TerminateJobObject(gJob, 1);
             }
             TerminateProcess(h.processo, 1); // outside the job when it could not be assigned
             fim.parado = true;
         }
-    };
-    char bloco[16384];
-    for (;;) {
-        conferirPrazo();
-        DWORD disponivel = 0;
-        if (!PeekNamedPipe(h.leitura, nullptr, 0, nullptr, &disponivel, nullptr)) {
-            break; // every writer is gone
-        }
-        if (disponivel > 0) {
-            DWORD lidos = 0;
-            if (!ReadFile(h.leitura, bloco, std::min<DWORD>(disponivel, sizeof bloco), &lidos,
-                          nullptr) ||
-                lidos == 0) {
-                break;
-            }
-            saida(bloco, lidos);
-            continue;
-        }
-        if (terminou) {
-            break; // something it started may hold the pipe open; the tool itself is done
-        }
-        const DWORD r = WaitForSingleObject(h.processo, 50);
-        terminou = r == WAIT_OBJECT_0;
+        leitura.Pedir(saida);
+        // Its end first: something it started that keeps writing cannot hide it. What it wrote
+        // before is taken after (Esvaziar).
+        const HANDLE eventos[2] = {h.processo, leitura.evento()};
+        const DWORD r = WaitForMultipleObjects(leitura.pendente() ? 2 : 1, eventos, FALSE,
+                                               fim.parado ? INFINITE : MilissegundosAte(prazo));
         if (r == WAIT_FAILED) {
             erroEspera = true;
-            break;
+        } else if (r == WAIT_OBJECT_0) {
+            terminou = true;
+        } else if (r == WAIT_OBJECT_0 + 1) {
+            leitura.Concluir(saida);
         }
     }
-    // Its output closed, it may still run: the limit holds here too.
-    while (!terminou && !erroEspera) {
-        conferirPrazo();
-        const DWORD r = WaitForSingleObject(h.processo, fim.parado ? INFINITE : 200);
-        terminou = r == WAIT_OBJECT_0;
-        erroEspera = r == WAIT_FAILED;
+    if (terminou) {
+        leitura.Esvaziar(saida);
     }
     DWORD codigo = 0;
     const bool lido = terminou && GetExitCodeProcess(h.processo, &codigo);
