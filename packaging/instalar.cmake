@@ -9,7 +9,8 @@
 #   kelvane-janela           what the entry runs through pkexec: the window as the data folder's
 #                            owner, after an administrator's password (br.kelvane.janela)
 #   exemplos/                a systemd service and timer and a cron line for the nightly run
-#   doc/README.md            the administrators' guide
+#   doc/README.md, doc/docs/ the manual: its front page, and its pages (docs/*.md) with their
+#                            pictures, administration on Linux among them
 #   pasta-dados              names the data folder (KELVANE_PASTA_DADOS, /var/opt/kelvane)
 # Outside the prefix it makes only the data folder, when missing (0700, SQL Server's account's
 # where it exists). info.ini and Log/ are not installed: the window and the job create them
@@ -65,6 +66,8 @@ install(TARGETS kelvane_janela_modulo LIBRARY DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/window/kelvane.png DESTINATION .)
 install(PROGRAMS ${KELVANE_PACOTE_DIR}/kelvane-janela DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION doc)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION doc/docs
+  FILES_MATCHING PATTERN "*.md" PATTERN "*.png")
 install(FILES ${KELVANE_PACOTE_DIR}/kelvane.timer DESTINATION exemplos)
 
 # The tools: links made in the build tree and installed as links (install keeps a link a link).

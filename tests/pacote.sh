@@ -10,11 +10,13 @@ cpack --config "$build/CPackConfig.cmake" -G DEB -B "$t/deb" >/dev/null
 deb=$(echo "$t"/deb/*.deb)
 dpkg-deb -x "$deb" "$t/raiz"
 p=$t/raiz/opt/kelvane
-esperado=$(echo opt/kelvane/{7z,7z.so,doc/README.md,exemplos/kelvane.{cron,service,timer},kelvane,\
+esperado=$({ echo opt/kelvane/{7z,7z.so,doc/README.md,exemplos/kelvane.{cron,service,timer},kelvane,\
 kelvane-janela,kelvane-janela.so,kelvane.{desktop,png},ncftpput,pasta-dados} \
-usr/share/applications/kelvane.desktop usr/share/polkit-1/actions/br.kelvane.janela.policy)
+  usr/share/applications/kelvane.desktop usr/share/polkit-1/actions/br.kelvane.janela.policy
+  cd "$servidores/../../docs" && ls *.md *.png | sed 's|^|opt/kelvane/doc/docs/|'; } | xargs -n1 | sort | xargs)
 [ "$(cd "$t/raiz" && find . ! -type d | cut -c3- | sort | xargs)" = "$esperado" ] ||
   falha "conteúdo: $(cd "$t/raiz" && find . ! -type d)"
+python3 "$servidores/../../scripts/conferir_links.py" "$p/doc" >/dev/null || falha "links do manual instalado"
 [ -z "$(dpkg-deb -c "$deb" | awk '$2 != "root/root"')" ] || falha "dono diferente de root"
 deps=$(dpkg-deb --field "$deb" Depends)
 for d in libqt6widgets6 unixodbc tdsodbc p7zip-full ncftp; do grep -qw $d <<<"$deps" || falha "sem $d"; done
