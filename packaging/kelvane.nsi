@@ -23,7 +23,7 @@ AllowSkipFiles off
 !define CHAVE_REMOVER "Software\Microsoft\Windows\CurrentVersion\Uninstall\Kelvane"
 !define FONTE_EVENTOS "SYSTEM\CurrentControlSet\Services\EventLog\Application\Kelvane"
 ; What the last page says and the details keep: the one tool that does not come with it.
-!define TEXTO_FIM "O Kelvane foi instalado em $INSTDIR com o 7z.exe e o 7z.dll do 7-Zip (licença GNU LGPL: 7z-Licenca.txt e 7z-LGPL.txt na mesma pasta).$\r$\n$\r$\nFalta o ncftpput.exe, que envia os backups por FTP sem criptografia (endereços ftp://) e não vem com o Kelvane: baixe o NcFTP Client para Windows (64 bits) do site do NcFTP e copie o ncftpput.exe para $INSTDIR. Veja o LEIA-ME.md nessa pasta."
+!define TEXTO_FIM "O Kelvane foi instalado em $INSTDIR com o 7z.exe e o 7z.dll do 7-Zip (licença GNU LGPL: 7z-Licenca.txt e 7z-LGPL.txt na mesma pasta).$\r$\n$\r$\nFalta o ncftpput.exe, que envia os backups por FTP sem criptografia (endereços ftp://) e não vem com o Kelvane: baixe o NcFTP Client para Windows (64 bits) do site do NcFTP e copie o ncftpput.exe para $INSTDIR. Veja docs\administracao-windows.md nessa pasta."
 ; Owners trusted with the program: SYSTEM, the Administrators, TrustedInstaller (Windows' own
 ; folders), CREATOR OWNER and OWNER RIGHTS (the owner, checked apart), and the account installing.
 !define SID_INSTALADOR "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
@@ -581,7 +581,7 @@ Function RegistrarTarefa
   nsExec::ExecToLog '"$SYSDIR\schtasks.exe" /Create /XML "$R3" /TN Kelvane /F'
   Pop $0
   ${If} $0 != 0
-    !insertmacro Recusar "A tarefa agendada Kelvane não foi criada (schtasks terminou com $0): o backup não rodaria. O programa foi instalado; crie a tarefa como no LEIA-ME.md."
+    !insertmacro Recusar "A tarefa agendada Kelvane não foi criada (schtasks terminou com $0): o backup não rodaria. O programa foi instalado; crie a tarefa como em docs\administracao-windows.md."
   ${EndIf}
   DetailPrint "Tarefa agendada Kelvane: kelvane-exec.exe EXEC todos os dias às $Hora."
 FunctionEnd
@@ -705,6 +705,9 @@ Section "Uninstall"
   Delete "$INSTDIR\kelvane.exe"
   Delete "$INSTDIR\kelvane-exec.exe"
   Delete "$INSTDIR\LEIA-ME.md"
+  Delete "$INSTDIR\docs\*.md"
+  Delete "$INSTDIR\docs\*.png"
+  RMDir "$INSTDIR\docs"
   Delete "$INSTDIR\pasta-dados"
   Delete "$INSTDIR\translations\qtbase_pt_BR.qm"
   RMDir "$INSTDIR\translations"

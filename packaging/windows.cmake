@@ -6,15 +6,16 @@
 #   kelvane-exec.exe   the unattended job (EXEC), a console program; its message table is the
 #                      Event Log source "Kelvane"'s, which the installer registers
 #   translations\qtbase_pt_BR.qm  Qt's own texts in Portuguese (the file dialog's, the buttons')
-#   LEIA-ME.md         the administrators' guide (README.md)
+#   LEIA-ME.md, docs\  the manual: its front page (README.md), and its pages (docs/*.md) with
+#                      their pictures, administration on Windows among them
 #   pasta-dados        where the job's data lie: KELVANE_PASTA_DADOS (C:\ProgramData\Kelvane)
 #   7z.exe, 7z.dll     7-Zip's console and its 7z-format library, from KELVANE_7Z_WINDOWS (built
 #                      unchanged from Debian's 7zip source by scripts/preparar_windows.sh), with
 #                      what its licence (GNU LGPL) asks to go with them: 7z-Licenca.txt (its
 #                      License.txt), 7z-LGPL.txt (the LGPL's text) and 7z-Fonte.txt (the source)
 # ncftpput.exe is not ours to ship: the administrator copies it in from NcFTP's Windows client
-# (see the README). The data folder itself (info.ini, Log\, Backups\, the archives) is not part
-# of it: the installer makes it, with its own permissions.
+# (see docs/administracao-windows.md). The data folder itself (info.ini, Log\, Backups\, the
+# archives) is not part of it: the installer makes it, with its own permissions.
 #
 # `cpack` (or the `package` target) makes kelvane-<version>-win64.zip, that folder zipped. Where
 # Debian's nsis is installed, the `instalador` target makes kelvane-<version>-win64.exe from
@@ -40,6 +41,8 @@ if(KELVANE_JANELA)
     DESTINATION translations)
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . RENAME LEIA-ME.md)
+file(GLOB _manual CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.md ${PROJECT_SOURCE_DIR}/docs/*.png)
+install(FILES ${_manual} DESTINATION docs)
 set(KELVANE_7Z_WINDOWS "" CACHE PATH
   "7z.exe, 7z.dll, License.txt, copying.txt and fonte.txt: 7-Zip for the program folder")
 if(KELVANE_7Z_WINDOWS)
@@ -101,7 +104,7 @@ if(KELVANE_MAKENSIS)
     COMMAND ${KELVANE_MAKENSIS} -V2 -WX -DVERSAO=${PROJECT_VERSION} -DORIGEM=${_origem}
       -DICONE=${PROJECT_SOURCE_DIR}/app/kelvane.ico -DSAIDA=${_instalador}
       ${PROJECT_SOURCE_DIR}/packaging/kelvane.nsi
-    DEPENDS ${_alvos} packaging/kelvane.nsi app/kelvane.ico ${PROJECT_SOURCE_DIR}/README.md
+    DEPENDS ${_alvos} packaging/kelvane.nsi app/kelvane.ico ${PROJECT_SOURCE_DIR}/README.md ${_manual}
     VERBATIM)
   add_custom_target(instalador DEPENDS ${_instalador})
 endif()

@@ -23,9 +23,12 @@ w() { local p=${1//\//\\}; echo "Z:$p"; } # the Linux path as Wine names it
 cmake --build "$build" --target instalador >/dev/null 2>&1 || falha "alvo instalador"
 nome=$(cd "$t" && ls kelvane-*-win64.zip) && nome=${nome%.zip}
 versao=${nome#kelvane-} && versao=${versao%-win64}
-[ "$(unzip -Z1 "$t/$nome.zip" | grep -v '/$' | sort | xargs)" = \
+manual=$(cd "$(dirname "$0")/../../docs" && ls *.md *.png | sort | xargs) # the manual's pages
+[ "$(unzip -Z1 "$t/$nome.zip" | grep -v -e '/$' -e "^$nome/docs/" | sort | xargs)" = \
   "$nome/7z-Fonte.txt $nome/7z-LGPL.txt $nome/7z-Licenca.txt $nome/7z.dll $nome/7z.exe $nome/LEIA-ME.md $nome/kelvane-exec.exe $nome/kelvane.exe $nome/pasta-dados $nome/translations/qtbase_pt_BR.qm" ] ||
   falha "zip: $(unzip -Z1 "$t/$nome.zip")"
+[ "$(unzip -Z1 "$t/$nome.zip" | sed -n "s|^$nome/docs/\(..*\)|\1|p" | sort | xargs)" = "$manual" ] ||
+  falha "manual no zip: $(unzip -Z1 "$t/$nome.zip")"
 [ "$(unzip -p "$t/$nome.zip" "$nome/pasta-dados")" = $'C:\\ProgramData\\Kelvane\r' ] ||
   falha "pasta-dados do zip: $(unzip -p "$t/$nome.zip" "$nome/pasta-dados")"
 # The version and the icon as a resource compiler reads them back from each executable.
@@ -94,8 +97,8 @@ code=0 && instalar /HORA=24:00 "/DADOS=$(w "$t/Dados")" "/D=$(w "$p")" >/dev/nul
 
 antes=$(date +%s)
 instalar /HORA=03:15 "/DADOS=$(w "$t/Dados")" "/D=$(w "$p")" >/dev/null 2>&1 || falha "instalador terminou com $?"
-[ "$(cd "$p" && ls | xargs)/$(ls "$p/translations")" = \
-  "7z-Fonte.txt 7z-LGPL.txt 7z-Licenca.txt 7z.dll 7z.exe LEIA-ME.md Uninstall.exe kelvane-exec.exe kelvane.exe pasta-dados translations/qtbase_pt_BR.qm" ] ||
+[ "$(cd "$p" && ls | xargs)/$(ls "$p/translations")/$(ls "$p/docs" | sort | xargs)" = \
+  "7z-Fonte.txt 7z-LGPL.txt 7z-Licenca.txt 7z.dll 7z.exe LEIA-ME.md Uninstall.exe docs kelvane-exec.exe kelvane.exe pasta-dados translations/qtbase_pt_BR.qm/$manual" ] ||
   falha "instalado: $(ls "$p")"
 [ "$(cat "$p/pasta-dados")" = "$(w "$t/Dados")"$'\r' ] || falha "pasta-dados: $(cat "$p/pasta-dados")"
 # Wine keeps a folder's permissions as its mode: others get nothing from SYSTEM's and the
@@ -129,7 +132,7 @@ instalar >/dev/null 2>&1 || falha "atualização terminou com $?"
 [ "$(tarefa)" = "$esperado|05:40 futuro" ] || falha "tarefa atualizada: $(tarefa)"
 
 wine_executar 60 "$p/Uninstall.exe" /S "_?=$(w "$p")" >/dev/null 2>&1 || falha "desinstalador: $?"
-[ ! -e "$p/kelvane.exe" ] && [ ! -e "$p/pasta-dados" ] && [ ! -e "$p/7z.dll" ] &&
+[ ! -e "$p/kelvane.exe" ] && [ ! -e "$p/pasta-dados" ] && [ ! -e "$p/7z.dll" ] && [ ! -e "$p/docs" ] &&
   [ -n "$(ls "$t/Dados/Log")" ] && cmp -s "$t/Dados/info.ini" "$t/info.antes" ||
   falha "desinstalado: $(ls -A "$p" "$t/Dados" | xargs)"
 [ ! -e "$t/tarefa.xml" ] && [ ! -e "$lnk" ] || falha "tarefa ou atalho ficaram"
