@@ -16,8 +16,8 @@ namespace {
 // with the next run) and the uploader's login file (a password on disk). The job runs one tool at
 // a time. Read by a signal handler on Linux: lock-free atomics and plain arrays only.
 std::atomic<IdFilho> gFilho{0};
-static_assert(std::atomic<IdFilho>::is_always_lock_free);
 std::atomic<bool> gLoginPronto{false};
+static_assert(std::atomic<IdFilho>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
 constexpr std::size_t kMaximoCaminho = 32768;
 std::filesystem::path::value_type gLoginArquivo[kMaximoCaminho];
 std::filesystem::path::value_type gLoginPasta[kMaximoCaminho];
