@@ -1,9 +1,9 @@
 #include "arquivos.h"
 #include "comum_windows.h"
+#include "espera_trava.h"
 
 #include <aclapi.h>
 #include <random>
-#include <thread>
 
 namespace kelvane::plataforma {
 
@@ -204,22 +204,32 @@ TravaPasta::TravaPasta(const std::filesystem::path& pasta, std::chrono::millisec
     if (h == INVALID_HANDLE_VALUE) {
         return;
     }
-    const auto limite = std::chrono::steady_clock::now() + espera;
-    while (!Travar(h, kByteTravaPasta)) {
-        const DWORD erro = GetLastError();
-        if (erro != ERROR_LOCK_VIOLATION && erro != ERROR_IO_PENDING) {
-            CloseHandle(h);
-            erro_ = win::CodigoDe(erro);
-            return;
-        }
-        if (std::chrono::steady_clock::now() >= limite) {
-            CloseHandle(h);
-            erro_ = std::make_error_code(std::errc::operation_would_block);
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (Travar(h, kByteTravaPasta)) {
+        trava_ = reinterpret_cast<Descritor>(h);
+        return;
     }
-    trava_ = reinterpret_cast<Descritor>(h);
+    if (const DWORD erro = GetLastError();
+        erro != ERROR_LOCK_VIOLATION && erro != ERROR_IO_PENDING) {
+        CloseHandle(h);
+        erro_ = win::CodigoDe(erro);
+        return;
+    }
+    // Another holds it: its release is waited for by a LockFileEx that waits, on a handle opened
+    // for synchronous I/O, on a thread of its own. Not an overlapped request waited for with its
+    // event: Wine answers it with ERROR_IO_PENDING and never sets the event, and after CancelIoEx
+    // (ERROR_NOT_FOUND) GetOverlappedResult reports a lock that was never granted.
+    erro_ = EsperarTrava(
+        [h] {
+            OVERLAPPED posicao{};
+            posicao.Offset = kByteTravaPasta;
+            return LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &posicao)
+                       ? std::error_code()
+                       : win::CodigoDe(GetLastError());
+        },
+        [h] { CloseHandle(h); }, espera);
+    if (!erro_) {
+        trava_ = reinterpret_cast<Descritor>(h);
+    }
 }
 
 TravaPasta::~TravaPasta() {

@@ -1,4 +1,4 @@
-#include "processo.h"
+#include "processo_sistema.h"
 
 #include <algorithm>
 #include <atomic>
@@ -72,45 +72,11 @@ std::vector<char*> Ponteiros(std::vector<std::string>& textos) {
     return p;
 }
 
-// What a termination request must not leave behind: the tool at work (it would go on
-// competing with the next run) and the uploader's login file (a password on disk). The job runs
-// one tool at a time; the handler reads these with async-signal-safe calls only.
-volatile std::sig_atomic_t gFilho = 0;
-volatile std::sig_atomic_t gLoginPronto = 0;
-char gLoginArquivo[PATH_MAX];
-char gLoginPasta[PATH_MAX];
-
-void Limpar() {
-    if (const pid_t filho = gFilho; filho > 0) {
-        ::kill(-filho, SIGTERM); // its group: whatever it started too
-    }
-    if (gLoginPronto) {
-        ::unlink(gLoginArquivo);
-        ::rmdir(gLoginPasta);
-    }
-}
-
 // In a process that did not call TratarTerminacao (the suites' own): cleans up in the handler.
 void AoTerminar(int sinal) {
-    Limpar();
+    interno::Limpar();
     ::signal(sinal, SIG_DFL);
     ::raise(sinal);
-}
-
-// Only where nobody else handles the signal: the process still ends by it, as before.
-void InstalarLimpezaAoTerminar() {
-    static std::once_flag uma;
-    std::call_once(uma, [] {
-        for (const int sinal : {SIGTERM, SIGINT, SIGHUP}) {
-            struct sigaction atual {};
-            if (::sigaction(sinal, nullptr, &atual) == 0 && atual.sa_handler == SIG_DFL) {
-                struct sigaction nova {};
-                nova.sa_handler = AoTerminar;
-                sigemptyset(&nova.sa_mask);
-                ::sigaction(sinal, &nova, nullptr);
-            }
-        }
-    });
 }
 
 // A pipe already holding `entrada`, its writing end closed: the tool reads the bytes and then
@@ -139,13 +105,6 @@ std::optional<std::string> PrepararEntrada(const std::string& entrada, int& leit
     return std::nullopt;
 }
 
-std::mutex gRegistroTrava;
-// Held from a tool's start until gFilho names it; a termination request takes it for good, so
-// that no tool starts unseen while the process ends.
-std::mutex gInicioTrava;
-std::function<void(const std::string&)> gRegistrar;
-std::atomic<bool> gInterrompido{false};
-
 const char* NomeSinal(int sinal) {
     switch (sinal) {
     case SIGTERM:
@@ -157,52 +116,15 @@ const char* NomeSinal(int sinal) {
     }
 }
 
-// The first request is the one handled; a second one, from another thread, waits for it to end
-// the process.
-[[noreturn]] void Interromper(const char* motivo, int sinal) {
-    if (gInterrompido.exchange(true)) {
-        for (;;) {
-            ::pause();
-        }
-    }
-    {
-        std::lock_guard trava(gRegistroTrava);
-        if (gRegistrar) {
-            try {
-                gRegistrar(motivo);
-            } catch (...) { // the process ends by the signal all the same
-            }
-        }
-    }
-    gInicioTrava.lock();
-    Limpar();
-    ::signal(sinal, SIG_DFL);
-    sigset_t este;
-    sigemptyset(&este);
-    sigaddset(&este, sinal);
-    ::pthread_sigmask(SIG_UNBLOCK, &este, nullptr);
-    ::raise(sinal);
-    std::_Exit(128 + sinal); // not reached: the signal's default ends the process
-}
-
+// The log line needs the local time, the log's encoding and a lock: nothing a signal handler may
+// do. Here it is ordinary code, whatever the job's own thread is blocked in (a tool, a driver).
 // The log line needs the local time, the log's encoding and a lock: nothing a signal handler may
 // do. Here it is ordinary code, whatever the job's own thread is blocked in (a tool, a driver).
 void EsperarTerminacao(sigset_t conjunto) {
     int sinal = 0;
     while (::sigwait(&conjunto, &sinal) != 0) {
     }
-    Interromper(NomeSinal(sinal), sinal);
-}
-
-// Milliseconds from now until `prazo` for poll, rounded up so that the wake-up finds it passed;
-// -1 (no limit) for a step without one.
-int MilissegundosAte(std::chrono::steady_clock::time_point prazo) {
-    using namespace std::chrono;
-    if (prazo == steady_clock::time_point::max()) {
-        return -1;
-    }
-    const auto resta = ceil<milliseconds>(prazo - steady_clock::now()).count();
-    return static_cast<int>(std::clamp<decltype(resta)>(resta, 0, INT_MAX));
+    interno::Interromper(NomeSinal(sinal), sinal);
 }
 
 // Hands what the tool wrote to `saida`; false at the end of its output.
@@ -276,22 +198,144 @@ private:
     std::thread espera_;
 };
 
-} // namespace
+// The tool's input from the null device or a pipe holding `entrada` (`leituraEntrada`), its
+// output and errors into `escrita`; `outraConta` in "/" with no descriptor of ours, else
+// `herdar` (when not kSemDescritor) inherited too.
+void AcoesFilho(posix_spawn_file_actions_t& acoes, int leituraEntrada, int escrita,
+                Descritor herdar, bool outraConta) {
+    posix_spawn_file_actions_init(&acoes);
+    if (leituraEntrada >= 0) {
+        posix_spawn_file_actions_adddup2(&acoes, leituraEntrada, 0);
+    } else {
+        posix_spawn_file_actions_addopen(&acoes, 0, "/dev/null", O_RDONLY, 0);
+    }
+    posix_spawn_file_actions_adddup2(&acoes, escrita, 1);
+    posix_spawn_file_actions_adddup2(&acoes, escrita, 2);
+    if (outraConta) {
+        // Nothing of ours (the display's connection among them) and no folder of root's.
+        posix_spawn_file_actions_addclosefrom_np(&acoes, 3);
+        posix_spawn_file_actions_addchdir_np(&acoes, "/");
+    }
+    if (herdar >= 0) {
+        // dup2 onto itself clears close-on-exec in the child only.
+        const int fd = static_cast<int>(herdar);
+        posix_spawn_file_actions_adddup2(&acoes, fd, fd);
+    }
+}
 
-namespace {
+// The tool starts with default signal handling and nothing blocked, whatever this process was
+// given, in a group of its own, so that stopping it stops whatever it started as well; another
+// account's in a session of its own (whose group it leads), with no terminal to type into.
+void AtributosFilho(posix_spawnattr_t& atributos, bool outraConta) {
+    posix_spawnattr_init(&atributos);
+    sigset_t padrao;
+    sigemptyset(&padrao);
+    for (const int sinal : {SIGCHLD, SIGPIPE, SIGTERM, SIGINT, SIGHUP}) {
+        sigaddset(&padrao, sinal);
+    }
+    sigset_t nenhum;
+    sigemptyset(&nenhum);
+    posix_spawnattr_setsigdefault(&atributos, &padrao);
+    posix_spawnattr_setsigmask(&atributos, &nenhum);
+    posix_spawnattr_setpgroup(&atributos, 0);
+    posix_spawnattr_setflags(&atributos,
+                             POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
+                                 (outraConta ? POSIX_SPAWN_SETSID : POSIX_SPAWN_SETPGROUP));
+}
 
-// ExecutarPrograma with this environment; `outraConta` in a session of its own, in "/", with
-// no inherited descriptor.
-std::optional<std::string> Executar(const std::vector<std::string>& argumentos, Descritor herdar,
-                                    std::chrono::seconds limite,
-                                    const std::function<void(std::int64_t)>& aoIniciar,
-                                    const std::function<void(const char*, std::size_t)>& saida,
-                                    FimPrograma& fim, const std::string& entrada,
-                                    std::vector<std::string> ambiente, bool outraConta) {
-    fim = FimPrograma{};
+// A tool started by posix_spawn: reaped through its pidfd, its output read from a pipe.
+class FerramentaPosix final : public interno::Ferramenta {
+public:
+    explicit FerramentaPosix(std::string programa) : programa_(std::move(programa)) {}
+    ~FerramentaPosix() override { FecharSaida(); }
+    FerramentaPosix(const FerramentaPosix&) = delete;
+    FerramentaPosix& operator=(const FerramentaPosix&) = delete;
+
+    std::optional<std::string> Iniciar(const interno::Partida& partida);
+
+    std::int64_t Id() const override { return pid_; }
+
+    bool Aguardar(interno::Instante prazo, const interno::Saida& saida) override {
+        // A tool that closed its output may still run: then only its end and the limit count.
+        pollfd p[2] = {{vigia_->descritor(), POLLIN, 0}, {saidaAberta_ ? saida_ : -1, POLLIN, 0}};
+        const int pr = ::poll(p, 2, static_cast<int>(interno::MilissegundosAte(prazo, INT_MAX)));
+        if (pr < 0 && errno != EINTR) {
+            erro_ = errno;
+        } else if (pr > 0 && p[1].revents != 0) {
+            saidaAberta_ = LerSaida(saida_, bloco_, sizeof bloco_, saida);
+        } else if (pr > 0 && p[0].revents != 0) {
+            const pid_t w = ::waitpid(pid_, &status_, WNOHANG);
+            if (w < 0 && errno != EINTR) {
+                erro_ = errno;
+            }
+            return w == pid_;
+        }
+        return false;
+    }
+
+    bool Falhou() const override { return erro_ != 0; }
+
+    void Matar() override {
+        ::kill(-pid_, SIGKILL); // the tool and whatever it started
+        ::kill(pid_, SIGKILL);  // also where it left its group
+    }
+
+    // A grandchild may hold the pipe open, so no more than what is there now.
+    void Esvaziar(const interno::Saida& saida) override {
+        while (saidaAberta_) {
+            pollfd p{saida_, POLLIN, 0};
+            if (::poll(&p, 1, 0) <= 0 || !LerSaida(saida_, bloco_, sizeof bloco_, saida)) {
+                break;
+            }
+        }
+        FecharSaida();
+    }
+
+    // Stopped, and its status dropped; ECHILD where SIGCHLD is ignored: the kernel reaped it.
+    void Abandonar() override {
+        FecharSaida();
+        if (erro_ != ECHILD) {
+            Matar();
+            while (::waitpid(pid_, &status_, 0) < 0 && errno == EINTR) {
+            }
+        }
+    }
+
+    std::optional<std::string> Resultado(bool terminou, FimPrograma& fim) override {
+        if (!terminou) {
+            return "não foi possível saber como " + programa_ +
+                   " terminou: " + std::strerror(erro_);
+        }
+        if (WIFEXITED(status_)) {
+            fim.codigo = WEXITSTATUS(status_);
+        } else if (WIFSIGNALED(status_)) {
+            fim.sinal = WTERMSIG(status_);
+        }
+        return std::nullopt;
+    }
+
+private:
+    void FecharSaida() {
+        if (saida_ >= 0) {
+            ::close(saida_);
+            saida_ = -1;
+        }
+    }
+
+    std::string programa_;
+    pid_t pid_ = -1;
+    int saida_ = -1; // the reading end of its output
+    bool saidaAberta_ = true;
+    int status_ = 0;
+    int erro_ = 0; // errno of a failed wait
+    std::optional<VigiaFim> vigia_;
+    char bloco_[16384];
+};
+
+std::optional<std::string> FerramentaPosix::Iniciar(const interno::Partida& partida) {
     int leituraEntrada = -1;
-    if (!entrada.empty()) {
-        if (auto erro = PrepararEntrada(entrada, leituraEntrada)) {
+    if (!partida.entrada.empty()) {
+        if (auto erro = PrepararEntrada(partida.entrada, leituraEntrada)) {
             return erro;
         }
     }
@@ -303,53 +347,19 @@ std::optional<std::string> Executar(const std::vector<std::string>& argumentos, 
         }
         return std::string("não foi possível criar o canal de saída: ") + std::strerror(e);
     }
+    saida_ = tubo[0];
     posix_spawn_file_actions_t acoes;
-    posix_spawn_file_actions_init(&acoes);
-    if (leituraEntrada >= 0) {
-        posix_spawn_file_actions_adddup2(&acoes, leituraEntrada, 0);
-    } else {
-        posix_spawn_file_actions_addopen(&acoes, 0, "/dev/null", O_RDONLY, 0);
-    }
-    posix_spawn_file_actions_adddup2(&acoes, tubo[1], 1);
-    posix_spawn_file_actions_adddup2(&acoes, tubo[1], 2);
-    if (outraConta) {
-        // Nothing of ours (the display's connection among them) and no folder of root's.
-        posix_spawn_file_actions_addclosefrom_np(&acoes, 3);
-        posix_spawn_file_actions_addchdir_np(&acoes, "/");
-    }
-    if (herdar >= 0) {
-        // dup2 onto itself clears close-on-exec in the child only.
-        const int fd = static_cast<int>(herdar);
-        posix_spawn_file_actions_adddup2(&acoes, fd, fd);
-    }
-    // The tool starts with default signal handling and nothing blocked, whatever this process
-    // was given.
+    AcoesFilho(acoes, leituraEntrada, tubo[1], partida.herdar, partida.outraConta);
     posix_spawnattr_t atributos;
-    posix_spawnattr_init(&atributos);
-    sigset_t padrao;
-    sigemptyset(&padrao);
-    for (const int sinal : {SIGCHLD, SIGPIPE, SIGTERM, SIGINT, SIGHUP}) {
-        sigaddset(&padrao, sinal);
-    }
-    sigset_t nenhum;
-    sigemptyset(&nenhum);
-    posix_spawnattr_setsigdefault(&atributos, &padrao);
-    posix_spawnattr_setsigmask(&atributos, &nenhum);
-    // A group of its own, so that stopping it stops whatever it started as well; another
-    // account's a session of its own (whose group it leads), with no terminal to type into.
-    posix_spawnattr_setpgroup(&atributos, 0);
-    posix_spawnattr_setflags(&atributos,
-                             POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
-                                 (outraConta ? POSIX_SPAWN_SETSID : POSIX_SPAWN_SETPGROUP));
-
-    auto args = argumentos;
+    AtributosFilho(atributos, partida.outraConta);
+    auto args = partida.argumentos;
     auto argv = Ponteiros(args);
+    auto ambiente = partida.ambiente;
     auto envp = Ponteiros(ambiente);
-    InstalarLimpezaAoTerminar();
-    pid_t pid = -1;
-    std::unique_lock inicio(gInicioTrava);
+    interno::InstalarLimpezaAoTerminar();
+    auto inicio = interno::TravarInicio();
     const int erro =
-        ::posix_spawn(&pid, argumentos[0].c_str(), &acoes, &atributos, argv.data(), envp.data());
+        ::posix_spawn(&pid_, programa_.c_str(), &acoes, &atributos, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&acoes);
     posix_spawnattr_destroy(&atributos);
     ::close(tubo[1]);
@@ -357,83 +367,67 @@ std::optional<std::string> Executar(const std::vector<std::string>& argumentos, 
         ::close(leituraEntrada);
     }
     if (erro != 0) {
-        ::close(tubo[0]);
-        return "não foi possível executar " + argumentos[0] + ": " + std::strerror(erro);
+        return "não foi possível executar " + programa_ + ": " + std::strerror(erro);
     }
-    gFilho = pid;
+    interno::RegistrarFilho(pid_);
     inicio.unlock();
-    const auto prazo = Prazo(limite);
-    if (aoIniciar) {
-        aoIniciar(pid);
-    }
-
-    // The tool's end, its output and its limit each wake this thread; nothing else does.
-    int status = 0;
-    bool terminou = false;
-    const VigiaFim vigia(pid);
-    int erroEspera = vigia.erro(); // the tool's end cannot be known
-    bool saidaAberta = true;
-    char bloco[16384];
-    while (!terminou && erroEspera == 0) {
-        if (!fim.parado && std::chrono::steady_clock::now() >= prazo) {
-            ::kill(-pid, SIGKILL); // the tool and whatever it started: nothing may hold on
-            ::kill(pid, SIGKILL);  // also where it left its group
-            fim.parado = true;
-        }
-        // A tool that closed its output may still run: then only its end and the limit count.
-        pollfd p[2] = {{vigia.descritor(), POLLIN, 0}, {saidaAberta ? tubo[0] : -1, POLLIN, 0}};
-        const int pr = ::poll(p, 2, fim.parado ? -1 : MilissegundosAte(prazo));
-        if (pr < 0 && errno != EINTR) {
-            erroEspera = errno;
-        } else if (pr > 0 && p[1].revents != 0) {
-            saidaAberta = LerSaida(tubo[0], bloco, sizeof bloco, saida);
-        } else if (pr > 0 && p[0].revents != 0) {
-            const pid_t w = ::waitpid(pid, &status, WNOHANG);
-            terminou = w == pid;
-            if (w < 0 && errno != EINTR) {
-                erroEspera = errno;
-            }
-        }
-    }
-    // What it wrote before it ended; a grandchild may hold the pipe open, so no more than that.
-    while (terminou && saidaAberta) {
-        pollfd p{tubo[0], POLLIN, 0};
-        if (::poll(&p, 1, 0) <= 0 || !LerSaida(tubo[0], bloco, sizeof bloco, saida)) {
-            break;
-        }
-    }
-    ::close(tubo[0]);
-    if (!terminou && erroEspera != ECHILD) {
-        // Not left running unseen: stopped, and its status dropped.
-        ::kill(-pid, SIGKILL);
-        ::kill(pid, SIGKILL);
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-    }
-    gFilho = 0;
-    AguardarSeInterrompido(); // the tool was stopped for it: its end is no failure to report
-    if (!terminou) {
-        // ECHILD where SIGCHLD is ignored: the kernel reaped the tool and its status is lost.
-        return "não foi possível saber como " + argumentos[0] +
-               " terminou: " + std::strerror(erroEspera);
-    }
-    if (WIFEXITED(status)) {
-        fim.codigo = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-        fim.sinal = WTERMSIG(status);
-    }
+    erro_ = vigia_.emplace(pid_).erro(); // its end cannot be known
     return std::nullopt;
 }
 
 } // namespace
 
-std::optional<std::string>
-ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
-                 std::chrono::seconds limite, const std::function<void(std::int64_t)>& aoIniciar,
-                 const std::function<void(const char*, std::size_t)>& saida, FimPrograma& fim,
-                 const std::string& entrada) {
-    return Executar(argumentos, herdar, limite, aoIniciar, saida, fim, entrada, AmbienteFilho(),
-                    false);
+std::optional<std::string> interno::Iniciar(const Partida& partida,
+                                            std::unique_ptr<Ferramenta>& ferramenta) {
+    auto nova = std::make_unique<FerramentaPosix>(partida.argumentos[0]);
+    auto erro = nova->Iniciar(partida);
+    ferramenta = std::move(nova);
+    return erro;
+}
+
+std::vector<std::string> interno::AmbienteFerramenta() {
+    return AmbienteFilho();
+}
+
+void interno::PararFilho(IdFilho filho) {
+    if (filho > 0) {
+        ::kill(-static_cast<pid_t>(filho), SIGTERM); // its group: whatever it started too
+    }
+}
+
+void interno::ApagarLogin(const char* arquivo, const char* pasta) {
+    ::unlink(arquivo);
+    ::rmdir(pasta);
+}
+
+// Only where nobody else handles the signal: the process still ends by it, as before.
+void interno::InstalarLimpezaAoTerminar() {
+    static std::once_flag uma;
+    std::call_once(uma, [] {
+        for (const int sinal : {SIGTERM, SIGINT, SIGHUP}) {
+            struct sigaction atual {};
+            if (::sigaction(sinal, nullptr, &atual) == 0 && atual.sa_handler == SIG_DFL) {
+                struct sigaction nova {};
+                nova.sa_handler = AoTerminar;
+                sigemptyset(&nova.sa_mask);
+                ::sigaction(sinal, &nova, nullptr);
+            }
+        }
+    });
+}
+
+void interno::TerminarComo(int sinal) {
+    ::signal(sinal, SIG_DFL);
+    sigset_t este;
+    sigemptyset(&este);
+    sigaddset(&este, sinal);
+    ::pthread_sigmask(SIG_UNBLOCK, &este, nullptr);
+    ::raise(sinal);
+    std::_Exit(128 + sinal); // not reached: the signal's default ends the process
+}
+
+void interno::Dormir() {
+    ::pause();
 }
 
 bool AdotarDonoDosDados(const std::filesystem::path& dados) {
@@ -499,8 +493,8 @@ std::optional<std::string> ExecutarComoDonoDosDados(
         }
     }
     ambiente.insert(ambiente.end(), variaveis.begin(), variaveis.end());
-    return Executar(comando, kSemDescritor, std::chrono::seconds(0), aoIniciar, saida, fim, {},
-                    std::move(ambiente), true);
+    return interno::Executar({comando, kSemDescritor, {}, std::move(ambiente), true},
+                             std::chrono::seconds(0), aoIniciar, saida, fim);
 }
 
 std::int64_t IdProcesso() {
@@ -571,20 +565,6 @@ bool ArquivoPrivadoAbandonado(const std::filesystem::path& arquivo) {
     return abandonado;
 }
 
-void ApagarAoTerminar(const std::filesystem::path& arquivo, const std::filesystem::path& pasta) {
-    InstalarLimpezaAoTerminar();
-    if (arquivo.native().size() < sizeof gLoginArquivo) {
-        gLoginPronto = 0;
-        std::strcpy(gLoginArquivo, arquivo.c_str());
-        std::strcpy(gLoginPasta, pasta.c_str());
-        gLoginPronto = 1;
-    }
-}
-
-void EsquecerAoTerminar() {
-    gLoginPronto = 0;
-}
-
 void TratarTerminacao() {
     static std::once_flag uma;
     std::call_once(uma, [] {
@@ -603,25 +583,6 @@ void TratarTerminacao() {
             ::pthread_sigmask(SIG_UNBLOCK, &conjunto, nullptr); // the handler instead
         }
     });
-}
-
-void AoInterromper(std::function<void(const std::string& motivo)> registrar) {
-    std::lock_guard trava(gRegistroTrava);
-    gRegistrar = std::move(registrar);
-}
-
-void EsquecerInterrupcao() {
-    AoInterromper(nullptr);
-}
-
-void InterromperAgora(const std::string& motivo) {
-    Interromper(motivo.c_str(), SIGTERM);
-}
-
-void AguardarSeInterrompido() {
-    while (gInterrompido) {
-        ::pause();
-    }
 }
 
 } // namespace kelvane::plataforma

@@ -1,9 +1,10 @@
 #include "comum_windows.h"
-#include "processo.h"
+#include "processo_sistema.h"
 
 #include <aclapi.h>
 #include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -30,20 +31,6 @@ bool TravarVida(HANDLE h) {
 // outlive us on Windows, so the tool must not either).
 HANDLE gJob = nullptr;
 
-// What a termination request must not leave behind: the tool at work and the uploader's login
-// file (a password on disk).
-std::atomic<HANDLE> gFilho{nullptr};
-std::atomic<bool> gLoginPronto{false};
-wchar_t gLoginArquivo[32768];
-wchar_t gLoginPasta[32768];
-
-std::mutex gRegistroTrava;
-// Held from a tool's creation until it is in the job and gFilho names it; a termination request
-// takes it for good, so that no tool is left suspended outside the job as the process ends.
-std::mutex gInicioTrava;
-std::function<void(const std::string&)> gRegistrar;
-std::atomic<bool> gInterrompido{false};
-
 const char* Motivo(DWORD evento) {
     switch (evento) {
     case CTRL_C_EVENT:
@@ -60,54 +47,13 @@ const char* Motivo(DWORD evento) {
         return nullptr;
     }
 }
-
-// The first request is the one handled; a second one waits for it to end the process.
-[[noreturn]] void Interromper(const char* motivo) {
-    if (gInterrompido.exchange(true)) {
-        for (;;) {
-            Sleep(INFINITE);
-        }
-    }
-    {
-        std::lock_guard trava(gRegistroTrava);
-        if (gRegistrar) {
-            try {
-                gRegistrar(motivo);
-            } catch (...) { // the process ends all the same
-            }
-        }
-    }
-    gInicioTrava.lock();
-    if (gJob != nullptr) {
-        TerminateJobObject(gJob, 1);
-    }
-    if (const HANDLE filho = gFilho.load(); filho != nullptr) {
-        TerminateProcess(filho, 1); // outside the job when it could not be assigned
-    }
-    if (gLoginPronto.load()) {
-        DeleteFileW(gLoginArquivo);
-        RemoveDirectoryW(gLoginPasta);
-    }
-    // Ended as the system's handler ends it, and never with status 0 (Wine's does), so a
-    // scheduler sees that the run was cut.
-    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
-    for (;;) {
-        Sleep(INFINITE);
-    }
-}
-
 // The system runs it on a new thread of its own, whatever the job's thread is blocked in.
 BOOL WINAPI AoTerminar(DWORD evento) {
     const char* motivo = Motivo(evento);
     if (motivo == nullptr) {
         return FALSE;
     }
-    Interromper(motivo);
-}
-
-void InstalarLimpezaAoTerminar() {
-    static std::once_flag uma;
-    std::call_once(uma, [] { SetConsoleCtrlHandler(AoTerminar, TRUE); });
+    interno::Interromper(motivo, SIGTERM);
 }
 
 // One argument as the Microsoft C runtime (and CommandLineToArgvW) reads it back: quoted when it
@@ -139,8 +85,9 @@ void AcrescentarArgumento(std::wstring& linha, const std::wstring& argumento) {
     linha += L'"';
 }
 
-std::string Falha(const std::string& oQue, const std::string& programa) {
-    return oQue + " " + programa + ": " + win::TextoErro(GetLastError());
+std::string Falha(const std::string& oQue, const std::string& programa,
+                  DWORD erro = GetLastError()) {
+    return oQue + " " + programa + ": " + win::TextoErro(erro);
 }
 
 // Closes what it holds on every way out.
@@ -239,16 +186,6 @@ bool CriarCanalSaida(HANDLE& leitura, HANDLE& escrita) {
     return true;
 }
 
-// Milliseconds from now until `prazo` for a wait, rounded up so that the wake-up finds it passed.
-DWORD MilissegundosAte(std::chrono::steady_clock::time_point prazo) {
-    using namespace std::chrono;
-    if (prazo == steady_clock::time_point::max()) {
-        return INFINITE;
-    }
-    const auto resta = ceil<milliseconds>(prazo - steady_clock::now()).count();
-    return static_cast<DWORD>(std::clamp<decltype(resta)>(resta, 0, INFINITE - 1));
-}
-
 // One read of the tool's output at a time, in flight while the tool runs; its event is set when
 // bytes arrive or every writer is gone.
 class LeituraSaida {
@@ -343,6 +280,228 @@ private:
     bool pendente_ = false;
 };
 
+// The command line the C runtime splits back into `argumentos`, or why there is none.
+std::optional<std::string> LinhaDeComando(const std::vector<std::string>& argumentos,
+                                          std::wstring& linha) {
+    for (const auto& a : argumentos) {
+        // The command line is one NUL-terminated string: the rest would be lost.
+        if (a.find('\0') != std::string::npos) {
+            return "não foi possível executar " + argumentos[0] +
+                   ": um argumento contém o caractere NUL";
+        }
+        if (!linha.empty()) {
+            linha += L' ';
+        }
+        AcrescentarArgumento(linha, Largo(a));
+    }
+    return std::nullopt;
+}
+
+// A tool started by CreateProcessW inside the tools' job object, its output read from a named
+// pipe. The job object holds only this tool and what it started (this process runs one tool at a
+// time).
+class FerramentaWindows final : public interno::Ferramenta {
+public:
+    explicit FerramentaWindows(std::string programa) : programa_(std::move(programa)) {}
+
+    std::optional<std::string> Iniciar(const interno::Partida& partida) {
+        std::wstring linha;
+        if (auto erro = LinhaDeComando(partida.argumentos, linha)) {
+            return erro;
+        }
+        win::IniciarJobFerramentas();
+        interno::InstalarLimpezaAoTerminar();
+        if (auto erro = Canais(partida.entrada)) {
+            return erro;
+        }
+        if (auto erro = Atributos(partida.herdar)) {
+            return erro;
+        }
+        if (auto erro = Criar(linha)) {
+            return erro;
+        }
+        Soltar(partida.entrada);
+        return std::nullopt;
+    }
+
+    std::int64_t Id() const override { return id_; }
+
+    bool Aguardar(interno::Instante prazo, const interno::Saida& saida) override {
+        leitura_->Pedir(saida);
+        // Its end first: something it started that keeps writing cannot hide it. What it wrote
+        // before is taken after (Esvaziar).
+        const HANDLE eventos[2] = {h_.processo, leitura_->evento()};
+        const auto espera = interno::MilissegundosAte(prazo, INFINITE - 1);
+        const DWORD r = WaitForMultipleObjects(leitura_->pendente() ? 2 : 1, eventos, FALSE,
+                                               espera < 0 ? INFINITE : static_cast<DWORD>(espera));
+        if (r == WAIT_FAILED) {
+            erro_ = GetLastError();
+            falhou_ = true;
+        } else if (r == WAIT_OBJECT_0 + 1) {
+            leitura_->Concluir(saida);
+        }
+        return r == WAIT_OBJECT_0;
+    }
+
+    bool Falhou() const override { return falhou_; }
+
+    void Matar() override {
+        if (gJob != nullptr) {
+            TerminateJobObject(gJob, 1);
+        }
+        TerminateProcess(h_.processo, 1); // outside the job when it could not be assigned
+    }
+
+    void Esvaziar(const interno::Saida& saida) override { leitura_->Esvaziar(saida); }
+
+    // Its end unknown, it is left to the job object, which ends it with this process.
+    void Abandonar() override {}
+
+    std::optional<std::string> Resultado(bool terminou, FimPrograma& fim) override {
+        DWORD codigo = 0;
+        if (terminou && !GetExitCodeProcess(h_.processo, &codigo)) {
+            terminou = false;
+            erro_ = GetLastError();
+        }
+        if (!terminou) {
+            return Falha("não foi possível saber como terminou", programa_, erro_);
+        }
+        fim.codigo = static_cast<int>(codigo);
+        fim.sinal = 0;
+        return std::nullopt;
+    }
+
+private:
+    // Its output's pipe and its input: a pipe that will hold `entrada`, or the null device.
+    std::optional<std::string> Canais(const std::string& entrada) {
+        SECURITY_ATTRIBUTES herdavel{sizeof herdavel, nullptr, TRUE};
+        if (!CriarCanalSaida(h_.leitura, h_.escrita)) {
+            return "não foi possível criar o canal de saída: " + win::TextoErro(GetLastError());
+        }
+        if (leitura_.emplace(h_.leitura).evento() == nullptr) {
+            return "não foi possível criar o canal de saída: " + win::TextoErro(GetLastError());
+        }
+        if (!entrada.empty()) {
+            if (!CreatePipe(&h_.entradaLeitura, &h_.entradaEscrita, &herdavel,
+                            static_cast<DWORD>(entrada.size()))) {
+                h_.entradaLeitura = h_.entradaEscrita = nullptr;
+                return "não foi possível criar o canal de entrada: " +
+                       win::TextoErro(GetLastError());
+            }
+            SetHandleInformation(h_.entradaEscrita, HANDLE_FLAG_INHERIT, 0);
+        } else {
+            h_.nulo = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  &herdavel, OPEN_EXISTING, 0, nullptr);
+            if (h_.nulo == INVALID_HANDLE_VALUE) {
+                return Falha("não foi possível abrir o dispositivo nulo para", programa_);
+            }
+        }
+        entrada_ = h_.entradaLeitura != nullptr ? h_.entradaLeitura : h_.nulo;
+        return std::nullopt;
+    }
+
+    // Only these handles reach the tool, whatever else this process holds inheritable.
+    std::optional<std::string> Atributos(Descritor herdar) {
+        HANDLE lista[3] = {h_.escrita, entrada_};
+        DWORD quantos = 2;
+        if (herdar != kSemDescritor) {
+            lista[quantos++] = reinterpret_cast<HANDLE>(herdar);
+        }
+        SIZE_T tamanho = 0;
+        InitializeProcThreadAttributeList(nullptr, 1, 0, &tamanho);
+        h_.atributos =
+            static_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(HeapAlloc(GetProcessHeap(), 0, tamanho));
+        if (h_.atributos == nullptr ||
+            !InitializeProcThreadAttributeList(h_.atributos, 1, 0, &tamanho)) {
+            if (h_.atributos != nullptr) {
+                HeapFree(GetProcessHeap(), 0, h_.atributos);
+                h_.atributos = nullptr;
+            }
+            return Falha("não foi possível preparar a execução de", programa_);
+        }
+        if (!UpdateProcThreadAttribute(h_.atributos, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, lista,
+                                       quantos * sizeof(HANDLE), nullptr, nullptr)) {
+            return Falha("não foi possível preparar a execução de", programa_);
+        }
+        return std::nullopt;
+    }
+
+    // The program is named apart, so nothing is searched for it; suspended until it is in the
+    // job, so that nothing it starts escapes. Its output goes to the pipes above, so it needs no
+    // console: one made for each tool (CREATE_NO_WINDOW) costs a console host process per start,
+    // and a shared one would hand it our console's close and Ctrl+C events.
+    std::optional<std::string> Criar(std::wstring& linha) {
+        STARTUPINFOEXW inicio{};
+        inicio.StartupInfo.cb = sizeof inicio;
+        inicio.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+        inicio.StartupInfo.hStdInput = entrada_;
+        inicio.StartupInfo.hStdOutput = h_.escrita;
+        inicio.StartupInfo.hStdError = h_.escrita;
+        inicio.lpAttributeList = h_.atributos;
+        PROCESS_INFORMATION processo{};
+        const std::wstring aplicacao = Largo(programa_);
+        auto criando = interno::TravarInicio();
+        for (int tentativa = 1;; ++tentativa) {
+            if (CreateProcessW(aplicacao.c_str(), linha.data(), nullptr, nullptr, TRUE,
+                               DETACHED_PROCESS | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT,
+                               nullptr, nullptr, &inicio.StartupInfo, &processo)) {
+                break;
+            }
+            // A new process that died before its first instruction (seen under Wine, now and
+            // then, while other programs start) is reported as ERROR_INTERNAL_ERROR. Nothing of
+            // the tool ran, so it is started again; any other failure is final.
+            if (GetLastError() != ERROR_INTERNAL_ERROR || tentativa == 3) {
+                return Falha("não foi possível executar", programa_);
+            }
+            Sleep(250);
+        }
+        h_.processo = processo.hProcess;
+        id_ = processo.dwProcessId;
+        // Inside a job of the scheduler's too: jobs nest since Windows 8. Where this fails the
+        // tool runs on outside it, and a termination request still ends it.
+        if (gJob != nullptr) {
+            AssignProcessToJobObject(gJob, processo.hProcess);
+        }
+        interno::RegistrarFilho(reinterpret_cast<interno::IdFilho>(processo.hProcess));
+        criando.unlock();
+        ResumeThread(processo.hThread);
+        CloseHandle(processo.hThread);
+        return std::nullopt;
+    }
+
+    // Ours closed, the pipes end when the tool and what it started are done with them; its input
+    // written on a thread of its own.
+    void Soltar(const std::string& entrada) {
+        CloseHandle(h_.escrita);
+        h_.escrita = nullptr;
+        if (h_.nulo != INVALID_HANDLE_VALUE) {
+            CloseHandle(h_.nulo);
+            h_.nulo = INVALID_HANDLE_VALUE;
+        }
+        if (h_.entradaLeitura == nullptr) {
+            return;
+        }
+        CloseHandle(h_.entradaLeitura); // the tool's end: once it is gone, a write fails
+        h_.entradaLeitura = nullptr;
+        auto* dados = new Entrada{h_.entradaEscrita, entrada};
+        h_.entradaEscrita = nullptr;
+        h_.escritor = CreateThread(nullptr, 0, EscreverEntrada, dados, 0, nullptr);
+        if (h_.escritor == nullptr) {
+            // The tool reads the end of its input at once and fails for want of it.
+            CloseHandle(dados->escrita);
+            delete dados;
+        }
+    }
+
+    std::string programa_;
+    Handles h_;
+    std::optional<LeituraSaida> leitura_; // cancelled before the handles it reads close
+    HANDLE entrada_ = nullptr;            // the tool's stdin
+    DWORD id_ = 0;
+    DWORD erro_ = 0; // of the failed wait
+    bool falhou_ = false;
+};
+
 } // namespace
 
 void win::IniciarJobFerramentas() {
@@ -385,176 +544,6 @@ ExecutarComoDonoDosDados(const std::vector<std::string>&, const std::vector<std:
                          const std::function<void(const char*, std::size_t)>&, FimPrograma& fim) {
     fim = FimPrograma{};
     return std::string("nenhuma conta dona dos dados foi adotada");
-}
-
-std::optional<std::string>
-ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
-                 std::chrono::seconds limite, const std::function<void(std::int64_t)>& aoIniciar,
-                 const std::function<void(const char*, std::size_t)>& saida, FimPrograma& fim,
-                 const std::string& entrada) {
-    fim = FimPrograma{};
-    const std::string& programa = argumentos[0];
-    std::wstring linha;
-    for (const auto& a : argumentos) {
-        // The command line is one NUL-terminated string: the rest would be lost.
-        if (a.find('\0') != std::string::npos) {
-            return "não foi possível executar " + programa +
-                   ": um argumento contém o caractere NUL";
-        }
-        if (!linha.empty()) {
-            linha += L' ';
-        }
-        AcrescentarArgumento(linha, Largo(a));
-    }
-    win::IniciarJobFerramentas();
-    InstalarLimpezaAoTerminar();
-
-    Handles h;
-    SECURITY_ATTRIBUTES herdavel{sizeof herdavel, nullptr, TRUE};
-    if (!CriarCanalSaida(h.leitura, h.escrita)) {
-        return "não foi possível criar o canal de saída: " + win::TextoErro(GetLastError());
-    }
-    LeituraSaida leitura(h.leitura); // before the handles it reads: cancelled before they close
-    if (leitura.evento() == nullptr) {
-        return "não foi possível criar o canal de saída: " + win::TextoErro(GetLastError());
-    }
-    if (!entrada.empty()) {
-        if (!CreatePipe(&h.entradaLeitura, &h.entradaEscrita, &herdavel,
-                        static_cast<DWORD>(entrada.size()))) {
-            h.entradaLeitura = h.entradaEscrita = nullptr;
-            return "não foi possível criar o canal de entrada: " + win::TextoErro(GetLastError());
-        }
-        SetHandleInformation(h.entradaEscrita, HANDLE_FLAG_INHERIT, 0);
-    } else {
-        h.nulo = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &herdavel,
-                             OPEN_EXISTING, 0, nullptr);
-        if (h.nulo == INVALID_HANDLE_VALUE) {
-            return Falha("não foi possível abrir o dispositivo nulo para", programa);
-        }
-    }
-    const HANDLE stdinFilho = h.entradaLeitura != nullptr ? h.entradaLeitura : h.nulo;
-    // Only these handles reach the tool, whatever else this process holds inheritable.
-    HANDLE lista[3] = {h.escrita, stdinFilho};
-    DWORD quantos = 2;
-    if (herdar != kSemDescritor) {
-        lista[quantos++] = reinterpret_cast<HANDLE>(herdar);
-    }
-    SIZE_T tamanho = 0;
-    InitializeProcThreadAttributeList(nullptr, 1, 0, &tamanho);
-    h.atributos =
-        static_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(HeapAlloc(GetProcessHeap(), 0, tamanho));
-    if (h.atributos == nullptr || !InitializeProcThreadAttributeList(h.atributos, 1, 0, &tamanho)) {
-        if (h.atributos != nullptr) {
-            HeapFree(GetProcessHeap(), 0, h.atributos);
-            h.atributos = nullptr;
-        }
-        return Falha("não foi possível preparar a execução de", programa);
-    }
-    if (!UpdateProcThreadAttribute(h.atributos, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, lista,
-                                   quantos * sizeof(HANDLE), nullptr, nullptr)) {
-        return Falha("não foi possível preparar a execução de", programa);
-    }
-    STARTUPINFOEXW inicio{};
-    inicio.StartupInfo.cb = sizeof inicio;
-    inicio.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-    inicio.StartupInfo.hStdInput = stdinFilho;
-    inicio.StartupInfo.hStdOutput = h.escrita;
-    inicio.StartupInfo.hStdError = h.escrita;
-    inicio.lpAttributeList = h.atributos;
-    PROCESS_INFORMATION processo{};
-    // The program is named apart, so nothing is searched for it; suspended until it is in the
-    // job, so that nothing it starts escapes. Its output goes to the pipes above, so it needs no
-    // console: one made for each tool (CREATE_NO_WINDOW) costs a console host process per start,
-    // and a shared one would hand it our console's close and Ctrl+C events.
-    const std::wstring aplicacao = Largo(programa);
-    std::unique_lock criando(gInicioTrava);
-    for (int tentativa = 1;; ++tentativa) {
-        if (CreateProcessW(aplicacao.c_str(), linha.data(), nullptr, nullptr, TRUE,
-                           DETACHED_PROCESS | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT,
-                           nullptr, nullptr, &inicio.StartupInfo, &processo)) {
-            break;
-        }
-        // A new process that died before its first instruction (seen under Wine, now and then,
-        // while other programs start) is reported as ERROR_INTERNAL_ERROR. Nothing of the tool
-        // ran, so it is started again; any other failure is final.
-        if (GetLastError() != ERROR_INTERNAL_ERROR || tentativa == 3) {
-            return Falha("não foi possível executar", programa);
-        }
-        Sleep(250);
-    }
-    h.processo = processo.hProcess;
-    // Inside a job of the scheduler's too: jobs nest since Windows 8. Where this fails the tool
-    // runs on outside it, and a termination request still ends it.
-    if (gJob != nullptr) {
-        AssignProcessToJobObject(gJob, processo.hProcess);
-    }
-    gFilho = processo.hProcess;
-    criando.unlock();
-    const auto prazo = Prazo(limite);
-    ResumeThread(processo.hThread);
-    CloseHandle(processo.hThread);
-    // Ours closed, the pipe ends when the tool and what it started are done with it.
-    CloseHandle(h.escrita);
-    h.escrita = nullptr;
-    if (h.nulo != INVALID_HANDLE_VALUE) {
-        CloseHandle(h.nulo);
-        h.nulo = INVALID_HANDLE_VALUE;
-    }
-    if (h.entradaLeitura != nullptr) {
-        CloseHandle(h.entradaLeitura); // the tool's end: once it is gone, a write fails
-        h.entradaLeitura = nullptr;
-        auto* dados = new Entrada{h.entradaEscrita, entrada};
-        h.entradaEscrita = nullptr;
-        h.escritor = CreateThread(nullptr, 0, EscreverEntrada, dados, 0, nullptr);
-        if (h.escritor == nullptr) {
-            // The tool reads the end of its input at once and fails for want of it.
-            CloseHandle(dados->escrita);
-            delete dados;
-        }
-    }
-    if (aoIniciar) {
-        aoIniciar(processo.dwProcessId);
-    }
-
-    // The tool's end, its output and its limit each wake this thread; nothing else does. The job
-    // object holds only this tool and what it started (this process runs one tool at a time).
-    bool terminou = false;
-    bool erroEspera = false;
-    while (!terminou && !erroEspera) {
-        if (!fim.parado && std::chrono::steady_clock::now() >= prazo) {
-            if (gJob != nullptr) {
-                TerminateJobObject(gJob, 1);
-            }
-            TerminateProcess(h.processo, 1); // outside the job when it could not be assigned
-            fim.parado = true;
-        }
-        leitura.Pedir(saida);
-        // Its end first: something it started that keeps writing cannot hide it. What it wrote
-        // before is taken after (Esvaziar).
-        const HANDLE eventos[2] = {h.processo, leitura.evento()};
-        const DWORD r = WaitForMultipleObjects(leitura.pendente() ? 2 : 1, eventos, FALSE,
-                                               fim.parado ? INFINITE : MilissegundosAte(prazo));
-        if (r == WAIT_FAILED) {
-            erroEspera = true;
-        } else if (r == WAIT_OBJECT_0) {
-            terminou = true;
-        } else if (r == WAIT_OBJECT_0 + 1) {
-            leitura.Concluir(saida);
-        }
-    }
-    if (terminou) {
-        leitura.Esvaziar(saida);
-    }
-    DWORD codigo = 0;
-    const bool lido = terminou && GetExitCodeProcess(h.processo, &codigo);
-    gFilho = nullptr;
-    AguardarSeInterrompido(); // the tool was stopped for it: its end is no failure to report
-    if (!lido) {
-        return Falha("não foi possível saber como terminou", programa);
-    }
-    fim.codigo = static_cast<int>(codigo);
-    fim.sinal = 0;
-    return std::nullopt;
 }
 
 std::int64_t IdProcesso() {
@@ -694,43 +683,52 @@ bool ArquivoPrivadoAbandonado(const std::filesystem::path& arquivo) {
     return abandonado;
 }
 
-void ApagarAoTerminar(const std::filesystem::path& arquivo, const std::filesystem::path& pasta) {
-    InstalarLimpezaAoTerminar();
-    const auto& a = arquivo.native();
-    const auto& p = pasta.native();
-    if (a.size() < std::size(gLoginArquivo) && p.size() < std::size(gLoginPasta)) {
-        gLoginPronto = false;
-        std::wmemcpy(gLoginArquivo, a.c_str(), a.size() + 1);
-        std::wmemcpy(gLoginPasta, p.c_str(), p.size() + 1);
-        gLoginPronto = true;
+std::optional<std::string> interno::Iniciar(const Partida& partida,
+                                            std::unique_ptr<Ferramenta>& ferramenta) {
+    auto nova = std::make_unique<FerramentaWindows>(partida.argumentos[0]);
+    auto erro = nova->Iniciar(partida);
+    ferramenta = std::move(nova);
+    return erro;
+}
+
+std::vector<std::string> interno::AmbienteFerramenta() {
+    return {};
+}
+
+void interno::PararFilho(IdFilho filho) {
+    if (gJob != nullptr) {
+        TerminateJobObject(gJob, 1);
+    }
+    if (filho != 0) {
+        TerminateProcess(reinterpret_cast<HANDLE>(filho), 1); // outside the job if not assigned
     }
 }
 
-void EsquecerAoTerminar() {
-    gLoginPronto = false;
+void interno::ApagarLogin(const wchar_t* arquivo, const wchar_t* pasta) {
+    DeleteFileW(arquivo);
+    RemoveDirectoryW(pasta);
+}
+
+void interno::InstalarLimpezaAoTerminar() {
+    static std::once_flag uma;
+    std::call_once(uma, [] { SetConsoleCtrlHandler(AoTerminar, TRUE); });
+}
+
+// Ended as the system's handler ends it, and never with status 0 (Wine's does), so a scheduler
+// sees that the run was cut.
+void interno::TerminarComo(int) {
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+    for (;;) {
+        Sleep(INFINITE);
+    }
+}
+
+void interno::Dormir() {
+    Sleep(INFINITE);
 }
 
 void TratarTerminacao() {
-    InstalarLimpezaAoTerminar();
-}
-
-void AoInterromper(std::function<void(const std::string& motivo)> registrar) {
-    std::lock_guard trava(gRegistroTrava);
-    gRegistrar = std::move(registrar);
-}
-
-void EsquecerInterrupcao() {
-    AoInterromper(nullptr);
-}
-
-void InterromperAgora(const std::string& motivo) {
-    Interromper(motivo.c_str());
-}
-
-void AguardarSeInterrompido() {
-    while (gInterrompido) {
-        Sleep(INFINITE);
-    }
+    interno::InstalarLimpezaAoTerminar();
 }
 
 } // namespace kelvane::plataforma

@@ -1,4 +1,4 @@
-#include "terminal.h"
+#include "terminal_sistema.h"
 
 #include <cerrno>
 #include <csignal>
@@ -7,7 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-namespace kelvane::plataforma {
+namespace kelvane::plataforma::interno {
 
 namespace {
 
@@ -25,58 +25,51 @@ constexpr int kSinais[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 } // namespace
 
-std::optional<std::string> LerSemEco(const std::string& pergunta) {
-    std::fputs(pergunta.c_str(), stderr);
-    std::fflush(stderr);
-    bool semEco = false;
+struct EntradaSemEco::Estado {
     bool terminal = false;
+    bool semEco = false;
     struct sigaction anteriores[std::size(kSinais)] = {};
-    if (::tcgetattr(STDIN_FILENO, &gAntes) == 0) {
-        terminal = true;
-        struct sigaction devolver {};
-        devolver.sa_handler = DevolverTerminal;
-        sigemptyset(&devolver.sa_mask);
-        for (std::size_t i = 0; i < std::size(kSinais); ++i) {
-            ::sigaction(kSinais[i], &devolver, &anteriores[i]);
-        }
-        termios sem = gAntes;
-        sem.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        semEco = ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &sem) == 0;
+};
+
+EntradaSemEco::EntradaSemEco() : estado_(std::make_unique<Estado>()) {
+    if (::tcgetattr(STDIN_FILENO, &gAntes) != 0) {
+        return;
     }
-    // A byte at a time, past stdio's buffer: the next question reads the next line.
-    std::string linha;
-    bool lida = false;
-    for (;;) {
-        char c = 0;
-        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        lida = true;
-        if (c == '\n') {
-            break;
-        }
-        linha += c;
+    estado_->terminal = true;
+    struct sigaction devolver {};
+    devolver.sa_handler = DevolverTerminal;
+    sigemptyset(&devolver.sa_mask);
+    for (std::size_t i = 0; i < std::size(kSinais); ++i) {
+        ::sigaction(kSinais[i], &devolver, &estado_->anteriores[i]);
     }
-    if (semEco) {
+    termios sem = gAntes;
+    sem.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    estado_->semEco = ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &sem) == 0;
+}
+
+EntradaSemEco::~EntradaSemEco() {
+    if (estado_->semEco) {
         ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &gAntes);
         std::fputs("\n", stderr); // the Enter that was not echoed
     }
-    if (terminal) {
+    if (estado_->terminal) {
         for (std::size_t i = 0; i < std::size(kSinais); ++i) {
-            ::sigaction(kSinais[i], &anteriores[i], nullptr);
+            ::sigaction(kSinais[i], &estado_->anteriores[i], nullptr);
         }
     }
-    if (!lida) {
-        return std::nullopt;
-    }
-    if (!linha.empty() && linha.back() == '\r') {
-        linha.pop_back();
-    }
-    return linha;
 }
 
-} // namespace kelvane::plataforma
+std::optional<char> EntradaSemEco::Ler() {
+    for (;;) {
+        char c = 0;
+        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        if (n == 1) {
+            return c;
+        }
+        if (n == 0 || errno != EINTR) {
+            return std::nullopt;
+        }
+    }
+}
+
+} // namespace kelvane::plataforma::interno

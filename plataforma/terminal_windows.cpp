@@ -1,56 +1,65 @@
 #include "comum_windows.h"
-#include "terminal.h"
+#include "terminal_sistema.h"
 
 #include <cstdio>
+#include <string>
 
-namespace kelvane::plataforma {
+namespace kelvane::plataforma::interno {
 
-std::optional<std::string> LerSemEco(const std::string& pergunta) {
-    std::fputs(pergunta.c_str(), stderr);
-    std::fflush(stderr);
-    const HANDLE entrada = GetStdHandle(STD_INPUT_HANDLE);
-    if (entrada == INVALID_HANDLE_VALUE || entrada == nullptr) {
-        return std::nullopt;
-    }
-    bool lida = false;
+struct EntradaSemEco::Estado {
+    HANDLE entrada = GetStdHandle(STD_INPUT_HANDLE);
+    bool console = false;
     DWORD modo = 0;
-    if (GetConsoleMode(entrada, &modo)) {
+    std::string pendentes; // the rest of a character read from the console, in UTF-8
+};
+
+EntradaSemEco::EntradaSemEco() : estado_(std::make_unique<Estado>()) {
+    auto& e = *estado_;
+    if (e.entrada == INVALID_HANDLE_VALUE || e.entrada == nullptr) {
+        e.entrada = nullptr;
+        return;
+    }
+    e.console = GetConsoleMode(e.entrada, &e.modo);
+    if (e.console) {
         // Characters as typed, whatever the console's code page.
-        SetConsoleMode(entrada, (modo & ~static_cast<DWORD>(ENABLE_ECHO_INPUT)) |
-                                    ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT);
-        std::wstring linha;
-        wchar_t c = 0;
-        DWORD lidos = 0;
-        while (ReadConsoleW(entrada, &c, 1, &lidos, nullptr) && lidos == 1) {
-            lida = true;
-            if (c == L'\n') {
-                break;
-            }
-            if (c != L'\r') {
-                linha += c;
-            }
-        }
-        SetConsoleMode(entrada, modo);
-        std::fputs("\n", stderr);
-        return lida ? std::optional(win::Utf8(linha)) : std::nullopt;
+        SetConsoleMode(e.entrada, (e.modo & ~static_cast<DWORD>(ENABLE_ECHO_INPUT)) |
+                                      ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT);
     }
-    std::string linha;
-    char c = 0;
-    DWORD lidos = 0;
-    while (ReadFile(entrada, &c, 1, &lidos, nullptr) && lidos == 1) {
-        lida = true;
-        if (c == '\n') {
-            break;
-        }
-        linha += c;
-    }
-    if (!lida) {
-        return std::nullopt;
-    }
-    if (!linha.empty() && linha.back() == '\r') {
-        linha.pop_back();
-    }
-    return linha;
 }
 
-} // namespace kelvane::plataforma
+EntradaSemEco::~EntradaSemEco() {
+    if (estado_->console) {
+        SetConsoleMode(estado_->entrada, estado_->modo);
+        std::fputs("\n", stderr);
+    }
+}
+
+std::optional<char> EntradaSemEco::Ler() {
+    auto& e = *estado_;
+    if (e.entrada == nullptr) {
+        return std::nullopt;
+    }
+    DWORD lidos = 0;
+    if (!e.console) {
+        char c = 0;
+        if (ReadFile(e.entrada, &c, 1, &lidos, nullptr) && lidos == 1) {
+            return c;
+        }
+        return std::nullopt;
+    }
+    if (e.pendentes.empty()) {
+        wchar_t c[2] = {};
+        if (!ReadConsoleW(e.entrada, &c[0], 1, &lidos, nullptr) || lidos != 1) {
+            return std::nullopt;
+        }
+        // A character past U+FFFF comes as two halves: converted together.
+        const bool par = IS_HIGH_SURROGATE(c[0]) &&
+                         ReadConsoleW(e.entrada, &c[1], 1, &lidos, nullptr) && lidos == 1;
+        e.pendentes = win::Utf8(std::wstring_view(c, par ? 2 : 1));
+    }
+    const char c = e.pendentes.front();
+    e.pendentes.erase(0, 1);
+    return c;
+}
+
+} // namespace kelvane::plataforma::interno

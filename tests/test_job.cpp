@@ -17,8 +17,10 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <csignal>
+#include <fcntl.h>
 #include <pwd.h>
 #include <regex>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -531,7 +533,9 @@ INSTANTIATE_TEST_SUITE_P(Job, CadaFalha, ::testing::ValuesIn(falhas), PeloNome()
 
 // `kelvane SENHAARQUIVO` with the answers on stdin (no terminal): set twice alike, scrambled as
 // NCripto says; two that differ change nothing; empty clears; a data folder others can read is
-// refused before anything is read.
+// refused before anything is read. The first two save while another process holds the folder's
+// lock (Linux: flock on the folder; Windows: byte 1 of kelvane.lock, which Wine keeps as a POSIX
+// lock): both wait for its release and take it in turn.
 TEST_F(Job, SenhaArquivoDigitadaDuasVezes) {
     p.Separar();
     const auto ini = p.dados / "info.ini";
@@ -541,7 +545,19 @@ TEST_F(Job, SenhaArquivoDigitadaDuasVezes) {
     const auto rodar = [&](const std::string& entrada) {
         return teste::Rodar(p.Comando({"SENHAARQUIVO"}), entrada);
     };
+    const bool w = Sistema().windows;
+    const int trava = ::open((w ? p.dados / "kelvane.lock" : p.dados).c_str(),
+                             w ? O_RDWR | O_CREAT | O_CLOEXEC : O_RDONLY | O_CLOEXEC, 0600);
+    struct flock byte1 = {F_WRLCK, SEEK_SET, 1, 1, 0};
+    ASSERT_EQ(w ? ::fcntl(trava, F_OFD_SETLK, &byte1) : ::flock(trava, LOCK_EX), 0);
+    std::thread soltar([trava] {
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        ::close(trava);
+    });
+    std::thread outro([&] { EXPECT_EQ(rodar("nova senha\nnova senha\n").codigo, 0); });
     auto r = rodar("nova senha\nnova senha\n");
+    soltar.join();
+    outro.join();
     EXPECT_EQ(r.codigo, 0) << r.saida;
     EXPECT_EQ(senha(), Cripto("nova senha"));
     EXPECT_EQ(r.saida.find("nova senha"), std::string::npos) << r.saida;
