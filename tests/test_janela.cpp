@@ -521,9 +521,14 @@ TEST_F(Janela, ExecutarAgoraDeRootComoDonoDosDados) {
     auto& f = Abrir({}, true);
     ListaFtp(f)->setCurrentIndex(1);
     fs::remove(p.dados / "info.ini"); // the save before the run makes it anew
+    const QString senha = Campo(f, "txtSenha")->text();
+    Campo(f, "txtSenha")->setText("errada"); // a failure the job puts in no box of its own
     Clicar("cmdExecutar");
-    ASSERT_EQ(Caixas().size(), 1u);
-    EXPECT_EQ(Caixas()[0].rfind("X Erro: 3 - ", 0), 0u) << Caixas()[0];
+    Campo(f, "txtSenha")->setText(senha);
+    Clicar("cmdExecutar");
+    ASSERT_EQ(Caixas().size(), 2u);
+    EXPECT_EQ(Caixas()[0].rfind("X Erro ao conetar no banco: [FreeTDS]", 0), 0u) << Caixas()[0];
+    EXPECT_EQ(Caixas()[1].rfind("X Erro: 3 - ", 0), 0u) << Caixas()[1];
     fs::remove(p.dir / "ncftpput");
     p.Ferramentas();
     Clicar("cmdExecutar");

@@ -169,6 +169,12 @@ Form1::Form1(QWidget* parent)
                 Qt::BlockingQueuedConnection);
         }
     };
+    // Before the job's own box, whose first line then takes its place.
+    observador_.falha = [this](const std::string& texto) {
+        QMetaObject::invokeMethod(
+            this, [this, t = QString::fromStdString(texto)] { falhaJob_ = t; },
+            QThread::currentThread() == thread() ? Qt::DirectConnection : Qt::QueuedConnection);
+    };
     observador_.ncripto = [this] {
         return ncriptoSalvo_.load();
     };
@@ -331,9 +337,6 @@ void Form1::closeEvent(QCloseEvent* evento) {
 }
 
 void Form1::MostrarMensagem(const QString& texto) {
-    if (texto.startsWith(QLatin1String("Erro"))) {
-        falhaJob_ = texto;
-    }
     // A line wider than the bar ends in "…" where it was cut; the whole of it is the tooltip.
     const QString linha =
         lblMensagem->fontMetrics().elidedText(texto, Qt::ElideRight, lblMensagem->width());
