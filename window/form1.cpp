@@ -286,7 +286,7 @@ void Form1::MontarControles() {
     cmdSalvarFechar = Botao(this, "cmdSalvarFechar", "Salvar e Fechar", 4710, 5790, 1845, 375);
 
     Picture1 = Criar<Painel>(this, "Picture1", 0, 6225, 6660, 330);
-    Picture1->setFrameStyle(QFrame::Panel | QFrame::Sunken); // its margins
+    Picture1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     lblMensagem = Criar<QLabel>(Picture1, "lblMensagem", 75, 30, 6480, 285);
 
     const QWidget* ordem[] = {
