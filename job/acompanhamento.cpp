@@ -17,7 +17,7 @@ constexpr char kVariavel[] = "KELVANE_ACOMPANHAR";
 // An event's line begins with this byte and its kind; the text follows with "\", CR and LF
 // escaped, so that one event is one line whatever it holds.
 constexpr char kInicio = '\x01';
-enum Tipo : char { kMensagem = 'M', kProgresso = 'P', kCaixa = 'C' };
+enum Tipo : char { kMensagem = 'M', kProgresso = 'P', kCaixa = 'C', kFalha = 'F' };
 
 void Emitir(Tipo tipo, const std::string& texto) {
     std::string linha{kInicio, tipo};
@@ -76,6 +76,11 @@ void Entregar(const std::string& linha, const ObservadorJob& destino, std::strin
             destino.caixaErro(texto);
         }
         break;
+    case kFalha:
+        if (destino.falha) {
+            destino.falha(texto);
+        }
+        break;
     default:
         break;
     }
@@ -98,6 +103,9 @@ ObservadorJob ObservadorPelaSaida() {
     };
     o.caixaErro = [](const std::string& t) {
         Emitir(kCaixa, t);
+    };
+    o.falha = [](const std::string& t) {
+        Emitir(kFalha, t);
     };
     return o;
 }

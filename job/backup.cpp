@@ -378,6 +378,9 @@ CodigoSaida Job::Relatar(const Desfecho& desfecho) {
             std::fprintf(stderr, "Kelvane: %s\nKelvane: %s\n", texto.c_str(), erroLog.what());
         }
     }
+    if (observador_ && observador_->falha) {
+        observador_->falha(OcultarSegredos(desfecho.aviso, segredos_));
+    }
     Avisar(TipoAviso::Falha, OcultarSegredos(desfecho.aviso, segredos_));
     if (!desfecho.caixa.empty() && observador_ && observador_->caixaErro) {
         observador_->caixaErro(OcultarSegredos(desfecho.caixa, segredos_));

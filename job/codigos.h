@@ -29,6 +29,8 @@ struct Falha {
     CodigoSaida codigo = CodigoSaida::ErroOutro;
     long numero = 0;
     std::string descricao;
+    // Whose exit status `numero` is: ncftpput's (the uploader's) has meanings of its own.
+    enum class Origem { Programa, Enviador } origem = Origem::Programa;
 };
 
 // "Erro: <numero> - <descricao>", as the log, the heartbeat and the message boxes word a failure.

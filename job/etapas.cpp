@@ -263,7 +263,8 @@ std::optional<Falha> EnviarArquivo(const std::filesystem::path& pasta, const Dad
             }
             if (!r.sucesso()) {
                 falha = Falha{CodigoSaida::EnvioFalhou, NumeroFalha(r),
-                              DescricaoFalha(etapa, "ncftpput", r, SignificadoEnviador)};
+                              DescricaoFalha(etapa, "ncftpput", r, SignificadoEnviador),
+                              Falha::Origem::Enviador};
             } else {
                 // The uploader renamed the file itself once its server said 226, which FTP's
                 // stream mode says of a cut connection too: what arrived is asked now.

@@ -13,6 +13,7 @@ struct ObservadorJob {
     std::function<void(int)> progresso;                // backup percent as the server reports it
     std::function<void(const std::string&)> caixaErro; // a critical message box; waits for OK
     std::function<bool()> ncripto;                     // whether credentials are stored in clear
+    std::function<void(const std::string&)> falha;     // why the run did not reach its end
 };
 
 } // namespace kelvane

@@ -16,6 +16,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFrame>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -230,6 +232,21 @@ TEST_F(Janela, LayoutComoOUsuarioVe) {
         janela::CarregarTraducoesQt(*QCoreApplication::instance()));
     EXPECT_EQ(QCoreApplication::translate("QFileDialog", "File &name:"), "&Nome do arquivo:");
     QCoreApplication::removeTranslator(traducao.get());
+}
+
+// At each scale of the display the message line's panel ends with its light edge on the
+// window's last row and column (at 125 % its bottom, at 546.25, fell outside).
+TEST_F(Janela, PainelInteiroEmCadaEscala) {
+    auto& f = Abrir();
+    const QRgb claro = Controle<QFrame>(f, "Picture1")->palette().color(QPalette::Light).rgb();
+    for (const qreal escala : {1.0, 1.25, 1.5, 2.0}) {
+        QImage imagem((QSizeF(f.size()) * escala).toSize(), QImage::Format_RGB32);
+        imagem.setDevicePixelRatio(escala);
+        f.render(&imagem);
+        const int x = imagem.width() - 1, y = imagem.height() - 1;
+        EXPECT_EQ(imagem.pixel(x / 2, y), claro) << escala;
+        EXPECT_EQ(imagem.pixel(x, y - 5), claro) << escala;
+    }
 }
 
 struct CasoCarga {
@@ -521,9 +538,14 @@ TEST_F(Janela, ExecutarAgoraDeRootComoDonoDosDados) {
     auto& f = Abrir({}, true);
     ListaFtp(f)->setCurrentIndex(1);
     fs::remove(p.dados / "info.ini"); // the save before the run makes it anew
+    const QString senha = Campo(f, "txtSenha")->text();
+    Campo(f, "txtSenha")->setText("errada"); // a failure the job puts in no box of its own
     Clicar("cmdExecutar");
-    ASSERT_EQ(Caixas().size(), 1u);
-    EXPECT_EQ(Caixas()[0].rfind("X Erro: 3 - ", 0), 0u) << Caixas()[0];
+    Campo(f, "txtSenha")->setText(senha);
+    Clicar("cmdExecutar");
+    ASSERT_EQ(Caixas().size(), 2u);
+    EXPECT_EQ(Caixas()[0].rfind("X Erro ao conetar no banco: [FreeTDS]", 0), 0u) << Caixas()[0];
+    EXPECT_EQ(Caixas()[1].rfind("X Erro: 3 - ", 0), 0u) << Caixas()[1];
     fs::remove(p.dir / "ncftpput");
     p.Ferramentas();
     Clicar("cmdExecutar");

@@ -11,6 +11,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QThread>
@@ -84,6 +85,38 @@ QGroupBox* Moldura(QWidget* pai, const char* nome, const char* texto, int esquer
     g->setTitle(QString::fromUtf8(texto));
     return g;
 }
+
+// The message line's sunken panel, drawn in whole device pixels. Each edge falls where the
+// window's own edges do at this scale (the logical position times the scale, rounded), so the
+// panel ends on the window's last row and column: at 125 % its top (518.75) and bottom (546.25)
+// are fractional, and the style, starting it a row lower, left its bottom line outside.
+class Painel : public QFrame {
+public:
+    using QFrame::QFrame;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        const QRectF area = p.deviceTransform().mapRect(QRectF(rect()));
+        const QRect r(QPoint(qRound(area.left()), qRound(area.top())),
+                      QPoint(qRound(area.right()) - 1, qRound(area.bottom()) - 1));
+        const int espessura = qMax(1, qRound(p.deviceTransform().m22())); // as the style's
+        const QColor escuro = palette().color(QPalette::Dark);
+        const QColor claro = palette().color(QPalette::Light);
+        // From here on a unit is a device pixel (the painter keeps the scale and the widget's
+        // place in the window beneath its own transformation).
+        p.resetTransform();
+        p.setWorldTransform(p.deviceTransform().inverted());
+        // Dark above and to the left, light below and to the right, which owns both far corners.
+        for (int i = 0; i < espessura; ++i) {
+            const int largura = r.width() - 2 * i, altura = r.height() - 2 * i;
+            p.fillRect(r.left() + i, r.top() + i, largura - 1, 1, escuro);
+            p.fillRect(r.left() + i, r.top() + i, 1, altura - 1, escuro);
+            p.fillRect(r.left() + i, r.bottom() - i, largura, 1, claro);
+            p.fillRect(r.right() - i, r.top() + i, 1, altura, claro);
+        }
+    }
+};
 
 void MascararSenha(QLineEdit* caixa) {
     caixa->setEchoMode(QLineEdit::Password);
@@ -169,6 +202,12 @@ Form1::Form1(QWidget* parent)
                 Qt::BlockingQueuedConnection);
         }
     };
+    // Before the job's own box, whose first line then takes its place.
+    observador_.falha = [this](const std::string& texto) {
+        QMetaObject::invokeMethod(
+            this, [this, t = QString::fromStdString(texto)] { falhaJob_ = t; },
+            QThread::currentThread() == thread() ? Qt::DirectConnection : Qt::QueuedConnection);
+    };
     observador_.ncripto = [this] {
         return ncriptoSalvo_.load();
     };
@@ -246,7 +285,7 @@ void Form1::MontarControles() {
     cmdExecutar = Botao(this, "cmdExecutar", "Executar Agora >>", 90, 5790, 1845, 375);
     cmdSalvarFechar = Botao(this, "cmdSalvarFechar", "Salvar e Fechar", 4710, 5790, 1845, 375);
 
-    Picture1 = Criar<QFrame>(this, "Picture1", 0, 6225, 6660, 330);
+    Picture1 = Criar<Painel>(this, "Picture1", 0, 6225, 6660, 330);
     Picture1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     lblMensagem = Criar<QLabel>(Picture1, "lblMensagem", 75, 30, 6480, 285);
 
@@ -331,9 +370,6 @@ void Form1::closeEvent(QCloseEvent* evento) {
 }
 
 void Form1::MostrarMensagem(const QString& texto) {
-    if (texto.startsWith(QLatin1String("Erro"))) {
-        falhaJob_ = texto;
-    }
     // A line wider than the bar ends in "…" where it was cut; the whole of it is the tooltip.
     const QString linha =
         lblMensagem->fontMetrics().elidedText(texto, Qt::ElideRight, lblMensagem->width());

@@ -146,7 +146,7 @@ private:
     // chkNCripto as the last save used it: the job runs off this thread and must not touch the
     // control, and its credentials were written in that form.
     std::atomic<bool> ncriptoSalvo_{false};
-    // How the running backup job failed, as it logged it ("Erro...") or put it in its own box.
+    // How the running backup job failed, as it reported it, or the first line of its own box.
     QString falhaJob_;
     // What a job run as the data's owner printed besides its events, when it failed.
     QString saidaJob_;

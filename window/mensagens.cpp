@@ -87,8 +87,7 @@ QString TextoFalhaFtp(const Falha& falha) {
     const QString texto = QString::fromStdString(TextoFalha(falha));
     // The uploader did not run, or the transfer unit failed with its reason in Portuguese
     // already: its exit statuses below would only mislead.
-    if (falha.codigo != CodigoSaida::EnvioFalhou ||
-        falha.descricao.find(": ncftpput ") == std::string::npos) {
+    if (falha.origem != Falha::Origem::Enviador) {
         return texto;
     }
     QString dica;
