@@ -6,6 +6,7 @@
 #include "../plataforma/processo.h"
 #include "../settings/configuracao.h"
 #include "../settings/conversao.h"
+#include "../settings/nomes_arquivo.h"
 #include "../settings/texto.h"
 #include "aviso.h"
 #include "banco.h"
@@ -15,7 +16,7 @@
 #include "observador.h"
 #include "politica_permissoes.h"
 #include "programa.h"
-#include "regras.h"
+#include "../settings/regras.h"
 #include "retencao.h"
 #include "textos.h"
 
@@ -28,14 +29,6 @@
 namespace kelvane {
 
 namespace {
-
-std::string Substituir(std::string texto, std::string_view de, std::string_view para) {
-    for (auto pos = texto.find(de); pos != std::string::npos;
-         pos = texto.find(de, pos + para.size())) {
-        texto.replace(pos, de.size(), para);
-    }
-    return texto;
-}
 
 // Held for the whole job, and by each tool the job runs (they inherit the descriptor): the
 // kernel lets it go once the process and a tool it left running are both gone.
@@ -410,37 +403,6 @@ void Job::Avisar(TipoAviso tipo, const std::string& corpo) {
 }
 
 } // namespace
-
-std::string NomeArquivoBackup(const std::string& codigo, const std::string& nome,
-                              const std::tm& data) {
-    std::string c;
-    for (char ch : codigo) {
-        if (ch != ' ') {
-            c += ch;
-        }
-    }
-    std::string n = Substituir(nome, " ", "_");
-    // A separator or NUL would put the file outside the program folder or cut its name; on
-    // Windows ":" would hide it in a stream of another file, and "*?<>|" make the server refuse it.
-    for (std::string* s : {&c, &n}) {
-        for (char& ch : *s) {
-            const bool controle =
-                plataforma::kControlesProibidosEmNomes && static_cast<unsigned char>(ch) < 0x20;
-            if (ch == '/' || ch == '\0' || controle ||
-                plataforma::kProibidosEmNomes.find(ch) != std::string_view::npos) {
-                ch = '_';
-            }
-        }
-    }
-    char dia[40];
-    std::snprintf(dia, sizeof dia, "%02d%02d%02d", data.tm_mday, data.tm_mon + 1,
-                  (data.tm_year + 1900) % 100);
-    return "KVLN_" + c + "_" + n + "_" + dia + ".BAK";
-}
-
-std::string NomeArquivoCompactado(const std::string& nomeBackup) {
-    return Substituir(nomeBackup, ".BAK", ".7z");
-}
 
 std::string ComandoBackup(const std::string& banco, const std::string& caminho,
                           const std::string& nomeConjunto, bool compressao, bool checksum) {

@@ -9,11 +9,6 @@
 
 namespace kelvane {
 
-// "KVLN_<code without blanks>_<name, blanks as _>_DDMMYY.BAK", the file's name alone.
-std::string NomeArquivoBackup(const std::string& codigo, const std::string& nome,
-                              const std::tm& data);
-// The backup name with every ".BAK" turned into ".7z".
-std::string NomeArquivoCompactado(const std::string& nomeBackup);
 // The BACKUP DATABASE statement, names quoted so that no value can change its meaning; with
 // `checksum` the server checksums every page it writes.
 std::string ComandoBackup(const std::string& banco, const std::string& caminho,

@@ -4,7 +4,7 @@
 
 #include "../settings/configuracao.h"
 #include "codigos.h"
-#include "odbc.h"
+#include "../odbc/odbc.h"
 
 #include <memory>
 #include <optional>

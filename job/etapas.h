@@ -6,7 +6,7 @@
 #include "codigos.h"
 #include "enviador.h"
 #include "ferramentas.h"
-#include "regras.h"
+#include "../settings/regras.h"
 
 #include <chrono>
 #include <cstdint>

@@ -14,10 +14,6 @@ namespace kelvane {
 
 struct ObservadorJob;
 
-// ManterArquivos as a count: blanks around one whole number of 1 or more (a number too large to
-// hold keeps every archive). Anything else (empty included) is not a count.
-std::optional<unsigned long long> ManterArquivos(std::string_view valor);
-
 // What retention does with the files of the folder.
 struct Retencao {
     std::vector<std::string> antigos; // archives beyond the `manter` most recent, oldest first

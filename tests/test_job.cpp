@@ -8,6 +8,7 @@
 #include "job/ferramentas.h"
 #include "job/log.h"
 #include "job/retencao.h"
+#include "settings/regras.h"
 #include "plataforma/processo.h"
 #include "plataforma/sistema.h"
 #include "settings/codificacao.h"
