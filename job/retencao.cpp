@@ -3,8 +3,6 @@
 #include "../plataforma/arquivos.h"
 #include "../plataforma/nomes.h"
 #include "../settings/nomes_arquivo.h"
-#include "log.h"
-#include "programa.h"
 
 #include <algorithm>
 #include <charconv>
@@ -60,7 +58,8 @@ Retencao ArquivosAntigos(const std::vector<std::string>& nomes, const std::strin
 void LimparArquivosAntigos(const std::filesystem::path& pasta, const std::filesystem::path& backups,
                            unsigned long long manter, const std::string& codigo,
                            const std::string& nome, const std::string& atual,
-                           const std::string& servico, const ObservadorJob* observador) {
+                           const std::string& servico, const std::tm& hoje,
+                           const std::function<void(const std::string&)>& registrar) {
     std::error_code erro;
     // Regular files this account made, never through a link: another account's file, or one
     // copied in by hand, is not ours to delete nor to count.
@@ -80,35 +79,31 @@ void LimparArquivosAntigos(const std::filesystem::path& pasta, const std::filesy
         pastaErro = backups;
     }
     if (erro) {
-        GravarLog("Não foi possível listar " + plataforma::TextoCaminho(pastaErro) + ": " +
-                      erro.message() + "; nenhum arquivo antigo foi excluído.",
-                  observador);
+        registrar("Não foi possível listar " + plataforma::TextoCaminho(pastaErro) + ": " +
+                      erro.message() + "; nenhum arquivo antigo foi excluído.");
         return;
     }
-    const auto r = ArquivosAntigos(nomes, codigo, nome, atual, manter, AgoraLocal());
+    const auto r = ArquivosAntigos(nomes, codigo, nome, atual, manter, hoje);
     if (!r.futuros.empty()) {
         std::string lista;
         for (const auto& f : r.futuros) {
             lista += (lista.empty() ? "" : ", ") + f;
         }
-        GravarLog("Arquivos com data posterior a hoje não contam para ManterArquivos e não são "
+        registrar("Arquivos com data posterior a hoje não contam para ManterArquivos e não são "
                   "excluídos: " +
-                      lista,
-                  observador);
+                      lista);
     }
     for (const auto* grupo : {&r.antigos, &r.baks}) {
         for (const auto& antigo : *grupo) {
             const auto& onde = grupo == &r.baks ? backups : pasta;
             if (const auto falha = plataforma::ApagarArquivo(onde / plataforma::Caminho(antigo));
                 !falha) {
-                GravarLog((grupo == &r.baks ? "Excluindo backup de uma execução interrompida...: "
+                registrar((grupo == &r.baks ? "Excluindo backup de uma execução interrompida...: "
                                             : "Excluindo arquivo antigo...: ") +
-                              antigo,
-                          observador);
+                              antigo);
             } else {
-                GravarLog("Não foi possível excluir o arquivo antigo " + antigo + ": " +
-                              std::strerror(falha.value()),
-                          observador);
+                registrar("Não foi possível excluir o arquivo antigo " + antigo + ": " +
+                              std::strerror(falha.value()));
             }
         }
     }

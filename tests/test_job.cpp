@@ -29,6 +29,7 @@ using namespace kelvane::teste;
 using namespace std::string_literals;
 
 namespace {
+using teste::Execucao; // a program's run in the tests, not the job's run object
 
 // The runner and the uploader (arguments and login text: with hostile values, further down).
 TEST(Ferramentas, SaidaLimitadaELoginPrivado) {
