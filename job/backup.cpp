@@ -146,9 +146,9 @@ void Execucao::Passos::Registrar(const std::string& linha) {
 
 std::optional<Resultado> Execucao::Passos::Rodar() {
     Registrar("Inicio do Processo");
-    for (const auto passo : {&Passos::LerConfiguracaoConferida, &Passos::Conferir,
-                             &Passos::Conectar, &Passos::FazerBackup, &Passos::CompactarETestar,
-                             &Passos::Enviar, &Passos::Concluir}) {
+    for (const auto passo :
+         {&Passos::LerConfiguracaoConferida, &Passos::Conferir, &Passos::Conectar,
+          &Passos::FazerBackup, &Passos::CompactarETestar, &Passos::Enviar, &Passos::Concluir}) {
         if (auto parada = (this->*passo)()) {
             return parada;
         }
@@ -164,8 +164,7 @@ std::optional<Resultado> Execucao::Passos::LerConfiguracaoConferida() {
             ncripto = c_.observador->ncripto();
         }
         LeituraConfiguracao lida;
-        if (const auto inseguro =
-                PermissaoInsegura(c_.programa, c_.dados, false, &lida, ncripto)) {
+        if (const auto inseguro = PermissaoInsegura(c_.programa, c_.dados, false, &lida, ncripto)) {
             return Parada(Etapa::Permissoes, CodigoSaida::PermissoesInseguras, *inseguro);
         }
         c_.configuracao = std::move(lida.valores);
@@ -247,7 +246,8 @@ std::optional<Resultado> Execucao::Passos::ComandoBanco(bool verificar) {
     // With STATS = 10 a live server speaks at every tenth of the backup: one silent for longer
     // than any tenth takes (6 h: see the README) is stuck. The statement has no time limit. The
     // check reads the whole backup again, so the same silence means the same there.
-    if (const auto* invalido = ProblemaEm(regras_, &Configuracao::silencioBackup); !verificar && invalido) {
+    if (const auto* invalido = ProblemaEm(regras_, &Configuracao::silencioBackup);
+        !verificar && invalido) {
         Registrar(invalido->texto);
     }
     const int silencio = regras_.valores.silencioBackup;
@@ -260,8 +260,8 @@ std::optional<Resultado> Execucao::Passos::ComandoBanco(bool verificar) {
     };
     const auto backup = [&](bool compressao) {
         conexao_->Executar(ComandoBackup(cfg_.banco, caminho,
-                                         cfg_.codigoCliente + " - " + cfg_.nomeCliente,
-                                         compressao, regras_.valores.verificarBackup),
+                                         cfg_.codigoCliente + " - " + cfg_.nomeCliente, compressao,
+                                         regras_.valores.verificarBackup),
                            progresso, silencio);
     };
     try {
@@ -311,8 +311,8 @@ std::optional<Resultado> Execucao::Passos::CompactarETestar() {
             falha.erro = erro;
             return Parada(Etapa::Compactacao, std::move(falha));
         }
-        if (auto falha = Compactar(c_.programa, arquivo_, backup_, limite, comTrava_, senha,
-                                   meios())) {
+        if (auto falha =
+                Compactar(c_.programa, arquivo_, backup_, limite, comTrava_, senha, meios())) {
             return Parada(Etapa::Compactacao, std::move(*falha));
         }
     }

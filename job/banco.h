@@ -2,9 +2,9 @@
 // outcome in the log.
 #pragma once
 
+#include "../odbc/odbc.h"
 #include "../settings/configuracao.h"
 #include "codigos.h"
-#include "../odbc/odbc.h"
 
 #include <functional>
 #include <memory>
@@ -27,9 +27,9 @@ std::optional<std::string> DriverOdbcInseguro(const std::string& definido);
 // How the line of a failed connection begins.
 inline constexpr std::string_view kErroConexao = "Erro ao conetar no banco: ";
 
-// Opens a connection with the settings `c` and tells `registrar` the attempt and its outcome. A server
-// on this machine gets the login only from a listener of SQL Server's or the system's. After a
-// failure returns null and `motivo` holds the line it logged, passwords masked.
+// Opens a connection with the settings `c` and tells `registrar` the attempt and its outcome. A
+// server on this machine gets the login only from a listener of SQL Server's or the system's. After
+// a failure returns null and `motivo` holds the line it logged, passwords masked.
 std::unique_ptr<ConexaoOdbc> ConectarBanco(const Configuracao& c,
                                            const std::function<void(const std::string&)>& registrar,
                                            std::string& motivo);

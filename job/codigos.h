@@ -35,9 +35,9 @@ struct Falha {
     CodigoSaida codigo = CodigoSaida::ErroOutro;
     long numero = 0;
     std::string descricao;
-    std::error_code erro{};                         // the system's, when one of its calls failed
-    std::optional<ResultadoProcesso> ferramenta{};  // the tool's end: status, signal, output tail
-    std::string textoServidor{};                    // the database server's words (`numero` its)
+    std::error_code erro{};                        // the system's, when one of its calls failed
+    std::optional<ResultadoProcesso> ferramenta{}; // the tool's end: status, signal, output tail
+    std::string textoServidor{};                   // the database server's words (`numero` its)
     // The transfer unit's failure: the SFTP host key or the certificate the server showed.
     std::optional<plataforma::FalhaTransferencia> transferencia{};
 };

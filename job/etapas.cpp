@@ -105,10 +105,10 @@ std::optional<Falha> TestarArquivo(const std::filesystem::path& pasta,
                                    const Meios& meios) {
     const std::string etapa = "Teste do arquivo compactado falhou";
     ResultadoProcesso r;
-    if (auto falha = Executar(
-            LinhaTesteArquivo(pasta, arquivo, !senha.empty()), ComSenha(opcoes, senha), piso,
-            arquivo, CodigoSaida::CompactacaoFalhou, etapa, "7z t", SignificadoCompactador,
-            *meios.programas, &r)) {
+    if (auto falha =
+            Executar(LinhaTesteArquivo(pasta, arquivo, !senha.empty()), ComSenha(opcoes, senha),
+                     piso, arquivo, CodigoSaida::CompactacaoFalhou, etapa, "7z t",
+                     SignificadoCompactador, *meios.programas, &r)) {
         return falha;
     }
     // An archive 7z opens without asking would go out readable by whoever holds it.

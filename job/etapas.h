@@ -3,11 +3,11 @@
 #pragma once
 
 #include "../plataforma/transferencia.h"
+#include "../settings/regras.h"
 #include "codigos.h"
 #include "enviador.h"
 #include "ferramentas.h"
 #include "meios.h"
-#include "../settings/regras.h"
 
 #include <chrono>
 #include <cstdint>
@@ -36,8 +36,7 @@ std::optional<Falha> Compactar(const std::filesystem::path& pasta,
 // without it (7z asked for it).
 std::optional<Falha> TestarArquivo(const std::filesystem::path& pasta,
                                    const std::filesystem::path& arquivo, std::int64_t piso,
-                                   const OpcoesProcesso& opcoes = {},
-                                   const std::string& senha = {},
+                                   const OpcoesProcesso& opcoes = {}, const std::string& senha = {},
                                    const Meios& meios = MeiosDoSistema());
 
 // Where the transfer unit sends: the FTP settings, a step's time limit (`limite`), and the time

@@ -27,8 +27,8 @@ public:
 class SessaoTransferencia {
 public:
     virtual ~SessaoTransferencia() = default;
-    virtual std::optional<plataforma::FalhaTransferencia> Enviar(const std::filesystem::path& arquivo,
-                                                                 const std::string& nome) = 0;
+    virtual std::optional<plataforma::FalhaTransferencia>
+    Enviar(const std::filesystem::path& arquivo, const std::string& nome) = 0;
     virtual std::optional<plataforma::FalhaTransferencia>
     Tamanho(const std::string& nome, plataforma::TamanhoRemoto& tamanho) = 0;
     virtual std::optional<plataforma::FalhaTransferencia> Renomear(const std::string& de,

@@ -80,7 +80,7 @@ void LimparArquivosAntigos(const std::filesystem::path& pasta, const std::filesy
     }
     if (erro) {
         registrar("Não foi possível listar " + plataforma::TextoCaminho(pastaErro) + ": " +
-                      erro.message() + "; nenhum arquivo antigo foi excluído.");
+                  erro.message() + "; nenhum arquivo antigo foi excluído.");
         return;
     }
     const auto r = ArquivosAntigos(nomes, codigo, nome, atual, manter, hoje);
@@ -91,7 +91,7 @@ void LimparArquivosAntigos(const std::filesystem::path& pasta, const std::filesy
         }
         registrar("Arquivos com data posterior a hoje não contam para ManterArquivos e não são "
                   "excluídos: " +
-                      lista);
+                  lista);
     }
     for (const auto* grupo : {&r.antigos, &r.baks}) {
         for (const auto& antigo : *grupo) {
@@ -100,10 +100,10 @@ void LimparArquivosAntigos(const std::filesystem::path& pasta, const std::filesy
                 !falha) {
                 registrar((grupo == &r.baks ? "Excluindo backup de uma execução interrompida...: "
                                             : "Excluindo arquivo antigo...: ") +
-                              antigo);
+                          antigo);
             } else {
                 registrar("Não foi possível excluir o arquivo antigo " + antigo + ": " +
-                              std::strerror(falha.value()));
+                          std::strerror(falha.value()));
             }
         }
     }

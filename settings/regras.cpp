@@ -4,8 +4,8 @@
 #include "cripto.h"
 #include "nomes_arquivo.h"
 
-#include <cctype>
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <limits>
 
@@ -160,8 +160,8 @@ std::optional<unsigned long long> ManterArquivos(std::string_view valor) {
     while (!valor.empty() && (valor.back() == ' ' || valor.back() == '\t')) {
         valor.remove_suffix(1);
     }
-    if (valor.empty() || !std::all_of(valor.begin(), valor.end(),
-                                         [](char c) { return c >= '0' && c <= '9'; })) {
+    if (valor.empty() ||
+        !std::all_of(valor.begin(), valor.end(), [](char c) { return c >= '0' && c <= '9'; })) {
         return std::nullopt;
     }
     unsigned long long n = 0;

@@ -356,9 +356,6 @@ const Falha falhas[] = {
      4, "Erro: 0 - Verificação do backup falhou: o servidor não respondeu por 2 s", true, false,
      "silent-verify"},
     {"ConexaoCaiAos30", [](Programa&) {}, 4, "Erro: ", true, false, "drop"},
-    {"SeteZipFalha", [](Programa& p) { p.Falsa("7z", "echo disco cheio >&2; exit 2"); }, 5,
-     "Erro: 2 - Compactação falhou: 7z terminou com código 2 (erro fatal): disco cheio", true,
-     false},
     {"ArquivoNaoPassaNoTeste",
      [](Programa& p) {
          p.Falsa("7z", "[ \"$1\" = a ] || exec /usr/lib/p7zip/7z \"$@\"\n"
