@@ -120,7 +120,9 @@ private:
     std::optional<Resultado> CompactarETestar();
     std::optional<Resultado> Enviar();
     std::optional<Resultado> Concluir();
+    std::optional<Resultado> EnviarAvulso();
     Meios meios() const { return {c_.programas, c_.transferencias}; }
+    bool avulso() const { return c_.avulso.has_value(); }
     std::string Separado(const std::string& nome) const {
         return std::string(1, plataforma::kSeparador) + nome;
     }
@@ -141,10 +143,19 @@ void Execucao::Passos::Registrar(const std::string& linha) {
     if (c_.observador && c_.observador->mensagem) {
         c_.observador->mensagem(linha);
     }
+    if (avulso()) {
+        return;
+    }
     GravarLinhaLog(c_.dados / "Log" / c_.arquivoLog, linha, c_.agora());
 }
 
 std::optional<Resultado> Execucao::Passos::Rodar() {
+    if (avulso()) {
+        if (auto parada = LerConfiguracaoConferida()) {
+            return parada;
+        }
+        return EnviarAvulso();
+    }
     Registrar("Inicio do Processo");
     for (const auto passo :
          {&Passos::LerConfiguracaoConferida, &Passos::Conferir, &Passos::Conectar,
@@ -368,8 +379,39 @@ std::optional<Resultado> Execucao::Passos::Concluir() {
     return std::nullopt;
 }
 
+std::optional<Resultado> Execucao::Passos::EnviarAvulso() {
+    std::string arquivo = c_.avulso->arquivo;
+    const auto limite = regras_.valores.limiteEtapa;
+    if (c_.avulso->compactar) {
+        // Packed with SenhaArquivo, as the job packs the backups.
+        if (auto falha = SenhaArquivoIlegivel(cfg_)) {
+            return Parada(Etapa::Compactacao, std::move(*falha));
+        }
+        Registrar("Compactando...: " + arquivo + ".7z");
+        if (auto falha =
+                Compactar(c_.programa, plataforma::Caminho(arquivo + ".7z"),
+                          plataforma::Caminho(arquivo), limite, {}, cfg_.senhaArquivo, meios())) {
+            return Parada(Etapa::Compactacao, std::move(*falha));
+        }
+        arquivo += ".7z";
+    }
+    DadosFtp ftp;
+    if (auto falha = DadosFtpDe(cfg_, regras_, ftp)) {
+        return Parada(Etapa::Configuracao, std::move(*falha));
+    }
+    Registrar("Enviando...: " + arquivo + " > " + ftp.endereco);
+    if (auto falha = EnviarArquivo(c_.programa, ftp, plataforma::Caminho(arquivo), "Envio falhou",
+                                   limite, {}, {}, nullptr, meios())) {
+        return Parada(Etapa::Envio, std::move(*falha));
+    }
+    return std::nullopt;
+}
+
 void Execucao::Passos::Relatar(Resultado& r) {
     TextosResultado(r, c_.programa);
+    if (avulso()) {
+        return; // the window words it in its own box
+    }
     for (const auto& linha : r.linhas) {
         const std::string texto = OcultarSegredos(linha, segredos_);
         try {
@@ -385,8 +427,9 @@ void Execucao::Passos::Relatar(Resultado& r) {
 }
 
 void Execucao::Passos::Avisar(TipoAviso tipo, const std::string& corpo) {
-    const std::string& base = cfg_.avisoURL; // empty until the file passed the check
-    if (base.empty()) {
+    // Empty until the file passed the check; send-file sends none.
+    const std::string& base = cfg_.avisoURL;
+    if (base.empty() || avulso()) {
         return;
     }
     if (const auto* invalido = ProblemaEm(regras_, &Configuracao::avisoURL)) {

@@ -16,6 +16,12 @@
 
 namespace kelvane {
 
+// The window's send-file: this file (UTF-8), packed first into "<arquivo>.7z" with `compactar`.
+struct EnvioAvulso {
+    std::string arquivo;
+    bool compactar = false;
+};
+
 struct Contexto {
     std::filesystem::path programa; // the tools
     std::filesystem::path dados;    // info.ini, Log, the lock, the archives
@@ -30,6 +36,9 @@ struct Contexto {
     Programas* programas = nullptr;
     Transferencias* transferencias = nullptr;
     Banco* banco = nullptr;
+    // Set: the run is the send-file's pack and send of this file alone, told to the observer's
+    // message line alone (no log, lock, heartbeat or backup); `configuracao` must be set.
+    std::optional<EnvioAvulso> avulso{};
 };
 
 // Where a run stopped.
