@@ -230,6 +230,9 @@ TEST_P(CadaLinha, GuardaERegistraOQueSuaFalhaPede) {
                        .Executar();
     EXPECT_EQ(r.codigo(), l.codigo);
     EXPECT_EQ(r.etapa, l.etapa);
+    // What the step saw, typed: the tool's end, the transfer's failure.
+    EXPECT_EQ(r.falha.ferramenta.has_value(), l.compactar || l.testar || l.enviador);
+    EXPECT_EQ(r.falha.transferencia.has_value(), l.envio.has_value());
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.back().rfind(l.ultima, 0), 0u) << log.back();
     std::ifstream arquivo(raiz / "Log" / "Log_teste.Log");
