@@ -2,6 +2,7 @@
 
 #include "../plataforma/http.h"
 #include "../plataforma/sistema.h"
+#include "../settings/regras.h"
 #include "prazo.h"
 
 #include <algorithm>
@@ -47,21 +48,6 @@ std::optional<std::string> Resolver(const std::string& host, Relogio::time_point
 }
 
 } // namespace
-
-bool EnderecoAvisoValido(std::string_view base) {
-    const auto comeca = [&](std::string_view esquema) {
-        if (base.size() < esquema.size()) {
-            return false;
-        }
-        for (std::size_t i = 0; i < esquema.size(); ++i) {
-            if (std::tolower(static_cast<unsigned char>(base[i])) != esquema[i]) {
-                return false;
-            }
-        }
-        return true;
-    };
-    return comeca("http://") || comeca("https://");
-}
 
 std::string EnderecoAviso(std::string_view base, TipoAviso tipo) {
     // The suffix ends the path, before any query or fragment the monitor gave.

@@ -14,9 +14,6 @@ enum class TipoAviso { Inicio, Sucesso, Falha };
 // How long one heartbeat may take, connection included.
 inline constexpr long kTempoAvisoMs = 5000;
 
-// Whether AvisoURL is an http:// or https:// address; nothing else is ever sent.
-bool EnderecoAvisoValido(std::string_view base);
-
 // The address a heartbeat of this kind goes to: the base's path without a trailing "/", plus
 // "/start" or "/fail" ("<url>" itself for success), then the base's query, if any.
 std::string EnderecoAviso(std::string_view base, TipoAviso tipo);

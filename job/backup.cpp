@@ -6,16 +6,16 @@
 #include "../plataforma/processo.h"
 #include "../settings/configuracao.h"
 #include "../settings/conversao.h"
+#include "../settings/nomes_arquivo.h"
+#include "../settings/regras.h"
 #include "../settings/texto.h"
 #include "aviso.h"
 #include "banco.h"
 #include "etapas.h"
 #include "ferramentas.h"
 #include "log.h"
-#include "observador.h"
 #include "politica_permissoes.h"
 #include "programa.h"
-#include "regras.h"
 #include "retencao.h"
 #include "textos.h"
 
@@ -28,14 +28,6 @@
 namespace kelvane {
 
 namespace {
-
-std::string Substituir(std::string texto, std::string_view de, std::string_view para) {
-    for (auto pos = texto.find(de); pos != std::string::npos;
-         pos = texto.find(de, pos + para.size())) {
-        texto.replace(pos, de.size(), para);
-    }
-    return texto;
-}
 
 // Held for the whole job, and by each tool the job runs (they inherit the descriptor): the
 // kernel lets it go once the process and a tool it left running are both gone.
@@ -52,14 +44,15 @@ public:
 
     // A failure when the lock file cannot be opened; otherwise whether the lock was free shows
     // in obtida().
-    std::optional<Falha> Tentar() {
-        const auto caminho = PastaDados() / "kelvane.lock";
+    std::optional<Falha> Tentar(const std::filesystem::path& dados) {
+        const auto caminho = dados / "kelvane.lock";
         std::error_code erro;
         trava_ = plataforma::AbrirArquivoTrava(caminho, erro);
         if (trava_ == plataforma::kSemDescritor) {
             return Falha{CodigoSaida::ErroOutro, erro.value(),
                          "não foi possível abrir " + plataforma::TextoCaminho(caminho) + ": " +
-                             std::strerror(erro.value())};
+                             std::strerror(erro.value()),
+                         erro};
         }
         obtida_ = plataforma::TentarTravar(trava_);
         return std::nullopt;
@@ -71,59 +64,6 @@ private:
     plataforma::Descritor trava_ = plataforma::kSemDescritor;
     bool obtida_ = false;
 };
-
-// How a run that did not reach its end is reported.
-struct Desfecho {
-    CodigoSaida codigo;
-    std::vector<std::string> linhas; // logged in this order
-    std::string aviso;               // the body of the failure heartbeat
-    std::string caixa;               // the window's message box; none when empty
-    long numero;                     // the failure's number (Falha::numero), or 0
-};
-
-Desfecho De(const Falha& falha) {
-    const std::string texto = TextoFalha(falha);
-    return {falha.codigo, {texto}, texto, texto, falha.numero};
-}
-
-Desfecho De(CodigoSaida codigo, const std::string& texto) {
-    return {codigo, {texto}, texto, texto, 0};
-}
-
-// The Application log, where the run's end also goes, is readable by every user of the machine,
-// the job's log by the job's account alone: there only the outcome, never a server's name, a
-// port, a path or a tool's words.
-std::string TextoEvento(CodigoSaida codigo, long numero) {
-    const char* etapa = "o job não pôde gravar, ler ou apagar um arquivo";
-    switch (codigo) {
-    case CodigoSaida::FerramentaFaltando:
-        etapa = "falta uma ferramenta na pasta do programa";
-        break;
-    case CodigoSaida::ConexaoFalhou:
-        etapa = "conexão com o banco falhou";
-        break;
-    case CodigoSaida::BackupFalhou:
-        etapa = "backup do banco falhou";
-        break;
-    case CodigoSaida::CompactacaoFalhou:
-        etapa = "compactação falhou";
-        break;
-    case CodigoSaida::EnvioFalhou:
-        etapa = "envio falhou";
-        break;
-    case CodigoSaida::JobEmExecucao:
-        etapa = "outro backup estava em execução";
-        break;
-    case CodigoSaida::PermissoesInseguras:
-        etapa = "permissões inseguras";
-        break;
-    default:
-        break;
-    }
-    return "Erro: " + std::to_string(numero) + " - " + etapa + " (código de saída " +
-           std::to_string(ComoInteiro(codigo)) + "); os detalhes estão no log " + ArquivoLog +
-           " da pasta de dados.";
-}
 
 Falha BackupNaoEArquivo(const std::filesystem::path& backup, std::error_code erro) {
     const std::string inicio = "Compactação falhou: " + plataforma::TextoCaminho(backup);
@@ -144,166 +84,285 @@ Falha BackupNaoEArquivo(const std::filesystem::path& backup, std::error_code err
             inicio + " não pôde ser aberto: " + std::strerror(erro.value()) + fim};
 }
 
-class Job {
+Resultado Parada(Etapa etapa, Falha falha) {
+    Resultado r;
+    r.etapa = etapa;
+    r.falha = std::move(falha);
+    return r;
+}
+
+Resultado Parada(Etapa etapa, CodigoSaida codigo, std::string texto) {
+    return Parada(etapa, Falha{codigo, 0, std::move(texto)});
+}
+
+} // namespace
+
+// The run's state from step to step.
+class Execucao::Passos {
 public:
-    explicit Job(ObservadorJob* observador) : observador_(observador) {}
+    explicit Passos(Contexto c) : c_(std::move(c)) {}
 
     // The steps, in order; nothing once "Fim do Processo" is logged.
-    std::optional<Desfecho> Executar();
+    std::optional<Resultado> Rodar();
     // The one place a failure is reported: log, heartbeat, the window's box; secrets masked.
-    CodigoSaida Relatar(const Desfecho& desfecho);
+    void Relatar(Resultado& r);
     // A heartbeat to AvisoURL, when set; one that cannot be delivered is logged and changes
     // nothing.
     void Avisar(TipoAviso tipo, const std::string& corpo = {});
+    void Registrar(const std::string& linha);
 
 private:
-    void Registrar(const std::string& linha) { GravarLog(linha, observador_); }
-    std::optional<Falha> Backup(ConexaoOdbc& conexao, const std::string& banco,
-                                const std::string& caminho, const std::string& conjunto);
-    std::optional<Falha> Verificar(ConexaoOdbc& conexao, const std::string& caminho);
+    std::optional<Resultado> LerConfiguracaoConferida();
+    std::optional<Resultado> Conferir();
+    std::optional<Resultado> Conectar();
+    std::optional<Resultado> FazerBackup();
+    std::optional<Resultado> ComandoBanco(bool verificar);
+    std::optional<Resultado> CompactarETestar();
+    std::optional<Resultado> Enviar();
+    std::optional<Resultado> Concluir();
+    std::optional<Resultado> EnviarAvulso();
+    Meios meios() const { return {c_.programas, c_.transferencias}; }
+    bool avulso() const { return c_.avulso.has_value(); }
+    std::string Separado(const std::string& nome) const {
+        return std::string(1, plataforma::kSeparador) + nome;
+    }
 
-    ObservadorJob* observador_;
+    Contexto c_;
     TravaJob trava_;
     std::vector<std::string> segredos_;
     Configuracao cfg_; // read once info.ini passed the permission check
     Validacao regras_;
     bool avisoInvalidoRegistrado_ = false;
+    std::unique_ptr<SessaoBanco> conexao_;
+    std::string nomeBackup_, nomeArquivo_;
+    std::filesystem::path backup_, arquivo_;
+    OpcoesProcesso comTrava_;
 };
 
-std::optional<Desfecho> Job::Executar() {
+void Execucao::Passos::Registrar(const std::string& linha) {
+    if (c_.observador && c_.observador->mensagem) {
+        c_.observador->mensagem(linha);
+    }
+    if (avulso()) {
+        return;
+    }
+    GravarLinhaLog(c_.dados / "Log" / c_.arquivoLog, linha, c_.agora());
+}
+
+std::optional<Resultado> Execucao::Passos::Rodar() {
+    if (avulso()) {
+        if (auto parada = LerConfiguracaoConferida()) {
+            return parada;
+        }
+        return EnviarAvulso();
+    }
     Registrar("Inicio do Processo");
-    const auto pasta = PastaPrograma();
-    const auto dados = PastaDados();
-    if (const auto inseguro = PermissaoInsegura(pasta, dados)) {
-        return De(CodigoSaida::PermissoesInseguras, *inseguro);
+    for (const auto passo :
+         {&Passos::LerConfiguracaoConferida, &Passos::Conferir, &Passos::Conectar,
+          &Passos::FazerBackup, &Passos::CompactarETestar, &Passos::Enviar, &Passos::Concluir}) {
+        if (auto parada = (this->*passo)()) {
+            return parada;
+        }
     }
-    // Read once, now that the file passed the check: every step uses what was checked here.
-    std::optional<bool> ncripto;
-    if (observador_ && observador_->ncripto) {
-        ncripto = observador_->ncripto();
+    return std::nullopt;
+}
+
+std::optional<Resultado> Execucao::Passos::LerConfiguracaoConferida() {
+    if (!c_.configuracao) {
+        // Not handed in: checked and read here, once (the window's run-now).
+        std::optional<bool> ncripto;
+        if (c_.observador && c_.observador->ncripto) {
+            ncripto = c_.observador->ncripto();
+        }
+        LeituraConfiguracao lida;
+        if (const auto inseguro = PermissaoInsegura(c_.programa, c_.dados, false, &lida, ncripto)) {
+            return Parada(Etapa::Permissoes, CodigoSaida::PermissoesInseguras, *inseguro);
+        }
+        c_.configuracao = std::move(lida.valores);
     }
-    cfg_ = LerConfiguracao(ArquivoIni(), ncripto).valores;
+    cfg_ = *c_.configuracao;
     regras_ = ValidarConfiguracao(cfg_, Uso::Executar);
     segredos_.push_back(cfg_.senhaArquivo);
-    const auto& valores = regras_.valores;
     Avisar(TipoAviso::Inicio);
-    if (auto falha = trava_.Tentar()) {
-        return De(*falha);
+    return std::nullopt;
+}
+
+std::optional<Resultado> Execucao::Passos::Conferir() {
+    if (auto falha = trava_.Tentar(c_.dados)) {
+        return Parada(Etapa::Trava, std::move(*falha));
     }
     if (!trava_.obtida()) {
-        return De(CodigoSaida::JobEmExecucao,
-                  "Outro backup já está em execução nesta pasta; este não será executado.");
+        return Parada(Etapa::Ocupada, CodigoSaida::JobEmExecucao,
+                      "Outro backup já está em execução nesta pasta; este não será executado.");
     }
-    if (const auto faltando = FerramentasFaltando(pasta, cfg_.endereco); !faltando.empty()) {
-        std::vector<std::string> linhas; // one each, in the order checked
-        std::string aviso;
-        for (const auto& nome : faltando) {
-            linhas.push_back(TextoFaltandoArquivo(nome));
-            aviso += (aviso.empty() ? "" : "; ") + linhas.back();
-        }
-        return Desfecho{CodigoSaida::FerramentaFaltando, linhas, aviso,
-                        TextoCaixaFerramentasFaltando(faltando, plataforma::TextoCaminho(pasta)), 0};
+    comTrava_.herdar = trava_.descritor();
+    if (auto faltando = FerramentasFaltando(c_.programa, cfg_.endereco); !faltando.empty()) {
+        auto r = Parada(Etapa::Ferramentas, CodigoSaida::FerramentaFaltando, {});
+        r.faltando = std::move(faltando);
+        return r;
     }
-    if (const auto inseguro = DriverOdbcInseguro(cfg_.driverODBC)) {
-        return De(CodigoSaida::PermissoesInseguras, *inseguro);
+    if (const auto inseguro = c_.banco->DriverInseguro(cfg_)) {
+        return Parada(Etapa::Permissoes, CodigoSaida::PermissoesInseguras, *inseguro);
     }
     // Known now, not after the backup.
     for (const auto campo :
          {&Configuracao::endereco, &Configuracao::porta, &Configuracao::chaveHostFTP}) {
         if (const auto* problema = ProblemaEm(regras_, campo)) {
-            return De(Falha{CodigoSaida::EnvioFalhou, 0, problema->texto});
+            return Parada(Etapa::Configuracao, CodigoSaida::EnvioFalhou, problema->texto);
         }
     }
     // Whoever could change the certificate trusted for the upload could read it on the way.
     if (const auto inseguro = CertificadoInseguro(plataforma::Caminho(cfg_.certificadoFTP))) {
-        return De(CodigoSaida::PermissoesInseguras, *inseguro);
+        return Parada(Etapa::Permissoes, CodigoSaida::PermissoesInseguras, *inseguro);
     }
-    std::string motivo;
-    const auto conexao = ConectarBanco(cfg_, observador_, motivo);
-    if (!conexao) {
-        return Desfecho{
-            CodigoSaida::ConexaoFalhou, {"Tarefa não executada. SAINDO"}, motivo, {}, 0};
-    }
+    return std::nullopt;
+}
 
-    const std::string& codigo = cfg_.codigoCliente;
-    const std::string& nome = cfg_.nomeCliente;
-    const std::string nomeBackup = NomeArquivoBackup(codigo, nome, AgoraLocal());
-    const std::string separador(1, plataforma::kSeparador);
-    Registrar("Backup...: " + cfg_.banco + " > " + separador + nomeBackup);
-    if (const auto erro =
-            plataforma::CriarPastaSeFaltar(PastaBackups(), ContaServicoBanco(cfg_.servidorDB))) {
-        return De(Falha{CodigoSaida::ErroOutro, erro.value(),
-                        "não foi possível criar a pasta " +
-                            plataforma::TextoCaminho(PastaBackups()) + ": " +
-                            std::strerror(erro.value())});
+std::optional<Resultado> Execucao::Passos::Conectar() {
+    std::string motivo;
+    conexao_ = c_.banco->Conectar(
+        cfg_, [this](const std::string& linha) { Registrar(linha); }, motivo);
+    if (!conexao_) {
+        return Parada(Etapa::Conexao, CodigoSaida::ConexaoFalhou, motivo);
     }
-    const auto backup = PastaBackups() / plataforma::Caminho(nomeBackup);
-    if (auto falha =
-            Backup(*conexao, cfg_.banco, plataforma::TextoCaminho(backup), codigo + " - " + nome)) {
-        return De(*falha);
+    return std::nullopt;
+}
+
+std::optional<Resultado> Execucao::Passos::FazerBackup() {
+    nomeBackup_ = NomeArquivoBackup(cfg_.codigoCliente, cfg_.nomeCliente, c_.agora());
+    Registrar("Backup...: " + cfg_.banco + " > " + Separado(nomeBackup_));
+    if (const auto erro =
+            plataforma::CriarPastaSeFaltar(c_.backups, ContaServicoBanco(cfg_.servidorDB))) {
+        return Parada(Etapa::Pasta, Falha{CodigoSaida::ErroOutro, erro.value(),
+                                          "não foi possível criar a pasta " +
+                                              plataforma::TextoCaminho(c_.backups) + ": " +
+                                              std::strerror(erro.value()),
+                                          erro});
+    }
+    backup_ = c_.backups / plataforma::Caminho(nomeBackup_);
+    if (auto parada = ComandoBanco(false)) {
+        return parada;
     }
     if (const auto* invalido = ProblemaEm(regras_, &Configuracao::verificarBackup)) {
         Registrar(invalido->texto);
-    } else if (valores.verificarBackup) {
+    } else if (regras_.valores.verificarBackup) {
         // Before 7z: an unreadable backup is neither packed nor sent, and stays for inspection.
-        Registrar("Verificando...: " + separador + nomeBackup);
-        if (auto falha = Verificar(*conexao, plataforma::TextoCaminho(backup))) {
-            return De(*falha);
-        }
+        Registrar("Verificando...: " + Separado(nomeBackup_));
+        return ComandoBanco(true);
     }
+    return std::nullopt;
+}
 
-    const std::string nomeArquivo = NomeArquivoCompactado(nomeBackup);
-    const auto arquivo = dados / plataforma::Caminho(nomeArquivo);
-    Registrar("Compactando...: " + separador + nomeArquivo);
+std::optional<Resultado> Execucao::Passos::ComandoBanco(bool verificar) {
+    // With STATS = 10 a live server speaks at every tenth of the backup: one silent for longer
+    // than any tenth takes (6 h: see the README) is stuck. The statement has no time limit. The
+    // check reads the whole backup again, so the same silence means the same there.
+    if (const auto* invalido = ProblemaEm(regras_, &Configuracao::silencioBackup);
+        !verificar && invalido) {
+        Registrar(invalido->texto);
+    }
+    const int silencio = regras_.valores.silencioBackup;
+    const std::string caminho = plataforma::TextoCaminho(backup_);
+    const auto progresso = [this](const Diagnostico& d) {
+        const int percentual = PercentualProcessado(d.mensagem);
+        if (percentual >= 0 && c_.observador && c_.observador->progresso) {
+            c_.observador->progresso(percentual);
+        }
+    };
+    const auto backup = [&](bool compressao) {
+        conexao_->Executar(ComandoBackup(cfg_.banco, caminho,
+                                         cfg_.codigoCliente + " - " + cfg_.nomeCliente, compressao,
+                                         regras_.valores.verificarBackup),
+                           progresso, silencio);
+    };
+    try {
+        if (verificar) {
+            conexao_->Executar(ComandoVerificacao(caminho), {}, silencio);
+            return std::nullopt;
+        }
+        try {
+            backup(true);
+        } catch (const ErroBanco& e) {
+            if (e.numero() != 1844) {
+                throw;
+            }
+            // Express editions cannot compress backups; 7z still compresses the file.
+            Registrar("O servidor não aceita backup com compressão (edição Express); "
+                      "repetindo o backup sem compressão.");
+            backup(false);
+        }
+    } catch (const ErroBanco& e) {
+        Falha falha{CodigoSaida::BackupFalhou, e.numero(),
+                    (verificar ? "Verificação do backup falhou: " : "Backup do banco falhou: ") +
+                        e.descricao()};
+        falha.textoServidor = e.descricao();
+        return Parada(verificar ? Etapa::Verificacao : Etapa::Backup, std::move(falha));
+    }
+    return std::nullopt;
+}
+
+std::optional<Resultado> Execucao::Passos::CompactarETestar() {
+    nomeArquivo_ = NomeArquivoCompactado(nomeBackup_);
+    arquivo_ = c_.dados / plataforma::Caminho(nomeArquivo_);
+    Registrar("Compactando...: " + Separado(nomeArquivo_));
     if (const auto* invalido = ProblemaEm(regras_, &Configuracao::limiteEtapa)) {
         Registrar(invalido->texto); // once: the steps apply the default silently
     }
     if (auto falha = SenhaArquivoIlegivel(cfg_)) {
-        return De(*falha);
+        return Parada(Etapa::Compactacao, std::move(*falha));
     }
-    OpcoesProcesso comTrava;
-    comTrava.herdar = trava_.descritor();
+    const auto limite = regras_.valores.limiteEtapa;
     const std::string& senha = cfg_.senhaArquivo;
     {
         // What SQL Server's account left where the .BAK goes, held as checked while 7z packs it:
         // a link there would have 7z pack and send what it leads to.
-        const plataforma::ArquivoRetido retido(backup);
+        const plataforma::ArquivoRetido retido(backup_);
         if (const auto erro = retido.erro()) {
-            return De(BackupNaoEArquivo(backup, erro));
+            auto falha = BackupNaoEArquivo(backup_, erro);
+            falha.erro = erro;
+            return Parada(Etapa::Compactacao, std::move(falha));
         }
-        if (auto falha = Compactar(pasta, arquivo, backup, valores.limiteEtapa, comTrava, senha)) {
-            return De(*falha);
+        if (auto falha =
+                Compactar(c_.programa, arquivo_, backup_, limite, comTrava_, senha, meios())) {
+            return Parada(Etapa::Compactacao, std::move(*falha));
         }
     }
     // The .BAK is deleted only once an archive that really holds it exists.
-    if (auto falha = TestarArquivo(pasta, arquivo, valores.limiteEtapa, comTrava, senha)) {
-        return De(*falha);
+    if (auto falha = TestarArquivo(c_.programa, arquivo_, limite, comTrava_, senha, meios())) {
+        return Parada(Etapa::Teste, std::move(*falha));
     }
+    return std::nullopt;
+}
 
-    Registrar("Enviando...: " + separador + nomeArquivo + " > " + cfg_.endereco);
+std::optional<Resultado> Execucao::Passos::Enviar() {
+    Registrar("Enviando...: " + Separado(nomeArquivo_) + " > " + cfg_.endereco);
     DadosFtp ftp;
     if (auto falha = DadosFtpDe(cfg_, regras_, ftp)) {
-        return De(*falha);
+        return Parada(Etapa::Configuracao, std::move(*falha));
     }
     segredos_.push_back(ftp.senha);
     ftp.registrar = [this](const std::string& linha) {
         Registrar(linha);
     };
-    if (auto falha =
-            EnviarArquivo(pasta, ftp, arquivo, "Envio falhou", valores.limiteEtapa, comTrava)) {
-        return De(*falha);
+    if (auto falha = EnviarArquivo(c_.programa, ftp, arquivo_, "Envio falhou",
+                                   regras_.valores.limiteEtapa, comTrava_, {}, nullptr, meios())) {
+        return Parada(Etapa::Envio, std::move(*falha));
     }
+    return std::nullopt;
+}
 
-    Registrar("Excluindo...: " + separador + nomeBackup);
-    if (auto falha = Excluir(backup)) {
-        return De(*falha);
+std::optional<Resultado> Execucao::Passos::Concluir() {
+    Registrar("Excluindo...: " + Separado(nomeBackup_));
+    if (auto falha = Excluir(backup_)) {
+        return Parada(Etapa::Exclusao, std::move(*falha));
     }
-    if (const auto erro = GravarConfiguracao(
-            ArquivoIni(), {{&Configuracao::executado, TextoDataGeral(AgoraLocal())}})) {
+    const auto ini = c_.dados / "info.ini";
+    if (const auto erro =
+            GravarConfiguracao(ini, {{&Configuracao::executado, TextoDataGeral(c_.agora())}})) {
         const int e = erro.value();
         Registrar("Aviso: não foi possível gravar " +
                   std::string(NomeChave(&Configuracao::executado)) + " em " +
-                  plataforma::TextoCaminho(ArquivoIni()) + " (" +
+                  plataforma::TextoCaminho(ini) + " (" +
                   (e == EWOULDBLOCK ? "outro processo manteve a pasta travada"
                    : e == EACCES    ? "arquivo somente leitura ou sem permissão de escrita"
                                     : std::strerror(e)) +
@@ -312,65 +371,48 @@ std::optional<Desfecho> Job::Executar() {
     Registrar("Fim do Processo");
     if (const auto* invalido = ProblemaEm(regras_, &Configuracao::manterArquivos)) {
         Registrar(invalido->texto);
-    } else if (valores.manter) {
-        LimparArquivosAntigos(dados, PastaBackups(), *valores.manter, codigo, nome, nomeArquivo,
-                              ContaServicoBanco(cfg_.servidorDB), observador_);
+    } else if (regras_.valores.manter) {
+        LimparArquivosAntigos(c_.dados, c_.backups, *regras_.valores.manter, cfg_.codigoCliente,
+                              cfg_.nomeCliente, nomeArquivo_, ContaServicoBanco(cfg_.servidorDB),
+                              c_.agora(), [this](const std::string& l) { Registrar(l); });
     }
     return std::nullopt;
 }
 
-std::optional<Falha> Job::Backup(ConexaoOdbc& conexao, const std::string& banco,
-                                 const std::string& caminho, const std::string& conjunto) {
-    // With STATS = 10 a live server speaks at every tenth of the backup: one silent for longer
-    // than any tenth takes (6 h: see the README) is stuck. The statement has no time limit.
-    if (const auto* invalido = ProblemaEm(regras_, &Configuracao::silencioBackup)) {
-        Registrar(invalido->texto);
-    }
-    const int silencio = regras_.valores.silencioBackup;
-    const auto executar = [&](bool compressao) {
-        conexao.Executar(
-            ComandoBackup(banco, caminho, conjunto, compressao, regras_.valores.verificarBackup),
-            [this](const Diagnostico& d) {
-                const int percentual = PercentualProcessado(d.mensagem);
-                if (percentual >= 0 && observador_ && observador_->progresso) {
-                    observador_->progresso(percentual);
-                }
-            },
-            silencio);
-    };
-    try {
-        try {
-            executar(true);
-        } catch (const ErroBanco& e) {
-            if (e.numero() != 1844) {
-                throw;
-            }
-            // Express editions cannot compress backups; 7z still compresses the file.
-            Registrar("O servidor não aceita backup com compressão (edição Express); "
-                      "repetindo o backup sem compressão.");
-            executar(false);
+std::optional<Resultado> Execucao::Passos::EnviarAvulso() {
+    std::string arquivo = c_.avulso->arquivo;
+    const auto limite = regras_.valores.limiteEtapa;
+    if (c_.avulso->compactar) {
+        // Packed with SenhaArquivo, as the job packs the backups.
+        if (auto falha = SenhaArquivoIlegivel(cfg_)) {
+            return Parada(Etapa::Compactacao, std::move(*falha));
         }
-    } catch (const ErroBanco& e) {
-        return Falha{CodigoSaida::BackupFalhou, e.numero(),
-                     "Backup do banco falhou: " + e.descricao()};
+        Registrar("Compactando...: " + arquivo + ".7z");
+        if (auto falha =
+                Compactar(c_.programa, plataforma::Caminho(arquivo + ".7z"),
+                          plataforma::Caminho(arquivo), limite, {}, cfg_.senhaArquivo, meios())) {
+            return Parada(Etapa::Compactacao, std::move(*falha));
+        }
+        arquivo += ".7z";
+    }
+    DadosFtp ftp;
+    if (auto falha = DadosFtpDe(cfg_, regras_, ftp)) {
+        return Parada(Etapa::Configuracao, std::move(*falha));
+    }
+    Registrar("Enviando...: " + arquivo + " > " + ftp.endereco);
+    if (auto falha = EnviarArquivo(c_.programa, ftp, plataforma::Caminho(arquivo), "Envio falhou",
+                                   limite, {}, {}, nullptr, meios())) {
+        return Parada(Etapa::Envio, std::move(*falha));
     }
     return std::nullopt;
 }
 
-std::optional<Falha> Job::Verificar(ConexaoOdbc& conexao, const std::string& caminho) {
-    // It reads the whole backup again, as long as the backup's own read: STATS keeps a live
-    // server speaking, so the backup's silence limit means the same here.
-    try {
-        conexao.Executar(ComandoVerificacao(caminho), {}, regras_.valores.silencioBackup);
-    } catch (const ErroBanco& e) {
-        return Falha{CodigoSaida::BackupFalhou, e.numero(),
-                     "Verificação do backup falhou: " + e.descricao()};
+void Execucao::Passos::Relatar(Resultado& r) {
+    TextosResultado(r, c_.programa);
+    if (avulso()) {
+        return; // the window words it in its own box
     }
-    return std::nullopt;
-}
-
-CodigoSaida Job::Relatar(const Desfecho& desfecho) {
-    for (const auto& linha : desfecho.linhas) {
+    for (const auto& linha : r.linhas) {
         const std::string texto = OcultarSegredos(linha, segredos_);
         try {
             Registrar(texto);
@@ -378,19 +420,19 @@ CodigoSaida Job::Relatar(const Desfecho& desfecho) {
             std::fprintf(stderr, "Kelvane: %s\nKelvane: %s\n", texto.c_str(), erroLog.what());
         }
     }
-    if (observador_ && observador_->falha) {
-        observador_->falha(OcultarSegredos(desfecho.aviso, segredos_));
+    if (c_.observador && c_.observador->falha) {
+        c_.observador->falha(OcultarSegredos(r.aviso, segredos_));
     }
-    Avisar(TipoAviso::Falha, OcultarSegredos(desfecho.aviso, segredos_));
-    if (!desfecho.caixa.empty() && observador_ && observador_->caixaErro) {
-        observador_->caixaErro(OcultarSegredos(desfecho.caixa, segredos_));
+    Avisar(TipoAviso::Falha, OcultarSegredos(r.aviso, segredos_));
+    if (!r.caixa.empty() && c_.observador && c_.observador->caixaErro) {
+        c_.observador->caixaErro(OcultarSegredos(r.caixa, segredos_));
     }
-    return desfecho.codigo;
 }
 
-void Job::Avisar(TipoAviso tipo, const std::string& corpo) {
-    const std::string& base = cfg_.avisoURL; // empty until the file passed the check
-    if (base.empty()) {
+void Execucao::Passos::Avisar(TipoAviso tipo, const std::string& corpo) {
+    // Empty until the file passed the check; send-file sends none.
+    const std::string& base = cfg_.avisoURL;
+    if (base.empty() || avulso()) {
         return;
     }
     if (const auto* invalido = ProblemaEm(regras_, &Configuracao::avisoURL)) {
@@ -412,37 +454,27 @@ void Job::Avisar(TipoAviso tipo, const std::string& corpo) {
     }
 }
 
-} // namespace
+Execucao::Execucao(Contexto contexto) : passos_(std::make_unique<Passos>(std::move(contexto))) {}
 
-std::string NomeArquivoBackup(const std::string& codigo, const std::string& nome,
-                              const std::tm& data) {
-    std::string c;
-    for (char ch : codigo) {
-        if (ch != ' ') {
-            c += ch;
-        }
-    }
-    std::string n = Substituir(nome, " ", "_");
-    // A separator or NUL would put the file outside the program folder or cut its name; on
-    // Windows ":" would hide it in a stream of another file, and "*?<>|" make the server refuse it.
-    for (std::string* s : {&c, &n}) {
-        for (char& ch : *s) {
-            const bool controle =
-                plataforma::kControlesProibidosEmNomes && static_cast<unsigned char>(ch) < 0x20;
-            if (ch == '/' || ch == '\0' || controle ||
-                plataforma::kProibidosEmNomes.find(ch) != std::string_view::npos) {
-                ch = '_';
-            }
-        }
-    }
-    char dia[40];
-    std::snprintf(dia, sizeof dia, "%02d%02d%02d", data.tm_mday, data.tm_mon + 1,
-                  (data.tm_year + 1900) % 100);
-    return "KVLN_" + c + "_" + n + "_" + dia + ".BAK";
-}
+Execucao::~Execucao() = default;
 
-std::string NomeArquivoCompactado(const std::string& nomeBackup) {
-    return Substituir(nomeBackup, ".BAK", ".7z");
+Resultado Execucao::Executar() {
+    std::optional<Resultado> parada;
+    try {
+        parada = passos_->Rodar();
+    } catch (const ErroLog& e) {
+        // Nothing more can be logged.
+        std::fprintf(stderr, "Kelvane: %s\n", e.what());
+        parada = Parada(Etapa::Log, CodigoSaida::ErroOutro, e.what());
+    } catch (const std::exception& e) {
+        parada = Parada(Etapa::Interna, CodigoSaida::ErroOutro, e.what());
+    }
+    if (parada) {
+        passos_->Relatar(*parada);
+        return std::move(*parada);
+    }
+    passos_->Avisar(TipoAviso::Sucesso);
+    return {};
 }
 
 std::string ComandoBackup(const std::string& banco, const std::string& caminho,
@@ -458,18 +490,28 @@ std::string ComandoVerificacao(const std::string& caminho) {
            "' WITH CHECKSUM, STATS = 10";
 }
 
-std::string TextoInterrupcao(const std::string& motivo) {
-    return TextoFalha(Falha{CodigoSaida::ErroOutro, 0,
-                            "Execução interrompida (" + motivo + "): o backup não foi concluído."});
+Contexto ContextoDoProcesso(ObservadorJob* observador) {
+    Contexto c;
+    c.programa = PastaPrograma();
+    c.dados = PastaDados();
+    c.backups = PastaBackups();
+    c.arquivoLog = ArquivoLog;
+    c.agora = AgoraLocal;
+    c.observador = observador;
+    c.programas = &ProgramasDoSistema();
+    c.transferencias = &TransferenciasDoSistema();
+    c.banco = &BancoDoSistema();
+    return c;
 }
 
-CodigoSaida ExecutarBackup(ObservadorJob* observador, std::string* evento) {
+CodigoSaida ExecutarJob(Contexto contexto, std::string* evento) {
     // Without it, a run cut short leaves a log that stops mid-step, as if it still ran.
-    const bool semJanela = observador == nullptr;
-    plataforma::AoInterromper([semJanela](const std::string& motivo) {
+    const bool semJanela = contexto.observador == nullptr;
+    const auto log = contexto.dados / "Log" / contexto.arquivoLog;
+    plataforma::AoInterromper([semJanela, log, agora = contexto.agora](const std::string& motivo) {
         const std::string texto = TextoInterrupcao(motivo);
         try {
-            GravarLog(texto);
+            GravarLinhaLog(log, texto, agora());
         } catch (const ErroLog& e) {
             std::fprintf(stderr, "Kelvane: %s\nKelvane: %s\n", texto.c_str(), e.what());
         }
@@ -480,27 +522,16 @@ CodigoSaida ExecutarBackup(ObservadorJob* observador, std::string* evento) {
     struct Esquecer {
         ~Esquecer() { plataforma::EsquecerInterrupcao(); }
     } esquecer;
-    Job job(observador);
-    std::optional<Desfecho> desfecho;
-    try {
-        desfecho = job.Executar();
-    } catch (const ErroLog& e) {
-        // Nothing more can be logged.
-        std::fprintf(stderr, "Kelvane: %s\n", e.what());
-        const std::string texto = std::string("Erro: ") + e.what();
-        desfecho = Desfecho{CodigoSaida::ErroOutro, {}, texto, texto, 0};
-    } catch (const std::exception& e) {
-        desfecho = De(Falha{CodigoSaida::ErroOutro, 0, e.what()});
+    const std::string arquivoLog = contexto.arquivoLog;
+    const auto r = Execucao(std::move(contexto)).Executar();
+    if (evento && r.etapa != Etapa::Nenhuma) {
+        *evento = TextoEvento(r.codigo(), r.falha.numero, arquivoLog);
     }
-    if (desfecho) {
-        const auto codigo = job.Relatar(*desfecho);
-        if (evento) {
-            *evento = TextoEvento(codigo, desfecho->numero);
-        }
-        return codigo;
-    }
-    job.Avisar(TipoAviso::Sucesso);
-    return CodigoSaida::Sucesso;
+    return r.codigo();
+}
+
+CodigoSaida ExecutarBackup(ObservadorJob* observador, std::string* evento) {
+    return ExecutarJob(ContextoDoProcesso(observador), evento);
 }
 
 } // namespace kelvane

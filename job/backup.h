@@ -3,17 +3,14 @@
 #pragma once
 
 #include "codigos.h"
+#include "contexto.h"
+#include "textos.h" // TextoInterrupcao
 
-#include <ctime>
+#include <memory>
 #include <string>
 
 namespace kelvane {
 
-// "KVLN_<code without blanks>_<name, blanks as _>_DDMMYY.BAK", the file's name alone.
-std::string NomeArquivoBackup(const std::string& codigo, const std::string& nome,
-                              const std::tm& data);
-// The backup name with every ".BAK" turned into ".7z".
-std::string NomeArquivoCompactado(const std::string& nomeBackup);
 // The BACKUP DATABASE statement, names quoted so that no value can change its meaning; with
 // `checksum` the server checksums every page it writes.
 std::string ComandoBackup(const std::string& banco, const std::string& caminho,
@@ -21,14 +18,32 @@ std::string ComandoBackup(const std::string& banco, const std::string& caminho,
 // The statement that has the server read the backup at `caminho` back and check it whole.
 std::string ComandoVerificacao(const std::string& caminho);
 
-struct ObservadorJob;
+// One run of the job over what its context holds: the steps in order, each failure reported
+// once (the log, the heartbeat, the window's box) and returned typed. A termination request
+// meanwhile is ExecutarJob's.
+class Execucao {
+public:
+    explicit Execucao(Contexto contexto);
+    ~Execucao();
+    Execucao(const Execucao&) = delete;
+    Execucao& operator=(const Execucao&) = delete;
+    Resultado Executar();
+
+private:
+    class Passos;
+    std::unique_ptr<Passos> passos_;
+};
+
+// The context from the process's state (Main's folders and log name, the local time, the
+// system's tools, transfer and database), info.ini not yet read.
+Contexto ContextoDoProcesso(ObservadorJob* observador);
 
 // The whole job, reported in the log (and to the observer, when a window started it); returns
 // the exit status, with a failure's text for the system's event log in `evento` (when given): the
 // step, the number and the exit status, without the details the job's log keeps. A termination
 // request meanwhile logs TextoInterrupcao as the run's last line.
+CodigoSaida ExecutarJob(Contexto contexto, std::string* evento = nullptr);
+// ExecutarJob(ContextoDoProcesso(observador), evento).
 CodigoSaida ExecutarBackup(ObservadorJob* observador = nullptr, std::string* evento = nullptr);
-// "Erro: 0 - Execução interrompida (<motivo>): o backup não foi concluído."
-std::string TextoInterrupcao(const std::string& motivo);
 
 } // namespace kelvane

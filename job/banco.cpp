@@ -234,11 +234,12 @@ std::optional<std::string> DriverOdbcInseguro(const std::string& definido) {
     return plataforma::ProblemaDriverOdbc(driver);
 }
 
-std::unique_ptr<ConexaoOdbc> ConectarBanco(const Configuracao& c, ObservadorJob* observador,
+std::unique_ptr<ConexaoOdbc> ConectarBanco(const Configuracao& c,
+                                           const std::function<void(const std::string&)>& registrar,
                                            std::string& motivo) {
     std::string senha;
     try {
-        GravarLog("Conectando ao Servidor de Banco: " + c.servidorDB, observador);
+        registrar("Conectando ao Servidor de Banco: " + c.servidorDB);
         auto conexao = std::make_unique<ConexaoOdbc>();
         const std::string driver = DriverOdbc(c.driverODBC);
         const std::string conferido = ServidorConferido(c.servidorDB);
@@ -253,13 +254,13 @@ std::unique_ptr<ConexaoOdbc> ConectarBanco(const Configuracao& c, ObservadorJob*
             senha = c.senha;
             conexao->Abrir(TextoConexao(driver, conferido, c.login, senha));
         }
-        GravarLog("Banco de dados conectado!", observador);
+        registrar("Banco de dados conectado!");
         return conexao;
     } catch (const ErroLog&) {
         throw; // the job's trap reports a log that cannot be written
     } catch (const std::exception& e) {
         motivo = std::string(kErroConexao) + OcultarSegredos(e.what(), {senha});
-        GravarLog(motivo, observador);
+        registrar(motivo);
         return nullptr;
     }
 }

@@ -2,18 +2,17 @@
 // outcome in the log.
 #pragma once
 
+#include "../odbc/odbc.h"
 #include "../settings/configuracao.h"
 #include "codigos.h"
-#include "odbc.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace kelvane {
-
-struct ObservadorJob;
 
 // The DriverODBC key when set by hand, otherwise the first installed of plataforma::kDriversOdbc
 // ("ODBC Driver 18 for SQL Server", "ODBC Driver 17 for SQL Server"...), or "FreeTDS".
@@ -28,10 +27,11 @@ std::optional<std::string> DriverOdbcInseguro(const std::string& definido);
 // How the line of a failed connection begins.
 inline constexpr std::string_view kErroConexao = "Erro ao conetar no banco: ";
 
-// Opens a connection with the settings `c` and logs the attempt and its outcome. A server
-// on this machine gets the login only from a listener of SQL Server's or the system's. After a
-// failure returns null and `motivo` holds the line it logged, passwords masked.
-std::unique_ptr<ConexaoOdbc> ConectarBanco(const Configuracao& c, ObservadorJob* observador,
+// Opens a connection with the settings `c` and tells `registrar` the attempt and its outcome. A
+// server on this machine gets the login only from a listener of SQL Server's or the system's. After
+// a failure returns null and `motivo` holds the line it logged, passwords masked.
+std::unique_ptr<ConexaoOdbc> ConectarBanco(const Configuracao& c,
+                                           const std::function<void(const std::string&)>& registrar,
                                            std::string& motivo);
 
 // The window's test: the server and login as typed, on master; the connection is closed again.

@@ -2,7 +2,12 @@
 // only when the whole job (backup, archive verified, upload, cleanup) reached its end.
 #pragma once
 
+#include "../plataforma/transferencia.h"
+#include "execucao.h"
+
+#include <optional>
 #include <string>
+#include <system_error>
 
 namespace kelvane {
 
@@ -24,13 +29,19 @@ inline int ComoInteiro(CodigoSaida c) {
 }
 
 // A failed step: the exit status it ends the job with, the number it is reported with (a tool's
-// exit status, the server's error number, errno, or 0) and "<step>: <details>".
+// exit status, the server's error number, errno, or 0) and "<step>: <details>"; then what the step
+// saw, as it saw it.
 struct Falha {
     CodigoSaida codigo = CodigoSaida::ErroOutro;
     long numero = 0;
     std::string descricao;
     // Whose exit status `numero` is: ncftpput's (the uploader's) has meanings of its own.
     enum class Origem { Programa, Enviador } origem = Origem::Programa;
+    std::error_code erro{};                        // the system's, when one of its calls failed
+    std::optional<ResultadoProcesso> ferramenta{}; // the tool's end: status, signal, output tail
+    std::string textoServidor{};                   // the database server's words (`numero` its)
+    // The transfer unit's failure: the SFTP host key or the certificate the server showed.
+    std::optional<plataforma::FalhaTransferencia> transferencia{};
 };
 
 // "Erro: <numero> - <descricao>", as the log, the heartbeat and the message boxes word a failure.

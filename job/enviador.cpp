@@ -103,13 +103,13 @@ std::vector<std::string> LinhaEnviador(const std::filesystem::path& pasta,
 
 ResultadoProcesso EnviarArquivoFtp(const std::filesystem::path& pasta, const DadosFtp& dados,
                                    const std::filesystem::path& arquivo,
-                                   const OpcoesProcesso& opcoes) {
+                                   const OpcoesProcesso& opcoes, Programas& programas) {
     const ArquivoLoginFtp login(dados);
     auto linha = LinhaEnviador(pasta, login.caminho(), dados.porta, dados.diretorio, arquivo);
     if (dados.teste) {
         linha.insert(linha.begin() + 1, {"-r", "1", "-t", "20"});
     }
-    auto r = ShellEspera(linha, opcoes);
+    auto r = programas.Executar(linha, opcoes);
     // Some servers refuse to rename onto an existing file; ncftpput then deletes the old one and
     // tries again, and reports this when that fails too.
     if (!r.sucesso() && r.saida.find("could not rename remote file") != std::string::npos) {

@@ -4,6 +4,7 @@
 #include "../plataforma/arquivos.h"
 #include "../plataforma/transferencia.h"
 #include "execucao.h"
+#include "meios.h"
 
 #include <filesystem>
 #include <functional>
@@ -64,6 +65,7 @@ std::vector<std::string> LinhaEnviador(const std::filesystem::path& pasta,
 // Sends one file with the uploader; the login file exists only while it runs.
 ResultadoProcesso EnviarArquivoFtp(const std::filesystem::path& pasta, const DadosFtp& dados,
                                    const std::filesystem::path& arquivo,
-                                   const OpcoesProcesso& opcoes = {});
+                                   const OpcoesProcesso& opcoes = {},
+                                   Programas& programas = ProgramasDoSistema());
 
 } // namespace kelvane

@@ -41,12 +41,12 @@ std::optional<Falha> Executar(const std::vector<std::string>& linha, const Opcoe
                               std::int64_t piso, const std::filesystem::path& arquivo,
                               CodigoSaida codigo, const std::string& etapa,
                               const std::string& ferramenta, std::string (*significado)(int),
-                              ResultadoProcesso* resultado = nullptr) {
+                              Programas& programas, ResultadoProcesso* resultado = nullptr) {
     std::string explicacao;
     const auto comLimite = ComLimite(opcoes, arquivo, piso, explicacao);
     ResultadoProcesso r;
     try {
-        r = ShellEspera(linha, comLimite);
+        r = programas.Executar(linha, comLimite);
     } catch (const ErroProcesso& e) {
         return Falha{codigo, 0, etapa + ": " + e.what()};
     }
@@ -54,7 +54,9 @@ std::optional<Falha> Executar(const std::vector<std::string>& linha, const Opcoe
         r.motivo = explicacao;
     }
     if (!r.sucesso()) {
-        return Falha{codigo, NumeroFalha(r), DescricaoFalha(etapa, ferramenta, r, significado)};
+        Falha falha{codigo, NumeroFalha(r), DescricaoFalha(etapa, ferramenta, r, significado)};
+        falha.ferramenta = std::move(r);
+        return falha;
     }
     if (resultado) {
         *resultado = std::move(r);
@@ -77,7 +79,8 @@ std::optional<Falha> Excluir(const std::filesystem::path& arquivo) {
         erro && erro != std::errc::no_such_file_or_directory) {
         return Falha{CodigoSaida::ErroOutro, erro.value(),
                      "não foi possível excluir " + plataforma::TextoCaminho(arquivo) + ": " +
-                         std::strerror(erro.value())};
+                         std::strerror(erro.value()),
+                     erro};
     }
     return std::nullopt;
 }
@@ -85,24 +88,27 @@ std::optional<Falha> Excluir(const std::filesystem::path& arquivo) {
 std::optional<Falha> Compactar(const std::filesystem::path& pasta,
                                const std::filesystem::path& arquivo,
                                const std::filesystem::path& origem, std::int64_t piso,
-                               const OpcoesProcesso& opcoes, const std::string& senha) {
+                               const OpcoesProcesso& opcoes, const std::string& senha,
+                               const Meios& meios) {
     // 7z would add to an archive that is already there.
     if (auto falha = Excluir(arquivo)) {
         return falha;
     }
     return Executar(LinhaCompactador(pasta, arquivo, origem, !senha.empty()),
                     ComSenha(opcoes, senha), piso, origem, CodigoSaida::CompactacaoFalhou,
-                    "Compactação falhou", "7z", SignificadoCompactador);
+                    "Compactação falhou", "7z", SignificadoCompactador, *meios.programas);
 }
 
 std::optional<Falha> TestarArquivo(const std::filesystem::path& pasta,
                                    const std::filesystem::path& arquivo, std::int64_t piso,
-                                   const OpcoesProcesso& opcoes, const std::string& senha) {
+                                   const OpcoesProcesso& opcoes, const std::string& senha,
+                                   const Meios& meios) {
     const std::string etapa = "Teste do arquivo compactado falhou";
     ResultadoProcesso r;
-    if (auto falha = Executar(
-            LinhaTesteArquivo(pasta, arquivo, !senha.empty()), ComSenha(opcoes, senha), piso,
-            arquivo, CodigoSaida::CompactacaoFalhou, etapa, "7z t", SignificadoCompactador, &r)) {
+    if (auto falha =
+            Executar(LinhaTesteArquivo(pasta, arquivo, !senha.empty()), ComSenha(opcoes, senha),
+                     piso, arquivo, CodigoSaida::CompactacaoFalhou, etapa, "7z t",
+                     SignificadoCompactador, *meios.programas, &r)) {
         return falha;
     }
     // An archive 7z opens without asking would go out readable by whoever holds it.
@@ -145,7 +151,7 @@ plataforma::DestinoTransferencia DestinoDe(const DadosFtp& dados, std::chrono::s
 namespace {
 
 // Whether the server kept all of `arquivo` as `remoto`.
-std::optional<Falha> ConferirTamanho(plataforma::Transferencia& t, const DadosFtp& dados,
+std::optional<Falha> ConferirTamanho(SessaoTransferencia& t, const DadosFtp& dados,
                                      const std::filesystem::path& arquivo,
                                      const std::string& remoto, const std::string& etapa,
                                      bool& curto) {
@@ -184,20 +190,23 @@ std::optional<Falha> ConferirTamanho(plataforma::Transferencia& t, const DadosFt
 std::optional<Falha> EnviarCifrado(const DadosFtp& dados, const std::filesystem::path& arquivo,
                                    const std::string& etapa, std::chrono::seconds limite,
                                    const std::string& explicacao, const AposEnvio& apos,
-                                   plataforma::FalhaTransferencia* transferencia) {
+                                   plataforma::FalhaTransferencia* transferencia,
+                                   Transferencias& transferencias) {
     if (const auto inseguro = CertificadoInseguro(dados.certificado)) {
         return Falha{CodigoSaida::PermissoesInseguras, 0, *inseguro};
     }
-    plataforma::Transferencia t(DestinoDe(dados, limite));
+    const auto sessao = transferencias.Abrir(DestinoDe(dados, limite));
+    auto& t = *sessao;
     const std::string nome = plataforma::TextoCaminho(arquivo.filename());
     const std::string temporario = nome + std::string(kSufixoEnvio);
     const auto falhou = [&](const plataforma::FalhaTransferencia& f) {
         if (transferencia) {
             *transferencia = f;
         }
-        const bool tempo = f.motivo.rfind("o servidor não respondeu a tempo", 0) == 0;
-        return Falha{CodigoSaida::EnvioFalhou, 0,
-                     etapa + ": " + f.motivo + (tempo ? " (" + explicacao + ")" : "")};
+        Falha falha{CodigoSaida::EnvioFalhou, 0,
+                    etapa + ": " + f.motivo + (f.tempoEsgotado ? " (" + explicacao + ")" : "")};
+        falha.transferencia = f;
+        return falha;
     };
     if (const auto f = t.Enviar(arquivo, temporario)) {
         return falhou(*f);
@@ -248,16 +257,17 @@ std::optional<Falha> EnviarArquivo(const std::filesystem::path& pasta, const Dad
                                    const std::filesystem::path& arquivo, const std::string& etapa,
                                    std::int64_t piso, const OpcoesProcesso& opcoes,
                                    const AposEnvio& apos,
-                                   plataforma::FalhaTransferencia* transferencia) {
+                                   plataforma::FalhaTransferencia* transferencia,
+                                   const Meios& meios) {
     std::optional<Falha> falha;
     try {
         std::string explicacao;
         const auto comLimite = ComLimite(opcoes, arquivo, piso, explicacao);
         if (dados.esquema != plataforma::Esquema::Ftp) {
             falha = EnviarCifrado(dados, arquivo, etapa, comLimite.limite, explicacao, apos,
-                                  transferencia);
+                                  transferencia, *meios.transferencias);
         } else {
-            auto r = EnviarArquivoFtp(pasta, dados, arquivo, comLimite);
+            auto r = EnviarArquivoFtp(pasta, dados, arquivo, comLimite, *meios.programas);
             if (r.parado.count() > 0) {
                 r.motivo = explicacao;
             }
@@ -265,11 +275,13 @@ std::optional<Falha> EnviarArquivo(const std::filesystem::path& pasta, const Dad
                 falha = Falha{CodigoSaida::EnvioFalhou, NumeroFalha(r),
                               DescricaoFalha(etapa, "ncftpput", r, SignificadoEnviador),
                               Falha::Origem::Enviador};
+                falha->ferramenta = std::move(r);
             } else {
                 // The uploader renamed the file itself once its server said 226, which FTP's
                 // stream mode says of a cut connection too: what arrived is asked now.
-                plataforma::Transferencia t(
+                const auto sessao = meios.transferencias->Abrir(
                     DestinoDe(dados, std::chrono::seconds(std::max<std::int64_t>(piso, 60))));
+                auto& t = *sessao;
                 const std::string nome = plataforma::TextoCaminho(arquivo.filename());
                 bool curto = false;
                 falha = ConferirTamanho(t, dados, arquivo, nome, etapa, curto);
@@ -290,6 +302,9 @@ std::optional<Falha> EnviarArquivo(const std::filesystem::path& pasta, const Dad
     }
     if (falha) {
         falha->descricao = OcultarSegredos(falha->descricao, {dados.senha});
+        if (falha->ferramenta) {
+            falha->ferramenta->saida = OcultarSegredos(falha->ferramenta->saida, {dados.senha});
+        }
     }
     return falha;
 }

@@ -3,10 +3,11 @@
 #pragma once
 
 #include "../plataforma/transferencia.h"
+#include "../settings/regras.h"
 #include "codigos.h"
 #include "enviador.h"
 #include "ferramentas.h"
-#include "regras.h"
+#include "meios.h"
 
 #include <chrono>
 #include <cstdint>
@@ -29,13 +30,14 @@ std::optional<Falha> Excluir(const std::filesystem::path& arquivo);
 std::optional<Falha> Compactar(const std::filesystem::path& pasta,
                                const std::filesystem::path& arquivo,
                                const std::filesystem::path& origem, std::int64_t piso,
-                               const OpcoesProcesso& opcoes = {}, const std::string& senha = {});
+                               const OpcoesProcesso& opcoes = {}, const std::string& senha = {},
+                               const Meios& meios = MeiosDoSistema());
 // Checks with "7z t" that the archive is whole; with `senha`, also that it cannot be opened
 // without it (7z asked for it).
 std::optional<Falha> TestarArquivo(const std::filesystem::path& pasta,
                                    const std::filesystem::path& arquivo, std::int64_t piso,
-                                   const OpcoesProcesso& opcoes = {},
-                                   const std::string& senha = {});
+                                   const OpcoesProcesso& opcoes = {}, const std::string& senha = {},
+                                   const Meios& meios = MeiosDoSistema());
 
 // Where the transfer unit sends: the FTP settings, a step's time limit (`limite`), and the time
 // to connect (20 s for the window's test, 60 s otherwise).
@@ -50,7 +52,7 @@ std::optional<Falha> DadosFtpDe(const Configuracao& c, const Validacao& v, Dados
 
 // Given the server session once the file is there whole under `nome` (the window's test deletes
 // it through that session and describes it).
-using AposEnvio = std::function<void(plataforma::Transferencia& sessao, const std::string& nome)>;
+using AposEnvio = std::function<void(SessaoTransferencia& sessao, const std::string& nome)>;
 
 // Sends one file: plain FTP with the uploader, the encrypted schemes with the transfer unit, each
 // under a temporary name renamed once whole. Then the size the server kept must be the file's
@@ -62,6 +64,7 @@ std::optional<Falha> EnviarArquivo(const std::filesystem::path& pasta, const Dad
                                    const std::filesystem::path& arquivo, const std::string& etapa,
                                    std::int64_t piso, const OpcoesProcesso& opcoes = {},
                                    const AposEnvio& apos = {},
-                                   plataforma::FalhaTransferencia* transferencia = nullptr);
+                                   plataforma::FalhaTransferencia* transferencia = nullptr,
+                                   const Meios& meios = MeiosDoSistema());
 
 } // namespace kelvane

@@ -1,7 +1,7 @@
 #include "ferramentas.h"
 
 #include "../plataforma/arquivos.h"
-#include "regras.h"
+#include "../settings/regras.h"
 
 namespace kelvane {
 

@@ -25,7 +25,11 @@ void GravarLog(const std::string& Mensagem, const ObservadorJob* observador) {
     if (observador && observador->mensagem) {
         observador->mensagem(Mensagem);
     }
-    const auto caminho = PastaDados() / "Log" / ArquivoLog;
+    GravarLinhaLog(PastaDados() / "Log" / ArquivoLog, Mensagem, AgoraLocal());
+}
+
+void GravarLinhaLog(const std::filesystem::path& caminho, const std::string& Mensagem,
+                    const std::tm& momento) {
     // One message, one line: a server's or a tool's text with line breaks must not add lines
     // of its own (a false "Fim do Processo").
     std::string texto = Mensagem;
@@ -34,7 +38,7 @@ void GravarLog(const std::string& Mensagem, const ObservadorJob* observador) {
             c = ' ';
         }
     }
-    std::string linha = TextoDataHora(AgoraLocal()) + " : " + texto;
+    std::string linha = TextoDataHora(momento) + " : " + texto;
     if constexpr (plataforma::kTextoEmCp1252) {
         linha = Utf8ParaCp1252(linha);
     }

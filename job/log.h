@@ -2,6 +2,7 @@
 #pragma once
 
 #include <ctime>
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 
@@ -24,5 +25,8 @@ struct ObservadorJob;
 // "DD/MM/YYYY HH:MM:SS : <Mensagem>" to the log, opening and closing the file for this one line.
 // Throws ErroLog when the line cannot be written.
 void GravarLog(const std::string& Mensagem, const ObservadorJob* observador = nullptr);
+// The same line appended to the log file `caminho`, stamped with `momento`, without observer.
+void GravarLinhaLog(const std::filesystem::path& caminho, const std::string& Mensagem,
+                    const std::tm& momento);
 
 } // namespace kelvane

@@ -46,7 +46,8 @@ std::string Maiusculas(std::string texto) {
 
 // Sets SenhaArquivo to what is typed twice, or clears it, without a command line or an editor
 // ever holding it; scrambled as the file's NCripto says.
-CodigoSaida DefinirSenhaArquivo() {
+// `lida`: info.ini as the permission check read it (its NCripto, which the save keeps).
+CodigoSaida DefinirSenhaArquivo(const Configuracao& lida) {
     const std::string chave(NomeChave(&Configuracao::senhaArquivo));
     const std::string arquivo = plataforma::TextoCaminho(ArquivoIni());
     const auto primeira =
@@ -74,7 +75,7 @@ CodigoSaida DefinirSenhaArquivo() {
         std::printf("%s apagada de %s: os próximos arquivos não terão senha.\n", chave.c_str(),
                     arquivo.c_str());
     } else {
-        const bool claras = NCriptoEmVigor(LerConfiguracao(ArquivoIni()).valores);
+        const bool claras = NCriptoEmVigor(lida);
         std::printf("%s gravada em %s (%s). Os próximos arquivos só se abrem com ela: guarde-a "
                     "longe deste computador, sem ela o backup não pode ser restaurado.\n",
                     chave.c_str(), arquivo.c_str(), claras ? "em claro, NCripto=1" : "embaralhada");
@@ -135,14 +136,17 @@ int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
         // that account's, and so does the job run-now starts.
         plataforma::AdotarDonoDosDados(PastaDados());
     }
+    // The job's info.ini is read here, once, as the one check lets it.
+    LeituraConfiguracao lida;
     if (!inseguro) {
-        inseguro = PermissaoInsegura(PastaPrograma(), PastaDados(), !exec && !senhaArquivo);
+        inseguro = PermissaoInsegura(PastaPrograma(), PastaDados(), !exec && !senhaArquivo,
+                                     exec || senhaArquivo ? &lida : nullptr);
     }
     if (inseguro) {
         return falhou(CodigoSaida::PermissoesInseguras, *inseguro);
     }
     if (senhaArquivo) {
-        return ComoInteiro(DefinirSenhaArquivo());
+        return ComoInteiro(DefinirSenhaArquivo(lida.valores));
     }
     ArquivoLog = NomeArquivoLog(AgoraLocal());
 
@@ -157,11 +161,15 @@ int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
         // Started by root's window as the data's owner: it reports to that window, as the job
         // run in the window's own process does.
         auto observador = ObservadorPelaSaida();
-        return ComoInteiro(ExecutarBackup(&observador));
+        auto contexto = ContextoDoProcesso(&observador);
+        contexto.configuracao = std::move(lida.valores);
+        return ComoInteiro(ExecutarJob(std::move(contexto)));
     }
     if (exec) {
         std::string evento;
-        const auto codigo = ExecutarBackup(nullptr, &evento);
+        auto contexto = ContextoDoProcesso(nullptr);
+        contexto.configuracao = std::move(lida.valores);
+        const auto codigo = ExecutarJob(std::move(contexto), &evento);
         plataforma::RegistrarEvento(ComoInteiro(codigo),
                                     codigo == CodigoSaida::Sucesso ? "Fim do Processo" : evento);
         return ComoInteiro(codigo);

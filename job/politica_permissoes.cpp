@@ -38,7 +38,9 @@ std::optional<std::string> ArquivoPastaDadosInseguro(const std::filesystem::path
 }
 
 std::optional<std::string> PermissaoInsegura(const std::filesystem::path& pasta,
-                                             const std::filesystem::path& dados, bool janela) {
+                                             const std::filesystem::path& dados, bool janela,
+                                             LeituraConfiguracao* leitura,
+                                             std::optional<bool> ncripto) {
     using plataforma::Regra;
     plataforma::ContextoPermissao ctx{std::filesystem::absolute(pasta).lexically_normal(),
                                       std::filesystem::absolute(dados).lexically_normal(),
@@ -52,10 +54,16 @@ std::optional<std::string> PermissaoInsegura(const std::filesystem::path& pasta,
             return problema;
         }
     }
+    // Read once, now that the file passed: the check and the run use what was read here.
+    if (leitura || !plataforma::kSubpastaBackups.empty()) {
+        auto lida = LerConfiguracao(ctx.dados / "info.ini", ncripto);
+        ctx.servicoBanco = ContaServicoBanco(lida.valores.servidorDB);
+        if (leitura) {
+            *leitura = std::move(lida);
+        }
+    }
     if (!plataforma::kSubpastaBackups.empty()) {
         // Only an info.ini that passed may name the service trusted with the backups.
-        ctx.servicoBanco =
-            ContaServicoBanco(LerConfiguracao(ctx.dados / "info.ini").valores.servidorDB);
         if (auto problema = plataforma::ProblemaPermissao(
                 ctx.dados / plataforma::Caminho(plataforma::kSubpastaBackups), Regra::Backup,
                 ctx)) {

@@ -2,6 +2,8 @@
 // account's settings, checked before anything is opened, read, run or sent.
 #pragma once
 
+#include "../settings/configuracao.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -17,10 +19,14 @@ namespace kelvane {
 // with the sticky bit); ncftpput's and the driver manager's settings in the account's home
 // likewise. On Windows the backups' folder as the data, with SQL Server's service (named by
 // ServidorDB in info.ini, once that passed) allowed to write it. Returns the one line that names
-// the first path at fault and the fix; `janela` words the fix for opening the window.
+// the first path at fault and the fix; `janela` words the fix for opening the window. info.ini is
+// read at most once, once it passed, and handed out in `leitura` when given (credentials
+// unscrambled as `ncripto` says, the file's NCripto when empty).
 std::optional<std::string> PermissaoInsegura(const std::filesystem::path& pasta,
                                              const std::filesystem::path& dados,
-                                             bool janela = false);
+                                             bool janela = false,
+                                             LeituraConfiguracao* leitura = nullptr,
+                                             std::optional<bool> ncripto = std::nullopt);
 // The file that names the data folder, before it is read.
 std::optional<std::string> ArquivoPastaDadosInseguro(const std::filesystem::path& pasta);
 // The certificate an encrypted upload trusts (CertificadoFTP; none when empty): public, as a CA's

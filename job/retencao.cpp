@@ -2,10 +2,7 @@
 
 #include "../plataforma/arquivos.h"
 #include "../plataforma/nomes.h"
-#include "../plataforma/sistema.h"
-#include "backup.h"
-#include "log.h"
-#include "programa.h"
+#include "../settings/nomes_arquivo.h"
 
 #include <algorithm>
 #include <charconv>
@@ -15,77 +12,12 @@
 
 namespace kelvane {
 
-namespace {
-
-bool Digitos(std::string_view s) {
-    return !s.empty() &&
-           std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-int Numero(std::string_view s) {
-    int n = 0;
-    std::from_chars(s.data(), s.data() + s.size(), n);
-    return n;
-}
-
-using Data = std::tuple<int, int, int>; // year, month, day
-
-// The date of "..._DDMMYY<sufixo>" when it names a real day; the two-digit year is the one nearest
-// today's, so a clock set back across New Year or a name from the next century reads right.
-std::optional<Data> DataDoNome(std::string_view nome, std::string_view sufixo, int anoHoje) {
-    if (nome.size() < 6 + sufixo.size() || !nome.ends_with(sufixo)) {
-        return std::nullopt;
-    }
-    const auto ddmmyy = nome.substr(nome.size() - sufixo.size() - 6, 6);
-    if (!Digitos(ddmmyy)) {
-        return std::nullopt;
-    }
-    const int dia = Numero(ddmmyy.substr(0, 2));
-    const int mes = Numero(ddmmyy.substr(2, 2));
-    int ano = anoHoje - anoHoje % 100 + Numero(ddmmyy.substr(4, 2));
-    if (ano - anoHoje > 50) {
-        ano -= 100;
-    } else if (anoHoje - ano > 50) {
-        ano += 100;
-    }
-    std::tm t{};
-    t.tm_year = ano - 1900;
-    t.tm_mon = mes - 1;
-    t.tm_mday = dia;
-    t.tm_hour = 12;
-    std::tm normalizado = t;
-    plataforma::NormalizarUtc(normalizado);
-    if (mes < 1 || mes > 12 || normalizado.tm_mday != dia || normalizado.tm_mon != mes - 1) {
-        return std::nullopt;
-    }
-    return Data{ano, mes, dia};
-}
-
-} // namespace
-
-std::optional<unsigned long long> ManterArquivos(std::string_view valor) {
-    while (!valor.empty() && (valor.front() == ' ' || valor.front() == '\t')) {
-        valor.remove_prefix(1);
-    }
-    while (!valor.empty() && (valor.back() == ' ' || valor.back() == '\t')) {
-        valor.remove_suffix(1);
-    }
-    if (!Digitos(valor)) {
-        return std::nullopt;
-    }
-    unsigned long long n = 0;
-    if (std::from_chars(valor.data(), valor.data() + valor.size(), n).ec != std::errc()) {
-        n = std::numeric_limits<unsigned long long>::max(); // more than any folder holds
-    }
-    return n >= 1 ? std::optional(n) : std::nullopt;
-}
-
 Retencao ArquivosAntigos(const std::vector<std::string>& nomes, const std::string& codigo,
                          const std::string& nome, const std::string& atual,
                          unsigned long long manter, const std::tm& hoje) {
-    const Data dataHoje{hoje.tm_year + 1900, hoje.tm_mon + 1, hoje.tm_mday};
+    const DataNome dataHoje{hoje.tm_year + 1900, hoje.tm_mon + 1, hoje.tm_mday};
     Retencao r;
-    std::vector<std::pair<Data, std::string>> arquivos, baks;
+    std::vector<std::pair<DataNome, std::string>> arquivos, baks;
     for (const auto& n : nomes) {
         for (const bool bak : {false, true}) {
             const auto data = DataDoNome(n, bak ? ".BAK" : ".7z", std::get<0>(dataHoje));
@@ -126,7 +58,8 @@ Retencao ArquivosAntigos(const std::vector<std::string>& nomes, const std::strin
 void LimparArquivosAntigos(const std::filesystem::path& pasta, const std::filesystem::path& backups,
                            unsigned long long manter, const std::string& codigo,
                            const std::string& nome, const std::string& atual,
-                           const std::string& servico, const ObservadorJob* observador) {
+                           const std::string& servico, const std::tm& hoje,
+                           const std::function<void(const std::string&)>& registrar) {
     std::error_code erro;
     // Regular files this account made, never through a link: another account's file, or one
     // copied in by hand, is not ours to delete nor to count.
@@ -146,35 +79,31 @@ void LimparArquivosAntigos(const std::filesystem::path& pasta, const std::filesy
         pastaErro = backups;
     }
     if (erro) {
-        GravarLog("Não foi possível listar " + plataforma::TextoCaminho(pastaErro) + ": " +
-                      erro.message() + "; nenhum arquivo antigo foi excluído.",
-                  observador);
+        registrar("Não foi possível listar " + plataforma::TextoCaminho(pastaErro) + ": " +
+                  erro.message() + "; nenhum arquivo antigo foi excluído.");
         return;
     }
-    const auto r = ArquivosAntigos(nomes, codigo, nome, atual, manter, AgoraLocal());
+    const auto r = ArquivosAntigos(nomes, codigo, nome, atual, manter, hoje);
     if (!r.futuros.empty()) {
         std::string lista;
         for (const auto& f : r.futuros) {
             lista += (lista.empty() ? "" : ", ") + f;
         }
-        GravarLog("Arquivos com data posterior a hoje não contam para ManterArquivos e não são "
+        registrar("Arquivos com data posterior a hoje não contam para ManterArquivos e não são "
                   "excluídos: " +
-                      lista,
-                  observador);
+                  lista);
     }
     for (const auto* grupo : {&r.antigos, &r.baks}) {
         for (const auto& antigo : *grupo) {
             const auto& onde = grupo == &r.baks ? backups : pasta;
             if (const auto falha = plataforma::ApagarArquivo(onde / plataforma::Caminho(antigo));
                 !falha) {
-                GravarLog((grupo == &r.baks ? "Excluindo backup de uma execução interrompida...: "
+                registrar((grupo == &r.baks ? "Excluindo backup de uma execução interrompida...: "
                                             : "Excluindo arquivo antigo...: ") +
-                              antigo,
-                          observador);
+                          antigo);
             } else {
-                GravarLog("Não foi possível excluir o arquivo antigo " + antigo + ": " +
-                              std::strerror(falha.value()),
-                          observador);
+                registrar("Não foi possível excluir o arquivo antigo " + antigo + ": " +
+                          std::strerror(falha.value()));
             }
         }
     }

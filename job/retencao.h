@@ -5,18 +5,13 @@
 
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace kelvane {
-
-struct ObservadorJob;
-
-// ManterArquivos as a count: blanks around one whole number of 1 or more (a number too large to
-// hold keeps every archive). Anything else (empty included) is not a count.
-std::optional<unsigned long long> ManterArquivos(std::string_view valor);
 
 // What retention does with the files of the folder.
 struct Retencao {
@@ -36,10 +31,11 @@ Retencao ArquivosAntigos(const std::vector<std::string>& nomes, const std::strin
 // Keeps the `manter` most recent archives in the data folder after a successful run (the archives
 // in `pasta`, the backups in `backups`, which SQL Server's `servico` may own): only regular files
 // owned by this account count; each deletion, names dated in the future and a file that could not
-// be deleted (which does not fail the run) are logged.
+// be deleted (which does not fail the run) are told to `registrar`; `hoje` dates the names.
 void LimparArquivosAntigos(const std::filesystem::path& pasta, const std::filesystem::path& backups,
                            unsigned long long manter, const std::string& codigo,
                            const std::string& nome, const std::string& atual,
-                           const std::string& servico, const ObservadorJob* observador = nullptr);
+                           const std::string& servico, const std::tm& hoje,
+                           const std::function<void(const std::string&)>& registrar);
 
 } // namespace kelvane

@@ -1,5 +1,8 @@
-// The user's words for the tools missing from the program folder.
+// The user's words for a run's outcome, in one place: the log's lines, the heartbeat, the boxes,
+// the system's event log and stderr all take them from here.
 #pragma once
+
+#include "contexto.h"
 
 #include <string>
 #include <string_view>
@@ -14,5 +17,19 @@ std::string TextoFaltandoArquivo(std::string_view nome);
 // "O backup não será efetuado!", lines joined with CR LF.
 std::string TextoCaixaFerramentasFaltando(const std::vector<std::string>& nomes,
                                           const std::string& pasta);
+
+// Fills the words of `r` (linhas, aviso, caixa) from what it holds: "Erro: <n> - <step>: ..." for a
+// failed step; a refusal's own line; one line per missing tool and their box; the connection's
+// "Tarefa não executada. SAINDO" (its heartbeat the line the connection logged, no box).
+// `programa` names the program folder in the missing tools' box.
+void TextosResultado(Resultado& r, const std::filesystem::path& programa);
+
+// For the Application log, which every user of the machine reads: the outcome alone (the step,
+// the number, the exit status), never a server's name, a port, a path or a tool's words; the
+// details are in the log `arquivoLog`.
+std::string TextoEvento(CodigoSaida codigo, long numero, const std::string& arquivoLog);
+
+// "Erro: 0 - Execução interrompida (<motivo>): o backup não foi concluído."
+std::string TextoInterrupcao(const std::string& motivo);
 
 } // namespace kelvane

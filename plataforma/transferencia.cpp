@@ -454,6 +454,7 @@ struct Transferencia::Estado {
             f.motivo = "o servidor não aceitou a conexão na porta " + d.porta;
             break;
         case CURLE_OPERATION_TIMEDOUT:
+            f.tempoEsgotado = true;
             f.motivo = "o servidor não respondeu a tempo";
             break;
         case CURLE_LOGIN_DENIED:

@@ -47,6 +47,8 @@ struct FalhaTransferencia {
     std::optional<CertificadoServidor> certificado{};
     // The port answered as another protocol's server: SSH's, or one whose greeting is not FTP's.
     bool outroProtocolo = false;
+    // The server went silent past the operation's limit (`limite`) or the connection's.
+    bool tempoEsgotado = false;
 };
 
 // What the server said about a file's size.

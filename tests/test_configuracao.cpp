@@ -1,7 +1,7 @@
 // The settings record: the INI edit as today's saves leave the file, the save as all or nothing,
 // and the rules of each value, without a window or a job.
 #include "apoio.h"
-#include "job/regras.h"
+#include "settings/regras.h"
 #include "settings/configuracao.h"
 #include "settings/cripto.h"
 #include "settings/ini.h"

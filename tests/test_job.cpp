@@ -8,6 +8,7 @@
 #include "job/ferramentas.h"
 #include "job/log.h"
 #include "job/retencao.h"
+#include "settings/regras.h"
 #include "plataforma/processo.h"
 #include "plataforma/sistema.h"
 #include "settings/codificacao.h"
@@ -30,6 +31,7 @@ using namespace kelvane::teste;
 using namespace std::string_literals;
 
 namespace {
+using teste::Execucao; // a program's run in the tests, not the job's run object
 
 // The runner and the uploader (arguments and login text: with hostile values, further down).
 TEST(Ferramentas, SaidaLimitadaELoginPrivado) {
@@ -356,9 +358,6 @@ const Falha falhas[] = {
      4, "Erro: 0 - Verificação do backup falhou: o servidor não respondeu por 2 s", true, false,
      "silent-verify"},
     {"ConexaoCaiAos30", [](Programa&) {}, 4, "Erro: ", true, false, "drop"},
-    {"SeteZipFalha", [](Programa& p) { p.Falsa("7z", "echo disco cheio >&2; exit 2"); }, 5,
-     "Erro: 2 - Compactação falhou: 7z terminou com código 2 (erro fatal): disco cheio", true,
-     false},
     {"ArquivoNaoPassaNoTeste",
      [](Programa& p) {
          p.Falsa("7z", "[ \"$1\" = a ] || exec /usr/lib/p7zip/7z \"$@\"\n"

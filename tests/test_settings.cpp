@@ -1,8 +1,10 @@
 // info.ini access, credential scrambling, accent stripping.
 #include "apoio.h"
 #include "job/backup.h"
-#include "job/odbc.h"
+#include "odbc/odbc.h"
 #include "job/retencao.h"
+#include "settings/nomes_arquivo.h"
+#include "settings/regras.h"
 #include "settings/codificacao.h"
 #include "settings/cripto.h"
 #include "settings/ini.h"

@@ -1,8 +1,8 @@
 // "Somente Enviar Arquivo": choose a file, optionally pack it with 7z, send it with the saved
-// FTP settings.
+// FTP settings: the job's run with its pack and send alone.
 #include "caixas.h"
 #include "form1.h"
-#include "job/etapas.h"
+#include "job/backup.h"
 #include "job/programa.h"
 #include "plataforma/arquivos.h"
 
@@ -41,7 +41,6 @@ void Form1::cmdEnviarArquivo_Click() {
         Avisar(Icone::Critico, *faltando);
         return;
     }
-    const auto pasta = PastaPrograma();
     QString caminho = txtArquivoEnviar->text();
     if (caminho.isEmpty()) {
         Avisar(Icone::Critico,
@@ -79,33 +78,18 @@ void Form1::cmdEnviarArquivo_Click() {
     IniciarTarefa(
         QStringLiteral("Um arquivo está sendo enviado. Aguarde o fim do envio para fechar a "
                        "janela."),
-        [=, arquivo = caminho.toStdString()]() mutable {
-            std::optional<Falha> falha;
-            // The upload uses the settings as they came back from info.ini.
-            const auto c = LerConfiguracao(ArquivoIni(), ncripto).valores;
-            const auto v = ValidarConfiguracao(c, Uso::Executar);
-            if (zipar) {
-                // Packed with SenhaArquivo, as the job packs the backups.
-                falha = SenhaArquivoIlegivel(c);
-                if (!falha) {
-                    mostrar("Compactando...: " + arquivo + ".7z");
-                    falha = Compactar(pasta, plataforma::Caminho(arquivo + ".7z"),
-                                      plataforma::Caminho(arquivo), v.valores.limiteEtapa, {},
-                                      c.senhaArquivo);
-                }
-                arquivo += ".7z";
-            }
-            DadosFtp dados;
-            if (!falha) {
-                falha = DadosFtpDe(c, v, dados);
-            }
-            if (!falha) {
-                mostrar("Enviando...: " + arquivo + " > " + dados.endereco);
-                falha = EnviarArquivo(pasta, dados, plataforma::Caminho(arquivo), "Envio falhou",
-                                      v.valores.limiteEtapa);
-            }
-            *resposta = falha ? Resposta{Icone::Critico, TextoFalha(*falha)}
-                              : Resposta{Icone::Informacao, "Processo Finalizado"};
+        [=, arquivo = caminho.toStdString()] {
+            // The job's run with its pack and send alone, on the settings as they came back
+            // from info.ini.
+            ObservadorJob observador;
+            observador.mensagem = mostrar;
+            auto contexto = ContextoDoProcesso(&observador);
+            contexto.configuracao = LerConfiguracao(ArquivoIni(), ncripto).valores;
+            contexto.avulso = EnvioAvulso{arquivo, zipar};
+            const auto r = Execucao(std::move(contexto)).Executar();
+            *resposta = r.etapa != Etapa::Nenhuma
+                            ? Resposta{Icone::Critico, TextoFalha(r.falha)}
+                            : Resposta{Icone::Informacao, "Processo Finalizado"};
         },
         [this, resposta] {
             Avisar(resposta->icone, QString::fromStdString(resposta->texto));

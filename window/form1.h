@@ -4,7 +4,7 @@
 
 #include "caixas.h"
 #include "job/observador.h"
-#include "job/regras.h"
+#include "settings/regras.h"
 #include "plataforma/transferencia.h"
 #include "tarefa.h"
 

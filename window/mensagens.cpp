@@ -1,7 +1,7 @@
 #include "mensagens.h"
 
 #include "job/etapas.h"
-#include "job/regras.h"
+#include "settings/regras.h"
 #include "plataforma/arquivos.h"
 
 #include <cerrno>

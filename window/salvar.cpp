@@ -5,7 +5,7 @@
 #include "job/ferramentas.h"
 #include "job/politica_permissoes.h"
 #include "job/programa.h"
-#include "job/regras.h"
+#include "settings/regras.h"
 #include "job/textos.h"
 #include "mensagens.h"
 #include "plataforma/arquivos.h"

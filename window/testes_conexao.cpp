@@ -120,7 +120,7 @@ void Form1::cmdTestarFTP_Click() {
             // What the session that checked the upload saw, and the test file gone through it.
             plataforma::DescricaoConexao descricao;
             std::string apagado;
-            const auto apagar = [&](plataforma::Transferencia& sessao, const std::string& nome) {
+            const auto apagar = [&](SessaoTransferencia& sessao, const std::string& nome) {
                 descricao = sessao.Descrever();
                 const auto f = sessao.Apagar(nome);
                 apagado = f ? ", mas o arquivo de teste " + nome +

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "../plataforma/transferencia.h"
-#include "../settings/configuracao.h"
+#include "configuracao.h"
 
 #include <cstdint>
 #include <ctime>
@@ -67,6 +67,13 @@ struct EnderecoFtp {
     std::string_view portaPadrao = "21";
 };
 std::optional<EnderecoFtp> LerEnderecoFtp(std::string_view endereco);
+
+// ManterArquivos as a count: blanks around one whole number of 1 or more (a number too large to
+// hold keeps every archive). Anything else (empty included) is not a count.
+std::optional<unsigned long long> ManterArquivos(std::string_view valor);
+
+// Whether AvisoURL is an http:// or https:// address; nothing else is ever sent.
+bool EnderecoAvisoValido(std::string_view base);
 
 // The problem of the key `campo`, if it has one.
 const ProblemaConfiguracao* ProblemaEm(const Validacao& v, CampoConfiguracao campo);

@@ -1,13 +1,13 @@
 #include "regras.h"
 
-#include "../settings/codificacao.h"
-#include "../settings/cripto.h"
-#include "aviso.h"
-#include "backup.h"
-#include "retencao.h"
+#include "codificacao.h"
+#include "cripto.h"
+#include "nomes_arquivo.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <limits>
 
 namespace kelvane {
 
@@ -136,6 +136,39 @@ std::optional<std::string> PortaFtpValida(std::string_view valor, std::string_vi
         return std::nullopt;
     }
     return porta;
+}
+
+bool EnderecoAvisoValido(std::string_view base) {
+    const auto comeca = [&](std::string_view esquema) {
+        if (base.size() < esquema.size()) {
+            return false;
+        }
+        for (std::size_t i = 0; i < esquema.size(); ++i) {
+            if (std::tolower(static_cast<unsigned char>(base[i])) != esquema[i]) {
+                return false;
+            }
+        }
+        return true;
+    };
+    return comeca("http://") || comeca("https://");
+}
+
+std::optional<unsigned long long> ManterArquivos(std::string_view valor) {
+    while (!valor.empty() && (valor.front() == ' ' || valor.front() == '\t')) {
+        valor.remove_prefix(1);
+    }
+    while (!valor.empty() && (valor.back() == ' ' || valor.back() == '\t')) {
+        valor.remove_suffix(1);
+    }
+    if (valor.empty() ||
+        !std::all_of(valor.begin(), valor.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    unsigned long long n = 0;
+    if (std::from_chars(valor.data(), valor.data() + valor.size(), n).ec != std::errc()) {
+        n = std::numeric_limits<unsigned long long>::max(); // more than any folder holds
+    }
+    return n >= 1 ? std::optional(n) : std::nullopt;
 }
 
 const ProblemaConfiguracao* ProblemaEm(const Validacao& v, CampoConfiguracao campo) {

@@ -1,0 +1,76 @@
+// What a run is fed (Contexto) and what it returns (Resultado): nothing inside the run reads the
+// process's state; whoever starts it (Main, the window) gathers that once and hands it in.
+#pragma once
+
+#include "../settings/configuracao.h"
+#include "codigos.h"
+#include "meios.h"
+#include "observador.h"
+
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kelvane {
+
+// The window's send-file: this file (UTF-8), packed first into "<arquivo>.7z" with `compactar`.
+struct EnvioAvulso {
+    std::string arquivo;
+    bool compactar = false;
+};
+
+struct Contexto {
+    std::filesystem::path programa; // the tools
+    std::filesystem::path dados;    // info.ini, Log, the lock, the archives
+    std::filesystem::path backups;  // where the server writes the .BAK
+    std::string arquivoLog;         // the log's name in dados/Log
+    // info.ini as read once, after the one permission check; empty: the run makes that check and
+    // that read itself, as its first step (the window's run-now, on what was just saved).
+    std::optional<Configuracao> configuracao;
+    std::function<std::tm()> agora; // the local time
+    // The reporter besides the log: its message line, the backup's progress, the error box.
+    ObservadorJob* observador = nullptr;
+    Programas* programas = nullptr;
+    Transferencias* transferencias = nullptr;
+    Banco* banco = nullptr;
+    // Set: the run is the send-file's pack and send of this file alone, told to the observer's
+    // message line alone (no log, lock, heartbeat or backup); `configuracao` must be set.
+    std::optional<EnvioAvulso> avulso{};
+};
+
+// Where a run stopped.
+enum class Etapa {
+    Nenhuma,      // it reached its end
+    Permissoes,   // another account could change what the run reads or runs
+    Trava,        // the lock file could not be opened
+    Ocupada,      // another run holds the lock
+    Ferramentas,  // tools missing from the program folder
+    Configuracao, // a value of info.ini the run cannot go on with
+    Conexao,      // the database server
+    Pasta,        // the backups' folder could not be made
+    Backup,       // the BACKUP statement
+    Verificacao,  // RESTORE VERIFYONLY
+    Compactacao,  // 7z a (or the .BAK was not a file to pack)
+    Teste,        // 7z t
+    Envio,        // the upload and its size
+    Exclusao,     // the .BAK could not be deleted
+    Log,          // the log could not be written
+    Interna,      // anything else the run threw
+};
+
+// What happened, typed: the step, the exit status and number (Falha), and what the step saw.
+struct Resultado {
+    Etapa etapa = Etapa::Nenhuma;
+    Falha falha{CodigoSaida::Sucesso, 0, {}};
+    std::vector<std::string> faltando{}; // Etapa::Ferramentas: the tools, in the order checked
+    // In words (TextosResultado): the log's lines, the failure heartbeat's body, the error box
+    // (none when empty).
+    std::vector<std::string> linhas{};
+    std::string aviso{}, caixa{};
+    CodigoSaida codigo() const { return falha.codigo; }
+};
+
+} // namespace kelvane
