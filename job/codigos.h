@@ -35,13 +35,13 @@ struct Falha {
     CodigoSaida codigo = CodigoSaida::ErroOutro;
     long numero = 0;
     std::string descricao;
-    // Whose exit status `numero` is: ncftpput's (the uploader's) has meanings of its own.
-    enum class Origem { Programa, Enviador } origem = Origem::Programa;
     std::error_code erro{};                        // the system's, when one of its calls failed
     std::optional<ResultadoProcesso> ferramenta{}; // the tool's end: status, signal, output tail
     std::string textoServidor{};                   // the database server's words (`numero` its)
     // The transfer unit's failure: the SFTP host key or the certificate the server showed.
     std::optional<plataforma::FalhaTransferencia> transferencia{};
+    // Whose exit status `numero` is: ncftpput's (the uploader's) has meanings of its own.
+    enum class Origem { Programa, Enviador } origem = Origem::Programa;
 };
 
 // "Erro: <numero> - <descricao>", as the log, the heartbeat and the message boxes word a failure.

@@ -273,8 +273,8 @@ std::optional<Falha> EnviarArquivo(const std::filesystem::path& pasta, const Dad
             }
             if (!r.sucesso()) {
                 falha = Falha{CodigoSaida::EnvioFalhou, NumeroFalha(r),
-                              DescricaoFalha(etapa, "ncftpput", r, SignificadoEnviador),
-                              Falha::Origem::Enviador};
+                              DescricaoFalha(etapa, "ncftpput", r, SignificadoEnviador)};
+                falha->origem = Falha::Origem::Enviador;
                 falha->ferramenta = std::move(r);
             } else {
                 // The uploader renamed the file itself once its server said 226, which FTP's

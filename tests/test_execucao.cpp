@@ -224,6 +224,7 @@ TEST_P(CadaLinha, GuardaERegistraOQueSuaFalhaPede) {
     ObservadorJob observador{[&](const std::string& t) { log.push_back(t); },
                              {},
                              [&](const std::string& t) { caixa = t; },
+                             {},
                              {}};
     const auto r = Execucao(Contexto{raiz, raiz, raiz, "Log_teste.Log", cfg, Dia, &observador,
                                      &ferramentas, &envios, &servidor})
