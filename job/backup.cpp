@@ -359,14 +359,9 @@ std::optional<Resultado> Execucao::Passos::Concluir() {
     const auto ini = c_.dados / "info.ini";
     if (const auto erro =
             GravarConfiguracao(ini, {{&Configuracao::executado, TextoDataGeral(c_.agora())}})) {
-        const int e = erro.value();
         Registrar("Aviso: não foi possível gravar " +
                   std::string(NomeChave(&Configuracao::executado)) + " em " +
-                  plataforma::TextoCaminho(ini) + " (" +
-                  (e == EWOULDBLOCK ? "outro processo manteve a pasta travada"
-                   : e == EACCES    ? "arquivo somente leitura ou sem permissão de escrita"
-                                    : std::strerror(e)) +
-                  ").");
+                  plataforma::TextoCaminho(ini) + " (" + MotivoGravacao(erro) + ").");
     }
     Registrar("Fim do Processo");
     if (const auto* invalido = ProblemaEm(regras_, &Configuracao::manterArquivos)) {

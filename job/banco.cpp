@@ -279,7 +279,9 @@ std::optional<Falha> TestarConexaoBanco(const std::string& driverODBC, const std
                                 : TextoConexao(driver, conferido, login, senha));
         return std::nullopt;
     } catch (const ErroOuvinte& e) {
-        return Falha{CodigoSaida::ConexaoFalhou, 0, std::string(kErroConexao) + e.what()};
+        Falha falha{CodigoSaida::ConexaoFalhou, 0, std::string(kErroConexao) + e.what()};
+        falha.origem = Falha::Origem::Ouvinte;
+        return falha;
     } catch (const ErroBanco& e) {
         return Falha{CodigoSaida::ConexaoFalhou, e.numero(),
                      OcultarSegredos(e.descricao(), {senha})};

@@ -36,7 +36,7 @@ std::unique_ptr<ConexaoOdbc> ConectarBanco(const Configuracao& c,
 
 // The window's test: the server and login as typed, on master; the connection is closed again.
 // Nothing on success, otherwise the failure with the password masked; a login kept from the
-// listener found is told by the job's whole line (kErroConexao...).
+// listener found is told by the job's whole line (kErroConexao..., Falha::Origem::Ouvinte).
 std::optional<Falha> TestarConexaoBanco(const std::string& driverODBC, const std::string& servidor,
                                         const std::string& login, const std::string& senha,
                                         bool integrado);

@@ -40,8 +40,10 @@ struct Falha {
     std::string textoServidor{};                   // the database server's words (`numero` its)
     // The transfer unit's failure: the SFTP host key or the certificate the server showed.
     std::optional<plataforma::FalhaTransferencia> transferencia{};
-    // Whose exit status `numero` is: ncftpput's (the uploader's) has meanings of its own.
-    enum class Origem { Programa, Enviador } origem = Origem::Programa;
+    // Where it came from, where its reader words it apart: the uploader (`numero` is ncftpput's
+    // exit status, with meanings of its own), or a listener on this machine the login was kept from
+    // (the job's line says all).
+    enum class Origem { Programa, Enviador, Ouvinte } origem = Origem::Programa;
 };
 
 // "Erro: <numero> - <descricao>", as the log, the heartbeat and the message boxes word a failure.

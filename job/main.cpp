@@ -66,7 +66,7 @@ CodigoSaida DefinirSenhaArquivo(const Configuracao& lida) {
             erro == std::errc::invalid_argument
                 ? "com NCripto diferente de 1 a senha é embaralhada, o que só é possível até 506 "
                   "caracteres e sem tabulações"
-                : std::strerror(erro.value());
+                : MotivoGravacao(erro);
         std::fprintf(stderr, "Kelvane: %s não foi gravada em %s: %s.\n", chave.c_str(),
                      arquivo.c_str(), motivo.c_str());
         return CodigoSaida::ErroOutro;

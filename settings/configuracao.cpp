@@ -5,6 +5,7 @@
 #include "ini.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace kelvane {
 
@@ -115,6 +116,16 @@ std::error_code GravarConfiguracao(const std::filesystem::path& arquivo,
         return erro;
     }
     return invalida ? std::make_error_code(std::errc::invalid_argument) : std::error_code();
+}
+
+std::string MotivoGravacao(std::error_code erro) {
+    if (erro == std::errc::operation_would_block) {
+        return "outro processo manteve a pasta travada";
+    }
+    if (erro == std::errc::permission_denied) {
+        return "arquivo somente leitura ou sem permissão de escrita";
+    }
+    return std::strerror(erro.value());
 }
 
 } // namespace kelvane

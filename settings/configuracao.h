@@ -99,5 +99,8 @@ struct AlteracaoConfiguracao {
 // errc::invalid_argument.
 std::error_code GravarConfiguracao(const std::filesystem::path& arquivo,
                                    const std::vector<AlteracaoConfiguracao>& alteracoes);
+// Why a save failed, in the user's words: the folder's lock held past its wait, a file that may
+// not be written, or the system's words for the rest.
+std::string MotivoGravacao(std::error_code erro);
 
 } // namespace kelvane

@@ -1,8 +1,9 @@
 #include "mensagens.h"
 
 #include "job/etapas.h"
-#include "settings/regras.h"
 #include "plataforma/arquivos.h"
+#include "settings/configuracao.h"
+#include "settings/regras.h"
 
 #include <cerrno>
 #include <cstring>
@@ -43,6 +44,10 @@ bool Contem(const QString& texto, std::initializer_list<const char*> trechos) {
 } // namespace
 
 QString TextoErroSistema(int erro) {
+    if (erro == EWOULDBLOCK) { // the folder's lock held past its wait
+        return QString::fromStdString(
+            MotivoGravacao(std::error_code(erro, std::generic_category())));
+    }
     for (const auto& [numero, texto] : kErrosSistema) {
         if (numero == erro && numero != 0) {
             return QString::fromUtf8(texto);

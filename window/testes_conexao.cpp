@@ -52,7 +52,7 @@ void Form1::cmdTestarConexaoBanco_Click() {
             // What to check first, in Portuguese; then the driver's own words.
             // DriverODBC, or a listener the login was kept from: the job's line as it is.
             if (falha && (falha->codigo == CodigoSaida::PermissoesInseguras ||
-                          falha->descricao.starts_with(kErroConexao))) {
+                          falha->origem == Falha::Origem::Ouvinte)) {
                 *resposta = Resposta{Icone::Critico, QString::fromStdString(falha->descricao)};
                 return;
             }
