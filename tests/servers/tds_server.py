@@ -8,8 +8,8 @@ once ready."""
 import argparse
 import contextlib
 import ctypes
-import fcntl
 import datetime
+import fcntl
 import hashlib
 import json
 import os
@@ -19,7 +19,6 @@ import shutil
 import signal
 import socket
 import struct
-import tempfile
 import threading
 import time
 import uuid
@@ -32,35 +31,34 @@ WITH = r"(?:\s+WITH\s+(%s(?:\s*,\s*%s)*))?\s*;?" % (OPTION, OPTION)
 BACKUP = re.compile(r"BACKUP\s+DATABASE\s+%s\s+TO\s+DISK\s*=\s*%s%s" % (B, S, WITH), re.I)
 RESTORE = re.compile(r"RESTORE\s+(?:(VERIFYONLY|FILELISTONLY|HEADERONLY)|DATABASE\s+%s)\s+FROM\s+DISK"
                      r"\s*=\s*%s%s" % (B, S, WITH), re.I)
-CHECKDB = re.compile(r"DBCC\s+CHECKDB\s*\(\s*(?:%s|%s)\s*\)(?:\s+WITH\s+([\w\s,]+))?\s*;?" % (B, S), re.I)
+CHECKDB = re.compile(r"DBCC\s+CHECKDB\s*\(\s*(?:%s|%s)\s*\)(?:\s+WITH\s+([\w\s,]+))?\s*;?" % (B, S),
+                     re.I)
 DROP = re.compile(r"DROP\s+DATABASE\s+(IF\s+EXISTS\s+)?%s\s*;?" % B, re.I)
 ITEM = (r"(?:CAST\(\s*)?(?:SERVERPROPERTY\(\s*N?'(\w+)'\s*\)|DB_ID\(\s*%s\s*\))"
         r"(?:\s+AS\s+N?VARCHAR\s*\(\s*(\d+)\s*\)\s*\))?(?:\s+AS\s+\[?(\w+)\]?)?" % S)
 SELECT = re.compile(r"SELECT\s+(%s(?:\s*,\s*%s)*)\s*;?" % (ITEM, ITEM), re.I)
-SYSDB = re.compile(r"SELECT\s+(\w+(?:\s*,\s*\w+)*)\s+FROM\s+(?:master\.)?sys\.databases\s+WHERE\s+name\s*="
-                   r"\s*%s\s*;?" % S, re.I)
+SYSDB = re.compile(r"SELECT\s+(\w+(?:\s*,\s*\w+)*)\s+FROM\s+(?:master\.)?sys\.databases\s+WHERE"
+                   r"\s+name\s*=\s*%s\s*;?" % S, re.I)
 PAGE, MAGIC = 8192, b"BAKTESTE"
-# The columns of RESTORE FILELISTONLY and HEADERONLY as SQL Server 2019 sends them (n: nvarchar, c:
+# The columns of RESTORE FILELISTONLY and HEADERONLY in SQL Server 2019's order (n: nvarchar, c:
 # char, N: numeric(_, 0), i: int of _ bytes, b: bit, d: datetime, g: uniqueidentifier, x: varbinary)
-FILELIST = ("LogicalName n128 PhysicalName n260 Type c1 FileGroupName n128 Size N20 MaxSize N20 FileId i8 "
-            "CreateLSN N25 DropLSN N25 UniqueId g ReadOnlyLSN N25 ReadWriteLSN N25 BackupSizeInBytes i8 "
-            "SourceBlockSize i4 FileGroupId i4 LogGroupGUID g DifferentialBaseLSN N25 DifferentialBaseGUID g "
-            "IsReadOnly b IsPresent b TDEThumbprint x32 SnapshotUrl n360")
-HEADER = ("BackupName n128 BackupDescription n255 BackupType i2 ExpirationDate d Compressed i1 Position i2 "
-          "DeviceType i1 UserName n128 ServerName n128 DatabaseName n128 DatabaseVersion i4 "
-          "DatabaseCreationDate d BackupSize N20 FirstLSN N25 LastLSN N25 CheckpointLSN N25 DatabaseBackupLSN "
-          "N25 BackupStartDate d BackupFinishDate d SortOrder i2 CodePage i2 UnicodeLocaleId i4 "
-          "UnicodeComparisonStyle i4 CompatibilityLevel i1 SoftwareVendorId i4 SoftwareVersionMajor i4 "
-          "SoftwareVersionMinor i4 SoftwareVersionBuild i4 MachineName n128 Flags i4 BindingID g RecoveryForkID "
-          "g Collation n128 FamilyGUID g HasBulkLoggedData b IsSnapshot b IsReadOnly b IsSingleUser b "
-          "HasBackupChecksums b IsDamaged b BeginsLogChain b HasIncompleteMetaData b IsForceOffline b "
-          "IsCopyOnly b FirstRecoveryForkID g ForkPointLSN N25 RecoveryModel n60 DifferentialBaseLSN N25 "
-          "DifferentialBaseGUID g BackupTypeDescription n60 BackupSetGUID g CompressedBackupSize i8 "
-          "Containment i1 KeyAlgorithm n32 EncryptorThumbprint x20 EncryptorType n32")
+FILELIST = ("LogicalName n128 PhysicalName n260 Type c1 FileGroupName n128 Size N20 MaxSize N20 "
+            "FileId i8 CreateLSN N25 DropLSN N25 UniqueId g ReadOnlyLSN N25 ReadWriteLSN N25 "
+            "BackupSizeInBytes i8 SourceBlockSize i4 FileGroupId i4 LogGroupGUID g DifferentialBaseLSN N25 "
+            "DifferentialBaseGUID g IsReadOnly b IsPresent b TDEThumbprint x32 SnapshotUrl n360")
+HEADER = ("BackupName n128 BackupDescription n255 BackupType i2 ExpirationDate d Compressed i1 "
+          "Position i2 DeviceType i1 UserName n128 ServerName n128 DatabaseName n128 DatabaseVersion i4 "
+          "DatabaseCreationDate d BackupSize N20 FirstLSN N25 LastLSN N25 CheckpointLSN N25 "
+          "DatabaseBackupLSN N25 BackupStartDate d BackupFinishDate d SortOrder i2 CodePage i2 "
+          "UnicodeLocaleId i4 UnicodeComparisonStyle i4 CompatibilityLevel i1 SoftwareVendorId i4 "
+          "SoftwareVersionMajor i4 SoftwareVersionMinor i4 SoftwareVersionBuild i4 MachineName n128 "
+          "Flags i4 BindingID g RecoveryForkID g Collation n128 FamilyGUID g HasBulkLoggedData b "
+          "IsSnapshot b IsReadOnly b IsSingleUser b HasBackupChecksums b")  # 17 more a restore does without
+FILELIST, HEADER = [list(zip(t.split()[::2], t.split()[1::2])) for t in (FILELIST, HEADER)]
 ap = argparse.ArgumentParser(description=__doc__)
 ap.add_argument("--user", default="sa")
 ap.add_argument("--password", default="")
-ap.add_argument("--database", default="Vendas", help="the one besides master")
+ap.add_argument("--database", default="Vendas", help="the one besides the system ones")
 ap.add_argument("--backup-size", type=int, default=1 << 20)
 # express: no COMPRESSION (1844); fail: 3202 at 30 %; drop: hangs up at 30 %;
 # slow: 0.2 s per tenth; mute: accepts and never answers; trickle: the login reply one byte
@@ -98,24 +96,6 @@ class SqlError(Exception):
     """Its arguments are (number, class, text) messages."""
 
 
-class Pages:
-    """The digest of each page of what is fed to it."""
-
-    def __init__(self):
-        self.digests, self.rest = [], b""
-
-    def feed(self, data):
-        data = self.rest + data
-        end = len(data) - len(data) % PAGE
-        self.digests += [hashlib.sha1(data[i:i + PAGE]).digest() for i in range(0, end, PAGE)]
-        self.rest = data[end:]
-
-    def close(self):
-        if self.rest:
-            self.digests.append(hashlib.sha1(self.rest).digest())
-        return self.digests
-
-
 def b_varchar(text, size="B"):
     return struct.pack("<" + size, len(text)) + text.encode("utf-16-le")
 
@@ -131,12 +111,14 @@ def here(path):
     return path[2:].replace("\\", "/") if re.match(r"[Zz]:\\", path) else None
 
 
+def ready():
+    """The default folders, made when first named to a client."""
+    for folder in folders:
+        os.makedirs(folder, 0o700, exist_ok=True)
+
+
 def client(path):
     return "Z:" + path.replace("/", "\\") if args.wine else path
-
-
-def same(a, b):
-    return a.casefold() == b.casefold() if args.wine else a == b
 
 
 def hold(name, files=None, **more):
@@ -149,10 +131,6 @@ def hold(name, files=None, **more):
     return databases[name.casefold()]
 
 
-def pairs(spec):
-    return list(zip(spec.split()[::2], spec.split()[1::2]))
-
-
 def options(text):
     """(NAME, [its N'' strings]) of each option in a WITH list."""
     return [(o.group(1).upper(), [unq(v) for v in re.findall(S, o.group(0))])
@@ -163,30 +141,27 @@ COLLATION = b"\x09\x04\xD0\x00\x34"
 
 
 def column(name, kind):
-    k, n = kind[0], int(kind[1:] or 0)
+    k, n = kind[0], int(kind[1:] or 1)
     info = bytes([0x6C, 13, n, 0]) if k == "N" else bytes([0x26, n]) if k == "i" else {
-        "n": b"\xE7" + struct.pack("<H", 2 * n) + COLLATION, "c": b"\xAF" + struct.pack("<H", n) + COLLATION,
-        "b": b"\x68\x01", "d": b"\x6F\x08", "g": b"\x24\x10", "x": b"\xA5" + struct.pack("<H", n),
-        "v": b"\x62" + struct.pack("<I", 8009)}[k]
+        "n": b"\xE7" + struct.pack("<H", 2 * n) + COLLATION, "b": b"\x68\x01",
+        "c": b"\xAF" + struct.pack("<H", n) + COLLATION, "d": b"\x6F\x08", "g": b"\x24\x10",
+        "x": b"\xA5" + struct.pack("<H", n), "v": b"\x62" + struct.pack("<I", 8009)}[k]
     return struct.pack("<IH", 0, 1) + info + b_varchar(name)  # nullable
 
 
 def value(kind, v):
-    k, n = kind[0], int(kind[1:] or 0)
+    k, n = kind[0], int(kind[1:] or 1)
     if v is None:
-        return b"\xFF\xFF" if k in "ncx" else b"\0\0\0\0" if k == "v" else b"\0"
+        return b"\xFF\xFF" if k in "ncx" else b"\0" * (4 if k == "v" else 1)
     if k in "ncv":
         data = v.encode("cp1252" if k == "c" else "utf-16-le")
         return (struct.pack("<I", len(data) + 9) + b"\xE7\x07" + COLLATION + b"\x40\x1F" if k == "v"
                 else struct.pack("<H", len(data))) + data
     if k == "d":
         t = v - datetime.datetime(1900, 1, 1)
-        return b"\x08" + struct.pack("<iI", t.days, (t.seconds * 1000 + t.microseconds // 1000) * 3 // 10)
-    if k == "g":
-        return b"\x10" + v.bytes_le
-    if k == "x":
-        return struct.pack("<H", len(v)) + v
-    return b"\x0D\x01" + v.to_bytes(12, "little") if k == "N" else bytes([n or 1]) + v.to_bytes(n or 1, "little", signed=n > 1)
+        return b"\x08" + struct.pack("<iI", t.days, t.seconds * 300 + t.microseconds * 3 // 10000)
+    return (b"\x10" + v.bytes_le if k == "g" else b"\x0D\x01" + v.to_bytes(12, "little") if k == "N"
+            else bytes([n]) + v.to_bytes(n, "little", signed=n > 1))
 
 
 class Connection:
@@ -227,10 +202,9 @@ class Connection:
         self.out += bytes([DONE]) + struct.pack("<HHQ", status, 0, count)
 
     def rows(self, columns, rows):
-        """A result set: columns (name, kind of column()), rows of values or of {name: value}."""
+        """A result set: columns (name, kind of column()), rows of values."""
         self.out += b"\x81" + struct.pack("<H", len(columns)) + b"".join(column(*c) for c in columns)
         for row in rows:
-            row = [row.get(n) for n, _ in columns] if isinstance(row, dict) else row
             self.out += b"\xD1" + b"".join(value(k, v) for (_, k), v in zip(columns, row))
         self.done(DONE_COUNT, len(rows))
         return True
@@ -359,116 +333,101 @@ class Connection:
                 self.message(INFO, 3262, 0, "The backup set on file 1 is valid.")
                 self.done()
                 return True
-            guid, start, finish = (uuid.UUID(meta["id"]), *map(datetime.datetime.fromisoformat, meta["dates"]))
+            g, size, start, finish = uuid.UUID(meta["id"]), meta["size"], *map(
+                datetime.datetime.fromisoformat, meta["dates"])
             if kind == "FILELISTONLY":
-                return self.rows(pairs(FILELIST), [dict(
-                    LogicalName=l, PhysicalName=p, Type=t, FileGroupName="PRIMARY" if t == "D" else None,
-                    Size=(meta["size"] >> 20) + 8 << 20 if t == "D" else 8 << 20, FileId=i + 1,
-                    MaxSize=35184372080640 if t == "D" else 2199023255552, CreateLSN=0, ReadOnlyLSN=0,
-                    UniqueId=uuid.uuid5(guid, l), ReadWriteLSN=0, SourceBlockSize=4096,
-                    BackupSizeInBytes=meta["size"] if t == "D" else 0, FileGroupId=int(t == "D"),
-                    IsReadOnly=0, IsPresent=1) for i, (l, p, t) in enumerate(meta["files"])])
+                return self.rows(FILELIST, [[
+                    l, p, t, "PRIMARY" if t == "D" else None, (size >> 20) + 8 << 20 if t == "D" else 8 << 20,
+                    2 ** 45 - PAGE if t == "D" else 2 ** 41, i + 1, 0, None, uuid.uuid5(g, l), 0, 0,
+                    size if t == "D" else 0, 4096, int(t == "D"), None, None, None, 0, 1, None, None]
+                    for i, (l, p, t) in enumerate(meta["files"])])
             if kind == "HEADERONLY":
-                return self.rows(pairs(HEADER), [dict(
-                    BackupName=meta["name"], BackupType=1, Compressed=int(meta["compressed"]), Position=1,
-                    DeviceType=2, UserName=args.user, ServerName="SQLTESTE", DatabaseName=meta["database"],
-                    DatabaseVersion=904, DatabaseCreationDate=start, BackupSize=meta["size"] + 8192,
-                    FirstLSN=37000000012800001, LastLSN=37000000014400001, CheckpointLSN=37000000012800001,
-                    DatabaseBackupLSN=0, BackupStartDate=start, BackupFinishDate=finish, SortOrder=52,
-                    CodePage=0, UnicodeLocaleId=1033, UnicodeComparisonStyle=196609, CompatibilityLevel=150,
-                    SoftwareVendorId=4608, SoftwareVersionMajor=15, SoftwareVersionMinor=0,
-                    SoftwareVersionBuild=2000, MachineName="SQLTESTE", Flags=512 + 16 * meta["checksums"],
-                    BindingID=guid, RecoveryForkID=guid, Collation="SQL_Latin1_General_CP1_CI_AS",
-                    FamilyGUID=guid, HasBulkLoggedData=0, IsSnapshot=0, IsReadOnly=0, IsSingleUser=0,
-                    HasBackupChecksums=int(meta["checksums"]), IsDamaged=0, BeginsLogChain=0,
-                    HasIncompleteMetaData=0, IsForceOffline=0, IsCopyOnly=0, FirstRecoveryForkID=guid,
-                    RecoveryModel="FULL", BackupTypeDescription="Database", BackupSetGUID=guid,
-                    CompressedBackupSize=meta["size"] + 8192, Containment=0)])
+                lsn, checksums = 37000000012800001, int(meta["checksums"])
+                return self.rows(HEADER, [[
+                    meta["name"], None, 1, None, int(meta["compressed"]), 1, 2, args.user, "SQLTESTE",
+                    meta["database"], 904, start, os.fstat(f.fileno()).st_size, lsn, lsn + 1600000, lsn, 0,
+                    start, finish, 52, 0, 1033, 196609, 150, 4608, 15, 0, 2000, "SQLTESTE",
+                    512 + 16 * checksums, g, g, "SQL_Latin1_General_CP1_CI_AS", g, 0, 0, 0, 0, checksums]])
             return self.restore_database(unq(m.group(2), "]"), f, meta, opts, keys, end)
 
     def restore_database(self, name, f, meta, opts, keys, end):
+        ready()
         moves = {v[0].casefold(): v for k, v in opts if k == "MOVE" and len(v) == 2}
+        same = (lambda a, b: a.casefold() == b.casefold()) if args.wine else str.__eq__
         with lock:
             db = databases.get(name.casefold())
             if db and db["state"] == "ONLINE" and "REPLACE" not in keys:  # a restoring one goes on
-                raise SqlError((3159, 16, "The tail of the log for the database \"%s\" has not been backed "
-                                          "up. Use BACKUP LOG WITH NORECOVERY to backup the log if it "
-                                          "contains work you do not want to lose. Use the WITH REPLACE or "
-                                          "WITH STOPAT clause of the RESTORE statement to just overwrite "
-                                          "the contents of the log." % name)
-                               if name.casefold() == meta["database"].casefold()
-                               else (3154, 16, "The backup set holds a backup of a database other than "
-                                               "the existing '%s' database." % name), end)
+                raise SqlError((3154, 16, "The backup set holds a backup of a database other than the "
+                                          "existing '%s' database." % name), end)
             for logical, _ in moves.values():
                 if logical.casefold() not in {l.casefold() for l, _, _ in meta["files"]}:
                     raise SqlError((3234, 16, "Logical file '%s' is not part of database '%s'. Use RESTORE "
-                                              "FILELISTONLY to list the logical file names." % (logical, name)), end)
+                                              "FILELISTONLY to list the logical file names." % (logical, name)),
+                                   end)
             files, problems = [], []
-            for l, p, t in meta["files"]:
+            for l, p, t in meta["files"]:  # each where MOVE says, else where it was
                 dest = moves.get(l.casefold(), (l, p))[1]
                 path, owns = here(dest), lambda d: any(same(dest, q) for _, q, _ in d["files"])
                 user = next((d["name"] for d in databases.values() if d is not db and owns(d)), None)
                 if path is None or not os.path.isdir(os.path.dirname(path)):
-                    problems.append((5133, 16, "Directory lookup for the file \"%s\" failed with the operating "
-                                               "system error 3(The system cannot find the path specified.)." % dest))
+                    problems.append((5133, 16, "Directory lookup for the file \"%s\" failed with the "
+                                               "operating system error 3(The system cannot find the path "
+                                               "specified.)." % dest))
                 elif user:
                     problems.append((1834, 16, "The file '%s' cannot be overwritten.  It is being used by "
                                                "database '%s'." % (dest, user)))
-                elif os.path.exists(path) and "REPLACE" not in keys and not (db and owns(db)):
-                    problems.append((3142, 16, "File \"%s\" cannot be restored over the existing \"%s\". "
-                                               "Reissue the RESTORE statement using WITH REPLACE to overwrite "
-                                               "pre-existing files, or WITH MOVE to identify an alternate "
-                                               "location." % (l, dest)))
                 else:
                     files.append([l, dest, t])
                     continue
-                problems.append((3156, 16, "File '%s' cannot be restored to '%s'. Use WITH MOVE to identify a "
-                                           "valid location for the file." % (l, dest)))
+                problems.append((3156, 16, "File '%s' cannot be restored to '%s'. Use WITH MOVE to identify "
+                                           "a valid location for the file." % (l, dest)))
             if problems:
-                raise SqlError(*problems, (3119, 16, "Problems were identified while planning for the RESTORE "
-                                                     "statement. Previous messages provide details."), end)
+                raise SqlError(*problems, (3119, 16, "Problems were identified while planning for the "
+                                                     "RESTORE statement. Previous messages provide details."),
+                               end)
             db = hold(name, files, state="RESTORING", restored=True, **({"id": db["id"]} if db else {}))
-        for l, dest, _ in files:  # until the end, a database in the middle of a restore
+        for l, dest, _ in files:  # until the last page, a database in the middle of a restore
             with open(here(dest), "wb") as out:
                 out.write(("%s: %s\n" % (name, l)).encode())
-        began = time.monotonic()
+        began, pages = time.monotonic(), meta["size"] // PAGE
         if not self.scan(f, meta, keys, name, end):
             return False
         db["state"], took = "ONLINE", max(time.monotonic() - began, 0.001)
         for l, _, t in files:
             self.message(INFO, 4035, 0, "Processed %d pages for database '%s', file '%s' on file 1."
-                         % (meta["size"] // PAGE if t == "D" else 2, name, l))
+                         % (pages if t == "D" else 2, name, l))
         self.message(INFO, 3014, 0, "RESTORE DATABASE successfully processed %d pages in %.3f seconds "
-                                    "(%.3f MB/sec)." % (meta["size"] // PAGE + 2, took, meta["size"] / 2**20 / took))
+                                    "(%.3f MB/sec)." % (pages + 2, took, meta["size"] / 2 ** 20 / took))
         self.done()
         return True
 
     def checkdb(self, m):
         name = unq(m.group(1), "]") if m.group(1) is not None else unq(m.group(2))
-        db = self.database(name, (2520, 16, "Could not find database '%s'. The database either does not exist, "
-                                            "or was dropped before a statement tried to use it. Verify if the "
-                                            "database exists by querying the sys.databases catalog view." % name))
-        if args.mode == "checkdb" and db["restored"]:  # one page of a table that reads back damaged
-            where = ("Object ID 1977058079, index ID 1, partition ID 72057594041466880, alloc unit ID "
-                     "72057594046251008 (type In-row data)")
+        db = self.database(name, (2520, 16, "Could not find database '%s'. The database either does not "
+                                            "exist, or was dropped before a statement tried to use it. Verify "
+                                            "if the database exists by querying the sys.databases catalog "
+                                            "view." % name))
+        bad = args.mode == "checkdb" and db["restored"]
+        info = "NO_INFOMSGS" not in (m.group(3) or "").upper()
+        where = ("Object ID 1977058079, index ID 1, partition ID 72057594041466880, alloc unit ID "
+                 "72057594046251008 (type In-row data)")
+        if bad:  # one page of a table reads back damaged
             self.message(ERROR, 8939, 16, "Table error: %s, page (1:312). Test (IS_OFF (BUF_IOERR, "
                                           "pBUF->bstat)) failed. Values are 133129 and -4." % where, 98)
-            self.message(ERROR, 8928, 16, "%s: Page (1:312) could not be processed.  See other errors for "
-                                          "details." % where)
+            self.message(ERROR, 8928, 16, "%s: Page (1:312) could not be processed.  See other errors "
+                                          "for details." % where)
             self.message(INFO, 8990, 10, "CHECKDB found 0 allocation errors and 2 consistency errors in "
                                          "table 'Clientes' (object ID 1977058079).")
-            self.message(INFO, 8989, 10, "CHECKDB found 0 allocation errors and 2 consistency errors in "
-                                         "database '%s'." % db["name"])
-            self.message(INFO, 8958, 10, "repair_allow_data_loss is the minimum repair level for the errors "
-                                         "found by DBCC CHECKDB (%s)." % db["name"])
-            self.done(DONE_ERROR)
-            return True
-        if "NO_INFOMSGS" not in (m.group(3) or "").upper():
-            self.message(INFO, 8989, 10, "CHECKDB found 0 allocation errors and 0 consistency errors in "
-                                         "database '%s'." % db["name"])
-            self.message(INFO, 2528, 10, "DBCC execution completed. If DBCC printed error messages, contact "
-                                         "your system administrator.")
-        self.done()
+        if bad or info:
+            self.message(INFO, 8989, 10, "CHECKDB found 0 allocation errors and %d consistency errors in "
+                                         "database '%s'." % (2 * bad, db["name"]))
+        if bad:
+            self.message(INFO, 8958, 10, "repair_allow_data_loss is the minimum repair level for the "
+                                         "errors found by DBCC CHECKDB (%s)." % db["name"])
+        elif info:
+            self.message(INFO, 2528, 10, "DBCC execution completed. If DBCC printed error messages, "
+                                         "contact your system administrator.")
+        self.done(DONE_ERROR if bad else 0)
         return True
 
     def drop(self, m):
@@ -476,39 +435,40 @@ class Connection:
         with lock:
             db = databases.get(name.casefold())
             if not db and not m.group(1):
-                raise SqlError((3701, 11, "Cannot drop the database '%s', because it does not exist or you "
-                                          "do not have permission." % name))
+                raise SqlError((3701, 11, "Cannot drop the database '%s', because it does not exist or "
+                                          "you do not have permission." % name))
             if db and db["id"] <= 4:
-                raise SqlError((3708, 16, "Cannot drop the database '%s' because it is a system database."
-                                % db["name"]))
+                raise SqlError((3708, 16, "Cannot drop the database '%s' because it is a system "
+                                          "database." % db["name"]))
             databases.pop(name.casefold(), None)
-        for _, p, _ in db["files"] if db else []:
+        for _, p, _ in db["files"] if db else []:  # its files go with it
             with contextlib.suppress(OSError, TypeError):
                 os.remove(here(p))
         self.done()
         return True
 
     def select(self, m):
+        ready()
         columns, row, sep = [], [], "\\" if args.wine else "/"
-        known = {"instancedefaultdatapath": client(folders[0]) + sep, "productversion": "15.0.2000.5",
-                 "instancedefaultlogpath": client(folders[1]) + sep, "servername": "SQLTESTE",
-                 "edition": "Express Edition (64-bit)" if args.mode == "express" else "Developer Edition (64-bit)"}
+        paths = {"instancedefaultdatapath": client(folders[0]) + sep,
+                 "instancedefaultlogpath": client(folders[1]) + sep}
         for item in re.finditer(ITEM, m.group(1), re.I):
             prop, name, size, alias = item.groups()
-            db = None if prop else databases.get(unq(name).casefold())
-            columns.append((alias or "", "i4" if not prop else "n" + size if size else "v"))
-            row.append(known.get(prop.casefold()) if prop else db and db["id"])
+            db = databases.get(unq(name or "").casefold())
+            columns.append((alias or "", ("n" + size if size else "v") if prop else "i4"))
+            row.append(paths.get(prop.casefold()) if prop else db and db["id"])
         return self.rows(columns, [row])
 
     def sysdb(self, m):
-        kinds, names = {"name": "n128", "database_id": "i4", "state_desc": "n60"}, re.split(r"\s*,\s*", m.group(1))
+        kinds, names = {"name": "n128", "database_id": "i4", "state_desc": "n60"}, m.group(1).split(",")
+        names = [c.strip() for c in names]
         for c in names:
             if c.lower() not in kinds:
                 raise SqlError((207, 16, "Invalid column name '%s'." % c))
         db = databases.get(unq(m.group(2)).casefold())
-        return self.rows([(c, kinds[c.lower()]) for c in names], [
-            {c: {"name": db["name"], "database_id": db["id"], "state_desc": db["state"]}[c.lower()]
-             for c in names}] if db else [])
+        values = db and {"name": db["name"], "database_id": db["id"], "state_desc": db["state"]}
+        return self.rows([(c, kinds[c.lower()]) for c in names],
+                         [[values[c.lower()] for c in names]] if db else [])
 
     def batch(self, sql):
         record("batches", sql)
@@ -533,7 +493,6 @@ class Connection:
         opts = options(m.group(3))
         path, start = self.local(path, end), datetime.datetime.now().isoformat()
         size = args.backup_size
-        pages = Pages()
         if args.mode == "lock":
             held.append(os.open(os.path.dirname(path), os.O_RDONLY))
             fcntl.flock(held[-1], fcntl.LOCK_EX)
@@ -542,7 +501,6 @@ class Connection:
                 n = size * step // 10 - size * (step - 1) // 10
                 data = os.urandom(n // 4) + bytes(n - n // 4)
                 out.write(data)
-                pages.feed(data)
                 out.flush()
                 self.message(INFO, 3211, 0, "%d percent processed." % (step * 10))
                 self.done(DONE_MORE)
@@ -556,13 +514,14 @@ class Connection:
                                               "space on the disk.\r\n)" % path), end)
                 if select.select([self.sock], [], [], 0.2 * (args.mode == "slow"))[0]:
                     return False  # the client went away (or sent an attention)
-            # what RESTORE needs, at the end: the data's start and its pages stay where they were
+            with open(path, "rb") as f:  # what RESTORE needs goes at the end: the data stays in place
+                pages = [hashlib.sha1(f.read(PAGE)).digest()[:8] for _ in range(-(-size // PAGE))]
             meta = json.dumps(dict(
                 database=db["name"], files=db["files"], size=size, id=str(uuid.uuid4()),
                 name=next((v[0] for k, v in opts if k == "NAME" and v), None),
                 checksums="CHECKSUM" in dict(opts), compressed="COMPRESSION" in dict(opts),
                 dates=[start, datetime.datetime.now().isoformat()],
-                pages="".join(d[:8].hex() for d in pages.close()))).encode()
+                pages=b"".join(pages).hex())).encode()
             out.write(meta + struct.pack("<Q8s8s", len(meta), hashlib.sha1(meta).digest()[:8], MAGIC))
         if args.mode == "link":  # its account swaps the file for a link to a folder (a junction)
             os.mkdir(path + ".pasta")
@@ -570,7 +529,7 @@ class Connection:
             os.symlink(path + ".pasta", path)
         if args.mode == "corrupt":  # one page in the middle, as a storage fault would
             with open(path, "r+b") as f:
-                f.seek(len(pages.digests) // 2 * PAGE)
+                f.seek(len(pages) // 2 * PAGE)
                 page = f.read(PAGE)
                 f.seek(-len(page), os.SEEK_CUR)
                 f.write(bytes(b ^ 0xFF for b in page))
@@ -594,13 +553,14 @@ if args.uid is not None:  # the socket is then that account's
     ctypes.CDLL(None).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG, cleared by the change
     if os.getppid() != parent:
         os._exit(0)
-folders += [args.data_path or tempfile.mkdtemp(prefix="tds-dados-", dir="/tmp")]  # not the client's
+folders += [args.data_path or "/tmp/tds-dados-%d" % os.getpid()]  # not in the client's TMPDIR
 folders += [args.log_path or folders[0]]
 for held_name in ["master", "tempdb", "model", "msdb", args.database] + args.existing:
     hold(held_name)
 listener = socket.create_server((args.host, 0), family=socket.AF_INET6 if ":" in args.host
                                 else socket.AF_INET)
-signal.signal(signal.SIGTERM, lambda *_: (args.data_path or shutil.rmtree(folders[0], True), os._exit(0)))
+signal.signal(signal.SIGTERM, lambda *_: (args.data_path or shutil.rmtree(folders[0], True),
+                                          os._exit(0)))
 print("LISTENING %d %d" % (listener.getsockname()[1], os.getpid()), flush=True)
 while True:
     sock, _ = listener.accept()
