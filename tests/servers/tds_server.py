@@ -537,6 +537,7 @@ class Connection:
         self.done()
         return True
 
+
 def handle(sock):
     with sock, contextlib.suppress(OSError, UnicodeDecodeError, struct.error):
         Connection(sock).serve()
