@@ -101,7 +101,8 @@ QString TextoFalhaFtp(const Falha& falha) {
     case 1:
         // Both a refused connection and a refused login end with 1: its own words tell which.
         dica =
-            Contem(texto, {"not accepted", "login incorrect", "530 "})
+            falha.ferramenta && Contem(QString::fromStdString(falha.ferramenta->saida),
+                                       {"not accepted", "login incorrect", "530 "})
                 ? QStringLiteral("O servidor FTP recusou a entrada: confira o Usuario e a Senha.")
                 : QStringLiteral("O servidor FTP não foi encontrado ou recusou a conexão: "
                                  "confira o Endereço e a Porta.");
