@@ -51,7 +51,7 @@ public:
         if (trava_ == plataforma::kSemDescritor) {
             return Falha{CodigoSaida::ErroOutro, erro.value(),
                          "não foi possível abrir " + plataforma::TextoCaminho(caminho) + ": " +
-                             std::strerror(erro.value()),
+                             TextoErroSistema(erro),
                          erro};
         }
         obtida_ = plataforma::TentarTravar(trava_);
@@ -81,7 +81,7 @@ Falha BackupNaoEArquivo(const std::filesystem::path& backup, std::error_code err
                     (erro == std::errc::is_a_directory ? ": é uma pasta" : "") + fim};
     }
     return {CodigoSaida::CompactacaoFalhou, erro.value(),
-            inicio + " não pôde ser aberto: " + std::strerror(erro.value()) + fim};
+            inicio + " não pôde ser aberto: " + TextoErroSistema(erro) + fim};
 }
 
 Resultado Parada(Etapa etapa, Falha falha) {
@@ -242,7 +242,7 @@ std::optional<Resultado> Execucao::Passos::FazerBackup() {
         return Parada(Etapa::Pasta, Falha{CodigoSaida::ErroOutro, erro.value(),
                                           "não foi possível criar a pasta " +
                                               plataforma::TextoCaminho(c_.backups) + ": " +
-                                              std::strerror(erro.value()),
+                                              TextoErroSistema(erro),
                                           erro});
     }
     backup_ = c_.backups / plataforma::Caminho(nomeBackup_);

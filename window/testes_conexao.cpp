@@ -29,6 +29,12 @@ struct Resposta {
 // The file a certificate the user trusted from the FTP test is kept in.
 constexpr const char* kArquivoCertificadoFtp = "CertificadoFTP.pem";
 
+// The driver's words are the one text from outside that may hold the system's own.
+std::string TextoFalhaBanco(Falha falha) {
+    falha.descricao = TraduzirErrosSistema(std::move(falha.descricao));
+    return TextoFalha(falha);
+}
+
 const QString kMotivoTeste = QStringLiteral(
     "Um teste de conexão está em andamento. Aguarde o resultado para fechar a janela.");
 
@@ -59,7 +65,7 @@ void Form1::cmdTestarConexaoBanco_Click() {
                 falha
                     ? Resposta{Icone::Critico, DicaConexaoBanco(falha->numero, falha->descricao) +
                                                    QStringLiteral("\r\n") +
-                                                   QString::fromStdString(TextoFalha(*falha))}
+                                                   QString::fromStdString(TextoFalhaBanco(*falha))}
                     : Resposta{Icone::Informacao, QStringLiteral("Conexão efetuada com sucesso!")};
         },
         [this, resposta] { Avisar(resposta->icone, resposta->texto); });
