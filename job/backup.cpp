@@ -51,7 +51,7 @@ public:
         if (trava_ == plataforma::kSemDescritor) {
             return Falha{CodigoSaida::ErroOutro, erro.value(),
                          "não foi possível abrir " + plataforma::TextoCaminho(caminho) + ": " +
-                             std::strerror(erro.value()),
+                             TextoErroSistema(erro),
                          erro};
         }
         obtida_ = plataforma::TentarTravar(trava_);
@@ -81,7 +81,7 @@ Falha BackupNaoEArquivo(const std::filesystem::path& backup, std::error_code err
                     (erro == std::errc::is_a_directory ? ": é uma pasta" : "") + fim};
     }
     return {CodigoSaida::CompactacaoFalhou, erro.value(),
-            inicio + " não pôde ser aberto: " + std::strerror(erro.value()) + fim};
+            inicio + " não pôde ser aberto: " + TextoErroSistema(erro) + fim};
 }
 
 Resultado Parada(Etapa etapa, Falha falha) {
@@ -121,8 +121,11 @@ private:
     std::optional<Resultado> Enviar();
     std::optional<Resultado> Concluir();
     std::optional<Resultado> EnviarAvulso();
+    std::optional<Resultado> ConferirFtp();
+    std::optional<Resultado> TestarFtp();
     Meios meios() const { return {c_.programas, c_.transferencias}; }
-    bool avulso() const { return c_.avulso.has_value(); }
+    // One of the window's runs of a few steps: no log, lock or heartbeat.
+    bool avulso() const { return c_.avulso.has_value() || c_.testeFtp.has_value(); }
     std::string Separado(const std::string& nome) const {
         return std::string(1, plataforma::kSeparador) + nome;
     }
@@ -154,7 +157,7 @@ std::optional<Resultado> Execucao::Passos::Rodar() {
         if (auto parada = LerConfiguracaoConferida()) {
             return parada;
         }
-        return EnviarAvulso();
+        return c_.testeFtp ? TestarFtp() : EnviarAvulso();
     }
     Registrar("Inicio do Processo");
     for (const auto passo :
@@ -204,7 +207,10 @@ std::optional<Resultado> Execucao::Passos::Conferir() {
     if (const auto inseguro = c_.banco->DriverInseguro(cfg_)) {
         return Parada(Etapa::Permissoes, CodigoSaida::PermissoesInseguras, *inseguro);
     }
-    // Known now, not after the backup.
+    return ConferirFtp(); // known now, not after the backup
+}
+
+std::optional<Resultado> Execucao::Passos::ConferirFtp() {
     for (const auto campo :
          {&Configuracao::endereco, &Configuracao::porta, &Configuracao::chaveHostFTP}) {
         if (const auto* problema = ProblemaEm(regras_, campo)) {
@@ -236,7 +242,7 @@ std::optional<Resultado> Execucao::Passos::FazerBackup() {
         return Parada(Etapa::Pasta, Falha{CodigoSaida::ErroOutro, erro.value(),
                                           "não foi possível criar a pasta " +
                                               plataforma::TextoCaminho(c_.backups) + ": " +
-                                              std::strerror(erro.value()),
+                                              TextoErroSistema(erro),
                                           erro});
     }
     backup_ = c_.backups / plataforma::Caminho(nomeBackup_);
@@ -397,6 +403,33 @@ std::optional<Resultado> Execucao::Passos::EnviarAvulso() {
     Registrar("Enviando...: " + arquivo + " > " + ftp.endereco);
     if (auto falha = EnviarArquivo(c_.programa, ftp, plataforma::Caminho(arquivo), "Envio falhou",
                                    limite, {}, {}, nullptr, meios())) {
+        return Parada(Etapa::Envio, std::move(*falha));
+    }
+    return std::nullopt;
+}
+
+std::optional<Resultado> Execucao::Passos::TestarFtp() {
+    if (auto parada = ConferirFtp()) {
+        return parada;
+    }
+    DadosFtp ftp;
+    if (auto falha = DadosFtpDe(cfg_, regras_, ftp)) {
+        return Parada(Etapa::Configuracao, std::move(*falha));
+    }
+    ftp.teste = true;
+    const std::string etapa = "Teste de conexão FTP falhou";
+    // Only plain FTP goes through the uploader.
+    if (ftp.esquema == plataforma::Esquema::Ftp &&
+        !FerramentaPresente(c_.programa, plataforma::kNomeEnviador)) {
+        auto r = Parada(Etapa::Ferramentas,
+                        Falha{CodigoSaida::FerramentaFaltando, 0,
+                              etapa + ": " + TextoFaltandoArquivo(plataforma::kNomeEnviador)});
+        r.faltando = {std::string(plataforma::kNomeEnviador)};
+        return r;
+    }
+    if (auto falha =
+            EnviarArquivo(c_.programa, ftp, c_.testeFtp->arquivo, etapa,
+                          regras_.valores.limiteEtapa, {}, c_.testeFtp->apos, nullptr, meios())) {
         return Parada(Etapa::Envio, std::move(*falha));
     }
     return std::nullopt;

@@ -22,6 +22,14 @@ struct EnvioAvulso {
     bool compactar = false;
 };
 
+// The window's FTP test: the FTP settings of the record checked as the job checks them, then
+// `arquivo` sent as the job sends and, once whole on the server, handed with its session to
+// `apos` (which deletes it and describes the connection).
+struct TesteFtp {
+    std::filesystem::path arquivo;
+    std::function<void(SessaoTransferencia& sessao, const std::string& nome)> apos;
+};
+
 struct Contexto {
     std::filesystem::path programa; // the tools
     std::filesystem::path dados;    // info.ini, Log, the lock, the archives
@@ -39,6 +47,9 @@ struct Contexto {
     // Set: the run is the send-file's pack and send of this file alone, told to the observer's
     // message line alone (no log, lock, heartbeat or backup); `configuracao` must be set.
     std::optional<EnvioAvulso> avulso{};
+    // Set: the run is that connect-and-check alone, told to no one (a failure's transfer field
+    // holds the host key or certificate the server showed); `configuracao` must be set.
+    std::optional<TesteFtp> testeFtp{};
 };
 
 // Where a run stopped.

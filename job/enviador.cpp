@@ -3,6 +3,7 @@
 #include "../plataforma/nomes.h"
 #include "../plataforma/processo.h"
 #include "../settings/codificacao.h"
+#include "textos.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -56,7 +57,7 @@ ArquivoLoginFtp::ArquivoLoginFtp(const DadosFtp& dados) {
         tmp, std::string(kPrefixoLogin) + std::to_string(plataforma::IdProcesso()) + ".", erro);
     if (!pasta) {
         throw std::runtime_error(std::string("não foi possível criar a pasta temporária: ") +
-                                 std::strerror(erro.value()));
+                                 TextoErroSistema(erro));
     }
     pasta_ = *pasta;
     arquivo_ = pasta_ / kArquivoLogin;
@@ -72,7 +73,7 @@ ArquivoLoginFtp::ArquivoLoginFtp(const DadosFtp& dados) {
         std::error_code ignorado;
         std::filesystem::remove_all(pasta_, ignorado);
         throw std::runtime_error(std::string("não foi possível criar o arquivo de login: ") +
-                                 std::strerror(erro.value()));
+                                 TextoErroSistema(erro));
     }
 }
 

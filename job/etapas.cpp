@@ -5,6 +5,7 @@
 #include "ferramentas.h"
 #include "politica_permissoes.h"
 #include "significados.h"
+#include "textos.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -79,7 +80,7 @@ std::optional<Falha> Excluir(const std::filesystem::path& arquivo) {
         erro && erro != std::errc::no_such_file_or_directory) {
         return Falha{CodigoSaida::ErroOutro, erro.value(),
                      "não foi possível excluir " + plataforma::TextoCaminho(arquivo) + ": " +
-                         std::strerror(erro.value()),
+                         TextoErroSistema(erro),
                      erro};
     }
     return std::nullopt;
@@ -161,7 +162,7 @@ std::optional<Falha> ConferirTamanho(SessaoTransferencia& t, const DadosFtp& dad
     if (erro) {
         return Falha{CodigoSaida::EnvioFalhou, erro.value(),
                      etapa + ": " + plataforma::TextoCaminho(arquivo) + ": " +
-                         std::strerror(erro.value())};
+                         TextoErroSistema(erro)};
     }
     plataforma::TamanhoRemoto tamanho;
     if (const auto f = t.Tamanho(remoto, tamanho)) {

@@ -6,6 +6,7 @@
 #include "../settings/conversao.h"
 #include "observador.h"
 #include "programa.h"
+#include "textos.h"
 
 #include <cstdio>
 #include <cstring>
@@ -47,11 +48,11 @@ void GravarLinhaLog(const std::filesystem::path& caminho, const std::string& Men
     const auto erro = plataforma::AcrescentarLinha(caminho, linha, aberto);
     if (!aberto) {
         throw ErroLog("não foi possível abrir o log " + plataforma::TextoCaminho(caminho) + ": " +
-                      std::strerror(erro.value()));
+                      TextoErroSistema(erro));
     }
     if (erro) {
         throw ErroLog("não foi possível gravar no log " + plataforma::TextoCaminho(caminho) + ": " +
-                      std::strerror(erro.value()));
+                      TextoErroSistema(erro));
     }
 }
 

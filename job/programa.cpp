@@ -4,6 +4,7 @@
 #include "../plataforma/nomes.h"
 #include "../plataforma/sistema.h"
 #include "../settings/texto.h"
+#include "textos.h"
 
 #include <cctype>
 #include <cstring>
@@ -38,7 +39,7 @@ std::filesystem::path LocalizarPastaDados(const std::filesystem::path& programa)
     const auto texto = plataforma::LerArquivoInteiro(arquivo, existe, erro);
     if (!texto) {
         throw std::runtime_error("não foi possível ler " + plataforma::TextoCaminho(arquivo) +
-                                 ": " + std::strerror(erro.value()));
+                                 ": " + TextoErroSistema(erro));
     }
     if (!existe) {
         return programa;

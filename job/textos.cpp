@@ -2,10 +2,63 @@
 
 #include "../plataforma/arquivos.h"
 #include "../plataforma/nomes.h"
+#include "../settings/configuracao.h" // MotivoGravacao
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <utility>
 
 namespace kelvane {
+
+namespace {
+
+// The errors a save, a load, a run or a send meets in practice (a number 0 is one the system
+// lacks).
+const std::pair<int, const char*> kErrosSistema[] = {
+    {EACCES, "permissão negada"},
+    {EPERM, "operação não permitida"},
+    {EROFS, "o sistema de arquivos é somente leitura"},
+    {ENOSPC, "não há espaço livre no disco"},
+    {plataforma::kErroCotaExcedida, "a cota de disco foi excedida"},
+    {ENOENT, "arquivo ou pasta inexistente"},
+    {ENOTDIR, "uma parte do caminho não é uma pasta"},
+    {EISDIR, "é uma pasta, não um arquivo"},
+    {EEXIST, "o arquivo já existe"},
+    {EIO, "erro de leitura ou gravação no disco"},
+    {ENAMETOOLONG, "nome de arquivo longo demais"},
+    {ELOOP, "links simbólicos demais no caminho"},
+    {ECONNREFUSED, "conexão recusada"},
+    {ETIMEDOUT, "a conexão esgotou o tempo de espera"},
+};
+
+} // namespace
+
+std::string TextoErroSistema(std::error_code erro) {
+    if (erro.value() == EWOULDBLOCK) { // the folder's lock held past its wait
+        return MotivoGravacao(std::error_code(erro.value(), std::generic_category()));
+    }
+    for (const auto& [numero, texto] : kErrosSistema) {
+        if (numero == erro.value() && numero != 0) {
+            return texto;
+        }
+    }
+    return std::strerror(erro.value());
+}
+
+std::string TraduzirErrosSistema(std::string texto) {
+    for (const auto& [numero, traducao] : kErrosSistema) {
+        if (numero == 0) {
+            continue;
+        }
+        const std::string sistema = std::strerror(numero);
+        for (auto i = texto.find(sistema); i != std::string::npos;
+             i = texto.find(sistema, i + std::strlen(traducao))) {
+            texto.replace(i, sistema.size(), traducao);
+        }
+    }
+    return texto;
+}
 
 std::string TextoFaltandoArquivo(std::string_view nome) {
     return "Está faltando o arquivo: " + std::string(nome);

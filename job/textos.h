@@ -6,9 +6,17 @@
 
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace kelvane {
+
+// The system's words for `erro` (a number of errno's, as the platform unit returns them), in
+// Portuguese for the ones a save, a load, a run or a send meets in practice.
+std::string TextoErroSistema(std::error_code erro);
+// A database driver's own text, the one text from outside that may hold the system's words
+// (strerror's, in English): those put in Portuguese as TextoErroSistema words them.
+std::string TraduzirErrosSistema(std::string texto);
 
 // "Está faltando o arquivo: <nome>"
 std::string TextoFaltandoArquivo(std::string_view nome);

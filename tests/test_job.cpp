@@ -8,12 +8,12 @@
 #include "job/ferramentas.h"
 #include "job/log.h"
 #include "job/retencao.h"
-#include "settings/regras.h"
 #include "plataforma/processo.h"
 #include "plataforma/sistema.h"
 #include "settings/codificacao.h"
 #include "settings/cripto.h"
 #include "settings/ini.h"
+#include "settings/regras.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -1053,7 +1053,8 @@ const Permissao permissoes[] = {
      },
      0, "", "Fim do Processo", false, ""},
     {"TravaEUmLink", [](Programa& p) { fs::create_symlink(fora->alheia, p.dir / "kelvane.lock"); },
-     1, "", "Erro: 40 - não foi possível abrir"},
+     1, "",
+     "Erro: 40 - não foi possível abrir {D}/kelvane.lock: links simbólicos demais no caminho"},
     // Debian's FreeTDS is registered by bare name, which unixODBC finds in its own driver folder:
     // a copy of another account's there, in a mount namespace of the run's own.
     {"FreeTdsOPadraoComABibliotecaDeOutraConta",

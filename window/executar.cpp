@@ -43,11 +43,11 @@ void Form1::cmdExecutar_Click() {
             // The line keeps the failure; one the job did not already put in a box gets one.
             // What the job's own process said before it could log (a refusal) comes along.
             const QString antes = falhaJob_.isEmpty() ? saidaJob_ : QString();
-            const QString falha = TraduzirErrosSistema(
+            const QString falha =
                 falhaJob_.isEmpty()
                     ? QStringLiteral("Erro: %1 - O processo não chegou ao fim; veja o log.")
                           .arg(ComoInteiro(*codigo))
-                    : falhaJob_);
+                    : falhaJob_;
             if (mensagem_ != falha) {
                 MostrarMensagem(falha);
             }

@@ -386,7 +386,7 @@ void Form1::MostrarProgresso(int percentual) {
 
 void Form1::MostrarCaixaErroDoJob(const std::string& texto) {
     caixaDoJob_ = true;
-    const QString caixa = TraduzirErrosSistema(QString::fromStdString(texto));
+    const QString caixa = QString::fromStdString(texto);
     falhaJob_ = caixa.section(QLatin1String("\r\n"), 0, 0);
     MostrarCaixa(this, Icone::Critico, caixa);
 }
@@ -395,9 +395,8 @@ void Form1::Avisar(Icone icone, const QString& texto) {
     if (texto.isEmpty()) { // work that threw has no outcome of its own; the runner said why
         return;
     }
-    const QString traduzido = TraduzirErrosSistema(texto);
-    MostrarMensagem(traduzido.section(QLatin1String("\r\n"), 0, 0));
-    MostrarCaixa(this, icone, traduzido);
+    MostrarMensagem(texto.section(QLatin1String("\r\n"), 0, 0));
+    MostrarCaixa(this, icone, texto);
 }
 
 std::optional<QString> Form1::ConferirPorta(const QString& recusa) {

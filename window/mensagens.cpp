@@ -1,36 +1,17 @@
 #include "mensagens.h"
 
 #include "job/etapas.h"
+#include "job/textos.h"
 #include "plataforma/arquivos.h"
 #include "settings/configuracao.h"
 #include "settings/regras.h"
 
-#include <cerrno>
-#include <cstring>
 #include <string>
 #include <utility>
 
 namespace kelvane::janela {
 
 namespace {
-
-// The errors a save, a load or a send meets in practice (a number 0 is one the system lacks).
-const std::pair<int, const char*> kErrosSistema[] = {
-    {EACCES, "permissão negada"},
-    {EPERM, "operação não permitida"},
-    {EROFS, "o sistema de arquivos é somente leitura"},
-    {ENOSPC, "não há espaço livre no disco"},
-    {plataforma::kErroCotaExcedida, "a cota de disco foi excedida"},
-    {ENOENT, "arquivo ou pasta inexistente"},
-    {ENOTDIR, "uma parte do caminho não é uma pasta"},
-    {EISDIR, "é uma pasta, não um arquivo"},
-    {EEXIST, "o arquivo já existe"},
-    {EIO, "erro de leitura ou gravação no disco"},
-    {ENAMETOOLONG, "nome de arquivo longo demais"},
-    {ELOOP, "links simbólicos demais no caminho"},
-    {ECONNREFUSED, "conexão recusada"},
-    {ETIMEDOUT, "a conexão esgotou o tempo de espera"},
-};
 
 bool Contem(const QString& texto, std::initializer_list<const char*> trechos) {
     for (const char* trecho : trechos) {
@@ -44,26 +25,8 @@ bool Contem(const QString& texto, std::initializer_list<const char*> trechos) {
 } // namespace
 
 QString TextoErroSistema(int erro) {
-    if (erro == EWOULDBLOCK) { // the folder's lock held past its wait
-        return QString::fromStdString(
-            MotivoGravacao(std::error_code(erro, std::generic_category())));
-    }
-    for (const auto& [numero, texto] : kErrosSistema) {
-        if (numero == erro && numero != 0) {
-            return QString::fromUtf8(texto);
-        }
-    }
-    return QString::fromLocal8Bit(std::strerror(erro));
-}
-
-QString TraduzirErrosSistema(QString texto) {
-    for (const auto& [numero, traducao] : kErrosSistema) {
-        if (numero == 0) {
-            continue;
-        }
-        texto.replace(QString::fromLocal8Bit(std::strerror(numero)), QString::fromUtf8(traducao));
-    }
-    return texto;
+    return QString::fromStdString(
+        kelvane::TextoErroSistema(std::error_code(erro, std::generic_category())));
 }
 
 QString DicaConexaoBanco(long numero, const std::string& texto) {
@@ -101,7 +64,8 @@ QString TextoFalhaFtp(const Falha& falha) {
     case 1:
         // Both a refused connection and a refused login end with 1: its own words tell which.
         dica =
-            Contem(texto, {"not accepted", "login incorrect", "530 "})
+            falha.ferramenta && Contem(QString::fromStdString(falha.ferramenta->saida),
+                                       {"not accepted", "login incorrect", "530 "})
                 ? QStringLiteral("O servidor FTP recusou a entrada: confira o Usuario e a Senha.")
                 : QStringLiteral("O servidor FTP não foi encontrado ou recusou a conexão: "
                                  "confira o Endereço e a Porta.");

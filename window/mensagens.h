@@ -10,10 +10,8 @@
 
 namespace kelvane::janela {
 
-// The system's text for errno `erro`, in Portuguese for the usual ones.
+// The system's text for errno `erro`, in Portuguese for the usual ones (job/textos.h).
 QString TextoErroSistema(int erro);
-// `texto` with each of those system texts put in Portuguese.
-QString TraduzirErrosSistema(QString texto);
 
 // One line saying what to check after the database test failed with this native error number
 // and driver text.

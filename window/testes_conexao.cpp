@@ -3,14 +3,13 @@
 // kept there (the certificate in a file of the data folder that CertificadoFTP names).
 #include "caixas.h"
 #include "form1.h"
+#include "job/backup.h"
 #include "job/banco.h"
-#include "job/etapas.h"
-#include "job/ferramentas.h"
-#include "job/politica_permissoes.h"
 #include "job/programa.h"
 #include "job/textos.h"
 #include "mensagens.h"
 #include "plataforma/arquivos.h"
+#include "plataforma/nomes.h"
 #include "settings/texto.h"
 
 #include <QCheckBox>
@@ -29,6 +28,12 @@ struct Resposta {
 
 // The file a certificate the user trusted from the FTP test is kept in.
 constexpr const char* kArquivoCertificadoFtp = "CertificadoFTP.pem";
+
+// The driver's words are the one text from outside that may hold the system's own.
+std::string TextoFalhaBanco(Falha falha) {
+    falha.descricao = TraduzirErrosSistema(std::move(falha.descricao));
+    return TextoFalha(falha);
+}
 
 const QString kMotivoTeste = QStringLiteral(
     "Um teste de conexão está em andamento. Aguarde o resultado para fechar a janela.");
@@ -60,7 +65,7 @@ void Form1::cmdTestarConexaoBanco_Click() {
                 falha
                     ? Resposta{Icone::Critico, DicaConexaoBanco(falha->numero, falha->descricao) +
                                                    QStringLiteral("\r\n") +
-                                                   QString::fromStdString(TextoFalha(*falha))}
+                                                   QString::fromStdString(TextoFalhaBanco(*falha))}
                     : Resposta{Icone::Informacao, QStringLiteral("Conexão efetuada com sucesso!")};
         },
         [this, resposta] { Avisar(resposta->icone, resposta->texto); });
@@ -81,32 +86,19 @@ void Form1::cmdTestarFTP_Click() {
                                               "ftpes://, ftps:// ou sftp://, ou nenhum."));
         return;
     }
-    // Whom the encrypted schemes trust is kept in info.ini only, and checked as the job checks
-    // it: a test that passes is a send the night's run makes too.
-    const auto salvo = LerConfiguracao(ArquivoIni()).valores;
-    const auto regras = ValidarConfiguracao(salvo, Uso::Executar);
-    if (const auto* problema = ProblemaEm(regras, &Configuracao::chaveHostFTP)) {
-        Avisar(Icone::Critico, QString::fromStdString(problema->texto));
-        return;
-    }
-    const auto pasta = PastaPrograma();
-    if (!salvo.certificadoFTP.empty()) {
-        if (const auto inseguro = CertificadoInseguro(plataforma::Caminho(salvo.certificadoFTP))) {
-            Avisar(Icone::Critico, QString::fromStdString(*inseguro));
-            return;
-        }
-    }
-    DadosFtp dados;
-    dados.esquema = endereco->esquema;
-    dados.endereco = endereco->host;
-    dados.porta = porta->toStdString();
-    dados.usuario = txtUsuario->text().toStdString();
-    dados.senha = txtPassw->text().toStdString();
-    dados.diretorio = txtDiretorio->text().toStdString();
-    dados.teste = true;
-    dados.certificado = plataforma::Caminho(salvo.certificadoFTP);
-    dados.chaveHost = salvo.chaveHostFTP;
-    const auto limite = regras.valores.limiteEtapa;
+    // Whom the encrypted schemes trust is kept in info.ini only, and checked by the job's own
+    // steps: a test that passes is a send the night's run makes too.
+    auto cfg = LerConfiguracao(ArquivoIni()).valores;
+    const bool semChave = cfg.chaveHostFTP.empty(), semCertificado = cfg.certificadoFTP.empty();
+    cfg.endereco = txtEnderecoFTP->text().toStdString();
+    cfg.porta = porta->toStdString();
+    cfg.usuario = txtUsuario->text().toStdString();
+    cfg.passw = txtPassw->text().toStdString();
+    cfg.diretorio = txtDiretorio->text().toStdString();
+    std::erase_if(cfg.ilegiveis, [](const Configuracao::Ilegivel& i) { // typed: read as they are
+        return i.chave == NomeChave(&Configuracao::usuario) ||
+               i.chave == NomeChave(&Configuracao::passw);
+    });
     auto resposta = std::make_shared<Resposta>();
     // What the server showed that nothing trusts yet, offered to the user below: never a key or
     // a certificate that takes the place of one already trusted.
@@ -116,7 +108,6 @@ void Form1::cmdTestarFTP_Click() {
     IniciarTarefa(
         kMotivoTeste,
         [=] {
-            const std::string etapa = "Teste de conexão FTP falhou";
             // What the session that checked the upload saw, and the test file gone through it.
             plataforma::DescricaoConexao descricao;
             std::string apagado;
@@ -125,27 +116,30 @@ void Form1::cmdTestarFTP_Click() {
                 const auto f = sessao.Apagar(nome);
                 apagado = f ? ", mas o arquivo de teste " + nome +
                                   " não pôde ser apagado e continua no servidor: " +
-                                  OcultarSegredos(f->motivo, {dados.senha})
+                                  OcultarSegredos(f->motivo, {cfg.passw})
                             : "! O arquivo de teste foi apagado do servidor.";
             };
-            plataforma::FalhaTransferencia transferencia;
-            // The archiver's library is a file every installation has to send; only plain FTP
-            // goes through the uploader.
-            const auto falha =
-                dados.esquema != plataforma::Esquema::Ftp ||
-                        FerramentaPresente(pasta, plataforma::kNomeEnviador)
-                    ? EnviarArquivo(pasta, dados, pasta / plataforma::kNomeBiblioteca7z, etapa,
-                                    limite, {}, apagar, &transferencia)
-                    : Falha{CodigoSaida::FerramentaFaltando, 0,
-                            etapa + ": " + TextoFaltandoArquivo(plataforma::kNomeEnviador)};
-            if (falha) {
-                *resposta = Resposta{Icone::Critico, TextoFalhaFtp(*falha)};
-                if (dados.chaveHost.empty()) {
-                    novo->chaveServidor = transferencia.chaveServidor;
-                    novo->tipoChave = transferencia.tipoChave;
-                }
-                if (dados.certificado.empty()) {
-                    novo->certificado = transferencia.certificado;
+            // The job's run with its FTP checks and send alone; the archiver's library is a file
+            // every installation has to send.
+            auto contexto = ContextoDoProcesso(nullptr);
+            contexto.configuracao = cfg;
+            contexto.testeFtp = TesteFtp{contexto.programa / plataforma::kNomeBiblioteca7z, apagar};
+            const auto r = Execucao(std::move(contexto)).Executar();
+            if (r.etapa != Etapa::Nenhuma) {
+                // A setting or a file refused before any connection: its own line, as the
+                // window's other refusals.
+                const bool recusa = r.etapa == Etapa::Configuracao || r.etapa == Etapa::Permissoes;
+                *resposta =
+                    Resposta{Icone::Critico, recusa ? QString::fromStdString(r.falha.descricao)
+                                                    : TextoFalhaFtp(r.falha)};
+                if (const auto& visto = r.falha.transferencia) {
+                    if (semChave) {
+                        novo->chaveServidor = visto->chaveServidor;
+                        novo->tipoChave = visto->tipoChave;
+                    }
+                    if (semCertificado) {
+                        novo->certificado = visto->certificado;
+                    }
                 }
                 return;
             }
@@ -155,13 +149,15 @@ void Form1::cmdTestarFTP_Click() {
                 checado += "\r\nTLS: " + descricao.tls;
             }
             if (const auto& c = descricao.certificado) {
-                checado += "\r\nCertificado confiável " +
-                           (dados.certificado.empty()
-                                ? std::string("pelo sistema")
-                                : "por CertificadoFTP (" +
-                                      plataforma::TextoCaminho(dados.certificado) + ")") +
-                           ": " + c->titular + ", emitido por " + c->emissor + ", válido até " +
-                           c->validade;
+                checado +=
+                    "\r\nCertificado confiável " +
+                    (semCertificado
+                         ? std::string("pelo sistema")
+                         : "por CertificadoFTP (" +
+                               plataforma::TextoCaminho(plataforma::Caminho(cfg.certificadoFTP)) +
+                               ")") +
+                    ": " + c->titular + ", emitido por " + c->emissor + ", válido até " +
+                    c->validade;
             }
             if (!descricao.chaveHost.empty()) {
                 checado +=
