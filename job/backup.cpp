@@ -18,6 +18,7 @@
 #include "programa.h"
 #include "retencao.h"
 #include "textos.h"
+#include "trava.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -28,42 +29,6 @@
 namespace kelvane {
 
 namespace {
-
-// Held for the whole job, and by each tool the job runs (they inherit the descriptor): the
-// kernel lets it go once the process and a tool it left running are both gone.
-class TravaJob {
-public:
-    TravaJob() = default;
-    ~TravaJob() {
-        if (trava_ != plataforma::kSemDescritor) {
-            plataforma::Fechar(trava_);
-        }
-    }
-    TravaJob(const TravaJob&) = delete;
-    TravaJob& operator=(const TravaJob&) = delete;
-
-    // A failure when the lock file cannot be opened; otherwise whether the lock was free shows
-    // in obtida().
-    std::optional<Falha> Tentar(const std::filesystem::path& dados) {
-        const auto caminho = dados / "kelvane.lock";
-        std::error_code erro;
-        trava_ = plataforma::AbrirArquivoTrava(caminho, erro);
-        if (trava_ == plataforma::kSemDescritor) {
-            return Falha{CodigoSaida::ErroOutro, erro.value(),
-                         "não foi possível abrir " + plataforma::TextoCaminho(caminho) + ": " +
-                             std::strerror(erro.value()),
-                         erro};
-        }
-        obtida_ = plataforma::TentarTravar(trava_);
-        return std::nullopt;
-    }
-    bool obtida() const { return obtida_; }
-    plataforma::Descritor descritor() const { return trava_; }
-
-private:
-    plataforma::Descritor trava_ = plataforma::kSemDescritor;
-    bool obtida_ = false;
-};
 
 Falha BackupNaoEArquivo(const std::filesystem::path& backup, std::error_code erro) {
     const std::string inicio = "Compactação falhou: " + plataforma::TextoCaminho(backup);

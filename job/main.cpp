@@ -12,6 +12,7 @@
 #include "log.h"
 #include "politica_permissoes.h"
 #include "programa.h"
+#include "restauracao.h"
 
 #include <cstdio>
 #include <cstring>
@@ -90,9 +91,11 @@ int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
     const std::string argumentos = TextoArgumentos(argc, argv);
     const bool exec = Maiusculas(argumentos) == "EXEC";
     const bool senhaArquivo = Maiusculas(argumentos) == "SENHAARQUIVO";
+    // RESTAURAR [ARQUIVO] [BANCO]: runs as EXEC does, unattended or not, never the window.
+    const bool restaurar = argc >= 2 && argc <= 4 && Maiusculas(argv[1]) == "RESTAURAR";
     // Whoever opened the window has no stderr to read (a program opened from the desktop): the
     // refusal is shown in a box too, before anything is loaded from the program folder.
-    const bool janela = !exec && !senhaArquivo && abrirJanela;
+    const bool janela = !exec && !senhaArquivo && !restaurar && abrirJanela;
     // An unattended run's end also goes to the system's log, where monitoring tools look.
     const auto falhou = [exec, janela](CodigoSaida codigo, const std::string& texto) {
         std::fprintf(stderr, "Kelvane: %s\n", texto.c_str());
@@ -131,7 +134,7 @@ int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
             return falhou(CodigoSaida::ErroOutro, e.what());
         }
     }
-    if (!inseguro && !exec && !senhaArquivo && PastaDados() != PastaPrograma()) {
+    if (!inseguro && !exec && !senhaArquivo && !restaurar && PastaDados() != PastaPrograma()) {
         // Root's window (the menu's launcher) on the data of SQL Server's account: they stay
         // that account's, and so does the job run-now starts.
         plataforma::AdotarDonoDosDados(PastaDados());
@@ -139,8 +142,9 @@ int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
     // The job's info.ini is read here, once, as the one check lets it.
     LeituraConfiguracao lida;
     if (!inseguro) {
-        inseguro = PermissaoInsegura(PastaPrograma(), PastaDados(), !exec && !senhaArquivo,
-                                     exec || senhaArquivo ? &lida : nullptr);
+        inseguro =
+            PermissaoInsegura(PastaPrograma(), PastaDados(), !exec && !senhaArquivo && !restaurar,
+                              exec || senhaArquivo || restaurar ? &lida : nullptr);
     }
     if (inseguro) {
         return falhou(CodigoSaida::PermissoesInseguras, *inseguro);
@@ -157,6 +161,16 @@ int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
                      plataforma::TextoCaminho(pastaLog).c_str(), std::strerror(erro.value()));
     }
 
+    if (restaurar) {
+        auto contexto = ContextoDoProcesso(nullptr);
+        contexto.configuracao = std::move(lida.valores);
+        const auto r = ExecutarRestauracao(std::move(contexto),
+                                           {argc > 2 ? argv[2] : "", argc > 3 ? argv[3] : ""});
+        for (const auto& linha : r.linhas) {
+            std::fprintf(stderr, "Kelvane: %s\n", linha.c_str());
+        }
+        return ComoInteiro(r.codigo());
+    }
     if (exec && JobAcompanhado()) {
         // Started by root's window as the data's owner: it reports to that window, as the job
         // run in the window's own process does.

@@ -113,6 +113,17 @@ const char* TipoChave(int tipo) {
     }
 }
 
+size_t Gravar(char* dados, size_t tamanho, size_t n, void* destino) {
+    auto* arquivo = static_cast<std::ofstream*>(destino);
+    arquivo->write(dados, static_cast<std::streamsize>(tamanho * n));
+    return arquivo->good() ? tamanho * n : 0;
+}
+
+size_t Acrescentar(char* dados, size_t tamanho, size_t n, void* destino) {
+    static_cast<std::string*>(destino)->append(dados, tamanho * n);
+    return tamanho * n;
+}
+
 size_t Ler(char* destino, size_t tamanho, size_t n, void* dados) {
     auto* arquivo = static_cast<std::ifstream*>(dados);
     arquivo->read(destino, static_cast<std::streamsize>(tamanho * n));
@@ -312,6 +323,8 @@ struct Transferencia::Estado {
         o(CURLOPT_XFERINFOFUNCTION, &Estado::Progresso);
         o(CURLOPT_XFERINFODATA, this);
         o(CURLOPT_WRITEFUNCTION, Descartar);
+        o(CURLOPT_WRITEDATA, static_cast<void*>(nullptr));
+        o(CURLOPT_DIRLISTONLY, 0L);
         o(CURLOPT_CLOSESOCKETFUNCTION, &Estado::Fechar);
         o(CURLOPT_CLOSESOCKETDATA, this);
         o(CURLOPT_CONNECTTIMEOUT, Segundos(d.conexao));
@@ -593,6 +606,56 @@ std::optional<FalhaTransferencia> Transferencia::Apagar(const std::string& nome)
     if (auto f = e.Executar()) {
         f->motivo = "o servidor recusou apagar " + nome + ": " + f->motivo;
         return f;
+    }
+    return std::nullopt;
+}
+
+std::optional<FalhaTransferencia> Transferencia::Baixar(const std::string& nome,
+                                                        const std::filesystem::path& arquivo) {
+    auto& e = *estado_;
+    if (auto f = e.Preparar(nome)) {
+        return f;
+    }
+    std::ofstream saida(arquivo, std::ios::binary | std::ios::trunc);
+    if (!saida) {
+        return FalhaTransferencia{"o arquivo local não pôde ser criado", {}};
+    }
+    e.curl.easy_setopt(e.c, CURLOPT_WRITEFUNCTION, Gravar);
+    e.curl.easy_setopt(e.c, CURLOPT_WRITEDATA, static_cast<void*>(&saida));
+    auto f = e.Executar();
+    saida.close();
+    if (!f && !saida) {
+        return FalhaTransferencia{"o arquivo local não pôde ser gravado", {}};
+    }
+    return f;
+}
+
+std::optional<FalhaTransferencia> Transferencia::Listar(std::vector<std::string>& nomes) {
+    auto& e = *estado_;
+    nomes.clear();
+    if (auto f = e.Preparar("")) {
+        return f;
+    }
+    std::string lista;
+    e.curl.easy_setopt(e.c, CURLOPT_DIRLISTONLY, 1L);
+    e.curl.easy_setopt(e.c, CURLOPT_WRITEFUNCTION, Acrescentar);
+    e.curl.easy_setopt(e.c, CURLOPT_WRITEDATA, static_cast<void*>(&lista));
+    if (auto f = e.Executar()) {
+        return f;
+    }
+    for (size_t i = 0; i < lista.size();) {
+        auto fim = lista.find('\n', i);
+        if (fim == std::string::npos) {
+            fim = lista.size();
+        }
+        std::string nome = lista.substr(i, fim - i);
+        if (!nome.empty() && nome.back() == '\r') {
+            nome.pop_back();
+        }
+        if (!nome.empty() && nome != "." && nome != "..") {
+            nomes.push_back(nome);
+        }
+        i = fim + 1;
     }
     return std::nullopt;
 }
