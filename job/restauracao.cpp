@@ -386,7 +386,8 @@ private:
             // What the refused restore left cannot be used, and it is this run's: it goes.
             std::string fim = "; nada foi restaurado.";
             try {
-                if (Existe()) {
+                // 3154: a database of the same name came meanwhile, not this run's.
+                if (e.numero() != 3154 && Existe()) {
                     conexao_->Executar("DROP DATABASE " + Colchetes(banco_), {}, Silencio());
                     fim = "; o banco " + Colchetes(banco_) +
                           ", criado por esta restauração, foi apagado.";

@@ -72,7 +72,7 @@ const Restauro restauros[] = {
      4,
      kRemoto + kRestaurando +
          R"(\[Vendas_\d{6}\]\nVerificando integridade\.\.\.: .*\n)"
-         R"(Erro: \d+ - Verificação de integridade falhou: .*; o banco )"
+         R"(Erro: \d+ - Verificação de integridade falhou: .*could not be processed.*; o banco )"
          R"(\[Vendas_\d{6}\] foi mantido para análise\.\n)"},
     {"SenhaErrada",
      "normal",
@@ -81,6 +81,14 @@ const Restauro restauros[] = {
      kRemoto + R"(Erro: \d+ - Teste do arquivo compactado falhou: .*\n)",
      [](Programa& p) {
          p.cfg["SenhaArquivo"] = "outra";
+     }},
+    {"DownloadCurto",
+     "normal",
+     {},
+     6,
+     kInicio + R"(Baixando\.\.\.: .*\nErro: 0 - Download falhou: .*\n)",
+     [](Programa& p) {
+         p.opcoesFtp = {"--size-plus-one"}, p.Servidores();
      }},
     {"ArquivoQueNaoEstaNoServidor",
      "normal",
