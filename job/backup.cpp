@@ -16,6 +16,7 @@
 #include "log.h"
 #include "politica_permissoes.h"
 #include "programa.h"
+#include "restauracao.h"
 #include "retencao.h"
 #include "textos.h"
 #include "trava.h"
@@ -86,6 +87,7 @@ private:
     std::optional<Resultado> Enviar();
     std::optional<Resultado> Concluir();
     std::optional<Resultado> EnviarAvulso();
+    std::optional<Resultado> TestarRestauracao();
     Meios meios() const { return {c_.programas, c_.transferencias}; }
     bool avulso() const { return c_.avulso.has_value(); }
     std::string Separado(const std::string& nome) const {
@@ -328,6 +330,9 @@ std::optional<Resultado> Execucao::Passos::Concluir() {
                   std::string(NomeChave(&Configuracao::executado)) + " em " +
                   plataforma::TextoCaminho(ini) + " (" + MotivoGravacao(erro) + ").");
     }
+    if (auto parada = TestarRestauracao()) {
+        return parada;
+    }
     Registrar("Fim do Processo");
     if (const auto* invalido = ProblemaEm(regras_, &Configuracao::manterArquivos)) {
         Registrar(invalido->texto);
@@ -335,6 +340,41 @@ std::optional<Resultado> Execucao::Passos::Concluir() {
         LimparArquivosAntigos(c_.dados, c_.backups, *regras_.valores.manter, cfg_.codigoCliente,
                               cfg_.nomeCliente, nomeArquivo_, ContaServicoBanco(cfg_.servidorDB),
                               c_.agora(), [this](const std::string& l) { Registrar(l); });
+    }
+    return std::nullopt;
+}
+
+// The drill (TesteRestauracao=N days): the archive just sent, read back from the server and
+// restored into <Banco>_KelvaneTeste, checked and dropped; the date recorded once it passed.
+std::optional<Resultado> Execucao::Passos::TestarRestauracao() {
+    const auto dias = NumeroDias(cfg_.testeRestauracao);
+    if (!dias) {
+        Registrar(std::string(NomeChave(&Configuracao::testeRestauracao)) + " inválido (\"" +
+                  cfg_.testeRestauracao +
+                  "\"): use um número inteiro de dias; a restauração não foi testada.");
+        return std::nullopt;
+    }
+    const auto hoje = c_.agora();
+    if (*dias == 0 || !TesteDevido(cfg_.ultimoTesteRestauracao, hoje, *dias)) {
+        return std::nullopt;
+    }
+    const std::string banco = cfg_.banco + "_KelvaneTeste";
+    Registrar("Testando a restauração...: " + nomeArquivo_ + " > [" + banco + "]");
+    auto contexto = c_;
+    contexto.configuracao = cfg_;
+    auto r = ExecutarRestauracao(std::move(contexto), {nomeArquivo_, banco, true});
+    if (r.etapa != Etapa::Nenhuma) {
+        Falha falha{CodigoSaida::TesteRestauracaoFalhou, r.falha.numero,
+                    "Teste de restauração falhou: " + r.falha.descricao};
+        falha.textoServidor = r.falha.textoServidor;
+        return Parada(Etapa::TesteRestauracao, std::move(falha));
+    }
+    const auto ini = c_.dados / "info.ini";
+    if (const auto erro = GravarConfiguracao(
+            ini, {{&Configuracao::ultimoTesteRestauracao, TextoDataGeral(hoje)}})) {
+        Registrar("Aviso: não foi possível gravar " +
+                  std::string(NomeChave(&Configuracao::ultimoTesteRestauracao)) + " em " +
+                  plataforma::TextoCaminho(ini) + " (" + MotivoGravacao(erro) + ").");
     }
     return std::nullopt;
 }

@@ -15,6 +15,8 @@
 #include "trava.h"
 
 #include <algorithm>
+#include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -92,14 +94,16 @@ public:
         } catch (const std::exception& e) {
             parada = Parada(Etapa::Interna, CodigoSaida::ErroOutro, e.what());
         }
-        if (parada) {
+        if (parada && !pedido_.teste) {
             Relatar(*parada);
         }
         Limpar();
         if (parada) {
             return std::move(*parada);
         }
-        Registrar("Fim da Restauração");
+        if (!pedido_.teste) {
+            Registrar("Fim da Restauração");
+        }
         return {};
     }
 
@@ -108,7 +112,9 @@ private:
         cfg_ = *c_.configuracao;
         regras_ = ValidarConfiguracao(cfg_, Uso::Executar);
         segredos_.push_back(cfg_.senhaArquivo);
-        Registrar("Inicio da Restauração");
+        if (!pedido_.teste) {
+            Registrar("Inicio da Restauração");
+        }
         for (const auto passo :
              {&Restauracao::Conferir, &Restauracao::Conectar, &Restauracao::Obter,
               &Restauracao::Desempacotar, &Restauracao::Restaurar, &Restauracao::Checar}) {
@@ -146,6 +152,25 @@ private:
     }
 
     std::optional<Resultado> Conferir() {
+        // The drill: the backup's run holds the lock, and checked the tools and the driver.
+        if (!pedido_.teste) {
+            if (auto parada = Travar()) {
+                return parada;
+            }
+        }
+        if (Remoto()) {
+            if (auto falha = DadosFtpDe(cfg_, regras_, ftp_)) {
+                return Parada(Etapa::Configuracao, std::move(*falha));
+            }
+            segredos_.push_back(ftp_.senha);
+            if (const auto inseguro = CertificadoInseguro(ftp_.certificado)) {
+                return Parada(Etapa::Permissoes, CodigoSaida::PermissoesInseguras, *inseguro);
+            }
+        }
+        return std::nullopt;
+    }
+
+    std::optional<Resultado> Travar() {
         if (auto falha = trava_.Tentar(c_.dados)) {
             return Parada(Etapa::Trava, std::move(*falha));
         }
@@ -164,15 +189,6 @@ private:
         }
         if (const auto inseguro = c_.banco->DriverInseguro(cfg_)) {
             return Parada(Etapa::Permissoes, CodigoSaida::PermissoesInseguras, *inseguro);
-        }
-        if (Remoto()) {
-            if (auto falha = DadosFtpDe(cfg_, regras_, ftp_)) {
-                return Parada(Etapa::Configuracao, std::move(*falha));
-            }
-            segredos_.push_back(ftp_.senha);
-            if (const auto inseguro = CertificadoInseguro(ftp_.certificado)) {
-                return Parada(Etapa::Permissoes, CodigoSaida::PermissoesInseguras, *inseguro);
-            }
         }
         return std::nullopt;
     }
@@ -344,7 +360,11 @@ private:
             if (Existe()) {
                 return Parada(Etapa::Restauracao, CodigoSaida::BackupFalhou,
                               etapa + ": o banco " + Colchetes(banco_) +
-                                  " já existe; nada foi restaurado.");
+                                  " já existe; nada foi restaurado" +
+                                  (pedido_.teste ? " e ele não foi apagado (se for de um teste "
+                                                   "anterior, apague-o: DROP DATABASE " +
+                                                       Colchetes(banco_) + ")."
+                                                 : "."));
             }
             const auto pastas = conexao_->Consultar(
                 "SELECT CAST(SERVERPROPERTY('InstanceDefaultDataPath') AS NVARCHAR(4000)) AS "
@@ -412,6 +432,17 @@ private:
                                                          "; o banco " + Colchetes(banco_) +
                                                              " foi mantido para análise."));
         }
+        if (pedido_.teste) {
+            try {
+                conexao_->Executar("DROP DATABASE " + Colchetes(banco_), {}, Silencio());
+            } catch (const ErroBanco& e) {
+                return Parada(Etapa::Restauracao,
+                              FalhaBanco(e, "o banco " + Colchetes(banco_) +
+                                                " passou no CHECKDB mas não pôde ser apagado"));
+            }
+            Registrar("Restauração testada: " + nome_ + " > " + Colchetes(banco_) + ": íntegro");
+            return std::nullopt;
+        }
         Registrar("Restaurado: " + nome_ + " > " + Colchetes(banco_) + ": íntegro");
         return std::nullopt;
     }
@@ -474,6 +505,36 @@ std::string ArquivoMaisRecente(const std::vector<std::string>& nomes, const std:
         }
     }
     return maior ? maior->second : std::string();
+}
+
+std::optional<unsigned> NumeroDias(const std::string& texto) {
+    unsigned n = 0;
+    const auto fim = texto.data() + texto.size();
+    if (texto.empty()) {
+        return 0u;
+    }
+    const auto r = std::from_chars(texto.data(), fim, n);
+    if (r.ec != std::errc() || r.ptr != fim) {
+        return std::nullopt;
+    }
+    return n;
+}
+
+bool TesteDevido(const std::string& ultimo, const std::tm& hoje, unsigned dias) {
+    int d = 0, m = 0, a = 0;
+    if (std::sscanf(ultimo.c_str(), "%d/%d/%d", &d, &m, &a) != 3) {
+        return true;
+    }
+    using namespace std::chrono;
+    const year_month_day antes{year(a), month(static_cast<unsigned>(m)),
+                               day(static_cast<unsigned>(d))};
+    const year_month_day agora{year(hoje.tm_year + 1900),
+                               month(static_cast<unsigned>(hoje.tm_mon + 1)),
+                               day(static_cast<unsigned>(hoje.tm_mday))};
+    if (!antes.ok()) {
+        return true;
+    }
+    return (sys_days(agora) - sys_days(antes)).count() >= static_cast<long>(dias);
 }
 
 Resultado ExecutarRestauracao(Contexto contexto, const PedidoRestauracao& pedido) {

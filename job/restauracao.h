@@ -6,6 +6,8 @@
 #include "codigos.h"
 #include "contexto.h"
 
+#include <ctime>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,8 +18,11 @@ namespace kelvane {
 // server; a name without a folder, that file of the server's folder; a path, a local .7z or
 // .BAK (never removed nor changed). `banco`: the database to create; empty, "<Banco>_<DDMMYY>"
 // with the archive's date (today's for a local file whose name carries none).
+// `teste`: EXEC's drill, inside the backup's run (which holds the lock and reports the failure):
+// the database is dropped once CHECKDB passed, and one already there is never touched.
 struct PedidoRestauracao {
     std::string arquivo, banco;
+    bool teste = false;
 };
 
 // RESTORE DATABASE [banco] FROM DISK = N'caminho' WITH MOVE N'<logical>' TO N'<physical>', ...,
@@ -31,6 +36,12 @@ std::string ComandoRestauracao(const std::string& banco, const std::string& cami
 // none is. An upload cut short (".parcial") is never one.
 std::string ArquivoMaisRecente(const std::vector<std::string>& nomes, const std::string& codigo,
                                const std::string& nome, int anoHoje);
+
+// TesteRestauracao's days: empty is 0; nullopt when not a whole number.
+std::optional<unsigned> NumeroDias(const std::string& texto);
+// Whether a drill is due `dias` after the last one (`ultimo`, in Executado's form; empty or
+// unreadable: never happened).
+bool TesteDevido(const std::string& ultimo, const std::tm& hoje, unsigned dias);
 
 // The whole restore, reported in the log: "Inicio da Restauração", one line per step, "Fim da
 // Restauração". `contexto.configuracao` must be set (info.ini as the permission check read it).

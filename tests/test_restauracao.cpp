@@ -1,6 +1,7 @@
 // `kelvane RESTAURAR` end to end: a real EXEC sends the night's archive to the FTP server, then the
 // restore reads it back (or a local copy) into the database stand-in, with the real 7z.
 #include "apoio.h"
+#include "settings/ini.h"
 
 #include <functional>
 #include <regex>
@@ -161,5 +162,74 @@ TEST_P(CadaRestauro, RestauraOuParaNaEtapaCerta) {
     EXPECT_EQ(fs::exists(sql) ? p.Arquivos(sql, ".mdf").size() : 0u, fica ? 1u : 0u);
 }
 INSTANTIATE_TEST_SUITE_P(Restauracao, CadaRestauro, ::testing::ValuesIn(restauros), PeloNome());
+
+// The drill after EXEC (TesteRestauracao=1): the archive just sent, read back and restored.
+struct Exercicio {
+    std::string nome, modo;
+    std::string ultimo; // UltimoTesteRestauracao before the run; "hoje": today's
+    int codigo;
+    std::string log; // the log from "Excluindo" on, a regex
+};
+const std::string kTestando =
+    R"(Excluindo.*\nTestando a restauração\.\.\.: KVLN_0042_Casa_Azul_\d{6}\.7z > )"
+    R"(\[Vendas_KelvaneTeste\]\nConectando .*\nBanco de dados conectado!\nBaixando.*\n)"
+    R"(Extraindo.*\nRestaurando.*\n)";
+const Exercicio exercicios[] = {
+    {"ApagaERegistraAData", "normal", "01/01/2020 03:00:00", 0,
+     kTestando + R"(Verificando integridade.*\nRestauração testada: KVLN_0042_Casa_Azul_\d{6}\.7z )"
+                 R"(> \[Vendas_KelvaneTeste\]: íntegro\nFim do Processo\n)"},
+    {"RecenteNaoRepete", "normal", "hoje", 0, R"(Excluindo.*\nFim do Processo\n)"},
+    {"DanoFalhaANoite", "checkdb", "", 10,
+     kTestando + R"(Verificando integridade.*\nErro: \d+ - Teste de restauração falhou: )"
+                 R"(Verificação de integridade falhou: .*foi mantido para análise\.\n)"},
+    {"BancoDeTesteExistenteFica", "normal", "", 10,
+     R"(Excluindo.*\nTestando.*\nConectando .*\nBanco de dados conectado!\nBaixando.*\n)"
+     R"(Extraindo.*\nRestaurando.*\nErro: 0 - Teste de restauração falhou: Restauração falhou: )"
+     R"(o banco \[Vendas_KelvaneTeste\] já existe; nada foi restaurado e ele não foi apagado )"
+     R"(\(se for de um teste anterior, apague-o: DROP DATABASE \[Vendas_KelvaneTeste\]\)\.\n)"},
+};
+
+using ComExercicio = ::testing::WithParamInterface<Exercicio>;
+class ExercicioAposExec : public ::testing::Test, public ComExercicio {
+protected:
+    void SetUp() override { ::setenv("TMPDIR", p.tmp.c_str(), 1); }
+    void TearDown() override { ::unsetenv("TMPDIR"); }
+    Programa p;
+};
+
+TEST_P(ExercicioAposExec, ProvaOQueFoiEnviado) {
+    const auto& c = GetParam();
+    const auto sql = p.raiz.p / "sql";
+    char hoje[16];
+    const auto agora = std::time(nullptr);
+    std::strftime(hoje, sizeof hoje, "%d/%m/%Y", std::localtime(&agora));
+    p.cfg["TesteRestauracao"] = "1";
+    p.cfg["UltimoTesteRestauracao"] = c.ultimo == "hoje" ? hoje : c.ultimo;
+    p.opcoesTds = {"--data-path=" + sql.string()};
+    if (c.nome.find("Existente") != std::string::npos) {
+        p.opcoesTds.push_back("--existing=Vendas_KelvaneTeste");
+    }
+    p.Servidores(c.modo);
+    p.Ini();
+    const auto r = p.Exec();
+    EXPECT_EQ(r.codigo, c.codigo) << r.saida;
+    std::string log;
+    bool depois = false;
+    for (const auto& l : p.Log()) {
+        depois = depois || l.rfind("Excluindo", 0) == 0;
+        log += depois ? l + "\n" : "";
+    }
+    EXPECT_TRUE(std::regex_match(log, std::regex(c.log))) << log;
+    // The date only for a drill that passed; nothing downloaded or extracted left.
+    const auto ultimo =
+        kelvane::LerINI(kelvane::kSecaoInfos, "UltimoTesteRestauracao", p.dados / "info.ini");
+    EXPECT_EQ(ultimo.substr(0, 10), c.codigo == 0 ? std::string(hoje) : c.ultimo) << ultimo;
+    EXPECT_EQ(p.Pacotes().size(), 1u);
+    EXPECT_FALSE(fs::exists(p.Backups() / "restauracao"));
+    // Only a database CHECKDB found damaged stays.
+    EXPECT_EQ(fs::exists(sql) ? p.Arquivos(sql, ".mdf").size() : 0u, c.modo == "checkdb" ? 1u : 0u);
+}
+INSTANTIATE_TEST_SUITE_P(Restauracao, ExercicioAposExec, ::testing::ValuesIn(exercicios),
+                         PeloNome());
 
 } // namespace
