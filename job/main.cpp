@@ -93,9 +93,10 @@ int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
     const bool senhaArquivo = Maiusculas(argumentos) == "SENHAARQUIVO";
     // RESTAURAR [ARQUIVO] [BANCO]: runs as EXEC does, unattended or not, never the window.
     const bool restaurar = argc >= 2 && argc <= 4 && Maiusculas(argv[1]) == "RESTAURAR";
+    const bool listar = Maiusculas(argumentos) == "LISTAR";
     // Whoever opened the window has no stderr to read (a program opened from the desktop): the
     // refusal is shown in a box too, before anything is loaded from the program folder.
-    const bool janela = !exec && !senhaArquivo && !restaurar && abrirJanela;
+    const bool janela = !exec && !senhaArquivo && !restaurar && !listar && abrirJanela;
     // An unattended run's end also goes to the system's log, where monitoring tools look.
     const auto falhou = [exec, janela](CodigoSaida codigo, const std::string& texto) {
         std::fprintf(stderr, "Kelvane: %s\n", texto.c_str());
@@ -134,7 +135,8 @@ int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
             return falhou(CodigoSaida::ErroOutro, e.what());
         }
     }
-    if (!inseguro && !exec && !senhaArquivo && !restaurar && PastaDados() != PastaPrograma()) {
+    if (!inseguro && !exec && !senhaArquivo && !restaurar && !listar &&
+        PastaDados() != PastaPrograma()) {
         // Root's window (the menu's launcher) on the data of SQL Server's account: they stay
         // that account's, and so does the job run-now starts.
         plataforma::AdotarDonoDosDados(PastaDados());
@@ -142,15 +144,26 @@ int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
     // The job's info.ini is read here, once, as the one check lets it.
     LeituraConfiguracao lida;
     if (!inseguro) {
-        inseguro =
-            PermissaoInsegura(PastaPrograma(), PastaDados(), !exec && !senhaArquivo && !restaurar,
-                              exec || senhaArquivo || restaurar ? &lida : nullptr);
+        inseguro = PermissaoInsegura(PastaPrograma(), PastaDados(),
+                                     !exec && !senhaArquivo && !restaurar && !listar,
+                                     exec || senhaArquivo || restaurar || listar ? &lida : nullptr);
     }
     if (inseguro) {
         return falhou(CodigoSaida::PermissoesInseguras, *inseguro);
     }
     if (senhaArquivo) {
         return ComoInteiro(DefinirSenhaArquivo(lida.valores));
+    }
+    // Reads the server's folder alone: no log, no lock.
+    if (listar) {
+        std::string saida;
+        if (const auto falha =
+                ListarArquivos(lida.valores, TransferenciasDoSistema(), AgoraLocal(), saida)) {
+            std::fprintf(stderr, "Kelvane: %s\n", TextoFalha(*falha).c_str());
+            return ComoInteiro(falha->codigo);
+        }
+        std::fputs(saida.c_str(), stdout);
+        return ComoInteiro(CodigoSaida::Sucesso);
     }
     ArquivoLog = NomeArquivoLog(AgoraLocal());
 

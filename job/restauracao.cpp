@@ -486,9 +486,10 @@ std::string ComandoRestauracao(const std::string& banco, const std::string& cami
     return sql + (checksum ? "CHECKSUM, " : "") + "STATS = 10";
 }
 
-std::string ArquivoMaisRecente(const std::vector<std::string>& nomes, const std::string& codigo,
-                               const std::string& nome, int anoHoje) {
-    std::optional<std::pair<DataNome, std::string>> maior;
+std::vector<std::pair<DataNome, std::string>>
+ArquivosDoCliente(const std::vector<std::string>& nomes, const std::string& codigo,
+                  const std::string& nome, int anoHoje) {
+    std::vector<std::pair<DataNome, std::string>> r;
     for (const auto& n : nomes) {
         const auto data = DataDoNome(n, ".7z", anoHoje);
         if (!data) {
@@ -499,12 +500,58 @@ std::string ArquivoMaisRecente(const std::vector<std::string>& nomes, const std:
         dia.tm_mon = std::get<1>(*data) - 1;
         dia.tm_mday = std::get<2>(*data);
         // Ours only if this client's naming gives exactly this name for that day.
-        if (n == NomeArquivoCompactado(NomeArquivoBackup(codigo, nome, dia)) &&
-            (!maior || std::pair{*data, n} > *maior)) {
-            maior = std::pair{*data, n};
+        if (n == NomeArquivoCompactado(NomeArquivoBackup(codigo, nome, dia))) {
+            r.emplace_back(*data, n);
         }
     }
-    return maior ? maior->second : std::string();
+    std::sort(r.rbegin(), r.rend());
+    return r;
+}
+
+std::string ArquivoMaisRecente(const std::vector<std::string>& nomes, const std::string& codigo,
+                               const std::string& nome, int anoHoje) {
+    const auto arquivos = ArquivosDoCliente(nomes, codigo, nome, anoHoje);
+    return arquivos.empty() ? std::string() : arquivos.front().second;
+}
+
+std::optional<Falha> ListarArquivos(const Configuracao& c, Transferencias& transferencias,
+                                    const std::tm& hoje, std::string& saida) {
+    const auto regras = ValidarConfiguracao(c, Uso::Executar);
+    DadosFtp ftp;
+    if (auto falha = DadosFtpDe(c, regras, ftp)) {
+        return falha;
+    }
+    if (const auto inseguro = CertificadoInseguro(ftp.certificado)) {
+        return Falha{CodigoSaida::PermissoesInseguras, 0, *inseguro};
+    }
+    const auto falhou = [&](const plataforma::FalhaTransferencia& f) {
+        Falha falha{CodigoSaida::EnvioFalhou, 0, "Listagem falhou: " + f.motivo};
+        falha.transferencia = f;
+        return falha;
+    };
+    try {
+        const auto sessao =
+            transferencias.Abrir(DestinoDe(ftp, std::chrono::seconds(regras.valores.limiteEtapa)));
+        std::vector<std::string> nomes;
+        if (const auto f = sessao->Listar(nomes)) {
+            return falhou(*f);
+        }
+        for (const auto& [data, nome] :
+             ArquivosDoCliente(nomes, c.codigoCliente, c.nomeCliente, hoje.tm_year + 1900)) {
+            plataforma::TamanhoRemoto tamanho;
+            if (const auto f = sessao->Tamanho(nome, tamanho)) {
+                return falhou(*f);
+            }
+            char linha[64];
+            std::snprintf(linha, sizeof linha, "%02d/%02d/%04d  %15s  ", std::get<2>(data),
+                          std::get<1>(data), std::get<0>(data),
+                          tamanho.bytes ? std::to_string(*tamanho.bytes).c_str() : "?");
+            saida += linha + nome + "\n";
+        }
+    } catch (const std::exception& e) {
+        return Falha{CodigoSaida::EnvioFalhou, 0, std::string("Listagem falhou: ") + e.what()};
+    }
+    return std::nullopt;
 }
 
 std::optional<unsigned> NumeroDias(const std::string& texto) {

@@ -37,6 +37,11 @@ std::string ComandoRestauracao(const std::string& banco, const std::string& cami
 std::string ArquivoMaisRecente(const std::vector<std::string>& nomes, const std::string& codigo,
                                const std::string& nome, int anoHoje);
 
+// LISTAR: the archives of this client on the server, newest first, one a line: the date in the
+// name, the size the server tells, the name RESTAURAR takes. Nothing is written anywhere.
+std::optional<Falha> ListarArquivos(const Configuracao& c, Transferencias& transferencias,
+                                    const std::tm& hoje, std::string& saida);
+
 // TesteRestauracao's days: empty is 0; nullopt when not a whole number.
 std::optional<unsigned> NumeroDias(const std::string& texto);
 // Whether a drill is due `dias` after the last one (`ultimo`, in Executado's form; empty or
