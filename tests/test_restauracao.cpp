@@ -119,6 +119,8 @@ TEST_P(CadaRestauro, RestauraOuParaNaEtapaCerta) {
     const auto sql = p.raiz.p / "sql";
     p.cfg["SenhaArquivo"] = "Cofre 42; até amanhã";
     p.opcoesTds = {"--data-path=" + sql.string(), "--existing=Vendas_Antigo"};
+    // A backup with checksums is restored with CHECKSUM (one the server spoiled cannot be made).
+    p.cfg["VerificarBackup"] = c.modo == "corrupt" ? "0" : "1";
     p.Servidores(c.modo);
     p.Ini();
     const auto exec = p.Exec();
@@ -161,9 +163,9 @@ TEST_P(CadaRestauro, RestauraOuParaNaEtapaCerta) {
     const bool fica = c.codigo == 0 || c.modo == "checkdb";
     EXPECT_EQ(!restauracao.empty(), fica || c.modo == "corrupt") << restauracao;
     if (fica) {
-        EXPECT_TRUE(std::regex_search(restauracao,
-                                      std::regex(R"(WITH MOVE N'Vendas' TO N'.*_1\.mdf', MOVE )"
-                                                 R"(N'Vendas_log' TO N'.*_2\.ldf', STATS = 10$)")))
+        EXPECT_TRUE(std::regex_search(
+            restauracao, std::regex(R"(WITH MOVE N'Vendas' TO N'.*_1\.mdf', MOVE )"
+                                    R"(N'Vendas_log' TO N'.*_2\.ldf', CHECKSUM, STATS = 10$)")))
             << restauracao;
     }
     // The restored database's files stay; none of a refused restore's does.
