@@ -177,8 +177,9 @@ int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
     if (restaurar) {
         auto contexto = ContextoDoProcesso(nullptr);
         contexto.configuracao = std::move(lida.valores);
+        const auto a = plataforma::ArgumentosUtf8(argc, argv);
         const auto r = ExecutarRestauracao(std::move(contexto),
-                                           {argc > 2 ? argv[2] : "", argc > 3 ? argv[3] : ""});
+                                           {argc > 2 ? a[2] : "", argc > 3 ? a[3] : ""});
         for (const auto& linha : r.linhas) {
             std::fprintf(stderr, "Kelvane: %s\n", linha.c_str());
         }

@@ -45,13 +45,14 @@ const Restauro restauros[] = {
                "KVLN_0042_Casa_Azul_311226.7z.parcial", "KVLN_0043_Outro_311226.7z"}) {
              Gravar(pasta / nome, "não é um arquivo");
          }
-         // LISTAR: this client's archives, newest first by the name's date, with their sizes.
+         // LISTAR: this client's archives, newest first by the name's date, with their sizes
+         // (Windows' console ends lines with CR LF).
          p.Ini();
          const auto lista = p.Exec({"LISTAR"});
          EXPECT_TRUE(std::regex_match(
-             lista.saida, std::regex(R"(\d\d/\d\d/20\d\d +\d+  KVLN_0042_Casa_Azul_\d{6}\.7z\n)"
-                                     R"(01/01/2024 +18  KVLN_0042_Casa_Azul_010124\.7z\n)"
-                                     R"(31/12/1999 +18  KVLN_0042_Casa_Azul_311299\.7z\n)")))
+             lista.saida, std::regex(R"(\d\d/\d\d/20\d\d +\d+  KVLN_0042_Casa_Azul_\d{6}\.7z\r?\n)"
+                                     R"(01/01/2024 +18  KVLN_0042_Casa_Azul_010124\.7z\r?\n)"
+                                     R"(31/12/1999 +18  KVLN_0042_Casa_Azul_311299\.7z\r?\n)")))
              << lista.saida;
      }},
     {"LocalEmBancoHostil",
