@@ -14,6 +14,8 @@
 #include "programa.h"
 #include "restauracao.h"
 
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -83,6 +85,53 @@ CodigoSaida DefinirSenhaArquivo(const Configuracao& lida) {
     }
     return CodigoSaida::Sucesso;
 }
+
+// RESTAURAR's one progress line on a terminal, redrawn in place: the download's bytes and rate,
+// then the restore's percent.
+class ProgressoTerminal {
+public:
+    void Baixado(std::uintmax_t bytes, std::uintmax_t total) {
+        const auto agora = std::chrono::steady_clock::now();
+        if (!inicio_) {
+            inicio_ = agora;
+        }
+        if (bytes == bytes_ ||
+            (bytes != total && agora - ultimo_ < std::chrono::milliseconds(250))) {
+            return; // redrawn a few times a second at most
+        }
+        ultimo_ = agora;
+        bytes_ = bytes;
+        const double segundos = std::chrono::duration<double>(agora - *inicio_).count();
+        const double mb = static_cast<double>(bytes) / (1024 * 1024);
+        char linha[160];
+        std::snprintf(linha, sizeof linha, "\rBaixando: %.1f de %.1f MB (%.1f MB/s)   ", mb,
+                      static_cast<double>(total) / (1024 * 1024),
+                      segundos > 0 ? mb / segundos : 0.0);
+        Escrever(linha);
+    }
+    void Restaurado(int percentual) {
+        char linha[80];
+        std::snprintf(linha, sizeof linha, "\rRestaurando: %d%%%40s", percentual, "");
+        Escrever(linha);
+    }
+    void Terminar() {
+        if (escrito_) {
+            std::fputs("\n", stdout);
+            std::fflush(stdout);
+        }
+    }
+
+private:
+    void Escrever(const char* linha) {
+        escrito_ = true;
+        std::fputs(linha, stdout);
+        std::fflush(stdout);
+    }
+    std::optional<std::chrono::steady_clock::time_point> inicio_;
+    std::chrono::steady_clock::time_point ultimo_{};
+    std::uintmax_t bytes_ = 0;
+    bool escrito_ = false;
+};
 
 } // namespace
 
@@ -178,8 +227,18 @@ int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
         auto contexto = ContextoDoProcesso(nullptr);
         contexto.configuracao = std::move(lida.valores);
         const auto a = plataforma::ArgumentosUtf8(argc, argv);
-        const auto r = ExecutarRestauracao(std::move(contexto),
-                                           {argc > 2 ? a[2] : "", argc > 3 ? a[3] : ""});
+        PedidoRestauracao pedido{argc > 2 ? a[2] : "", argc > 3 ? a[3] : ""};
+        ProgressoTerminal terminal;
+        if (plataforma::SaidaEmTerminal()) {
+            pedido.baixado = [&terminal](std::uintmax_t bytes, std::uintmax_t total) {
+                terminal.Baixado(bytes, total);
+            };
+            pedido.restaurado = [&terminal](int percentual) {
+                terminal.Restaurado(percentual);
+            };
+        }
+        const auto r = ExecutarRestauracao(std::move(contexto), pedido);
+        terminal.Terminar();
         for (const auto& linha : r.linhas) {
             std::fprintf(stderr, "Kelvane: %s\n", linha.c_str());
         }

@@ -33,8 +33,9 @@ public:
         return t_.Apagar(nome);
     }
     std::optional<plataforma::FalhaTransferencia>
-    Baixar(const std::string& nome, const std::filesystem::path& arquivo) override {
-        return t_.Baixar(nome, arquivo);
+    Baixar(const std::string& nome, const std::filesystem::path& arquivo,
+           const std::function<void(std::uintmax_t)>& progresso) override {
+        return t_.Baixar(nome, arquivo, progresso);
     }
     std::optional<plataforma::FalhaTransferencia> Listar(std::vector<std::string>& nomes) override {
         return t_.Listar(nomes);

@@ -243,7 +243,13 @@ private:
             }
             baixado_ = c_.dados / plataforma::Caminho("baixando_" + nome_);
             arquivo_ = baixado_;
-            if (const auto f = sessao->Baixar(nome_, baixado_)) {
+            const std::uintmax_t total = tamanho.bytes.value_or(0);
+            const auto progresso = [this, total](std::uintmax_t bytes) {
+                if (pedido_.baixado) {
+                    pedido_.baixado(bytes, total);
+                }
+            };
+            if (const auto f = sessao->Baixar(nome_, baixado_, progresso)) {
                 auto falha = FalhaDownload(nome_ + ": " + f->motivo);
                 falha.transferencia = *f;
                 return Parada(Etapa::Download, std::move(falha));
@@ -396,8 +402,8 @@ private:
         try {
             const auto progresso = [this](const Diagnostico& d) {
                 const int percentual = PercentualProcessado(d.mensagem);
-                if (percentual >= 0 && c_.observador && c_.observador->progresso) {
-                    c_.observador->progresso(percentual);
+                if (percentual >= 0 && pedido_.restaurado) {
+                    pedido_.restaurado(percentual);
                 }
             };
             conexao_->Executar(ComandoRestauracao(banco_, caminho, movimentos, checksum), progresso,

@@ -6,7 +6,9 @@
 #include "codigos.h"
 #include "contexto.h"
 
+#include <cstdint>
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -20,9 +22,13 @@ namespace kelvane {
 // with the archive's date (today's for a local file whose name carries none).
 // `teste`: EXEC's drill, inside the backup's run (which holds the lock and reports the failure):
 // the database is dropped once CHECKDB passed, and one already there is never touched.
+// `baixado` and `restaurado`, when set: the download's bytes so far (and the whole), the
+// restore's percent as the server reports it (RESTAURAR's progress line on a terminal).
 struct PedidoRestauracao {
     std::string arquivo, banco;
     bool teste = false;
+    std::function<void(std::uintmax_t, std::uintmax_t)> baixado{};
+    std::function<void(int)> restaurado{};
 };
 
 // RESTORE DATABASE [banco] FROM DISK = N'caminho' WITH MOVE N'<logical>' TO N'<physical>', ...,

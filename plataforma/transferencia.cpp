@@ -151,6 +151,7 @@ struct Transferencia::Estado {
     bool chaveRecusada = false;
     // FTP: the connection's first line is yet to come; it came and was not an FTP reply.
     bool aguardandoSaudacao = false, outroProtocolo = false;
+    std::function<void(std::uintmax_t)> progresso; // the download under way's
 
     ~Estado() {
         if (c != nullptr) {
@@ -216,8 +217,12 @@ struct Transferencia::Estado {
     // Called as the transfer goes on, right after each read too: a first line that is not an
     // FTP reply ends it there instead of at the time limit (an SSH server, for one, then waits
     // for the client to speak).
-    static int Progresso(void* p, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-        return static_cast<Estado*>(p)->outroProtocolo ? 1 : 0;
+    static int Progresso(void* p, curl_off_t, curl_off_t recebidos, curl_off_t, curl_off_t) {
+        auto* e = static_cast<Estado*>(p);
+        if (e->progresso && recebidos > 0) {
+            e->progresso(static_cast<std::uintmax_t>(recebidos));
+        }
+        return e->outroProtocolo ? 1 : 0;
     }
 
     // SFTP: the host key, checked against ChaveHostFTP by its SHA-256 (as OpenSSH shows it).
@@ -610,8 +615,9 @@ std::optional<FalhaTransferencia> Transferencia::Apagar(const std::string& nome)
     return std::nullopt;
 }
 
-std::optional<FalhaTransferencia> Transferencia::Baixar(const std::string& nome,
-                                                        const std::filesystem::path& arquivo) {
+std::optional<FalhaTransferencia>
+Transferencia::Baixar(const std::string& nome, const std::filesystem::path& arquivo,
+                      const std::function<void(std::uintmax_t)>& progresso) {
     auto& e = *estado_;
     if (auto f = e.Preparar(nome)) {
         return f;
@@ -622,7 +628,9 @@ std::optional<FalhaTransferencia> Transferencia::Baixar(const std::string& nome,
     }
     e.curl.easy_setopt(e.c, CURLOPT_WRITEFUNCTION, Gravar);
     e.curl.easy_setopt(e.c, CURLOPT_WRITEDATA, static_cast<void*>(&saida));
+    e.progresso = progresso;
     auto f = e.Executar();
+    e.progresso = nullptr;
     saida.close();
     if (!f && !saida) {
         return FalhaTransferencia{"o arquivo local não pôde ser gravado", {}};

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -86,9 +87,11 @@ public:
     std::optional<FalhaTransferencia> Renomear(const std::string& de, const std::string& para);
     // Deletes `nome` in the folder.
     std::optional<FalhaTransferencia> Apagar(const std::string& nome);
-    // Downloads `nome` from the folder into `arquivo`, replacing it.
-    std::optional<FalhaTransferencia> Baixar(const std::string& nome,
-                                             const std::filesystem::path& arquivo);
+    // Downloads `nome` from the folder into `arquivo`, replacing it; `progresso` (when set) gets
+    // the bytes received so far as they arrive.
+    std::optional<FalhaTransferencia>
+    Baixar(const std::string& nome, const std::filesystem::path& arquivo,
+           const std::function<void(std::uintmax_t)>& progresso = {});
     // The names of the files in the folder (the server's listing of names alone).
     std::optional<FalhaTransferencia> Listar(std::vector<std::string>& nomes);
     // The connection of the first operation that succeeded; empty before one did.

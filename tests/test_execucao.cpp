@@ -73,8 +73,9 @@ struct Sessao final : SessaoTransferencia {
         return std::nullopt;
     }
     // The restore's, which the backup never asks for.
-    std::optional<plataforma::FalhaTransferencia> Baixar(const std::string&,
-                                                         const std::filesystem::path&) override {
+    std::optional<plataforma::FalhaTransferencia>
+    Baixar(const std::string&, const std::filesystem::path&,
+           const std::function<void(std::uintmax_t)>&) override {
         return kNaoUsado;
     }
     std::optional<plataforma::FalhaTransferencia> Listar(std::vector<std::string>&) override {

@@ -140,6 +140,7 @@ TEST_P(CadaRestauro, RestauraOuParaNaEtapaCerta) {
     const auto lotesAntes = p.Lotes().size();
     const auto r = p.Exec(argumentos);
     EXPECT_EQ(r.codigo, c.codigo) << r.saida;
+    EXPECT_EQ(r.saida.find("\rBaixando"), std::string::npos) << r.saida; // not a terminal
     std::string log;
     const auto linhas = p.Log();
     for (auto i = inicio; i < linhas.size(); ++i) {
