@@ -362,7 +362,9 @@ std::optional<Resultado> Execucao::Passos::TestarRestauracao() {
     Registrar("Testando a restauração...: " + nomeArquivo_ + " > [" + banco + "]");
     auto contexto = c_;
     contexto.configuracao = cfg_;
-    auto r = ExecutarRestauracao(std::move(contexto), {nomeArquivo_, banco, true});
+    PedidoRestauracao pedido{nomeArquivo_, banco, true};
+    pedido.ferramentas = comTrava_;
+    auto r = ExecutarRestauracao(std::move(contexto), pedido);
     if (r.etapa != Etapa::Nenhuma) {
         Falha falha{CodigoSaida::TesteRestauracaoFalhou, r.falha.numero,
                     "Teste de restauração falhou: " + r.falha.descricao};

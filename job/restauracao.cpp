@@ -157,6 +157,8 @@ private:
             if (auto parada = Travar()) {
                 return parada;
             }
+        } else {
+            comTrava_ = pedido_.ferramentas;
         }
         if (Remoto()) {
             if (auto falha = DadosFtpDe(cfg_, regras_, ftp_)) {

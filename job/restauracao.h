@@ -29,6 +29,7 @@ struct PedidoRestauracao {
     bool teste = false;
     std::function<void(std::uintmax_t, std::uintmax_t)> baixado{};
     std::function<void(int)> restaurado{};
+    OpcoesProcesso ferramentas{}; // the drill's tools: they inherit the backup's lock
 };
 
 // RESTORE DATABASE [banco] FROM DISK = N'caminho' WITH MOVE N'<logical>' TO N'<physical>', ...,
