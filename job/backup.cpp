@@ -16,8 +16,10 @@
 #include "log.h"
 #include "politica_permissoes.h"
 #include "programa.h"
+#include "restauracao.h"
 #include "retencao.h"
 #include "textos.h"
+#include "trava.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -28,42 +30,6 @@
 namespace kelvane {
 
 namespace {
-
-// Held for the whole job, and by each tool the job runs (they inherit the descriptor): the
-// kernel lets it go once the process and a tool it left running are both gone.
-class TravaJob {
-public:
-    TravaJob() = default;
-    ~TravaJob() {
-        if (trava_ != plataforma::kSemDescritor) {
-            plataforma::Fechar(trava_);
-        }
-    }
-    TravaJob(const TravaJob&) = delete;
-    TravaJob& operator=(const TravaJob&) = delete;
-
-    // A failure when the lock file cannot be opened; otherwise whether the lock was free shows
-    // in obtida().
-    std::optional<Falha> Tentar(const std::filesystem::path& dados) {
-        const auto caminho = dados / "kelvane.lock";
-        std::error_code erro;
-        trava_ = plataforma::AbrirArquivoTrava(caminho, erro);
-        if (trava_ == plataforma::kSemDescritor) {
-            return Falha{CodigoSaida::ErroOutro, erro.value(),
-                         "não foi possível abrir " + plataforma::TextoCaminho(caminho) + ": " +
-                             TextoErroSistema(erro),
-                         erro};
-        }
-        obtida_ = plataforma::TentarTravar(trava_);
-        return std::nullopt;
-    }
-    bool obtida() const { return obtida_; }
-    plataforma::Descritor descritor() const { return trava_; }
-
-private:
-    plataforma::Descritor trava_ = plataforma::kSemDescritor;
-    bool obtida_ = false;
-};
 
 Falha BackupNaoEArquivo(const std::filesystem::path& backup, std::error_code erro) {
     const std::string inicio = "Compactação falhou: " + plataforma::TextoCaminho(backup);
@@ -123,6 +89,7 @@ private:
     std::optional<Resultado> EnviarAvulso();
     std::optional<Resultado> ConferirFtp();
     std::optional<Resultado> TestarFtp();
+    std::optional<Resultado> TestarRestauracao();
     Meios meios() const { return {c_.programas, c_.transferencias}; }
     // One of the window's runs of a few steps: no log, lock or heartbeat.
     bool avulso() const { return c_.avulso.has_value() || c_.testeFtp.has_value(); }
@@ -369,6 +336,9 @@ std::optional<Resultado> Execucao::Passos::Concluir() {
                   std::string(NomeChave(&Configuracao::executado)) + " em " +
                   plataforma::TextoCaminho(ini) + " (" + MotivoGravacao(erro) + ").");
     }
+    if (auto parada = TestarRestauracao()) {
+        return parada;
+    }
     Registrar("Fim do Processo");
     if (const auto* invalido = ProblemaEm(regras_, &Configuracao::manterArquivos)) {
         Registrar(invalido->texto);
@@ -376,6 +346,43 @@ std::optional<Resultado> Execucao::Passos::Concluir() {
         LimparArquivosAntigos(c_.dados, c_.backups, *regras_.valores.manter, cfg_.codigoCliente,
                               cfg_.nomeCliente, nomeArquivo_, ContaServicoBanco(cfg_.servidorDB),
                               c_.agora(), [this](const std::string& l) { Registrar(l); });
+    }
+    return std::nullopt;
+}
+
+// The drill (TesteRestauracao=N days): the archive just sent, read back from the server and
+// restored into <Banco>_KelvaneTeste, checked and dropped; the date recorded once it passed.
+std::optional<Resultado> Execucao::Passos::TestarRestauracao() {
+    const auto dias = NumeroDias(cfg_.testeRestauracao);
+    if (!dias) {
+        Registrar(std::string(NomeChave(&Configuracao::testeRestauracao)) + " inválido (\"" +
+                  cfg_.testeRestauracao +
+                  "\"): use um número inteiro de dias; a restauração não foi testada.");
+        return std::nullopt;
+    }
+    const auto hoje = c_.agora();
+    if (*dias == 0 || !TesteDevido(cfg_.ultimoTesteRestauracao, hoje, *dias)) {
+        return std::nullopt;
+    }
+    const std::string banco = cfg_.banco + "_KelvaneTeste";
+    Registrar("Testando a restauração...: " + nomeArquivo_ + " > [" + banco + "]");
+    auto contexto = c_;
+    contexto.configuracao = cfg_;
+    PedidoRestauracao pedido{nomeArquivo_, banco, true};
+    pedido.ferramentas = comTrava_;
+    auto r = ExecutarRestauracao(std::move(contexto), pedido);
+    if (r.etapa != Etapa::Nenhuma) {
+        Falha falha{CodigoSaida::TesteRestauracaoFalhou, r.falha.numero,
+                    "Teste de restauração falhou: " + r.falha.descricao};
+        falha.textoServidor = r.falha.textoServidor;
+        return Parada(Etapa::TesteRestauracao, std::move(falha));
+    }
+    const auto ini = c_.dados / "info.ini";
+    if (const auto erro = GravarConfiguracao(
+            ini, {{&Configuracao::ultimoTesteRestauracao, TextoDataGeral(hoje)}})) {
+        Registrar("Aviso: não foi possível gravar " +
+                  std::string(NomeChave(&Configuracao::ultimoTesteRestauracao)) + " em " +
+                  plataforma::TextoCaminho(ini) + " (" + MotivoGravacao(erro) + ").");
     }
     return std::nullopt;
 }

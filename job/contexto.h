@@ -70,6 +70,12 @@ enum class Etapa {
     Exclusao,     // the .BAK could not be deleted
     Log,          // the log could not be written
     Interna,      // anything else the run threw
+    // The restore's (RESTAURAR):
+    Download,         // the listing, the download and its size
+    Extracao,         // 7z t and 7z x of the archive
+    Restauracao,      // RESTORE, or the database already there
+    Integridade,      // DBCC CHECKDB
+    TesteRestauracao, // EXEC's restore drill (TesteRestauracao)
 };
 
 // What happened, typed: the step, the exit status and number (Falha), and what the step saw.

@@ -122,6 +122,22 @@ std::optional<Falha> TestarArquivo(const std::filesystem::path& pasta,
     return std::nullopt;
 }
 
+std::optional<Falha> Extrair(const std::filesystem::path& pasta,
+                             const std::filesystem::path& arquivo,
+                             const std::filesystem::path& destino, std::int64_t piso,
+                             const OpcoesProcesso& opcoes, const std::string& senha,
+                             const Meios& meios) {
+    if (auto falha = Executar(LinhaTesteArquivo(pasta, arquivo, !senha.empty()),
+                              ComSenha(opcoes, senha), piso, arquivo,
+                              CodigoSaida::CompactacaoFalhou, "Teste do arquivo compactado falhou",
+                              "7z t", SignificadoCompactador, *meios.programas)) {
+        return falha;
+    }
+    return Executar(LinhaExtracao(pasta, arquivo, destino, !senha.empty()), ComSenha(opcoes, senha),
+                    piso, arquivo, CodigoSaida::CompactacaoFalhou, "Extração falhou", "7z x",
+                    SignificadoCompactador, *meios.programas);
+}
+
 std::optional<Falha> SenhaArquivoIlegivel(const Configuracao& c) {
     // Packed without its password the archive would leave readable: nothing is packed.
     if (const auto* ilegivel = c.IlegivelEm(&Configuracao::senhaArquivo)) {

@@ -39,6 +39,15 @@ std::optional<Falha> TestarArquivo(const std::filesystem::path& pasta,
                                    const OpcoesProcesso& opcoes = {}, const std::string& senha = {},
                                    const Meios& meios = MeiosDoSistema());
 
+// The restore's unpacking: "7z t", then "7z x" of `arquivo` into the folder `destino`, with
+// `senha` (SenhaArquivo) on 7z's stdin when set. A wrong password or a damaged archive is 7z's
+// failure (CompactacaoFalhou).
+std::optional<Falha> Extrair(const std::filesystem::path& pasta,
+                             const std::filesystem::path& arquivo,
+                             const std::filesystem::path& destino, std::int64_t piso,
+                             const OpcoesProcesso& opcoes, const std::string& senha,
+                             const Meios& meios);
+
 // Where the transfer unit sends: the FTP settings, a step's time limit (`limite`), and the time
 // to connect (20 s for the window's test, 60 s otherwise).
 plataforma::DestinoTransferencia DestinoDe(const DadosFtp& dados, std::chrono::seconds limite);

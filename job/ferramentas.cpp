@@ -60,4 +60,16 @@ std::vector<std::string> LinhaTesteArquivo(const std::filesystem::path& pasta,
     return linha;
 }
 
+std::vector<std::string> LinhaExtracao(const std::filesystem::path& pasta,
+                                       const std::filesystem::path& arquivo,
+                                       const std::filesystem::path& destino, bool comSenha) {
+    std::vector<std::string> linha = {plataforma::TextoCaminho(Programa7z(pasta)), "x", "-spd",
+                                      "-y", "-o" + plataforma::TextoCaminho(destino)};
+    if (comSenha) {
+        linha.push_back("-sccUTF-8");
+    }
+    linha.push_back(plataforma::TextoCaminho(arquivo));
+    return linha;
+}
+
 } // namespace kelvane

@@ -37,6 +37,11 @@ std::vector<std::string> LinhaTesteArquivo(const std::filesystem::path& pasta,
                                            const std::filesystem::path& arquivo,
                                            bool comSenha = false);
 
+// Programa7z x -spd -y -o<pasta destino> <arquivo>; `comSenha` adds -sccUTF-8, as for the test.
+std::vector<std::string> LinhaExtracao(const std::filesystem::path& pasta,
+                                       const std::filesystem::path& arquivo,
+                                       const std::filesystem::path& destino, bool comSenha = false);
+
 // What 7z prints when it asks for a password: a protected archive cannot be tested without it.
 inline constexpr std::string_view kPedidoSenha7z = "Enter password";
 

@@ -12,7 +12,10 @@
 #include "log.h"
 #include "politica_permissoes.h"
 #include "programa.h"
+#include "restauracao.h"
 
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -83,6 +86,53 @@ CodigoSaida DefinirSenhaArquivo(const Configuracao& lida) {
     return CodigoSaida::Sucesso;
 }
 
+// RESTAURAR's one progress line on a terminal, redrawn in place: the download's bytes and rate,
+// then the restore's percent.
+class ProgressoTerminal {
+public:
+    void Baixado(std::uintmax_t bytes, std::uintmax_t total) {
+        const auto agora = std::chrono::steady_clock::now();
+        if (!inicio_) {
+            inicio_ = agora;
+        }
+        if (bytes == bytes_ ||
+            (bytes != total && agora - ultimo_ < std::chrono::milliseconds(250))) {
+            return; // redrawn a few times a second at most
+        }
+        ultimo_ = agora;
+        bytes_ = bytes;
+        const double segundos = std::chrono::duration<double>(agora - *inicio_).count();
+        const double mb = static_cast<double>(bytes) / (1024 * 1024);
+        char linha[160];
+        std::snprintf(linha, sizeof linha, "\rBaixando: %.1f de %.1f MB (%.1f MB/s)   ", mb,
+                      static_cast<double>(total) / (1024 * 1024),
+                      segundos > 0 ? mb / segundos : 0.0);
+        Escrever(linha);
+    }
+    void Restaurado(int percentual) {
+        char linha[80];
+        std::snprintf(linha, sizeof linha, "\rRestaurando: %d%%%40s", percentual, "");
+        Escrever(linha);
+    }
+    void Terminar() {
+        if (escrito_) {
+            std::fputs("\n", stdout);
+            std::fflush(stdout);
+        }
+    }
+
+private:
+    void Escrever(const char* linha) {
+        escrito_ = true;
+        std::fputs(linha, stdout);
+        std::fflush(stdout);
+    }
+    std::optional<std::chrono::steady_clock::time_point> inicio_;
+    std::chrono::steady_clock::time_point ultimo_{};
+    std::uintmax_t bytes_ = 0;
+    bool escrito_ = false;
+};
+
 } // namespace
 
 int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
@@ -90,9 +140,12 @@ int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
     const std::string argumentos = TextoArgumentos(argc, argv);
     const bool exec = Maiusculas(argumentos) == "EXEC";
     const bool senhaArquivo = Maiusculas(argumentos) == "SENHAARQUIVO";
+    // RESTAURAR [ARQUIVO] [BANCO]: runs as EXEC does, unattended or not, never the window.
+    const bool restaurar = argc >= 2 && argc <= 4 && Maiusculas(argv[1]) == "RESTAURAR";
+    const bool listar = Maiusculas(argumentos) == "LISTAR";
     // Whoever opened the window has no stderr to read (a program opened from the desktop): the
     // refusal is shown in a box too, before anything is loaded from the program folder.
-    const bool janela = !exec && !senhaArquivo && abrirJanela;
+    const bool janela = !exec && !senhaArquivo && !restaurar && !listar && abrirJanela;
     // An unattended run's end also goes to the system's log, where monitoring tools look.
     const auto falhou = [exec, janela](CodigoSaida codigo, const std::string& texto) {
         std::fprintf(stderr, "Kelvane: %s\n", texto.c_str());
@@ -131,7 +184,8 @@ int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
             return falhou(CodigoSaida::ErroOutro, e.what());
         }
     }
-    if (!inseguro && !exec && !senhaArquivo && PastaDados() != PastaPrograma()) {
+    if (!inseguro && !exec && !senhaArquivo && !restaurar && !listar &&
+        PastaDados() != PastaPrograma()) {
         // Root's window (the menu's launcher) on the data of SQL Server's account: they stay
         // that account's, and so does the job run-now starts.
         plataforma::AdotarDonoDosDados(PastaDados());
@@ -139,14 +193,26 @@ int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
     // The job's info.ini is read here, once, as the one check lets it.
     LeituraConfiguracao lida;
     if (!inseguro) {
-        inseguro = PermissaoInsegura(PastaPrograma(), PastaDados(), !exec && !senhaArquivo,
-                                     exec || senhaArquivo ? &lida : nullptr);
+        inseguro = PermissaoInsegura(PastaPrograma(), PastaDados(),
+                                     !exec && !senhaArquivo && !restaurar && !listar,
+                                     exec || senhaArquivo || restaurar || listar ? &lida : nullptr);
     }
     if (inseguro) {
         return falhou(CodigoSaida::PermissoesInseguras, *inseguro);
     }
     if (senhaArquivo) {
         return ComoInteiro(DefinirSenhaArquivo(lida.valores));
+    }
+    // Reads the server's folder alone: no log, no lock.
+    if (listar) {
+        std::string saida;
+        if (const auto falha =
+                ListarArquivos(lida.valores, TransferenciasDoSistema(), AgoraLocal(), saida)) {
+            std::fprintf(stderr, "Kelvane: %s\n", TextoFalha(*falha).c_str());
+            return ComoInteiro(falha->codigo);
+        }
+        std::fputs(saida.c_str(), stdout);
+        return ComoInteiro(CodigoSaida::Sucesso);
     }
     ArquivoLog = NomeArquivoLog(AgoraLocal());
 
@@ -157,6 +223,27 @@ int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
                      plataforma::TextoCaminho(pastaLog).c_str(), std::strerror(erro.value()));
     }
 
+    if (restaurar) {
+        auto contexto = ContextoDoProcesso(nullptr);
+        contexto.configuracao = std::move(lida.valores);
+        const auto a = plataforma::ArgumentosUtf8(argc, argv);
+        PedidoRestauracao pedido{argc > 2 ? a[2] : "", argc > 3 ? a[3] : ""};
+        ProgressoTerminal terminal;
+        if (plataforma::SaidaEmTerminal()) {
+            pedido.baixado = [&terminal](std::uintmax_t bytes, std::uintmax_t total) {
+                terminal.Baixado(bytes, total);
+            };
+            pedido.restaurado = [&terminal](int percentual) {
+                terminal.Restaurado(percentual);
+            };
+        }
+        const auto r = ExecutarRestauracao(std::move(contexto), pedido);
+        terminal.Terminar();
+        for (const auto& linha : r.linhas) {
+            std::fprintf(stderr, "Kelvane: %s\n", linha.c_str());
+        }
+        return ComoInteiro(r.codigo());
+    }
     if (exec && JobAcompanhado()) {
         // Started by root's window as the data's owner: it reports to that window, as the job
         // run in the window's own process does.

@@ -32,6 +32,14 @@ public:
     std::optional<plataforma::FalhaTransferencia> Apagar(const std::string& nome) override {
         return t_.Apagar(nome);
     }
+    std::optional<plataforma::FalhaTransferencia>
+    Baixar(const std::string& nome, const std::filesystem::path& arquivo,
+           const std::function<void(std::uintmax_t)>& progresso) override {
+        return t_.Baixar(nome, arquivo, progresso);
+    }
+    std::optional<plataforma::FalhaTransferencia> Listar(std::vector<std::string>& nomes) override {
+        return t_.Listar(nomes);
+    }
     const plataforma::DescricaoConexao& Descrever() const override { return t_.Descrever(); }
 
 private:
@@ -52,6 +60,11 @@ public:
     void Executar(const std::string& sql, const std::function<void(const Diagnostico&)>& aoInformar,
                   int silencio) override {
         c_->Executar(sql, aoInformar, silencio);
+    }
+    Tabela Consultar(const std::string& sql, int silencio) override {
+        Tabela t;
+        c_->Executar(sql, {}, silencio, &t);
+        return t;
     }
 
 private:

@@ -34,6 +34,11 @@ public:
     virtual std::optional<plataforma::FalhaTransferencia> Renomear(const std::string& de,
                                                                    const std::string& para) = 0;
     virtual std::optional<plataforma::FalhaTransferencia> Apagar(const std::string& nome) = 0;
+    virtual std::optional<plataforma::FalhaTransferencia>
+    Baixar(const std::string& nome, const std::filesystem::path& arquivo,
+           const std::function<void(std::uintmax_t)>& progresso) = 0;
+    virtual std::optional<plataforma::FalhaTransferencia>
+    Listar(std::vector<std::string>& nomes) = 0;
     virtual const plataforma::DescricaoConexao& Descrever() const = 0;
 };
 
@@ -52,6 +57,8 @@ public:
     virtual void Executar(const std::string& sql,
                           const std::function<void(const Diagnostico&)>& aoInformar,
                           int silencio) = 0;
+    // As Executar, the batch's first result set returned.
+    virtual Tabela Consultar(const std::string& sql, int silencio) = 0;
 };
 
 using Registro = std::function<void(const std::string&)>;

@@ -136,6 +136,9 @@ std::string TextoEvento(CodigoSaida codigo, long numero, const std::string& arqu
     case CodigoSaida::PermissoesInseguras:
         etapa = "permissões inseguras";
         break;
+    case CodigoSaida::TesteRestauracaoFalhou:
+        etapa = "teste de restauração falhou";
+        break;
     default:
         break;
     }

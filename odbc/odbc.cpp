@@ -178,7 +178,47 @@ struct Canal {
 // Runs on the batch's own thread: every result of the batch is read (an error after some
 // progress only shows on a later SQLMoreResults); messages and each return of the driver go to
 // `canal`. Throws ErroBanco when any part of the batch failed.
-void LerResultados(const ComandoOdbc& comando, std::u16string& texto, Canal& canal) {
+// The rows of the result set the statement is on, into `tabela`.
+void LerTabela(SQLHSTMT h, Tabela& tabela) {
+    SQLSMALLINT n = 0;
+    if (!SQL_SUCCEEDED(SQLNumResultCols(h, &n)) || n <= 0) {
+        return;
+    }
+    for (SQLUSMALLINT i = 1; i <= static_cast<SQLUSMALLINT>(n); ++i) {
+        SQLWCHAR nome[256];
+        SQLSMALLINT tamanho = 0;
+        SQLDescribeColW(h, i, nome, 256, &tamanho, nullptr, nullptr, nullptr, nullptr);
+        tabela.colunas.push_back(
+            Utf8(nome, static_cast<std::size_t>(std::min<SQLSMALLINT>(tamanho, 255))));
+    }
+    while (SQL_SUCCEEDED(SQLFetch(h))) {
+        auto& linha = tabela.linhas.emplace_back();
+        for (SQLUSMALLINT i = 1; i <= static_cast<SQLUSMALLINT>(n); ++i) {
+            std::u16string valor;
+            SQLWCHAR parte[512];
+            SQLLEN indicador = 0;
+            SQLRETURN rc;
+            while (SQL_SUCCEEDED(
+                       rc = SQLGetData(h, i, SQL_C_WCHAR, parte, sizeof parte, &indicador)) &&
+                   indicador != SQL_NULL_DATA) {
+                const auto cabe = sizeof parte / sizeof parte[0] - 1;
+                const auto lidos =
+                    indicador == SQL_NO_TOTAL ||
+                            static_cast<std::size_t>(indicador) / sizeof(SQLWCHAR) > cabe
+                        ? cabe
+                        : static_cast<std::size_t>(indicador) / sizeof(SQLWCHAR);
+                valor.append(reinterpret_cast<const char16_t*>(parte), lidos);
+                if (rc == SQL_SUCCESS) {
+                    break;
+                }
+            }
+            linha.push_back(Utf8(reinterpret_cast<const SQLWCHAR*>(valor.data()), valor.size()));
+        }
+    }
+}
+
+void LerResultados(const ComandoOdbc& comando, std::u16string& texto, Canal& canal,
+                   Tabela* tabela) {
     const auto informar = [&](const std::vector<Diagnostico>& mensagens) {
         const std::lock_guard trava(canal.m);
         ++canal.respostas;
@@ -216,6 +256,9 @@ void LerResultados(const ComandoOdbc& comando, std::u16string& texto, Canal& can
             if (!EhMensagemDeAndamento(d)) {
                 avisos.push_back(d);
             }
+        }
+        if (tabela && tabela->colunas.empty() && SQL_SUCCEEDED(rc)) {
+            LerTabela(comando.h, *tabela);
         }
         informar(info);
         erros.insert(erros.end(), errosAqui.begin(), errosAqui.end());
@@ -297,8 +340,8 @@ void ConexaoOdbc::Fechar() {
 }
 
 void ConexaoOdbc::Executar(const std::string& sql,
-                           const std::function<void(const Diagnostico&)>& aoInformar,
-                           int silencio) {
+                           const std::function<void(const Diagnostico&)>& aoInformar, int silencio,
+                           Tabela* tabela) {
     if (!aberta_) {
         throw ErroBanco(0, "a conexão com o banco não está aberta");
     }
@@ -310,8 +353,12 @@ void ConexaoOdbc::Executar(const std::string& sql,
                      "não foi possível preparar o comando");
     }
     SQLSetStmtAttrW(comando->h, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(0), 0);
+    // The rows belong to the batch's thread until its end (a batch given up keeps them).
+    const auto lida = std::make_shared<Tabela>();
     const auto canal = Canal::Iniciar(
-        [comando, texto = Utf16(sql)](Canal& c) mutable { LerResultados(*comando, texto, c); });
+        [comando, texto = Utf16(sql), lida, com = tabela != nullptr](Canal& c) mutable {
+            LerResultados(*comando, texto, c, com ? lida.get() : nullptr);
+        });
     // A batch given up is left running on its thread, with the connection. The server is asked
     // to stop: ODBC lets another thread cancel a running statement, and this one is of its own,
     // as a driver may wait there for the server to confirm.
@@ -357,6 +404,18 @@ void ConexaoOdbc::Executar(const std::string& sql,
     if (canal->erro) { // written before fim, read after it
         std::rethrow_exception(canal->erro);
     }
+    if (tabela) {
+        *tabela = std::move(*lida);
+    }
+}
+
+std::string Tabela::Valor(std::size_t i, std::string_view coluna) const {
+    for (std::size_t c = 0; c < colunas.size(); ++c) {
+        if (colunas[c] == coluna && i < linhas.size() && c < linhas[i].size()) {
+            return linhas[i][c];
+        }
+    }
+    return {};
 }
 
 bool EhFreeTds(std::string_view driver) {

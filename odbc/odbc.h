@@ -35,6 +35,14 @@ private:
 
 struct HandlesOdbc;
 
+// The first result set of a batch, every value as text (NULL as empty).
+struct Tabela {
+    std::vector<std::string> colunas;
+    std::vector<std::vector<std::string>> linhas;
+    // The value of `coluna` in row `i`; empty when there is no such column.
+    std::string Valor(std::size_t i, std::string_view coluna) const;
+};
+
 // One connection. Every driver call that waits for the server runs on a thread of its own, which
 // the caller stops waiting for past its time limit: a driver that never returns keeps that thread
 // and the handles it uses (freed when it does return), never the caller, nor the process's end.
@@ -58,7 +66,8 @@ public:
     // the server went `silencio` seconds (0: no limit) without a result or a message: the batch
     // is then cancelled and the connection given up.
     void Executar(const std::string& sql,
-                  const std::function<void(const Diagnostico&)>& aoInformar = {}, int silencio = 0);
+                  const std::function<void(const Diagnostico&)>& aoInformar = {}, int silencio = 0,
+                  Tabela* tabela = nullptr);
 
 private:
     std::shared_ptr<HandlesOdbc> handles_;

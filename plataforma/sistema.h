@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kelvane::plataforma {
 
@@ -15,6 +16,9 @@ namespace kelvane::plataforma {
 // System32, no error dialogs, the job object the tools run in, a console told that our text is
 // UTF-8.
 void PrepararProcesso();
+// The command line's arguments in UTF-8 (Windows hands `argv` in the ANSI code page, which
+// loses what it cannot spell: the command line is read again as the system keeps it).
+std::vector<std::string> ArgumentosUtf8(int argc, char** argv);
 // Ends the process with `codigo` at once, output flushed and the console as it was found, without
 // the libraries' exit handlers (a driver call given up on may still run on its own thread).
 [[noreturn]] void EncerrarProcesso(int codigo);

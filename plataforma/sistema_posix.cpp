@@ -20,6 +20,10 @@ extern char** environ;
 
 namespace kelvane::plataforma {
 
+std::vector<std::string> ArgumentosUtf8(int argc, char** argv) {
+    return {argv, argv + argc};
+}
+
 void PrepararProcesso() {
     // First: nothing is loaded or read yet (ambiente.h says what goes and why).
     std::vector<std::string> removidas;

@@ -9,6 +9,7 @@
 #include <cwchar>
 #include <io.h>
 #include <mutex>
+#include <shellapi.h>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -52,6 +53,27 @@ void LimparAmbiente() {
 }
 
 } // namespace
+
+std::vector<std::string> ArgumentosUtf8(int argc, char** argv) {
+    int n = 0;
+    LPWSTR* largos = CommandLineToArgvW(GetCommandLineW(), &n);
+    if (largos == nullptr || n != argc) {
+        if (largos != nullptr) {
+            LocalFree(largos);
+        }
+        std::vector<std::string> r;
+        for (int i = 0; i < argc; ++i) {
+            r.push_back(win::Utf8DeAnsi(argv[i]));
+        }
+        return r;
+    }
+    std::vector<std::string> r;
+    for (int i = 0; i < n; ++i) {
+        r.push_back(win::Utf8(largos[i]));
+    }
+    LocalFree(largos);
+    return r;
+}
 
 void PrepararProcesso() {
     // First: nothing is loaded or read yet (ambiente.h says what goes and why).

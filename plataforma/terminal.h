@@ -11,4 +11,7 @@ namespace kelvane::plataforma {
 // it comes, in UTF-8. nullopt when the input ends before a line.
 std::optional<std::string> LerSemEco(const std::string& pergunta);
 
+// Whether stdout is a terminal (a console on Windows): where a progress line may be redrawn.
+bool SaidaEmTerminal();
+
 } // namespace kelvane::plataforma

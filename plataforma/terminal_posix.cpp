@@ -73,3 +73,11 @@ std::optional<char> EntradaSemEco::Ler() {
 }
 
 } // namespace kelvane::plataforma::interno
+
+namespace kelvane::plataforma {
+
+bool SaidaEmTerminal() {
+    return isatty(STDOUT_FILENO) == 1;
+}
+
+} // namespace kelvane::plataforma

@@ -63,3 +63,12 @@ std::optional<char> EntradaSemEco::Ler() {
 }
 
 } // namespace kelvane::plataforma::interno
+
+namespace kelvane::plataforma {
+
+bool SaidaEmTerminal() {
+    DWORD modo = 0;
+    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &modo) != 0;
+}
+
+} // namespace kelvane::plataforma

@@ -113,6 +113,17 @@ const char* TipoChave(int tipo) {
     }
 }
 
+size_t Gravar(char* dados, size_t tamanho, size_t n, void* destino) {
+    auto* arquivo = static_cast<std::ofstream*>(destino);
+    arquivo->write(dados, static_cast<std::streamsize>(tamanho * n));
+    return arquivo->good() ? tamanho * n : 0;
+}
+
+size_t Acrescentar(char* dados, size_t tamanho, size_t n, void* destino) {
+    static_cast<std::string*>(destino)->append(dados, tamanho * n);
+    return tamanho * n;
+}
+
 size_t Ler(char* destino, size_t tamanho, size_t n, void* dados) {
     auto* arquivo = static_cast<std::ifstream*>(dados);
     arquivo->read(destino, static_cast<std::streamsize>(tamanho * n));
@@ -140,6 +151,7 @@ struct Transferencia::Estado {
     bool chaveRecusada = false;
     // FTP: the connection's first line is yet to come; it came and was not an FTP reply.
     bool aguardandoSaudacao = false, outroProtocolo = false;
+    std::function<void(std::uintmax_t)> progresso; // the download under way's
 
     ~Estado() {
         if (c != nullptr) {
@@ -205,8 +217,12 @@ struct Transferencia::Estado {
     // Called as the transfer goes on, right after each read too: a first line that is not an
     // FTP reply ends it there instead of at the time limit (an SSH server, for one, then waits
     // for the client to speak).
-    static int Progresso(void* p, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-        return static_cast<Estado*>(p)->outroProtocolo ? 1 : 0;
+    static int Progresso(void* p, curl_off_t, curl_off_t recebidos, curl_off_t, curl_off_t) {
+        auto* e = static_cast<Estado*>(p);
+        if (e->progresso && recebidos > 0) {
+            e->progresso(static_cast<std::uintmax_t>(recebidos));
+        }
+        return e->outroProtocolo ? 1 : 0;
     }
 
     // SFTP: the host key, checked against ChaveHostFTP by its SHA-256 (as OpenSSH shows it).
@@ -312,6 +328,8 @@ struct Transferencia::Estado {
         o(CURLOPT_XFERINFOFUNCTION, &Estado::Progresso);
         o(CURLOPT_XFERINFODATA, this);
         o(CURLOPT_WRITEFUNCTION, Descartar);
+        o(CURLOPT_WRITEDATA, static_cast<void*>(nullptr));
+        o(CURLOPT_DIRLISTONLY, 0L);
         o(CURLOPT_CLOSESOCKETFUNCTION, &Estado::Fechar);
         o(CURLOPT_CLOSESOCKETDATA, this);
         o(CURLOPT_CONNECTTIMEOUT, Segundos(d.conexao));
@@ -593,6 +611,59 @@ std::optional<FalhaTransferencia> Transferencia::Apagar(const std::string& nome)
     if (auto f = e.Executar()) {
         f->motivo = "o servidor recusou apagar " + nome + ": " + f->motivo;
         return f;
+    }
+    return std::nullopt;
+}
+
+std::optional<FalhaTransferencia>
+Transferencia::Baixar(const std::string& nome, const std::filesystem::path& arquivo,
+                      const std::function<void(std::uintmax_t)>& progresso) {
+    auto& e = *estado_;
+    if (auto f = e.Preparar(nome)) {
+        return f;
+    }
+    std::ofstream saida(arquivo, std::ios::binary | std::ios::trunc);
+    if (!saida) {
+        return FalhaTransferencia{"o arquivo local não pôde ser criado", {}};
+    }
+    e.curl.easy_setopt(e.c, CURLOPT_WRITEFUNCTION, Gravar);
+    e.curl.easy_setopt(e.c, CURLOPT_WRITEDATA, static_cast<void*>(&saida));
+    e.progresso = progresso;
+    auto f = e.Executar();
+    e.progresso = nullptr;
+    saida.close();
+    if (!f && !saida) {
+        return FalhaTransferencia{"o arquivo local não pôde ser gravado", {}};
+    }
+    return f;
+}
+
+std::optional<FalhaTransferencia> Transferencia::Listar(std::vector<std::string>& nomes) {
+    auto& e = *estado_;
+    nomes.clear();
+    if (auto f = e.Preparar("")) {
+        return f;
+    }
+    std::string lista;
+    e.curl.easy_setopt(e.c, CURLOPT_DIRLISTONLY, 1L);
+    e.curl.easy_setopt(e.c, CURLOPT_WRITEFUNCTION, Acrescentar);
+    e.curl.easy_setopt(e.c, CURLOPT_WRITEDATA, static_cast<void*>(&lista));
+    if (auto f = e.Executar()) {
+        return f;
+    }
+    for (size_t i = 0; i < lista.size();) {
+        auto fim = lista.find('\n', i);
+        if (fim == std::string::npos) {
+            fim = lista.size();
+        }
+        std::string nome = lista.substr(i, fim - i);
+        if (!nome.empty() && nome.back() == '\r') {
+            nome.pop_back();
+        }
+        if (!nome.empty() && nome != "." && nome != "..") {
+            nomes.push_back(nome);
+        }
+        i = fim + 1;
     }
     return std::nullopt;
 }

@@ -1,13 +1,16 @@
 // File transfers with the client library (libcurl): the encrypted schemes' uploads, and the size
-// of what an FTP server kept (and the deletion of the window's test file), whatever uploaded it.
+// of what an FTP server kept (and the deletion of the window's test file), whatever uploaded it;
+// the restore's listing and download, every scheme.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kelvane::plataforma {
 
@@ -60,7 +63,7 @@ struct TamanhoRemoto {
 // What the session's connection established (for a connection test).
 struct DescricaoConexao {
     std::string protocolo;
-    std::string tls; // "TLSv1.3 / ..." when the library tells
+    std::string tls;                                // "TLSv1.3 / ..." when the library tells
     std::optional<CertificadoServidor> certificado; // the server's, when the library tells
     std::string chaveHost, tipoChave; // SFTP: the key the server proved it holds, its type
 };
@@ -84,6 +87,13 @@ public:
     std::optional<FalhaTransferencia> Renomear(const std::string& de, const std::string& para);
     // Deletes `nome` in the folder.
     std::optional<FalhaTransferencia> Apagar(const std::string& nome);
+    // Downloads `nome` from the folder into `arquivo`, replacing it; `progresso` (when set) gets
+    // the bytes received so far as they arrive.
+    std::optional<FalhaTransferencia>
+    Baixar(const std::string& nome, const std::filesystem::path& arquivo,
+           const std::function<void(std::uintmax_t)>& progresso = {});
+    // The names of the files in the folder (the server's listing of names alone).
+    std::optional<FalhaTransferencia> Listar(std::vector<std::string>& nomes);
     // The connection of the first operation that succeeded; empty before one did.
     const DescricaoConexao& Descrever() const;
 

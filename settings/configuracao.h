@@ -22,6 +22,8 @@ struct Configuracao {
     std::string certificadoFTP, chaveHostFTP; // whom the encrypted schemes trust
     std::string manterArquivos, silencioBackup, limiteEtapa, avisoURL, executado;
     std::string verificarBackup; // "1": the server checks the backup it wrote before it is packed
+    // Days between restore drills after EXEC ("0" or empty: never); the last drill that passed.
+    std::string testeRestauracao, ultimoTesteRestauracao;
 
     // A credential that could not be unscrambled: the key's name and why (its field stays
     // empty).
@@ -42,7 +44,7 @@ struct DefinicaoChave {
 };
 
 // The only place a key's name is spelled.
-inline const std::array<DefinicaoChave, 24> kChaves = {{
+inline const std::array<DefinicaoChave, 26> kChaves = {{
     {"NCripto", &Configuracao::ncripto, false},
     {"CodigoCliente", &Configuracao::codigoCliente, false},
     {"NomeCliente", &Configuracao::nomeCliente, false},
@@ -67,6 +69,8 @@ inline const std::array<DefinicaoChave, 24> kChaves = {{
     {"AvisoURL", &Configuracao::avisoURL, false},
     {"Executado", &Configuracao::executado, false},
     {"VerificarBackup", &Configuracao::verificarBackup, false},
+    {"TesteRestauracao", &Configuracao::testeRestauracao, false},
+    {"UltimoTesteRestauracao", &Configuracao::ultimoTesteRestauracao, false},
 }};
 
 // The key's name.

@@ -208,6 +208,7 @@ void Programa::Servidores(const std::string& modo, long tamanho) {
     if (Sistema().windows) {
         tdsArgs.push_back("--wine");
     }
+    tdsArgs.insert(tdsArgs.end(), opcoesTds.begin(), opcoesTds.end());
     tds = std::make_unique<Servidor>("tds_server.py", tdsArgs);
     std::vector<std::string> ftpArgs{"--root=" + ftp.string(), "--user=" + cfg["Usuario"],
                                      "--password=" + cfg["Passw"]};

@@ -127,6 +127,7 @@ public:
     fs::path dir, dados, ftp, tmp;
     std::map<std::string, std::string> cfg;
     std::vector<std::string> opcoesFtp; // more arguments for ftp_server.py (--no-rename)
+    std::vector<std::string> opcoesTds; // more arguments for tds_server.py (--data-path)
     std::vector<std::string> envolver;  // what the program is started through (Linux)
     std::unique_ptr<Servidor> tds, servidorFtp;
 };

@@ -48,6 +48,8 @@ struct Ferramentas final : Programas {
     }
 };
 
+const plataforma::FalhaTransferencia kNaoUsado{"o backup não baixa nem lista"};
+
 struct Sessao final : SessaoTransferencia {
     const Linha& l;
     std::uintmax_t enviado = 0;
@@ -69,6 +71,15 @@ struct Sessao final : SessaoTransferencia {
     }
     std::optional<plataforma::FalhaTransferencia> Apagar(const std::string&) override {
         return std::nullopt;
+    }
+    // The restore's, which the backup never asks for.
+    std::optional<plataforma::FalhaTransferencia>
+    Baixar(const std::string&, const std::filesystem::path&,
+           const std::function<void(std::uintmax_t)>&) override {
+        return kNaoUsado;
+    }
+    std::optional<plataforma::FalhaTransferencia> Listar(std::vector<std::string>&) override {
+        return kNaoUsado;
     }
     const plataforma::DescricaoConexao& Descrever() const override { return d; }
 };
@@ -97,6 +108,7 @@ struct BancoFalso final : Banco, SessaoBanco {
                           int n) override {
                 s.Executar(q, f, n);
             }
+            Tabela Consultar(const std::string& q, int n) override { return s.Consultar(q, n); }
         };
         return std::make_unique<Uma>(*this);
     }
@@ -106,6 +118,9 @@ struct BancoFalso final : Banco, SessaoBanco {
             throw ErroBanco(l.recusaBackup, "disco do servidor cheio");
         }
         std::ofstream(bak) << std::string(1000, 'b');
+    }
+    Tabela Consultar(const std::string&, int) override {
+        throw ErroBanco(0, "o backup não consulta");
     }
 };
 

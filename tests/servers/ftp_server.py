@@ -22,6 +22,8 @@ ap.add_argument("--short", action="store_true",
                 help="answer 226 to an upload and keep only half of what came")
 ap.add_argument("--empty", action="store_true", help="answer 226 to an upload and keep nothing")
 ap.add_argument("--no-size", action="store_true", help="answer SIZE as an unknown command")
+ap.add_argument("--size-plus-one", action="store_true",
+                help="answer SIZE with one byte more than the file holds (a download cut short)")
 args = ap.parse_args()
 logging.basicConfig(level=logging.WARNING)
 FTPHandler.authorizer = DummyAuthorizer()
@@ -37,6 +39,8 @@ if args.short or args.empty:
         arquivo, 0 if args.empty else os.path.getsize(arquivo) // 2)
 if args.no_size:
     FTPHandler.proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items() if k != "SIZE"}
+if args.size_plus_one:
+    FTPHandler.ftp_SIZE = lambda self, path: self.respond("213 %d" % (os.path.getsize(path) + 1))
 server = FTPServer(("127.0.0.1", 0), FTPHandler)
 signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
 print("LISTENING %d %d" % (server.address[1], os.getpid()), flush=True)
