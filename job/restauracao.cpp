@@ -313,14 +313,19 @@ private:
         extraidos_ = c_.backups / "restauracao";
         std::error_code erro = plataforma::CriarPastaSeFaltar(c_.backups, conta);
         if (!erro) {
-            std::filesystem::remove_all(extraidos_, erro);
-            erro = plataforma::CriarPastaSeFaltar(extraidos_, conta);
+            // Never a recursive removal: on Windows SQL Server's account may change what is in the
+            // backups' folder, and a junction it left here would lead one elsewhere. What an
+            // interrupted run left is removed only when it is an empty folder.
+            std::filesystem::remove(extraidos_, erro);
+            erro = std::filesystem::exists(extraidos_, erro)
+                       ? std::make_error_code(std::errc::directory_not_empty)
+                       : plataforma::CriarPastaSeFaltar(extraidos_, conta);
         }
         if (erro) {
             return Parada(Etapa::Pasta, Falha{CodigoSaida::ErroOutro, erro.value(),
                                               "não foi possível criar a pasta " +
                                                   plataforma::TextoCaminho(extraidos_) + ": " +
-                                                  std::strerror(erro.value()),
+                                                  TextoErroSistema(erro),
                                               erro});
         }
         if (auto falha = Extrair(c_.programa, arquivo_, extraidos_, regras_.valores.limiteEtapa,
@@ -463,7 +468,11 @@ private:
             baixado_.clear();
         }
         if (!extraidos_.empty()) {
-            std::filesystem::remove_all(extraidos_, erro);
+            // The one file extracted, then the folder if that left it empty.
+            if (!bak_.empty() && bak_.parent_path() == extraidos_) {
+                plataforma::ApagarArquivo(bak_);
+            }
+            std::filesystem::remove(extraidos_, erro);
             extraidos_.clear();
         }
     }

@@ -3,6 +3,7 @@
 #include "apoio.h"
 #include "settings/ini.h"
 
+#include <fstream>
 #include <functional>
 #include <regex>
 
@@ -100,6 +101,17 @@ const Restauro restauros[] = {
      [](Programa& p) {
          p.opcoesFtp = {"--size-plus-one"}, p.Servidores();
      }},
+    // What an interrupted run left where 7z extracts (on Windows a folder SQL Server's account
+    // may change) is never removed whole: the restore stops and leaves it.
+    {"SobraNaPastaDeExtracao",
+     "normal",
+     {},
+     1,
+     kRemoto + R"(Erro: \d+ - não foi possível criar a pasta .*restauracao: .*\n)",
+     [](Programa& p) {
+         fs::create_directories(p.Backups() / "restauracao");
+         std::ofstream(p.Backups() / "restauracao" / "sobra.txt") << "de outro";
+     }},
     {"ArquivoQueNaoEstaNoServidor",
      "normal",
      {"KVLN_0042_Casa_Azul_010101.7z"},
@@ -151,7 +163,8 @@ TEST_P(CadaRestauro, RestauraOuParaNaEtapaCerta) {
     EXPECT_EQ(p.Pacotes(), std::vector{local});
     EXPECT_EQ(Ler(local), conteudo);
     EXPECT_TRUE(p.Baks().empty());
-    EXPECT_FALSE(fs::exists(p.Backups() / "restauracao"));
+    EXPECT_EQ(fs::exists(p.Backups() / "restauracao" / "sobra.txt"),
+              c.nome == "SobraNaPastaDeExtracao");
     // The statements: none that restores over a database; one MOVE for each file of the backup,
     // into the server's default folders, named by the new database.
     const auto lotes = p.Lotes();
@@ -237,7 +250,8 @@ TEST_P(ExercicioAposExec, ProvaOQueFoiEnviado) {
         kelvane::LerINI(kelvane::kSecaoInfos, "UltimoTesteRestauracao", p.dados / "info.ini");
     EXPECT_EQ(ultimo.substr(0, 10), c.codigo == 0 ? std::string(hoje) : c.ultimo) << ultimo;
     EXPECT_EQ(p.Pacotes().size(), 1u);
-    EXPECT_FALSE(fs::exists(p.Backups() / "restauracao"));
+    EXPECT_EQ(fs::exists(p.Backups() / "restauracao" / "sobra.txt"),
+              c.nome == "SobraNaPastaDeExtracao");
     // Only a database CHECKDB found damaged stays.
     EXPECT_EQ(fs::exists(sql) ? p.Arquivos(sql, ".mdf").size() : 0u, c.modo == "checkdb" ? 1u : 0u);
 }
