@@ -50,17 +50,6 @@ Falha BackupNaoEArquivo(const std::filesystem::path& backup, std::error_code err
             inicio + " não pôde ser aberto: " + TextoErroSistema(erro) + fim};
 }
 
-Resultado Parada(Etapa etapa, Falha falha) {
-    Resultado r;
-    r.etapa = etapa;
-    r.falha = std::move(falha);
-    return r;
-}
-
-Resultado Parada(Etapa etapa, CodigoSaida codigo, std::string texto) {
-    return Parada(etapa, Falha{codigo, 0, std::move(texto)});
-}
-
 } // namespace
 
 // The run's state from step to step.

@@ -12,6 +12,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kelvane {
@@ -89,5 +90,17 @@ struct Resultado {
     std::string aviso{}, caixa{};
     CodigoSaida codigo() const { return falha.codigo; }
 };
+
+// A run that stopped at `etapa` with `falha`.
+inline Resultado Parada(Etapa etapa, Falha falha) {
+    Resultado r;
+    r.etapa = etapa;
+    r.falha = std::move(falha);
+    return r;
+}
+
+inline Resultado Parada(Etapa etapa, CodigoSaida codigo, std::string texto) {
+    return Parada(etapa, Falha{codigo, 0, std::move(texto)});
+}
 
 } // namespace kelvane

@@ -66,17 +66,6 @@ std::string ComSeparador(std::string pasta) {
     return pasta;
 }
 
-Resultado Parada(Etapa etapa, Falha falha) {
-    Resultado r;
-    r.etapa = etapa;
-    r.falha = std::move(falha);
-    return r;
-}
-
-Resultado Parada(Etapa etapa, CodigoSaida codigo, std::string texto) {
-    return Parada(etapa, Falha{codigo, 0, std::move(texto)});
-}
-
 class Restauracao {
 public:
     Restauracao(Contexto c, PedidoRestauracao p) : c_(std::move(c)), pedido_(std::move(p)) {}
@@ -512,10 +501,7 @@ ArquivosDoCliente(const std::vector<std::string>& nomes, const std::string& codi
         if (!data) {
             continue;
         }
-        std::tm dia{};
-        dia.tm_year = std::get<0>(*data) - 1900;
-        dia.tm_mon = std::get<1>(*data) - 1;
-        dia.tm_mday = std::get<2>(*data);
+        const std::tm dia = DiaDe(*data);
         // Ours only if this client's naming gives exactly this name for that day.
         if (n == NomeArquivoCompactado(NomeArquivoBackup(codigo, nome, dia))) {
             r.emplace_back(*data, n);

@@ -24,10 +24,7 @@ Retencao ArquivosAntigos(const std::vector<std::string>& nomes, const std::strin
             if (!data) {
                 continue;
             }
-            std::tm dia{};
-            dia.tm_year = std::get<0>(*data) - 1900;
-            dia.tm_mon = std::get<1>(*data) - 1;
-            dia.tm_mday = std::get<2>(*data);
+            const std::tm dia = DiaDe(*data);
             // Ours only if this folder's naming gives exactly this name for that day.
             const std::string nomeBackup = NomeArquivoBackup(codigo, nome, dia);
             if (n != (bak ? nomeBackup : NomeArquivoCompactado(nomeBackup)) || n == atual) {

@@ -92,4 +92,12 @@ std::string NomeArquivoCompactado(const std::string& nomeBackup) {
     return Substituir(nomeBackup, ".BAK", ".7z");
 }
 
+std::tm DiaDe(const DataNome& data) {
+    std::tm dia{};
+    dia.tm_year = std::get<0>(data) - 1900;
+    dia.tm_mon = std::get<1>(data) - 1;
+    dia.tm_mday = std::get<2>(data);
+    return dia;
+}
+
 } // namespace kelvane

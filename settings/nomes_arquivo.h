@@ -21,6 +21,8 @@ using DataNome = std::tuple<int, int, int>; // year, month, day
 // The date of "..._DDMMYY<sufixo>" when it names a real day; the two-digit year is the one nearest
 // `anoHoje`, so a clock set back across New Year or a name from the next century reads right.
 std::optional<DataNome> DataDoNome(std::string_view nome, std::string_view sufixo, int anoHoje);
+// That date as the calendar day NomeArquivoBackup takes.
+std::tm DiaDe(const DataNome& data);
 
 // Every `de` in `texto` replaced by `para`.
 std::string Substituir(std::string texto, std::string_view de, std::string_view para);
