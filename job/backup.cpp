@@ -342,7 +342,7 @@ std::optional<Resultado> Execucao::Passos::Concluir() {
 // The drill (TesteRestauracao=N days): the archive just sent, read back from the server and
 // restored into <Banco>_KelvaneTeste, checked and dropped; the date recorded once it passed.
 std::optional<Resultado> Execucao::Passos::TestarRestauracao() {
-    const auto dias = NumeroDias(cfg_.testeRestauracao);
+    const auto dias = DiasTesteRestauracao(cfg_.testeRestauracao);
     if (!dias) {
         Registrar(std::string(NomeChave(&Configuracao::testeRestauracao)) + " inválido (\"" +
                   cfg_.testeRestauracao +

@@ -15,7 +15,6 @@
 #include "trava.h"
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -555,19 +554,6 @@ std::optional<Falha> ListarArquivos(const Configuracao& c, Transferencias& trans
         return Falha{CodigoSaida::EnvioFalhou, 0, std::string("Listagem falhou: ") + e.what()};
     }
     return std::nullopt;
-}
-
-std::optional<unsigned> NumeroDias(const std::string& texto) {
-    unsigned n = 0;
-    const auto fim = texto.data() + texto.size();
-    if (texto.empty()) {
-        return 0u;
-    }
-    const auto r = std::from_chars(texto.data(), fim, n);
-    if (r.ec != std::errc() || r.ptr != fim) {
-        return std::nullopt;
-    }
-    return n;
 }
 
 bool TesteDevido(const std::string& ultimo, const std::tm& hoje, unsigned dias) {

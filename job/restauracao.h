@@ -49,8 +49,6 @@ std::string ArquivoMaisRecente(const std::vector<std::string>& nomes, const std:
 std::optional<Falha> ListarArquivos(const Configuracao& c, Transferencias& transferencias,
                                     const std::tm& hoje, std::string& saida);
 
-// TesteRestauracao's days: empty is 0; nullopt when not a whole number.
-std::optional<unsigned> NumeroDias(const std::string& texto);
 // Whether a drill is due `dias` after the last one (`ultimo`, in Executado's form; empty or
 // unreadable: never happened).
 bool TesteDevido(const std::string& ultimo, const std::tm& hoje, unsigned dias);

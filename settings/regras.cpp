@@ -171,6 +171,19 @@ std::optional<unsigned long long> ManterArquivos(std::string_view valor) {
     return n >= 1 ? std::optional(n) : std::nullopt;
 }
 
+std::optional<unsigned> DiasTesteRestauracao(std::string_view valor) {
+    unsigned n = 0;
+    const auto fim = valor.data() + valor.size();
+    if (valor.empty()) {
+        return 0u;
+    }
+    const auto r = std::from_chars(valor.data(), fim, n);
+    if (r.ec != std::errc() || r.ptr != fim) {
+        return std::nullopt;
+    }
+    return n;
+}
+
 const ProblemaConfiguracao* ProblemaEm(const Validacao& v, CampoConfiguracao campo) {
     for (const auto& p : v.problemas) {
         if (p.campo == campo) {

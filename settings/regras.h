@@ -72,6 +72,10 @@ std::optional<EnderecoFtp> LerEnderecoFtp(std::string_view endereco);
 // hold keeps every archive). Anything else (empty included) is not a count.
 std::optional<unsigned long long> ManterArquivos(std::string_view valor);
 
+// TesteRestauracao as days between restore drills: empty is 0 (never); nullopt when it is not a
+// whole number.
+std::optional<unsigned> DiasTesteRestauracao(std::string_view valor);
+
 // Whether AvisoURL is an http:// or https:// address; nothing else is ever sent.
 bool EnderecoAvisoValido(std::string_view base);
 
