@@ -298,23 +298,25 @@ private:
             return Parada(Etapa::Extracao, std::move(*falha));
         }
         const std::string conta = ContaServicoBanco(cfg_.servidorDB);
-        extraidos_ = c_.backups / "restauracao";
+        // A folder of this run's own, made anew where SQL Server's account reads (on Windows it
+        // may only read there): a name already taken, whatever it is, is skipped and left alone.
+        std::filesystem::path pasta;
         std::error_code erro = plataforma::CriarPastaSeFaltar(c_.backups, conta);
-        if (!erro) {
-            // Never a recursive removal: on Windows SQL Server's account may change what is in the
-            // backups' folder, and a junction it left here would lead one elsewhere. What an
-            // interrupted run left is removed only when it is an empty folder.
-            std::filesystem::remove(extraidos_, erro);
-            erro = std::filesystem::exists(extraidos_, erro)
-                       ? std::make_error_code(std::errc::directory_not_empty)
-                       : plataforma::CriarPastaSeFaltar(extraidos_, conta);
+        for (int n = 1; !erro && extraidos_.empty(); ++n) {
+            pasta = c_.backups / ("restauracao_" + std::to_string(n));
+            erro = plataforma::CriarPastaNova(pasta, conta);
+            if (!erro) {
+                extraidos_ = pasta;
+            } else if (erro == std::errc::file_exists && n < 100) {
+                erro.clear();
+            }
         }
         if (erro) {
-            return Parada(Etapa::Pasta, Falha{CodigoSaida::ErroOutro, erro.value(),
-                                              "não foi possível criar a pasta " +
-                                                  plataforma::TextoCaminho(extraidos_) + ": " +
-                                                  TextoErroSistema(erro),
-                                              erro});
+            return Parada(Etapa::Pasta,
+                          Falha{CodigoSaida::ErroOutro, erro.value(),
+                                "não foi possível criar a pasta " +
+                                    plataforma::TextoCaminho(pasta) + ": " + TextoErroSistema(erro),
+                                erro});
         }
         if (auto falha = Extrair(c_.programa, arquivo_, extraidos_, regras_.valores.limiteEtapa,
                                  comTrava_, cfg_.senhaArquivo, {c_.programas, c_.transferencias})) {
@@ -456,9 +458,10 @@ private:
             baixado_.clear();
         }
         if (!extraidos_.empty()) {
-            // The one file extracted, then the folder if that left it empty.
-            if (!bak_.empty() && bak_.parent_path() == extraidos_) {
-                plataforma::ApagarArquivo(bak_);
+            // The folder is this run's alone: what 7z put in it, then the folder. Each entry on its
+            // own, a link as a link; a folder 7z filled stays, with this one.
+            for (const auto& e : plataforma::EntradasDaPasta(extraidos_, erro)) {
+                std::filesystem::remove(e, erro);
             }
             std::filesystem::remove(extraidos_, erro);
             extraidos_.clear();

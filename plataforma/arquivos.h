@@ -133,6 +133,11 @@ std::error_code ApagarArquivo(const std::filesystem::path& arquivo);
 std::error_code CriarPastaSeFaltar(const std::filesystem::path& pasta,
                                    std::string_view tambemGrava = {});
 
+// Creates `pasta` anew: when the name is taken (a folder, a file, a link) nothing is created and
+// EEXIST is returned. Ours alone (on Windows SYSTEM's and the Administrators' too); on Windows
+// `tambemLe` (SQL Server's service, for the .BAK a restore reads) may read what is in it.
+std::error_code CriarPastaNova(const std::filesystem::path& pasta, std::string_view tambemLe = {});
+
 // The entries of `pasta`. A failure, on opening it or part-way through, ends the list and is left
 // in `erro` (the range-for of std::filesystem would throw part-way instead).
 inline std::vector<std::filesystem::path> EntradasDaPasta(const std::filesystem::path& pasta,

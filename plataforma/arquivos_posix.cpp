@@ -267,6 +267,12 @@ std::error_code CriarPastaSeFaltar(const std::filesystem::path& pasta, std::stri
     return {};
 }
 
+// SQL Server for Linux reads as the job's own account: 0700 is all it needs.
+std::error_code CriarPastaNova(const std::filesystem::path& pasta, std::string_view) {
+    const ComoDonoDosDados comoDono;
+    return ::mkdir(pasta.c_str(), 0700) == 0 ? std::error_code() : ErroDoSistema(errno);
+}
+
 std::vector<std::string> ArquivosProprios(const std::filesystem::path& pasta, std::error_code& erro,
                                           std::string_view) {
     std::vector<std::string> nomes;

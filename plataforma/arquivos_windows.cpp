@@ -332,6 +332,26 @@ std::error_code ApagarArquivo(const std::filesystem::path& arquivo) {
     return DeleteFileW(arquivo.c_str()) ? std::error_code() : UltimoErro();
 }
 
+namespace {
+
+// One more entry for a folder's security, in SDDL: `conta` allowed `mascara`, inherited by what is
+// created in it. Empty for no account; nullopt when the account cannot be named.
+std::optional<std::wstring> EntradaDaConta(std::string_view conta, std::wstring_view mascara) {
+    if (conta.empty()) {
+        return std::wstring();
+    }
+    const auto sid = win::SidDaConta(conta);
+    wchar_t* texto = nullptr;
+    if (!sid || !ConvertSidToStringSidW(sid.get(), &texto)) {
+        return std::nullopt;
+    }
+    std::wstring entrada = L"(A;OICI;" + std::wstring(mascara) + L";;;" + texto + L")";
+    LocalFree(texto);
+    return entrada;
+}
+
+} // namespace
+
 std::error_code CriarPastaSeFaltar(const std::filesystem::path& pasta,
                                    std::string_view tambemGrava) {
     const DWORD atributos = GetFileAttributesW(pasta.c_str());
@@ -341,20 +361,28 @@ std::error_code CriarPastaSeFaltar(const std::filesystem::path& pasta,
     // The logs hold the server's names and the job's story, the backups whole databases: ours
     // only, as the umask makes them on Linux, and what is created in them inherits that. SQL
     // Server's service may modify (icacls' M) what is in the backups' folder.
-    std::wstring outra;
-    if (!tambemGrava.empty()) {
-        const auto sid = win::SidDaConta(tambemGrava);
-        wchar_t* texto = nullptr;
-        if (!sid || !ConvertSidToStringSidW(sid.get(), &texto)) {
-            return std::make_error_code(std::errc::invalid_argument);
-        }
-        outra = L"(A;OICI;0x1301bf;;;" + std::wstring(texto) + L")";
-        LocalFree(texto);
+    const auto outra = EntradaDaConta(tambemGrava, L"0x1301bf");
+    if (!outra) {
+        return std::make_error_code(std::errc::invalid_argument);
     }
-    win::SegurancaPrivada seguranca(true, false, outra);
+    win::SegurancaPrivada seguranca(true, false, *outra);
     if (!CreateDirectoryW(pasta.c_str(), seguranca.atributos()) &&
         GetLastError() != ERROR_ALREADY_EXISTS) {
         return UltimoErro();
+    }
+    return {};
+}
+
+std::error_code CriarPastaNova(const std::filesystem::path& pasta, std::string_view tambemLe) {
+    // SQL Server's service may read (icacls' RX) what is in it, and change nothing.
+    const auto outra = EntradaDaConta(tambemLe, L"0x1200a9");
+    if (!outra) {
+        return std::make_error_code(std::errc::invalid_argument);
+    }
+    win::SegurancaPrivada seguranca(true, false, *outra);
+    if (!CreateDirectoryW(pasta.c_str(), seguranca.atributos())) {
+        return GetLastError() == ERROR_ALREADY_EXISTS ? std::make_error_code(std::errc::file_exists)
+                                                      : UltimoErro();
     }
     return {};
 }

@@ -133,6 +133,20 @@ std::string Impressao(const fs::path& chaves) {
     return r.saida.substr(ini, r.saida.find(' ', ini) - ini);
 }
 
+std::unique_ptr<Servidor> ServidorCifrado(Programa& p, const fs::path& chaves,
+                                          const std::string& modo, const std::string& opcao) {
+    fs::create_directory(chaves);
+    // The daemons run as the test account: it must reach the FTP folder.
+    fs::permissions(p.raiz.p, fs::perms::others_exec, fs::perm_options::add);
+    std::vector<std::string> argumentos = {"--mode=" + modo, "--dir=" + chaves.string(),
+                                           "--root=" + p.ftp.string(),
+                                           "--password=" + kSenhaCifrado};
+    if (!opcao.empty()) {
+        argumentos.push_back(opcao);
+    }
+    return std::make_unique<Servidor>("cifrado_server.py", argumentos);
+}
+
 Programa::Programa(bool ferramentas)
     : dir(raiz.p / "programa"), dados(dir), ftp(raiz.p / "ftp"), tmp(raiz.p / "tmp") {
     fs::create_directories(ftp / "backups");

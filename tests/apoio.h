@@ -87,6 +87,13 @@ struct Servidor {
 // The fingerprint of cifrado_server.py's SSH host key made in `chaves`, as OpenSSH prints it.
 std::string Impressao(const fs::path& chaves);
 
+class Programa;
+// The password of cifrado_server.py's account; the server for `modo` (ftpes, ftps, sftp), its keys
+// and log in `chaves`, its root p.ftp.
+inline const std::string kSenhaCifrado = "S3nha de teste";
+std::unique_ptr<Servidor> ServidorCifrado(Programa& p, const fs::path& chaves,
+                                          const std::string& modo, const std::string& opcao = {});
+
 // The program folder <tmp>/programa with kelvane, its window module and the tools (links to 7z,
 // 7z.so and ncftpput; on Windows copies), holding its data too (a portable copy) until Separar();
 // the FTP server's root is <tmp>/ftp with the folder backups.

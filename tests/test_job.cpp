@@ -656,22 +656,6 @@ const Cifrado cifrados[] = {
      6, "Erro: 0 - Envio falhou: o servidor recusou o usuário ou a senha"},
 };
 using CadaCifrado = JobCom<Cifrado>;
-const std::string kSenhaCifrado = "S3nha de teste";
-// cifrado_server.py for `modo`, its keys and log in `chaves`, writing into p.ftp.
-std::unique_ptr<Servidor> ServidorCifrado(Programa& p, const fs::path& chaves,
-                                          const std::string& modo, const std::string& opcao) {
-    fs::create_directory(chaves);
-    // The daemons run as the test account: it must reach the FTP folder.
-    fs::permissions(p.raiz.p, fs::perms::others_exec, fs::perm_options::add);
-    std::vector<std::string> argumentos = {"--mode=" + modo, "--dir=" + chaves.string(),
-                                           "--root=" + p.ftp.string(),
-                                           "--password=" + kSenhaCifrado};
-    if (!opcao.empty()) {
-        argumentos.push_back(opcao);
-    }
-    return std::make_unique<Servidor>("cifrado_server.py", argumentos);
-}
-
 TEST_P(CadaCifrado, SoComQuemSeConfia) {
     const auto& c = GetParam();
     if (::geteuid() != 0) {

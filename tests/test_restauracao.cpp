@@ -5,7 +5,9 @@
 
 #include <fstream>
 #include <functional>
+#include <map>
 #include <regex>
+#include <unistd.h>
 
 using namespace kelvane::teste;
 
@@ -28,6 +30,41 @@ const std::string kRemoto = kInicio +
                             R"(Baixando\.\.\.: KVLN_0042_Casa_Azul_\d{6}\.7z < 127\.0\.0\.1\n)"
                             R"(Extraindo\.\.\.: KVLN_0042_Casa_Azul_\d{6}\.7z\n)";
 const std::string kRestaurando = R"(Restaurando\.\.\.: KVLN_0042_Casa_Azul_\d{6}\.BAK > )";
+
+// RESTAURAR reads from cifrado_server.py (`esquema`), whose CA is not CertificadoFTP and whose host
+// key is not `chave`.
+std::function<void(Programa&)> Desconfiado(const std::string& esquema, const std::string& chave) {
+    return [=](Programa& p) {
+        if (::geteuid() != 0) {
+            GTEST_SKIP() << "vsftpd e sshd precisam de root e de uma conta de teste";
+        }
+        p.servidorFtp = ServidorCifrado(p, p.raiz.p / "chaves", esquema);
+        p.cfg["Endereco"] = esquema + "://localhost";
+        p.cfg["Porta"] = std::to_string(p.servidorFtp->porta);
+        p.cfg["Diretorio"] = (p.ftp / "backups").string();
+        p.cfg["Usuario"] = "kelvaneteste";
+        p.cfg["Passw"] = kSenhaCifrado;
+        p.cfg["ChaveHostFTP"] = chave;
+    };
+}
+
+// What is where 7z extracts: each name and what it holds.
+std::map<std::string, std::string> Extracao(const Programa& p) {
+    std::map<std::string, std::string> r;
+    for (const auto& e : fs::directory_iterator(p.Backups())) {
+        const auto nome = e.path().filename().string();
+        if (nome.starts_with("restauracao")) {
+            if (!fs::is_directory(e.path())) {
+                r[nome] = Ler(e.path());
+                continue;
+            }
+            for (const auto& d : fs::recursive_directory_iterator(e.path())) {
+                r[nome] += d.path().filename().string() + ":" + Ler(d.path()) + "\n";
+            }
+        }
+    }
+    return r;
+}
 
 const Restauro restauros[] = {
     // Older archives written later, a newer upload cut short and another client's: by the name.
@@ -101,17 +138,43 @@ const Restauro restauros[] = {
      [](Programa& p) {
          p.opcoesFtp = {"--size-plus-one"}, p.Servidores();
      }},
-    // What an interrupted run left where 7z extracts (on Windows a folder SQL Server's account
-    // may change) is never removed whole: the restore stops and leaves it.
-    {"SobraNaPastaDeExtracao",
+    // Names taken where 7z extracts (an interrupted run's folder, a file at the first name the
+    // run would make; on Windows SQL Server's account may plant either): neither used nor removed.
+    {"NomesOcupadosNaPastaDeExtracao",
      "normal",
      {},
-     1,
-     kRemoto + R"(Erro: \d+ - não foi possível criar a pasta .*restauracao: .*\n)",
+     0,
+     kRemoto + kRestaurando + R"(\[Vendas_\d{6}\]\n.*\nRestaurado: .*\nFim da Restauração\n)",
      [](Programa& p) {
          fs::create_directories(p.Backups() / "restauracao");
-         std::ofstream(p.Backups() / "restauracao" / "sobra.txt") << "de outro";
+         Gravar(p.Backups() / "restauracao" / "sobra.txt", "de outro");
+         Gravar(p.Backups() / "restauracao_1", "de outro");
      }},
+    // The server tells one size, then sends another (the file replaced meanwhile).
+    {"TamanhoDiferenteDoInformado",
+     "normal",
+     {},
+     6,
+     kInicio + R"(Baixando.*\nErro: 0 - Download falhou: chegaram (\d+) de (?!\1 )\d+ bytes de )"
+               R"(KVLN_0042_Casa_Azul_\d{6}\.7z; nada foi restaurado\.\n)",
+     [](Programa& p) {
+         p.opcoesFtp = {"--size-changes"}, p.Servidores();
+     }},
+    // A server trusted neither by its certificate nor by its host key hears nothing of the login.
+    {"CertificadoDeUmEstranho",
+     "normal",
+     {},
+     6,
+     kInicio + R"(Erro: 0 - Download falhou: a pasta do servidor não pôde ser listada: o )"
+               R"(certificado do servidor não é de confiança.*\n)",
+     Desconfiado("ftpes", "")},
+    {"ChaveDoHostMudou",
+     "normal",
+     {},
+     6,
+     kInicio + R"(Erro: 0 - Download falhou: a pasta do servidor não pôde ser listada: a chave )"
+               R"(do servidor SSH \(SHA256:.*\n)",
+     Desconfiado("sftp", "SHA256:47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU")},
     {"ArquivoQueNaoEstaNoServidor",
      "normal",
      {"KVLN_0042_Casa_Azul_010101.7z"},
@@ -144,6 +207,10 @@ TEST_P(CadaRestauro, RestauraOuParaNaEtapaCerta) {
     if (c.antes) {
         c.antes(p);
     }
+    if (IsSkipped()) {
+        return;
+    }
+    const auto extracao = Extracao(p);
     p.Ini();
     std::vector<std::string> argumentos{"RESTAURAR"};
     for (const auto& a : c.argumentos) {
@@ -163,8 +230,12 @@ TEST_P(CadaRestauro, RestauraOuParaNaEtapaCerta) {
     EXPECT_EQ(p.Pacotes(), std::vector{local});
     EXPECT_EQ(Ler(local), conteudo);
     EXPECT_TRUE(p.Baks().empty());
-    EXPECT_EQ(fs::exists(p.Backups() / "restauracao" / "sobra.txt"),
-              c.nome == "SobraNaPastaDeExtracao");
+    // What the run made where 7z extracts is gone, and only that.
+    EXPECT_EQ(Extracao(p), extracao);
+    // Nothing of the login reached a server not trusted.
+    const auto servidor = Ler(p.raiz.p / "chaves" / "servidor.log");
+    EXPECT_EQ(servidor.find("USER "), std::string::npos) << servidor;
+    EXPECT_EQ(servidor.find("password"), std::string::npos) << servidor;
     // The statements: none that restores over a database; one MOVE for each file of the backup,
     // into the server's default folders, named by the new database.
     const auto lotes = p.Lotes();
@@ -250,8 +321,7 @@ TEST_P(ExercicioAposExec, ProvaOQueFoiEnviado) {
         kelvane::LerINI(kelvane::kSecaoInfos, "UltimoTesteRestauracao", p.dados / "info.ini");
     EXPECT_EQ(ultimo.substr(0, 10), c.codigo == 0 ? std::string(hoje) : c.ultimo) << ultimo;
     EXPECT_EQ(p.Pacotes().size(), 1u);
-    EXPECT_EQ(fs::exists(p.Backups() / "restauracao" / "sobra.txt"),
-              c.nome == "SobraNaPastaDeExtracao");
+    EXPECT_TRUE(Extracao(p).empty());
     // Only a database CHECKDB found damaged stays.
     EXPECT_EQ(fs::exists(sql) ? p.Arquivos(sql, ".mdf").size() : 0u, c.modo == "checkdb" ? 1u : 0u);
 }
