@@ -3,7 +3,6 @@
 #include "apoio.h"
 #include "settings/ini.h"
 
-#include <fstream>
 #include <functional>
 #include <map>
 #include <regex>
