@@ -857,14 +857,10 @@ const Permissao permissoes[] = {
          ::setenv("KELVANE_WINE_DLLS", "wtsapi32=n,b", 1);
      },
      9, "{P} pode ser alterado pelo grupo ou por outros (modo 0777)|chmod go-w {P}", "", false,
-     "{P} pode ser alterado por Everyone (criar arquivos, criar pastas, alterar atributos, "
-     "excluir, excluir o conteúdo)|icacls \"{P}\" /inheritance:r /grant:r "
-     "*S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F /remove:g *S-1-1-0\r\n"},
+     "{P} pode ser alterado por {W}|icacls \"{P}\" {G} {E}"},
     {"JanelaNumaPastaQueOutrosAlteram", [](Programa& p) { ::chmod(p.dir.c_str(), 0777); }, 9,
      "{P} pode ser alterado pelo grupo ou por outros (modo 0777)|chmod go-w {P}", "", true,
-     "{P} pode ser alterado por Everyone (criar arquivos, criar pastas, alterar atributos, "
-     "excluir, excluir o conteúdo)|icacls \"{P}\" /inheritance:r /grant:r "
-     "*S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F /remove:g *S-1-1-0\r\n"},
+     "{P} pode ser alterado por {W}|icacls \"{P}\" {G} {E}"},
     {"PastaRootGrupo1770ComoAntes",
      [](Programa& p) {
          ::chown(p.dir.c_str(), 0, 65534);
@@ -881,7 +877,7 @@ const Permissao permissoes[] = {
          fs::create_directory_symlink(fora->alheia, p.dir / "Log");
      },
      9, "{F}/alheia pertence a outra conta (nobody)|chown root {F}/alheia", "", false,
-     "{P}\\Log pertence a outra conta (NT AUTHORITY\\ANONYMOUS LOGON)|icacls \"{P}\\Log\" "
+     "{P}\\Log pertence a outra conta ({N})|icacls \"{P}\\Log\" "
      "/setowner "},
     {"JanelaAbertaPorRootNaPastaDeOutraConta", [](Programa& p) { DeOutro(p.dir); }, 9,
      "{P} pertence a nobody, e o kelvane foi iniciado como root|entre na sessão de nobody e "
@@ -896,11 +892,11 @@ const Permissao permissoes[] = {
      true},
     {"CodecsDeOutraContaAoLadoDo7z", CodecDeOutro("Codecs"), 9,
      "{P}/Codecs/x.so pertence a outra conta (nobody)|chown root {P}/Codecs/x.so", "", false,
-     "{P}\\Codecs\\x.so pertence a outra conta (NT AUTHORITY\\ANONYMOUS LOGON)|icacls "
+     "{P}\\Codecs\\x.so pertence a outra conta ({N})|icacls "
      "\"{P}\\Codecs\\x.so\" /setowner "},
     {"FormatosDeOutraContaAoLadoDo7z", CodecDeOutro("Formats"), 9,
      "{P}/Formats/x.so pertence a outra conta (nobody)|chown root {P}/Formats/x.so", "", false,
-     "{P}\\Formats\\x.so pertence a outra conta (NT AUTHORITY\\ANONYMOUS LOGON)|icacls "
+     "{P}\\Formats\\x.so pertence a outra conta ({N})|icacls "
      "\"{P}\\Formats\\x.so\" /setowner "},
     // The job's account must not be able to swap what root (or SYSTEM) starts: the program
     // apart from its data is root's alone; a portable copy is its owner's, as before.
@@ -916,7 +912,7 @@ const Permissao permissoes[] = {
          DeOutro(p.dir);
      },
      9, "{P} pertence a outra conta (nobody)|chown root {P}", "", false,
-     "{P} pertence a outra conta (NT AUTHORITY\\ANONYMOUS LOGON)|icacls \"{P}\" /setowner "
+     "{P} pertence a outra conta ({N})|icacls \"{P}\" /setowner "
      "*S-1-5-32-544\r\n"},
     {"PastaDeDadosSeparadaPodeSerLidaPorOutros",
      [](Programa& p) {
@@ -925,8 +921,7 @@ const Permissao permissoes[] = {
      },
      9, "{D} pode ser lido pelo grupo ou por outros (modo 0755)|chmod go-rwx {D}", "", false,
      "{D} pode ser lido por Everyone (listar o conteúdo, ler atributos estendidos)|icacls "
-     "\"{D}\" /inheritance:r /grant:r *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F /remove:g "
-     "*S-1-1-0\r\n"},
+     "\"{D}\" {G} {E}"},
     // Only the instance ServidorDB names may write the backups (Windows: SQL Server's service
     // for MSSQL$SQLEXPRESS, by its SID), and no one else.
     {"PastaDosBackupsQueOutrosAlteram",
@@ -937,11 +932,8 @@ const Permissao permissoes[] = {
          ::chmod(p.Backups().c_str(), 0777);
      },
      9, "{D} pode ser alterado pelo grupo ou por outros (modo 0777)|chmod go-w {D}", "", false,
-     "{D}\\Backups pode ser alterado por Everyone (criar arquivos, criar pastas, alterar "
-     "atributos, excluir, excluir o conteúdo)|icacls \"{D}\\Backups\" /inheritance:r "
-     "/grant:r *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F "
-     "*S-1-5-80-3880006512-4290199581-1648723128-3569869737-3631323133:(OI)(CI)M /remove:g "
-     "*S-1-1-0\r\n"},
+     "{D}\\Backups pode ser alterado por {W}|icacls \"{D}\\Backups\" {G} "
+     "*S-1-5-80-3880006512-4290199581-1648723128-3569869737-3631323133:(OI)(CI)M {E}"},
     {"PastaDeDadosSeparadaPodeSerLidaPeloGrupo",
      [](Programa& p) {
          p.Separar();
@@ -955,8 +947,7 @@ const Permissao permissoes[] = {
      9, "{P}/info.ini pode ser lido pelo grupo ou por outros (modo 0604)|chmod go-rwx {P}/info.ini",
      "", false,
      "{P}\\info.ini pode ser lido por Everyone (ler, ler atributos estendidos)|icacls "
-     "\"{P}\\info.ini\" /inheritance:r /grant:r *S-1-5-18:F *S-1-5-32-544:F /remove:g "
-     "*S-1-1-0\r\n"},
+     "\"{P}\\info.ini\" /inheritance:r /grant:r *S-1-5-18:F *S-1-5-32-544:F {E}"},
     {"JobDeRootComOsDadosDeOutraConta", DeNobody, 9,
      "{D} pertence a nobody, e o kelvane foi iniciado como root|sudo -u nobody {P}/kelvane EXEC",
      "", false, "{D} pertence a NT AUTHORITY\\ANONYMOUS LOGON, e o kelvane foi iniciado como "},
@@ -973,7 +964,7 @@ const Permissao permissoes[] = {
      "", false,
      "{P}\\info.ini pode ser alterado por Everyone (gravar, acrescentar, alterar atributos, "
      "excluir)|icacls \"{P}\\info.ini\" /inheritance:r /grant:r *S-1-5-18:F "
-     "*S-1-5-32-544:F /remove:g *S-1-1-0\r\n"},
+     "*S-1-5-32-544:F {E}"},
     {"FerramentaComStickyGravavelPeloGrupoAtrasDeUmLink",
      [](Programa& p) {
          fs::copy_file("/usr/bin/ncftpput", p.raiz.p / "ncftpput");
@@ -1143,6 +1134,10 @@ TEST_P(CadaPermissao, SoODonoFazORodarCodigo) {
               {"{T}", fora->freetds.string()},
               {"{H}", Home().string()},
               {"{N}", Sistema().windows ? "NT AUTHORITY\\ANONYMOUS LOGON" : "nobody"},
+              {"{W}", "Everyone (criar arquivos, criar pastas, alterar atributos, excluir, "
+                      "excluir o conteúdo)"},
+              {"{G}", "/inheritance:r /grant:r *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F"},
+              {"{E}", "/remove:g *S-1-1-0\r\n"},
               {"|", "; nada foi executado. Corrija com: "}}) {
             for (auto i = t.find(de); i != std::string::npos; i = t.find(de)) {
                 t.replace(i, de.size(), para);
