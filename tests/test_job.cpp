@@ -327,8 +327,7 @@ std::function<void(Programa&)> NaRede(const std::string& endereco, const std::st
         p.envolver.insert(
             p.envolver.begin(),
             {"/usr/bin/nsenter", "--net=/proc/" + std::to_string(p.tds->pid) + "/ns/net"});
-        p.cfg["ServidorDB"] =
-            std::regex_replace(servidor, std::regex("\\{porta\\}"), std::to_string(p.tds->porta));
+        p.cfg["ServidorDB"] = Trocar(servidor, {{"{porta}", std::to_string(p.tds->porta)}});
     };
 }
 const char* const kWineNaoVe = "o Wine mostra o socket de um programa Linux, de qualquer conta, "
@@ -523,8 +522,8 @@ TEST_P(CadaFalha, TemSeuCodigoEGuardaOQueNaoFoiEnviado) {
     SemSenhas(r);
     if (!c.recusa.empty()) {
         const auto log = p.Log();
-        EXPECT_EQ(log.at(log.size() - 2), std::regex_replace(c.recusa, std::regex("\\{porta\\}"),
-                                                             std::to_string(p.tds->porta)));
+        EXPECT_EQ(log.at(log.size() - 2),
+                  Trocar(c.recusa, {{"{porta}", std::to_string(p.tds->porta)}}));
         EXPECT_TRUE(p.Logins().empty());
     }
 }
@@ -656,22 +655,6 @@ const Cifrado cifrados[] = {
      6, "Erro: 0 - Envio falhou: o servidor recusou o usuário ou a senha"},
 };
 using CadaCifrado = JobCom<Cifrado>;
-const std::string kSenhaCifrado = "S3nha de teste";
-// cifrado_server.py for `modo`, its keys and log in `chaves`, writing into p.ftp.
-std::unique_ptr<Servidor> ServidorCifrado(Programa& p, const fs::path& chaves,
-                                          const std::string& modo, const std::string& opcao) {
-    fs::create_directory(chaves);
-    // The daemons run as the test account: it must reach the FTP folder.
-    fs::permissions(p.raiz.p, fs::perms::others_exec, fs::perm_options::add);
-    std::vector<std::string> argumentos = {"--mode=" + modo, "--dir=" + chaves.string(),
-                                           "--root=" + p.ftp.string(),
-                                           "--password=" + kSenhaCifrado};
-    if (!opcao.empty()) {
-        argumentos.push_back(opcao);
-    }
-    return std::make_unique<Servidor>("cifrado_server.py", argumentos);
-}
-
 TEST_P(CadaCifrado, SoComQuemSeConfia) {
     const auto& c = GetParam();
     if (::geteuid() != 0) {
@@ -683,7 +666,7 @@ TEST_P(CadaCifrado, SoComQuemSeConfia) {
     }
     p.Servidores();
     const auto chaves = p.raiz.p / "chaves";
-    const auto servidor = ServidorCifrado(p, chaves, c.modo, c.opcao);
+    const auto servidor = ServidorCifrado(p.raiz.p, chaves, c.modo, c.opcao);
     p.cfg["Endereco"] = c.modo + "://" + c.servidor;
     p.cfg["Porta"] = std::to_string(servidor->porta);
     p.cfg["Diretorio"] = (p.ftp / "backups").string();
@@ -736,7 +719,8 @@ TEST_F(Job, EnviosSeguidosPorTlsChegamInteiros) {
     const auto arquivo = p.raiz.p / "arquivo";
     Gravar(arquivo, std::string(300 * 1000, 'k'));
     for (const std::string opcao : {"", "--tls12"}) {
-        const auto servidor = ServidorCifrado(p, p.raiz.p / ("chaves" + opcao), "ftpes", opcao);
+        const auto servidor =
+            ServidorCifrado(p.raiz.p, p.raiz.p / ("chaves" + opcao), "ftpes", opcao);
         plataforma::Transferencia t(
             {plataforma::Esquema::Ftpes, "localhost", std::to_string(servidor->porta),
              "kelvaneteste", kSenhaCifrado, (p.ftp / "backups").string(),
@@ -1124,26 +1108,21 @@ TEST_P(CadaPermissao, SoODonoFazORodarCodigo) {
     }
     const auto r = teste::Rodar(comando);
     EXPECT_EQ(r.codigo, c.codigo) << r.saida << p.Ultima();
-    const auto trocar = [&](std::string t) {
-        for (const auto& [de, para] :
-             {std::pair{"{P}"s, Sistema().Caminho(p.dir)},
-              {"{D}", Sistema().Caminho(p.dados)},
-              {"{R}", p.raiz.p.string()},
-              {"{B}", Sistema().Caminho(fora->biblioteca)},
-              {"{F}", fora->pasta.p.string()},
-              {"{T}", fora->freetds.string()},
-              {"{H}", Home().string()},
-              {"{N}", Sistema().windows ? "NT AUTHORITY\\ANONYMOUS LOGON" : "nobody"},
-              {"{W}", "Everyone (criar arquivos, criar pastas, alterar atributos, excluir, "
-                      "excluir o conteúdo)"},
-              {"{G}", "/inheritance:r /grant:r *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F"},
-              {"{E}", "/remove:g *S-1-1-0\r\n"},
-              {"|", "; nada foi executado. Corrija com: "}}) {
-            for (auto i = t.find(de); i != std::string::npos; i = t.find(de)) {
-                t.replace(i, de.size(), para);
-            }
-        }
-        return t;
+    const auto trocar = [&](const std::string& t) {
+        return Trocar(
+            t, {{"{P}", Sistema().Caminho(p.dir)},
+                {"{D}", Sistema().Caminho(p.dados)},
+                {"{R}", p.raiz.p.string()},
+                {"{B}", Sistema().Caminho(fora->biblioteca)},
+                {"{F}", fora->pasta.p.string()},
+                {"{T}", fora->freetds.string()},
+                {"{H}", Home().string()},
+                {"{N}", Sistema().windows ? "NT AUTHORITY\\ANONYMOUS LOGON" : "nobody"},
+                {"{W}", "Everyone (criar arquivos, criar pastas, alterar atributos, excluir, "
+                        "excluir o conteúdo)"},
+                {"{G}", "/inheritance:r /grant:r *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F"},
+                {"{E}", "/remove:g *S-1-1-0\r\n"},
+                {"|", "; nada foi executado. Corrija com: "}});
     };
     const auto esperada =
         saida.empty()
