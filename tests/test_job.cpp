@@ -284,13 +284,9 @@ std::function<void(Programa&)> ComFtp(const char* opcao) {
 }
 // Lays `de` over `sobre` for the run alone, in a mount namespace of its own.
 void Montar(Programa& p, const fs::path& de, const fs::path& sobre) {
-    p.envolver = {"/usr/bin/unshare",
-                  "--mount",
-                  "/bin/sh",
-                  "-c",
-                  "mount --bind \"$0\" \"$1\" && shift && exec \"$@\"",
-                  de.string(),
-                  sobre.string()};
+    const std::string montar = "mount --bind \"$0\" \"$1\" && shift && exec \"$@\"";
+    p.envolver = {"/usr/bin/unshare", "--mount",     "/bin/sh", "-c", montar,
+                  de.string(),        sobre.string()};
 }
 // Another account's database stand-in on `endereco`, as any account may listen while SQL Server
 // is down; `mais`: what else it is started with.
@@ -338,9 +334,9 @@ const char* const kWineForaDaRede =
 const char* const kRecusaNobody =
     "Erro ao conetar no banco: a porta {porta} deste computador está aberta por outro programa "
     "que não o SQL Server (conta nobody); o login não foi enviado. Inicie o SQL Server";
+const std::string kSaindo = "Tarefa não executada. SAINDO";
 const Falha falhas[] = {
-    {"ServidorAceitaENaoResponde", [](Programa&) {}, 3, "Tarefa não executada. SAINDO", false,
-     false, "mute"},
+    {"ServidorAceitaENaoResponde", [](Programa&) {}, 3, kSaindo, false, false, "mute"},
     {"BackupFalhaAos30", [](Programa&) {}, 4, "Erro: 3202 - Backup do banco falhou: ", true, false,
      "fail"},
     // A page spoilt between the server's write and its read: caught before anything is packed.
@@ -432,8 +428,7 @@ const Falha falhas[] = {
      "etapa: 8 s mais 1 s a cada 64 KiB do arquivo; para um link lento, aumente LimiteEtapa "
      "no info.ini)",
      true, true},
-    {"LoginAContaGotas", [](Programa&) {}, 3, "Tarefa não executada. SAINDO", false, false,
-     "trickle"},
+    {"LoginAContaGotas", [](Programa&) {}, 3, kSaindo, false, false, "trickle"},
     {"ServidorCaladoApos10", [](Programa& p) { p.cfg["SilencioBackup"] = "2"; }, 4,
      "Erro: 0 - Backup do banco falhou: o servidor não respondeu por 2 s", true, false, "silent"},
     // The server's account holds info.ini's folder lock: the run ends, without Executado (the
@@ -447,32 +442,32 @@ const Falha falhas[] = {
          DeOutraConta(p, "127.0.0.1");
          p.cfg["ServidorDB"] = "127.0.0.1," + std::to_string(p.tds->porta);
      },
-     3, "Tarefa não executada. SAINDO", false, false, "normal", kWineNaoVe, kRecusaNobody},
+     3, kSaindo, false, false, "normal", kWineNaoVe, kRecusaNobody},
     // On [::1] alone: IPv6's table of listeners is read as well.
     {"PortaAbertaPorOutraContaSoEmIpv6",
      [](Programa& p) {
          DeOutraConta(p, "::1");
          p.cfg["ServidorDB"] = "[::1]," + std::to_string(p.tds->porta);
      },
-     3, "Tarefa não executada. SAINDO", false, false, "normal", kWineNaoVe, kRecusaNobody},
-    {"EsteComputadorPeloEnderecoDaRede", NaRede("192.0.2.77", "192.0.2.77,{porta}"), 3,
-     "Tarefa não executada. SAINDO", false, false, "normal", kWineForaDaRede, kRecusaNobody},
+     3, kSaindo, false, false, "normal", kWineNaoVe, kRecusaNobody},
+    {"EsteComputadorPeloEnderecoDaRede", NaRede("192.0.2.77", "192.0.2.77,{porta}"), 3, kSaindo,
+     false, false, "normal", kWineForaDaRede, kRecusaNobody},
     {"EsteComputadorPeloEnderecoIpv6DaRede", NaRede("2001:db8::77", "[2001:db8::77],{porta}"), 3,
-     "Tarefa não executada. SAINDO", false, false, "normal", kWineForaDaRede, kRecusaNobody},
+     kSaindo, false, false, "normal", kWineForaDaRede, kRecusaNobody},
     {"EsteComputadorPorUmNomeDaRede",
      NaRede("0.0.0.0", "sql.kelvane.test,{porta}", {"/etc/hosts", "192.0.2.77 sql.kelvane.test\n"}),
-     3, "Tarefa não executada. SAINDO", false, false, "normal", kWineForaDaRede, kRecusaNobody},
+     3, kSaindo, false, false, "normal", kWineForaDaRede, kRecusaNobody},
     // A name server that never answers: the job does not wait for the system to give up.
     {"NomeDoServidorSemResposta",
      NaRede("192.0.2.77", "sql.kelvane.test,{porta}",
             {"/etc/resolv.conf", "nameserver 127.0.0.1\noptions timeout:30 attempts:2\n"},
             {"--silent-dns"}),
-     3, "Tarefa não executada. SAINDO", false, false, "normal", kWineForaDaRede,
+     3, kSaindo, false, false, "normal", kWineForaDaRede,
      "Erro ao conetar no banco: o nome sql.kelvane.test (ServidorDB) não foi resolvido em 5 s; o "
      "login não foi enviado"},
     // Named pipes and shared memory, whose listener nothing here tells apart.
     {"ProtocoloQueNaoETcp", [](Programa& p) { p.cfg["ServidorDB"] = "np:\\\\.\\pipe\\sql\\query"; },
-     3, "Tarefa não executada. SAINDO", false, false, "normal", nullptr,
+     3, kSaindo, false, false, "normal", nullptr,
      "Erro ao conetar no banco: o protocolo np: em ServidorDB não é aceito, só TCP; o login não "
      "foi enviado. Escreva o servidor sem ele (servidor,porta)"},
 };
@@ -861,8 +856,7 @@ const Permissao permissoes[] = {
          fs::create_directory_symlink(fora->alheia, p.dir / "Log");
      },
      9, "{F}/alheia pertence a outra conta (nobody)|chown root {F}/alheia", "", false,
-     "{P}\\Log pertence a outra conta ({N})|icacls \"{P}\\Log\" "
-     "/setowner "},
+     "{P}\\Log pertence a outra conta ({N})|icacls \"{P}\\Log\" /setowner "},
     {"JanelaAbertaPorRootNaPastaDeOutraConta", [](Programa& p) { DeOutro(p.dir); }, 9,
      "{P} pertence a nobody, e o kelvane foi iniciado como root|entre na sessão de nobody e "
      "abra {P}/kelvane",
