@@ -38,6 +38,24 @@ std::vector<std::string> Linhas(const fs::path& arquivo) {
     return linhas;
 }
 
+std::string Trocar(std::string texto, const Pares_& trocas) {
+    for (const auto& [de, para] : trocas) {
+        for (auto i = texto.find(de); i != std::string::npos; i = texto.find(de, i + para.size())) {
+            texto.replace(i, de.size(), para);
+        }
+    }
+    return texto;
+}
+
+Pares_ Pares(const std::string& linhas) {
+    Pares_ pares;
+    std::istringstream texto(linhas);
+    for (std::string l; std::getline(texto, l);) {
+        pares.emplace_back(l.substr(0, l.find('=')), l.substr(l.find('=') + 1));
+    }
+    return pares;
+}
+
 #ifndef _WIN32
 Execucao Rodar(const std::vector<std::string>& argv, const std::string& entrada) {
     OpcoesProcesso opcoes;
@@ -133,13 +151,13 @@ std::string Impressao(const fs::path& chaves) {
     return r.saida.substr(ini, r.saida.find(' ', ini) - ini);
 }
 
-std::unique_ptr<Servidor> ServidorCifrado(Programa& p, const fs::path& chaves,
+std::unique_ptr<Servidor> ServidorCifrado(const fs::path& raiz, const fs::path& chaves,
                                           const std::string& modo, const std::string& opcao) {
     fs::create_directory(chaves);
     // The daemons run as the test account: it must reach the FTP folder.
-    fs::permissions(p.raiz.p, fs::perms::others_exec, fs::perm_options::add);
+    fs::permissions(raiz, fs::perms::others_exec, fs::perm_options::add);
     std::vector<std::string> argumentos = {"--mode=" + modo, "--dir=" + chaves.string(),
-                                           "--root=" + p.ftp.string(),
+                                           "--root=" + (raiz / "ftp").string(),
                                            "--password=" + kSenhaCifrado};
     if (!opcao.empty()) {
         argumentos.push_back(opcao);
@@ -167,11 +185,11 @@ Programa::Programa(bool ferramentas)
     if (ferramentas) {
         Ferramentas();
     }
-    std::istringstream chaves("CodigoCliente=00 42\nNomeCliente=Casa Azul\nBanco=Vendas\nSSPI=0\n"
-                              "Login=sa\nSenha=S3nha do Banco;1}\nUsuario=kelvane\n"
-                              "Passw=P4ss do FTP\nEndereco=127.0.0.1\nDiretorio=/backups");
-    for (std::string l; std::getline(chaves, l);) {
-        cfg[l.substr(0, l.find('='))] = l.substr(l.find('=') + 1);
+    for (const auto& [chave, valor] :
+         Pares("CodigoCliente=00 42\nNomeCliente=Casa Azul\nBanco=Vendas\nSSPI=0\nLogin=sa\n"
+               "Senha=S3nha do Banco;1}\nUsuario=kelvane\nPassw=P4ss do FTP\n"
+               "Endereco=127.0.0.1\nDiretorio=/backups")) {
+        cfg[chave] = valor;
     }
 }
 

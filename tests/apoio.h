@@ -22,6 +22,11 @@ struct Execucao {
 std::string Ler(const fs::path& arquivo);
 void Gravar(const fs::path& arquivo, const std::string& texto);
 std::vector<std::string> Linhas(const fs::path& arquivo);
+using Pares_ = std::vector<std::pair<std::string, std::string>>;
+// `texto` with each first of `trocas` ("{pasta}") replaced by its second, wherever it is.
+std::string Trocar(std::string texto, const Pares_& trocas);
+// "Chave=valor" lines as pairs, in order (a value may hold "=").
+Pares_ Pares(const std::string& linhas);
 // Runs argv[0] without a shell, `entrada` on its stdin. In the Windows suite, a Linux program
 // through Wine.
 Execucao Rodar(const std::vector<std::string>& argv, const std::string& entrada = {});
@@ -87,11 +92,10 @@ struct Servidor {
 // The fingerprint of cifrado_server.py's SSH host key made in `chaves`, as OpenSSH prints it.
 std::string Impressao(const fs::path& chaves);
 
-class Programa;
-// The password of cifrado_server.py's account; the server for `modo` (ftpes, ftps, sftp), its keys
-// and log in `chaves`, its root p.ftp.
+// cifrado_server.py for `modo` (ftpes, ftps, sftp), its keys and log in `chaves`, the user
+// kelvaneteste with kSenhaCifrado writing into `raiz`/ftp; `opcao`: one more argument.
 inline const std::string kSenhaCifrado = "S3nha de teste";
-std::unique_ptr<Servidor> ServidorCifrado(Programa& p, const fs::path& chaves,
+std::unique_ptr<Servidor> ServidorCifrado(const fs::path& raiz, const fs::path& chaves,
                                           const std::string& modo, const std::string& opcao = {});
 
 // The program folder <tmp>/programa with kelvane, its window module and the tools (links to 7z,

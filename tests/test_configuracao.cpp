@@ -1,10 +1,10 @@
 // The settings record: the INI edit as today's saves leave the file, the save as all or nothing,
 // and the rules of each value, without a window or a job.
 #include "apoio.h"
-#include "settings/regras.h"
 #include "settings/configuracao.h"
 #include "settings/cripto.h"
 #include "settings/ini.h"
+#include "settings/regras.h"
 
 #include <csignal>
 #include <sys/resource.h>
@@ -27,21 +27,10 @@ struct Edicao {
 class EdicaoIni : public ::testing::TestWithParam<Edicao> {};
 
 TEST_P(EdicaoIni, IgualAoQueCadaChaveGravadaDeixava) {
-    const AlteracoesINI janela = {{"CodigoCliente", "0042"},
-                                  {"NomeCliente", " Casa Azul "},
-                                  {"ServidorDB", "SRV\\SQL,1433"},
-                                  {"Banco", "Vendas"},
-                                  {"SSPI", "0"},
-                                  {"NCripto", "1"},
-                                  {"Login", "sa"},
-                                  {"Senha", "S3nha;\"x\""},
-                                  {"Usuario", "kel"},
-                                  {"Passw", "p"},
-                                  {"ServidorFTP", "1"},
-                                  {"Endereco", "ftp.exemplo"},
-                                  {"Porta", "21"},
-                                  {"Diretorio", "/backups"},
-                                  {"Executado", "07/12/2026 02:00:00"}};
+    const AlteracoesINI janela = Pares(
+        "CodigoCliente=0042\nNomeCliente= Casa Azul \nServidorDB=SRV\\SQL,1433\nBanco=Vendas\n"
+        "SSPI=0\nNCripto=1\nLogin=sa\nSenha=S3nha;\"x\"\nUsuario=kel\nPassw=p\nServidorFTP=1\n"
+        "Endereco=ftp.exemplo\nPorta=21\nDiretorio=/backups\nExecutado=07/12/2026 02:00:00");
     EXPECT_EQ(EditarINI(GetParam().antes, "infos", janela), GetParam().depois);
 }
 

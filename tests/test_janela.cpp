@@ -300,16 +300,9 @@ std::vector<CasoCarga> Cargas() {
          {{"NCripto", "1.0"}, {"Usuario", "x"}, {"ServidorFTP", "0"}, {"Porta", "2121"}},
          "2|0|0|x|2121|"},
         {"ServidorDoFabricanteSalvoSemMudar",
-         {{"NCripto", "1"},
-          {"ServidorDB", "localhost"},
-          {"ServidorFTP", "0"},
-          {"Endereco", "ftp.meu.example"},
-          {"Porta", "2121"},
-          {"Usuario", "admin"},
-          {"Passw", "minha senha"},
-          {"Diretorio", "/meus"}},
-         "2|0|0|admin|2121|",
-         true},
+         Pares("NCripto=1\nServidorDB=localhost\nServidorFTP=0\nEndereco=ftp.meu.example\n"
+               "Porta=2121\nUsuario=admin\nPassw=minha senha\nDiretorio=/meus"),
+         "2|0|0|admin|2121|", true},
         // A value too long to unscramble is left out; the rest still loads.
         {"LongoDemaisParaDesembaralhar",
          {{"Senha", std::string(507, 'x')}, {"Usuario", Cripto("depois")}},
@@ -382,10 +375,7 @@ TEST_P(Salvar, RecusaOQueOJobNaoPoderiaUsar) {
     Clicar("cmdSalvarFechar");
     const bool salva = c.caixa.empty() || c.aviso;
     ASSERT_EQ(Caixas().size(), c.caixa.empty() ? 0u : 1u);
-    auto caixa = c.caixa; // {pasta}: the program folder
-    if (const auto i = caixa.find("{pasta}"); i != std::string::npos) {
-        caixa.replace(i, 7, plataforma::TextoCaminho(p.dir));
-    }
+    const auto caixa = Trocar(c.caixa, {{"{pasta}", plataforma::TextoCaminho(p.dir)}});
     EXPECT_TRUE(c.caixa.empty() || Caixas()[0].find(caixa) != std::string::npos) << Caixas()[0];
     EXPECT_EQ(Ini("Banco"), salva ? "depois" : "antes");
     EXPECT_EQ(Ini("ServidorDB"), salva ? Campo(f, "txtServidorBD")->text().toStdString() : "");
@@ -707,10 +697,7 @@ TEST_P(Tarefas, RespondemComUmaCaixa) {
     fs::current_path("/");
     ASSERT_EQ(Caixas().size(), 1u);
     const std::string caixa = Caixas()[0];
-    std::string esperada = c.caixa;
-    if (const auto i = esperada.find("{pasta}"); i != std::string::npos) {
-        esperada.replace(i, 7, p.dir.string());
-    }
+    const auto esperada = Trocar(c.caixa, {{"{pasta}", p.dir.string()}});
     EXPECT_EQ(caixa.rfind(esperada, 0), 0u) << caixa;
     // One dial: the uploader's own redials took 40 s against a closed port.
     EXPECT_EQ(caixa.find("Could not"), caixa.rfind("Could not"));
@@ -880,18 +867,13 @@ TEST_P(Cifrados, TesteFtpDizOQueConferiu) {
     }
 #endif
     const auto chaves = p.raiz.p / "chaves";
-    fs::create_directory(chaves);
-    fs::permissions(p.raiz.p, fs::perms::others_exec, fs::perm_options::add);
-    const std::string modo = c.modo, senha = "S3nha de teste";
-    Servidor servidor("cifrado_server.py", {"--mode=" + modo, "--dir=" + chaves.string(),
-                                            "--root=" + p.ftp.string(), "--password=" + senha});
-    Chaves ini = {{"NCripto", "1"},
-                  {"Endereco", (c.esquema.empty() ? modo : c.esquema) + "://localhost"},
-                  {"ChaveHostFTP", c.chaveHost},
-                  {"Porta", std::to_string(servidor.porta)},
-                  {"Usuario", "kelvaneteste"},
-                  {"Passw", senha},
-                  {"Diretorio", (p.ftp / "backups").string()}};
+    const std::string modo = c.modo;
+    const auto servidor = ServidorCifrado(p.raiz.p, chaves, modo);
+    auto ini = Pares("NCripto=1\nEndereco=" + (c.esquema.empty() ? modo : c.esquema) +
+                     "://localhost\nChaveHostFTP=" + c.chaveHost +
+                     "\nPorta=" + std::to_string(servidor->porta) +
+                     "\nUsuario=kelvaneteste\nPassw=" + kSenhaCifrado +
+                     "\nDiretorio=" + (p.ftp / "backups").string());
     if (modo != "sftp" && c.comCa) {
         Privado(chaves / "ca.crt");
         if (c.caModo) {
@@ -905,18 +887,11 @@ TEST_P(Cifrados, TesteFtpDizOQueConferiu) {
     const auto impressao = Rodar({"/usr/bin/openssl", "x509", "-noout", "-fingerprint", "-sha256",
                                   "-in", (chaves / "servidor.crt").string()})
                                .saida;
-    const std::map<std::string, std::string> valores = {
-        {"{chave}", modo == "sftp" ? Impressao(chaves) : ""},
-        {"{impressao}", impressao.substr(impressao.find('=') + 1, 95)},
-        {"{pem}", (p.dir / "CertificadoFTP.pem").string()},
-        {"{ca}", (chaves / "ca.crt").string()}};
-    const auto com = [&](std::string s) {
-        for (const auto& [nome, valor] : valores) {
-            if (const auto i = s.find(nome); i != std::string::npos) {
-                s.replace(i, nome.size(), valor);
-            }
-        }
-        return s;
+    const auto com = [&](const std::string& s) {
+        return Trocar(s, {{"{chave}", modo == "sftp" ? Impressao(chaves) : ""},
+                          {"{impressao}", impressao.substr(impressao.find('=') + 1, 95)},
+                          {"{pem}", (p.dir / "CertificadoFTP.pem").string()},
+                          {"{ca}", (chaves / "ca.crt").string()}});
     };
     janela::ProximaResposta(c.confia);
     for (const auto& esperada : {c.caixa, c.segunda}) {
@@ -951,8 +926,7 @@ TEST_P(Cifrados, TesteFtpDizOQueConferiu) {
 const std::string kApagado =
     "i Conexão FTP efetuada com sucesso! O arquivo de teste foi apagado do servidor.\r\n";
 const std::string kChaveNova = "? O servidor SFTP apresentou a chave ECDSA\r\n{chave}\r\n";
-const std::string kTls =
-    "Protocolo: FTPES (AUTH TLS)\r\nTLS: TLSv1.3 / TLS_AES_256_GCM_SHA384\r\n";
+const std::string kTls = "Protocolo: FTPES (AUTH TLS)\r\nTLS: TLSv1.3 / TLS_AES_256_GCM_SHA384\r\n";
 const std::string kOutraChave = "SHA256:" + std::string(43, 'A');
 const CasoCifrado kCifrados[] = {
     {"FtpesComCertificadoEValidade", "ftpes", false,

@@ -284,13 +284,9 @@ std::function<void(Programa&)> ComFtp(const char* opcao) {
 }
 // Lays `de` over `sobre` for the run alone, in a mount namespace of its own.
 void Montar(Programa& p, const fs::path& de, const fs::path& sobre) {
-    p.envolver = {"/usr/bin/unshare",
-                  "--mount",
-                  "/bin/sh",
-                  "-c",
-                  "mount --bind \"$0\" \"$1\" && shift && exec \"$@\"",
-                  de.string(),
-                  sobre.string()};
+    const std::string montar = "mount --bind \"$0\" \"$1\" && shift && exec \"$@\"";
+    p.envolver = {"/usr/bin/unshare", "--mount",     "/bin/sh", "-c", montar,
+                  de.string(),        sobre.string()};
 }
 // Another account's database stand-in on `endereco`, as any account may listen while SQL Server
 // is down; `mais`: what else it is started with.
@@ -327,8 +323,7 @@ std::function<void(Programa&)> NaRede(const std::string& endereco, const std::st
         p.envolver.insert(
             p.envolver.begin(),
             {"/usr/bin/nsenter", "--net=/proc/" + std::to_string(p.tds->pid) + "/ns/net"});
-        p.cfg["ServidorDB"] =
-            std::regex_replace(servidor, std::regex("\\{porta\\}"), std::to_string(p.tds->porta));
+        p.cfg["ServidorDB"] = Trocar(servidor, {{"{porta}", std::to_string(p.tds->porta)}});
     };
 }
 const char* const kWineNaoVe = "o Wine mostra o socket de um programa Linux, de qualquer conta, "
@@ -339,9 +334,9 @@ const char* const kWineForaDaRede =
 const char* const kRecusaNobody =
     "Erro ao conetar no banco: a porta {porta} deste computador está aberta por outro programa "
     "que não o SQL Server (conta nobody); o login não foi enviado. Inicie o SQL Server";
+const std::string kSaindo = "Tarefa não executada. SAINDO";
 const Falha falhas[] = {
-    {"ServidorAceitaENaoResponde", [](Programa&) {}, 3, "Tarefa não executada. SAINDO", false,
-     false, "mute"},
+    {"ServidorAceitaENaoResponde", [](Programa&) {}, 3, kSaindo, false, false, "mute"},
     {"BackupFalhaAos30", [](Programa&) {}, 4, "Erro: 3202 - Backup do banco falhou: ", true, false,
      "fail"},
     // A page spoilt between the server's write and its read: caught before anything is packed.
@@ -433,8 +428,7 @@ const Falha falhas[] = {
      "etapa: 8 s mais 1 s a cada 64 KiB do arquivo; para um link lento, aumente LimiteEtapa "
      "no info.ini)",
      true, true},
-    {"LoginAContaGotas", [](Programa&) {}, 3, "Tarefa não executada. SAINDO", false, false,
-     "trickle"},
+    {"LoginAContaGotas", [](Programa&) {}, 3, kSaindo, false, false, "trickle"},
     {"ServidorCaladoApos10", [](Programa& p) { p.cfg["SilencioBackup"] = "2"; }, 4,
      "Erro: 0 - Backup do banco falhou: o servidor não respondeu por 2 s", true, false, "silent"},
     // The server's account holds info.ini's folder lock: the run ends, without Executado (the
@@ -448,32 +442,32 @@ const Falha falhas[] = {
          DeOutraConta(p, "127.0.0.1");
          p.cfg["ServidorDB"] = "127.0.0.1," + std::to_string(p.tds->porta);
      },
-     3, "Tarefa não executada. SAINDO", false, false, "normal", kWineNaoVe, kRecusaNobody},
+     3, kSaindo, false, false, "normal", kWineNaoVe, kRecusaNobody},
     // On [::1] alone: IPv6's table of listeners is read as well.
     {"PortaAbertaPorOutraContaSoEmIpv6",
      [](Programa& p) {
          DeOutraConta(p, "::1");
          p.cfg["ServidorDB"] = "[::1]," + std::to_string(p.tds->porta);
      },
-     3, "Tarefa não executada. SAINDO", false, false, "normal", kWineNaoVe, kRecusaNobody},
-    {"EsteComputadorPeloEnderecoDaRede", NaRede("192.0.2.77", "192.0.2.77,{porta}"), 3,
-     "Tarefa não executada. SAINDO", false, false, "normal", kWineForaDaRede, kRecusaNobody},
+     3, kSaindo, false, false, "normal", kWineNaoVe, kRecusaNobody},
+    {"EsteComputadorPeloEnderecoDaRede", NaRede("192.0.2.77", "192.0.2.77,{porta}"), 3, kSaindo,
+     false, false, "normal", kWineForaDaRede, kRecusaNobody},
     {"EsteComputadorPeloEnderecoIpv6DaRede", NaRede("2001:db8::77", "[2001:db8::77],{porta}"), 3,
-     "Tarefa não executada. SAINDO", false, false, "normal", kWineForaDaRede, kRecusaNobody},
+     kSaindo, false, false, "normal", kWineForaDaRede, kRecusaNobody},
     {"EsteComputadorPorUmNomeDaRede",
      NaRede("0.0.0.0", "sql.kelvane.test,{porta}", {"/etc/hosts", "192.0.2.77 sql.kelvane.test\n"}),
-     3, "Tarefa não executada. SAINDO", false, false, "normal", kWineForaDaRede, kRecusaNobody},
+     3, kSaindo, false, false, "normal", kWineForaDaRede, kRecusaNobody},
     // A name server that never answers: the job does not wait for the system to give up.
     {"NomeDoServidorSemResposta",
      NaRede("192.0.2.77", "sql.kelvane.test,{porta}",
             {"/etc/resolv.conf", "nameserver 127.0.0.1\noptions timeout:30 attempts:2\n"},
             {"--silent-dns"}),
-     3, "Tarefa não executada. SAINDO", false, false, "normal", kWineForaDaRede,
+     3, kSaindo, false, false, "normal", kWineForaDaRede,
      "Erro ao conetar no banco: o nome sql.kelvane.test (ServidorDB) não foi resolvido em 5 s; o "
      "login não foi enviado"},
     // Named pipes and shared memory, whose listener nothing here tells apart.
     {"ProtocoloQueNaoETcp", [](Programa& p) { p.cfg["ServidorDB"] = "np:\\\\.\\pipe\\sql\\query"; },
-     3, "Tarefa não executada. SAINDO", false, false, "normal", nullptr,
+     3, kSaindo, false, false, "normal", nullptr,
      "Erro ao conetar no banco: o protocolo np: em ServidorDB não é aceito, só TCP; o login não "
      "foi enviado. Escreva o servidor sem ele (servidor,porta)"},
 };
@@ -523,8 +517,8 @@ TEST_P(CadaFalha, TemSeuCodigoEGuardaOQueNaoFoiEnviado) {
     SemSenhas(r);
     if (!c.recusa.empty()) {
         const auto log = p.Log();
-        EXPECT_EQ(log.at(log.size() - 2), std::regex_replace(c.recusa, std::regex("\\{porta\\}"),
-                                                             std::to_string(p.tds->porta)));
+        EXPECT_EQ(log.at(log.size() - 2),
+                  Trocar(c.recusa, {{"{porta}", std::to_string(p.tds->porta)}}));
         EXPECT_TRUE(p.Logins().empty());
     }
 }
@@ -667,7 +661,7 @@ TEST_P(CadaCifrado, SoComQuemSeConfia) {
     }
     p.Servidores();
     const auto chaves = p.raiz.p / "chaves";
-    const auto servidor = ServidorCifrado(p, chaves, c.modo, c.opcao);
+    const auto servidor = ServidorCifrado(p.raiz.p, chaves, c.modo, c.opcao);
     p.cfg["Endereco"] = c.modo + "://" + c.servidor;
     p.cfg["Porta"] = std::to_string(servidor->porta);
     p.cfg["Diretorio"] = (p.ftp / "backups").string();
@@ -720,7 +714,8 @@ TEST_F(Job, EnviosSeguidosPorTlsChegamInteiros) {
     const auto arquivo = p.raiz.p / "arquivo";
     Gravar(arquivo, std::string(300 * 1000, 'k'));
     for (const std::string opcao : {"", "--tls12"}) {
-        const auto servidor = ServidorCifrado(p, p.raiz.p / ("chaves" + opcao), "ftpes", opcao);
+        const auto servidor =
+            ServidorCifrado(p.raiz.p, p.raiz.p / ("chaves" + opcao), "ftpes", opcao);
         plataforma::Transferencia t(
             {plataforma::Esquema::Ftpes, "localhost", std::to_string(servidor->porta),
              "kelvaneteste", kSenhaCifrado, (p.ftp / "backups").string(),
@@ -841,14 +836,10 @@ const Permissao permissoes[] = {
          ::setenv("KELVANE_WINE_DLLS", "wtsapi32=n,b", 1);
      },
      9, "{P} pode ser alterado pelo grupo ou por outros (modo 0777)|chmod go-w {P}", "", false,
-     "{P} pode ser alterado por Everyone (criar arquivos, criar pastas, alterar atributos, "
-     "excluir, excluir o conteúdo)|icacls \"{P}\" /inheritance:r /grant:r "
-     "*S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F /remove:g *S-1-1-0\r\n"},
+     "{P} pode ser alterado por {W}|icacls \"{P}\" {G} {E}"},
     {"JanelaNumaPastaQueOutrosAlteram", [](Programa& p) { ::chmod(p.dir.c_str(), 0777); }, 9,
      "{P} pode ser alterado pelo grupo ou por outros (modo 0777)|chmod go-w {P}", "", true,
-     "{P} pode ser alterado por Everyone (criar arquivos, criar pastas, alterar atributos, "
-     "excluir, excluir o conteúdo)|icacls \"{P}\" /inheritance:r /grant:r "
-     "*S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F /remove:g *S-1-1-0\r\n"},
+     "{P} pode ser alterado por {W}|icacls \"{P}\" {G} {E}"},
     {"PastaRootGrupo1770ComoAntes",
      [](Programa& p) {
          ::chown(p.dir.c_str(), 0, 65534);
@@ -865,8 +856,7 @@ const Permissao permissoes[] = {
          fs::create_directory_symlink(fora->alheia, p.dir / "Log");
      },
      9, "{F}/alheia pertence a outra conta (nobody)|chown root {F}/alheia", "", false,
-     "{P}\\Log pertence a outra conta (NT AUTHORITY\\ANONYMOUS LOGON)|icacls \"{P}\\Log\" "
-     "/setowner "},
+     "{P}\\Log pertence a outra conta ({N})|icacls \"{P}\\Log\" /setowner "},
     {"JanelaAbertaPorRootNaPastaDeOutraConta", [](Programa& p) { DeOutro(p.dir); }, 9,
      "{P} pertence a nobody, e o kelvane foi iniciado como root|entre na sessão de nobody e "
      "abra {P}/kelvane",
@@ -880,11 +870,11 @@ const Permissao permissoes[] = {
      true},
     {"CodecsDeOutraContaAoLadoDo7z", CodecDeOutro("Codecs"), 9,
      "{P}/Codecs/x.so pertence a outra conta (nobody)|chown root {P}/Codecs/x.so", "", false,
-     "{P}\\Codecs\\x.so pertence a outra conta (NT AUTHORITY\\ANONYMOUS LOGON)|icacls "
+     "{P}\\Codecs\\x.so pertence a outra conta ({N})|icacls "
      "\"{P}\\Codecs\\x.so\" /setowner "},
     {"FormatosDeOutraContaAoLadoDo7z", CodecDeOutro("Formats"), 9,
      "{P}/Formats/x.so pertence a outra conta (nobody)|chown root {P}/Formats/x.so", "", false,
-     "{P}\\Formats\\x.so pertence a outra conta (NT AUTHORITY\\ANONYMOUS LOGON)|icacls "
+     "{P}\\Formats\\x.so pertence a outra conta ({N})|icacls "
      "\"{P}\\Formats\\x.so\" /setowner "},
     // The job's account must not be able to swap what root (or SYSTEM) starts: the program
     // apart from its data is root's alone; a portable copy is its owner's, as before.
@@ -900,7 +890,7 @@ const Permissao permissoes[] = {
          DeOutro(p.dir);
      },
      9, "{P} pertence a outra conta (nobody)|chown root {P}", "", false,
-     "{P} pertence a outra conta (NT AUTHORITY\\ANONYMOUS LOGON)|icacls \"{P}\" /setowner "
+     "{P} pertence a outra conta ({N})|icacls \"{P}\" /setowner "
      "*S-1-5-32-544\r\n"},
     {"PastaDeDadosSeparadaPodeSerLidaPorOutros",
      [](Programa& p) {
@@ -909,8 +899,7 @@ const Permissao permissoes[] = {
      },
      9, "{D} pode ser lido pelo grupo ou por outros (modo 0755)|chmod go-rwx {D}", "", false,
      "{D} pode ser lido por Everyone (listar o conteúdo, ler atributos estendidos)|icacls "
-     "\"{D}\" /inheritance:r /grant:r *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F /remove:g "
-     "*S-1-1-0\r\n"},
+     "\"{D}\" {G} {E}"},
     // Only the instance ServidorDB names may write the backups (Windows: SQL Server's service
     // for MSSQL$SQLEXPRESS, by its SID), and no one else.
     {"PastaDosBackupsQueOutrosAlteram",
@@ -921,11 +910,8 @@ const Permissao permissoes[] = {
          ::chmod(p.Backups().c_str(), 0777);
      },
      9, "{D} pode ser alterado pelo grupo ou por outros (modo 0777)|chmod go-w {D}", "", false,
-     "{D}\\Backups pode ser alterado por Everyone (criar arquivos, criar pastas, alterar "
-     "atributos, excluir, excluir o conteúdo)|icacls \"{D}\\Backups\" /inheritance:r "
-     "/grant:r *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F "
-     "*S-1-5-80-3880006512-4290199581-1648723128-3569869737-3631323133:(OI)(CI)M /remove:g "
-     "*S-1-1-0\r\n"},
+     "{D}\\Backups pode ser alterado por {W}|icacls \"{D}\\Backups\" {G} "
+     "*S-1-5-80-3880006512-4290199581-1648723128-3569869737-3631323133:(OI)(CI)M {E}"},
     {"PastaDeDadosSeparadaPodeSerLidaPeloGrupo",
      [](Programa& p) {
          p.Separar();
@@ -939,8 +925,7 @@ const Permissao permissoes[] = {
      9, "{P}/info.ini pode ser lido pelo grupo ou por outros (modo 0604)|chmod go-rwx {P}/info.ini",
      "", false,
      "{P}\\info.ini pode ser lido por Everyone (ler, ler atributos estendidos)|icacls "
-     "\"{P}\\info.ini\" /inheritance:r /grant:r *S-1-5-18:F *S-1-5-32-544:F /remove:g "
-     "*S-1-1-0\r\n"},
+     "\"{P}\\info.ini\" /inheritance:r /grant:r *S-1-5-18:F *S-1-5-32-544:F {E}"},
     {"JobDeRootComOsDadosDeOutraConta", DeNobody, 9,
      "{D} pertence a nobody, e o kelvane foi iniciado como root|sudo -u nobody {P}/kelvane EXEC",
      "", false, "{D} pertence a NT AUTHORITY\\ANONYMOUS LOGON, e o kelvane foi iniciado como "},
@@ -957,7 +942,7 @@ const Permissao permissoes[] = {
      "", false,
      "{P}\\info.ini pode ser alterado por Everyone (gravar, acrescentar, alterar atributos, "
      "excluir)|icacls \"{P}\\info.ini\" /inheritance:r /grant:r *S-1-5-18:F "
-     "*S-1-5-32-544:F /remove:g *S-1-1-0\r\n"},
+     "*S-1-5-32-544:F {E}"},
     {"FerramentaComStickyGravavelPeloGrupoAtrasDeUmLink",
      [](Programa& p) {
          fs::copy_file("/usr/bin/ncftpput", p.raiz.p / "ncftpput");
@@ -1117,22 +1102,21 @@ TEST_P(CadaPermissao, SoODonoFazORodarCodigo) {
     }
     const auto r = teste::Rodar(comando);
     EXPECT_EQ(r.codigo, c.codigo) << r.saida << p.Ultima();
-    const auto trocar = [&](std::string t) {
-        for (const auto& [de, para] :
-             {std::pair{"{P}"s, Sistema().Caminho(p.dir)},
-              {"{D}", Sistema().Caminho(p.dados)},
-              {"{R}", p.raiz.p.string()},
-              {"{B}", Sistema().Caminho(fora->biblioteca)},
-              {"{F}", fora->pasta.p.string()},
-              {"{T}", fora->freetds.string()},
-              {"{H}", Home().string()},
-              {"{N}", Sistema().windows ? "NT AUTHORITY\\ANONYMOUS LOGON" : "nobody"},
-              {"|", "; nada foi executado. Corrija com: "}}) {
-            for (auto i = t.find(de); i != std::string::npos; i = t.find(de)) {
-                t.replace(i, de.size(), para);
-            }
-        }
-        return t;
+    const auto trocar = [&](const std::string& t) {
+        return Trocar(
+            t, {{"{P}", Sistema().Caminho(p.dir)},
+                {"{D}", Sistema().Caminho(p.dados)},
+                {"{R}", p.raiz.p.string()},
+                {"{B}", Sistema().Caminho(fora->biblioteca)},
+                {"{F}", fora->pasta.p.string()},
+                {"{T}", fora->freetds.string()},
+                {"{H}", Home().string()},
+                {"{N}", Sistema().windows ? "NT AUTHORITY\\ANONYMOUS LOGON" : "nobody"},
+                {"{W}", "Everyone (criar arquivos, criar pastas, alterar atributos, excluir, "
+                        "excluir o conteúdo)"},
+                {"{G}", "/inheritance:r /grant:r *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F"},
+                {"{E}", "/remove:g *S-1-1-0\r\n"},
+                {"|", "; nada foi executado. Corrija com: "}});
     };
     const auto esperada =
         saida.empty()

@@ -37,7 +37,7 @@ std::function<void(Programa&)> Desconfiado(const std::string& esquema, const std
         if (::geteuid() != 0) {
             GTEST_SKIP() << "vsftpd e sshd precisam de root e de uma conta de teste";
         }
-        p.servidorFtp = ServidorCifrado(p, p.raiz.p / "chaves", esquema);
+        p.servidorFtp = ServidorCifrado(p.raiz.p, p.raiz.p / "chaves", esquema);
         p.cfg["Endereco"] = esquema + "://localhost";
         p.cfg["Porta"] = std::to_string(p.servidorFtp->porta);
         p.cfg["Diretorio"] = (p.ftp / "backups").string();

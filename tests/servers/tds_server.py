@@ -273,12 +273,13 @@ class Connection:
                             % db["name"]), *end)
         return db
 
-    def progress(self, step):
-        """One tenth done; False when the client went away (or sent an attention)."""
+    def progress(self, step, wait=0):
+        """One tenth done; False when the client went away (or sent an attention) within `wait` s
+        (None: not looked at)."""
         self.message(INFO, 3211, 0, "%d percent processed." % (step * 10))
         self.done(DONE_MORE)
         self.flush(last=False)
-        return not select.select([self.sock], [], [], 0)[0]
+        return wait is None or not select.select([self.sock], [], [], wait)[0]
 
     def backup_file(self, shown, end):
         """The open backup file a client's path names, and what BACKUP recorded at its end."""
@@ -499,12 +500,9 @@ class Connection:
         with open(path, "wb") as out:
             for step in range(1, 11):
                 n = size * step // 10 - size * (step - 1) // 10
-                data = os.urandom(n // 4) + bytes(n - n // 4)
-                out.write(data)
+                out.write(os.urandom(n // 4) + bytes(n - n // 4))
                 out.flush()
-                self.message(INFO, 3211, 0, "%d percent processed." % (step * 10))
-                self.done(DONE_MORE)
-                self.flush(last=False)
+                self.progress(step, None)
                 if step == 3 and args.mode == "drop":
                     return False
                 while step == 1 and args.mode == "silent" and self.sock.recv(4096):
