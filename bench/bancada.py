@@ -298,7 +298,7 @@ feito=$(printf "RESTORE DATABASE [%s] FROM DISK = N'%s' WITH %sSTATS = 10\ngo\n\
 DBCC CHECKDB ([%s]) WITH NO_INFOMSGS, ALL_ERRORMSGS\ngo\n" \
   "$BANCO_NOVO" "$bak" "$movimentos" "$BANCO_NOVO" | sql)
 grep -q 'RESTORE DATABASE successfully processed' <<<"$feito"
-! grep -q '^Msg [0-9]* (severity 1[1-9]' <<<"$feito"
+if grep -q '^Msg [0-9]* (severity 1[1-9]' <<<"$feito"; then exit 1; fi
 rm -f "$arq" "$bak"
 rmdir "$d"
 """
