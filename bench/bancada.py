@@ -12,6 +12,10 @@
    job with a 256 MB backup;
 5. what the server's reading back of the backup costs: the job with VerificarBackup=1 against
    the job without, on the same backup, in pairs of alternating order, at 1 MB and 256 MB;
+6. `kelvane RESTAURAR` against the same work by the bare tools (the archive downloaded with curl
+   from the same FTP server, `7z t` and `7z x` with the password on stdin, the lookups and then
+   RESTORE DATABASE ... WITH MOVE and DBCC CHECKDB through tsql, the files removed), in pairs of
+   alternating order, at 1 MB and 256 MB;
 7. benchmark 1 for Windows: `kelvane-exec.exe EXEC` under Wine against the same work done by
    the bare Windows tools under the same warm Wine (the backup through tsql, `7z.exe a`,
    `7z.exe t`, the uploader), in pairs of alternating order, with the bootstrap interval.
@@ -265,6 +269,103 @@ def medir_verificacao(b, tamanhos_mb, pares):
     return resultado
 
 
+SENHA_ARQUIVO = "Cofre da bancada; até amanhã"
+
+# What RESTAURAR does, without it: the download, 7z t and 7z x with the password on stdin (the job's
+# arguments), the server's folders and the backup's files looked up through tsql, then the restore
+# with a MOVE for each file and the check in a second session, and the files removed.
+RESTAURO_PELAS_FERRAMENTAS = r"""
+set -euo pipefail
+arq="$PASTA/baixando_$NOME"
+curl -sS --fail --disable-epsv -u "$USUARIO_FTP:$SENHA_FTP" -o "$arq" \
+  "ftp://127.0.0.1:$PORTA_FTP/backups/$NOME"
+printf '%s\n' "$SENHA_ARQUIVO" | "$PASTA/7z" t -spd -sccUTF-8 "$arq" >/dev/null 2>&1
+d="$PASTA/restauracao"
+mkdir "$d"
+printf '%s\n' "$SENHA_ARQUIVO" | "$PASTA/7z" x -spd -y -o"$d" -sccUTF-8 "$arq" >/dev/null 2>&1
+bak=$(echo "$d"/*)
+sql() { tsql -H 127.0.0.1 -p "$PORTA_TDS" -U sa -P "$SENHA_BANCO" -D master -o q 2>&1; }
+achado=$(printf "SELECT CAST(SERVERPROPERTY('InstanceDefaultDataPath') AS NVARCHAR(4000)) AS dados, \
+CAST(SERVERPROPERTY('InstanceDefaultLogPath') AS NVARCHAR(4000)) AS log\ngo\n\
+RESTORE FILELISTONLY FROM DISK = N'%s'\ngo\n" "$bak" | sql)
+movimentos=$(awk -F'\t' -v banco="$BANCO_NOVO" '
+  NR == 2 { dados = $1; log_ = $2 }
+  NR > 3 { ext = $2; sub(/.*\./, ".", ext)
+           printf "MOVE N'\''%s'\'' TO N'\''%s%s_%s%s'\'', ", $1, ($3 == "L" ? log_ : dados), banco, $7, ext }
+' <<<"$achado")
+[ -n "$movimentos" ]
+feito=$(printf "RESTORE DATABASE [%s] FROM DISK = N'%s' WITH %sSTATS = 10\ngo\n\
+DBCC CHECKDB ([%s]) WITH NO_INFOMSGS, ALL_ERRORMSGS\ngo\n" \
+  "$BANCO_NOVO" "$bak" "$movimentos" "$BANCO_NOVO" | sql)
+grep -q 'RESTORE DATABASE successfully processed' <<<"$feito"
+if grep -q '^Msg [0-9]* (severity 1[1-9]' <<<"$feito"; then exit 1; fi
+rm -f "$arq" "$bak"
+rmdir "$d"
+"""
+
+
+def sql_pelo_tsql(porta_tds, sql):
+    r = subprocess.run(["tsql", "-H", "127.0.0.1", "-p", str(porta_tds), "-U", "sa", "-P",
+                        SENHA_BANCO, "-D", "master", "-o", "q"], input=sql + "\ngo\n",
+                       capture_output=True, text=True)
+    return r.stdout + r.stderr
+
+
+def medir_restauracao(b, tamanhos_mb, pares):
+    resultado = {}
+    for mb, n in zip(tamanhos_mb, pares):
+        pasta = b.pasta_programa("restauracao")
+        tds, ftp = b.servidores(mb * MB)
+        with tds, ftp:
+            b.escrever_ini(pasta, tds.porta, ftp.porta, "SenhaArquivo=%s\n" % SENHA_ARQUIVO)
+            b.limpar(pasta)
+            rodar_job(pasta)  # the archive the restores read back, on the FTP server
+            b.conferir_envio("o job")
+            nome = os.path.basename(b.enviado())
+            os.remove(os.path.join(pasta, nome))
+            razoes, jobs, linhas = [], [], []
+            for i in range(n):
+                tempos, bancos = {}, {}
+                for qual in (("job", "linha") if i % 2 == 0 else ("linha", "job")):
+                    bancos[qual] = "%s_%s_%d" % (BANCO, qual, i + 1)
+                    shutil.rmtree(os.path.join(pasta, "Log"), ignore_errors=True)
+                    os.sync()
+                    inicio = time.perf_counter()
+                    if qual == "job":
+                        r = subprocess.run([os.path.join(pasta, "kelvane"), "RESTAURAR", nome,
+                                            bancos[qual]], stdout=subprocess.DEVNULL,
+                                           stderr=subprocess.PIPE, text=True)
+                    else:
+                        r = subprocess.run(["/bin/bash", "-c", RESTAURO_PELAS_FERRAMENTAS],
+                                           stderr=subprocess.PIPE, text=True, env=dict(
+                                               os.environ, PASTA=pasta, NOME=nome,
+                                               BANCO_NOVO=bancos[qual], PORTA_TDS=str(tds.porta),
+                                               PORTA_FTP=str(ftp.porta), SENHA_BANCO=SENHA_BANCO,
+                                               USUARIO_FTP=USUARIO_FTP, SENHA_FTP=SENHA_FTP,
+                                               SENHA_ARQUIVO=SENHA_ARQUIVO))
+                    tempos[qual] = time.perf_counter() - inicio
+                    if r.returncode != 0:
+                        sys.exit("%s terminou com %d: %s" % (qual, r.returncode, r.stderr))
+                    if any(x.startswith("baixando_") or x == "restauracao"
+                           for x in os.listdir(pasta)):
+                        sys.exit("%s deixou arquivos para trás" % qual)
+                # Both databases are there (the drop says so), and neither stays for the next pair.
+                saida = sql_pelo_tsql(tds.porta, "DROP DATABASE [%s]\ngo\nDROP DATABASE [%s]"
+                                      % (bancos["job"], bancos["linha"]))
+                if "Msg " in saida:
+                    sys.exit("um dos bancos restaurados não estava lá: " + saida)
+                jobs.append(tempos["job"])
+                linhas.append(tempos["linha"])
+                razoes.append(tempos["job"] / tempos["linha"])
+                print("  %d MB, par %d: RESTAURAR %.2f s, ferramentas %.2f s, razão %.4f"
+                      % (mb, i + 1, tempos["job"], tempos["linha"], razoes[-1]), flush=True)
+            b.limpar(pasta)
+        resultado[mb] = {"job_s": jobs, "linha_s": linhas, "razoes": razoes,
+                         "razao_mediana": statistics.median(razoes),
+                         "intervalo": intervalo_mediana(razoes)}
+    return resultado
+
+
 # The bare Windows tools, each started as the scheduler would start a program: by Wine itself.
 LINHA_WINDOWS = BACKUP_PELO_TSQL + r"""
 test -s "$BAK_LINUX"
@@ -453,7 +554,7 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__,
                                  formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--build", required=True, help="build folder (configured with KELVANE_BENCH)")
-    ap.add_argument("--so", default="1,2,3,4,5", help="which benchmarks, e.g. 1,3")
+    ap.add_argument("--so", default="1,2,3,4,5,6", help="which benchmarks, e.g. 1,3")
     # The job adds fixed costs (start-up, connection, log lines), so the smallest backup shows them
     # best, and its short runs allow the hundreds of pairs a 2 % goal needs (about 10 minutes).
     ap.add_argument("--pares", type=int, default=400, help="job/pipeline pairs (benchmark 1)")
@@ -467,6 +568,8 @@ def main():
     ap.add_argument("--execucoes", type=int, default=200, help="runs of benchmark 3")
     ap.add_argument("--verificacao-mb", default="1,256", help="backup sizes of benchmark 5")
     ap.add_argument("--verificacao-pares", default="20,4", help="pairs at each size (benchmark 5)")
+    ap.add_argument("--restauracao-mb", default="1,256", help="backup sizes of benchmark 6")
+    ap.add_argument("--restauracao-pares", default="20,4", help="pairs at each size (benchmark 6)")
     ap.add_argument("--windows", help="the Windows build folder (benchmark 7, under Wine)")
     ap.add_argument("--pares-windows", type=int, default=40, help="pairs of benchmark 7")
     args = ap.parse_args()
@@ -498,6 +601,11 @@ def main():
             pares = [int(x) for x in args.verificacao_pares.split(",")]
             print("5. Custo de VerificarBackup=1 (%s MB)" % args.verificacao_mb, flush=True)
             r[5] = medir_verificacao(b, tamanhos, pares)
+        if 6 in escolhidos:
+            tamanhos = [int(x) for x in args.restauracao_mb.split(",")]
+            pares = [int(x) for x in args.restauracao_pares.split(",")]
+            print("6. RESTAURAR / ferramentas (%s MB)" % args.restauracao_mb, flush=True)
+            r[6] = medir_restauracao(b, tamanhos, pares)
         if 7 in escolhidos:
             if not args.windows:
                 sys.exit("o 7 precisa de --windows <pasta do build do Windows>")
@@ -553,6 +661,18 @@ def main():
                 mb, len(x["razoes"])), "%.3f (com %.2f s, sem %.2f s; razões %.3f a %.3f)" % (
                 x["razao_mediana"], statistics.median(x["com_s"]), statistics.median(x["sem_s"]),
                 min(x["razoes"]), max(x["razoes"])), "nenhuma", True)
+    if 6 in r:
+        for mb, x in r[6].items():
+            baixo, alto = x["intervalo"]
+            # Few pairs make a bootstrap interval meaningless: the median then, and said so.
+            poucos = len(x["razoes"]) < 10
+            linha("6. RESTAURAR / ferramentas, %d MB, mediana de %d pares%s" % (
+                mb, len(x["razoes"]), "" if poucos else " [IC 95 %]"),
+                "%.3f%s (RESTAURAR %.2f s, ferramentas %.2f s; razões %.3f a %.3f)" % (
+                    x["razao_mediana"], "" if poucos else " [%.3f, %.3f]" % (baixo, alto),
+                    statistics.median(x["job_s"]), statistics.median(x["linha_s"]),
+                    min(x["razoes"]), max(x["razoes"])),
+                "<= 1.10", (x["razao_mediana"] if poucos else alto) <= 1.10)
     if 7 in r:
         x = r[7]
         baixo, alto = x["intervalo"]

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs Kelvane's benchmarks and prints every figure with its goal:
-#   bash bench/rodar.sh              # all five (about 35 minutes on 2 cores)
+#   bash bench/rodar.sh              # 1 to 6 (about 40 minutes on 2 cores)
 #   bash bench/rodar.sh --so 3       # only some; see bench/bancada.py --help
 # Installs what they need (hyperfine, FreeTDS's tsql), builds into $KELVANE_BUILD (default
 # build-bench) with the benchmark helpers, then runs bench/bancada.py. Never part of CTest.
@@ -12,7 +12,7 @@ cd "$raiz"
 pacotes=(
   g++ cmake make pkg-config libgtest-dev unixodbc-dev tdsodbc qt6-base-dev libcurl4-openssl-dev
   p7zip-full ncftp python3 python3-pyftpdlib
-  hyperfine freetds-bin                # only the benchmarks need these
+  hyperfine freetds-bin curl           # only the benchmarks need these
 )
 bash scripts/instalar_pacotes.sh "${pacotes[@]}"
 

@@ -34,7 +34,7 @@ public:
     }
     std::optional<plataforma::FalhaTransferencia>
     Baixar(const std::string& nome, const std::filesystem::path& arquivo,
-           const std::function<void(std::uintmax_t)>& progresso) override {
+           const std::function<void(std::uintmax_t, std::uintmax_t)>& progresso) override {
         return t_.Baixar(nome, arquivo, progresso);
     }
     std::optional<plataforma::FalhaTransferencia> Listar(std::vector<std::string>& nomes) override {

@@ -36,7 +36,7 @@ public:
     virtual std::optional<plataforma::FalhaTransferencia> Apagar(const std::string& nome) = 0;
     virtual std::optional<plataforma::FalhaTransferencia>
     Baixar(const std::string& nome, const std::filesystem::path& arquivo,
-           const std::function<void(std::uintmax_t)>& progresso) = 0;
+           const std::function<void(std::uintmax_t, std::uintmax_t)>& progresso) = 0;
     virtual std::optional<plataforma::FalhaTransferencia>
     Listar(std::vector<std::string>& nomes) = 0;
     virtual const plataforma::DescricaoConexao& Descrever() const = 0;

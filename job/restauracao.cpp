@@ -227,22 +227,19 @@ private:
             }
             DefinirBanco(hoje);
             Registrar("Baixando...: " + nome_ + " < " + ftp_.endereco);
-            plataforma::TamanhoRemoto tamanho;
-            if (const auto f = sessao->Tamanho(nome_, tamanho)) {
-                return Parada(Etapa::Download, FalhaDownload(nome_ + ": " + f->motivo));
-            }
             baixado_ = c_.dados / plataforma::Caminho("baixando_" + nome_);
             arquivo_ = baixado_;
-            const std::uintmax_t total = tamanho.bytes.value_or(0);
-            const auto progresso = [this, total](std::uintmax_t bytes) {
-                if (pedido_.baixado) {
-                    pedido_.baixado(bytes, total);
-                }
-            };
-            if (const auto f = sessao->Baixar(nome_, baixado_, progresso)) {
+            // The download before the size query, which opens no data connection: libcurl (7.88)
+            // may sit out a whole second before it opens the data connection of a transfer that
+            // is not the first on its control connection.
+            if (const auto f = sessao->Baixar(nome_, baixado_, pedido_.baixado)) {
                 auto falha = FalhaDownload(nome_ + ": " + f->motivo);
                 falha.transferencia = *f;
                 return Parada(Etapa::Download, std::move(falha));
+            }
+            plataforma::TamanhoRemoto tamanho;
+            if (const auto f = sessao->Tamanho(nome_, tamanho)) {
+                return Parada(Etapa::Download, FalhaDownload(nome_ + ": " + f->motivo));
             }
             std::error_code erro;
             const auto local = std::filesystem::file_size(baixado_, erro);

@@ -151,7 +151,7 @@ struct Transferencia::Estado {
     bool chaveRecusada = false;
     // FTP: the connection's first line is yet to come; it came and was not an FTP reply.
     bool aguardandoSaudacao = false, outroProtocolo = false;
-    std::function<void(std::uintmax_t)> progresso; // the download under way's
+    std::function<void(std::uintmax_t, std::uintmax_t)> progresso; // the download under way's
 
     ~Estado() {
         if (c != nullptr) {
@@ -217,10 +217,11 @@ struct Transferencia::Estado {
     // Called as the transfer goes on, right after each read too: a first line that is not an
     // FTP reply ends it there instead of at the time limit (an SSH server, for one, then waits
     // for the client to speak).
-    static int Progresso(void* p, curl_off_t, curl_off_t recebidos, curl_off_t, curl_off_t) {
+    static int Progresso(void* p, curl_off_t total, curl_off_t recebidos, curl_off_t, curl_off_t) {
         auto* e = static_cast<Estado*>(p);
         if (e->progresso && recebidos > 0) {
-            e->progresso(static_cast<std::uintmax_t>(recebidos));
+            e->progresso(static_cast<std::uintmax_t>(recebidos),
+                         static_cast<std::uintmax_t>(std::max<curl_off_t>(total, 0)));
         }
         return e->outroProtocolo ? 1 : 0;
     }
@@ -617,7 +618,7 @@ std::optional<FalhaTransferencia> Transferencia::Apagar(const std::string& nome)
 
 std::optional<FalhaTransferencia>
 Transferencia::Baixar(const std::string& nome, const std::filesystem::path& arquivo,
-                      const std::function<void(std::uintmax_t)>& progresso) {
+                      const std::function<void(std::uintmax_t, std::uintmax_t)>& progresso) {
     auto& e = *estado_;
     if (auto f = e.Preparar(nome)) {
         return f;

@@ -88,10 +88,11 @@ public:
     // Deletes `nome` in the folder.
     std::optional<FalhaTransferencia> Apagar(const std::string& nome);
     // Downloads `nome` from the folder into `arquivo`, replacing it; `progresso` (when set) gets
-    // the bytes received so far as they arrive.
+    // the bytes received so far as they arrive, and the whole as the server announced it (0 while
+    // unknown).
     std::optional<FalhaTransferencia>
     Baixar(const std::string& nome, const std::filesystem::path& arquivo,
-           const std::function<void(std::uintmax_t)>& progresso = {});
+           const std::function<void(std::uintmax_t, std::uintmax_t)>& progresso = {});
     // The names of the files in the folder (the server's listing of names alone).
     std::optional<FalhaTransferencia> Listar(std::vector<std::string>& nomes);
     // The connection of the first operation that succeeded; empty before one did.

@@ -75,7 +75,7 @@ struct Sessao final : SessaoTransferencia {
     // The restore's, which the backup never asks for.
     std::optional<plataforma::FalhaTransferencia>
     Baixar(const std::string&, const std::filesystem::path&,
-           const std::function<void(std::uintmax_t)>&) override {
+           const std::function<void(std::uintmax_t, std::uintmax_t)>&) override {
         return kNaoUsado;
     }
     std::optional<plataforma::FalhaTransferencia> Listar(std::vector<std::string>&) override {
