@@ -25,7 +25,7 @@ ap.add_argument("--no-size", action="store_true", help="answer SIZE as an unknow
 ap.add_argument("--size-plus-one", action="store_true",
                 help="answer SIZE with one byte more than the file holds (a download cut short)")
 ap.add_argument("--size-changes", action="store_true",
-                help="answer the first SIZE with one byte more, then the truth (a file replaced)")
+                help="once a download ended, SIZE says one byte more (the file replaced)")
 args = ap.parse_args()
 logging.basicConfig(level=logging.WARNING)
 FTPHandler.authorizer = DummyAuthorizer()
@@ -44,9 +44,10 @@ if args.no_size:
 if args.size_plus_one:
     FTPHandler.ftp_SIZE = lambda self, path: self.respond("213 %d" % (os.path.getsize(path) + 1))
 if args.size_changes:
-    tamanhos = []
-    FTPHandler.ftp_SIZE = lambda self, path: (tamanhos.append(path), self.respond(
-        "213 %d" % (os.path.getsize(path) + (len(tamanhos) == 1))))
+    enviados = []
+    FTPHandler.on_file_sent = lambda self, path: enviados.append(path)
+    FTPHandler.ftp_SIZE = lambda self, path: self.respond(
+        "213 %d" % (os.path.getsize(path) + (path in enviados)))
 server = FTPServer(("127.0.0.1", 0), FTPHandler)
 signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
 print("LISTENING %d %d" % (server.address[1], os.getpid()), flush=True)
