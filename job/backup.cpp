@@ -181,13 +181,8 @@ std::optional<Resultado> Execucao::Passos::ConferirFtp() {
 }
 
 std::optional<Resultado> Execucao::Passos::Conectar() {
-    std::string motivo;
-    conexao_ = c_.banco->Conectar(
-        cfg_, [this](const std::string& linha) { Registrar(linha); }, motivo);
-    if (!conexao_) {
-        return Parada(Etapa::Conexao, CodigoSaida::ConexaoFalhou, motivo);
-    }
-    return std::nullopt;
+    return ConectarEtapa(
+        *c_.banco, cfg_, [this](const std::string& l) { Registrar(l); }, conexao_);
 }
 
 std::optional<Resultado> Execucao::Passos::FazerBackup() {
