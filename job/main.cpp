@@ -13,6 +13,7 @@
 #include "politica_permissoes.h"
 #include "programa.h"
 #include "restauracao.h"
+#include "textos.h"
 
 #include <chrono>
 #include <cstdint>
@@ -288,8 +289,8 @@ int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
     if (PastaPrograma().empty()) {
         try {
             DefinirPastaPrograma(LocalizarPastaPrograma());
-        } catch (const std::exception& e) {
-            return Recusar(p, CodigoSaida::ErroOutro, e.what());
+        } catch (const plataforma::ErroSistema& e) {
+            return Recusar(p, CodigoSaida::ErroOutro, TextoErroSistema(e));
         }
     }
     // The menu's launcher words its own refusals in a box: the window module alone is loaded,

@@ -46,6 +46,33 @@ std::string TextoErroSistema(std::error_code erro) {
     return std::strerror(erro.value());
 }
 
+std::string TextoErroSistema(const plataforma::ErroSistema& erro) {
+    using plataforma::Operacao;
+    const std::string& alvo = erro.alvo();
+    std::string motivo = TextoErroSistema(erro.code());
+    if (erro.numero() != 0) {
+        motivo += " (" + std::to_string(erro.numero()) + ")";
+    }
+    switch (erro.operacao()) {
+    case Operacao::LocalizarPrograma:
+        // A file named is Linux's /proc/self/exe.
+        return "não foi possível localizar a pasta do programa: " +
+               (alvo.empty()
+                    ? motivo
+                    : alvo + ": " + motivo + " (o sistema de arquivos /proc está montado?)");
+    case Operacao::LerOuvintes:
+        return "a tabela de conexões TCP não pôde ser lida: " +
+               (alvo.empty() ? motivo : alvo + ": " + motivo);
+    case Operacao::LerInterfaces:
+        return "os endereços das interfaces não puderam ser lidos: " + motivo;
+    case Operacao::CarregarBiblioteca:
+        return alvo + " não pôde ser carregada: " + motivo;
+    case Operacao::ConsultarServicos:
+        return "os serviços não puderam ser consultados: " + motivo;
+    }
+    return motivo;
+}
+
 std::string TraduzirErrosSistema(std::string texto) {
     for (const auto& [numero, traducao] : kErrosSistema) {
         if (numero == 0) {
