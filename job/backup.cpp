@@ -301,7 +301,7 @@ std::optional<Resultado> Execucao::Passos::Enviar() {
     ftp.registrar = [this](const std::string& linha) {
         Registrar(linha);
     };
-    if (auto falha = EnviarArquivo(c_.programa, ftp, arquivo_, "Envio falhou",
+    if (auto falha = EnviarArquivo(c_.programa, ftp, arquivo_, PassoFalha::Envio,
                                    regras_.valores.limiteEtapa, comTrava_, {}, nullptr, meios())) {
         return Parada(Etapa::Envio, std::move(*falha));
     }
@@ -356,10 +356,9 @@ std::optional<Resultado> Execucao::Passos::TestarRestauracao() {
     pedido.ferramentas = comTrava_;
     auto r = ExecutarRestauracao(std::move(contexto), pedido);
     if (r.etapa != Etapa::Nenhuma) {
-        Falha falha{CodigoSaida::TesteRestauracaoFalhou, r.falha.numero,
-                    "Teste de restauração falhou: " + r.falha.descricao};
-        falha.textoServidor = r.falha.textoServidor;
-        return Parada(Etapa::TesteRestauracao, std::move(falha));
+        r.falha.codigo = CodigoSaida::TesteRestauracaoFalhou;
+        r.falha.noTesteRestauracao = true;
+        return Parada(Etapa::TesteRestauracao, std::move(r.falha));
     }
     const auto ini = c_.dados / "info.ini";
     if (const auto erro = GravarConfiguracao(
@@ -392,8 +391,8 @@ std::optional<Resultado> Execucao::Passos::EnviarAvulso() {
         return Parada(Etapa::Configuracao, std::move(*falha));
     }
     Registrar("Enviando...: " + arquivo + " > " + ftp.endereco);
-    if (auto falha = EnviarArquivo(c_.programa, ftp, plataforma::Caminho(arquivo), "Envio falhou",
-                                   limite, {}, {}, nullptr, meios())) {
+    if (auto falha = EnviarArquivo(c_.programa, ftp, plataforma::Caminho(arquivo),
+                                   PassoFalha::Envio, limite, {}, {}, nullptr, meios())) {
         return Parada(Etapa::Envio, std::move(*falha));
     }
     return std::nullopt;
@@ -408,18 +407,18 @@ std::optional<Resultado> Execucao::Passos::TestarFtp() {
         return Parada(Etapa::Configuracao, std::move(*falha));
     }
     ftp.teste = true;
-    const std::string etapa = "Teste de conexão FTP falhou";
     // Only plain FTP goes through the uploader.
     if (ftp.esquema == plataforma::Esquema::Ftp &&
         !FerramentaPresente(c_.programa, plataforma::kNomeEnviador)) {
-        auto r = Parada(Etapa::Ferramentas,
-                        Falha{CodigoSaida::FerramentaFaltando, 0,
-                              etapa + ": " + TextoFaltandoArquivo(plataforma::kNomeEnviador)});
+        Falha falha{CodigoSaida::FerramentaFaltando, 0,
+                    TextoFaltandoArquivo(plataforma::kNomeEnviador)};
+        falha.passo = PassoFalha::TesteFtp;
+        auto r = Parada(Etapa::Ferramentas, std::move(falha));
         r.faltando = {std::string(plataforma::kNomeEnviador)};
         return r;
     }
     if (auto falha =
-            EnviarArquivo(c_.programa, ftp, c_.testeFtp->arquivo, etapa,
+            EnviarArquivo(c_.programa, ftp, c_.testeFtp->arquivo, PassoFalha::TesteFtp,
                           regras_.valores.limiteEtapa, {}, c_.testeFtp->apos, nullptr, meios())) {
         return Parada(Etapa::Envio, std::move(*falha));
     }

@@ -5,6 +5,7 @@
 #include "../plataforma/transferencia.h"
 #include "execucao.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -29,9 +30,31 @@ inline int ComoInteiro(CodigoSaida c) {
     return static_cast<int>(c);
 }
 
+// The tool step a failure happened in: its words name it.
+enum class PassoFalha {
+    Nenhum, // `descricao` holds all the words
+    Compactacao,
+    TesteArquivo,
+    Extracao,
+    Envio,
+    TesteFtp,
+};
+
+// What went wrong in the step.
+enum class TipoFalha {
+    Texto,            // `descricao`, after the step's name (a rule's words, what a call threw)
+    Ferramenta,       // the tool `nomeFerramenta` ended as `ferramenta` says
+    ArquivoLocal,     // `caminho` could not be read: `erro`
+    TamanhoIgnorado,  // the size of `remoto` on the server could not be asked: `descricao` why
+    TamanhoDiferente, // the server kept `bytesServidor` of the `bytesLocal` bytes of `remoto`
+    Transferencia,    // the transfer unit's `transferencia`; past its deadline, `piso` tells it
+    AbreSemSenha,     // the archive opened without SenhaArquivo
+};
+
 // A failed step: the exit status it ends the job with, the number it is reported with (a tool's
-// exit status, the server's error number, errno, or 0) and "<step>: <details>"; then what the step
-// saw, as it saw it.
+// exit status, the server's error number, errno, or 0) and, where the failure is not typed (or is
+// typed as TipoFalha::Texto), its words; then what the step saw, as it saw it. TextoDescricao
+// (textos.h) words it.
 struct Falha {
     CodigoSaida codigo = CodigoSaida::ErroOutro;
     long numero = 0;
@@ -45,11 +68,22 @@ struct Falha {
     // exit status, with meanings of its own), or a listener on this machine the login was kept from
     // (the job's line says all).
     enum class Origem { Programa, Enviador, Ouvinte } origem = Origem::Programa;
+    PassoFalha passo = PassoFalha::Nenhum;
+    TipoFalha tipo = TipoFalha::Texto;
+    std::string nomeFerramenta{}; // "7z", "7z t", "ncftpput"
+    std::string caminho{};        // the local file
+    std::string remoto{};         // its name on the server
+    // A short file on the server: the name what arrived was left under; `incompleto`, it kept
+    // `remoto` because it could not be renamed.
+    std::string ficouComo{};
+    bool incompleto = false;
+    std::uintmax_t bytesServidor = 0, bytesLocal = 0;
+    std::int64_t piso = 0; // the step's LimiteEtapa, for a transfer past its deadline
+    // The restore drill's failure, worded after the drill's name.
+    bool noTesteRestauracao = false;
 };
 
-// "Erro: <numero> - <descricao>", as the log, the heartbeat and the message boxes word a failure.
-inline std::string TextoFalha(const Falha& falha) {
-    return "Erro: " + std::to_string(falha.numero) + " - " + falha.descricao;
-}
+// "Erro: <numero> - <words>", as the log, the heartbeat and the message boxes word a failure.
+std::string TextoFalha(const Falha& falha);
 
 } // namespace kelvane

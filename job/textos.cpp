@@ -3,6 +3,8 @@
 #include "../plataforma/arquivos.h"
 #include "../plataforma/nomes.h"
 #include "../settings/configuracao.h" // MotivoGravacao
+#include "etapas.h"
+#include "significados.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -32,7 +34,83 @@ const std::pair<int, const char*> kErrosSistema[] = {
     {ETIMEDOUT, "a conexão esgotou o tempo de espera"},
 };
 
+const char* NomePasso(PassoFalha passo) {
+    switch (passo) {
+    case PassoFalha::Compactacao:
+        return "Compactação falhou";
+    case PassoFalha::TesteArquivo:
+        return "Teste do arquivo compactado falhou";
+    case PassoFalha::Extracao:
+        return "Extração falhou";
+    case PassoFalha::Envio:
+        return "Envio falhou";
+    case PassoFalha::TesteFtp:
+        return "Teste de conexão FTP falhou";
+    case PassoFalha::Nenhum:
+        break;
+    }
+    return "";
+}
+
+// The step's time limit, as a tool stopped at it or a transfer past it is told.
+std::string TextoLimiteEtapa(std::int64_t piso) {
+    return "limite da etapa: " + std::to_string(piso) + " s mais 1 s a cada " +
+           std::to_string(kRitmoMinimo / 1024) + " KiB do arquivo; para um link lento, aumente " +
+           std::string(NomeChave(&Configuracao::limiteEtapa)) + " no info.ini";
+}
+
+// What follows the step's name.
+std::string Detalhes(const Falha& f) {
+    const std::string motivo = f.transferencia ? f.transferencia->motivo : std::string();
+    switch (f.tipo) {
+    case TipoFalha::Texto:
+        break;
+    case TipoFalha::ArquivoLocal:
+        return f.caminho + ": " + TextoErroSistema(f.erro);
+    case TipoFalha::TamanhoIgnorado:
+        return "o tamanho de " + f.remoto + " no servidor não pôde ser conferido: " + f.descricao;
+    case TipoFalha::TamanhoDiferente:
+        return "o servidor guardou " + std::to_string(f.bytesServidor) + " de " +
+               std::to_string(f.bytesLocal) + " bytes de " + f.remoto +
+               (f.ficouComo.empty() ? ""
+                : f.incompleto      ? "; o arquivo incompleto ficou no servidor como " + f.ficouComo
+                                    : "; o que chegou ficou no servidor como " + f.ficouComo);
+    case TipoFalha::Transferencia:
+        return motivo + (f.transferencia && f.transferencia->tempoEsgotado
+                             ? " (" + TextoLimiteEtapa(f.piso) + ")"
+                             : "");
+    case TipoFalha::AbreSemSenha:
+        return "o arquivo se abre sem a senha (" +
+               std::string(NomeChave(&Configuracao::senhaArquivo)) + "); ele não foi enviado.";
+    case TipoFalha::Ferramenta:
+        break;
+    }
+    return f.descricao;
+}
+
 } // namespace
+
+std::string TextoDescricao(const Falha& f) {
+    std::string texto;
+    if (f.tipo == TipoFalha::Ferramenta && f.ferramenta) {
+        auto r = *f.ferramenta;
+        if (r.parado.count() > 0) {
+            r.motivo = TextoLimiteEtapa(f.piso);
+        }
+        const bool envio = f.passo == PassoFalha::Envio || f.passo == PassoFalha::TesteFtp;
+        texto = DescricaoFalha(NomePasso(f.passo), f.nomeFerramenta, r,
+                               envio ? SignificadoEnviador : SignificadoCompactador);
+    } else if (f.passo == PassoFalha::Nenhum) {
+        texto = f.descricao;
+    } else {
+        texto = NomePasso(f.passo) + std::string(": ") + Detalhes(f);
+    }
+    return f.noTesteRestauracao ? "Teste de restauração falhou: " + texto : texto;
+}
+
+std::string TextoFalha(const Falha& falha) {
+    return "Erro: " + std::to_string(falha.numero) + " - " + TextoDescricao(falha);
+}
 
 std::string TextoErroSistema(std::error_code erro) {
     if (erro.value() == EWOULDBLOCK) { // the folder's lock held past its wait
@@ -106,7 +184,7 @@ std::string TextoCaixaFerramentasFaltando(const std::vector<std::string>& nomes,
 }
 
 void TextosResultado(Resultado& r, const std::filesystem::path& programa) {
-    const std::string& descricao = r.falha.descricao;
+    const std::string descricao = TextoDescricao(r.falha);
     switch (r.etapa) {
     case Etapa::Nenhuma:
         return;

@@ -22,6 +22,10 @@ std::string TextoErroSistema(const plataforma::ErroSistema& erro);
 // (strerror's, in English): those put in Portuguese as TextoErroSistema words them.
 std::string TraduzirErrosSistema(std::string texto);
 
+// A failure's words: "<step>: <what its fields say>", or its `descricao` where it is not typed; the
+// restore drill's after "Teste de restauração falhou: ".
+std::string TextoDescricao(const Falha& falha);
+
 // "Está faltando o arquivo: <nome>"
 std::string TextoFaltandoArquivo(std::string_view nome);
 // The one message box for the tools `nomes` missing from the program folder `pasta`: each one's

@@ -52,7 +52,7 @@ const plataforma::FalhaTransferencia kNaoUsado{"o backup não baixa nem lista"};
 
 struct Sessao final : SessaoTransferencia {
     const Linha& l;
-    std::uintmax_t enviado = 0;
+    std::uintmax_t enviado = 2; // the archive the fake 7z writes, as ncftpput sends it
     plataforma::DescricaoConexao d;
     explicit Sessao(const Linha& linha) : l(linha) {}
     std::optional<plataforma::FalhaTransferencia> Enviar(const std::filesystem::path& a,
@@ -130,6 +130,8 @@ plataforma::FalhaTransferencia Calado() {
     f.tempoEsgotado = true;
     return f;
 }
+
+const std::string kArquivo = NomeArquivoCompactado(NomeArquivoBackup("7", "Loja", Dia()));
 
 const Linha linhas[] = {
     {"Sucesso",
@@ -213,6 +215,20 @@ const Linha linhas[] = {
      CodigoSaida::EnvioFalhou,
      Etapa::Envio,
      "Erro: 3 - Envio falhou: ncftpput terminou com código 3",
+     true,
+     true},
+    {"EnviadorCurto",
+     "h",
+     0,
+     0,
+     0,
+     0,
+     {},
+     1,
+     CodigoSaida::EnvioFalhou,
+     Etapa::Envio,
+     "Erro: 0 - Envio falhou: o servidor guardou 1 de 2 bytes de " + kArquivo +
+         "; o que chegou ficou no servidor como " + kArquivo + ".parcial",
      true,
      true},
 };

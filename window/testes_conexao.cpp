@@ -129,9 +129,9 @@ void Form1::cmdTestarFTP_Click() {
                 // A setting or a file refused before any connection: its own line, as the
                 // window's other refusals.
                 const bool recusa = r.etapa == Etapa::Configuracao || r.etapa == Etapa::Permissoes;
-                *resposta =
-                    Resposta{Icone::Critico, recusa ? QString::fromStdString(r.falha.descricao)
-                                                    : TextoFalhaFtp(r.falha)};
+                *resposta = Resposta{Icone::Critico,
+                                     recusa ? QString::fromStdString(TextoDescricao(r.falha))
+                                            : TextoFalhaFtp(r.falha)};
                 if (const auto& visto = r.falha.transferencia) {
                     if (semChave) {
                         novo->chaveServidor = visto->chaveServidor;
