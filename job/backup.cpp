@@ -29,29 +29,6 @@
 
 namespace kelvane {
 
-namespace {
-
-Falha BackupNaoEArquivo(const std::filesystem::path& backup, std::error_code erro) {
-    const std::string inicio = "Compactação falhou: " + plataforma::TextoCaminho(backup);
-    const std::string fim = "; nada foi compactado nem enviado.";
-    if (erro == std::errc::too_many_symbolic_link_levels) {
-        return {CodigoSaida::CompactacaoFalhou, 0,
-                inicio +
-                    " não é um arquivo comum: é um link (ou uma junção), que levaria o 7z a "
-                    "outro lugar" +
-                    fim};
-    }
-    if (erro == std::errc::is_a_directory || erro == std::errc::invalid_argument) {
-        return {CodigoSaida::CompactacaoFalhou, 0,
-                inicio + " não é um arquivo comum" +
-                    (erro == std::errc::is_a_directory ? ": é uma pasta" : "") + fim};
-    }
-    return {CodigoSaida::CompactacaoFalhou, erro.value(),
-            inicio + " não pôde ser aberto: " + TextoErroSistema(erro) + fim};
-}
-
-} // namespace
-
 // The run's state from step to step.
 class Execucao::Passos {
 public:
@@ -190,11 +167,9 @@ std::optional<Resultado> Execucao::Passos::FazerBackup() {
     Registrar("Backup...: " + cfg_.banco + " > " + Separado(nomeBackup_));
     if (const auto erro =
             plataforma::CriarPastaSeFaltar(c_.backups, ContaServicoBanco(cfg_.servidorDB))) {
-        return Parada(Etapa::Pasta, Falha{CodigoSaida::ErroOutro, erro.value(),
-                                          "não foi possível criar a pasta " +
-                                              plataforma::TextoCaminho(c_.backups) + ": " +
-                                              TextoErroSistema(erro),
-                                          erro});
+        return Parada(Etapa::Pasta, FalhaSistema(PassoFalha::Nenhum, TipoFalha::PastaNaoCriada,
+                                                 CodigoSaida::ErroOutro,
+                                                 plataforma::TextoCaminho(c_.backups), erro));
     }
     backup_ = c_.backups / plataforma::Caminho(nomeBackup_);
     if (auto parada = ComandoBanco(false)) {
@@ -249,9 +224,9 @@ std::optional<Resultado> Execucao::Passos::ComandoBanco(bool verificar) {
             backup(false);
         }
     } catch (const ErroBanco& e) {
-        Falha falha{CodigoSaida::BackupFalhou, e.numero(),
-                    (verificar ? "Verificação do backup falhou: " : "Backup do banco falhou: ") +
-                        e.descricao()};
+        auto falha = FalhaDe(verificar ? PassoFalha::Verificacao : PassoFalha::Backup,
+                             TipoFalha::Servidor, CodigoSaida::BackupFalhou);
+        falha.numero = e.numero();
         falha.textoServidor = e.descricao();
         return Parada(verificar ? Etapa::Verificacao : Etapa::Backup, std::move(falha));
     }
@@ -275,8 +250,14 @@ std::optional<Resultado> Execucao::Passos::CompactarETestar() {
         // a link there would have 7z pack and send what it leads to.
         const plataforma::ArquivoRetido retido(backup_);
         if (const auto erro = retido.erro()) {
-            auto falha = BackupNaoEArquivo(backup_, erro);
-            falha.erro = erro;
+            auto falha = FalhaSistema(PassoFalha::Compactacao, TipoFalha::OrigemInvalida,
+                                      CodigoSaida::CompactacaoFalhou,
+                                      plataforma::TextoCaminho(backup_), erro);
+            // A link or what is not a file is no system's failure: no number.
+            if (erro == std::errc::too_many_symbolic_link_levels ||
+                erro == std::errc::is_a_directory || erro == std::errc::invalid_argument) {
+                falha.numero = 0;
+            }
             return Parada(Etapa::Compactacao, std::move(falha));
         }
         if (auto falha =

@@ -238,7 +238,7 @@ std::optional<std::string> DriverOdbcInseguro(const std::string& definido) {
 
 std::unique_ptr<ConexaoOdbc> ConectarBanco(const Configuracao& c,
                                            const std::function<void(const std::string&)>& registrar,
-                                           std::string& motivo) {
+                                           std::optional<Falha>& falha) {
     std::string senha;
     try {
         registrar("Conectando ao Servidor de Banco: " + c.servidorDB);
@@ -261,8 +261,9 @@ std::unique_ptr<ConexaoOdbc> ConectarBanco(const Configuracao& c,
     } catch (const ErroLog&) {
         throw; // the job's trap reports a log that cannot be written
     } catch (const std::exception& e) {
-        motivo = std::string(kErroConexao) + OcultarSegredos(e.what(), {senha});
-        registrar(motivo);
+        falha = FalhaDe(PassoFalha::Conexao, TipoFalha::Texto, CodigoSaida::ConexaoFalhou,
+                        OcultarSegredos(e.what(), {senha}));
+        registrar(TextoDescricao(*falha));
         return nullptr;
     }
 }
@@ -281,7 +282,8 @@ std::optional<Falha> TestarConexaoBanco(const std::string& driverODBC, const std
                                 : TextoConexao(driver, conferido, login, senha));
         return std::nullopt;
     } catch (const ErroOuvinte& e) {
-        Falha falha{CodigoSaida::ConexaoFalhou, 0, std::string(kErroConexao) + e.what()};
+        auto falha =
+            FalhaDe(PassoFalha::Conexao, TipoFalha::Texto, CodigoSaida::ConexaoFalhou, e.what());
         falha.origem = Falha::Origem::Ouvinte;
         return falha;
     } catch (const ErroBanco& e) {

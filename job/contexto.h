@@ -109,10 +109,11 @@ inline Resultado Parada(Etapa etapa, CodigoSaida codigo, std::string texto) {
 inline std::optional<Resultado> ConectarEtapa(Banco& banco, const Configuracao& c,
                                               const Registro& registrar,
                                               std::unique_ptr<SessaoBanco>& conexao) {
-    std::string motivo;
-    conexao = banco.Conectar(c, registrar, motivo);
+    std::optional<Falha> falha;
+    conexao = banco.Conectar(c, registrar, falha);
     if (!conexao) {
-        return Parada(Etapa::Conexao, CodigoSaida::ConexaoFalhou, std::move(motivo));
+        return Parada(Etapa::Conexao,
+                      falha ? std::move(*falha) : Falha{CodigoSaida::ConexaoFalhou, 0, {}});
     }
     return std::nullopt;
 }

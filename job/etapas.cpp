@@ -29,14 +29,6 @@ OpcoesProcesso ComLimite(OpcoesProcesso opcoes, const std::filesystem::path& arq
     return opcoes;
 }
 
-// The failure of `passo` in `tipo`, the step's exit status `codigo`.
-Falha FalhaDe(PassoFalha passo, TipoFalha tipo, CodigoSaida codigo, std::string texto = {}) {
-    Falha falha{codigo, 0, std::move(texto)};
-    falha.passo = passo;
-    falha.tipo = tipo;
-    return falha;
-}
-
 // A tool that ended otherwise than well.
 Falha FalhaFerramenta(PassoFalha passo, CodigoSaida codigo, const std::string& ferramenta,
                       ResultadoProcesso r, std::int64_t piso) {
@@ -82,10 +74,8 @@ OpcoesProcesso ComSenha(OpcoesProcesso opcoes, const std::string& senha) {
 std::optional<Falha> Excluir(const std::filesystem::path& arquivo) {
     if (const auto erro = plataforma::ApagarArquivo(arquivo);
         erro && erro != std::errc::no_such_file_or_directory) {
-        return Falha{CodigoSaida::ErroOutro, erro.value(),
-                     "não foi possível excluir " + plataforma::TextoCaminho(arquivo) + ": " +
-                         TextoErroSistema(erro),
-                     erro};
+        return FalhaSistema(PassoFalha::Nenhum, TipoFalha::NaoExcluido, CodigoSaida::ErroOutro,
+                            plataforma::TextoCaminho(arquivo), erro);
     }
     return std::nullopt;
 }
@@ -139,10 +129,8 @@ std::optional<Falha> Extrair(const std::filesystem::path& pasta,
 std::optional<Falha> SenhaArquivoIlegivel(const Configuracao& c) {
     // Packed without its password the archive would leave readable: nothing is packed.
     if (const auto* ilegivel = c.IlegivelEm(&Configuracao::senhaArquivo)) {
-        return Falha{CodigoSaida::CompactacaoFalhou, 0,
-                     "Compactação falhou: a senha do arquivo (" + std::string(ilegivel->chave) +
-                         ") está ilegível: " + ilegivel->motivo +
-                         "; nada foi compactado nem enviado."};
+        return FalhaDe(PassoFalha::Compactacao, TipoFalha::SenhaIlegivel,
+                       CodigoSaida::CompactacaoFalhou, ilegivel->motivo);
     }
     return std::nullopt;
 }
@@ -173,11 +161,8 @@ std::optional<Falha> ConferirTamanho(SessaoTransferencia& t, const DadosFtp& dad
     std::error_code erro;
     const std::uintmax_t local = std::filesystem::file_size(arquivo, erro);
     if (erro) {
-        auto falha = FalhaDe(passo, TipoFalha::ArquivoLocal, CodigoSaida::EnvioFalhou);
-        falha.numero = erro.value();
-        falha.erro = erro;
-        falha.caminho = plataforma::TextoCaminho(arquivo);
-        return falha;
+        return FalhaSistema(passo, TipoFalha::ArquivoLocal, CodigoSaida::EnvioFalhou,
+                            plataforma::TextoCaminho(arquivo), erro);
     }
     plataforma::TamanhoRemoto tamanho;
     if (const auto f = t.Tamanho(remoto, tamanho)) {
@@ -251,8 +236,8 @@ std::optional<Falha> EnviarCifrado(const DadosFtp& dados, const std::filesystem:
 std::optional<Falha> DadosFtpDe(const Configuracao& c, const Validacao& v, DadosFtp& dados) {
     for (const auto campo : {&Configuracao::usuario, &Configuracao::passw}) {
         if (const auto* ilegivel = c.IlegivelEm(campo)) {
-            return Falha{CodigoSaida::EnvioFalhou, 0,
-                         "Envio falhou: usuário ou senha do FTP ilegível: " + ilegivel->motivo};
+            return FalhaDe(PassoFalha::Envio, TipoFalha::CredencialFtp, CodigoSaida::EnvioFalhou,
+                           ilegivel->motivo);
         }
     }
     for (const auto campo :

@@ -2,7 +2,8 @@
 
 #include "../plataforma/arquivos.h"
 #include "../plataforma/nomes.h"
-#include "../settings/configuracao.h" // MotivoGravacao
+#include "../settings/configuracao.h"  // MotivoGravacao
+#include "../settings/nomes_arquivo.h" // Substituir
 #include "etapas.h"
 #include "significados.h"
 
@@ -46,6 +47,20 @@ const char* NomePasso(PassoFalha passo) {
         return "Envio falhou";
     case PassoFalha::TesteFtp:
         return "Teste de conexão FTP falhou";
+    case PassoFalha::Backup:
+        return "Backup do banco falhou";
+    case PassoFalha::Verificacao:
+        return "Verificação do backup falhou";
+    case PassoFalha::Restauracao:
+        return "Restauração falhou";
+    case PassoFalha::Integridade:
+        return "Verificação de integridade falhou";
+    case PassoFalha::Download:
+        return "Download falhou";
+    case PassoFalha::Listagem:
+        return "Listagem falhou";
+    case PassoFalha::Conexao:
+        return "Erro ao conetar no banco";
     case PassoFalha::Nenhum:
         break;
     }
@@ -59,14 +74,54 @@ std::string TextoLimiteEtapa(std::int64_t piso) {
            std::string(NomeChave(&Configuracao::limiteEtapa)) + " no info.ini";
 }
 
-// What follows the step's name.
-std::string Detalhes(const Falha& f) {
+std::string Colchetes(const std::string& banco) {
+    return "[" + Substituir(banco, "]", "]]") + "]";
+}
+
+// What a file or folder of this machine, or the archive, did.
+std::string DetalhesLocais(const Falha& f) {
+    const std::string sistema = f.caminho + ": " + TextoErroSistema(f.erro);
+    const std::string nada = "; nada foi compactado nem enviado.";
+    switch (f.tipo) {
+    case TipoFalha::ArquivoLocal:
+        return sistema;
+    case TipoFalha::PastaNaoCriada:
+        return "não foi possível criar a pasta " + sistema;
+    case TipoFalha::NaoExcluido:
+        return "não foi possível excluir " + sistema;
+    case TipoFalha::TravaNaoAberta:
+        return "não foi possível abrir " + sistema;
+    case TipoFalha::OrigemInvalida:
+        if (f.erro == std::errc::too_many_symbolic_link_levels) {
+            return f.caminho +
+                   " não é um arquivo comum: é um link (ou uma junção), que levaria o 7z a outro "
+                   "lugar" +
+                   nada;
+        }
+        if (f.erro == std::errc::is_a_directory || f.erro == std::errc::invalid_argument) {
+            return f.caminho + " não é um arquivo comum" +
+                   (f.erro == std::errc::is_a_directory ? ": é uma pasta" : "") + nada;
+        }
+        return f.caminho + " não pôde ser aberto: " + TextoErroSistema(f.erro) + nada;
+    case TipoFalha::SenhaIlegivel:
+        return "a senha do arquivo (" + std::string(NomeChave(&Configuracao::senhaArquivo)) +
+               ") está ilegível: " + f.descricao + nada;
+    case TipoFalha::AbreSemSenha:
+        return "o arquivo se abre sem a senha (" +
+               std::string(NomeChave(&Configuracao::senhaArquivo)) + "); ele não foi enviado.";
+    case TipoFalha::SemBakUnico:
+        return f.remoto + " não contém um único arquivo de backup; nada foi restaurado.";
+    default:
+        return f.descricao;
+    }
+}
+
+// What the FTP server did.
+std::string DetalhesFtp(const Falha& f) {
     const std::string motivo = f.transferencia ? f.transferencia->motivo : std::string();
     switch (f.tipo) {
-    case TipoFalha::Texto:
-        break;
-    case TipoFalha::ArquivoLocal:
-        return f.caminho + ": " + TextoErroSistema(f.erro);
+    case TipoFalha::CredencialFtp:
+        return "usuário ou senha do FTP ilegível: " + f.descricao;
     case TipoFalha::TamanhoIgnorado:
         return "o tamanho de " + f.remoto + " no servidor não pôde ser conferido: " + f.descricao;
     case TipoFalha::TamanhoDiferente:
@@ -75,17 +130,56 @@ std::string Detalhes(const Falha& f) {
                (f.ficouComo.empty() ? ""
                 : f.incompleto      ? "; o arquivo incompleto ficou no servidor como " + f.ficouComo
                                     : "; o que chegou ficou no servidor como " + f.ficouComo);
+    case TipoFalha::ChegouMenos:
+        return "chegaram " + std::to_string(f.bytesLocal) + " de " +
+               std::to_string(f.bytesServidor) + " bytes de " + f.remoto + "; nada foi restaurado.";
     case TipoFalha::Transferencia:
-        return motivo + (f.transferencia && f.transferencia->tempoEsgotado
-                             ? " (" + TextoLimiteEtapa(f.piso) + ")"
-                             : "");
-    case TipoFalha::AbreSemSenha:
-        return "o arquivo se abre sem a senha (" +
-               std::string(NomeChave(&Configuracao::senhaArquivo)) + "); ele não foi enviado.";
-    case TipoFalha::Ferramenta:
-        break;
+        return (f.remoto.empty() ? "" : f.remoto + ": ") + motivo +
+               (f.piso > 0 && f.transferencia && f.transferencia->tempoEsgotado
+                    ? " (" + TextoLimiteEtapa(f.piso) + ")"
+                    : "");
+    case TipoFalha::PastaNaoListada:
+        return "a pasta do servidor não pôde ser listada: " + motivo;
+    case TipoFalha::NenhumArquivo:
+        return "nenhum arquivo deste cliente na pasta do servidor; nada foi restaurado.";
+    default:
+        return DetalhesLocais(f);
     }
-    return f.descricao;
+}
+
+// What the database server did.
+std::string Detalhes(const Falha& f) {
+    const std::string banco = Colchetes(f.banco);
+    switch (f.tipo) {
+    case TipoFalha::Servidor:
+        switch (f.desfecho) {
+        case Desfecho::Nenhum:
+            return f.textoServidor;
+        case Desfecho::NadaRestaurado:
+            return f.textoServidor + "; nada foi restaurado.";
+        case Desfecho::Apagado:
+            return f.textoServidor + "; o banco " + banco +
+                   ", criado por esta restauração, foi apagado.";
+        case Desfecho::NaoApagado:
+            return f.textoServidor + "; o banco " + banco +
+                   ", criado por esta restauração, não pôde ser apagado: " + f.textoDrop;
+        case Desfecho::Mantido:
+            return f.textoServidor + "; o banco " + banco + " foi mantido para análise.";
+        }
+        return f.textoServidor;
+    case TipoFalha::BancoExiste:
+        return "o banco " + banco + " já existe; nada foi restaurado" +
+               (f.desfecho == Desfecho::Mantido
+                    ? " e ele não foi apagado (se for de um teste anterior, apague-o: DROP "
+                      "DATABASE " +
+                          banco + ")."
+                    : ".");
+    case TipoFalha::TesteNaoApagado:
+        return "o banco " + banco +
+               " passou no CHECKDB mas não pôde ser apagado: " + f.textoServidor;
+    default:
+        return DetalhesFtp(f);
+    }
 }
 
 } // namespace
@@ -101,7 +195,7 @@ std::string TextoDescricao(const Falha& f) {
         texto = DescricaoFalha(NomePasso(f.passo), f.nomeFerramenta, r,
                                envio ? SignificadoEnviador : SignificadoCompactador);
     } else if (f.passo == PassoFalha::Nenhum) {
-        texto = f.descricao;
+        texto = Detalhes(f);
     } else {
         texto = NomePasso(f.passo) + std::string(": ") + Detalhes(f);
     }

@@ -99,7 +99,7 @@ struct BancoFalso final : Banco, SessaoBanco {
     BancoFalso(const Linha& linha, std::filesystem::path b) : l(linha), bak(std::move(b)) {}
     std::optional<std::string> DriverInseguro(const Configuracao&) override { return {}; }
     std::unique_ptr<SessaoBanco> Conectar(const Configuracao&, const Registro& r,
-                                          std::string&) override {
+                                          std::optional<Falha>&) override {
         r("Banco de dados conectado!");
         struct Uma final : SessaoBanco {
             SessaoBanco& s;

@@ -58,7 +58,8 @@ void Form1::cmdTestarConexaoBanco_Click() {
             // DriverODBC, or a listener the login was kept from: the job's line as it is.
             if (falha && (falha->codigo == CodigoSaida::PermissoesInseguras ||
                           falha->origem == Falha::Origem::Ouvinte)) {
-                *resposta = Resposta{Icone::Critico, QString::fromStdString(falha->descricao)};
+                *resposta =
+                    Resposta{Icone::Critico, QString::fromStdString(TextoDescricao(*falha))};
                 return;
             }
             *resposta =
