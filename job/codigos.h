@@ -52,6 +52,7 @@ enum class PassoFalha {
 enum class TipoFalha {
     Texto,            // `descricao` (a rule's words, a refusal's line, what a call threw)
     Ferramenta,       // the tool `nomeFerramenta` ended as `ferramenta` says
+    NaoIniciou,       // the tool could not be started, or its end not known: `sistema`
     ArquivoLocal,     // `caminho` could not be read: `erro`
     PastaNaoCriada,   // the folder `caminho` could not be made: `erro`
     NaoExcluido,      // the file `caminho` could not be deleted: `erro`
@@ -111,7 +112,8 @@ struct Falha {
     std::int64_t piso = 0; // the step's LimiteEtapa, for a transfer past its deadline
     std::string banco{};   // the database a restore made or found
     Desfecho desfecho = Desfecho::Nenhum;
-    std::string textoDrop{}; // the server's words refusing DROP DATABASE
+    std::string textoDrop{};                          // the server's words refusing DROP DATABASE
+    std::optional<plataforma::ErroSistema> sistema{}; // the system's failure starting a tool
     // The restore drill's failure, worded after the drill's name.
     bool noTesteRestauracao = false;
 };

@@ -49,7 +49,9 @@ std::optional<Falha> Executar(const std::vector<std::string>& linha, const Opcoe
     try {
         r = programas.Executar(linha, comLimite);
     } catch (const ErroProcesso& e) {
-        return FalhaDe(passo, TipoFalha::Texto, CodigoSaida::CompactacaoFalhou, e.what());
+        auto falha = FalhaDe(passo, TipoFalha::NaoIniciou, CodigoSaida::CompactacaoFalhou);
+        falha.sistema = e;
+        return falha;
     }
     if (!r.sucesso()) {
         return FalhaFerramenta(passo, CodigoSaida::CompactacaoFalhou, ferramenta, std::move(r),
@@ -294,6 +296,9 @@ std::optional<Falha> EnviarArquivo(const std::filesystem::path& pasta, const Dad
                 }
             }
         }
+    } catch (const ErroProcesso& e) {
+        falha = FalhaDe(passo, TipoFalha::NaoIniciou, CodigoSaida::EnvioFalhou);
+        falha->sistema = e;
     } catch (const std::exception& e) {
         falha = FalhaDe(passo, TipoFalha::Texto, CodigoSaida::EnvioFalhou, e.what());
     }

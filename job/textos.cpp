@@ -85,6 +85,8 @@ std::string DetalhesLocais(const Falha& f) {
     switch (f.tipo) {
     case TipoFalha::ArquivoLocal:
         return sistema;
+    case TipoFalha::NaoIniciou:
+        return f.sistema ? TextoErroSistema(*f.sistema) : f.descricao;
     case TipoFalha::PastaNaoCriada:
         return "não foi possível criar a pasta " + sistema;
     case TipoFalha::NaoExcluido:
@@ -241,6 +243,26 @@ std::string TextoErroSistema(const plataforma::ErroSistema& erro) {
         return alvo + " não pôde ser carregada: " + motivo;
     case Operacao::ConsultarServicos:
         return "os serviços não puderam ser consultados: " + motivo;
+    case Operacao::CriarCanalEntrada:
+        return "não foi possível criar o canal de entrada: " + motivo;
+    case Operacao::PrepararEntrada:
+        return "não foi possível preparar a entrada do programa: " + motivo;
+    case Operacao::CriarCanalSaida:
+        return "não foi possível criar o canal de saída: " + motivo;
+    case Operacao::AbrirDispositivoNulo:
+        return "não foi possível abrir o dispositivo nulo para " + alvo + ": " + motivo;
+    case Operacao::PrepararExecucao:
+        return "não foi possível preparar a execução de " + alvo + ": " + motivo;
+    case Operacao::ExecutarPrograma:
+        return "não foi possível executar " + alvo + ": " + motivo;
+    case Operacao::ArgumentoComNul:
+        return "não foi possível executar " + alvo + ": um argumento contém o caractere NUL";
+    case Operacao::ConhecerFim:
+        return "não foi possível saber como " + alvo + " terminou: " + motivo;
+    case Operacao::SemDonoAdotado:
+        return "nenhuma conta dona dos dados foi adotada";
+    case Operacao::NenhumPrograma:
+        return "nenhum programa para executar";
     }
     return motivo;
 }

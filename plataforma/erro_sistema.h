@@ -14,6 +14,17 @@ enum class Operacao {
     LerInterfaces,     // the addresses of the network interfaces
     CarregarBiblioteca,
     ConsultarServicos, // the service manager's list of running services
+    // Starting a tool (`alvo` the program, where named):
+    CriarCanalEntrada,
+    PrepararEntrada, // writing what the tool reads on its stdin
+    CriarCanalSaida,
+    AbrirDispositivoNulo,
+    PrepararExecucao,
+    ExecutarPrograma,
+    ArgumentoComNul, // an argument holds NUL, which a command line cannot (no system error)
+    ConhecerFim,     // how the tool ended
+    SemDonoAdotado,  // no data owner's account was adopted to run it as (no system error)
+    NenhumPrograma,  // nothing to run (no system error)
 };
 
 class ErroSistema : public std::system_error {
