@@ -2,6 +2,7 @@
 // after each kind of failure, what stays on the disk, what is logged, the exit status.
 #include "apoio.h"
 #include "job/backup.h"
+#include "job/textos.h"
 #include "plataforma/nomes.h"
 #include "settings/nomes_arquivo.h"
 
@@ -280,5 +281,18 @@ TEST_P(CadaLinha, GuardaERegistraOQueSuaFalhaPede) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Execucao, CadaLinha, ::testing::ValuesIn(linhas), teste::PeloNome());
+
+// A tool that cannot be started reaches the step typed: the program and the system's error.
+TEST(Execucao, FerramentaAusenteDitaPeloSistema) {
+    teste::Pasta pasta;
+    const std::string programa = (pasta.p / "7z").string();
+    try {
+        ShellEspera({programa});
+        ADD_FAILURE() << "started";
+    } catch (const ErroProcesso& e) {
+        EXPECT_EQ(TextoErroSistema(e),
+                  "não foi possível executar " + programa + ": arquivo ou pasta inexistente");
+    }
+}
 
 } // namespace
