@@ -225,7 +225,9 @@ std::string TextoErroSistema(const plataforma::ErroSistema& erro) {
     const std::string& alvo = erro.alvo();
     std::string motivo = TextoErroSistema(erro.code());
     if (erro.numero() != 0) {
-        motivo += " (" + std::to_string(erro.numero()) + ")";
+        // The system's own number, where errno's has none but the catch-all EIO.
+        motivo = (erro.code() == std::errc::io_error ? std::string("erro do sistema") : motivo) +
+                 " (" + std::to_string(erro.numero()) + ")";
     }
     switch (erro.operacao()) {
     case Operacao::LocalizarPrograma:
