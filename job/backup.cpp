@@ -128,8 +128,8 @@ std::optional<Resultado> Execucao::Passos::Conferir() {
         return Parada(Etapa::Trava, std::move(*falha));
     }
     if (!trava_.obtida()) {
-        return Parada(Etapa::Ocupada, CodigoSaida::JobEmExecucao,
-                      "Outro backup já está em execução nesta pasta; este não será executado.");
+        return Parada(Etapa::Ocupada,
+                      FalhaDe(PassoFalha::Nenhum, TipoFalha::Ocupada, CodigoSaida::JobEmExecucao));
     }
     comTrava_.herdar = trava_.descritor();
     if (auto faltando = FerramentasFaltando(c_.programa, cfg_.endereco); !faltando.empty()) {

@@ -50,28 +50,30 @@ enum class PassoFalha {
 
 // What went wrong in the step.
 enum class TipoFalha {
-    Texto,            // `descricao` (a rule's words, a refusal's line, what a call threw)
-    Ferramenta,       // the tool `nomeFerramenta` ended as `ferramenta` says
-    NaoIniciou,       // the tool could not be started, or its end not known: `sistema`
-    ArquivoLocal,     // `caminho` could not be read: `erro`
-    PastaNaoCriada,   // the folder `caminho` could not be made: `erro`
-    NaoExcluido,      // the file `caminho` could not be deleted: `erro`
-    TravaNaoAberta,   // the lock file `caminho` could not be opened: `erro`
-    OrigemInvalida,   // `caminho`, to be packed, is a link, a folder, not a file or unreadable
-    SenhaIlegivel,    // SenhaArquivo could not be unscrambled: `descricao` why
-    CredencialFtp,    // the FTP user or password could not be unscrambled: `descricao` why
-    TamanhoIgnorado,  // the size of `remoto` on the server could not be asked: `descricao` why
-    TamanhoDiferente, // the server kept `bytesServidor` of the `bytesLocal` bytes of `remoto`
-    ChegouMenos,      // `bytesLocal` of the `bytesServidor` bytes of `remoto` arrived
-    Transferencia,    // the transfer unit's `transferencia` (on `remoto`, when named); past its
-                      // deadline, `piso` (when set) tells the step's limit
-    PastaNaoListada,  // the server's folder could not be listed: `transferencia`
-    NenhumArquivo,    // no archive of this client in the server's folder
-    AbreSemSenha,     // the archive opened without SenhaArquivo
-    SemBakUnico,      // the archive `remoto` does not hold one backup file
-    Servidor,         // the database server's `textoServidor`; `desfecho` what became of `banco`
-    BancoExiste,      // `banco` is there already (`desfecho` Mantido: the drill's, not dropped)
-    TesteNaoApagado,  // the drill's `banco` passed CHECKDB, but DROP failed: `textoServidor`
+    Texto,              // `descricao` (a rule's words, a refusal's line, what a call threw)
+    Ferramenta,         // the tool `nomeFerramenta` ended as `ferramenta` says
+    NaoIniciou,         // the tool could not be started, or its end not known: `sistema`
+    ArquivoLocal,       // `caminho` could not be read: `erro`
+    PastaNaoCriada,     // the folder `caminho` could not be made: `erro`
+    NaoExcluido,        // the file `caminho` could not be deleted: `erro`
+    TravaNaoAberta,     // the lock file `caminho` could not be opened: `erro`
+    Ocupada,            // another run holds the lock: this backup does not run
+    RestauracaoOcupada, // likewise, for a restore
+    OrigemInvalida,     // `caminho`, to be packed, is a link, a folder, not a file or unreadable
+    SenhaIlegivel,      // SenhaArquivo could not be unscrambled: `descricao` why
+    CredencialFtp,      // the FTP user or password could not be unscrambled: `descricao` why
+    TamanhoIgnorado,    // the size of `remoto` on the server could not be asked: `descricao` why
+    TamanhoDiferente,   // the server kept `bytesServidor` of the `bytesLocal` bytes of `remoto`
+    ChegouMenos,        // `bytesLocal` of the `bytesServidor` bytes of `remoto` arrived
+    Transferencia,      // the transfer unit's `transferencia` (on `remoto`, when named); past its
+                        // deadline, `piso` (when set) tells the step's limit
+    PastaNaoListada,    // the server's folder could not be listed: `transferencia`
+    NenhumArquivo,      // no archive of this client in the server's folder
+    AbreSemSenha,       // the archive opened without SenhaArquivo
+    SemBakUnico,        // the archive `remoto` does not hold one backup file
+    Servidor,           // the database server's `textoServidor`; `desfecho` what became of `banco`
+    BancoExiste,        // `banco` is there already (`desfecho` Mantido: the drill's, not dropped)
+    TesteNaoApagado,    // the drill's `banco` passed CHECKDB, but DROP failed: `textoServidor`
 };
 
 // What a failed restore left of the database `banco`.

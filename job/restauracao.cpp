@@ -166,9 +166,8 @@ private:
             return Parada(Etapa::Trava, std::move(*falha));
         }
         if (!trava_.obtida()) {
-            return Parada(Etapa::Ocupada, CodigoSaida::JobEmExecucao,
-                          "Outro backup ou restauração já está em execução nesta pasta; esta "
-                          "restauração não será executada.");
+            return Parada(Etapa::Ocupada, FalhaDe(PassoFalha::Nenhum, TipoFalha::RestauracaoOcupada,
+                                                  CodigoSaida::JobEmExecucao));
         }
         comTrava_.herdar = trava_.descritor();
         // 7z and its library: every scheme is downloaded by the program itself.

@@ -93,6 +93,11 @@ std::string DetalhesLocais(const Falha& f) {
         return "não foi possível excluir " + sistema;
     case TipoFalha::TravaNaoAberta:
         return "não foi possível abrir " + sistema;
+    case TipoFalha::Ocupada:
+        return "Outro backup já está em execução nesta pasta; este não será executado.";
+    case TipoFalha::RestauracaoOcupada:
+        return "Outro backup ou restauração já está em execução nesta pasta; esta restauração "
+               "não será executada.";
     case TipoFalha::OrigemInvalida:
         if (f.erro == std::errc::too_many_symbolic_link_levels) {
             return f.caminho +

@@ -3,6 +3,7 @@
 #include "apoio.h"
 #include "job/backup.h"
 #include "job/textos.h"
+#include "job/trava.h"
 #include "plataforma/nomes.h"
 #include "settings/nomes_arquivo.h"
 
@@ -31,6 +32,7 @@ struct Linha {
     Etapa etapa;
     std::string ultima; // the log's last line (its start)
     bool bakFica, arquivoFica;
+    bool ocupada = false; // another run holds the folder's lock
 };
 
 // The tools: 7z a writes the archive; each ends with the row's status.
@@ -232,6 +234,20 @@ const Linha linhas[] = {
          "; o que chegou ficou no servidor como " + kArquivo + ".parcial",
      true,
      true},
+    {"Ocupada",
+     "sftp://h",
+     0,
+     0,
+     0,
+     0,
+     {},
+     0,
+     CodigoSaida::JobEmExecucao,
+     Etapa::Ocupada,
+     "Outro backup já está em execução nesta pasta; este não será executado.",
+     false,
+     false,
+     true},
 };
 
 class CadaLinha : public ::testing::TestWithParam<Linha> {};
@@ -241,6 +257,10 @@ TEST_P(CadaLinha, GuardaERegistraOQueSuaFalhaPede) {
     teste::Pasta pasta;
     const auto& raiz = pasta.p;
     std::filesystem::create_directories(raiz / "Log");
+    TravaJob outra;
+    if (l.ocupada) {
+        ASSERT_FALSE(outra.Tentar(raiz));
+    }
     for (const auto nome :
          {plataforma::kNome7z, plataforma::kNomeBiblioteca7z, plataforma::kNomeEnviador}) {
         std::ofstream(raiz / nome) << "";
