@@ -3,6 +3,7 @@
 #include "../plataforma/nomes.h"
 #include "../plataforma/processo.h"
 #include "programa.h"
+#include "textos.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -125,7 +126,7 @@ CodigoSaida ExecutarJobComoDonoDosDados(const ObservadorJob& destino, std::strin
         {(PastaPrograma() / plataforma::kNomeExecutavelJob).string(), "EXEC"},
         {std::string(kVariavel) + "=1"}, {}, saida, fim);
     if (erro) {
-        throw std::runtime_error(*erro);
+        throw std::runtime_error(TextoErroSistema(*erro));
     }
     if (!resto.empty()) {
         Entregar(resto, destino, outras);

@@ -29,29 +29,6 @@
 
 namespace kelvane {
 
-namespace {
-
-Falha BackupNaoEArquivo(const std::filesystem::path& backup, std::error_code erro) {
-    const std::string inicio = "Compactação falhou: " + plataforma::TextoCaminho(backup);
-    const std::string fim = "; nada foi compactado nem enviado.";
-    if (erro == std::errc::too_many_symbolic_link_levels) {
-        return {CodigoSaida::CompactacaoFalhou, 0,
-                inicio +
-                    " não é um arquivo comum: é um link (ou uma junção), que levaria o 7z a "
-                    "outro lugar" +
-                    fim};
-    }
-    if (erro == std::errc::is_a_directory || erro == std::errc::invalid_argument) {
-        return {CodigoSaida::CompactacaoFalhou, 0,
-                inicio + " não é um arquivo comum" +
-                    (erro == std::errc::is_a_directory ? ": é uma pasta" : "") + fim};
-    }
-    return {CodigoSaida::CompactacaoFalhou, erro.value(),
-            inicio + " não pôde ser aberto: " + TextoErroSistema(erro) + fim};
-}
-
-} // namespace
-
 // The run's state from step to step.
 class Execucao::Passos {
 public:
@@ -151,8 +128,8 @@ std::optional<Resultado> Execucao::Passos::Conferir() {
         return Parada(Etapa::Trava, std::move(*falha));
     }
     if (!trava_.obtida()) {
-        return Parada(Etapa::Ocupada, CodigoSaida::JobEmExecucao,
-                      "Outro backup já está em execução nesta pasta; este não será executado.");
+        return Parada(Etapa::Ocupada,
+                      FalhaDe(PassoFalha::Nenhum, TipoFalha::Ocupada, CodigoSaida::JobEmExecucao));
     }
     comTrava_.herdar = trava_.descritor();
     if (auto faltando = FerramentasFaltando(c_.programa, cfg_.endereco); !faltando.empty()) {
@@ -181,13 +158,8 @@ std::optional<Resultado> Execucao::Passos::ConferirFtp() {
 }
 
 std::optional<Resultado> Execucao::Passos::Conectar() {
-    std::string motivo;
-    conexao_ = c_.banco->Conectar(
-        cfg_, [this](const std::string& linha) { Registrar(linha); }, motivo);
-    if (!conexao_) {
-        return Parada(Etapa::Conexao, CodigoSaida::ConexaoFalhou, motivo);
-    }
-    return std::nullopt;
+    return ConectarEtapa(
+        *c_.banco, cfg_, [this](const std::string& l) { Registrar(l); }, conexao_);
 }
 
 std::optional<Resultado> Execucao::Passos::FazerBackup() {
@@ -195,11 +167,9 @@ std::optional<Resultado> Execucao::Passos::FazerBackup() {
     Registrar("Backup...: " + cfg_.banco + " > " + Separado(nomeBackup_));
     if (const auto erro =
             plataforma::CriarPastaSeFaltar(c_.backups, ContaServicoBanco(cfg_.servidorDB))) {
-        return Parada(Etapa::Pasta, Falha{CodigoSaida::ErroOutro, erro.value(),
-                                          "não foi possível criar a pasta " +
-                                              plataforma::TextoCaminho(c_.backups) + ": " +
-                                              TextoErroSistema(erro),
-                                          erro});
+        return Parada(Etapa::Pasta, FalhaSistema(PassoFalha::Nenhum, TipoFalha::PastaNaoCriada,
+                                                 CodigoSaida::ErroOutro,
+                                                 plataforma::TextoCaminho(c_.backups), erro));
     }
     backup_ = c_.backups / plataforma::Caminho(nomeBackup_);
     if (auto parada = ComandoBanco(false)) {
@@ -254,9 +224,9 @@ std::optional<Resultado> Execucao::Passos::ComandoBanco(bool verificar) {
             backup(false);
         }
     } catch (const ErroBanco& e) {
-        Falha falha{CodigoSaida::BackupFalhou, e.numero(),
-                    (verificar ? "Verificação do backup falhou: " : "Backup do banco falhou: ") +
-                        e.descricao()};
+        auto falha = FalhaDe(verificar ? PassoFalha::Verificacao : PassoFalha::Backup,
+                             TipoFalha::Servidor, CodigoSaida::BackupFalhou);
+        falha.numero = e.numero();
         falha.textoServidor = e.descricao();
         return Parada(verificar ? Etapa::Verificacao : Etapa::Backup, std::move(falha));
     }
@@ -280,8 +250,14 @@ std::optional<Resultado> Execucao::Passos::CompactarETestar() {
         // a link there would have 7z pack and send what it leads to.
         const plataforma::ArquivoRetido retido(backup_);
         if (const auto erro = retido.erro()) {
-            auto falha = BackupNaoEArquivo(backup_, erro);
-            falha.erro = erro;
+            auto falha = FalhaSistema(PassoFalha::Compactacao, TipoFalha::OrigemInvalida,
+                                      CodigoSaida::CompactacaoFalhou,
+                                      plataforma::TextoCaminho(backup_), erro);
+            // A link or what is not a file is no system's failure: no number.
+            if (erro == std::errc::too_many_symbolic_link_levels ||
+                erro == std::errc::is_a_directory || erro == std::errc::invalid_argument) {
+                falha.numero = 0;
+            }
             return Parada(Etapa::Compactacao, std::move(falha));
         }
         if (auto falha =
@@ -306,7 +282,7 @@ std::optional<Resultado> Execucao::Passos::Enviar() {
     ftp.registrar = [this](const std::string& linha) {
         Registrar(linha);
     };
-    if (auto falha = EnviarArquivo(c_.programa, ftp, arquivo_, "Envio falhou",
+    if (auto falha = EnviarArquivo(c_.programa, ftp, arquivo_, PassoFalha::Envio,
                                    regras_.valores.limiteEtapa, comTrava_, {}, nullptr, meios())) {
         return Parada(Etapa::Envio, std::move(*falha));
     }
@@ -361,10 +337,9 @@ std::optional<Resultado> Execucao::Passos::TestarRestauracao() {
     pedido.ferramentas = comTrava_;
     auto r = ExecutarRestauracao(std::move(contexto), pedido);
     if (r.etapa != Etapa::Nenhuma) {
-        Falha falha{CodigoSaida::TesteRestauracaoFalhou, r.falha.numero,
-                    "Teste de restauração falhou: " + r.falha.descricao};
-        falha.textoServidor = r.falha.textoServidor;
-        return Parada(Etapa::TesteRestauracao, std::move(falha));
+        r.falha.codigo = CodigoSaida::TesteRestauracaoFalhou;
+        r.falha.noTesteRestauracao = true;
+        return Parada(Etapa::TesteRestauracao, std::move(r.falha));
     }
     const auto ini = c_.dados / "info.ini";
     if (const auto erro = GravarConfiguracao(
@@ -397,8 +372,8 @@ std::optional<Resultado> Execucao::Passos::EnviarAvulso() {
         return Parada(Etapa::Configuracao, std::move(*falha));
     }
     Registrar("Enviando...: " + arquivo + " > " + ftp.endereco);
-    if (auto falha = EnviarArquivo(c_.programa, ftp, plataforma::Caminho(arquivo), "Envio falhou",
-                                   limite, {}, {}, nullptr, meios())) {
+    if (auto falha = EnviarArquivo(c_.programa, ftp, plataforma::Caminho(arquivo),
+                                   PassoFalha::Envio, limite, {}, {}, nullptr, meios())) {
         return Parada(Etapa::Envio, std::move(*falha));
     }
     return std::nullopt;
@@ -413,18 +388,18 @@ std::optional<Resultado> Execucao::Passos::TestarFtp() {
         return Parada(Etapa::Configuracao, std::move(*falha));
     }
     ftp.teste = true;
-    const std::string etapa = "Teste de conexão FTP falhou";
     // Only plain FTP goes through the uploader.
     if (ftp.esquema == plataforma::Esquema::Ftp &&
         !FerramentaPresente(c_.programa, plataforma::kNomeEnviador)) {
-        auto r = Parada(Etapa::Ferramentas,
-                        Falha{CodigoSaida::FerramentaFaltando, 0,
-                              etapa + ": " + TextoFaltandoArquivo(plataforma::kNomeEnviador)});
+        Falha falha{CodigoSaida::FerramentaFaltando, 0,
+                    TextoFaltandoArquivo(plataforma::kNomeEnviador)};
+        falha.passo = PassoFalha::TesteFtp;
+        auto r = Parada(Etapa::Ferramentas, std::move(falha));
         r.faltando = {std::string(plataforma::kNomeEnviador)};
         return r;
     }
     if (auto falha =
-            EnviarArquivo(c_.programa, ftp, c_.testeFtp->arquivo, etapa,
+            EnviarArquivo(c_.programa, ftp, c_.testeFtp->arquivo, PassoFalha::TesteFtp,
                           regras_.valores.limiteEtapa, {}, c_.testeFtp->apos, nullptr, meios())) {
         return Parada(Etapa::Envio, std::move(*falha));
     }

@@ -12,6 +12,7 @@
 #include "politica_permissoes.h"
 #include "prazo.h"
 #include "programa.h"
+#include "textos.h"
 
 #include <algorithm>
 #include <cctype>
@@ -134,9 +135,9 @@ std::string ServidorConferido(const std::string& servidor) {
         std::vector<plataforma::EnderecoIp> locais;
         try {
             locais = plataforma::EnderecosLocais();
-        } catch (const std::runtime_error& e) {
-            throw ErroOuvinte(std::string("os endereços deste computador não puderam ser lidos (") +
-                              e.what() + "); o login não foi enviado");
+        } catch (const plataforma::ErroSistema& e) {
+            throw ErroOuvinte("os endereços deste computador não puderam ser lidos (" +
+                              TextoErroSistema(e) + "); o login não foi enviado");
         }
         desteComputador = std::any_of(alvos.begin(), alvos.end(), [&](const auto& e) {
             return std::find(locais.begin(), locais.end(), e) != locais.end();
@@ -167,9 +168,10 @@ std::string ServidorConferido(const std::string& servidor) {
     std::vector<plataforma::Ouvinte> ouvintes;
     try {
         ouvintes = plataforma::OuvintesTcp(porta, instancia);
-    } catch (const std::runtime_error& e) {
+    } catch (const plataforma::ErroSistema& e) {
         throw ErroOuvinte("não foi possível saber quem atende a porta " + std::to_string(porta) +
-                          " deste computador (" + e.what() + "); o login não foi enviado");
+                          " deste computador (" + TextoErroSistema(e) +
+                          "); o login não foi enviado");
     }
     // Those a connection to the server's addresses reaches: bound to one of them or to every
     // address (of either family: an IPv6 socket on :: may take IPv4 connections too).
@@ -236,7 +238,7 @@ std::optional<std::string> DriverOdbcInseguro(const std::string& definido) {
 
 std::unique_ptr<ConexaoOdbc> ConectarBanco(const Configuracao& c,
                                            const std::function<void(const std::string&)>& registrar,
-                                           std::string& motivo) {
+                                           std::optional<Falha>& falha) {
     std::string senha;
     try {
         registrar("Conectando ao Servidor de Banco: " + c.servidorDB);
@@ -259,8 +261,9 @@ std::unique_ptr<ConexaoOdbc> ConectarBanco(const Configuracao& c,
     } catch (const ErroLog&) {
         throw; // the job's trap reports a log that cannot be written
     } catch (const std::exception& e) {
-        motivo = std::string(kErroConexao) + OcultarSegredos(e.what(), {senha});
-        registrar(motivo);
+        falha = FalhaDe(PassoFalha::Conexao, TipoFalha::Texto, CodigoSaida::ConexaoFalhou,
+                        OcultarSegredos(e.what(), {senha}));
+        registrar(TextoDescricao(*falha));
         return nullptr;
     }
 }
@@ -279,7 +282,8 @@ std::optional<Falha> TestarConexaoBanco(const std::string& driverODBC, const std
                                 : TextoConexao(driver, conferido, login, senha));
         return std::nullopt;
     } catch (const ErroOuvinte& e) {
-        Falha falha{CodigoSaida::ConexaoFalhou, 0, std::string(kErroConexao) + e.what()};
+        auto falha =
+            FalhaDe(PassoFalha::Conexao, TipoFalha::Texto, CodigoSaida::ConexaoFalhou, e.what());
         falha.origem = Falha::Origem::Ouvinte;
         return falha;
     } catch (const ErroBanco& e) {

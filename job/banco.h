@@ -24,19 +24,16 @@ std::string DriverOdbc(const std::string& definido);
 // not loaded.
 std::optional<std::string> DriverOdbcInseguro(const std::string& definido);
 
-// How the line of a failed connection begins.
-inline constexpr std::string_view kErroConexao = "Erro ao conetar no banco: ";
-
 // Opens a connection with the settings `c` and tells `registrar` the attempt and its outcome. A
 // server on this machine gets the login only from a listener of SQL Server's or the system's. After
-// a failure returns null and `motivo` holds the line it logged, passwords masked.
+// a failure returns null and `falha` holds it (PassoFalha::Conexao, passwords masked), as logged.
 std::unique_ptr<ConexaoOdbc> ConectarBanco(const Configuracao& c,
                                            const std::function<void(const std::string&)>& registrar,
-                                           std::string& motivo);
+                                           std::optional<Falha>& falha);
 
 // The window's test: the server and login as typed, on master; the connection is closed again.
 // Nothing on success, otherwise the failure with the password masked; a login kept from the
-// listener found is told by the job's whole line (kErroConexao..., Falha::Origem::Ouvinte).
+// listener found is told by the job's whole line (PassoFalha::Conexao, Falha::Origem::Ouvinte).
 std::optional<Falha> TestarConexaoBanco(const std::string& driverODBC, const std::string& servidor,
                                         const std::string& login, const std::string& senha,
                                         bool integrado);

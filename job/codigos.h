@@ -5,9 +5,11 @@
 #include "../plataforma/transferencia.h"
 #include "execucao.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <system_error>
+#include <utility>
 
 namespace kelvane {
 
@@ -29,9 +31,63 @@ inline int ComoInteiro(CodigoSaida c) {
     return static_cast<int>(c);
 }
 
+// The step a failure happened in: its words name it ("<step> falhou: ...").
+enum class PassoFalha {
+    Nenhum, // no name: the words are the kind's alone
+    Compactacao,
+    TesteArquivo,
+    Extracao,
+    Envio,
+    TesteFtp,
+    Backup,
+    Verificacao, // RESTORE VERIFYONLY
+    Restauracao,
+    Integridade, // DBCC CHECKDB
+    Download,
+    Listagem,
+    Conexao, // the database server's
+};
+
+// What went wrong in the step.
+enum class TipoFalha {
+    Texto,              // `descricao` (a rule's words, a refusal's line, what a call threw)
+    Ferramenta,         // the tool `nomeFerramenta` ended as `ferramenta` says
+    NaoIniciou,         // the tool could not be started, or its end not known: `sistema`
+    ArquivoLocal,       // `caminho` could not be read: `erro`
+    PastaNaoCriada,     // the folder `caminho` could not be made: `erro`
+    NaoExcluido,        // the file `caminho` could not be deleted: `erro`
+    TravaNaoAberta,     // the lock file `caminho` could not be opened: `erro`
+    Ocupada,            // another run holds the lock: this backup does not run
+    RestauracaoOcupada, // likewise, for a restore
+    OrigemInvalida,     // `caminho`, to be packed, is a link, a folder, not a file or unreadable
+    SenhaIlegivel,      // SenhaArquivo could not be unscrambled: `descricao` why
+    CredencialFtp,      // the FTP user or password could not be unscrambled: `descricao` why
+    TamanhoIgnorado,    // the size of `remoto` on the server could not be asked: `descricao` why
+    TamanhoDiferente,   // the server kept `bytesServidor` of the `bytesLocal` bytes of `remoto`
+    ChegouMenos,        // `bytesLocal` of the `bytesServidor` bytes of `remoto` arrived
+    Transferencia,      // the transfer unit's `transferencia` (on `remoto`, when named); past its
+                        // deadline, `piso` (when set) tells the step's limit
+    PastaNaoListada,    // the server's folder could not be listed: `transferencia`
+    NenhumArquivo,      // no archive of this client in the server's folder
+    AbreSemSenha,       // the archive opened without SenhaArquivo
+    SemBakUnico,        // the archive `remoto` does not hold one backup file
+    Servidor,           // the database server's `textoServidor`; `desfecho` what became of `banco`
+    BancoExiste,        // `banco` is there already (`desfecho` Mantido: the drill's, not dropped)
+    TesteNaoApagado,    // the drill's `banco` passed CHECKDB, but DROP failed: `textoServidor`
+};
+
+// What a failed restore left of the database `banco`.
+enum class Desfecho {
+    Nenhum,
+    NadaRestaurado,
+    Apagado,    // this run's, dropped
+    NaoApagado, // this run's, the DROP refused: `textoDrop`
+    Mantido,    // kept for inspection
+};
+
 // A failed step: the exit status it ends the job with, the number it is reported with (a tool's
-// exit status, the server's error number, errno, or 0) and "<step>: <details>"; then what the step
-// saw, as it saw it.
+// exit status, the server's error number, errno, or 0), the step and the kind of failure with the
+// fields that kind names; then what the step saw, as it saw it. TextoDescricao (textos.h) words it.
 struct Falha {
     CodigoSaida codigo = CodigoSaida::ErroOutro;
     long numero = 0;
@@ -45,11 +101,44 @@ struct Falha {
     // exit status, with meanings of its own), or a listener on this machine the login was kept from
     // (the job's line says all).
     enum class Origem { Programa, Enviador, Ouvinte } origem = Origem::Programa;
+    PassoFalha passo = PassoFalha::Nenhum;
+    TipoFalha tipo = TipoFalha::Texto;
+    std::string nomeFerramenta{}; // "7z", "7z t", "ncftpput"
+    std::string caminho{};        // the local file or folder
+    std::string remoto{};         // its name on the server
+    // A short file on the server: the name what arrived was left under; `incompleto`, it kept
+    // `remoto` because it could not be renamed.
+    std::string ficouComo{};
+    bool incompleto = false;
+    std::uintmax_t bytesServidor = 0, bytesLocal = 0;
+    std::int64_t piso = 0; // the step's LimiteEtapa, for a transfer past its deadline
+    std::string banco{};   // the database a restore made or found
+    Desfecho desfecho = Desfecho::Nenhum;
+    std::string textoDrop{};                          // the server's words refusing DROP DATABASE
+    std::optional<plataforma::ErroSistema> sistema{}; // the system's failure starting a tool
+    // The restore drill's failure, worded after the drill's name.
+    bool noTesteRestauracao = false;
 };
 
-// "Erro: <numero> - <descricao>", as the log, the heartbeat and the message boxes word a failure.
-inline std::string TextoFalha(const Falha& falha) {
-    return "Erro: " + std::to_string(falha.numero) + " - " + falha.descricao;
+// A failure of `tipo` in `passo`, ending the run with `codigo`; `texto` its `descricao`.
+inline Falha FalhaDe(PassoFalha passo, TipoFalha tipo, CodigoSaida codigo, std::string texto = {}) {
+    Falha falha{codigo, 0, std::move(texto)};
+    falha.passo = passo;
+    falha.tipo = tipo;
+    return falha;
 }
+
+// The system's error `erro` on `caminho` (numbered as errno).
+inline Falha FalhaSistema(PassoFalha passo, TipoFalha tipo, CodigoSaida codigo, std::string caminho,
+                          std::error_code erro) {
+    auto falha = FalhaDe(passo, tipo, codigo);
+    falha.numero = erro.value();
+    falha.erro = erro;
+    falha.caminho = std::move(caminho);
+    return falha;
+}
+
+// "Erro: <numero> - <words>", as the log, the heartbeat and the message boxes word a failure.
+std::string TextoFalha(const Falha& falha);
 
 } // namespace kelvane

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -101,6 +102,20 @@ inline Resultado Parada(Etapa etapa, Falha falha) {
 
 inline Resultado Parada(Etapa etapa, CodigoSaida codigo, std::string texto) {
     return Parada(etapa, Falha{codigo, 0, std::move(texto)});
+}
+
+// The runs' connect step: a session of `banco` for the record `c`, the attempt and its outcome told
+// to `registrar`; otherwise the stop at Etapa::Conexao.
+inline std::optional<Resultado> ConectarEtapa(Banco& banco, const Configuracao& c,
+                                              const Registro& registrar,
+                                              std::unique_ptr<SessaoBanco>& conexao) {
+    std::optional<Falha> falha;
+    conexao = banco.Conectar(c, registrar, falha);
+    if (!conexao) {
+        return Parada(Etapa::Conexao,
+                      falha ? std::move(*falha) : Falha{CodigoSaida::ConexaoFalhou, 0, {}});
+    }
+    return std::nullopt;
 }
 
 } // namespace kelvane

@@ -17,47 +17,45 @@ namespace kelvane {
 
 namespace {
 
-// Every tool step ends: an FTP server that reads a few bytes a second never trips the uploader's
-// idle time-outs and would hold the job, and its lock, for days. The floor covers starting,
-// connecting and logging in; the rate, 512 kbit/s, is the slowest ADSL upstream and over a
-// hundred times what such a server takes (see the README).
-constexpr std::uintmax_t kRitmoMinimo = 64 * 1024; // bytes per second
-
-// The options with the limit for a step on `arquivo`; `explicacao` gets the words that name it.
+// The options with the limit for a step on `arquivo`.
 OpcoesProcesso ComLimite(OpcoesProcesso opcoes, const std::filesystem::path& arquivo,
-                         std::int64_t piso, std::string& explicacao) {
+                         std::int64_t piso) {
     std::error_code erro;
     const std::uintmax_t tamanho = std::filesystem::file_size(arquivo, erro);
     const auto porTamanho = static_cast<std::int64_t>(
         erro ? 0 : tamanho / kRitmoMinimo + (tamanho % kRitmoMinimo != 0));
     const std::int64_t maximo = std::numeric_limits<std::int64_t>::max();
     opcoes.limite = std::chrono::seconds(piso > maximo - porTamanho ? maximo : piso + porTamanho);
-    explicacao = "limite da etapa: " + std::to_string(piso) + " s mais 1 s a cada " +
-                 std::to_string(kRitmoMinimo / 1024) + " KiB do arquivo; para um link lento, " +
-                 "aumente " + std::string(NomeChave(&Configuracao::limiteEtapa)) + " no info.ini";
     return opcoes;
+}
+
+// A tool that ended otherwise than well.
+Falha FalhaFerramenta(PassoFalha passo, CodigoSaida codigo, const std::string& ferramenta,
+                      ResultadoProcesso r, std::int64_t piso) {
+    auto falha = FalhaDe(passo, TipoFalha::Ferramenta, codigo);
+    falha.numero = NumeroFalha(r);
+    falha.nomeFerramenta = ferramenta;
+    falha.piso = piso;
+    falha.ferramenta = std::move(r);
+    return falha;
 }
 
 std::optional<Falha> Executar(const std::vector<std::string>& linha, const OpcoesProcesso& opcoes,
                               std::int64_t piso, const std::filesystem::path& arquivo,
-                              CodigoSaida codigo, const std::string& etapa,
-                              const std::string& ferramenta, std::string (*significado)(int),
-                              Programas& programas, ResultadoProcesso* resultado = nullptr) {
-    std::string explicacao;
-    const auto comLimite = ComLimite(opcoes, arquivo, piso, explicacao);
+                              PassoFalha passo, const std::string& ferramenta, Programas& programas,
+                              ResultadoProcesso* resultado = nullptr) {
+    const auto comLimite = ComLimite(opcoes, arquivo, piso);
     ResultadoProcesso r;
     try {
         r = programas.Executar(linha, comLimite);
     } catch (const ErroProcesso& e) {
-        return Falha{codigo, 0, etapa + ": " + e.what()};
-    }
-    if (r.parado.count() > 0) {
-        r.motivo = explicacao;
+        auto falha = FalhaDe(passo, TipoFalha::NaoIniciou, CodigoSaida::CompactacaoFalhou);
+        falha.sistema = e;
+        return falha;
     }
     if (!r.sucesso()) {
-        Falha falha{codigo, NumeroFalha(r), DescricaoFalha(etapa, ferramenta, r, significado)};
-        falha.ferramenta = std::move(r);
-        return falha;
+        return FalhaFerramenta(passo, CodigoSaida::CompactacaoFalhou, ferramenta, std::move(r),
+                               piso);
     }
     if (resultado) {
         *resultado = std::move(r);
@@ -78,10 +76,8 @@ OpcoesProcesso ComSenha(OpcoesProcesso opcoes, const std::string& senha) {
 std::optional<Falha> Excluir(const std::filesystem::path& arquivo) {
     if (const auto erro = plataforma::ApagarArquivo(arquivo);
         erro && erro != std::errc::no_such_file_or_directory) {
-        return Falha{CodigoSaida::ErroOutro, erro.value(),
-                     "não foi possível excluir " + plataforma::TextoCaminho(arquivo) + ": " +
-                         TextoErroSistema(erro),
-                     erro};
+        return FalhaSistema(PassoFalha::Nenhum, TipoFalha::NaoExcluido, CodigoSaida::ErroOutro,
+                            plataforma::TextoCaminho(arquivo), erro);
     }
     return std::nullopt;
 }
@@ -96,28 +92,24 @@ std::optional<Falha> Compactar(const std::filesystem::path& pasta,
         return falha;
     }
     return Executar(LinhaCompactador(pasta, arquivo, origem, !senha.empty()),
-                    ComSenha(opcoes, senha), piso, origem, CodigoSaida::CompactacaoFalhou,
-                    "Compactação falhou", "7z", SignificadoCompactador, *meios.programas);
+                    ComSenha(opcoes, senha), piso, origem, PassoFalha::Compactacao, "7z",
+                    *meios.programas);
 }
 
 std::optional<Falha> TestarArquivo(const std::filesystem::path& pasta,
                                    const std::filesystem::path& arquivo, std::int64_t piso,
                                    const OpcoesProcesso& opcoes, const std::string& senha,
                                    const Meios& meios) {
-    const std::string etapa = "Teste do arquivo compactado falhou";
     ResultadoProcesso r;
     if (auto falha =
             Executar(LinhaTesteArquivo(pasta, arquivo, !senha.empty()), ComSenha(opcoes, senha),
-                     piso, arquivo, CodigoSaida::CompactacaoFalhou, etapa, "7z t",
-                     SignificadoCompactador, *meios.programas, &r)) {
+                     piso, arquivo, PassoFalha::TesteArquivo, "7z t", *meios.programas, &r)) {
         return falha;
     }
     // An archive 7z opens without asking would go out readable by whoever holds it.
     if (!senha.empty() && r.saida.find(kPedidoSenha7z) == std::string::npos) {
-        return Falha{CodigoSaida::CompactacaoFalhou, 0,
-                     etapa + ": o arquivo se abre sem a senha (" +
-                         std::string(NomeChave(&Configuracao::senhaArquivo)) +
-                         "); ele não foi enviado."};
+        return FalhaDe(PassoFalha::TesteArquivo, TipoFalha::AbreSemSenha,
+                       CodigoSaida::CompactacaoFalhou);
     }
     return std::nullopt;
 }
@@ -127,24 +119,20 @@ std::optional<Falha> Extrair(const std::filesystem::path& pasta,
                              const std::filesystem::path& destino, std::int64_t piso,
                              const OpcoesProcesso& opcoes, const std::string& senha,
                              const Meios& meios) {
-    if (auto falha = Executar(LinhaTesteArquivo(pasta, arquivo, !senha.empty()),
-                              ComSenha(opcoes, senha), piso, arquivo,
-                              CodigoSaida::CompactacaoFalhou, "Teste do arquivo compactado falhou",
-                              "7z t", SignificadoCompactador, *meios.programas)) {
+    if (auto falha =
+            Executar(LinhaTesteArquivo(pasta, arquivo, !senha.empty()), ComSenha(opcoes, senha),
+                     piso, arquivo, PassoFalha::TesteArquivo, "7z t", *meios.programas)) {
         return falha;
     }
     return Executar(LinhaExtracao(pasta, arquivo, destino, !senha.empty()), ComSenha(opcoes, senha),
-                    piso, arquivo, CodigoSaida::CompactacaoFalhou, "Extração falhou", "7z x",
-                    SignificadoCompactador, *meios.programas);
+                    piso, arquivo, PassoFalha::Extracao, "7z x", *meios.programas);
 }
 
 std::optional<Falha> SenhaArquivoIlegivel(const Configuracao& c) {
     // Packed without its password the archive would leave readable: nothing is packed.
     if (const auto* ilegivel = c.IlegivelEm(&Configuracao::senhaArquivo)) {
-        return Falha{CodigoSaida::CompactacaoFalhou, 0,
-                     "Compactação falhou: a senha do arquivo (" + std::string(ilegivel->chave) +
-                         ") está ilegível: " + ilegivel->motivo +
-                         "; nada foi compactado nem enviado."};
+        return FalhaDe(PassoFalha::Compactacao, TipoFalha::SenhaIlegivel,
+                       CodigoSaida::CompactacaoFalhou, ilegivel->motivo);
     }
     return std::nullopt;
 }
@@ -170,21 +158,20 @@ namespace {
 // Whether the server kept all of `arquivo` as `remoto`.
 std::optional<Falha> ConferirTamanho(SessaoTransferencia& t, const DadosFtp& dados,
                                      const std::filesystem::path& arquivo,
-                                     const std::string& remoto, const std::string& etapa,
-                                     bool& curto) {
+                                     const std::string& remoto, PassoFalha passo, bool& curto) {
     curto = false;
     std::error_code erro;
     const std::uintmax_t local = std::filesystem::file_size(arquivo, erro);
     if (erro) {
-        return Falha{CodigoSaida::EnvioFalhou, erro.value(),
-                     etapa + ": " + plataforma::TextoCaminho(arquivo) + ": " +
-                         TextoErroSistema(erro)};
+        return FalhaSistema(passo, TipoFalha::ArquivoLocal, CodigoSaida::EnvioFalhou,
+                            plataforma::TextoCaminho(arquivo), erro);
     }
     plataforma::TamanhoRemoto tamanho;
     if (const auto f = t.Tamanho(remoto, tamanho)) {
-        return Falha{CodigoSaida::EnvioFalhou, 0,
-                     etapa + ": o tamanho de " + remoto +
-                         " no servidor não pôde ser conferido: " + f->motivo};
+        auto falha = FalhaDe(passo, TipoFalha::TamanhoIgnorado, CodigoSaida::EnvioFalhou);
+        falha.remoto = remoto;
+        falha.descricao = f->motivo;
+        return falha;
     }
     if (!tamanho.bytes) {
         if (dados.registrar) {
@@ -196,17 +183,19 @@ std::optional<Falha> ConferirTamanho(SessaoTransferencia& t, const DadosFtp& dad
     }
     if (*tamanho.bytes != local) {
         curto = true;
-        return Falha{CodigoSaida::EnvioFalhou, 0,
-                     etapa + ": o servidor guardou " + std::to_string(*tamanho.bytes) + " de " +
-                         std::to_string(local) + " bytes de " + remoto};
+        auto falha = FalhaDe(passo, TipoFalha::TamanhoDiferente, CodigoSaida::EnvioFalhou);
+        falha.remoto = remoto;
+        falha.bytesServidor = *tamanho.bytes;
+        falha.bytesLocal = local;
+        return falha;
     }
     return std::nullopt;
 }
 
 // The encrypted schemes: upload under the temporary name, its size, then its own name.
 std::optional<Falha> EnviarCifrado(const DadosFtp& dados, const std::filesystem::path& arquivo,
-                                   const std::string& etapa, std::chrono::seconds limite,
-                                   const std::string& explicacao, const AposEnvio& apos,
+                                   PassoFalha passo, std::chrono::seconds limite, std::int64_t piso,
+                                   const AposEnvio& apos,
                                    plataforma::FalhaTransferencia* transferencia,
                                    Transferencias& transferencias) {
     if (const auto inseguro = CertificadoInseguro(dados.certificado)) {
@@ -220,8 +209,8 @@ std::optional<Falha> EnviarCifrado(const DadosFtp& dados, const std::filesystem:
         if (transferencia) {
             *transferencia = f;
         }
-        Falha falha{CodigoSaida::EnvioFalhou, 0,
-                    etapa + ": " + f.motivo + (f.tempoEsgotado ? " (" + explicacao + ")" : "")};
+        auto falha = FalhaDe(passo, TipoFalha::Transferencia, CodigoSaida::EnvioFalhou);
+        falha.piso = piso;
         falha.transferencia = f;
         return falha;
     };
@@ -229,9 +218,9 @@ std::optional<Falha> EnviarCifrado(const DadosFtp& dados, const std::filesystem:
         return falhou(*f);
     }
     bool curto = false;
-    if (auto falha = ConferirTamanho(t, dados, arquivo, temporario, etapa, curto)) {
+    if (auto falha = ConferirTamanho(t, dados, arquivo, temporario, passo, curto)) {
         if (curto) {
-            falha->descricao += "; o que chegou ficou no servidor como " + temporario;
+            falha->ficouComo = temporario;
         }
         return falha;
     }
@@ -249,8 +238,8 @@ std::optional<Falha> EnviarCifrado(const DadosFtp& dados, const std::filesystem:
 std::optional<Falha> DadosFtpDe(const Configuracao& c, const Validacao& v, DadosFtp& dados) {
     for (const auto campo : {&Configuracao::usuario, &Configuracao::passw}) {
         if (const auto* ilegivel = c.IlegivelEm(campo)) {
-            return Falha{CodigoSaida::EnvioFalhou, 0,
-                         "Envio falhou: usuário ou senha do FTP ilegível: " + ilegivel->motivo};
+            return FalhaDe(PassoFalha::Envio, TipoFalha::CredencialFtp, CodigoSaida::EnvioFalhou,
+                           ilegivel->motivo);
         }
     }
     for (const auto campo :
@@ -271,28 +260,23 @@ std::optional<Falha> DadosFtpDe(const Configuracao& c, const Validacao& v, Dados
 }
 
 std::optional<Falha> EnviarArquivo(const std::filesystem::path& pasta, const DadosFtp& dados,
-                                   const std::filesystem::path& arquivo, const std::string& etapa,
+                                   const std::filesystem::path& arquivo, PassoFalha passo,
                                    std::int64_t piso, const OpcoesProcesso& opcoes,
                                    const AposEnvio& apos,
                                    plataforma::FalhaTransferencia* transferencia,
                                    const Meios& meios) {
     std::optional<Falha> falha;
     try {
-        std::string explicacao;
-        const auto comLimite = ComLimite(opcoes, arquivo, piso, explicacao);
+        const auto comLimite = ComLimite(opcoes, arquivo, piso);
         if (dados.esquema != plataforma::Esquema::Ftp) {
-            falha = EnviarCifrado(dados, arquivo, etapa, comLimite.limite, explicacao, apos,
+            falha = EnviarCifrado(dados, arquivo, passo, comLimite.limite, piso, apos,
                                   transferencia, *meios.transferencias);
         } else {
             auto r = EnviarArquivoFtp(pasta, dados, arquivo, comLimite, *meios.programas);
-            if (r.parado.count() > 0) {
-                r.motivo = explicacao;
-            }
             if (!r.sucesso()) {
-                falha = Falha{CodigoSaida::EnvioFalhou, NumeroFalha(r),
-                              DescricaoFalha(etapa, "ncftpput", r, SignificadoEnviador)};
+                falha = FalhaFerramenta(passo, CodigoSaida::EnvioFalhou, "ncftpput", std::move(r),
+                                        piso);
                 falha->origem = Falha::Origem::Enviador;
-                falha->ferramenta = std::move(r);
             } else {
                 // The uploader renamed the file itself once its server said 226, which FTP's
                 // stream mode says of a cut connection too: what arrived is asked now.
@@ -301,26 +285,32 @@ std::optional<Falha> EnviarArquivo(const std::filesystem::path& pasta, const Dad
                 auto& t = *sessao;
                 const std::string nome = plataforma::TextoCaminho(arquivo.filename());
                 bool curto = false;
-                falha = ConferirTamanho(t, dados, arquivo, nome, etapa, curto);
+                falha = ConferirTamanho(t, dados, arquivo, nome, passo, curto);
                 // A short file must not pass for the night's archive under its name.
                 if (curto) {
                     const std::string temporario = nome + std::string(kSufixoEnvio);
-                    falha->descricao +=
-                        t.Renomear(nome, temporario)
-                            ? "; o arquivo incompleto ficou no servidor como " + nome
-                            : "; o que chegou ficou no servidor como " + temporario;
+                    falha->incompleto = t.Renomear(nome, temporario).has_value();
+                    falha->ficouComo = falha->incompleto ? nome : temporario;
                 } else if (!falha && apos) {
                     apos(t, nome);
                 }
             }
         }
+    } catch (const ErroProcesso& e) {
+        falha = FalhaDe(passo, TipoFalha::NaoIniciou, CodigoSaida::EnvioFalhou);
+        falha->sistema = e;
     } catch (const std::exception& e) {
-        falha = Falha{CodigoSaida::EnvioFalhou, 0, etapa + ": " + e.what()};
+        falha = FalhaDe(passo, TipoFalha::Texto, CodigoSaida::EnvioFalhou, e.what());
     }
     if (falha) {
+        // What the server, the tool or a library said may hold the password.
         falha->descricao = OcultarSegredos(falha->descricao, {dados.senha});
         if (falha->ferramenta) {
             falha->ferramenta->saida = OcultarSegredos(falha->ferramenta->saida, {dados.senha});
+        }
+        if (falha->transferencia) {
+            falha->transferencia->motivo =
+                OcultarSegredos(falha->transferencia->motivo, {dados.senha});
         }
     }
     return falha;

@@ -18,9 +18,15 @@
 
 namespace kelvane {
 
+// Every tool step ends: an FTP server that reads a few bytes a second never trips the uploader's
+// idle time-outs and would hold the job, and its lock, for days. The floor covers starting,
+// connecting and logging in; the rate, 512 kbit/s, is the slowest ADSL upstream and over a
+// hundred times what such a server takes (see the README).
+inline constexpr std::uintmax_t kRitmoMinimo = 64 * 1024; // bytes per second
+
 // Each tool step below is given a time limit: `piso` seconds (LimiteEtapa) plus 1 s for every
-// 64 KiB of the file it works on. A tool still running then is stopped, and the step fails
-// saying so.
+// kRitmoMinimo bytes of the file it works on. A tool still running then is stopped, and the step
+// fails saying so.
 
 // Deletes the file if it is there; a failure is the job's (ErroOutro, errno).
 std::optional<Falha> Excluir(const std::filesystem::path& arquivo);
@@ -66,11 +72,11 @@ using AposEnvio = std::function<void(SessaoTransferencia& sessao, const std::str
 // Sends one file: plain FTP with the uploader, the encrypted schemes with the transfer unit, each
 // under a temporary name renamed once whole. Then the size the server kept must be the file's
 // (before the rename where the transfer is ours); a server that does not answer SIZE is told to
-// dados.registrar and the send counts. `etapa` names the step in the failure ("Envio falhou"),
-// whose text never holds the password. `transferencia` gets the transfer unit's own failure when
+// dados.registrar and the send counts. `passo` names the step in the failure (PassoFalha::Envio),
+// whose words never hold the password. `transferencia` gets the transfer unit's own failure when
 // the send ended in one (what the server showed that nothing trusted, for the window's test).
 std::optional<Falha> EnviarArquivo(const std::filesystem::path& pasta, const DadosFtp& dados,
-                                   const std::filesystem::path& arquivo, const std::string& etapa,
+                                   const std::filesystem::path& arquivo, PassoFalha passo,
                                    std::int64_t piso, const OpcoesProcesso& opcoes = {},
                                    const AposEnvio& apos = {},
                                    plataforma::FalhaTransferencia* transferencia = nullptr,

@@ -68,7 +68,7 @@ std::string ResultadoProcesso::UltimasLinhas(std::size_t n) const {
 ResultadoProcesso ShellEspera(const std::vector<std::string>& argumentos,
                               const OpcoesProcesso& opcoes) {
     if (argumentos.empty()) {
-        throw ErroProcesso("nenhum programa para executar");
+        throw ErroProcesso({plataforma::Operacao::NenhumPrograma, {}});
     }
     ResultadoProcesso resultado;
     plataforma::FimPrograma fim;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "../plataforma/arquivos.h"
+#include "../plataforma/erro_sistema.h"
 
 #include <chrono>
 #include <cstddef>
@@ -25,10 +26,11 @@ struct ResultadoProcesso {
     std::string UltimasLinhas(std::size_t n = 5) const;
 };
 
-// The program could not be started at all (missing, not executable...).
-class ErroProcesso : public std::runtime_error {
+// The program could not be started at all (missing, not executable...), or its end not known:
+// what was being done and the system's error (TextoErroSistema words it).
+class ErroProcesso : public plataforma::ErroSistema {
 public:
-    using std::runtime_error::runtime_error;
+    explicit ErroProcesso(plataforma::ErroSistema erro) : ErroSistema(std::move(erro)) {}
 };
 
 struct OpcoesProcesso {

@@ -13,6 +13,7 @@
 #include "politica_permissoes.h"
 #include "programa.h"
 #include "restauracao.h"
+#include "textos.h"
 
 #include <chrono>
 #include <cstdint>
@@ -22,6 +23,7 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <utility>
 
 namespace kelvane {
 
@@ -133,36 +135,162 @@ private:
     bool escrito_ = false;
 };
 
+// What the command line asks for.
+struct Pedido {
+    bool exec = false;
+    bool senhaArquivo = false;
+    // RESTAURAR [ARQUIVO] [BANCO]: runs as EXEC does, unattended or not, never the window.
+    bool restaurar = false;
+    bool listar = false;
+    // Whoever opened the window has no stderr to read (a program opened from the desktop): a
+    // refusal is shown in a box too, before anything is loaded from the program folder.
+    bool janela = false;
+    // One of the runs of the command line: the window is not opened.
+    bool linha() const { return exec || senhaArquivo || restaurar || listar; }
+};
+
+Pedido LerPedido(int argc, char** argv, bool comJanela) {
+    const std::string argumentos = Maiusculas(TextoArgumentos(argc, argv));
+    Pedido p;
+    p.exec = argumentos == "EXEC";
+    p.senhaArquivo = argumentos == "SENHAARQUIVO";
+    p.restaurar = argc >= 2 && argc <= 4 && Maiusculas(argv[1]) == "RESTAURAR";
+    p.listar = argumentos == "LISTAR";
+    p.janela = !p.linha() && comJanela;
+    return p;
+}
+
+// A refusal before any run: stderr, and an unattended run's end also in the system's log, where
+// monitoring tools look.
+int Recusar(const Pedido& p, CodigoSaida codigo, const std::string& texto) {
+    std::fprintf(stderr, "Kelvane: %s\n", texto.c_str());
+    if (p.exec) {
+        plataforma::RegistrarEvento(ComoInteiro(codigo), "Kelvane: " + texto);
+    }
+    if (p.janela) {
+        std::fflush(stderr);
+        plataforma::MostrarCaixaSistema(texto);
+    }
+    return ComoInteiro(codigo);
+}
+
+// The data folder found and, with the program folder, checked before anything is created or read
+// there: whoever else could write there could choose what we load, run, read or write. For the
+// runs of the command line info.ini is read here, once, as the one check lets it. The refusal's
+// line otherwise (the scheduler keeps stderr).
+std::optional<std::pair<CodigoSaida, std::string>> ConferirPastas(const Pedido& p,
+                                                                  LeituraConfiguracao& lida) {
+    auto inseguro = ArquivoPastaDadosInseguro(PastaPrograma());
+    if (!inseguro && PastaDados() == PastaPrograma()) {
+        try {
+            DefinirPastaDados(LocalizarPastaDados(PastaPrograma()));
+        } catch (const std::exception& e) {
+            return std::pair(CodigoSaida::ErroOutro, std::string(e.what()));
+        }
+    }
+    if (!inseguro && !p.linha() && PastaDados() != PastaPrograma()) {
+        // Root's window (the menu's launcher) on the data of SQL Server's account: they stay
+        // that account's, and so does the job run-now starts.
+        plataforma::AdotarDonoDosDados(PastaDados());
+    }
+    if (!inseguro) {
+        inseguro = PermissaoInsegura(PastaPrograma(), PastaDados(), !p.linha(),
+                                     p.linha() ? &lida : nullptr);
+    }
+    if (inseguro) {
+        return std::pair(CodigoSaida::PermissoesInseguras, std::move(*inseguro));
+    }
+    return std::nullopt;
+}
+
+// LISTAR reads the server's folder alone: no log, no lock.
+int Listar(const Configuracao& cfg) {
+    std::string saida;
+    if (const auto falha = ListarArquivos(cfg, TransferenciasDoSistema(), AgoraLocal(), saida)) {
+        std::fprintf(stderr, "Kelvane: %s\n", TextoFalha(*falha).c_str());
+        return ComoInteiro(falha->codigo);
+    }
+    std::fputs(saida.c_str(), stdout);
+    return ComoInteiro(CodigoSaida::Sucesso);
+}
+
+int Restaurar(int argc, char** argv, Configuracao cfg) {
+    auto contexto = ContextoDoProcesso(nullptr);
+    contexto.configuracao = std::move(cfg);
+    const auto a = plataforma::ArgumentosUtf8(argc, argv);
+    PedidoRestauracao pedido{argc > 2 ? a[2] : "", argc > 3 ? a[3] : ""};
+    ProgressoTerminal terminal;
+    if (plataforma::SaidaEmTerminal()) {
+        pedido.baixado = [&terminal](std::uintmax_t bytes, std::uintmax_t total) {
+            terminal.Baixado(bytes, total);
+        };
+        pedido.restaurado = [&terminal](int percentual) {
+            terminal.Restaurado(percentual);
+        };
+    }
+    const auto r = ExecutarRestauracao(std::move(contexto), pedido);
+    terminal.Terminar();
+    for (const auto& linha : r.linhas) {
+        std::fprintf(stderr, "Kelvane: %s\n", linha.c_str());
+    }
+    return ComoInteiro(r.codigo());
+}
+
+int Exec(Configuracao cfg) {
+    if (JobAcompanhado()) {
+        // Started by root's window as the data's owner: it reports to that window, as the job
+        // run in the window's own process does.
+        auto observador = ObservadorPelaSaida();
+        auto contexto = ContextoDoProcesso(&observador);
+        contexto.configuracao = std::move(cfg);
+        return ComoInteiro(ExecutarJob(std::move(contexto)));
+    }
+    std::string evento;
+    auto contexto = ContextoDoProcesso(nullptr);
+    contexto.configuracao = std::move(cfg);
+    const auto codigo = ExecutarJob(std::move(contexto), &evento);
+    plataforma::RegistrarEvento(ComoInteiro(codigo),
+                                codigo == CodigoSaida::Sucesso ? "Fim do Processo" : evento);
+    return ComoInteiro(codigo);
+}
+
+// The run's log named, its folder made (the window's run-now logs there too).
+void PrepararLog() {
+    ArquivoLog = NomeArquivoLog(AgoraLocal());
+    const auto pastaLog = PastaDados() / "Log";
+    if (const auto erro = plataforma::CriarPastaSeFaltar(pastaLog)) {
+        // The job reports this again when it cannot write its first line.
+        std::fprintf(stderr, "Kelvane: não foi possível criar a pasta %s: %s\n",
+                     plataforma::TextoCaminho(pastaLog).c_str(), std::strerror(erro.value()));
+    }
+}
+
+// The job's own program (Windows' console one), opened from Explorer: its console closes with it,
+// so a box says it too.
+int SemJanela() {
+    const std::string texto =
+        std::string(plataforma::kNomeExecutavelJob) +
+        " executa o backup com o argumento EXEC (a tarefa agendada); para a janela de "
+        "configuração, abra o " +
+        std::string(plataforma::kNomeExecutavel) + ", na mesma pasta.";
+    std::fprintf(stderr, "Kelvane: %s\n", texto.c_str());
+    if (plataforma::ConsoleSoDesteProcesso()) {
+        std::fflush(stderr);
+        plataforma::MostrarCaixaSistema(texto);
+    }
+    return ComoInteiro(CodigoSaida::JanelaIndisponivel);
+}
+
 } // namespace
 
 int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
     plataforma::PrepararProcesso();
-    const std::string argumentos = TextoArgumentos(argc, argv);
-    const bool exec = Maiusculas(argumentos) == "EXEC";
-    const bool senhaArquivo = Maiusculas(argumentos) == "SENHAARQUIVO";
-    // RESTAURAR [ARQUIVO] [BANCO]: runs as EXEC does, unattended or not, never the window.
-    const bool restaurar = argc >= 2 && argc <= 4 && Maiusculas(argv[1]) == "RESTAURAR";
-    const bool listar = Maiusculas(argumentos) == "LISTAR";
-    // Whoever opened the window has no stderr to read (a program opened from the desktop): the
-    // refusal is shown in a box too, before anything is loaded from the program folder.
-    const bool janela = !exec && !senhaArquivo && !restaurar && !listar && abrirJanela;
-    // An unattended run's end also goes to the system's log, where monitoring tools look.
-    const auto falhou = [exec, janela](CodigoSaida codigo, const std::string& texto) {
-        std::fprintf(stderr, "Kelvane: %s\n", texto.c_str());
-        if (exec) {
-            plataforma::RegistrarEvento(ComoInteiro(codigo), "Kelvane: " + texto);
-        }
-        if (janela) {
-            std::fflush(stderr);
-            plataforma::MostrarCaixaSistema(texto);
-        }
-        return ComoInteiro(codigo);
-    };
+    const Pedido p = LerPedido(argc, argv, static_cast<bool>(abrirJanela));
     if (PastaPrograma().empty()) {
         try {
             DefinirPastaPrograma(LocalizarPastaPrograma());
-        } catch (const std::exception& e) {
-            return falhou(CodigoSaida::ErroOutro, e.what());
+        } catch (const plataforma::ErroSistema& e) {
+            return Recusar(p, CodigoSaida::ErroOutro, TextoErroSistema(e));
         }
     }
     // The menu's launcher words its own refusals in a box: the window module alone is loaded,
@@ -170,113 +298,28 @@ int Main(int argc, char** argv, const AbrirJanela& abrirJanela) {
     if (argc == 3 && Maiusculas(argv[1]) == "AVISO" && abrirJanela) {
         if (const auto inseguro =
                 CaminhoInseguro(PastaPrograma() / plataforma::kNomeModuloJanela)) {
-            return falhou(CodigoSaida::PermissoesInseguras, *inseguro);
+            return Recusar(p, CodigoSaida::PermissoesInseguras, *inseguro);
         }
         return abrirJanela(argc, argv);
     }
-    // Before anything is created or read: whoever else could write there could choose what we
-    // load, run, read or write. The line goes to stderr (the scheduler keeps it).
-    auto inseguro = ArquivoPastaDadosInseguro(PastaPrograma());
-    if (!inseguro && PastaDados() == PastaPrograma()) {
-        try {
-            DefinirPastaDados(LocalizarPastaDados(PastaPrograma()));
-        } catch (const std::exception& e) {
-            return falhou(CodigoSaida::ErroOutro, e.what());
-        }
-    }
-    if (!inseguro && !exec && !senhaArquivo && !restaurar && !listar &&
-        PastaDados() != PastaPrograma()) {
-        // Root's window (the menu's launcher) on the data of SQL Server's account: they stay
-        // that account's, and so does the job run-now starts.
-        plataforma::AdotarDonoDosDados(PastaDados());
-    }
-    // The job's info.ini is read here, once, as the one check lets it.
     LeituraConfiguracao lida;
-    if (!inseguro) {
-        inseguro = PermissaoInsegura(PastaPrograma(), PastaDados(),
-                                     !exec && !senhaArquivo && !restaurar && !listar,
-                                     exec || senhaArquivo || restaurar || listar ? &lida : nullptr);
+    if (const auto recusa = ConferirPastas(p, lida)) {
+        return Recusar(p, recusa->first, recusa->second);
     }
-    if (inseguro) {
-        return falhou(CodigoSaida::PermissoesInseguras, *inseguro);
-    }
-    if (senhaArquivo) {
+    if (p.senhaArquivo) {
         return ComoInteiro(DefinirSenhaArquivo(lida.valores));
     }
-    // Reads the server's folder alone: no log, no lock.
-    if (listar) {
-        std::string saida;
-        if (const auto falha =
-                ListarArquivos(lida.valores, TransferenciasDoSistema(), AgoraLocal(), saida)) {
-            std::fprintf(stderr, "Kelvane: %s\n", TextoFalha(*falha).c_str());
-            return ComoInteiro(falha->codigo);
-        }
-        std::fputs(saida.c_str(), stdout);
-        return ComoInteiro(CodigoSaida::Sucesso);
+    if (p.listar) {
+        return Listar(lida.valores);
     }
-    ArquivoLog = NomeArquivoLog(AgoraLocal());
-
-    const auto pastaLog = PastaDados() / "Log";
-    if (const auto erro = plataforma::CriarPastaSeFaltar(pastaLog)) {
-        // The job reports this again when it cannot write its first line.
-        std::fprintf(stderr, "Kelvane: não foi possível criar a pasta %s: %s\n",
-                     plataforma::TextoCaminho(pastaLog).c_str(), std::strerror(erro.value()));
+    PrepararLog();
+    if (p.restaurar) {
+        return Restaurar(argc, argv, std::move(lida.valores));
     }
-
-    if (restaurar) {
-        auto contexto = ContextoDoProcesso(nullptr);
-        contexto.configuracao = std::move(lida.valores);
-        const auto a = plataforma::ArgumentosUtf8(argc, argv);
-        PedidoRestauracao pedido{argc > 2 ? a[2] : "", argc > 3 ? a[3] : ""};
-        ProgressoTerminal terminal;
-        if (plataforma::SaidaEmTerminal()) {
-            pedido.baixado = [&terminal](std::uintmax_t bytes, std::uintmax_t total) {
-                terminal.Baixado(bytes, total);
-            };
-            pedido.restaurado = [&terminal](int percentual) {
-                terminal.Restaurado(percentual);
-            };
-        }
-        const auto r = ExecutarRestauracao(std::move(contexto), pedido);
-        terminal.Terminar();
-        for (const auto& linha : r.linhas) {
-            std::fprintf(stderr, "Kelvane: %s\n", linha.c_str());
-        }
-        return ComoInteiro(r.codigo());
+    if (p.exec) {
+        return Exec(std::move(lida.valores));
     }
-    if (exec && JobAcompanhado()) {
-        // Started by root's window as the data's owner: it reports to that window, as the job
-        // run in the window's own process does.
-        auto observador = ObservadorPelaSaida();
-        auto contexto = ContextoDoProcesso(&observador);
-        contexto.configuracao = std::move(lida.valores);
-        return ComoInteiro(ExecutarJob(std::move(contexto)));
-    }
-    if (exec) {
-        std::string evento;
-        auto contexto = ContextoDoProcesso(nullptr);
-        contexto.configuracao = std::move(lida.valores);
-        const auto codigo = ExecutarJob(std::move(contexto), &evento);
-        plataforma::RegistrarEvento(ComoInteiro(codigo),
-                                    codigo == CodigoSaida::Sucesso ? "Fim do Processo" : evento);
-        return ComoInteiro(codigo);
-    }
-    if (!abrirJanela) {
-        // The job's own program (Windows' console one), opened from Explorer: its console closes
-        // with it, so a box says it too.
-        const std::string texto =
-            std::string(plataforma::kNomeExecutavelJob) +
-            " executa o backup com o argumento EXEC (a tarefa agendada); para a janela de "
-            "configuração, abra o " +
-            std::string(plataforma::kNomeExecutavel) + ", na mesma pasta.";
-        std::fprintf(stderr, "Kelvane: %s\n", texto.c_str());
-        if (plataforma::ConsoleSoDesteProcesso()) {
-            std::fflush(stderr);
-            plataforma::MostrarCaixaSistema(texto);
-        }
-        return ComoInteiro(CodigoSaida::JanelaIndisponivel);
-    }
-    return abrirJanela(argc, argv);
+    return abrirJanela ? abrirJanela(argc, argv) : SemJanela();
 }
 
 } // namespace kelvane

@@ -77,8 +77,8 @@ public:
         return DriverOdbcInseguro(c.driverODBC);
     }
     std::unique_ptr<SessaoBanco> Conectar(const Configuracao& c, const Registro& registrar,
-                                          std::string& motivo) override {
-        auto conexao = ConectarBanco(c, registrar, motivo);
+                                          std::optional<Falha>& falha) override {
+        auto conexao = ConectarBanco(c, registrar, falha);
         return conexao ? std::make_unique<SessaoOdbc>(std::move(conexao)) : nullptr;
     }
 };

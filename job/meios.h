@@ -5,6 +5,7 @@
 #include "../odbc/odbc.h"
 #include "../plataforma/transferencia.h"
 #include "../settings/configuracao.h"
+#include "codigos.h"
 #include "execucao.h"
 
 #include <functional>
@@ -70,9 +71,9 @@ public:
     // The driver's library fails the permission check: the line that says why.
     virtual std::optional<std::string> DriverInseguro(const Configuracao& c) = 0;
     // As ConectarBanco: the attempt and its outcome told to `registrar`; null after a failure,
-    // with `motivo` the line told.
+    // with `falha` the one told.
     virtual std::unique_ptr<SessaoBanco> Conectar(const Configuracao& c, const Registro& registrar,
-                                                  std::string& motivo) = 0;
+                                                  std::optional<Falha>& falha) = 0;
 };
 
 // The tools and the transfer the steps use.

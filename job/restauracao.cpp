@@ -165,9 +165,8 @@ private:
             return Parada(Etapa::Trava, std::move(*falha));
         }
         if (!trava_.obtida()) {
-            return Parada(Etapa::Ocupada, CodigoSaida::JobEmExecucao,
-                          "Outro backup ou restauração já está em execução nesta pasta; esta "
-                          "restauração não será executada.");
+            return Parada(Etapa::Ocupada, FalhaDe(PassoFalha::Nenhum, TipoFalha::RestauracaoOcupada,
+                                                  CodigoSaida::JobEmExecucao));
         }
         comTrava_.herdar = trava_.descritor();
         // 7z and its library: every scheme is downloaded by the program itself.
@@ -184,17 +183,15 @@ private:
     }
 
     std::optional<Resultado> Conectar() {
-        std::string motivo;
-        conexao_ = c_.banco->Conectar(
-            cfg_, [this](const std::string& linha) { Registrar(linha); }, motivo);
-        if (!conexao_) {
-            return Parada(Etapa::Conexao, CodigoSaida::ConexaoFalhou, motivo);
-        }
-        return std::nullopt;
+        return ConectarEtapa(
+            *c_.banco, cfg_, [this](const std::string& l) { Registrar(l); }, conexao_);
     }
 
-    Falha FalhaDownload(const std::string& texto) const {
-        return {CodigoSaida::EnvioFalhou, 0, "Download falhou: " + texto};
+    Falha FalhaDownload(TipoFalha tipo, std::string texto = {}) const {
+        auto falha =
+            FalhaDe(PassoFalha::Download, tipo, CodigoSaida::EnvioFalhou, std::move(texto));
+        falha.remoto = nome_;
+        return falha;
     }
 
     // The archive: downloaded from the server's folder, or the user's local file as it is.
@@ -213,16 +210,14 @@ private:
             if (nome_.empty() || nome_ == "-") {
                 std::vector<std::string> nomes;
                 if (const auto f = sessao->Listar(nomes)) {
-                    return Parada(
-                        Etapa::Download,
-                        FalhaDownload("a pasta do servidor não pôde ser listada: " + f->motivo));
+                    auto falha = FalhaDownload(TipoFalha::PastaNaoListada);
+                    falha.transferencia = *f;
+                    return Parada(Etapa::Download, std::move(falha));
                 }
                 nome_ = ArquivoMaisRecente(nomes, cfg_.codigoCliente, cfg_.nomeCliente,
                                            hoje.tm_year + 1900);
                 if (nome_.empty()) {
-                    return Parada(Etapa::Download,
-                                  FalhaDownload("nenhum arquivo deste cliente na pasta do "
-                                                "servidor; nada foi restaurado."));
+                    return Parada(Etapa::Download, FalhaDownload(TipoFalha::NenhumArquivo));
                 }
             }
             DefinirBanco(hoje);
@@ -233,13 +228,15 @@ private:
             // may sit out a whole second before it opens the data connection of a transfer that
             // is not the first on its control connection.
             if (const auto f = sessao->Baixar(nome_, baixado_, pedido_.baixado)) {
-                auto falha = FalhaDownload(nome_ + ": " + f->motivo);
+                auto falha = FalhaDownload(TipoFalha::Transferencia);
                 falha.transferencia = *f;
                 return Parada(Etapa::Download, std::move(falha));
             }
             plataforma::TamanhoRemoto tamanho;
             if (const auto f = sessao->Tamanho(nome_, tamanho)) {
-                return Parada(Etapa::Download, FalhaDownload(nome_ + ": " + f->motivo));
+                auto falha = FalhaDownload(TipoFalha::Transferencia);
+                falha.transferencia = *f;
+                return Parada(Etapa::Download, std::move(falha));
             }
             std::error_code erro;
             const auto local = std::filesystem::file_size(baixado_, erro);
@@ -248,13 +245,14 @@ private:
                           tamanho.semResposta +
                           "); não foi possível conferir se o arquivo chegou inteiro.");
             } else if (erro || local != *tamanho.bytes) {
-                return Parada(Etapa::Download,
-                              FalhaDownload("chegaram " + std::to_string(erro ? 0 : local) +
-                                            " de " + std::to_string(*tamanho.bytes) + " bytes de " +
-                                            nome_ + "; nada foi restaurado."));
+                auto falha = FalhaDownload(TipoFalha::ChegouMenos);
+                falha.bytesLocal = erro ? 0 : local;
+                falha.bytesServidor = *tamanho.bytes;
+                return Parada(Etapa::Download, std::move(falha));
             }
         } catch (const std::exception& e) {
-            return Parada(Etapa::Download, FalhaDownload(e.what()));
+            auto falha = FalhaDownload(TipoFalha::Texto, e.what());
+            return Parada(Etapa::Download, std::move(falha));
         }
         return std::nullopt;
     }
@@ -309,11 +307,9 @@ private:
             }
         }
         if (erro) {
-            return Parada(Etapa::Pasta,
-                          Falha{CodigoSaida::ErroOutro, erro.value(),
-                                "não foi possível criar a pasta " +
-                                    plataforma::TextoCaminho(pasta) + ": " + TextoErroSistema(erro),
-                                erro});
+            return Parada(Etapa::Pasta, FalhaSistema(PassoFalha::Nenhum, TipoFalha::PastaNaoCriada,
+                                                     CodigoSaida::ErroOutro,
+                                                     plataforma::TextoCaminho(pasta), erro));
         }
         if (auto falha = Extrair(c_.programa, arquivo_, extraidos_, regras_.valores.limiteEtapa,
                                  comTrava_, cfg_.senhaArquivo, {c_.programas, c_.transferencias})) {
@@ -325,18 +321,21 @@ private:
             ++baks;
         }
         if (baks != 1) {
-            return Parada(Etapa::Extracao,
-                          Falha{CodigoSaida::CompactacaoFalhou, 0,
-                                "Extração falhou: " + nome_ +
-                                    " não contém um único arquivo de backup; nada foi "
-                                    "restaurado."});
+            auto falha = FalhaDe(PassoFalha::Extracao, TipoFalha::SemBakUnico,
+                                 CodigoSaida::CompactacaoFalhou);
+            falha.remoto = nome_;
+            return Parada(Etapa::Extracao, std::move(falha));
         }
         return std::nullopt;
     }
 
-    Falha FalhaBanco(const ErroBanco& e, const std::string& etapa, const std::string& fim = {}) {
-        Falha falha{CodigoSaida::BackupFalhou, e.numero(), etapa + ": " + e.descricao() + fim};
+    Falha FalhaBanco(const ErroBanco& e, PassoFalha passo, Desfecho desfecho = Desfecho::Nenhum,
+                     TipoFalha tipo = TipoFalha::Servidor) {
+        auto falha = FalhaDe(passo, tipo, CodigoSaida::BackupFalhou);
+        falha.numero = e.numero();
         falha.textoServidor = e.descricao();
+        falha.banco = banco_;
+        falha.desfecho = desfecho;
         return falha;
     }
 
@@ -350,7 +349,6 @@ private:
 
     std::optional<Resultado> Restaurar() {
         const std::string caminho = plataforma::TextoCaminho(bak_);
-        const std::string etapa = "Restauração falhou";
         Registrar("Restaurando...: " + plataforma::TextoCaminho(bak_.filename()) + " > " +
                   Colchetes(banco_));
         std::vector<std::pair<std::string, std::string>> movimentos;
@@ -358,13 +356,11 @@ private:
         try {
             // Never over a database that is there: nothing of it is touched.
             if (Existe()) {
-                return Parada(Etapa::Restauracao, CodigoSaida::BackupFalhou,
-                              etapa + ": o banco " + Colchetes(banco_) +
-                                  " já existe; nada foi restaurado" +
-                                  (pedido_.teste ? " e ele não foi apagado (se for de um teste "
-                                                   "anterior, apague-o: DROP DATABASE " +
-                                                       Colchetes(banco_) + ")."
-                                                 : "."));
+                auto falha = FalhaDe(PassoFalha::Restauracao, TipoFalha::BancoExiste,
+                                     CodigoSaida::BackupFalhou);
+                falha.banco = banco_;
+                falha.desfecho = pedido_.teste ? Desfecho::Mantido : Desfecho::NadaRestaurado;
+                return Parada(Etapa::Restauracao, std::move(falha));
             }
             const auto pastas = conexao_->Consultar(
                 "SELECT CAST(SERVERPROPERTY('InstanceDefaultDataPath') AS NVARCHAR(4000)) AS "
@@ -391,7 +387,8 @@ private:
                                             ExtensaoDe(fisico));
             }
         } catch (const ErroBanco& e) {
-            return Parada(Etapa::Restauracao, FalhaBanco(e, etapa, "; nada foi restaurado."));
+            return Parada(Etapa::Restauracao,
+                          FalhaBanco(e, PassoFalha::Restauracao, Desfecho::NadaRestaurado));
         }
         try {
             const auto progresso = [this](const Diagnostico& d) {
@@ -404,19 +401,18 @@ private:
                                Silencio());
         } catch (const ErroBanco& e) {
             // What the refused restore left cannot be used, and it is this run's: it goes.
-            std::string fim = "; nada foi restaurado.";
+            auto falha = FalhaBanco(e, PassoFalha::Restauracao, Desfecho::NadaRestaurado);
             try {
                 // 3154: a database of the same name came meanwhile, not this run's.
                 if (e.numero() != 3154 && Existe()) {
                     conexao_->Executar("DROP DATABASE " + Colchetes(banco_), {}, Silencio());
-                    fim = "; o banco " + Colchetes(banco_) +
-                          ", criado por esta restauração, foi apagado.";
+                    falha.desfecho = Desfecho::Apagado;
                 }
             } catch (const ErroBanco& d) {
-                fim = "; o banco " + Colchetes(banco_) +
-                      ", criado por esta restauração, não pôde ser apagado: " + d.descricao();
+                falha.desfecho = Desfecho::NaoApagado;
+                falha.textoDrop = d.descricao();
             }
-            return Parada(Etapa::Restauracao, FalhaBanco(e, etapa, fim));
+            return Parada(Etapa::Restauracao, std::move(falha));
         }
         return std::nullopt;
     }
@@ -428,17 +424,16 @@ private:
                                    ") WITH NO_INFOMSGS, ALL_ERRORMSGS",
                                {}, Silencio());
         } catch (const ErroBanco& e) {
-            return Parada(Etapa::Integridade, FalhaBanco(e, "Verificação de integridade falhou",
-                                                         "; o banco " + Colchetes(banco_) +
-                                                             " foi mantido para análise."));
+            return Parada(Etapa::Integridade,
+                          FalhaBanco(e, PassoFalha::Integridade, Desfecho::Mantido));
         }
         if (pedido_.teste) {
             try {
                 conexao_->Executar("DROP DATABASE " + Colchetes(banco_), {}, Silencio());
             } catch (const ErroBanco& e) {
                 return Parada(Etapa::Restauracao,
-                              FalhaBanco(e, "o banco " + Colchetes(banco_) +
-                                                " passou no CHECKDB mas não pôde ser apagado"));
+                              FalhaBanco(e, PassoFalha::Nenhum, Desfecho::Nenhum,
+                                         TipoFalha::TesteNaoApagado));
             }
             Registrar("Restauração testada: " + nome_ + " > " + Colchetes(banco_) + ": íntegro");
             return std::nullopt;
@@ -527,7 +522,8 @@ std::optional<Falha> ListarArquivos(const Configuracao& c, Transferencias& trans
         return Falha{CodigoSaida::PermissoesInseguras, 0, *inseguro};
     }
     const auto falhou = [&](const plataforma::FalhaTransferencia& f) {
-        Falha falha{CodigoSaida::EnvioFalhou, 0, "Listagem falhou: " + f.motivo};
+        auto falha =
+            FalhaDe(PassoFalha::Listagem, TipoFalha::Transferencia, CodigoSaida::EnvioFalhou);
         falha.transferencia = f;
         return falha;
     };
@@ -551,7 +547,7 @@ std::optional<Falha> ListarArquivos(const Configuracao& c, Transferencias& trans
             saida += linha + nome + "\n";
         }
     } catch (const std::exception& e) {
-        return Falha{CodigoSaida::EnvioFalhou, 0, std::string("Listagem falhou: ") + e.what()};
+        return FalhaDe(PassoFalha::Listagem, TipoFalha::Texto, CodigoSaida::EnvioFalhou, e.what());
     }
     return std::nullopt;
 }

@@ -2,6 +2,7 @@
 // the system's event log and stderr all take them from here.
 #pragma once
 
+#include "../plataforma/erro_sistema.h"
 #include "contexto.h"
 
 #include <string>
@@ -14,9 +15,16 @@ namespace kelvane {
 // The system's words for `erro` (a number of errno's, as the platform unit returns them), in
 // Portuguese for the ones a save, a load, a run or a send meets in practice.
 std::string TextoErroSistema(std::error_code erro);
+// What was being done when the system's call failed, then its words (and the system's own number
+// where it differs from errno's).
+std::string TextoErroSistema(const plataforma::ErroSistema& erro);
 // A database driver's own text, the one text from outside that may hold the system's words
 // (strerror's, in English): those put in Portuguese as TextoErroSistema words them.
 std::string TraduzirErrosSistema(std::string texto);
+
+// A failure's words: "<step>: <what its fields say>", or its `descricao` where it is not typed; the
+// restore drill's after "Teste de restauração falhou: ".
+std::string TextoDescricao(const Falha& falha);
 
 // "Está faltando o arquivo: <nome>"
 std::string TextoFaltandoArquivo(std::string_view nome);

@@ -4,7 +4,6 @@
 #include "../plataforma/arquivos.h"
 #include "../plataforma/nomes.h"
 #include "codigos.h"
-#include "textos.h"
 
 #include <filesystem>
 #include <optional>
@@ -31,10 +30,8 @@ public:
         std::error_code erro;
         trava_ = plataforma::AbrirArquivoTrava(caminho, erro);
         if (trava_ == plataforma::kSemDescritor) {
-            return Falha{CodigoSaida::ErroOutro, erro.value(),
-                         "não foi possível abrir " + plataforma::TextoCaminho(caminho) + ": " +
-                             TextoErroSistema(erro),
-                         erro};
+            return FalhaSistema(PassoFalha::Nenhum, TipoFalha::TravaNaoAberta,
+                                CodigoSaida::ErroOutro, plataforma::TextoCaminho(caminho), erro);
         }
         obtida_ = plataforma::TentarTravar(trava_);
         return std::nullopt;

@@ -29,7 +29,7 @@ std::atomic<bool> gInterrompido{false};
 
 } // namespace
 
-std::optional<std::string> interno::Executar(const Partida& partida, std::chrono::seconds limite,
+std::optional<ErroSistema> interno::Executar(const Partida& partida, std::chrono::seconds limite,
                                              const std::function<void(std::int64_t)>& aoIniciar,
                                              const Saida& saida, FimPrograma& fim) {
     fim = FimPrograma{};
@@ -95,7 +95,7 @@ void interno::Interromper(const char* motivo, int sinal) {
     TerminarComo(sinal);
 }
 
-std::optional<std::string>
+std::optional<ErroSistema>
 ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
                  std::chrono::seconds limite, const std::function<void(std::int64_t)>& aoIniciar,
                  const std::function<void(const char*, std::size_t)>& saida, FimPrograma& fim,

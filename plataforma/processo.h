@@ -2,6 +2,7 @@
 #pragma once
 
 #include "arquivos.h"
+#include "erro_sistema.h"
 
 #include <chrono>
 #include <cstddef>
@@ -43,7 +44,7 @@ inline std::chrono::steady_clock::time_point Prazo(std::chrono::seconds limite) 
 // and whatever it started (its group; the job object) are killed and `fim.parado` is set; a
 // termination request meanwhile stops them too. Returns what went wrong when it cannot be started
 // or its end cannot be known.
-std::optional<std::string>
+std::optional<ErroSistema>
 ExecutarPrograma(const std::vector<std::string>& argumentos, Descritor herdar,
                  std::chrono::seconds limite, const std::function<void(std::int64_t)>& aoIniciar,
                  const std::function<void(const char*, std::size_t)>& saida, FimPrograma& fim,
@@ -76,7 +77,7 @@ private:
 // groups, in a session of its own with no controlling terminal, in the root folder, with no
 // descriptor but the output's, and an environment of its own: PATH, that account's HOME, USER
 // and LOGNAME, the locale, TZ and `variaveis` ("NOME=valor"), never the display's.
-std::optional<std::string> ExecutarComoDonoDosDados(
+std::optional<ErroSistema> ExecutarComoDonoDosDados(
     const std::vector<std::string>& argumentos, const std::vector<std::string>& variaveis,
     const std::function<void(std::int64_t)>& aoIniciar,
     const std::function<void(const char*, std::size_t)>& saida, FimPrograma& fim);

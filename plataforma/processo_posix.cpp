@@ -82,10 +82,10 @@ void AoTerminar(int sinal) {
 // A pipe already holding `entrada`, its writing end closed: the tool reads the bytes and then
 // the end of its input. Written before the tool starts, so a tool that never reads cannot hold
 // us and none that ends early can raise SIGPIPE here (the job keeps SIGPIPE's default).
-std::optional<std::string> PrepararEntrada(const std::string& entrada, int& leitura) {
+std::optional<ErroSistema> PrepararEntrada(const std::string& entrada, int& leitura) {
     int tubo[2];
     if (::pipe2(tubo, O_CLOEXEC | O_NONBLOCK) != 0) {
-        return std::string("não foi possível criar o canal de entrada: ") + std::strerror(errno);
+        return ErroSistema(Operacao::CriarCanalEntrada, {errno, std::generic_category()});
     }
     if (entrada.size() > 4096) { // the least a pipe holds; most hold 64 KiB
         ::fcntl(tubo[1], F_SETPIPE_SZ,
@@ -96,8 +96,8 @@ std::optional<std::string> PrepararEntrada(const std::string& entrada, int& leit
     ::close(tubo[1]);
     if (n < 0 || static_cast<std::size_t>(n) != entrada.size()) {
         ::close(tubo[0]);
-        return std::string("não foi possível preparar a entrada do programa: ") +
-               std::strerror(n < 0 ? e : EMSGSIZE);
+        return ErroSistema(Operacao::PrepararEntrada,
+                           {n < 0 ? e : EMSGSIZE, std::generic_category()});
     }
     // The tool reads as usual, waiting for data.
     ::fcntl(tubo[0], F_SETFL, ::fcntl(tubo[0], F_GETFL) & ~O_NONBLOCK);
@@ -251,7 +251,7 @@ public:
     FerramentaPosix(const FerramentaPosix&) = delete;
     FerramentaPosix& operator=(const FerramentaPosix&) = delete;
 
-    std::optional<std::string> Iniciar(const interno::Partida& partida);
+    std::optional<ErroSistema> Iniciar(const interno::Partida& partida);
 
     std::int64_t Id() const override { return pid_; }
 
@@ -301,10 +301,9 @@ public:
         }
     }
 
-    std::optional<std::string> Resultado(bool terminou, FimPrograma& fim) override {
+    std::optional<ErroSistema> Resultado(bool terminou, FimPrograma& fim) override {
         if (!terminou) {
-            return "não foi possível saber como " + programa_ +
-                   " terminou: " + std::strerror(erro_);
+            return ErroSistema(Operacao::ConhecerFim, {erro_, std::generic_category()}, programa_);
         }
         if (WIFEXITED(status_)) {
             fim.codigo = WEXITSTATUS(status_);
@@ -332,7 +331,7 @@ private:
     char bloco_[16384];
 };
 
-std::optional<std::string> FerramentaPosix::Iniciar(const interno::Partida& partida) {
+std::optional<ErroSistema> FerramentaPosix::Iniciar(const interno::Partida& partida) {
     int leituraEntrada = -1;
     if (!partida.entrada.empty()) {
         if (auto erro = PrepararEntrada(partida.entrada, leituraEntrada)) {
@@ -345,7 +344,7 @@ std::optional<std::string> FerramentaPosix::Iniciar(const interno::Partida& part
         if (leituraEntrada >= 0) {
             ::close(leituraEntrada);
         }
-        return std::string("não foi possível criar o canal de saída: ") + std::strerror(e);
+        return ErroSistema(Operacao::CriarCanalSaida, {e, std::generic_category()});
     }
     saida_ = tubo[0];
     posix_spawn_file_actions_t acoes;
@@ -367,7 +366,7 @@ std::optional<std::string> FerramentaPosix::Iniciar(const interno::Partida& part
         ::close(leituraEntrada);
     }
     if (erro != 0) {
-        return "não foi possível executar " + programa_ + ": " + std::strerror(erro);
+        return ErroSistema(Operacao::ExecutarPrograma, {erro, std::generic_category()}, programa_);
     }
     interno::RegistrarFilho(pid_);
     inicio.unlock();
@@ -377,7 +376,7 @@ std::optional<std::string> FerramentaPosix::Iniciar(const interno::Partida& part
 
 } // namespace
 
-std::optional<std::string> interno::Iniciar(const Partida& partida,
+std::optional<ErroSistema> interno::Iniciar(const Partida& partida,
                                             std::unique_ptr<Ferramenta>& ferramenta) {
     auto nova = std::make_unique<FerramentaPosix>(partida.argumentos[0]);
     auto erro = nova->Iniciar(partida);
@@ -469,12 +468,12 @@ ComoDonoDosDados::~ComoDonoDosDados() {
     }
 }
 
-std::optional<std::string> ExecutarComoDonoDosDados(
+std::optional<ErroSistema> ExecutarComoDonoDosDados(
     const std::vector<std::string>& argumentos, const std::vector<std::string>& variaveis,
     const std::function<void(std::int64_t)>& aoIniciar,
     const std::function<void(const char*, std::size_t)>& saida, FimPrograma& fim) {
     if (!gAdotada.ativa) {
-        return std::string("nenhuma conta dona dos dados foi adotada");
+        return ErroSistema(Operacao::SemDonoAdotado, {});
     }
     // util-linux's setpriv takes the account's ids and groups and then runs the program.
     std::vector<std::string> comando = {"/usr/bin/setpriv",

@@ -46,16 +46,16 @@ public:
     // Its end unknown: not left running unseen where the system allows.
     virtual void Abandonar() = 0;
     // How it ended into `fim`, or why that cannot be known.
-    virtual std::optional<std::string> Resultado(bool terminou, FimPrograma& fim) = 0;
+    virtual std::optional<ErroSistema> Resultado(bool terminou, FimPrograma& fim) = 0;
 };
 
 // Starts the tool as `partida` says, registered (RegistrarFilho) under TravarInicio, or says why
 // it could not be started.
-std::optional<std::string> Iniciar(const Partida& partida, std::unique_ptr<Ferramenta>& ferramenta);
+std::optional<ErroSistema> Iniciar(const Partida& partida, std::unique_ptr<Ferramenta>& ferramenta);
 // The environment ExecutarPrograma's tools get (Linux); empty on Windows.
 std::vector<std::string> AmbienteFerramenta();
 // ExecutarPrograma as `partida` says.
-std::optional<std::string> Executar(const Partida& partida, std::chrono::seconds limite,
+std::optional<ErroSistema> Executar(const Partida& partida, std::chrono::seconds limite,
                                     const std::function<void(std::int64_t)>& aoIniciar,
                                     const Saida& saida, FimPrograma& fim);
 

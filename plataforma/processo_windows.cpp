@@ -85,9 +85,8 @@ void AcrescentarArgumento(std::wstring& linha, const std::wstring& argumento) {
     linha += L'"';
 }
 
-std::string Falha(const std::string& oQue, const std::string& programa,
-                  DWORD erro = GetLastError()) {
-    return oQue + " " + programa + ": " + win::TextoErro(erro);
+ErroSistema Falha(Operacao operacao, const std::string& programa, DWORD erro = GetLastError()) {
+    return ErroSistema(operacao, win::CodigoDe(erro), programa, static_cast<long>(erro));
 }
 
 // Closes what it holds on every way out.
@@ -281,13 +280,12 @@ private:
 };
 
 // The command line the C runtime splits back into `argumentos`, or why there is none.
-std::optional<std::string> LinhaDeComando(const std::vector<std::string>& argumentos,
+std::optional<ErroSistema> LinhaDeComando(const std::vector<std::string>& argumentos,
                                           std::wstring& linha) {
     for (const auto& a : argumentos) {
         // The command line is one NUL-terminated string: the rest would be lost.
         if (a.find('\0') != std::string::npos) {
-            return "não foi possível executar " + argumentos[0] +
-                   ": um argumento contém o caractere NUL";
+            return ErroSistema(Operacao::ArgumentoComNul, {}, argumentos[0]);
         }
         if (!linha.empty()) {
             linha += L' ';
@@ -304,7 +302,7 @@ class FerramentaWindows final : public interno::Ferramenta {
 public:
     explicit FerramentaWindows(std::string programa) : programa_(std::move(programa)) {}
 
-    std::optional<std::string> Iniciar(const interno::Partida& partida) {
+    std::optional<ErroSistema> Iniciar(const interno::Partida& partida) {
         std::wstring linha;
         if (auto erro = LinhaDeComando(partida.argumentos, linha)) {
             return erro;
@@ -357,14 +355,14 @@ public:
     // Its end unknown, it is left to the job object, which ends it with this process.
     void Abandonar() override {}
 
-    std::optional<std::string> Resultado(bool terminou, FimPrograma& fim) override {
+    std::optional<ErroSistema> Resultado(bool terminou, FimPrograma& fim) override {
         DWORD codigo = 0;
         if (terminou && !GetExitCodeProcess(h_.processo, &codigo)) {
             terminou = false;
             erro_ = GetLastError();
         }
         if (!terminou) {
-            return Falha("não foi possível saber como terminou", programa_, erro_);
+            return Falha(Operacao::ConhecerFim, programa_, erro_);
         }
         fim.codigo = static_cast<int>(codigo);
         fim.sinal = 0;
@@ -373,27 +371,26 @@ public:
 
 private:
     // Its output's pipe and its input: a pipe that will hold `entrada`, or the null device.
-    std::optional<std::string> Canais(const std::string& entrada) {
+    std::optional<ErroSistema> Canais(const std::string& entrada) {
         SECURITY_ATTRIBUTES herdavel{sizeof herdavel, nullptr, TRUE};
         if (!CriarCanalSaida(h_.leitura, h_.escrita)) {
-            return "não foi possível criar o canal de saída: " + win::TextoErro(GetLastError());
+            return Falha(Operacao::CriarCanalSaida, {});
         }
         if (leitura_.emplace(h_.leitura).evento() == nullptr) {
-            return "não foi possível criar o canal de saída: " + win::TextoErro(GetLastError());
+            return Falha(Operacao::CriarCanalSaida, {});
         }
         if (!entrada.empty()) {
             if (!CreatePipe(&h_.entradaLeitura, &h_.entradaEscrita, &herdavel,
                             static_cast<DWORD>(entrada.size()))) {
                 h_.entradaLeitura = h_.entradaEscrita = nullptr;
-                return "não foi possível criar o canal de entrada: " +
-                       win::TextoErro(GetLastError());
+                return Falha(Operacao::CriarCanalEntrada, {});
             }
             SetHandleInformation(h_.entradaEscrita, HANDLE_FLAG_INHERIT, 0);
         } else {
             h_.nulo = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   &herdavel, OPEN_EXISTING, 0, nullptr);
             if (h_.nulo == INVALID_HANDLE_VALUE) {
-                return Falha("não foi possível abrir o dispositivo nulo para", programa_);
+                return Falha(Operacao::AbrirDispositivoNulo, programa_);
             }
         }
         entrada_ = h_.entradaLeitura != nullptr ? h_.entradaLeitura : h_.nulo;
@@ -401,7 +398,7 @@ private:
     }
 
     // Only these handles reach the tool, whatever else this process holds inheritable.
-    std::optional<std::string> Atributos(Descritor herdar) {
+    std::optional<ErroSistema> Atributos(Descritor herdar) {
         HANDLE lista[3] = {h_.escrita, entrada_};
         DWORD quantos = 2;
         if (herdar != kSemDescritor) {
@@ -417,11 +414,11 @@ private:
                 HeapFree(GetProcessHeap(), 0, h_.atributos);
                 h_.atributos = nullptr;
             }
-            return Falha("não foi possível preparar a execução de", programa_);
+            return Falha(Operacao::PrepararExecucao, programa_);
         }
         if (!UpdateProcThreadAttribute(h_.atributos, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, lista,
                                        quantos * sizeof(HANDLE), nullptr, nullptr)) {
-            return Falha("não foi possível preparar a execução de", programa_);
+            return Falha(Operacao::PrepararExecucao, programa_);
         }
         return std::nullopt;
     }
@@ -430,7 +427,7 @@ private:
     // job, so that nothing it starts escapes. Its output goes to the pipes above, so it needs no
     // console: one made for each tool (CREATE_NO_WINDOW) costs a console host process per start,
     // and a shared one would hand it our console's close and Ctrl+C events.
-    std::optional<std::string> Criar(std::wstring& linha) {
+    std::optional<ErroSistema> Criar(std::wstring& linha) {
         STARTUPINFOEXW inicio{};
         inicio.StartupInfo.cb = sizeof inicio;
         inicio.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
@@ -451,7 +448,7 @@ private:
             // then, while other programs start) is reported as ERROR_INTERNAL_ERROR. Nothing of
             // the tool ran, so it is started again; any other failure is final.
             if (GetLastError() != ERROR_INTERNAL_ERROR || tentativa == 3) {
-                return Falha("não foi possível executar", programa_);
+                return Falha(Operacao::ExecutarPrograma, programa_);
             }
             Sleep(250);
         }
@@ -538,12 +535,12 @@ std::int64_t IdDonoDosDados() {
 ComoDonoDosDados::ComoDonoDosDados() = default;
 ComoDonoDosDados::~ComoDonoDosDados() = default;
 
-std::optional<std::string>
+std::optional<ErroSistema>
 ExecutarComoDonoDosDados(const std::vector<std::string>&, const std::vector<std::string>&,
                          const std::function<void(std::int64_t)>&,
                          const std::function<void(const char*, std::size_t)>&, FimPrograma& fim) {
     fim = FimPrograma{};
-    return std::string("nenhuma conta dona dos dados foi adotada");
+    return ErroSistema(Operacao::SemDonoAdotado, {});
 }
 
 std::int64_t IdProcesso() {
@@ -683,7 +680,7 @@ bool ArquivoPrivadoAbandonado(const std::filesystem::path& arquivo) {
     return abandonado;
 }
 
-std::optional<std::string> interno::Iniciar(const Partida& partida,
+std::optional<ErroSistema> interno::Iniciar(const Partida& partida,
                                             std::unique_ptr<Ferramenta>& ferramenta) {
     auto nova = std::make_unique<FerramentaWindows>(partida.argumentos[0]);
     auto erro = nova->Iniciar(partida);

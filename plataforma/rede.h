@@ -19,8 +19,8 @@ struct Ouvinte {
 
 // The sockets listening for TCP connections on `porta`, IPv4 and IPv6. On Linux root, this
 // account and `mssql` hold them for SQL Server; on Windows the service of `instancia` (the
-// default instance's, MSSQLSERVER, when empty) or the kernel. Throws std::runtime_error when the
-// system's table cannot be read.
+// default instance's, MSSQLSERVER, when empty) or the kernel. Throws ErroSistema (erro_sistema.h)
+// when the system's table cannot be read.
 std::vector<Ouvinte> OuvintesTcp(int porta, const std::string& instancia);
 
 // The addresses `host` names (an address written as such is not looked up) into `enderecos`.
@@ -29,7 +29,7 @@ std::vector<Ouvinte> OuvintesTcp(int porta, const std::string& instancia);
 int EnderecosDe(const std::string& host, std::vector<EnderecoIp>& enderecos);
 
 // The addresses of this machine's network interfaces, IPv4 and IPv6, loopback included. Throws
-// std::runtime_error when the system cannot list them.
+// ErroSistema (erro_sistema.h) when the system cannot list them.
 std::vector<EnderecoIp> EnderecosLocais();
 
 // The TCP port an instance of SQL Server listens on by its own settings (on Windows, the

@@ -1,3 +1,4 @@
+#include "erro_sistema.h"
 #include "rede.h"
 #include "rede_enderecos.h"
 
@@ -10,7 +11,6 @@
 #include <netdb.h>
 #include <pwd.h>
 #include <sstream>
-#include <stdexcept>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -55,7 +55,8 @@ void LerTabela(const char* arquivo, int porta, std::vector<Ouvinte>& ouvintes) {
         if (errno == ENOENT && std::strcmp(arquivo, "/proc/net/tcp6") == 0) {
             return; // IPv6 turned off: nothing listens there
         }
-        throw std::runtime_error(std::string(arquivo) + ": " + std::strerror(errno));
+        throw ErroSistema(Operacao::LerOuvintes, std::error_code(errno, std::generic_category()),
+                          arquivo);
     }
     const passwd* mssql = ::getpwnam("mssql");
     std::string linha;
@@ -108,7 +109,7 @@ int EnderecosDe(const std::string& host, std::vector<EnderecoIp>& enderecos) {
 std::vector<EnderecoIp> EnderecosLocais() {
     ifaddrs* lista = nullptr;
     if (::getifaddrs(&lista) != 0) {
-        throw std::runtime_error(std::string("getifaddrs: ") + std::strerror(errno));
+        throw ErroSistema(Operacao::LerInterfaces, std::error_code(errno, std::generic_category()));
     }
     std::vector<EnderecoIp> enderecos;
     for (const ifaddrs* i = lista; i != nullptr; i = i->ifa_next) {

@@ -1,4 +1,5 @@
 #include "comum_windows.h"
+#include "erro_sistema.h"
 #include "rede.h"
 #include "rede_enderecos.h"
 
@@ -7,7 +8,6 @@
 #include <cwctype>
 #include <map>
 #include <mutex>
-#include <stdexcept>
 #include <vector>
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -31,8 +31,8 @@ FARPROC FuncaoIpHelper(const char* nome) {
     });
     FARPROC funcao = modulo != nullptr ? GetProcAddress(modulo, nome) : nullptr;
     if (funcao == nullptr) {
-        throw std::runtime_error("iphlpapi.dll não pôde ser carregada: " +
-                                 win::TextoErro(GetLastError()));
+        const DWORD erro = GetLastError();
+        throw ErroSistema(Operacao::CarregarBiblioteca, win::CodigoDe(erro), "iphlpapi.dll", erro);
     }
     return funcao;
 }
@@ -56,8 +56,8 @@ std::wstring Maiusculas(std::wstring texto) {
 std::map<DWORD, std::wstring> ProcessosDoSqlServer() {
     SC_HANDLE gerente = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE);
     if (gerente == nullptr) {
-        throw std::runtime_error("os serviços não puderam ser consultados: " +
-                                 win::TextoErro(GetLastError()));
+        const DWORD erro = GetLastError();
+        throw ErroSistema(Operacao::ConsultarServicos, win::CodigoDe(erro), {}, erro);
     }
     std::map<DWORD, std::wstring> processos;
     std::vector<BYTE> dados;
@@ -69,8 +69,7 @@ std::map<DWORD, std::wstring> ProcessosDoSqlServer() {
         const DWORD erro = ok ? ERROR_SUCCESS : GetLastError();
         if (!ok && erro != ERROR_MORE_DATA) {
             CloseServiceHandle(gerente);
-            throw std::runtime_error("os serviços não puderam ser consultados: " +
-                                     win::TextoErro(erro));
+            throw ErroSistema(Operacao::ConsultarServicos, win::CodigoDe(erro), {}, erro);
         }
         const auto* servicos = reinterpret_cast<const ENUM_SERVICE_STATUS_PROCESSW*>(dados.data());
         for (DWORD i = 0; i < quantos; ++i) {
@@ -118,8 +117,7 @@ template <typename Tabela> std::vector<BYTE> LerTabela(ULONG familia) {
             return {}; // no IPv6 on this machine
         }
         if (rc != ERROR_INSUFFICIENT_BUFFER) {
-            throw std::runtime_error("a tabela de conexões TCP não pôde ser lida: " +
-                                     win::TextoErro(rc));
+            throw ErroSistema(Operacao::LerOuvintes, win::CodigoDe(rc), {}, rc);
         }
         dados.resize(tamanho);
     }
@@ -219,8 +217,7 @@ std::vector<EnderecoIp> EnderecosLocais() {
             continue;
         }
         if (rc != NO_ERROR) {
-            throw std::runtime_error("os endereços das interfaces não puderam ser lidos: " +
-                                     win::TextoErro(rc));
+            throw ErroSistema(Operacao::LerInterfaces, win::CodigoDe(rc), {}, rc);
         }
         break;
     }

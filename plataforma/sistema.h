@@ -48,7 +48,8 @@ inline constexpr char kVariavelCaixaTeste[] = "KELVANE_CAIXA_TESTE";
 // Explorer, whose console closes with it); false on Linux and when started from a prompt.
 bool ConsoleSoDesteProcesso();
 
-// The folder of the running executable; throws std::runtime_error when it cannot be known.
+// The folder of the running executable; throws ErroSistema (erro_sistema.h) when it cannot be
+// known.
 std::filesystem::path PastaDoExecutavel();
 
 // `momento` in local time.

@@ -1,4 +1,5 @@
 #include "ambiente.h"
+#include "erro_sistema.h"
 #include "processo.h"
 #include "sistema.h"
 
@@ -10,7 +11,6 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <pwd.h>
-#include <stdexcept>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -120,9 +120,7 @@ std::filesystem::path PastaDoExecutavel() {
     auto exe = std::filesystem::read_symlink("/proc/self/exe", erro);
     if (erro) {
         // Guessing (the working folder) would read another info.ini and run other tools.
-        throw std::runtime_error(
-            "não foi possível localizar a pasta do programa: /proc/self/exe: " + erro.message() +
-            " (o sistema de arquivos /proc está montado?)");
+        throw ErroSistema(Operacao::LocalizarPrograma, erro, "/proc/self/exe");
     }
     return exe.parent_path();
 }

@@ -1,6 +1,7 @@
 #include "ambiente.h"
 #include "arquivos.h"
 #include "comum_windows.h"
+#include "erro_sistema.h"
 #include "processo.h"
 #include "sistema.h"
 
@@ -10,7 +11,6 @@
 #include <io.h>
 #include <mutex>
 #include <shellapi.h>
-#include <stdexcept>
 #include <string>
 #include <vector>
 #include <winsock2.h>
@@ -152,8 +152,8 @@ std::filesystem::path PastaDoExecutavel() {
         const DWORD n = GetModuleFileNameW(nullptr, nome.data(), static_cast<DWORD>(nome.size()));
         if (n == 0) {
             // Guessing (the working folder) would read another info.ini and run other tools.
-            throw std::runtime_error("não foi possível localizar a pasta do programa: " +
-                                     win::TextoErro(GetLastError()));
+            const DWORD erro = GetLastError();
+            throw ErroSistema(Operacao::LocalizarPrograma, win::CodigoDe(erro), {}, erro);
         }
         if (n < nome.size()) {
             nome.resize(n);

@@ -2,6 +2,8 @@
 // after each kind of failure, what stays on the disk, what is logged, the exit status.
 #include "apoio.h"
 #include "job/backup.h"
+#include "job/textos.h"
+#include "job/trava.h"
 #include "plataforma/nomes.h"
 #include "settings/nomes_arquivo.h"
 
@@ -30,6 +32,7 @@ struct Linha {
     Etapa etapa;
     std::string ultima; // the log's last line (its start)
     bool bakFica, arquivoFica;
+    bool ocupada = false; // another run holds the folder's lock
 };
 
 // The tools: 7z a writes the archive; each ends with the row's status.
@@ -52,7 +55,7 @@ const plataforma::FalhaTransferencia kNaoUsado{"o backup não baixa nem lista"};
 
 struct Sessao final : SessaoTransferencia {
     const Linha& l;
-    std::uintmax_t enviado = 0;
+    std::uintmax_t enviado = 2; // the archive the fake 7z writes, as ncftpput sends it
     plataforma::DescricaoConexao d;
     explicit Sessao(const Linha& linha) : l(linha) {}
     std::optional<plataforma::FalhaTransferencia> Enviar(const std::filesystem::path& a,
@@ -99,7 +102,7 @@ struct BancoFalso final : Banco, SessaoBanco {
     BancoFalso(const Linha& linha, std::filesystem::path b) : l(linha), bak(std::move(b)) {}
     std::optional<std::string> DriverInseguro(const Configuracao&) override { return {}; }
     std::unique_ptr<SessaoBanco> Conectar(const Configuracao&, const Registro& r,
-                                          std::string&) override {
+                                          std::optional<Falha>&) override {
         r("Banco de dados conectado!");
         struct Uma final : SessaoBanco {
             SessaoBanco& s;
@@ -131,6 +134,8 @@ plataforma::FalhaTransferencia Calado() {
     return f;
 }
 
+const std::string kArquivo = NomeArquivoCompactado(NomeArquivoBackup("7", "Loja", Dia()));
+
 const Linha linhas[] = {
     {"Sucesso", "sftp://h", 0, 0, 0, 0, std::nullopt, 0, CodigoSaida::Sucesso, Etapa::Nenhuma,
      "Fim do Processo", false, true},
@@ -152,6 +157,13 @@ const Linha linhas[] = {
      Etapa::Envio, "Erro: 0 - Envio falhou: o servidor guardou 1 de 2 bytes de ", true, true},
     {"EnviadorFalha", "h", 0, 0, 0, 3, std::nullopt, 0, CodigoSaida::EnvioFalhou, Etapa::Envio,
      "Erro: 3 - Envio falhou: ncftpput terminou com código 3", true, true},
+    {"EnviadorCurto", "h", 0, 0, 0, 0, std::nullopt, 1, CodigoSaida::EnvioFalhou, Etapa::Envio,
+     "Erro: 0 - Envio falhou: o servidor guardou 1 de 2 bytes de " + kArquivo +
+         "; o que chegou ficou no servidor como " + kArquivo + ".parcial",
+     true, true},
+    {"Ocupada", "sftp://h", 0, 0, 0, 0, std::nullopt, 0, CodigoSaida::JobEmExecucao,
+     Etapa::Ocupada, "Outro backup já está em execução nesta pasta; este não será executado.",
+     false, false, true},
 };
 
 class CadaLinha : public ::testing::TestWithParam<Linha> {};
@@ -161,6 +173,10 @@ TEST_P(CadaLinha, GuardaERegistraOQueSuaFalhaPede) {
     teste::Pasta pasta;
     const auto& raiz = pasta.p;
     std::filesystem::create_directories(raiz / "Log");
+    TravaJob outra;
+    if (l.ocupada) {
+        ASSERT_FALSE(outra.Tentar(raiz));
+    }
     for (const auto nome :
          {plataforma::kNome7z, plataforma::kNomeBiblioteca7z, plataforma::kNomeEnviador}) {
         std::ofstream(raiz / nome) << "";
@@ -201,5 +217,18 @@ TEST_P(CadaLinha, GuardaERegistraOQueSuaFalhaPede) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Execucao, CadaLinha, ::testing::ValuesIn(linhas), teste::PeloNome());
+
+// A tool that cannot be started reaches the step typed: the program and the system's error.
+TEST(Execucao, FerramentaAusenteDitaPeloSistema) {
+    teste::Pasta pasta;
+    const std::string programa = (pasta.p / "7z").string();
+    try {
+        ShellEspera({programa});
+        ADD_FAILURE() << "started";
+    } catch (const ErroProcesso& e) {
+        EXPECT_EQ(TextoErroSistema(e),
+                  "não foi possível executar " + programa + ": arquivo ou pasta inexistente");
+    }
+}
 
 } // namespace

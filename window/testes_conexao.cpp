@@ -58,7 +58,8 @@ void Form1::cmdTestarConexaoBanco_Click() {
             // DriverODBC, or a listener the login was kept from: the job's line as it is.
             if (falha && (falha->codigo == CodigoSaida::PermissoesInseguras ||
                           falha->origem == Falha::Origem::Ouvinte)) {
-                *resposta = Resposta{Icone::Critico, QString::fromStdString(falha->descricao)};
+                *resposta =
+                    Resposta{Icone::Critico, QString::fromStdString(TextoDescricao(*falha))};
                 return;
             }
             *resposta =
@@ -129,9 +130,9 @@ void Form1::cmdTestarFTP_Click() {
                 // A setting or a file refused before any connection: its own line, as the
                 // window's other refusals.
                 const bool recusa = r.etapa == Etapa::Configuracao || r.etapa == Etapa::Permissoes;
-                *resposta =
-                    Resposta{Icone::Critico, recusa ? QString::fromStdString(r.falha.descricao)
-                                                    : TextoFalhaFtp(r.falha)};
+                *resposta = Resposta{Icone::Critico,
+                                     recusa ? QString::fromStdString(TextoDescricao(r.falha))
+                                            : TextoFalhaFtp(r.falha)};
                 if (const auto& visto = r.falha.transferencia) {
                     if (semChave) {
                         novo->chaveServidor = visto->chaveServidor;
