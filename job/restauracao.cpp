@@ -282,6 +282,33 @@ private:
         return !Remoto() && ext == ".BAK";
     }
 
+    // A folder of this run's own, made anew where SQL Server's account reads (on Windows it may
+    // only read there): a name already taken, whatever it is, is skipped and left alone, and said
+    // in the log, as what an interrupted run left holds a backup nobody removes otherwise.
+    std::optional<Resultado> CriarPastaExtracao() {
+        const std::string conta = ContaServicoBanco(cfg_.servidorDB);
+        std::filesystem::path pasta;
+        std::error_code erro = plataforma::CriarPastaSeFaltar(c_.backups, conta);
+        for (int n = 1; !erro && extraidos_.empty(); ++n) {
+            pasta = c_.backups / ("restauracao_" + std::to_string(n));
+            erro = plataforma::CriarPastaNova(pasta, conta);
+            if (!erro) {
+                extraidos_ = pasta;
+            } else if (erro == std::errc::file_exists && n < 100) {
+                erro.clear();
+                Registrar(plataforma::TextoCaminho(pasta) +
+                          " já existia e ficou como estava; se for a sobra de uma restauração "
+                          "interrompida, apague-a.");
+            }
+        }
+        if (erro) {
+            return Parada(Etapa::Pasta, FalhaSistema(PassoFalha::Nenhum, TipoFalha::PastaNaoCriada,
+                                                     CodigoSaida::ErroOutro,
+                                                     plataforma::TextoCaminho(pasta), erro));
+        }
+        return std::nullopt;
+    }
+
     // 7z t, then 7z x into a folder of its own where SQL Server's account reads.
     std::optional<Resultado> Desempacotar() {
         if (EhBak()) {
@@ -292,30 +319,15 @@ private:
         if (auto falha = SenhaArquivoIlegivel(cfg_)) {
             return Parada(Etapa::Extracao, std::move(*falha));
         }
-        const std::string conta = ContaServicoBanco(cfg_.servidorDB);
-        // A folder of this run's own, made anew where SQL Server's account reads (on Windows it
-        // may only read there): a name already taken, whatever it is, is skipped and left alone.
-        std::filesystem::path pasta;
-        std::error_code erro = plataforma::CriarPastaSeFaltar(c_.backups, conta);
-        for (int n = 1; !erro && extraidos_.empty(); ++n) {
-            pasta = c_.backups / ("restauracao_" + std::to_string(n));
-            erro = plataforma::CriarPastaNova(pasta, conta);
-            if (!erro) {
-                extraidos_ = pasta;
-            } else if (erro == std::errc::file_exists && n < 100) {
-                erro.clear();
-            }
-        }
-        if (erro) {
-            return Parada(Etapa::Pasta, FalhaSistema(PassoFalha::Nenhum, TipoFalha::PastaNaoCriada,
-                                                     CodigoSaida::ErroOutro,
-                                                     plataforma::TextoCaminho(pasta), erro));
+        if (auto parada = CriarPastaExtracao()) {
+            return parada;
         }
         if (auto falha = Extrair(c_.programa, arquivo_, extraidos_, regras_.valores.limiteEtapa,
                                  comTrava_, cfg_.senhaArquivo, {c_.programas, c_.transferencias})) {
             return Parada(Etapa::Extracao, std::move(*falha));
         }
         int baks = 0;
+        std::error_code erro;
         for (const auto& e : std::filesystem::directory_iterator(extraidos_, erro)) {
             bak_ = e.path();
             ++baks;

@@ -143,7 +143,10 @@ const Restauro restauros[] = {
      "normal",
      {},
      0,
-     kRemoto + kRestaurando + R"(\[Vendas_\d{6}\]\n.*\nRestaurado: .*\nFim da Restauração\n)",
+     kInicio +
+         R"(Baixando.*\nExtraindo.*\n.*restauracao_1 já existia e ficou como estava; se for a )"
+         R"(sobra de uma restauração interrompida, apague-a\.\n)" +
+         kRestaurando + R"(\[Vendas_\d{6}\]\n.*\nRestaurado: .*\nFim da Restauração\n)",
      [](Programa& p) {
          fs::create_directories(p.Backups() / "restauracao");
          Gravar(p.Backups() / "restauracao" / "sobra.txt", "de outro");
