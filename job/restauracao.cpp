@@ -359,6 +359,39 @@ private:
 
     int Silencio() const { return regras_.valores.silencioBackup; }
 
+    // Where each file of the backup goes: the server's default folders (the original's when it
+    // tells none), under names made from the new database's; whether the backup has checksums.
+    // Throws ErroBanco.
+    std::vector<std::pair<std::string, std::string>> Movimentos(const std::string& caminho,
+                                                                bool& checksum) {
+        std::vector<std::pair<std::string, std::string>> movimentos;
+        const auto pastas = conexao_->Consultar(
+            "SELECT CAST(SERVERPROPERTY('InstanceDefaultDataPath') AS NVARCHAR(4000)) AS "
+            "dados, CAST(SERVERPROPERTY('InstanceDefaultLogPath') AS NVARCHAR(4000)) AS log",
+            Silencio());
+        const auto arquivos =
+            conexao_->Consultar("RESTORE FILELISTONLY FROM DISK = " + Literal(caminho), Silencio());
+        const auto cabecalho =
+            conexao_->Consultar("RESTORE HEADERONLY FROM DISK = " + Literal(caminho), Silencio());
+        checksum = cabecalho.Valor(0, "HasBackupChecksums") == "1";
+        for (std::size_t i = 0; i < arquivos.linhas.size(); ++i) {
+            const std::string fisico = arquivos.Valor(i, "PhysicalName");
+            const bool log = arquivos.Valor(i, "Type") == "L";
+            std::string pasta = pastas.Valor(0, log ? "log" : "dados");
+            if (pasta.empty()) {
+                pasta = PastaDe(fisico); // a server that does not tell: the original's
+            }
+            std::string id = arquivos.Valor(i, "FileId");
+            if (id.empty()) {
+                id = std::to_string(i + 1);
+            }
+            movimentos.emplace_back(arquivos.Valor(i, "LogicalName"),
+                                    ComSeparador(pasta) + ParaArquivo(banco_) + "_" + id +
+                                        ExtensaoDe(fisico));
+        }
+        return movimentos;
+    }
+
     std::optional<Resultado> Restaurar() {
         const std::string caminho = plataforma::TextoCaminho(bak_);
         Registrar("Restaurando...: " + plataforma::TextoCaminho(bak_.filename()) + " > " +
@@ -374,30 +407,7 @@ private:
                 falha.desfecho = pedido_.teste ? Desfecho::Mantido : Desfecho::NadaRestaurado;
                 return Parada(Etapa::Restauracao, std::move(falha));
             }
-            const auto pastas = conexao_->Consultar(
-                "SELECT CAST(SERVERPROPERTY('InstanceDefaultDataPath') AS NVARCHAR(4000)) AS "
-                "dados, CAST(SERVERPROPERTY('InstanceDefaultLogPath') AS NVARCHAR(4000)) AS log",
-                Silencio());
-            const auto arquivos = conexao_->Consultar(
-                "RESTORE FILELISTONLY FROM DISK = " + Literal(caminho), Silencio());
-            const auto cabecalho = conexao_->Consultar(
-                "RESTORE HEADERONLY FROM DISK = " + Literal(caminho), Silencio());
-            checksum = cabecalho.Valor(0, "HasBackupChecksums") == "1";
-            for (std::size_t i = 0; i < arquivos.linhas.size(); ++i) {
-                const std::string fisico = arquivos.Valor(i, "PhysicalName");
-                const bool log = arquivos.Valor(i, "Type") == "L";
-                std::string pasta = pastas.Valor(0, log ? "log" : "dados");
-                if (pasta.empty()) {
-                    pasta = PastaDe(fisico); // a server that does not tell: the original's
-                }
-                std::string id = arquivos.Valor(i, "FileId");
-                if (id.empty()) {
-                    id = std::to_string(i + 1);
-                }
-                movimentos.emplace_back(arquivos.Valor(i, "LogicalName"),
-                                        ComSeparador(pasta) + ParaArquivo(banco_) + "_" + id +
-                                            ExtensaoDe(fisico));
-            }
+            movimentos = Movimentos(caminho, checksum);
         } catch (const ErroBanco& e) {
             return Parada(Etapa::Restauracao,
                           FalhaBanco(e, PassoFalha::Restauracao, Desfecho::NadaRestaurado));
