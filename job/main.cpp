@@ -18,7 +18,6 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <optional>
 #include <string>
@@ -261,7 +260,7 @@ void PrepararLog() {
     if (const auto erro = plataforma::CriarPastaSeFaltar(pastaLog)) {
         // The job reports this again when it cannot write its first line.
         std::fprintf(stderr, "Kelvane: não foi possível criar a pasta %s: %s\n",
-                     plataforma::TextoCaminho(pastaLog).c_str(), std::strerror(erro.value()));
+                     plataforma::TextoCaminho(pastaLog).c_str(), TextoErroSistema(erro).c_str());
     }
 }
 

@@ -3,10 +3,10 @@
 #include "../plataforma/arquivos.h"
 #include "../plataforma/nomes.h"
 #include "../settings/nomes_arquivo.h"
+#include "textos.h"
 
 #include <algorithm>
 #include <charconv>
-#include <cstring>
 #include <limits>
 #include <tuple>
 
@@ -100,7 +100,7 @@ void LimparArquivosAntigos(const std::filesystem::path& pasta, const std::filesy
                           antigo);
             } else {
                 registrar("Não foi possível excluir o arquivo antigo " + antigo + ": " +
-                          std::strerror(falha.value()));
+                          TextoErroSistema(falha));
             }
         }
     }
