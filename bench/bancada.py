@@ -346,7 +346,7 @@ def medir_restauracao(b, tamanhos_mb, pares):
                     tempos[qual] = time.perf_counter() - inicio
                     if r.returncode != 0:
                         sys.exit("%s terminou com %d: %s" % (qual, r.returncode, r.stderr))
-                    if any(x.startswith("baixando_") or x == "restauracao"
+                    if any(x.startswith(("baixando_", "restauracao"))
                            for x in os.listdir(pasta)):
                         sys.exit("%s deixou arquivos para trás" % qual)
                 # Both databases are there (the drop says so), and neither stays for the next pair.

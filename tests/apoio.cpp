@@ -6,6 +6,7 @@
 #include "settings/ini.h"
 
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -316,6 +317,22 @@ std::vector<std::string> Programa::Log() const {
         }
     }
     return linhas;
+}
+
+std::string Programa::LogTexto(std::size_t desde) const {
+    std::string texto;
+    const auto linhas = Log();
+    for (auto i = desde; i < linhas.size(); ++i) {
+        texto += linhas[i] + "\n";
+    }
+    return texto;
+}
+
+std::string Hoje() {
+    char hoje[16];
+    const auto agora = std::time(nullptr);
+    std::strftime(hoje, sizeof hoje, "%d/%m/%Y", std::localtime(&agora));
+    return hoje;
 }
 
 std::string Programa::Ultima() const {

@@ -22,6 +22,7 @@ struct Execucao {
 std::string Ler(const fs::path& arquivo);
 void Gravar(const fs::path& arquivo, const std::string& texto);
 std::vector<std::string> Linhas(const fs::path& arquivo);
+std::string Hoje(); // DD/MM/YYYY, as Executado and UltimoTesteRestauracao begin
 using Pares_ = std::vector<std::pair<std::string, std::string>>;
 // `texto` with each first of `trocas` ("{pasta}") replaced by its second, wherever it is.
 std::string Trocar(std::string texto, const Pares_& trocas);
@@ -127,6 +128,8 @@ public:
 
     std::vector<std::string> Log() const; // the messages of every log file, in order, in UTF-8
     std::string Ultima() const;           // the last one
+    // The messages from the `desde`th on, each ended by a line feed.
+    std::string LogTexto(std::size_t desde = 0) const;
     std::vector<fs::path> Arquivos(const fs::path& pasta, const std::string& ext) const;
     std::vector<fs::path> Baks() const { return Arquivos(Backups(), ".BAK"); }
     std::vector<fs::path> Pacotes() const { return Arquivos(dados, ".7z"); }

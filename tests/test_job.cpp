@@ -77,13 +77,7 @@ protected:
         return p.Exec();
     }
     std::string Executado() const { return LerINI(kSecaoInfos, "Executado", p.dados / "info.ini"); }
-    std::string LogTexto() const {
-        std::string texto;
-        for (const auto& l : p.Log()) {
-            texto += l + "\n";
-        }
-        return texto;
-    }
+    std::string LogTexto() const { return p.LogTexto(); }
     // No password, in clear or scrambled, in the output or the log.
     void SemSenhas(const Execucao& r) const {
         const std::string tudo = r.saida + LogTexto();

@@ -185,12 +185,14 @@ const Restauro restauros[] = {
                R"(Erro: 0 - Download falhou: KVLN_0042_Casa_Azul_010101\.7z: .*\n)"},
 };
 
-class CadaRestauro : public ::testing::TestWithParam<Restauro> {
+// Each row in a program folder of its own, its tools' temporary files in it.
+template <class Linha> class Com : public ::testing::TestWithParam<Linha> {
 protected:
     void SetUp() override { ::setenv("TMPDIR", p.tmp.c_str(), 1); }
     void TearDown() override { ::unsetenv("TMPDIR"); }
     Programa p;
 };
+using CadaRestauro = Com<Restauro>;
 
 TEST_P(CadaRestauro, RestauraOuParaNaEtapaCerta) {
     const auto& c = GetParam();
@@ -222,11 +224,7 @@ TEST_P(CadaRestauro, RestauraOuParaNaEtapaCerta) {
     const auto r = p.Exec(argumentos);
     EXPECT_EQ(r.codigo, c.codigo) << r.saida;
     EXPECT_EQ(r.saida.find("\rBaixando"), std::string::npos) << r.saida; // not a terminal
-    std::string log;
-    const auto linhas = p.Log();
-    for (auto i = inicio; i < linhas.size(); ++i) {
-        log += linhas[i] + "\n";
-    }
+    const auto log = p.LogTexto(inicio);
     EXPECT_TRUE(std::regex_match(log, std::regex(c.log))) << log;
     // What it downloaded or extracted is gone; the user's file is as it was.
     EXPECT_EQ(p.Pacotes(), std::vector{local});
@@ -287,20 +285,12 @@ const Exercicio exercicios[] = {
      R"(\(se for de um teste anterior, apague-o: DROP DATABASE \[Vendas_KelvaneTeste\]\)\.\n)"},
 };
 
-using ComExercicio = ::testing::WithParamInterface<Exercicio>;
-class ExercicioAposExec : public ::testing::Test, public ComExercicio {
-protected:
-    void SetUp() override { ::setenv("TMPDIR", p.tmp.c_str(), 1); }
-    void TearDown() override { ::unsetenv("TMPDIR"); }
-    Programa p;
-};
+using ExercicioAposExec = Com<Exercicio>;
 
 TEST_P(ExercicioAposExec, ProvaOQueFoiEnviado) {
     const auto& c = GetParam();
     const auto sql = p.raiz.p / "sql";
-    char hoje[16];
-    const auto agora = std::time(nullptr);
-    std::strftime(hoje, sizeof hoje, "%d/%m/%Y", std::localtime(&agora));
+    const auto hoje = Hoje();
     p.cfg["TesteRestauracao"] = "1";
     p.cfg["UltimoTesteRestauracao"] = c.ultimo == "hoje" ? hoje : c.ultimo;
     p.opcoesTds = {"--data-path=" + sql.string()};
@@ -321,7 +311,7 @@ TEST_P(ExercicioAposExec, ProvaOQueFoiEnviado) {
     // The date only for a drill that passed; nothing downloaded or extracted left.
     const auto ultimo =
         kelvane::LerINI(kelvane::kSecaoInfos, "UltimoTesteRestauracao", p.dados / "info.ini");
-    EXPECT_EQ(ultimo.substr(0, 10), c.codigo == 0 ? std::string(hoje) : c.ultimo) << ultimo;
+    EXPECT_EQ(ultimo.substr(0, 10), c.codigo == 0 ? hoje : c.ultimo) << ultimo;
     EXPECT_EQ(p.Pacotes().size(), 1u);
     EXPECT_TRUE(Extracao(p).empty());
     // Only a database CHECKDB found damaged stays.
