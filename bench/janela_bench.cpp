@@ -11,6 +11,7 @@
 #include "plataforma/sistema.h"
 #include "window/caixas.h"
 #include "window/form1.h"
+#include "window/janela.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -52,6 +53,7 @@ int main(int argc, char** argv) {
     }
     plataforma::PrepararProcesso(); // as the program starts: its mask makes what it creates ours
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    janela::PrepararEscalaDaTela();
     QApplication aplicacao(argc, argv);
 
     const std::filesystem::path pasta = argv[1];

@@ -3,6 +3,7 @@
 // Not a test; it runs on whatever display it is given.
 #include "job/programa.h"
 #include "window/form1.h"
+#include "window/janela.h"
 
 #include <QApplication>
 #include <QFile>
@@ -15,6 +16,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "uso: %s <arquivo.png>\n", argv[0]);
         return 2;
     }
+    kelvane::janela::PrepararEscalaDaTela();
     QApplication aplicacao(argc, argv);
     QTemporaryDir pasta;
     QFile ini(pasta.filePath(QStringLiteral("info.ini")));

@@ -45,6 +45,9 @@ inline constexpr bool kTextoEmCp1252 = true;
 // the widths of MS Sans Serif 8, which the layout was drawn for (Tahoma's captions are wider).
 inline constexpr std::array<std::string_view, 1> kFontesJanela = {"Tahoma"};
 inline constexpr int kLarguraFonteJanela = 92; // percent
+// Narrowed, it has room to spare: at a larger scale its size is rounded to the nearest pixel (17
+// at 150 %; Wine's Tahoma at 16 is drawn with its glyphs' tops and bottoms cut in the fields).
+inline constexpr bool kFonteJanelaArredondaParaBaixo = false;
 #else
 inline constexpr std::string_view kNome7z = "7z";
 inline constexpr std::string_view kNomeBiblioteca7z = "7z.so";
@@ -77,6 +80,9 @@ inline constexpr bool kTextoEmCp1252 = false;
 inline constexpr std::array<std::string_view, 3> kFontesJanela = {
     "DejaVu Sans Condensed", "Liberation Sans Narrow", "Arial Narrow"};
 inline constexpr int kLarguraFonteJanela = 100;
+// Its captions fill their room at 11 pixels: at a larger scale its size is rounded down (16 at
+// 150 %), since a pixel more runs a caption's end under the field beside it.
+inline constexpr bool kFonteJanelaArredondaParaBaixo = true;
 #endif
 
 } // namespace kelvane::plataforma

@@ -9,12 +9,14 @@
 #include <QComboBox>
 #include <QFocusEvent>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QThread>
+#include <QtMath>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -31,36 +33,51 @@ namespace {
 std::mutex gMutexNome;
 std::function<std::string()> gFonteNome;
 
-// The layout is drawn in twips, 15 to the pixel.
-QRect Twips(int esquerda, int topo, int largura, int altura) {
-    return {esquerda / 15, topo / 15, largura / 15, altura / 15};
+// The layout is drawn in twips, 15 to the pixel at 96 dpi and as many fewer as the screen's
+// dots per inch are more (Windows' own rule for dialogs). Each edge is rounded to a whole pixel
+// on its own, so a control never starts or ends inside a pixel.
+QRect Twips(qreal escala, int esquerda, int topo, int largura, int altura) {
+    const auto px = [escala](int twips) {
+        return qRound(twips * escala / 15);
+    };
+    return QRect(QPoint(px(esquerda), px(topo)),
+                 QPoint(px(esquerda + largura) - 1, px(topo + altura) - 1));
+}
+
+// What the screen's scale leaves after Qt's whole part (see PrepararEscalaDaTela): the logical
+// dots per inch over Windows' 96.
+qreal EscalaRestante() {
+    const QScreen* tela = QGuiApplication::primaryScreen();
+    const qreal escala = tela ? tela->logicalDotsPerInchX() / 96 : 1;
+    return escala > 0.5 && escala < 8 ? escala : 1;
 }
 
 template <typename W>
-W* Criar(QWidget* pai, const char* nome, int esquerda, int topo, int largura, int altura) {
+W* Criar(qreal escala, QWidget* pai, const char* nome, int esquerda, int topo, int largura,
+         int altura) {
     auto* w = new W(pai);
     w->setObjectName(QLatin1String(nome));
-    w->setGeometry(Twips(esquerda, topo, largura, altura));
+    w->setGeometry(Twips(escala, esquerda, topo, largura, altura));
     return w;
 }
 
-QLabel* Rotulo(QWidget* pai, const char* nome, const char* texto, int esquerda, int topo,
-               int largura, int altura) {
-    auto* r = Criar<QLabel>(pai, nome, esquerda, topo, largura, altura);
+QLabel* Rotulo(qreal escala, QWidget* pai, const char* nome, const char* texto, int esquerda,
+               int topo, int largura, int altura) {
+    auto* r = Criar<QLabel>(escala, pai, nome, esquerda, topo, largura, altura);
     r->setText(QString::fromUtf8(texto));
     // Static captions are sized to their text, whatever font this system gives them.
     r->resize(r->sizeHint().expandedTo(QSize(0, r->height())));
     return r;
 }
 
-QLineEdit* CaixaTexto(QWidget* pai, const char* nome, int esquerda, int topo, int largura,
-                      int altura) {
-    return Criar<QLineEdit>(pai, nome, esquerda, topo, largura, altura);
+QLineEdit* CaixaTexto(qreal escala, QWidget* pai, const char* nome, int esquerda, int topo,
+                      int largura, int altura) {
+    return Criar<QLineEdit>(escala, pai, nome, esquerda, topo, largura, altura);
 }
 
-QPushButton* Botao(QWidget* pai, const char* nome, const char* texto, int esquerda, int topo,
-                   int largura, int altura) {
-    auto* b = Criar<QPushButton>(pai, nome, esquerda, topo, largura, altura);
+QPushButton* Botao(qreal escala, QWidget* pai, const char* nome, const char* texto, int esquerda,
+                   int topo, int largura, int altura) {
+    auto* b = Criar<QPushButton>(escala, pai, nome, esquerda, topo, largura, altura);
     b->setText(QString::fromUtf8(texto));
     // No default button: Enter must not press anything.
     b->setAutoDefault(false);
@@ -68,28 +85,29 @@ QPushButton* Botao(QWidget* pai, const char* nome, const char* texto, int esquer
     return b;
 }
 
-QCheckBox* Marca(QWidget* pai, const char* nome, const char* texto, int esquerda, int topo,
-                 int largura, int altura) {
-    auto* c = Criar<QCheckBox>(pai, nome, esquerda, topo, largura, altura);
+QCheckBox* Marca(qreal escala, QWidget* pai, const char* nome, const char* texto, int esquerda,
+                 int topo, int largura, int altura) {
+    auto* c = Criar<QCheckBox>(escala, pai, nome, esquerda, topo, largura, altura);
     c->setText(QString::fromUtf8(texto));
     // The boxes were drawn tight around their text ("Zipar 7z" ends where "Enviar >>" starts).
-    c->setStyleSheet(QStringLiteral("QCheckBox { spacing: 3px; }"));
+    c->setStyleSheet(QStringLiteral("QCheckBox { spacing: %1px; }").arg(qRound(3 * escala)));
     // Greyed only by a stored value: the user's clicks tick and untick.
     QObject::connect(c, &QCheckBox::clicked, c, [c] { c->setTristate(false); });
     return c;
 }
 
-QGroupBox* Moldura(QWidget* pai, const char* nome, const char* texto, int esquerda, int topo,
-                   int largura, int altura) {
-    auto* g = Criar<QGroupBox>(pai, nome, esquerda, topo, largura, altura);
+QGroupBox* Moldura(qreal escala, QWidget* pai, const char* nome, const char* texto, int esquerda,
+                   int topo, int largura, int altura) {
+    auto* g = Criar<QGroupBox>(escala, pai, nome, esquerda, topo, largura, altura);
     g->setTitle(QString::fromUtf8(texto));
     return g;
 }
 
 // The message line's sunken panel, drawn in whole device pixels. Each edge falls where the
 // window's own edges do at this scale (the logical position times the scale, rounded), so the
-// panel ends on the window's last row and column: at 125 % its top (518.75) and bottom (546.25)
-// are fractional, and the style, starting it a row lower, left its bottom line outside.
+// panel ends on the window's last row and column even where the scale is fractional (only a
+// QT_SCALE_FACTOR makes it so): at 1.25 its top (518.75) and bottom (546.25) fall inside pixels,
+// and the style, starting it a row lower, left its bottom line outside.
 class Painel : public QFrame {
 public:
     using QFrame::QFrame;
@@ -150,10 +168,11 @@ int ValorCheck(const QCheckBox* caixa) {
     }
 }
 
-Form1::Form1(QWidget* parent)
+Form1::Form1(QWidget* parent, qreal escala)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                          Qt::MSWindowsFixedSizeDialogHint) {
+                          Qt::MSWindowsFixedSizeDialogHint),
+      escala_(escala > 0 ? escala : EscalaRestante()) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString::fromUtf8(kTitulo));
     ::IniciarRecursos();
@@ -166,7 +185,10 @@ Form1::Form1(QWidget* parent)
         familias << QString::fromUtf8(nome.data(), static_cast<qsizetype>(nome.size()));
     }
     fonte.setFamilies(familias << fonte.family());
-    fonte.setPixelSize(11);
+    // 11 pixels at 96 dpi, times the scale, in whole pixels as the system's fonts are drawn.
+    const qreal pixels = 11 * escala_;
+    fonte.setPixelSize(plataforma::kFonteJanelaArredondaParaBaixo ? qFloor(pixels + 0.01)
+                                                                  : qRound(pixels));
     const QFont texto = fonte;
     if (plataforma::kLarguraFonteJanela != 100) {
         // Even 100 set explicitly would make the match pass over the narrow faces named above.
@@ -226,34 +248,34 @@ Form1::~Form1() {
 }
 
 void Form1::MontarControles() {
-    setFixedSize(444, 437); // 6660 x 6555 twips
+    setFixedSize(Twips(escala_, 0, 0, 6660, 6555).size()); // 444 x 437 at 96 dpi
 
-    Label9 = Rotulo(this, "Label9", "Código Cliente:", 135, 180, 1065, 195);
-    txtCodigoCliente = CaixaTexto(this, "txtCodigoCliente", 1290, 150, 1290, 300);
-    Label10 = Rotulo(this, "Label10", "Nome Cliente:", 2715, 210, 990, 195);
-    txtNomeCliente = CaixaTexto(this, "txtNomeCliente", 3765, 165, 2775, 300);
+    Label9 = Rotulo(escala_, this, "Label9", "Código Cliente:", 135, 180, 1065, 195);
+    txtCodigoCliente = CaixaTexto(escala_, this, "txtCodigoCliente", 1290, 150, 1290, 300);
+    Label10 = Rotulo(escala_, this, "Label10", "Nome Cliente:", 2715, 210, 990, 195);
+    txtNomeCliente = CaixaTexto(escala_, this, "txtNomeCliente", 3765, 165, 2775, 300);
     txtNomeCliente->setMaxLength(20);
     txtNomeCliente->installEventFilter(this);
 
-    Frame1 = Moldura(this, "Frame1", "Banco de Dados", 75, 570, 6510, 1935);
-    Label1 = Rotulo(Frame1, "Label1", "Servidor:", 300, 420, 630, 195);
-    txtServidorBD = CaixaTexto(Frame1, "txtServidorBD", 1155, 375, 2625, 300);
+    Frame1 = Moldura(escala_, this, "Frame1", "Banco de Dados", 75, 570, 6510, 1935);
+    Label1 = Rotulo(escala_, Frame1, "Label1", "Servidor:", 300, 420, 630, 195);
+    txtServidorBD = CaixaTexto(escala_, Frame1, "txtServidorBD", 1155, 375, 2625, 300);
     chkLoginIntegrado =
-        Marca(Frame1, "chkLoginIntegrado", "Login Integrado SSPI", 3900, 360, 2025, 345);
-    Label2 = Rotulo(Frame1, "Label2", "Banco:", 300, 750, 510, 195);
-    txtBanco = CaixaTexto(Frame1, "txtBanco", 1155, 705, 2625, 300);
-    Label3 = Rotulo(Frame1, "Label3", "Login:", 300, 1080, 435, 195);
-    txtLogin = CaixaTexto(Frame1, "txtLogin", 1155, 1035, 2625, 300);
-    Label4 = Rotulo(Frame1, "Label4", "Senha:", 300, 1410, 510, 195);
-    txtSenha = CaixaTexto(Frame1, "txtSenha", 1155, 1365, 2625, 300);
+        Marca(escala_, Frame1, "chkLoginIntegrado", "Login Integrado SSPI", 3900, 360, 2025, 345);
+    Label2 = Rotulo(escala_, Frame1, "Label2", "Banco:", 300, 750, 510, 195);
+    txtBanco = CaixaTexto(escala_, Frame1, "txtBanco", 1155, 705, 2625, 300);
+    Label3 = Rotulo(escala_, Frame1, "Label3", "Login:", 300, 1080, 435, 195);
+    txtLogin = CaixaTexto(escala_, Frame1, "txtLogin", 1155, 1035, 2625, 300);
+    Label4 = Rotulo(escala_, Frame1, "Label4", "Senha:", 300, 1410, 510, 195);
+    txtSenha = CaixaTexto(escala_, Frame1, "txtSenha", 1155, 1365, 2625, 300);
     MascararSenha(txtSenha);
-    cmdTestarConexaoBanco =
-        Botao(Frame1, "cmdTestarConexaoBanco", "Testar Conexão Banco", 4200, 825, 1845, 345);
-    chkNCripto = Marca(Frame1, "chkNCripto", "NCripto", 4245, 1440, 885, 195);
+    cmdTestarConexaoBanco = Botao(escala_, Frame1, "cmdTestarConexaoBanco", "Testar Conexão Banco",
+                                  4200, 825, 1845, 345);
+    chkNCripto = Marca(escala_, Frame1, "chkNCripto", "NCripto", 4245, 1440, 885, 195);
 
-    Frame2 = Moldura(this, "Frame2", "Servidor FTP", 75, 2550, 6510, 2490);
-    Label11 = Rotulo(Frame2, "Label11", "Servidor:", 330, 345, 630, 195);
-    cmbServidor = Criar<QComboBox>(Frame2, "cmbServidor", 1155, 285, 2625, 315);
+    Frame2 = Moldura(escala_, this, "Frame2", "Servidor FTP", 75, 2550, 6510, 2490);
+    Label11 = Rotulo(escala_, Frame2, "Label11", "Servidor:", 330, 345, 630, 195);
+    cmbServidor = Criar<QComboBox>(escala_, Frame2, "cmbServidor", 1155, 285, 2625, 315);
     cmbServidor->addItem(QStringLiteral("Servidor Morvix"));
     cmbServidor->addItem(QStringLiteral("Novo Servidor"));
     cmbServidor->setCurrentIndex(-1);
@@ -261,33 +283,35 @@ void Form1::MontarControles() {
     // the wheel passing over the list.
     cmbServidor->setFocusPolicy(Qt::StrongFocus);
     cmbServidor->installEventFilter(this);
-    Label8 = Rotulo(Frame2, "Label8", "Endereço:", 330, 735, 735, 195);
-    txtEnderecoFTP = CaixaTexto(Frame2, "txtEnderecoFTP", 1155, 690, 2625, 300);
-    Label7 = Rotulo(Frame2, "Label7", "Porta:", 330, 1065, 420, 195);
-    txtPorta = CaixaTexto(Frame2, "txtPorta", 1155, 1020, 2625, 300);
-    Label6 = Rotulo(Frame2, "Label6", "Usuario:", 330, 1395, 585, 195);
-    txtUsuario = CaixaTexto(Frame2, "txtUsuario", 1155, 1350, 2625, 300);
-    Label5 = Rotulo(Frame2, "Label5", "Senha:", 330, 1725, 510, 195);
-    txtPassw = CaixaTexto(Frame2, "txtPassw", 1155, 1680, 2625, 300);
+    Label8 = Rotulo(escala_, Frame2, "Label8", "Endereço:", 330, 735, 735, 195);
+    txtEnderecoFTP = CaixaTexto(escala_, Frame2, "txtEnderecoFTP", 1155, 690, 2625, 300);
+    Label7 = Rotulo(escala_, Frame2, "Label7", "Porta:", 330, 1065, 420, 195);
+    txtPorta = CaixaTexto(escala_, Frame2, "txtPorta", 1155, 1020, 2625, 300);
+    Label6 = Rotulo(escala_, Frame2, "Label6", "Usuario:", 330, 1395, 585, 195);
+    txtUsuario = CaixaTexto(escala_, Frame2, "txtUsuario", 1155, 1350, 2625, 300);
+    Label5 = Rotulo(escala_, Frame2, "Label5", "Senha:", 330, 1725, 510, 195);
+    txtPassw = CaixaTexto(escala_, Frame2, "txtPassw", 1155, 1680, 2625, 300);
     MascararSenha(txtPassw);
-    Label12 = Rotulo(Frame2, "Label12", "Diretório:", 330, 2055, 630, 195);
-    txtDiretorio = CaixaTexto(Frame2, "txtDiretorio", 1155, 2010, 2625, 300);
-    cmdTestarFTP = Botao(Frame2, "cmdTestarFTP", "Testar Conexão FTP", 4230, 1155, 1845, 345);
+    Label12 = Rotulo(escala_, Frame2, "Label12", "Diretório:", 330, 2055, 630, 195);
+    txtDiretorio = CaixaTexto(escala_, Frame2, "txtDiretorio", 1155, 2010, 2625, 300);
+    cmdTestarFTP =
+        Botao(escala_, Frame2, "cmdTestarFTP", "Testar Conexão FTP", 4230, 1155, 1845, 345);
 
-    Frame3 = Moldura(this, "Frame3", "Somente Enviar Arquivo", 75, 5070, 6510, 660);
-    txtArquivoEnviar = CaixaTexto(Frame3, "txtArquivoEnviar", 60, 240, 4470, 315);
-    cmdArquivo = Botao(Frame3, "cmdArquivo", "...", 4140, 270, 360, 255);
+    Frame3 = Moldura(escala_, this, "Frame3", "Somente Enviar Arquivo", 75, 5070, 6510, 660);
+    txtArquivoEnviar = CaixaTexto(escala_, Frame3, "txtArquivoEnviar", 60, 240, 4470, 315);
+    cmdArquivo = Botao(escala_, Frame3, "cmdArquivo", "...", 4140, 270, 360, 255);
     cmdArquivo->setToolTip(QStringLiteral("Selecionar arquivo"));
     cmdArquivo->raise(); // over the right end of txtArquivoEnviar
-    chkZipar = Marca(Frame3, "chkZipar", "Zipar 7z", 4560, 285, 870, 210);
-    cmdEnviarArquivo = Botao(Frame3, "cmdEnviarArquivo", "Enviar >>", 5460, 195, 990, 360);
+    chkZipar = Marca(escala_, Frame3, "chkZipar", "Zipar 7z", 4560, 285, 870, 210);
+    cmdEnviarArquivo = Botao(escala_, Frame3, "cmdEnviarArquivo", "Enviar >>", 5460, 195, 990, 360);
 
-    cmdExecutar = Botao(this, "cmdExecutar", "Executar Agora >>", 90, 5790, 1845, 375);
-    cmdSalvarFechar = Botao(this, "cmdSalvarFechar", "Salvar e Fechar", 4710, 5790, 1845, 375);
+    cmdExecutar = Botao(escala_, this, "cmdExecutar", "Executar Agora >>", 90, 5790, 1845, 375);
+    cmdSalvarFechar =
+        Botao(escala_, this, "cmdSalvarFechar", "Salvar e Fechar", 4710, 5790, 1845, 375);
 
-    Picture1 = Criar<Painel>(this, "Picture1", 0, 6225, 6660, 330);
+    Picture1 = Criar<Painel>(escala_, this, "Picture1", 0, 6225, 6660, 330);
     Picture1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    lblMensagem = Criar<QLabel>(Picture1, "lblMensagem", 75, 30, 6480, 285);
+    lblMensagem = Criar<QLabel>(escala_, Picture1, "lblMensagem", 75, 30, 6480, 285);
 
     const QWidget* ordem[] = {
         txtCodigoCliente, txtNomeCliente,   txtServidorBD, chkLoginIntegrado,

@@ -4,8 +4,8 @@
 
 #include "caixas.h"
 #include "job/observador.h"
-#include "settings/regras.h"
 #include "plataforma/transferencia.h"
+#include "settings/regras.h"
 #include "tarefa.h"
 
 #include <QWidget>
@@ -41,7 +41,8 @@ class Form1 : public QWidget {
     Q_OBJECT
 
 public:
-    explicit Form1(QWidget* parent = nullptr);
+    // At the screen's scale (PrepararEscalaDaTela), or at another one (a picture of the window).
+    explicit Form1(QWidget* parent = nullptr, qreal escala = 0);
     ~Form1() override;
 
     // Handlers, by the names of the controls and events they serve.
@@ -156,6 +157,8 @@ private:
     // The message line's whole text (the label may show it cut).
     QString mensagem_;
     bool centralizada_ = false;
+    // Twips to pixels beyond the whole device pixel ratio: 1.25 and 1.5 at 125 and 150 %.
+    const qreal escala_;
 };
 
 } // namespace kelvane::janela

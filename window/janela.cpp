@@ -63,6 +63,11 @@ QTranslator* CarregarTraducoesQt(QCoreApplication& aplicacao) {
     return traducao;
 }
 
+void PrepararEscalaDaTela() {
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
+        Qt::HighDpiScaleFactorRoundingPolicy::Floor);
+}
+
 int AbrirJanela(int argc, char** argv) {
     // "AVISO <text>": the menu's launcher refused to open the window, and says why in a box.
     const QString aviso = argc == 3 && QString::fromLocal8Bit(argv[1]).toUpper() == "AVISO"
@@ -75,6 +80,7 @@ int AbrirJanela(int argc, char** argv) {
             plataforma::kErroPadrao; // nowhere to set the complaints aside; the line still goes out
     }
     gAnterior = qInstallMessageHandler(AoConectar);
+    PrepararEscalaDaTela();
     QApplication aplicacao(argc, argv);
     qInstallMessageHandler(gAnterior);
     if (gStderr != plataforma::kErroPadrao) {
