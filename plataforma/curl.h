@@ -42,4 +42,12 @@ std::string TlsDaConexao(const Curl& curl, CURL* c);
 // whatever still comes is read and dropped until the peer closes too, or until `prazo`.
 void FecharConexao(curl_socket_t s, std::chrono::steady_clock::time_point prazo);
 
+// The first bytes the server of a connection just made sent within `espera`, left unread for
+// whoever reads next (an SSH server greets first; libssh2 would take another protocol's lines
+// for text before the greeting and wait for more). Empty when nothing came.
+std::string EspiarInicio(curl_socket_t s, std::chrono::milliseconds espera);
+
+// Ends both directions of `s` at once: whatever waits on it wakes with the end of the stream.
+void InterromperConexao(curl_socket_t s);
+
 } // namespace kelvane::plataforma

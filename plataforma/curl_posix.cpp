@@ -86,4 +86,31 @@ void FecharConexao(curl_socket_t s, std::chrono::steady_clock::time_point prazo)
     ::close(s);
 }
 
+std::string EspiarInicio(curl_socket_t s, std::chrono::milliseconds espera) {
+    const auto prazo = std::chrono::steady_clock::now() + espera;
+    char inicio[64];
+    for (;;) {
+        const auto resta =
+            std::chrono::ceil<std::chrono::milliseconds>(prazo - std::chrono::steady_clock::now());
+        pollfd p{s, POLLIN, 0};
+        const int pr =
+            ::poll(&p, 1, static_cast<int>(std::clamp<std::int64_t>(resta.count(), 0, 60000)));
+        if (pr < 0 && errno == EINTR) {
+            continue;
+        }
+        if (pr <= 0) {
+            return {};
+        }
+        const ssize_t n = ::recv(s, inicio, sizeof inicio, MSG_PEEK | MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        return n > 0 ? std::string(inicio, static_cast<std::size_t>(n)) : std::string();
+    }
+}
+
+void InterromperConexao(curl_socket_t s) {
+    ::shutdown(s, SHUT_RDWR);
+}
+
 } // namespace kelvane::plataforma

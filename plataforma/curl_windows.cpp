@@ -102,4 +102,23 @@ void FecharConexao(curl_socket_t s, std::chrono::steady_clock::time_point prazo)
     ::closesocket(s);
 }
 
+std::string EspiarInicio(curl_socket_t s, std::chrono::milliseconds espera) {
+    const auto us = std::clamp<std::int64_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(espera).count(), 0, 60000000);
+    timeval limite{static_cast<long>(us / 1000000), static_cast<long>(us % 1000000)};
+    fd_set leitura;
+    FD_ZERO(&leitura);
+    FD_SET(s, &leitura);
+    if (::select(0, &leitura, nullptr, nullptr, &limite) <= 0) {
+        return {};
+    }
+    char inicio[64];
+    const int n = ::recv(s, inicio, sizeof inicio, MSG_PEEK);
+    return n > 0 ? std::string(inicio, static_cast<std::size_t>(n)) : std::string();
+}
+
+void InterromperConexao(curl_socket_t s) {
+    ::shutdown(s, SD_BOTH);
+}
+
 } // namespace kelvane::plataforma

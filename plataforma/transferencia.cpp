@@ -22,6 +22,19 @@ constexpr long kBufferEnvio = 1024 * 1024;
 // once a transfer's data has gone.
 constexpr std::chrono::seconds kFechamento{60};
 
+// How long a new SFTP connection waits for the server's first bytes before libssh2 speaks: an SSH
+// server sends its greeting at once, and one that waits for the client's loses this much.
+constexpr std::chrono::milliseconds kEsperaSaudacao{3000};
+
+// Whether a connection's first bytes are an FTP reply: a three-digit code, then a space or "-".
+bool RespostaFtp(std::string_view linha) {
+    const auto digito = [&](std::size_t i) {
+        return linha.size() > i && std::isdigit(static_cast<unsigned char>(linha[i]));
+    };
+    return digito(0) && digito(1) && digito(2) &&
+           (linha.size() == 3 || linha[3] == ' ' || linha[3] == '-' || linha[3] == '\r');
+}
+
 // The longest time limit libcurl takes (INT_MAX ms); a longer one would be refused, leaving the
 // previous operation's in force.
 long Segundos(std::chrono::seconds s) {
@@ -151,6 +164,7 @@ struct Transferencia::Estado {
     bool chaveRecusada = false;
     // FTP: the connection's first line is yet to come; it came and was not an FTP reply.
     bool aguardandoSaudacao = false, outroProtocolo = false;
+    std::vector<curl_socket_t> abertos; // the sockets libcurl has open, the newest last
     std::function<void(std::uintmax_t, std::uintmax_t)> progresso; // the download under way's
 
     ~Estado() {
@@ -174,13 +188,18 @@ struct Transferencia::Estado {
             e->tls = TlsDaConexao(e->curl, c);
         }
         if (tipo == CURLINFO_HEADER_IN && e->aguardandoSaudacao && e->Ftp()) {
-            // An FTP server's every reply starts with its three-digit code; an SSH server
-            // greets with "SSH-", a TLS one (FTPS's port) answers nothing.
+            // An SSH server greets with "SSH-", a TLS one (FTPS's port) answers nothing.
             e->aguardandoSaudacao = false;
-            e->outroProtocolo = linha.size() < 3 ||
-                                !std::isdigit(static_cast<unsigned char>(linha[0])) ||
-                                !std::isdigit(static_cast<unsigned char>(linha[1])) ||
-                                !std::isdigit(static_cast<unsigned char>(linha[2]));
+            e->outroProtocolo = !RespostaFtp(linha);
+        }
+        if (tipo == CURLINFO_TEXT && !e->Ftp() && linha.rfind("Connected to ", 0) == 0 &&
+            !e->abertos.empty()) {
+            // Connected, and libssh2 has not read yet: an FTP server's greeting ends it here
+            // (the others of the name's addresses were closed before this was said).
+            if (RespostaFtp(EspiarInicio(e->abertos.back(), kEsperaSaudacao))) {
+                e->outroProtocolo = true;
+                InterromperConexao(e->abertos.back());
+            }
         }
         if (tipo == CURLINFO_HEADER_OUT) {
             e->comando = linha.substr(0, 5);
@@ -195,7 +214,8 @@ struct Transferencia::Estado {
     // Every connection ends with the server having read all that was sent: its upload whole, and
     // no reset that would make it throw away the end (within the operation's limit).
     static int Fechar(void* p, curl_socket_t s) {
-        const auto* e = static_cast<Estado*>(p);
+        auto* e = static_cast<Estado*>(p);
+        std::erase(e->abertos, s);
         const auto agora = std::chrono::steady_clock::now();
         const auto passado = std::chrono::duration_cast<std::chrono::seconds>(agora - e->inicio);
         // (A limit too long to add to a clock's time is never the nearer end.)
@@ -209,8 +229,10 @@ struct Transferencia::Estado {
 
     // A new connection: its greeting is the next line (the data connections' sockets come
     // after it, and the reply that follows them starts with a code too).
-    static int NovoSocket(void* p, curl_socket_t, curlsocktype) {
-        static_cast<Estado*>(p)->aguardandoSaudacao = true;
+    static int NovoSocket(void* p, curl_socket_t s, curlsocktype) {
+        auto* e = static_cast<Estado*>(p);
+        e->aguardandoSaudacao = true;
+        e->abertos.push_back(s);
         return CURL_SOCKOPT_OK;
     }
 
@@ -407,9 +429,14 @@ struct Transferencia::Estado {
         FalhaTransferencia f;
         if (outroProtocolo) {
             f.outroProtocolo = true;
-            f.motivo = "o servidor não respondeu como um servidor FTP na porta " + d.porta +
-                       " (é de outro protocolo, como o SSH: para SFTP, use sftp:// no endereço)" +
-                       nada;
+            f.motivo = Ftp() ? "o servidor não respondeu como um servidor FTP na porta " + d.porta +
+                                   " (é de outro protocolo, como o SSH: para SFTP, use sftp:// "
+                                   "no endereço)" +
+                                   nada
+                             : "o servidor respondeu como um servidor FTP na porta " + d.porta +
+                                   ", não como um servidor SSH (para FTP, use ftp:// ou ftpes:// "
+                                   "no endereço; o SFTP costuma estar na porta 22)" +
+                                   nada;
             return f;
         }
         if (!Ftp() && chaveRecusada) {

@@ -388,6 +388,9 @@ const Falha falhas[] = {
      "Erro: 0 - Envio falhou: o servidor guardou ", true, true},
     {"ServidorGuardaUmArquivoVazio", ComFtp("--empty"), 6,
      "Erro: 0 - Envio falhou: o servidor guardou 0 de ", true, true},
+    // libssh2 would take the FTP greeting for text before an SSH one and wait for the rest.
+    {"SftpNaPortaDeUmServidorFtp", [](Programa& p) { p.cfg["Endereco"] = "sftp://localhost"; }, 6,
+     "Erro: 0 - Envio falhou: o servidor respondeu como um servidor FTP na porta ", true, true},
     {"PortaDoFtpQueNaoENumero", [](Programa& p) { p.cfg["Porta"] = "abc"; }, 6,
      "Erro: 0 - Envio falhou: a porta do FTP (Porta=abc) não é um número de 1 a 65535; nada "
      "foi enviado.",
