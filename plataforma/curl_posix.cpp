@@ -62,21 +62,28 @@ std::string TlsDaConexao(const Curl&, CURL*) {
     return {};
 }
 
+namespace {
+
+// Whether `s` has something to read, or its end, before `prazo`.
+bool Legivel(curl_socket_t s, std::chrono::steady_clock::time_point prazo) {
+    for (;;) {
+        const auto resta =
+            std::chrono::ceil<std::chrono::milliseconds>(prazo - std::chrono::steady_clock::now());
+        pollfd p{s, POLLIN, 0};
+        const int pr =
+            ::poll(&p, 1, static_cast<int>(std::clamp<std::int64_t>(resta.count(), 0, 60000)));
+        if (pr >= 0 || errno != EINTR) {
+            return pr > 0;
+        }
+    }
+}
+
+} // namespace
+
 void FecharConexao(curl_socket_t s, std::chrono::steady_clock::time_point prazo) {
     if (::shutdown(s, SHUT_WR) == 0) {
         char descarte[4096];
-        for (;;) {
-            const auto resta = std::chrono::ceil<std::chrono::milliseconds>(
-                prazo - std::chrono::steady_clock::now());
-            pollfd p{s, POLLIN, 0};
-            const int pr =
-                ::poll(&p, 1, static_cast<int>(std::clamp<std::int64_t>(resta.count(), 0, 60000)));
-            if (pr < 0 && errno == EINTR) {
-                continue;
-            }
-            if (pr <= 0) {
-                break; // the time is up
-            }
+        while (Legivel(s, prazo)) { // until the time is up
             const ssize_t n = ::recv(s, descarte, sizeof descarte, 0);
             if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) {
                 break; // the peer's end, or a reset
@@ -87,26 +94,14 @@ void FecharConexao(curl_socket_t s, std::chrono::steady_clock::time_point prazo)
 }
 
 std::string EspiarInicio(curl_socket_t s, std::chrono::milliseconds espera) {
-    const auto prazo = std::chrono::steady_clock::now() + espera;
     char inicio[64];
-    for (;;) {
-        const auto resta =
-            std::chrono::ceil<std::chrono::milliseconds>(prazo - std::chrono::steady_clock::now());
-        pollfd p{s, POLLIN, 0};
-        const int pr =
-            ::poll(&p, 1, static_cast<int>(std::clamp<std::int64_t>(resta.count(), 0, 60000)));
-        if (pr < 0 && errno == EINTR) {
-            continue;
-        }
-        if (pr <= 0) {
-            return {};
-        }
-        const ssize_t n = ::recv(s, inicio, sizeof inicio, MSG_PEEK | MSG_DONTWAIT);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        return n > 0 ? std::string(inicio, static_cast<std::size_t>(n)) : std::string();
+    ssize_t n = -1;
+    if (Legivel(s, std::chrono::steady_clock::now() + espera)) {
+        do {
+            n = ::recv(s, inicio, sizeof inicio, MSG_PEEK | MSG_DONTWAIT);
+        } while (n < 0 && errno == EINTR);
     }
+    return n > 0 ? std::string(inicio, static_cast<std::size_t>(n)) : std::string();
 }
 
 void InterromperConexao(curl_socket_t s) {
