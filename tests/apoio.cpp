@@ -283,10 +283,8 @@ void Programa::Ini() {
 std::vector<std::string> Programa::Comando(const std::vector<std::string>& argumentos,
                                            bool limite) const {
     // A run that hangs fails its test instead of stopping the suite.
-    std::vector<std::string> c = {"/usr/bin/timeout", "-s", "KILL", "120"};
-    if (!limite) {
-        c.clear();
-    }
+    auto c = limite ? std::vector<std::string>{"/usr/bin/timeout", "-s", "KILL", "120"}
+                    : std::vector<std::string>{};
     c.insert(c.end(), envolver.begin(), envolver.end());
     if (Sistema().windows) {
         // The run's TMPDIR becomes Windows' TEMP (wine_temp_proprio, scripts/ambiente_windows.sh).

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
@@ -50,6 +51,10 @@ const Alvo& Sistema();
 // Ends the running test as skipped, with the reason, when it cannot exist on Windows.
 #define KELVANE_SO_LINUX(motivo)                                                                   \
     if (::kelvane::teste::Sistema().windows)                                                       \
+    GTEST_SKIP() << (motivo)
+// The same unless the test runs as root (Linux).
+#define KELVANE_SO_ROOT(motivo)                                                                    \
+    if (::geteuid() != 0)                                                                          \
     GTEST_SKIP() << (motivo)
 
 // Names each row of a parameterised table by its `nome`.
@@ -145,5 +150,12 @@ public:
     std::vector<std::string> envolver;  // what the program is started through (Linux)
     std::unique_ptr<Servidor> tds, servidorFtp;
 };
+// A row's preparation: the FTP server started again with an option of ftp_server.py.
+inline std::function<void(Programa&)> ComFtp(const char* opcao) {
+    return [opcao](Programa& p) {
+        p.opcoesFtp = {opcao};
+        p.Servidores();
+    };
+}
 
 } // namespace kelvane::teste

@@ -133,11 +133,8 @@ class Regras : public ::testing::TestWithParam<Regra> {};
 TEST_P(Regras, ProblemaComOTextoDeHoje) {
     const auto& r = GetParam();
     Configuracao c;
-    c.ncripto = r.claras ? "1" : "0";
-    c.servidorDB = "SERVIDOR01\\SQL";
-    c.porta = "21";
-    c.codigoCliente = "42";
-    c.nomeCliente = "Casa";
+    c.ncripto = r.claras ? "1" : "0", c.servidorDB = "SERVIDOR01\\SQL", c.porta = "21";
+    c.codigoCliente = "42", c.nomeCliente = "Casa";
     c.*r.campo = r.valor;
     ContextoGravacao contexto{"Servidor01", 40, {}};
     const auto v = ValidarConfiguracao(c, r.uso, contexto);

@@ -51,6 +51,7 @@ struct Ferramentas final : Programas {
     }
 };
 
+using Talvez = std::optional<plataforma::FalhaTransferencia>;
 const plataforma::FalhaTransferencia kNaoUsado{"o backup não baixa nem lista"};
 
 struct Sessao final : SessaoTransferencia {
@@ -58,32 +59,22 @@ struct Sessao final : SessaoTransferencia {
     std::uintmax_t enviado = 2; // the archive the fake 7z writes, as ncftpput sends it
     plataforma::DescricaoConexao d;
     explicit Sessao(const Linha& linha) : l(linha) {}
-    std::optional<plataforma::FalhaTransferencia> Enviar(const std::filesystem::path& a,
-                                                         const std::string&) override {
+    Talvez Enviar(const std::filesystem::path& a, const std::string&) override {
         enviado = std::filesystem::file_size(a);
         return l.envio;
     }
-    std::optional<plataforma::FalhaTransferencia> Tamanho(const std::string&,
-                                                          plataforma::TamanhoRemoto& t) override {
+    Talvez Tamanho(const std::string&, plataforma::TamanhoRemoto& t) override {
         t.bytes = enviado - l.menos;
         return std::nullopt;
     }
-    std::optional<plataforma::FalhaTransferencia> Renomear(const std::string&,
-                                                           const std::string&) override {
-        return std::nullopt;
-    }
-    std::optional<plataforma::FalhaTransferencia> Apagar(const std::string&) override {
-        return std::nullopt;
-    }
+    Talvez Renomear(const std::string&, const std::string&) override { return std::nullopt; }
+    Talvez Apagar(const std::string&) override { return std::nullopt; }
     // The restore's, which the backup never asks for.
-    std::optional<plataforma::FalhaTransferencia>
-    Baixar(const std::string&, const std::filesystem::path&,
-           const std::function<void(std::uintmax_t, std::uintmax_t)>&) override {
+    Talvez Baixar(const std::string&, const std::filesystem::path&,
+                  const std::function<void(std::uintmax_t, std::uintmax_t)>&) override {
         return kNaoUsado;
     }
-    std::optional<plataforma::FalhaTransferencia> Listar(std::vector<std::string>&) override {
-        return kNaoUsado;
-    }
+    Talvez Listar(std::vector<std::string>&) override { return kNaoUsado; }
     const plataforma::DescricaoConexao& Descrever() const override { return d; }
 };
 
@@ -161,9 +152,8 @@ const Linha linhas[] = {
      "Erro: 0 - Envio falhou: o servidor guardou 1 de 2 bytes de " + kArquivo +
          "; o que chegou ficou no servidor como " + kArquivo + ".parcial",
      true, true},
-    {"Ocupada", "sftp://h", 0, 0, 0, 0, std::nullopt, 0, CodigoSaida::JobEmExecucao,
-     Etapa::Ocupada, "Outro backup já está em execução nesta pasta; este não será executado.",
-     false, false, true},
+    {"Ocupada", "sftp://h", 0, 0, 0, 0, std::nullopt, 0, CodigoSaida::JobEmExecucao, Etapa::Ocupada,
+     "Outro backup já está em execução nesta pasta; este não será executado.", false, false, true},
 };
 
 class CadaLinha : public ::testing::TestWithParam<Linha> {};
@@ -204,12 +194,8 @@ TEST_P(CadaLinha, GuardaERegistraOQueSuaFalhaPede) {
     EXPECT_EQ(r.falha.transferencia.has_value(), l.envio.has_value());
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.back().rfind(l.ultima, 0), 0u) << log.back();
-    std::ifstream arquivo(raiz / "Log" / "Log_teste.Log");
-    std::string linha, ultima;
-    while (std::getline(arquivo, linha)) {
-        ultima = linha;
-    }
-    EXPECT_TRUE(ultima.ends_with(" : " + log.back())) << ultima;
+    const auto arquivo = teste::Ler(raiz / "Log" / "Log_teste.Log");
+    EXPECT_TRUE(arquivo.ends_with(" : " + log.back() + "\n")) << arquivo;
     EXPECT_EQ(caixa, l.codigo == CodigoSaida::Sucesso ? "" : log.back());
     EXPECT_EQ(std::filesystem::exists(bak), l.bakFica);
     EXPECT_EQ(std::filesystem::exists(raiz / NomeArquivoCompactado(bak.filename().string())),

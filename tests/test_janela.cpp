@@ -55,15 +55,9 @@ template <typename W> W* Controle(const QWidget& janela, const char* nome) {
     }
     return w;
 }
-QLineEdit* Campo(const QWidget& j, const char* nome) {
-    return Controle<QLineEdit>(j, nome);
-}
-QPushButton* Botao(const QWidget& j, const char* nome) {
-    return Controle<QPushButton>(j, nome);
-}
-QCheckBox* Marca(const QWidget& j, const char* nome) {
-    return Controle<QCheckBox>(j, nome);
-}
+const auto Campo = Controle<QLineEdit>;
+const auto Botao = Controle<QPushButton>;
+const auto Marca = Controle<QCheckBox>;
 QComboBox* ListaFtp(const QWidget& j) {
     return Controle<QComboBox>(j, "cmbServidor");
 }
@@ -329,18 +323,15 @@ TEST_P(Carga, CadaValorNoSeuControle) {
 // Built when the tests are registered, after main has started: Cripto is another unit's.
 std::vector<CasoCarga> Cargas() {
     return {
-        {"NCriptoEmClaro",
-         {{"NCripto", "1"}, {"Usuario", "claro"}, {"SSPI", "1"}, {"ServidorFTP", "1"}},
+        {"NCriptoEmClaro", Pares("NCripto=1\nUsuario=claro\nSSPI=1\nServidorFTP=1"),
          "2|2|1|claro||"},
-        {"Embaralhado",
-         {{"Usuario", Cripto("embaralhado")}, {"SSPI", "0.5"}, {"ServidorFTP", "7"}},
+        {"Embaralhado", Pares("Usuario=" + Cripto("embaralhado") + "\nSSPI=0.5\nServidorFTP=7"),
          "0|0|-1|embaralhado||"},
         {"NCriptoCinza",
-         {{"NCripto", "2"}, {"Usuario", Cripto("cinza")}, {"SSPI", "1.5"}, {"ServidorFTP", "x"}},
+         Pares("NCripto=2\nUsuario=" + Cripto("cinza") + "\nSSPI=1.5\nServidorFTP=x"),
          "1|1|-1|cinza||"},
         // The preset as stored: its choice shows, the administrator's own login stays.
-        {"ServidorDoFabricante",
-         {{"NCripto", "1.0"}, {"Usuario", "x"}, {"ServidorFTP", "0"}, {"Porta", "2121"}},
+        {"ServidorDoFabricante", Pares("NCripto=1.0\nUsuario=x\nServidorFTP=0\nPorta=2121"),
          "2|0|0|x|2121|"},
         {"ServidorDoFabricanteSalvoSemMudar",
          Pares("NCripto=1\nServidorDB=localhost\nServidorFTP=0\nEndereco=ftp.meu.example\n"
@@ -348,10 +339,9 @@ std::vector<CasoCarga> Cargas() {
          "2|0|0|admin|2121|", true},
         // A value too long to unscramble is left out; the rest still loads.
         {"LongoDemaisParaDesembaralhar",
-         {{"Senha", std::string(507, 'x')}, {"Usuario", Cripto("depois")}},
+         Pares("Senha=" + std::string(507, 'x') + "\nUsuario=" + Cripto("depois")),
          "0|0|-1|depois||"},
-        {"NomeMaiorQueADigitacao",
-         {{"NomeCliente", "Padaria e Confeitaria São João"}},
+        {"NomeMaiorQueADigitacao", Pares("NomeCliente=Padaria e Confeitaria São João"),
          "0|0|-1|||Padaria e Confeitaria São João"},
     };
 }
@@ -403,7 +393,7 @@ INSTANTIATE_TEST_SUITE_P(Janela, Gravacao, ::testing::ValuesIn(kGravacoes), Pelo
 
 struct CasoRecusa {
     const char* nome;
-    std::function<void(QWidget&)> preparar;
+    std::function<void(Janela&, QWidget&)> preparar;
     std::string caixa;  // part of its text; none when it saves
     bool aviso = false; // the box only warns: saved all the same
 };
@@ -414,7 +404,7 @@ TEST_P(Salvar, RecusaOQueOJobNaoPoderiaUsar) {
     auto& f = Abrir({{"Banco", "antes"}, {"Porta", " 2121 "}}); // blanks allowed
     Campo(f, "txtBanco")->setText("depois");
     Campo(f, "txtServidorBD")->setText("localhost");
-    c.preparar(f);
+    c.preparar(*this, f);
     Clicar("cmdSalvarFechar");
     const bool salva = c.caixa.empty() || c.aviso;
     ASSERT_EQ(Caixas().size(), c.caixa.empty() ? 0u : 1u);
@@ -425,21 +415,22 @@ TEST_P(Salvar, RecusaOQueOJobNaoPoderiaUsar) {
     EXPECT_EQ(f.isVisible(), !salva);
 }
 
-std::function<void(QWidget&)> Digitar(const char* campo, QString texto) {
-    return [campo, texto](QWidget& f) {
+// Types `texto` into the field before the click.
+auto Em(const char* campo, QString texto) {
+    return [campo, texto](auto&, QWidget& f) {
         Campo(f, campo)->setText(texto);
     };
 }
-std::function<void(QWidget&)> Cliente(int tamanho) {
-    return [tamanho](QWidget& f) {
+std::function<void(Janela&, QWidget&)> Cliente(int tamanho) {
+    return [tamanho](Janela&, QWidget& f) {
         Campo(f, "txtCodigoCliente")->setText("1");
         Campo(f, "txtNomeCliente")->setMaxLength(300);
         Campo(f, "txtNomeCliente")->setText(QString(tamanho, 'n'));
     };
 }
 // The uploader gone, and 7z too for plain FTP; `endereco` typed.
-std::function<void(QWidget&)> SemFerramentas(QString endereco) {
-    return [endereco](QWidget& f) {
+std::function<void(Janela&, QWidget&)> SemFerramentas(QString endereco) {
+    return [endereco](Janela&, QWidget& f) {
         fs::remove(PastaPrograma() / plataforma::kNomeEnviador);
         if (endereco.startsWith("ftp:")) {
             fs::remove(PastaPrograma() / plataforma::kNome7z);
@@ -455,14 +446,14 @@ std::vector<CasoRecusa> Recusas() {
     return {
         // The rules themselves are the core's (ValidarConfiguracao); here, that the window
         // gives them what was typed and shows what they say.
-        {"OutroComputador", Digitar("txtServidorBD", "SRV02"), kOutroComputador},
+        {"OutroComputador", Em("txtServidorBD", "SRV02"), kOutroComputador},
         {"UsuarioLongoEmClaro",
-         [](QWidget& f) {
+         [](Janela&, QWidget& f) {
              Campo(f, "txtUsuario")->setText(QString(507, 'u'));
              Marca(f, "chkNCripto")->setChecked(true);
          },
          ""},
-        {"PortaForaDaFaixa", Digitar("txtPorta", "65536"), "a Porta do FTP deve ser um número"},
+        {"PortaForaDaFaixa", Em("txtPorta", "65536"), "a Porta do FTP deve ser um número"},
         // "KVLN_1_<name>_DDMMYY.BAK": 18 bytes besides the name, and a file name holds 255.
         {"NomeDoArquivoLongoDemais", Cliente(238),
          "o arquivo do backup teria um nome de 256 bytes"},
@@ -514,14 +505,11 @@ TEST_F(Janela, ExecutarAgoraSegueOJob) {
     GravarINI(kSecaoInfos, "TesteRestauracao", "1", p.dir / "info.ini");
     std::vector<std::string> linhas;
     std::vector<bool> botoes;
-    std::vector<QPushButton*> acoes;
-    for (const char* nome :
-         {"cmdSalvarFechar", "cmdTestarFTP", "cmdEnviarArquivo", "cmdExecutar"}) {
-        acoes.push_back(Botao(f, nome));
-    }
+    const QPushButton* acoes[] = {Botao(f, "cmdSalvarFechar"), Botao(f, "cmdTestarFTP"),
+                                  Botao(f, "cmdEnviarArquivo"), Botao(f, "cmdExecutar")};
     QObject::connect(&f, &janela::Form1::mensagemMostrada, &f, [&](const QString& t) {
         linhas.push_back(t.toStdString());
-        botoes.push_back(std::any_of(acoes.begin(), acoes.end(),
+        botoes.push_back(std::any_of(std::begin(acoes), std::end(acoes),
                                      [](const QPushButton* b) { return b->isEnabled(); }));
     });
     QTest::mouseClick(Botao(f, "cmdExecutar"), Qt::LeftButton);
@@ -554,9 +542,7 @@ TEST_F(Janela, ExecutarAgoraSegueOJob) {
 TEST_F(Janela, ExecutarAgoraDeRootComoDonoDosDados) {
     KELVANE_SO_LINUX("a janela no Windows roda como a conta dona dos dados");
 #ifndef _WIN32
-    if (::geteuid() != 0) {
-        GTEST_SKIP() << "a conta nobody só pode ser adotada por root";
-    }
+    KELVANE_SO_ROOT("a conta nobody só pode ser adotada por root");
     p.Servidores();
     p.Separar();
     ::chmod(p.raiz.p.c_str(), 0711);
@@ -614,8 +600,6 @@ struct CasoFimSessao {
     const char* durante;          // how the status line begins once the step runs
     const char* motivo = nullptr; // the display gone instead (Linux: Qt then calls exit)
 };
-// The session ends as each system ends it: Windows asks first (the answer must refuse while a
-// backup runs) and then announces the end; Linux sends SIGTERM.
 void AcabarSessao(QWidget& f, bool tela) {
     if (tela) {
         std::exit(1);
@@ -772,12 +756,9 @@ TEST_P(Tarefas, RespondemComUmaCaixa) {
         const auto lista = Rodar({"/usr/lib/p7zip/7z", "l", plataforma::TextoCaminho(chegou)});
         // Packed, or as it is; with a password, no names without it.
         EXPECT_EQ(lista.codigo != 0, chegou.extension() != ".7z" || c.senha != nullptr);
-        if (c.senha) {
-            EXPECT_EQ(Rodar({"/usr/lib/p7zip/7z", "l", std::string("-p") + c.senha,
-                             plataforma::TextoCaminho(chegou)})
-                          .codigo,
-                      0);
-        }
+        EXPECT_TRUE(!c.senha || Rodar({"/usr/lib/p7zip/7z", "l", std::string("-p") + c.senha,
+                                       plataforma::TextoCaminho(chegou)})
+                                        .codigo == 0);
         EXPECT_EQ(lista.saida.find("segredo"), std::string::npos);
         EXPECT_EQ(
             linhas.at(linhas.size() - 2),
@@ -788,12 +769,6 @@ TEST_P(Tarefas, RespondemComUmaCaixa) {
     }
 }
 
-// Types `texto` into the field before the click.
-std::function<void(Tarefas&, QWidget&)> Em(const char* campo, const char* texto) {
-    return [campo, texto](Tarefas&, QWidget& f) {
-        Campo(f, campo)->setText(texto);
-    };
-}
 const auto kNada = [](Tarefas&, QWidget&) {
 };
 const std::string kBanco = "Testando a conexão com o banco 127.0.0.1,",
@@ -893,8 +868,8 @@ const CasoTarefa kTarefas[] = {
 INSTANTIATE_TEST_SUITE_P(Janela, Tarefas, ::testing::ValuesIn(kTarefas), PeloNome());
 
 // The FTP test against the encrypted schemes' daemons: each box as it begins ({chave}: the SSH
-// server's key), the one answer given to a question about the key, and what is kept of it.
-// After a Yes the question is followed by a box saying what was kept.
+// server's key), the one answer given to a question about the key, and what is kept of it (said
+// in a second box after a Yes).
 struct CasoCifrado {
     const char* nome;
     const char* modo; // the server's
@@ -913,9 +888,7 @@ TEST_P(Cifrados, TesteFtpDizOQueConferiu) {
     const auto& c = GetParam();
     KELVANE_SO_LINUX("o Schannel e o libssh2 sob o Wine ainda não negociam com vsftpd e sshd");
 #ifndef _WIN32
-    if (::geteuid() != 0) {
-        GTEST_SKIP() << "vsftpd e sshd precisam de root e de uma conta de teste";
-    }
+    KELVANE_SO_ROOT("vsftpd e sshd precisam de root e de uma conta de teste");
 #endif
     const auto chaves = p.raiz.p / "chaves";
     const std::string modo = c.modo;

@@ -72,10 +72,7 @@ protected:
     void SetUp() override { ::setenv("TMPDIR", p.tmp.c_str(), 1); }
     void TearDown() override { ::unsetenv("TMPDIR"); }
 
-    Execucao Rodar() {
-        p.Ini();
-        return p.Exec();
-    }
+    Execucao Rodar() { return p.Ini(), p.Exec(); }
     std::string Executado() const { return LerINI(kSecaoInfos, "Executado", p.dados / "info.ini"); }
     std::string LogTexto() const { return p.LogTexto(); }
     // No password, in clear or scrambled, in the output or the log.
@@ -181,11 +178,10 @@ TEST_P(CadaSucesso, LogLotesEPermissoes) {
     const auto r0 = Rodar();
     ::unsetenv("KELVANE_WINEDEBUG");
     ASSERT_NO_FATAL_FAILURE(ConferirSucesso(r0));
-    if (Sistema().windows) { // an information event
-        EXPECT_NE(r0.saida.find("trace:eventlog:ReportEventW L\"Fim do Processo\""),
-                  std::string::npos)
-            << r0.saida;
-    }
+    EXPECT_TRUE(!Sistema().windows || // an information event
+                r0.saida.find("trace:eventlog:ReportEventW L\"Fim do Processo\"") !=
+                    std::string::npos)
+        << r0.saida;
     if (fs::exists(vistos)) {
         const auto texto = Ler(vistos);
         EXPECT_NE(texto.find("\nt\n"), std::string::npos) << texto; // both steps went through it
@@ -269,13 +265,6 @@ struct Falha {
     const char* soLinux = nullptr; // why the case cannot exist on Windows
     std::string recusa = "";       // the line before the last, whole ("{porta}": the stand-in's)
 };
-// The FTP server started again with an option.
-std::function<void(Programa&)> ComFtp(const char* opcao) {
-    return [opcao](Programa& p) {
-        p.opcoesFtp = {opcao};
-        p.Servidores();
-    };
-}
 // Lays `de` over `sobre` for the run alone, in a mount namespace of its own.
 void Montar(Programa& p, const fs::path& de, const fs::path& sobre) {
     const std::string montar = "mount --bind \"$0\" \"$1\" && shift && exec \"$@\"";
@@ -283,12 +272,15 @@ void Montar(Programa& p, const fs::path& de, const fs::path& sobre) {
                   de.string(),        sobre.string()};
 }
 // Another account's database stand-in on `endereco`, as any account may listen while SQL Server
-// is down; `mais`: what else it is started with.
+// is down, named in ServidorDB; `mais`: what else it is started with.
 void DeOutraConta(Programa& p, const std::string& endereco, std::vector<std::string> mais = {},
                   const std::vector<std::string>& envolver = {}) {
     mais.insert(mais.end(), {"--uid=65534", "--host=" + endereco,
                              "--logins=" + (p.raiz.p / "logins.txt").string()});
     p.tds = std::make_unique<Servidor>("tds_server.py", mais, envolver);
+    const bool v6 = endereco.find(':') != std::string::npos;
+    p.cfg["ServidorDB"] =
+        (v6 ? "[" + endereco + "]" : endereco) + "," + std::to_string(p.tds->porta);
 }
 // The same in a network namespace of the row's own, where this machine has 192.0.2.77/24 and
 // 2001:db8::77/64 on an interface of its network (a veth pair) besides loopback. The job runs
@@ -340,11 +332,8 @@ const Falha falhas[] = {
      "Server]VERIFY DATABASE is terminating abnormally.",
      true, false, "corrupt"},
     {"VerificacaoCalada",
-     [](Programa& p) {
-         p.cfg["VerificarBackup"] = "1";
-         p.cfg["SilencioBackup"] = "2";
-     },
-     4, "Erro: 0 - Verificação do backup falhou: o servidor não respondeu por 2 s", true, false,
+     [](Programa& p) { p.cfg["VerificarBackup"] = "1", p.cfg["SilencioBackup"] = "2"; }, 4,
+     "Erro: 0 - Verificação do backup falhou: o servidor não respondeu por 2 s", true, false,
      "silent-verify"},
     {"ConexaoCaiAos30", [](Programa&) {}, 4, "Erro: ", true, false, "drop"},
     {"ArquivoNaoPassaNoTeste",
@@ -392,12 +381,8 @@ const Falha falhas[] = {
      "Erro: 0 - Envio falhou: a porta do FTP (Porta=abc) não é um número de 1 a 65535; nada "
      "foi enviado.",
      false, false},
-    {"LogImpossivelDeGravar",
-     [](Programa& p) {
-         Gravar(p.dados / "Log", "x");
-         fs::permissions(p.dados / "Log", fs::perms::owner_read | fs::perms::owner_write);
-     },
-     1, "", false, false},
+    {"LogImpossivelDeGravar", [](Programa& p) { Gravar(p.dados / "Log", "x"); }, 1, "", false,
+     false},
     // Whoever could plant a link where the log goes would have the job write where it leads.
     {"LogEUmLink",
      [](Programa& p) {
@@ -431,19 +416,11 @@ const Falha falhas[] = {
      "Fim do Processo", false, true, "lock", "a trava de pasta do Linux (flock)"},
     // Another account on the server's port, as any may be while SQL Server is down: the login
     // never leaves, however this machine is named.
-    {"PortaDoSqlServerAbertaPorOutraConta",
-     [](Programa& p) {
-         DeOutraConta(p, "127.0.0.1");
-         p.cfg["ServidorDB"] = "127.0.0.1," + std::to_string(p.tds->porta);
-     },
-     3, kSaindo, false, false, "normal", kWineNaoVe, kRecusaNobody},
+    {"PortaDoSqlServerAbertaPorOutraConta", [](Programa& p) { DeOutraConta(p, "127.0.0.1"); }, 3,
+     kSaindo, false, false, "normal", kWineNaoVe, kRecusaNobody},
     // On [::1] alone: IPv6's table of listeners is read as well.
-    {"PortaAbertaPorOutraContaSoEmIpv6",
-     [](Programa& p) {
-         DeOutraConta(p, "::1");
-         p.cfg["ServidorDB"] = "[::1]," + std::to_string(p.tds->porta);
-     },
-     3, kSaindo, false, false, "normal", kWineNaoVe, kRecusaNobody},
+    {"PortaAbertaPorOutraContaSoEmIpv6", [](Programa& p) { DeOutraConta(p, "::1"); }, 3, kSaindo,
+     false, false, "normal", kWineNaoVe, kRecusaNobody},
     {"EsteComputadorPeloEnderecoDaRede", NaRede("192.0.2.77", "192.0.2.77,{porta}"), 3, kSaindo,
      false, false, "normal", kWineForaDaRede, kRecusaNobody},
     {"EsteComputadorPeloEnderecoIpv6DaRede", NaRede("2001:db8::77", "[2001:db8::77],{porta}"), 3,
@@ -525,9 +502,8 @@ INSTANTIATE_TEST_SUITE_P(Job, CadaFalha, ::testing::ValuesIn(falhas), PeloNome()
 // lock): both wait for its release and take it in turn.
 TEST_F(Job, SenhaArquivoDigitadaDuasVezes) {
     p.Separar();
-    const auto ini = p.dados / "info.ini";
     const auto senha = [&] {
-        return LerINI(kSecaoInfos, "SenhaArquivo", ini);
+        return LerINI(kSecaoInfos, "SenhaArquivo", p.dados / "info.ini");
     };
     const auto rodar = [&](const std::string& entrada) {
         return teste::Rodar(p.Comando({"SENHAARQUIVO"}), entrada);
@@ -592,11 +568,8 @@ const Cifrado cifrados[] = {
      },
      9, "Permissões inseguras: "},
     {"CertificadoNumaPastaDeOutraConta", "ftpes",
-     [](Programa& p, const fs::path& c) {
-         ComCa(p, c);
-         ::chown(c.c_str(), 65534, 65534);
-     },
-     9, "Permissões inseguras: "},
+     [](Programa& p, const fs::path& c) { ComCa(p, c), ::chown(c.c_str(), 65534, 65534); }, 9,
+     "Permissões inseguras: "},
     // A server (or someone in the middle) that refuses TLS never gets the login in clear.
     {"ServidorSemTls", "ftpes", ComCa, 6,
      "Erro: 0 - Envio falhou: o servidor não aceitou TLS (AUTH TLS); o usuário e a senha não "
@@ -637,18 +610,13 @@ const Cifrado cifrados[] = {
      },
      6, "Erro: 0 - Envio falhou: a chave do servidor SSH (SHA256:"},
     {"SenhaSftpErrada", "sftp",
-     [](Programa& p, const fs::path& c) {
-         ComChave(p, c);
-         p.cfg["Passw"] = "errada P4ss";
-     },
-     6, "Erro: 0 - Envio falhou: o servidor recusou o usuário ou a senha"},
+     [](Programa& p, const fs::path& c) { ComChave(p, c), p.cfg["Passw"] = "errada P4ss"; }, 6,
+     "Erro: 0 - Envio falhou: o servidor recusou o usuário ou a senha"},
 };
 using CadaCifrado = JobCom<Cifrado>;
 TEST_P(CadaCifrado, SoComQuemSeConfia) {
     const auto& c = GetParam();
-    if (::geteuid() != 0) {
-        GTEST_SKIP() << "vsftpd e sshd precisam de root e de uma conta de teste";
-    }
+    KELVANE_SO_ROOT("vsftpd e sshd precisam de root e de uma conta de teste");
     if (!Sistema().windows && c.nome == "ChaveRsaSha2") {
         GTEST_SKIP() << "o libssh2 1.10 do Debian 12 só pede chaves RSA como ssh-rsa (SHA-1), "
                         "que o OpenSSH 8.8 e posteriores recusam";
@@ -702,9 +670,7 @@ TEST_F(Job, EnviosSeguidosPorTlsChegamInteiros) {
     KELVANE_SO_LINUX("a unidade de transferência do Linux, no processo do teste; o kelvane.exe "
                      "fecha a conexão de dados do mesmo modo em cada linha FTPES acima, e o "
                      "Schannel do Wine não tem TLS 1.3");
-    if (::geteuid() != 0) {
-        GTEST_SKIP() << "o vsftpd precisa de root e de uma conta de teste";
-    }
+    KELVANE_SO_ROOT("o vsftpd precisa de root e de uma conta de teste");
     const auto arquivo = p.raiz.p / "arquivo";
     Gravar(arquivo, std::string(300 * 1000, 'k'));
     for (const std::string opcao : {"", "--tls12"}) {
@@ -835,11 +801,7 @@ const Permissao permissoes[] = {
      "{P} pode ser alterado pelo grupo ou por outros (modo 0777)|chmod go-w {P}", "", true,
      "{P} pode ser alterado por {W}|icacls \"{P}\" {G} {E}"},
     {"PastaRootGrupo1770ComoAntes",
-     [](Programa& p) {
-         ::chown(p.dir.c_str(), 0, 65534);
-         ::chmod(p.dir.c_str(), 01770);
-     },
-     9,
+     [](Programa& p) { ::chown(p.dir.c_str(), 0, 65534), ::chmod(p.dir.c_str(), 01770); }, 9,
      "{P} pode ser alterado pelo grupo ou por outros (modo 1770)|chown nogroup: {P} && "
      "chmod 0700 {P}, e rode o kelvane como nogroup (veja o README)",
      ""},
@@ -872,26 +834,15 @@ const Permissao permissoes[] = {
      "\"{P}\\Formats\\x.so\" /setowner "},
     // The job's account must not be able to swap what root (or SYSTEM) starts: the program
     // apart from its data is root's alone; a portable copy is its owner's, as before.
-    {"ProgramaSeparadoDaContaQueRodaOJob",
-     [](Programa& p) {
-         DeNobody(p);
-         DeOutro(p.dir);
-     },
-     9, "{P} pertence a outra conta (nobody)|chown root {P}", "", false, "-", true},
-    {"ProgramaSeparadoDeOutraConta",
-     [](Programa& p) {
-         p.Separar();
-         DeOutro(p.dir);
-     },
-     9, "{P} pertence a outra conta (nobody)|chown root {P}", "", false,
+    {"ProgramaSeparadoDaContaQueRodaOJob", [](Programa& p) { DeNobody(p), DeOutro(p.dir); }, 9,
+     "{P} pertence a outra conta (nobody)|chown root {P}", "", false, "-", true},
+    {"ProgramaSeparadoDeOutraConta", [](Programa& p) { p.Separar(), DeOutro(p.dir); }, 9,
+     "{P} pertence a outra conta (nobody)|chown root {P}", "", false,
      "{P} pertence a outra conta ({N})|icacls \"{P}\" /setowner "
      "*S-1-5-32-544\r\n"},
     {"PastaDeDadosSeparadaPodeSerLidaPorOutros",
-     [](Programa& p) {
-         p.Separar();
-         ::chmod(p.dados.c_str(), 0755);
-     },
-     9, "{D} pode ser lido pelo grupo ou por outros (modo 0755)|chmod go-rwx {D}", "", false,
+     [](Programa& p) { p.Separar(), ::chmod(p.dados.c_str(), 0755); }, 9,
+     "{D} pode ser lido pelo grupo ou por outros (modo 0755)|chmod go-rwx {D}", "", false,
      "{D} pode ser lido por Everyone (listar o conteúdo, ler atributos estendidos)|icacls "
      "\"{D}\" {G} {E}"},
     // Only the instance ServidorDB names may write the backups (Windows: SQL Server's service
@@ -907,11 +858,8 @@ const Permissao permissoes[] = {
      "{D}\\Backups pode ser alterado por {W}|icacls \"{D}\\Backups\" {G} "
      "*S-1-5-80-3880006512-4290199581-1648723128-3569869737-3631323133:(OI)(CI)M {E}"},
     {"PastaDeDadosSeparadaPodeSerLidaPeloGrupo",
-     [](Programa& p) {
-         p.Separar();
-         ::chmod(p.dados.c_str(), 0750);
-     },
-     9, "{D} pode ser lido pelo grupo ou por outros (modo 0750)|chmod go-rwx {D}", ""},
+     [](Programa& p) { p.Separar(), ::chmod(p.dados.c_str(), 0750); }, 9,
+     "{D} pode ser lido pelo grupo ou por outros (modo 0750)|chmod go-rwx {D}", ""},
     {"InfoIniLegivelPeloGrupo", [](Programa& p) { ::chmod((p.dados / "info.ini").c_str(), 0640); },
      9, "{P}/info.ini pode ser lido pelo grupo ou por outros (modo 0640)|chmod go-rwx {P}/info.ini",
      ""},
@@ -924,11 +872,8 @@ const Permissao permissoes[] = {
      "{D} pertence a nobody, e o kelvane foi iniciado como root|sudo -u nobody {P}/kelvane EXEC",
      "", false, "{D} pertence a NT AUTHORITY\\ANONYMOUS LOGON, e o kelvane foi iniciado como "},
     {"DadosFeitosPorRootAntesDaContaDoSqlServer",
-     [](Programa& p) {
-         p.Separar();
-         fs::permissions(p.raiz.p, fs::perms::owner_all | fs::perms::others_exec);
-     },
-     9, "{D} pertence a root, e o kelvane foi iniciado como nobody|sudo chown -R nobody: {D}", "",
+     [](Programa& p) { p.Separar(), ::chmod(p.raiz.p.c_str(), 0701); }, 9,
+     "{D} pertence a root, e o kelvane foi iniciado como nobody|sudo chown -R nobody: {D}", "",
      false, "-", true},
     {"InfoIniGravavelPorOutros", [](Programa& p) { ::chmod((p.dir / "info.ini").c_str(), 0606); },
      9,
@@ -978,12 +923,8 @@ const Permissao permissoes[] = {
          p.Ini();
      },
      9, "", "Permissões inseguras: {F}/driver.so pertence a outra conta (nobody)"},
-    {"DriverOdbcSemCaminho",
-     [](Programa& p) {
-         p.cfg["DriverODBC"] = "libmarca.so";
-         p.Ini();
-     },
-     9, "", "Permissões inseguras: DriverODBC=libmarca.so não é um driver registrado", false, ""},
+    {"DriverOdbcSemCaminho", [](Programa& p) { p.cfg["DriverODBC"] = "libmarca.so", p.Ini(); }, 9,
+     "", "Permissões inseguras: DriverODBC=libmarca.so não é um driver registrado", false, ""},
     {"DriverRegistradoComABibliotecaDeOutraConta",
      [](Programa& p) {
          BibliotecaDeOutro();
@@ -1021,11 +962,8 @@ const Permissao permissoes[] = {
     // Debian's FreeTDS is registered by bare name, which unixODBC finds in its own driver folder:
     // a copy of another account's there, in a mount namespace of the run's own.
     {"FreeTdsOPadraoComABibliotecaDeOutraConta",
-     [](Programa& p) {
-         BibliotecaDeOutro();
-         Montar(p, fora->biblioteca, fora->freetds);
-     },
-     9, "", "Permissões inseguras: {T} pertence a outra conta (nobody)"},
+     [](Programa& p) { BibliotecaDeOutro(), Montar(p, fora->biblioteca, fora->freetds); }, 9, "",
+     "Permissões inseguras: {T} pertence a outra conta (nobody)"},
 };
 
 class CadaPermissao : public JobCom<Permissao> {
