@@ -52,7 +52,7 @@ const Alvo& Sistema();
 #define KELVANE_SO_LINUX(motivo)                                                                   \
     if (::kelvane::teste::Sistema().windows)                                                       \
     GTEST_SKIP() << (motivo)
-// The same unless the test runs as root (Linux).
+// Ends the running test as skipped, with the reason, unless it runs as root (Linux).
 #define KELVANE_SO_ROOT(motivo)                                                                    \
     if (::geteuid() != 0)                                                                          \
     GTEST_SKIP() << (motivo)

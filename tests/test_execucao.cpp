@@ -87,25 +87,10 @@ struct Envios final : Transferencias {
 };
 
 // The server writes the .BAK, or refuses with the row's number.
-struct BancoFalso final : Banco, SessaoBanco {
+struct SessaoFalsa final : SessaoBanco {
     const Linha& l;
     std::filesystem::path bak;
-    BancoFalso(const Linha& linha, std::filesystem::path b) : l(linha), bak(std::move(b)) {}
-    std::optional<std::string> DriverInseguro(const Configuracao&) override { return {}; }
-    std::unique_ptr<SessaoBanco> Conectar(const Configuracao&, const Registro& r,
-                                          std::optional<Falha>&) override {
-        r("Banco de dados conectado!");
-        struct Uma final : SessaoBanco {
-            SessaoBanco& s;
-            explicit Uma(SessaoBanco& sessao) : s(sessao) {}
-            void Executar(const std::string& q, const std::function<void(const Diagnostico&)>& f,
-                          int n) override {
-                s.Executar(q, f, n);
-            }
-            Tabela Consultar(const std::string& q, int n) override { return s.Consultar(q, n); }
-        };
-        return std::make_unique<Uma>(*this);
-    }
+    SessaoFalsa(const Linha& linha, std::filesystem::path b) : l(linha), bak(std::move(b)) {}
     void Executar(const std::string&, const std::function<void(const Diagnostico&)>&,
                   int) override {
         if (l.recusaBackup) {
@@ -117,13 +102,20 @@ struct BancoFalso final : Banco, SessaoBanco {
         throw ErroBanco(0, "o backup não consulta");
     }
 };
+struct BancoFalso final : Banco {
+    SessaoFalsa sessao;
+    BancoFalso(const Linha& linha, std::filesystem::path b) : sessao(linha, std::move(b)) {}
+    std::optional<std::string> DriverInseguro(const Configuracao&) override { return {}; }
+    std::unique_ptr<SessaoBanco> Conectar(const Configuracao&, const Registro& r,
+                                          std::optional<Falha>&) override {
+        r("Banco de dados conectado!");
+        return std::make_unique<SessaoFalsa>(sessao);
+    }
+};
 
 const plataforma::FalhaTransferencia kRecusado{"o servidor recusou o arquivo"};
-plataforma::FalhaTransferencia Calado() {
-    plataforma::FalhaTransferencia f{"o servidor não respondeu a tempo"};
-    f.tempoEsgotado = true;
-    return f;
-}
+const plataforma::FalhaTransferencia kCalado{.motivo = "o servidor não respondeu a tempo",
+                                             .tempoEsgotado = true};
 
 const std::string kArquivo = NomeArquivoCompactado(NomeArquivoBackup("7", "Loja", Dia()));
 
@@ -141,7 +133,7 @@ const Linha linhas[] = {
      true},
     {"EnvioRecusado", "sftp://h", 0, 0, 0, 0, kRecusado, 0, CodigoSaida::EnvioFalhou, Etapa::Envio,
      "Erro: 0 - Envio falhou: o servidor recusou o arquivo", true, true},
-    {"EnvioCalado", "sftp://h", 0, 0, 0, 0, Calado(), 0, CodigoSaida::EnvioFalhou, Etapa::Envio,
+    {"EnvioCalado", "sftp://h", 0, 0, 0, 0, kCalado, 0, CodigoSaida::EnvioFalhou, Etapa::Envio,
      "Erro: 0 - Envio falhou: o servidor não respondeu a tempo (limite da etapa: 1800 s", true,
      true},
     {"TamanhoMenor", "sftp://h", 0, 0, 0, 0, std::nullopt, 1, CodigoSaida::EnvioFalhou,

@@ -58,9 +58,7 @@ template <typename W> W* Controle(const QWidget& janela, const char* nome) {
 const auto Campo = Controle<QLineEdit>;
 const auto Botao = Controle<QPushButton>;
 const auto Marca = Controle<QCheckBox>;
-QComboBox* ListaFtp(const QWidget& j) {
-    return Controle<QComboBox>(j, "cmbServidor");
-}
+const auto Lista = Controle<QComboBox>;
 
 KELVANE_LINHA_PELO_NOME
 
@@ -104,11 +102,10 @@ public:
         return *form;
     }
     // Clicks and waits for the work the click started off the window's thread.
-    void Clicar(QWidget* botao) {
-        QTest::mouseClick(botao, Qt::LeftButton);
+    void Clicar(const char* botao) {
+        QTest::mouseClick(Botao(*form, botao), Qt::LeftButton);
         EXPECT_TRUE(QTest::qWaitFor([this] { return !form->tarefaEmAndamento(); }, 120000));
     }
-    void Clicar(const char* botao) { Clicar(Botao(*form, botao)); }
     // The window filled for the test servers (loaded from a file that is then removed).
     janela::Form1& Preenchida() {
         if (!p.tds) {
@@ -116,7 +113,7 @@ public:
         }
         auto& f = Abrir(Chaves(p.cfg.begin(), p.cfg.end()));
         fs::remove(p.dir / "info.ini");
-        ListaFtp(f)->setCurrentIndex(1);
+        Lista(f, "cmbServidor")->setCurrentIndex(1);
         return f;
     }
     std::string Ini(const char* chave) { return LerINI(kSecaoInfos, chave, p.dir / "info.ini"); }
@@ -204,7 +201,7 @@ TEST_F(Janela, LayoutComoOUsuarioVe) {
     QTest::keyClicks(nomeCliente, QStringLiteral("12345678901234567890X"));
     EXPECT_EQ(nomeCliente->text().size(), 20);
     // The maker's server fills the FTP fields; another server leaves what was typed.
-    auto* lista = ListaFtp(f);
+    auto* lista = Lista(f, "cmbServidor");
     Campo(f, "txtUsuario")->setText(QStringLiteral("digitado"));
     lista->setCurrentIndex(1);
     EXPECT_EQ(Campo(f, "txtUsuario")->text(), QStringLiteral("digitado"));
@@ -300,7 +297,7 @@ TEST_P(Carga, CadaValorNoSeuControle) {
     EXPECT_EQ(QString("%1|%2|%3|%4|%5|%6")
                   .arg(Marca(f, "chkNCripto")->checkState())
                   .arg(Marca(f, "chkLoginIntegrado")->checkState())
-                  .arg(ListaFtp(f)->currentIndex())
+                  .arg(Lista(f, "cmbServidor")->currentIndex())
                   .arg(Campo(f, "txtUsuario")->text(), Campo(f, "txtPorta")->text(),
                        Campo(f, "txtNomeCliente")->text())
                   .toStdString(),
@@ -563,7 +560,7 @@ TEST_F(Janela, ExecutarAgoraDeRootComoDonoDosDados) {
     ASSERT_TRUE(plataforma::AdotarDonoDosDados(p.dados));
     qputenv("DISPLAY", ":7");
     auto& f = Abrir({}, true);
-    ListaFtp(f)->setCurrentIndex(1);
+    Lista(f, "cmbServidor")->setCurrentIndex(1);
     fs::remove(p.dados / "info.ini"); // the save before the run makes it anew
     const QString senha = Campo(f, "txtSenha")->text();
     Campo(f, "txtSenha")->setText("errada"); // a failure the job puts in no box of its own
@@ -772,7 +769,10 @@ TEST_P(Tarefas, RespondemComUmaCaixa) {
 const auto kNada = [](Tarefas&, QWidget&) {
 };
 const std::string kBanco = "Testando a conexão com o banco 127.0.0.1,",
-                  kFtp = "Testando a conexão FTP com 127.0.0.1:";
+                  kFtp = "Testando a conexão FTP com 127.0.0.1:",
+                  kPortaInvalida = "X A conexão FTP não foi testada: a Porta do FTP deve ser um "
+                                   "número inteiro de 1 a 65535.\r\nDigite na Porta o número da "
+                                   "porta do servidor FTP (normalmente ";
 const CasoTarefa kTarefas[] = {
     {"BancoSempreNoMaster", "cmdTestarConexaoBanco", Em("txtBanco", "NaoExiste"),
      "i Conexão efetuada com sucesso!", kBanco},
@@ -805,17 +805,14 @@ const CasoTarefa kTarefas[] = {
     // The same exit status as a closed port; the uploader's words tell the login apart.
     {"FtpSenhaErrada", "cmdTestarFTP", Em("txtPassw", "errada"),
      "X O servidor FTP recusou a entrada: confira o Usuario e a Senha.\r\nErro: 1 - ", kFtp},
-    {"FtpPortaInvalida", "cmdTestarFTP", Em("txtPorta", "abc"),
-     "X A conexão FTP não foi testada: a Porta do FTP deve ser um número inteiro de 1 a 65535."
-     "\r\nDigite na Porta o número da porta do servidor FTP (normalmente 21)."},
+    {"FtpPortaInvalida", "cmdTestarFTP", Em("txtPorta", "abc"), kPortaInvalida + "21)."},
     // The scheme names the port: in the hint, and for a Porta left empty.
     {"FtpPortaInvalidaDizADoSftp", "cmdTestarFTP",
      [](Tarefas&, QWidget& f) {
          Campo(f, "txtEnderecoFTP")->setText("sftp://127.0.0.1");
          Campo(f, "txtPorta")->setText("abc");
      },
-     "X A conexão FTP não foi testada: a Porta do FTP deve ser um número inteiro de 1 a 65535."
-     "\r\nDigite na Porta o número da porta do servidor FTP (normalmente 22)."},
+     kPortaInvalida + "22)."},
     {"FtpPortaVaziaEADoEsquema", "cmdTestarFTP", Em("txtPorta", " "), "X ", kFtp + "21..."},
     {"FtpSemAsSenhas", "cmdTestarFTP", [](Tarefas& t, QWidget&) { t.EcoarLogin(); },
      "X O arquivo não pôde ser gravado no servidor FTP: confira se o Usuario pode gravar no "
@@ -907,7 +904,7 @@ TEST_P(Cifrados, TesteFtpDizOQueConferiu) {
     }
     fs::remove(p.dir / plataforma::kNomeEnviador); // plain FTP's alone
     auto& f = Abrir(ini);
-    ListaFtp(f)->setCurrentIndex(1);
+    Lista(f, "cmbServidor")->setCurrentIndex(1);
     const auto impressao = Rodar({"/usr/bin/openssl", "x509", "-noout", "-fingerprint", "-sha256",
                                   "-in", (chaves / "servidor.crt").string()})
                                .saida;

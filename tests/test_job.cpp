@@ -33,7 +33,6 @@ using namespace std::string_literals;
 namespace {
 using teste::Execucao; // a program's run in the tests, not the job's run object
 
-// The runner and the uploader (arguments and login text: with hostile values, further down).
 TEST(Ferramentas, SaidaLimitadaELoginPrivado) {
     KELVANE_SO_LINUX("as unidades do Linux; o kelvane.exe é testado de ponta a ponta");
     Programa p(false);
@@ -663,9 +662,8 @@ TEST_P(CadaCifrado, SoComQuemSeConfia) {
 }
 INSTANTIATE_TEST_SUITE_P(Job, CadaCifrado, ::testing::ValuesIn(cifrados), PeloNome());
 
-// Night after night to vsftpd 3.0.3 with TLS 1.3, whose session tickets come after the handshake,
-// at any time during an upload: a client that closed with them unread (or arriving) had the
-// system reset the connection, and vsftpd lost the end of the file (426). Every upload whole.
+// vsftpd 3.0.3 with TLS 1.3 sends session tickets at any time during an upload: a client that
+// closes with them unread (or arriving) has the connection reset and the file's end lost (426).
 TEST_F(Job, EnviosSeguidosPorTlsChegamInteiros) {
     KELVANE_SO_LINUX("a unidade de transferência do Linux, no processo do teste; o kelvane.exe "
                      "fecha a conexão de dados do mesmo modo em cada linha FTPES acima, e o "
@@ -717,7 +715,8 @@ struct Fora {
     fs::path marca = pasta.p / "marca", avisos = pasta.p / "avisos", alheia = pasta.p / "alheia",
              biblioteca = pasta.p / "libkvdriver.so";
     Servidor monitor{"aviso_server.py", {avisos.string()}};
-    std::string driver = "Kelvane Teste " + std::to_string(::getpid());
+    std::string driver = "Kelvane Teste " + std::to_string(::getpid()),
+                chaveDriver = "HKLM\\SOFTWARE\\ODBC\\ODBCINST.INI\\" + driver; // Wine's registry
     fs::path freetds; // Debian's FreeTDS, which unixODBC finds by its bare name
 };
 std::unique_ptr<Fora> fora;
@@ -746,9 +745,6 @@ Execucao Registro(const std::vector<std::string>& argumentos) { // Wine's regist
                                   KELVANE_FONTES "/scripts/ambiente_windows.sh"};
     c.insert(c.end(), argumentos.begin(), argumentos.end());
     return teste::Rodar(c);
-}
-std::string ChaveDriver() {
-    return "HKLM\\SOFTWARE\\ODBC\\ODBCINST.INI\\" + fora->driver;
 }
 // A driver registered in $HOME/.odbcinst.ini, which unixODBC reads (and, under Wine, in the
 // registry as Windows keeps it).
@@ -931,7 +927,7 @@ const Permissao permissoes[] = {
          Registrar(p, fora->biblioteca.string());
          ::setenv("KELVANE_MARCA", fora->marca.c_str(), 1); // the Linux library, also under Wine
          if (Sistema().windows) {
-             Registro({"add", ChaveDriver(), "/v", "Driver", "/d",
+             Registro({"add", fora->chaveDriver, "/v", "Driver", "/d",
                        Sistema().Caminho(fora->biblioteca), "/f"});
          }
      },
@@ -979,7 +975,7 @@ protected:
     }
     static void TearDownTestSuite() {
         if (Sistema().windows) {
-            Registro({"delete", ChaveDriver(), "/f"});
+            Registro({"delete", fora->chaveDriver, "/f"});
         }
         fora.reset();
     }

@@ -7,7 +7,6 @@
 #include "settings/cripto.h"
 #include "settings/ini.h"
 #include "settings/nomes_arquivo.h"
-#include "settings/regras.h"
 #include "settings/texto.h"
 
 #include <chrono>
