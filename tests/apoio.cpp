@@ -178,7 +178,6 @@ Programa::Programa(bool ferramentas)
         }
     } else {
 #ifndef _WIN32 // the Windows suite is of the window alone, which it links
-
         fs::copy_file(KELVANE_EXECUTAVEL, dir / "kelvane");
         fs::copy_file(KELVANE_MODULO_JANELA, dir / "kelvane-janela.so");
 #endif
@@ -231,13 +230,11 @@ void Programa::Falsa(const std::string& ferramenta, const std::string& script) {
 }
 
 void Programa::Servidores(const std::string& modo, long tamanho) {
-    std::vector<std::string> tdsArgs{"--user=" + cfg["Login"],
-                                     "--password=" + cfg["Senha"],
-                                     "--database=" + cfg["Banco"],
-                                     "--mode=" + modo,
-                                     "--backup-size=" + std::to_string(tamanho),
-                                     "--batches=" + (raiz.p / "lotes.txt").string(),
-                                     "--logins=" + (raiz.p / "logins.txt").string()};
+    std::vector<std::string> tdsArgs{"--user=" + cfg["Login"], "--password=" + cfg["Senha"],
+                                     "--database=" + cfg["Banco"], "--mode=" + modo};
+    tdsArgs.insert(tdsArgs.end(), {"--backup-size=" + std::to_string(tamanho),
+                                   "--batches=" + (raiz.p / "lotes.txt").string(),
+                                   "--logins=" + (raiz.p / "logins.txt").string()});
     if (Sistema().windows) {
         tdsArgs.push_back("--wine");
     }
@@ -261,10 +258,6 @@ void Programa::Separar() {
     fs::permissions(dir / "pasta-dados", fs::perms::owner_read | fs::perms::owner_write |
                                              fs::perms::group_read | fs::perms::others_read);
     Ini();
-}
-
-fs::path Programa::Backups() const {
-    return Sistema().windows ? dados / "Backups" : dados;
 }
 
 void Programa::Ini() {
@@ -297,10 +290,6 @@ std::vector<std::string> Programa::Comando(const std::vector<std::string>& argum
     c.push_back(Executavel().string());
     c.insert(c.end(), argumentos.begin(), argumentos.end());
     return c;
-}
-
-Execucao Programa::Exec(std::vector<std::string> argumentos) {
-    return Rodar(Comando(argumentos));
 }
 
 std::vector<std::string> Programa::Log() const {

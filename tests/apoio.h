@@ -121,8 +121,11 @@ public:
     // The installed layout: the data in <tmp>/dados (0700), named by the program folder's
     // pasta-dados, the program folder 0755; info.ini written there.
     void Separar();
-    fs::path Backups() const; // where the server writes the .BAK
-    Execucao Exec(std::vector<std::string> argumentos = {"EXEC"});
+    // Where the server writes the .BAK.
+    fs::path Backups() const { return Sistema().windows ? dados / "Backups" : dados; }
+    Execucao Exec(std::vector<std::string> argumentos = {"EXEC"}) {
+        return Rodar(Comando(argumentos));
+    }
     // The command that starts the program (under Wine on Windows), with or without a time limit.
     std::vector<std::string> Comando(const std::vector<std::string>& argumentos,
                                      bool limite = true) const;

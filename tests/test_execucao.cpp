@@ -147,9 +147,7 @@ const Linha linhas[] = {
     {"Ocupada", "sftp://h", 0, 0, 0, 0, std::nullopt, 0, CodigoSaida::JobEmExecucao, Etapa::Ocupada,
      "Outro backup já está em execução nesta pasta; este não será executado.", false, false, true},
 };
-
 class CadaLinha : public ::testing::TestWithParam<Linha> {};
-
 TEST_P(CadaLinha, GuardaERegistraOQueSuaFalhaPede) {
     const auto& l = GetParam();
     teste::Pasta pasta;

@@ -106,11 +106,8 @@ public:
         QTest::mouseClick(Botao(*form, botao), Qt::LeftButton);
         EXPECT_TRUE(QTest::qWaitFor([this] { return !form->tarefaEmAndamento(); }, 120000));
     }
-    // The window filled for the test servers (loaded from a file that is then removed).
+    // The window filled for the test servers, once started (loaded from a file then removed).
     janela::Form1& Preenchida() {
-        if (!p.tds) {
-            p.Servidores();
-        }
         auto& f = Abrir(Chaves(p.cfg.begin(), p.cfg.end()));
         fs::remove(p.dir / "info.ini");
         Lista(f, "cmbServidor")->setCurrentIndex(1);
@@ -291,7 +288,6 @@ struct CasoCarga {
     bool salvar = false; // then "Salvar e Fechar" untouched keeps every stored value as it was
 };
 class Carga : public Janela, public ::testing::WithParamInterface<CasoCarga> {};
-
 TEST_P(Carga, CadaValorNoSeuControle) {
     auto& f = Abrir(GetParam().ini);
     EXPECT_EQ(QString("%1|%2|%3|%4|%5|%6")
@@ -355,6 +351,7 @@ class Gravacao : public Janela, public ::testing::WithParamInterface<CasoGravaca
 // Only a ticked box stores the credentials in clear; the rest of the file stays as it was.
 TEST_P(Gravacao, SalvarGravaAsChavesEFecha) {
     const auto& c = GetParam();
+    p.Servidores();
     auto& f = Preenchida();
     Gravar(p.dir / "info.ini", std::string("[infos]\n") +
                                    (*c.antes ? std::string("NCripto=") + c.antes + "\n" : "") +
@@ -395,7 +392,6 @@ struct CasoRecusa {
     bool aviso = false; // the box only warns: saved all the same
 };
 class Salvar : public Janela, public ::testing::WithParamInterface<CasoRecusa> {};
-
 TEST_P(Salvar, RecusaOQueOJobNaoPoderiaUsar) {
     const auto& c = GetParam();
     auto& f = Abrir({{"Banco", "antes"}, {"Porta", " 2121 "}}); // blanks allowed
@@ -619,7 +615,6 @@ const auto kInterrompido = ::testing::KilledBySignal(SIGTERM);
 #endif
 
 class FimSessao : public Janela, public ::testing::WithParamInterface<CasoFimSessao> {};
-
 TEST_P(FimSessao, OLogTerminaInterrompido) {
     const auto& c = GetParam();
     if (c.motivo) {
@@ -628,8 +623,7 @@ TEST_P(FimSessao, OLogTerminaInterrompido) {
     // A death test's child runs the test again from its start (in folders of its own, on
     // Windows): it logs where this process reads.
     constexpr const char* kLog = "KELVANE_TESTE_LOG";
-    const bool filho = qEnvironmentVariableIsSet(kLog);
-    if (!filho) {
+    if (!qEnvironmentVariableIsSet(kLog)) {
         qputenv(kLog, QByteArray::fromStdString(
                           plataforma::TextoCaminho(p.dir / "Log" / "Log_janela.Log")));
     }
@@ -682,7 +676,6 @@ struct CasoTarefa {
     const char* soLinux = nullptr; // why the row cannot exist on Windows
     const char* senha = nullptr;   // SenhaArquivo in the file: the archive opens only with it
 };
-
 class Tarefas : public Janela, public ::testing::WithParamInterface<CasoTarefa> {
 public:
     void SetUp() override {
@@ -697,7 +690,6 @@ public:
     }
 
     const fs::path arquivo = p.raiz.p / plataforma::Caminho("relatório de maio.pdf");
-    std::unique_ptr<Servidor> mudo;
 };
 
 // Each task button answers with one box, never holding a password, and the status line keeps
@@ -729,8 +721,7 @@ TEST_P(Tarefas, RespondemComUmaCaixa) {
     fs::current_path("/");
     ASSERT_EQ(Caixas().size(), 1u);
     const std::string caixa = Caixas()[0];
-    const auto esperada = Trocar(c.caixa, {{"{pasta}", p.dir.string()}});
-    EXPECT_EQ(caixa.rfind(esperada, 0), 0u) << caixa;
+    EXPECT_EQ(caixa.rfind(Trocar(c.caixa, {{"{pasta}", p.dir.string()}}), 0), 0u) << caixa;
     // One dial: the uploader's own redials took 40 s against a closed port.
     EXPECT_EQ(caixa.find("Could not"), caixa.rfind("Could not"));
     // The status line holds it whole, or cut to its width with "…" and whole in the tooltip.
@@ -766,8 +757,7 @@ TEST_P(Tarefas, RespondemComUmaCaixa) {
     }
 }
 
-const auto kNada = [](Tarefas&, QWidget&) {
-};
+void Nada(Tarefas&, QWidget&) {}
 const std::string kBanco = "Testando a conexão com o banco 127.0.0.1,",
                   kFtp = "Testando a conexão FTP com 127.0.0.1:",
                   kPortaInvalida = "X A conexão FTP não foi testada: a Porta do FTP deve ser um "
@@ -786,15 +776,15 @@ const CasoTarefa kTarefas[] = {
     // A server that accepts and never answers: given up on, not waited for.
     {"BancoQueNaoResponde", "cmdTestarConexaoBanco",
      [](Tarefas& t, QWidget& f) {
-         t.mudo =
+         t.p.tds =
              std::make_unique<Servidor>("tds_server.py", std::vector<std::string>{"--mode=mute"});
-         Campo(f, "txtServidorBD")->setText(QString("127.0.0.1,%1").arg(t.mudo->porta));
+         Campo(f, "txtServidorBD")->setText(QString("127.0.0.1,%1").arg(t.p.tds->porta));
      },
      "X O servidor não respondeu a tempo: confira se o SQL Server está em execução neste "
      "endereço e nesta porta.\r\nErro: ",
      kBanco},
     // The test file is sent, its size asked and then deleted, on the session of the check.
-    {"FtpConecta", "cmdTestarFTP", kNada,
+    {"FtpConecta", "cmdTestarFTP", Nada,
      "i Conexão FTP efetuada com sucesso! O arquivo de teste foi apagado do servidor.\r\n"
      "Protocolo: FTP, sem criptografia",
      kFtp},
@@ -830,7 +820,7 @@ const CasoTarefa kTarefas[] = {
      "Wine gives every file on drive Z: the running account as owner"},
     {"EnviarSemAsSenhas", "cmdEnviarArquivo", [](Tarefas& t, QWidget&) { t.EcoarLogin(); },
      "X Erro: 3 - Envio falhou: ncftpput terminou com código 3"},
-    {"EnviarComoEsta", "cmdEnviarArquivo", kNada, "i Processo Finalizado", "",
+    {"EnviarComoEsta", "cmdEnviarArquivo", Nada, "i Processo Finalizado", "",
      "relatório de maio.pdf"},
     {"EnviarZipado", "cmdEnviarArquivo",
      [](Tarefas&, QWidget& f) { Marca(f, "chkZipar")->setChecked(true); }, "i Processo Finalizado",
@@ -853,7 +843,7 @@ const CasoTarefa kTarefas[] = {
      "X Erro: 1 - Envio falhou: ncftpput terminou com código 1"},
     {"EnviarArquivoInexistente", "cmdEnviarArquivo", Em("txtArquivoEnviar", "/nao/existe.pdf"),
      "X O arquivo a enviar não foi encontrado:\r\n/nao/existe.pdf"},
-    {"ExecutarBackupRecusado", "cmdExecutar", kNada, "X Erro: 3202 - Backup do banco falhou: ", "",
+    {"ExecutarBackupRecusado", "cmdExecutar", Nada, "X Erro: 3202 - Backup do banco falhou: ", "",
      "", "fail"},
     {"ExecutarSem7z", "cmdExecutar",
      [](Tarefas& t, QWidget&) { fs::remove(t.p.dir / plataforma::kNome7z); },
@@ -880,7 +870,6 @@ struct CasoCifrado {
     const char* caModo = nullptr;    // chmod of the CA's file
 };
 class Cifrados : public Janela, public ::testing::WithParamInterface<CasoCifrado> {};
-
 TEST_P(Cifrados, TesteFtpDizOQueConferiu) {
     const auto& c = GetParam();
     KELVANE_SO_LINUX("o Schannel e o libssh2 sob o Wine ainda não negociam com vsftpd e sshd");

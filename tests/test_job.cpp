@@ -5,9 +5,8 @@
 #include "job/aviso.h"
 #include "job/backup.h"
 #include "job/enviador.h"
-#include "job/ferramentas.h"
+#include "job/execucao.h"
 #include "job/log.h"
-#include "job/retencao.h"
 #include "plataforma/processo.h"
 #include "plataforma/sistema.h"
 #include "settings/codificacao.h"
@@ -147,7 +146,6 @@ const Sucesso sucessos[] = {
      R"(não foi possível conferir se o arquivo chegou inteiro\.\n)"},
 };
 using CadaSucesso = JobCom<Sucesso>;
-
 TEST_P(CadaSucesso, LogLotesEPermissoes) {
     const auto& c = GetParam();
     p.cfg["NCripto"] = c.claras ? "1" : "0";
@@ -277,9 +275,8 @@ void DeOutraConta(Programa& p, const std::string& endereco, std::vector<std::str
     mais.insert(mais.end(), {"--uid=65534", "--host=" + endereco,
                              "--logins=" + (p.raiz.p / "logins.txt").string()});
     p.tds = std::make_unique<Servidor>("tds_server.py", mais, envolver);
-    const bool v6 = endereco.find(':') != std::string::npos;
-    p.cfg["ServidorDB"] =
-        (v6 ? "[" + endereco + "]" : endereco) + "," + std::to_string(p.tds->porta);
+    const auto host = endereco.find(':') == std::string::npos ? endereco : "[" + endereco + "]";
+    p.cfg["ServidorDB"] = host + "," + std::to_string(p.tds->porta);
 }
 // The same in a network namespace of the row's own, where this machine has 192.0.2.77/24 and
 // 2001:db8::77/64 on an interface of its network (a veth pair) besides loopback. The job runs
@@ -442,7 +439,6 @@ const Falha falhas[] = {
      "foi enviado. Escreva o servidor sem ele (servidor,porta)"},
 };
 using CadaFalha = JobCom<Falha>;
-
 TEST_P(CadaFalha, TemSeuCodigoEGuardaOQueNaoFoiEnviado) {
     const auto& c = GetParam();
     if (Sistema().windows && c.soLinux) {
@@ -754,14 +750,11 @@ void Registrar(Programa& p, const std::string& valor) {
     p.cfg["DriverODBC"] = fora->driver;
     p.Ini();
 }
-fs::path Home() {
-    return ::getpwuid(::geteuid())->pw_dir;
-}
 // The account's home, as the run sees it: a folder of the row's own.
 fs::path Casa(Programa& p) {
     const auto casa = p.raiz.p / "casa";
     if (fs::create_directory(casa)) {
-        Montar(p, casa, Home());
+        Montar(p, casa, ::getpwuid(::geteuid())->pw_dir);
     }
     return casa;
 }
@@ -961,7 +954,6 @@ const Permissao permissoes[] = {
      [](Programa& p) { BibliotecaDeOutro(), Montar(p, fora->biblioteca, fora->freetds); }, 9, "",
      "Permissões inseguras: {T} pertence a outra conta (nobody)"},
 };
-
 class CadaPermissao : public JobCom<Permissao> {
 protected:
     static void SetUpTestSuite() {
@@ -1038,7 +1030,7 @@ TEST_P(CadaPermissao, SoODonoFazORodarCodigo) {
                 {"{B}", Sistema().Caminho(fora->biblioteca)},
                 {"{F}", fora->pasta.p.string()},
                 {"{T}", fora->freetds.string()},
-                {"{H}", Home().string()},
+                {"{H}", ::getpwuid(::geteuid())->pw_dir},
                 {"{N}", Sistema().windows ? "NT AUTHORITY\\ANONYMOUS LOGON" : "nobody"},
                 {"{W}", "Everyone (criar arquivos, criar pastas, alterar atributos, excluir, "
                         "excluir o conteúdo)"},
@@ -1073,22 +1065,16 @@ TEST_P(CadaPermissao, SoODonoFazORodarCodigo) {
 INSTANTIATE_TEST_SUITE_P(Job, CadaPermissao, ::testing::ValuesIn(permissoes), PeloNome());
 
 // Values that would change the BACKUP statement, the connection string, an argument or a path if
-// they were not quoted, in every field at once; the server only takes exactly these values.
-struct Hostil {
-    std::string nome, v;
-};
-const Hostil hostis[] = {{"AspasColchetesEChaves", "x']]; DROP DATABASE master; --;UID=x;PWD={y}"},
-                         {"Opcao", "-x"},
-                         {"Lista", "@lista"},
-                         {"Curingas", "a*b?c"},
-                         {"CaminhoAbsoluto", "/tmp/fora"},
-                         {"Shell", "$(touch /tmp/kelvane-hostil)`id`"},
-                         {"AcentosEBrancosNasPontas", "  Ação Ñandú €  "},
-                         {"AspasEBarraInvertida", "fim \\\"aspas\\\" e barra\\"}};
-using CadaHostil = JobCom<Hostil>;
-
+// they were not quoted, in every field at once; the server only takes exactly these values. Each
+// row is "Nome=valor".
+const Pares_ hostis = Pares("AspasColchetesEChaves=x']]; DROP DATABASE master; --;UID=x;PWD={y}\n"
+                            "Opcao=-x\nLista=@lista\nCuringas=a*b?c\nCaminhoAbsoluto=/tmp/fora\n"
+                            "Shell=$(touch /tmp/kelvane-hostil)`id`\n"
+                            "AcentosEBrancosNasPontas=  Ação Ñandú €  \n"
+                            "AspasEBarraInvertida=fim \\\"aspas\\\" e barra\\");
+using CadaHostil = JobCom<std::pair<std::string, std::string>>;
 TEST_P(CadaHostil, ChegaIntacto) {
-    const auto& v = GetParam().v;
+    const auto& v = GetParam().second;
     for (auto& [chave, valor] : p.cfg) {
         // A backslash in a login names a Windows account (DOMAIN\user), never a SQL login.
         const bool conta = chave == "Login" && v.find('\\') != std::string::npos;
@@ -1121,10 +1107,8 @@ TEST_P(CadaHostil, ChegaIntacto) {
     const auto bak = fs::path(pacote).replace_extension(".BAK").filename().string();
     EXPECT_NE(lista.saida.find("\nPath = " + bak + "\n"), std::string::npos) << lista.saida;
     const std::regex caminho("\nPath = "); // the archive's and the backup's, nothing else
-    EXPECT_EQ(std::distance(std::sregex_iterator(lista.saida.begin(), lista.saida.end(), caminho),
-                            std::sregex_iterator()),
-              2)
-        << lista.saida;
+    const std::sregex_iterator primeiro(lista.saida.begin(), lista.saida.end(), caminho), nenhum;
+    EXPECT_EQ(std::distance(primeiro, nenhum), 2) << lista.saida;
     const auto fim =
         "\n-P\n" + p.cfg["Porta"] + "\n-F\n-S\n.parcial\n--\n" + v + "\n" + pacote.string() + "\n";
     EXPECT_TRUE(Ler(args).ends_with(fim)) << Ler(args);
@@ -1133,7 +1117,8 @@ TEST_P(CadaHostil, ChegaIntacto) {
     EXPECT_FALSE(fs::exists("/tmp/fora"));
     EXPECT_FALSE(fs::exists("/tmp/kelvane-hostil"));
 }
-INSTANTIATE_TEST_SUITE_P(Job, CadaHostil, ::testing::ValuesIn(hostis), PeloNome());
+INSTANTIATE_TEST_SUITE_P(Job, CadaHostil, ::testing::ValuesIn(hostis),
+                         [](const auto& i) { return i.param.first; });
 
 // Stopped while a tool runs (none: the backup itself), which does meanwhile what its script says.
 struct Interrupcao {
@@ -1153,15 +1138,13 @@ const Interrupcao interrupcoes[] = {
     {"EnvioSighup", "ncftpput", "exec sleep 300", SIGHUP},
 };
 using CadaInterrupcao = JobCom<Interrupcao>;
-
 TEST_P(CadaInterrupcao, NaoPerdeNadaEAProximaRoda) {
-    const auto& ferramenta = GetParam().ferramenta;
-    const int sinal = GetParam().sinal;
+    const auto& [nome, ferramenta, script, sinal] = GetParam();
     const auto marca = p.raiz.p / "pid";
     p.Servidores(ferramenta.empty() ? "slow" : "normal");
     if (!ferramenta.empty()) {
         p.Falsa(ferramenta, "echo $$ >" + marca.string() + ".t; mv " + marca.string() + ".t " +
-                                marca.string() + "\n" + GetParam().script);
+                                marca.string() + "\n" + script);
     }
     p.Ini();
     auto comando = p.Comando({"EXEC"}, false);
@@ -1304,14 +1287,10 @@ TEST_F(Job, AvisosEArquivosAntigos) {
     char futuro[16];
     const auto daqui40Dias = std::time(nullptr) + 40 * 86400;
     std::strftime(futuro, sizeof futuro, "%d%m%y.7z", std::localtime(&daqui40Dias));
-    const std::vector<std::string> nomes = {base + "311299.7z",
-                                            base + "010126.7z",
-                                            base + "010126.BAK",
-                                            base + "020126.7z",
-                                            "KVLN_0043_Casa_Azul_010126.7z",
-                                            base + "300226.7z",
-                                            base + futuro,
-                                            base + "050126.7z"};
+    std::vector<std::string> nomes = {base + "311299.7z", base + "010126.7z", base + "010126.BAK"};
+    nomes.insert(nomes.end(), {base + "020126.7z", "KVLN_0043_Casa_Azul_010126.7z",
+                               base + "300226.7z", base + futuro});
+    nomes.push_back(base + "050126.7z"); // made another account's below
     fs::create_directories(p.Backups());
     fs::permissions(p.Backups(), fs::perms::owner_all);
     const auto em = [&](const std::string& n) { // the backups have a folder of their own

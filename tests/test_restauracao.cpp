@@ -13,6 +13,7 @@ using namespace kelvane::teste;
 
 namespace {
 
+void Nada(Programa&) {}
 struct Restauro {
     std::string nome;
     std::string modo; // of the database stand-in
@@ -20,11 +21,10 @@ struct Restauro {
     std::string arquivo, banco;
     int codigo;
     std::string log; // a regex the log's lines from "Inicio da Restauração" on must match
-    std::function<void(Programa&)> antes = {}; // between EXEC and RESTAURAR
+    std::function<void(Programa&)> antes = Nada; // between EXEC and RESTAURAR
 };
 KELVANE_LINHA_PELO_NOME
 
-const std::string kData = R"(\d{6})";
 const std::string kInicio = R"(Inicio da Restauração\nConectando .*\nBanco de dados conectado!\n)";
 const std::string kRemoto = kInicio +
                             R"(Baixando\.\.\.: KVLN_0042_Casa_Azul_\d{6}\.7z < 127\.0\.0\.1\n)"
@@ -52,11 +52,9 @@ std::map<std::string, std::string> Extracao(const Programa& p) {
     std::map<std::string, std::string> r;
     for (const auto& e : fs::directory_iterator(p.Backups())) {
         const auto nome = e.path().filename().string();
-        if (nome.starts_with("restauracao")) {
-            if (!fs::is_directory(e.path())) {
-                r[nome] = Ler(e.path());
-                continue;
-            }
+        if (nome.starts_with("restauracao") && !fs::is_directory(e.path())) {
+            r[nome] = Ler(e.path());
+        } else if (nome.starts_with("restauracao")) {
             for (const auto& d : fs::recursive_directory_iterator(e.path())) {
                 r[nome] += d.path().filename().string() + ":" + Ler(d.path()) + "\n";
             }
@@ -152,7 +150,6 @@ protected:
     Programa p;
 };
 using CadaRestauro = Com<Restauro>;
-
 TEST_P(CadaRestauro, RestauraOuParaNaEtapaCerta) {
     const auto& c = GetParam();
     const auto sql = p.raiz.p / "sql";
@@ -167,9 +164,7 @@ TEST_P(CadaRestauro, RestauraOuParaNaEtapaCerta) {
     const auto inicio = p.Log().size();
     const auto local = p.Pacotes().at(0);
     const auto conteudo = Ler(local);
-    if (c.antes) {
-        c.antes(p);
-    }
+    c.antes(p);
     if (IsSkipped()) {
         return;
     }
@@ -243,9 +238,7 @@ const Exercicio exercicios[] = {
      R"(o banco \[Vendas_KelvaneTeste\] já existe; nada foi restaurado e ele não foi apagado )"
      R"(\(se for de um teste anterior, apague-o: DROP DATABASE \[Vendas_KelvaneTeste\]\)\.\n)"},
 };
-
 using ExercicioAposExec = Com<Exercicio>;
-
 TEST_P(ExercicioAposExec, ProvaOQueFoiEnviado) {
     const auto& c = GetParam();
     const auto sql = p.raiz.p / "sql";
