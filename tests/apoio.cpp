@@ -178,7 +178,6 @@ Programa::Programa(bool ferramentas)
         }
     } else {
 #ifndef _WIN32 // the Windows suite is of the window alone, which it links
-
         fs::copy_file(KELVANE_EXECUTAVEL, dir / "kelvane");
         fs::copy_file(KELVANE_MODULO_JANELA, dir / "kelvane-janela.so");
 #endif
@@ -231,13 +230,11 @@ void Programa::Falsa(const std::string& ferramenta, const std::string& script) {
 }
 
 void Programa::Servidores(const std::string& modo, long tamanho) {
-    std::vector<std::string> tdsArgs{"--user=" + cfg["Login"],
-                                     "--password=" + cfg["Senha"],
-                                     "--database=" + cfg["Banco"],
-                                     "--mode=" + modo,
-                                     "--backup-size=" + std::to_string(tamanho),
-                                     "--batches=" + (raiz.p / "lotes.txt").string(),
-                                     "--logins=" + (raiz.p / "logins.txt").string()};
+    std::vector<std::string> tdsArgs{"--user=" + cfg["Login"], "--password=" + cfg["Senha"],
+                                     "--database=" + cfg["Banco"], "--mode=" + modo};
+    tdsArgs.insert(tdsArgs.end(), {"--backup-size=" + std::to_string(tamanho),
+                                   "--batches=" + (raiz.p / "lotes.txt").string(),
+                                   "--logins=" + (raiz.p / "logins.txt").string()});
     if (Sistema().windows) {
         tdsArgs.push_back("--wine");
     }
@@ -263,10 +260,6 @@ void Programa::Separar() {
     Ini();
 }
 
-fs::path Programa::Backups() const {
-    return Sistema().windows ? dados / "Backups" : dados;
-}
-
 void Programa::Ini() {
     fs::remove(dir / "info.ini");
     fs::remove(dados / "info.ini");
@@ -283,10 +276,8 @@ void Programa::Ini() {
 std::vector<std::string> Programa::Comando(const std::vector<std::string>& argumentos,
                                            bool limite) const {
     // A run that hangs fails its test instead of stopping the suite.
-    std::vector<std::string> c = {"/usr/bin/timeout", "-s", "KILL", "120"};
-    if (!limite) {
-        c.clear();
-    }
+    auto c = limite ? std::vector<std::string>{"/usr/bin/timeout", "-s", "KILL", "120"}
+                    : std::vector<std::string>{};
     c.insert(c.end(), envolver.begin(), envolver.end());
     if (Sistema().windows) {
         // The run's TMPDIR becomes Windows' TEMP (wine_temp_proprio, scripts/ambiente_windows.sh).
@@ -299,10 +290,6 @@ std::vector<std::string> Programa::Comando(const std::vector<std::string>& argum
     c.push_back(Executavel().string());
     c.insert(c.end(), argumentos.begin(), argumentos.end());
     return c;
-}
-
-Execucao Programa::Exec(std::vector<std::string> argumentos) {
-    return Rodar(Comando(argumentos));
 }
 
 std::vector<std::string> Programa::Log() const {

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
@@ -50,6 +51,10 @@ const Alvo& Sistema();
 // Ends the running test as skipped, with the reason, when it cannot exist on Windows.
 #define KELVANE_SO_LINUX(motivo)                                                                   \
     if (::kelvane::teste::Sistema().windows)                                                       \
+    GTEST_SKIP() << (motivo)
+// Ends the running test as skipped, with the reason, unless it runs as root (Linux).
+#define KELVANE_SO_ROOT(motivo)                                                                    \
+    if (::geteuid() != 0)                                                                          \
     GTEST_SKIP() << (motivo)
 
 // Names each row of a parameterised table by its `nome`.
@@ -116,8 +121,11 @@ public:
     // The installed layout: the data in <tmp>/dados (0700), named by the program folder's
     // pasta-dados, the program folder 0755; info.ini written there.
     void Separar();
-    fs::path Backups() const; // where the server writes the .BAK
-    Execucao Exec(std::vector<std::string> argumentos = {"EXEC"});
+    // Where the server writes the .BAK.
+    fs::path Backups() const { return Sistema().windows ? dados / "Backups" : dados; }
+    Execucao Exec(std::vector<std::string> argumentos = {"EXEC"}) {
+        return Rodar(Comando(argumentos));
+    }
     // The command that starts the program (under Wine on Windows), with or without a time limit.
     std::vector<std::string> Comando(const std::vector<std::string>& argumentos,
                                      bool limite = true) const;
@@ -145,5 +153,12 @@ public:
     std::vector<std::string> envolver;  // what the program is started through (Linux)
     std::unique_ptr<Servidor> tds, servidorFtp;
 };
+// A row's preparation: the FTP server started again with an option of ftp_server.py.
+inline std::function<void(Programa&)> ComFtp(const char* opcao) {
+    return [opcao](Programa& p) {
+        p.opcoesFtp = {opcao};
+        p.Servidores();
+    };
+}
 
 } // namespace kelvane::teste

@@ -25,7 +25,6 @@ struct Edicao {
     std::string nome, antes, depois;
 };
 class EdicaoIni : public ::testing::TestWithParam<Edicao> {};
-
 TEST_P(EdicaoIni, IgualAoQueCadaChaveGravadaDeixava) {
     const AlteracoesINI janela = Pares(
         "CodigoCliente=0042\nNomeCliente= Casa Azul \nServidorDB=SRV\\SQL,1433\nBanco=Vendas\n"
@@ -34,37 +33,35 @@ TEST_P(EdicaoIni, IgualAoQueCadaChaveGravadaDeixava) {
     EXPECT_EQ(EditarINI(GetParam().antes, "infos", janela), GetParam().depois);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ini, EdicaoIni,
-    ::testing::Values(
-        Edicao{
-            "ArquivoNovo", "",
-            "[infos]\nCodigoCliente=0042\nNomeCliente=\" Casa Azul \"\nServidorDB=SRV\\SQL,1433\n"
-            "Banco=Vendas\nSSPI=0\nNCripto=1\nLogin=sa\nSenha=\"S3nha;\"x\"\"\nUsuario=kel\n"
-            "Passw=p\nServidorFTP=1\nEndereco=ftp.exemplo\nPorta=21\nDiretorio=/backups\n"
-            "Executado=07/12/2026 02:00:00\n"},
-        Edicao{"BomCrLfComentariosERepetidas",
-               "\xEF\xBB\xBF; Kelvane\r\n[Outra]\r\nBanco=outro\r\n\r\n[INFOS]\r\ncodigocliente = "
-               "7\r\nBanco=antigo\r\nBanco=repetido\r\n; Senha=comentada\r\n\r\n[infos]\r\nPorta="
-               "99\r\n[Fim]\r\nX=1",
-               "\xEF\xBB\xBF; Kelvane\r\n[Outra]\r\nBanco=outro\r\n\r\n[INFOS]\r\ncodigocliente="
-               "0042\r\nBanco=Vendas\r\nBanco=repetido\r\n; Senha=comentada\r\nNomeCliente=\" Casa "
-               "Azul \"\r\nServidorDB=SRV\\SQL,1433\r\nSSPI=0\r\nNCripto=1\r\nLogin=sa\r\nSenha="
-               "\"S3nha;\"x\"\"\r\nUsuario=kel\r\nPassw=p\r\nServidorFTP=1\r\nEndereco=ftp."
-               "exemplo\r\nPorta=21\r\nDiretorio=/backups\r\nExecutado=07/12/2026 "
-               "02:00:00\r\n\r\n[infos]\r\nPorta=99\r\n[Fim]\r\nX=1"},
-        Edicao{"OutraSecaoDepois", "[infos]\nNCripto=1\nLogin=sa\n\n[ftp]\nHost=h",
-               "[infos]\nNCripto=1\nLogin=sa\nCodigoCliente=0042\nNomeCliente=\" Casa Azul \"\n"
-               "ServidorDB=SRV\\SQL,1433\nBanco=Vendas\nSSPI=0\nSenha=\"S3nha;\"x\"\"\nUsuario="
-               "kel\nPassw=p\nServidorFTP=1\nEndereco=ftp.exemplo\nPorta=21\nDiretorio=/"
-               "backups\nExecutado=07/12/2026 02:00:00\n\n[ftp]\nHost=h"},
-        // Completing the final CR makes CR LF the file's style from the second key on.
-        Edicao{"CrNoFim", "x=1\r",
-               "x=1\r\n[infos]\nCodigoCliente=0042\nNomeCliente=\" Casa Azul \"\r\nServidorDB="
-               "SRV\\SQL,1433\r\nBanco=Vendas\r\nSSPI=0\r\nNCripto=1\r\nLogin=sa\r\nSenha=\"S3nha;"
-               "\"x\"\"\r\nUsuario=kel\r\nPassw=p\r\nServidorFTP=1\r\nEndereco=ftp.exemplo\r\n"
-               "Porta=21\r\nDiretorio=/backups\r\nExecutado=07/12/2026 02:00:00\r\n"}),
-    PeloNome());
+const Edicao edicoes[] = {
+    {"ArquivoNovo", "",
+     "[infos]\nCodigoCliente=0042\nNomeCliente=\" Casa Azul \"\nServidorDB=SRV\\SQL,1433\n"
+     "Banco=Vendas\nSSPI=0\nNCripto=1\nLogin=sa\nSenha=\"S3nha;\"x\"\"\nUsuario=kel\nPassw=p\n"
+     "ServidorFTP=1\nEndereco=ftp.exemplo\nPorta=21\nDiretorio=/backups\n"
+     "Executado=07/12/2026 02:00:00\n"},
+    {"BomCrLfComentariosERepetidas",
+     "\xEF\xBB\xBF; Kelvane\r\n[Outra]\r\nBanco=outro\r\n\r\n[INFOS]\r\ncodigocliente = 7\r\n"
+     "Banco=antigo\r\nBanco=repetido\r\n; Senha=comentada\r\n\r\n[infos]\r\nPorta=99\r\n[Fim]\r\n"
+     "X=1",
+     "\xEF\xBB\xBF; Kelvane\r\n[Outra]\r\nBanco=outro\r\n\r\n[INFOS]\r\ncodigocliente=0042\r\n"
+     "Banco=Vendas\r\nBanco=repetido\r\n; Senha=comentada\r\nNomeCliente=\" Casa Azul \"\r\n"
+     "ServidorDB=SRV\\SQL,1433\r\nSSPI=0\r\nNCripto=1\r\nLogin=sa\r\nSenha=\"S3nha;\"x\"\"\r\n"
+     "Usuario=kel\r\nPassw=p\r\nServidorFTP=1\r\nEndereco=ftp.exemplo\r\nPorta=21\r\n"
+     "Diretorio=/backups\r\nExecutado=07/12/2026 02:00:00\r\n\r\n[infos]\r\nPorta=99\r\n[Fim]\r\n"
+     "X=1"},
+    {"OutraSecaoDepois", "[infos]\nNCripto=1\nLogin=sa\n\n[ftp]\nHost=h",
+     "[infos]\nNCripto=1\nLogin=sa\nCodigoCliente=0042\nNomeCliente=\" Casa Azul \"\n"
+     "ServidorDB=SRV\\SQL,1433\nBanco=Vendas\nSSPI=0\nSenha=\"S3nha;\"x\"\"\nUsuario=kel\nPassw=p\n"
+     "ServidorFTP=1\nEndereco=ftp.exemplo\nPorta=21\nDiretorio=/backups\n"
+     "Executado=07/12/2026 02:00:00\n\n[ftp]\nHost=h"},
+    // Completing the final CR makes CR LF the file's style from the second key on.
+    {"CrNoFim", "x=1\r",
+     "x=1\r\n[infos]\nCodigoCliente=0042\nNomeCliente=\" Casa Azul \"\r\n"
+     "ServidorDB=SRV\\SQL,1433\r\nBanco=Vendas\r\nSSPI=0\r\nNCripto=1\r\nLogin=sa\r\n"
+     "Senha=\"S3nha;\"x\"\"\r\nUsuario=kel\r\nPassw=p\r\nServidorFTP=1\r\nEndereco=ftp.exemplo\r\n"
+     "Porta=21\r\nDiretorio=/backups\r\nExecutado=07/12/2026 02:00:00\r\n"},
+};
+INSTANTIATE_TEST_SUITE_P(Ini, EdicaoIni, ::testing::ValuesIn(edicoes), PeloNome());
 
 // One save is every key or none: a save cut part-way through its write (the file size limit
 // reached, as a full disk would) leaves the file exactly as it was; NCripto is only written when
@@ -96,8 +93,7 @@ TEST(Configuracao, GravaTudoOuNadaEASenhaSegueONCripto) {
     ASSERT_FALSE(
         GravarConfiguracao(ini, {{&Configuracao::ncripto, "0"}, {&Configuracao::senha, "abc"}}));
     EXPECT_EQ(Ler(ini), "[infos]\nNCripto=0\nSenha=" + Cripto("abc") + "\n");
-    const auto lida = LerConfiguracao(ini);
-    EXPECT_EQ(lida.valores.senha, "abc");
+    EXPECT_EQ(LerConfiguracao(ini).valores.senha, "abc");
     EXPECT_EQ(LerConfiguracao(ini, true).valores.senha, Cripto("abc")); // a window's run
     // Too long to scramble: nothing is written.
     EXPECT_EQ(GravarConfiguracao(ini, {{&Configuracao::banco, "x"},
@@ -129,15 +125,11 @@ struct Regra {
     bool claras = false; // NCripto=1
 };
 class Regras : public ::testing::TestWithParam<Regra> {};
-
 TEST_P(Regras, ProblemaComOTextoDeHoje) {
     const auto& r = GetParam();
     Configuracao c;
-    c.ncripto = r.claras ? "1" : "0";
-    c.servidorDB = "SERVIDOR01\\SQL";
-    c.porta = "21";
-    c.codigoCliente = "42";
-    c.nomeCliente = "Casa";
+    c.ncripto = r.claras ? "1" : "0", c.servidorDB = "SERVIDOR01\\SQL", c.porta = "21";
+    c.codigoCliente = "42", c.nomeCliente = "Casa";
     c.*r.campo = r.valor;
     ContextoGravacao contexto{"Servidor01", 40, {}};
     const auto v = ValidarConfiguracao(c, r.uso, contexto);

@@ -51,6 +51,7 @@ struct Ferramentas final : Programas {
     }
 };
 
+using Talvez = std::optional<plataforma::FalhaTransferencia>;
 const plataforma::FalhaTransferencia kNaoUsado{"o backup não baixa nem lista"};
 
 struct Sessao final : SessaoTransferencia {
@@ -58,32 +59,22 @@ struct Sessao final : SessaoTransferencia {
     std::uintmax_t enviado = 2; // the archive the fake 7z writes, as ncftpput sends it
     plataforma::DescricaoConexao d;
     explicit Sessao(const Linha& linha) : l(linha) {}
-    std::optional<plataforma::FalhaTransferencia> Enviar(const std::filesystem::path& a,
-                                                         const std::string&) override {
+    Talvez Enviar(const std::filesystem::path& a, const std::string&) override {
         enviado = std::filesystem::file_size(a);
         return l.envio;
     }
-    std::optional<plataforma::FalhaTransferencia> Tamanho(const std::string&,
-                                                          plataforma::TamanhoRemoto& t) override {
+    Talvez Tamanho(const std::string&, plataforma::TamanhoRemoto& t) override {
         t.bytes = enviado - l.menos;
         return std::nullopt;
     }
-    std::optional<plataforma::FalhaTransferencia> Renomear(const std::string&,
-                                                           const std::string&) override {
-        return std::nullopt;
-    }
-    std::optional<plataforma::FalhaTransferencia> Apagar(const std::string&) override {
-        return std::nullopt;
-    }
+    Talvez Renomear(const std::string&, const std::string&) override { return std::nullopt; }
+    Talvez Apagar(const std::string&) override { return std::nullopt; }
     // The restore's, which the backup never asks for.
-    std::optional<plataforma::FalhaTransferencia>
-    Baixar(const std::string&, const std::filesystem::path&,
-           const std::function<void(std::uintmax_t, std::uintmax_t)>&) override {
+    Talvez Baixar(const std::string&, const std::filesystem::path&,
+                  const std::function<void(std::uintmax_t, std::uintmax_t)>&) override {
         return kNaoUsado;
     }
-    std::optional<plataforma::FalhaTransferencia> Listar(std::vector<std::string>&) override {
-        return kNaoUsado;
-    }
+    Talvez Listar(std::vector<std::string>&) override { return kNaoUsado; }
     const plataforma::DescricaoConexao& Descrever() const override { return d; }
 };
 
@@ -96,25 +87,10 @@ struct Envios final : Transferencias {
 };
 
 // The server writes the .BAK, or refuses with the row's number.
-struct BancoFalso final : Banco, SessaoBanco {
+struct SessaoFalsa final : SessaoBanco {
     const Linha& l;
     std::filesystem::path bak;
-    BancoFalso(const Linha& linha, std::filesystem::path b) : l(linha), bak(std::move(b)) {}
-    std::optional<std::string> DriverInseguro(const Configuracao&) override { return {}; }
-    std::unique_ptr<SessaoBanco> Conectar(const Configuracao&, const Registro& r,
-                                          std::optional<Falha>&) override {
-        r("Banco de dados conectado!");
-        struct Uma final : SessaoBanco {
-            SessaoBanco& s;
-            explicit Uma(SessaoBanco& sessao) : s(sessao) {}
-            void Executar(const std::string& q, const std::function<void(const Diagnostico&)>& f,
-                          int n) override {
-                s.Executar(q, f, n);
-            }
-            Tabela Consultar(const std::string& q, int n) override { return s.Consultar(q, n); }
-        };
-        return std::make_unique<Uma>(*this);
-    }
+    SessaoFalsa(const Linha& linha, std::filesystem::path b) : l(linha), bak(std::move(b)) {}
     void Executar(const std::string&, const std::function<void(const Diagnostico&)>&,
                   int) override {
         if (l.recusaBackup) {
@@ -126,13 +102,20 @@ struct BancoFalso final : Banco, SessaoBanco {
         throw ErroBanco(0, "o backup não consulta");
     }
 };
+struct BancoFalso final : Banco {
+    SessaoFalsa sessao;
+    BancoFalso(const Linha& linha, std::filesystem::path b) : sessao(linha, std::move(b)) {}
+    std::optional<std::string> DriverInseguro(const Configuracao&) override { return {}; }
+    std::unique_ptr<SessaoBanco> Conectar(const Configuracao&, const Registro& r,
+                                          std::optional<Falha>&) override {
+        r("Banco de dados conectado!");
+        return std::make_unique<SessaoFalsa>(sessao);
+    }
+};
 
 const plataforma::FalhaTransferencia kRecusado{"o servidor recusou o arquivo"};
-plataforma::FalhaTransferencia Calado() {
-    plataforma::FalhaTransferencia f{"o servidor não respondeu a tempo"};
-    f.tempoEsgotado = true;
-    return f;
-}
+const plataforma::FalhaTransferencia kCalado{.motivo = "o servidor não respondeu a tempo",
+                                             .tempoEsgotado = true};
 
 const std::string kArquivo = NomeArquivoCompactado(NomeArquivoBackup("7", "Loja", Dia()));
 
@@ -150,7 +133,7 @@ const Linha linhas[] = {
      true},
     {"EnvioRecusado", "sftp://h", 0, 0, 0, 0, kRecusado, 0, CodigoSaida::EnvioFalhou, Etapa::Envio,
      "Erro: 0 - Envio falhou: o servidor recusou o arquivo", true, true},
-    {"EnvioCalado", "sftp://h", 0, 0, 0, 0, Calado(), 0, CodigoSaida::EnvioFalhou, Etapa::Envio,
+    {"EnvioCalado", "sftp://h", 0, 0, 0, 0, kCalado, 0, CodigoSaida::EnvioFalhou, Etapa::Envio,
      "Erro: 0 - Envio falhou: o servidor não respondeu a tempo (limite da etapa: 1800 s", true,
      true},
     {"TamanhoMenor", "sftp://h", 0, 0, 0, 0, std::nullopt, 1, CodigoSaida::EnvioFalhou,
@@ -161,13 +144,10 @@ const Linha linhas[] = {
      "Erro: 0 - Envio falhou: o servidor guardou 1 de 2 bytes de " + kArquivo +
          "; o que chegou ficou no servidor como " + kArquivo + ".parcial",
      true, true},
-    {"Ocupada", "sftp://h", 0, 0, 0, 0, std::nullopt, 0, CodigoSaida::JobEmExecucao,
-     Etapa::Ocupada, "Outro backup já está em execução nesta pasta; este não será executado.",
-     false, false, true},
+    {"Ocupada", "sftp://h", 0, 0, 0, 0, std::nullopt, 0, CodigoSaida::JobEmExecucao, Etapa::Ocupada,
+     "Outro backup já está em execução nesta pasta; este não será executado.", false, false, true},
 };
-
 class CadaLinha : public ::testing::TestWithParam<Linha> {};
-
 TEST_P(CadaLinha, GuardaERegistraOQueSuaFalhaPede) {
     const auto& l = GetParam();
     teste::Pasta pasta;
@@ -204,12 +184,8 @@ TEST_P(CadaLinha, GuardaERegistraOQueSuaFalhaPede) {
     EXPECT_EQ(r.falha.transferencia.has_value(), l.envio.has_value());
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.back().rfind(l.ultima, 0), 0u) << log.back();
-    std::ifstream arquivo(raiz / "Log" / "Log_teste.Log");
-    std::string linha, ultima;
-    while (std::getline(arquivo, linha)) {
-        ultima = linha;
-    }
-    EXPECT_TRUE(ultima.ends_with(" : " + log.back())) << ultima;
+    const auto arquivo = teste::Ler(raiz / "Log" / "Log_teste.Log");
+    EXPECT_TRUE(arquivo.ends_with(" : " + log.back() + "\n")) << arquivo;
     EXPECT_EQ(caixa, l.codigo == CodigoSaida::Sucesso ? "" : log.back());
     EXPECT_EQ(std::filesystem::exists(bak), l.bakFica);
     EXPECT_EQ(std::filesystem::exists(raiz / NomeArquivoCompactado(bak.filename().string())),

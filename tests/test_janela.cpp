@@ -55,18 +55,10 @@ template <typename W> W* Controle(const QWidget& janela, const char* nome) {
     }
     return w;
 }
-QLineEdit* Campo(const QWidget& j, const char* nome) {
-    return Controle<QLineEdit>(j, nome);
-}
-QPushButton* Botao(const QWidget& j, const char* nome) {
-    return Controle<QPushButton>(j, nome);
-}
-QCheckBox* Marca(const QWidget& j, const char* nome) {
-    return Controle<QCheckBox>(j, nome);
-}
-QComboBox* ListaFtp(const QWidget& j) {
-    return Controle<QComboBox>(j, "cmbServidor");
-}
+const auto Campo = Controle<QLineEdit>;
+const auto Botao = Controle<QPushButton>;
+const auto Marca = Controle<QCheckBox>;
+const auto Lista = Controle<QComboBox>;
 
 KELVANE_LINHA_PELO_NOME
 
@@ -110,19 +102,15 @@ public:
         return *form;
     }
     // Clicks and waits for the work the click started off the window's thread.
-    void Clicar(QWidget* botao) {
-        QTest::mouseClick(botao, Qt::LeftButton);
+    void Clicar(const char* botao) {
+        QTest::mouseClick(Botao(*form, botao), Qt::LeftButton);
         EXPECT_TRUE(QTest::qWaitFor([this] { return !form->tarefaEmAndamento(); }, 120000));
     }
-    void Clicar(const char* botao) { Clicar(Botao(*form, botao)); }
-    // The window filled for the test servers (loaded from a file that is then removed).
+    // The window filled for the test servers, once started (loaded from a file then removed).
     janela::Form1& Preenchida() {
-        if (!p.tds) {
-            p.Servidores();
-        }
         auto& f = Abrir(Chaves(p.cfg.begin(), p.cfg.end()));
         fs::remove(p.dir / "info.ini");
-        ListaFtp(f)->setCurrentIndex(1);
+        Lista(f, "cmbServidor")->setCurrentIndex(1);
         return f;
     }
     std::string Ini(const char* chave) { return LerINI(kSecaoInfos, chave, p.dir / "info.ini"); }
@@ -210,7 +198,7 @@ TEST_F(Janela, LayoutComoOUsuarioVe) {
     QTest::keyClicks(nomeCliente, QStringLiteral("12345678901234567890X"));
     EXPECT_EQ(nomeCliente->text().size(), 20);
     // The maker's server fills the FTP fields; another server leaves what was typed.
-    auto* lista = ListaFtp(f);
+    auto* lista = Lista(f, "cmbServidor");
     Campo(f, "txtUsuario")->setText(QStringLiteral("digitado"));
     lista->setCurrentIndex(1);
     EXPECT_EQ(Campo(f, "txtUsuario")->text(), QStringLiteral("digitado"));
@@ -300,13 +288,12 @@ struct CasoCarga {
     bool salvar = false; // then "Salvar e Fechar" untouched keeps every stored value as it was
 };
 class Carga : public Janela, public ::testing::WithParamInterface<CasoCarga> {};
-
 TEST_P(Carga, CadaValorNoSeuControle) {
     auto& f = Abrir(GetParam().ini);
     EXPECT_EQ(QString("%1|%2|%3|%4|%5|%6")
                   .arg(Marca(f, "chkNCripto")->checkState())
                   .arg(Marca(f, "chkLoginIntegrado")->checkState())
-                  .arg(ListaFtp(f)->currentIndex())
+                  .arg(Lista(f, "cmbServidor")->currentIndex())
                   .arg(Campo(f, "txtUsuario")->text(), Campo(f, "txtPorta")->text(),
                        Campo(f, "txtNomeCliente")->text())
                   .toStdString(),
@@ -329,18 +316,15 @@ TEST_P(Carga, CadaValorNoSeuControle) {
 // Built when the tests are registered, after main has started: Cripto is another unit's.
 std::vector<CasoCarga> Cargas() {
     return {
-        {"NCriptoEmClaro",
-         {{"NCripto", "1"}, {"Usuario", "claro"}, {"SSPI", "1"}, {"ServidorFTP", "1"}},
+        {"NCriptoEmClaro", Pares("NCripto=1\nUsuario=claro\nSSPI=1\nServidorFTP=1"),
          "2|2|1|claro||"},
-        {"Embaralhado",
-         {{"Usuario", Cripto("embaralhado")}, {"SSPI", "0.5"}, {"ServidorFTP", "7"}},
+        {"Embaralhado", Pares("Usuario=" + Cripto("embaralhado") + "\nSSPI=0.5\nServidorFTP=7"),
          "0|0|-1|embaralhado||"},
         {"NCriptoCinza",
-         {{"NCripto", "2"}, {"Usuario", Cripto("cinza")}, {"SSPI", "1.5"}, {"ServidorFTP", "x"}},
+         Pares("NCripto=2\nUsuario=" + Cripto("cinza") + "\nSSPI=1.5\nServidorFTP=x"),
          "1|1|-1|cinza||"},
         // The preset as stored: its choice shows, the administrator's own login stays.
-        {"ServidorDoFabricante",
-         {{"NCripto", "1.0"}, {"Usuario", "x"}, {"ServidorFTP", "0"}, {"Porta", "2121"}},
+        {"ServidorDoFabricante", Pares("NCripto=1.0\nUsuario=x\nServidorFTP=0\nPorta=2121"),
          "2|0|0|x|2121|"},
         {"ServidorDoFabricanteSalvoSemMudar",
          Pares("NCripto=1\nServidorDB=localhost\nServidorFTP=0\nEndereco=ftp.meu.example\n"
@@ -348,10 +332,9 @@ std::vector<CasoCarga> Cargas() {
          "2|0|0|admin|2121|", true},
         // A value too long to unscramble is left out; the rest still loads.
         {"LongoDemaisParaDesembaralhar",
-         {{"Senha", std::string(507, 'x')}, {"Usuario", Cripto("depois")}},
+         Pares("Senha=" + std::string(507, 'x') + "\nUsuario=" + Cripto("depois")),
          "0|0|-1|depois||"},
-        {"NomeMaiorQueADigitacao",
-         {{"NomeCliente", "Padaria e Confeitaria São João"}},
+        {"NomeMaiorQueADigitacao", Pares("NomeCliente=Padaria e Confeitaria São João"),
          "0|0|-1|||Padaria e Confeitaria São João"},
     };
 }
@@ -368,6 +351,7 @@ class Gravacao : public Janela, public ::testing::WithParamInterface<CasoGravaca
 // Only a ticked box stores the credentials in clear; the rest of the file stays as it was.
 TEST_P(Gravacao, SalvarGravaAsChavesEFecha) {
     const auto& c = GetParam();
+    p.Servidores();
     auto& f = Preenchida();
     Gravar(p.dir / "info.ini", std::string("[infos]\n") +
                                    (*c.antes ? std::string("NCripto=") + c.antes + "\n" : "") +
@@ -403,18 +387,17 @@ INSTANTIATE_TEST_SUITE_P(Janela, Gravacao, ::testing::ValuesIn(kGravacoes), Pelo
 
 struct CasoRecusa {
     const char* nome;
-    std::function<void(QWidget&)> preparar;
+    std::function<void(Janela&, QWidget&)> preparar;
     std::string caixa;  // part of its text; none when it saves
     bool aviso = false; // the box only warns: saved all the same
 };
 class Salvar : public Janela, public ::testing::WithParamInterface<CasoRecusa> {};
-
 TEST_P(Salvar, RecusaOQueOJobNaoPoderiaUsar) {
     const auto& c = GetParam();
     auto& f = Abrir({{"Banco", "antes"}, {"Porta", " 2121 "}}); // blanks allowed
     Campo(f, "txtBanco")->setText("depois");
     Campo(f, "txtServidorBD")->setText("localhost");
-    c.preparar(f);
+    c.preparar(*this, f);
     Clicar("cmdSalvarFechar");
     const bool salva = c.caixa.empty() || c.aviso;
     ASSERT_EQ(Caixas().size(), c.caixa.empty() ? 0u : 1u);
@@ -425,21 +408,22 @@ TEST_P(Salvar, RecusaOQueOJobNaoPoderiaUsar) {
     EXPECT_EQ(f.isVisible(), !salva);
 }
 
-std::function<void(QWidget&)> Digitar(const char* campo, QString texto) {
-    return [campo, texto](QWidget& f) {
+// Types `texto` into the field before the click.
+auto Em(const char* campo, QString texto) {
+    return [campo, texto](auto&, QWidget& f) {
         Campo(f, campo)->setText(texto);
     };
 }
-std::function<void(QWidget&)> Cliente(int tamanho) {
-    return [tamanho](QWidget& f) {
+std::function<void(Janela&, QWidget&)> Cliente(int tamanho) {
+    return [tamanho](Janela&, QWidget& f) {
         Campo(f, "txtCodigoCliente")->setText("1");
         Campo(f, "txtNomeCliente")->setMaxLength(300);
         Campo(f, "txtNomeCliente")->setText(QString(tamanho, 'n'));
     };
 }
 // The uploader gone, and 7z too for plain FTP; `endereco` typed.
-std::function<void(QWidget&)> SemFerramentas(QString endereco) {
-    return [endereco](QWidget& f) {
+std::function<void(Janela&, QWidget&)> SemFerramentas(QString endereco) {
+    return [endereco](Janela&, QWidget& f) {
         fs::remove(PastaPrograma() / plataforma::kNomeEnviador);
         if (endereco.startsWith("ftp:")) {
             fs::remove(PastaPrograma() / plataforma::kNome7z);
@@ -455,14 +439,14 @@ std::vector<CasoRecusa> Recusas() {
     return {
         // The rules themselves are the core's (ValidarConfiguracao); here, that the window
         // gives them what was typed and shows what they say.
-        {"OutroComputador", Digitar("txtServidorBD", "SRV02"), kOutroComputador},
+        {"OutroComputador", Em("txtServidorBD", "SRV02"), kOutroComputador},
         {"UsuarioLongoEmClaro",
-         [](QWidget& f) {
+         [](Janela&, QWidget& f) {
              Campo(f, "txtUsuario")->setText(QString(507, 'u'));
              Marca(f, "chkNCripto")->setChecked(true);
          },
          ""},
-        {"PortaForaDaFaixa", Digitar("txtPorta", "65536"), "a Porta do FTP deve ser um número"},
+        {"PortaForaDaFaixa", Em("txtPorta", "65536"), "a Porta do FTP deve ser um número"},
         // "KVLN_1_<name>_DDMMYY.BAK": 18 bytes besides the name, and a file name holds 255.
         {"NomeDoArquivoLongoDemais", Cliente(238),
          "o arquivo do backup teria um nome de 256 bytes"},
@@ -514,14 +498,11 @@ TEST_F(Janela, ExecutarAgoraSegueOJob) {
     GravarINI(kSecaoInfos, "TesteRestauracao", "1", p.dir / "info.ini");
     std::vector<std::string> linhas;
     std::vector<bool> botoes;
-    std::vector<QPushButton*> acoes;
-    for (const char* nome :
-         {"cmdSalvarFechar", "cmdTestarFTP", "cmdEnviarArquivo", "cmdExecutar"}) {
-        acoes.push_back(Botao(f, nome));
-    }
+    const QPushButton* acoes[] = {Botao(f, "cmdSalvarFechar"), Botao(f, "cmdTestarFTP"),
+                                  Botao(f, "cmdEnviarArquivo"), Botao(f, "cmdExecutar")};
     QObject::connect(&f, &janela::Form1::mensagemMostrada, &f, [&](const QString& t) {
         linhas.push_back(t.toStdString());
-        botoes.push_back(std::any_of(acoes.begin(), acoes.end(),
+        botoes.push_back(std::any_of(std::begin(acoes), std::end(acoes),
                                      [](const QPushButton* b) { return b->isEnabled(); }));
     });
     QTest::mouseClick(Botao(f, "cmdExecutar"), Qt::LeftButton);
@@ -554,9 +535,7 @@ TEST_F(Janela, ExecutarAgoraSegueOJob) {
 TEST_F(Janela, ExecutarAgoraDeRootComoDonoDosDados) {
     KELVANE_SO_LINUX("a janela no Windows roda como a conta dona dos dados");
 #ifndef _WIN32
-    if (::geteuid() != 0) {
-        GTEST_SKIP() << "a conta nobody só pode ser adotada por root";
-    }
+    KELVANE_SO_ROOT("a conta nobody só pode ser adotada por root");
     p.Servidores();
     p.Separar();
     ::chmod(p.raiz.p.c_str(), 0711);
@@ -577,7 +556,7 @@ TEST_F(Janela, ExecutarAgoraDeRootComoDonoDosDados) {
     ASSERT_TRUE(plataforma::AdotarDonoDosDados(p.dados));
     qputenv("DISPLAY", ":7");
     auto& f = Abrir({}, true);
-    ListaFtp(f)->setCurrentIndex(1);
+    Lista(f, "cmbServidor")->setCurrentIndex(1);
     fs::remove(p.dados / "info.ini"); // the save before the run makes it anew
     const QString senha = Campo(f, "txtSenha")->text();
     Campo(f, "txtSenha")->setText("errada"); // a failure the job puts in no box of its own
@@ -614,8 +593,6 @@ struct CasoFimSessao {
     const char* durante;          // how the status line begins once the step runs
     const char* motivo = nullptr; // the display gone instead (Linux: Qt then calls exit)
 };
-// The session ends as each system ends it: Windows asks first (the answer must refuse while a
-// backup runs) and then announces the end; Linux sends SIGTERM.
 void AcabarSessao(QWidget& f, bool tela) {
     if (tela) {
         std::exit(1);
@@ -638,7 +615,6 @@ const auto kInterrompido = ::testing::KilledBySignal(SIGTERM);
 #endif
 
 class FimSessao : public Janela, public ::testing::WithParamInterface<CasoFimSessao> {};
-
 TEST_P(FimSessao, OLogTerminaInterrompido) {
     const auto& c = GetParam();
     if (c.motivo) {
@@ -647,8 +623,7 @@ TEST_P(FimSessao, OLogTerminaInterrompido) {
     // A death test's child runs the test again from its start (in folders of its own, on
     // Windows): it logs where this process reads.
     constexpr const char* kLog = "KELVANE_TESTE_LOG";
-    const bool filho = qEnvironmentVariableIsSet(kLog);
-    if (!filho) {
+    if (!qEnvironmentVariableIsSet(kLog)) {
         qputenv(kLog, QByteArray::fromStdString(
                           plataforma::TextoCaminho(p.dir / "Log" / "Log_janela.Log")));
     }
@@ -701,7 +676,6 @@ struct CasoTarefa {
     const char* soLinux = nullptr; // why the row cannot exist on Windows
     const char* senha = nullptr;   // SenhaArquivo in the file: the archive opens only with it
 };
-
 class Tarefas : public Janela, public ::testing::WithParamInterface<CasoTarefa> {
 public:
     void SetUp() override {
@@ -716,7 +690,6 @@ public:
     }
 
     const fs::path arquivo = p.raiz.p / plataforma::Caminho("relatório de maio.pdf");
-    std::unique_ptr<Servidor> mudo;
 };
 
 // Each task button answers with one box, never holding a password, and the status line keeps
@@ -748,8 +721,7 @@ TEST_P(Tarefas, RespondemComUmaCaixa) {
     fs::current_path("/");
     ASSERT_EQ(Caixas().size(), 1u);
     const std::string caixa = Caixas()[0];
-    const auto esperada = Trocar(c.caixa, {{"{pasta}", p.dir.string()}});
-    EXPECT_EQ(caixa.rfind(esperada, 0), 0u) << caixa;
+    EXPECT_EQ(caixa.rfind(Trocar(c.caixa, {{"{pasta}", p.dir.string()}}), 0), 0u) << caixa;
     // One dial: the uploader's own redials took 40 s against a closed port.
     EXPECT_EQ(caixa.find("Could not"), caixa.rfind("Could not"));
     // The status line holds it whole, or cut to its width with "…" and whole in the tooltip.
@@ -772,12 +744,9 @@ TEST_P(Tarefas, RespondemComUmaCaixa) {
         const auto lista = Rodar({"/usr/lib/p7zip/7z", "l", plataforma::TextoCaminho(chegou)});
         // Packed, or as it is; with a password, no names without it.
         EXPECT_EQ(lista.codigo != 0, chegou.extension() != ".7z" || c.senha != nullptr);
-        if (c.senha) {
-            EXPECT_EQ(Rodar({"/usr/lib/p7zip/7z", "l", std::string("-p") + c.senha,
-                             plataforma::TextoCaminho(chegou)})
-                          .codigo,
-                      0);
-        }
+        EXPECT_TRUE(!c.senha || Rodar({"/usr/lib/p7zip/7z", "l", std::string("-p") + c.senha,
+                                       plataforma::TextoCaminho(chegou)})
+                                        .codigo == 0);
         EXPECT_EQ(lista.saida.find("segredo"), std::string::npos);
         EXPECT_EQ(
             linhas.at(linhas.size() - 2),
@@ -788,16 +757,12 @@ TEST_P(Tarefas, RespondemComUmaCaixa) {
     }
 }
 
-// Types `texto` into the field before the click.
-std::function<void(Tarefas&, QWidget&)> Em(const char* campo, const char* texto) {
-    return [campo, texto](Tarefas&, QWidget& f) {
-        Campo(f, campo)->setText(texto);
-    };
-}
-const auto kNada = [](Tarefas&, QWidget&) {
-};
+void Nada(Tarefas&, QWidget&) {}
 const std::string kBanco = "Testando a conexão com o banco 127.0.0.1,",
-                  kFtp = "Testando a conexão FTP com 127.0.0.1:";
+                  kFtp = "Testando a conexão FTP com 127.0.0.1:",
+                  kPortaInvalida = "X A conexão FTP não foi testada: a Porta do FTP deve ser um "
+                                   "número inteiro de 1 a 65535.\r\nDigite na Porta o número da "
+                                   "porta do servidor FTP (normalmente ";
 const CasoTarefa kTarefas[] = {
     {"BancoSempreNoMaster", "cmdTestarConexaoBanco", Em("txtBanco", "NaoExiste"),
      "i Conexão efetuada com sucesso!", kBanco},
@@ -811,15 +776,15 @@ const CasoTarefa kTarefas[] = {
     // A server that accepts and never answers: given up on, not waited for.
     {"BancoQueNaoResponde", "cmdTestarConexaoBanco",
      [](Tarefas& t, QWidget& f) {
-         t.mudo =
+         t.p.tds =
              std::make_unique<Servidor>("tds_server.py", std::vector<std::string>{"--mode=mute"});
-         Campo(f, "txtServidorBD")->setText(QString("127.0.0.1,%1").arg(t.mudo->porta));
+         Campo(f, "txtServidorBD")->setText(QString("127.0.0.1,%1").arg(t.p.tds->porta));
      },
      "X O servidor não respondeu a tempo: confira se o SQL Server está em execução neste "
      "endereço e nesta porta.\r\nErro: ",
      kBanco},
     // The test file is sent, its size asked and then deleted, on the session of the check.
-    {"FtpConecta", "cmdTestarFTP", kNada,
+    {"FtpConecta", "cmdTestarFTP", Nada,
      "i Conexão FTP efetuada com sucesso! O arquivo de teste foi apagado do servidor.\r\n"
      "Protocolo: FTP, sem criptografia",
      kFtp},
@@ -830,17 +795,14 @@ const CasoTarefa kTarefas[] = {
     // The same exit status as a closed port; the uploader's words tell the login apart.
     {"FtpSenhaErrada", "cmdTestarFTP", Em("txtPassw", "errada"),
      "X O servidor FTP recusou a entrada: confira o Usuario e a Senha.\r\nErro: 1 - ", kFtp},
-    {"FtpPortaInvalida", "cmdTestarFTP", Em("txtPorta", "abc"),
-     "X A conexão FTP não foi testada: a Porta do FTP deve ser um número inteiro de 1 a 65535."
-     "\r\nDigite na Porta o número da porta do servidor FTP (normalmente 21)."},
+    {"FtpPortaInvalida", "cmdTestarFTP", Em("txtPorta", "abc"), kPortaInvalida + "21)."},
     // The scheme names the port: in the hint, and for a Porta left empty.
     {"FtpPortaInvalidaDizADoSftp", "cmdTestarFTP",
      [](Tarefas&, QWidget& f) {
          Campo(f, "txtEnderecoFTP")->setText("sftp://127.0.0.1");
          Campo(f, "txtPorta")->setText("abc");
      },
-     "X A conexão FTP não foi testada: a Porta do FTP deve ser um número inteiro de 1 a 65535."
-     "\r\nDigite na Porta o número da porta do servidor FTP (normalmente 22)."},
+     kPortaInvalida + "22)."},
     {"FtpPortaVaziaEADoEsquema", "cmdTestarFTP", Em("txtPorta", " "), "X ", kFtp + "21..."},
     {"FtpSemAsSenhas", "cmdTestarFTP", [](Tarefas& t, QWidget&) { t.EcoarLogin(); },
      "X O arquivo não pôde ser gravado no servidor FTP: confira se o Usuario pode gravar no "
@@ -858,7 +820,7 @@ const CasoTarefa kTarefas[] = {
      "Wine gives every file on drive Z: the running account as owner"},
     {"EnviarSemAsSenhas", "cmdEnviarArquivo", [](Tarefas& t, QWidget&) { t.EcoarLogin(); },
      "X Erro: 3 - Envio falhou: ncftpput terminou com código 3"},
-    {"EnviarComoEsta", "cmdEnviarArquivo", kNada, "i Processo Finalizado", "",
+    {"EnviarComoEsta", "cmdEnviarArquivo", Nada, "i Processo Finalizado", "",
      "relatório de maio.pdf"},
     {"EnviarZipado", "cmdEnviarArquivo",
      [](Tarefas&, QWidget& f) { Marca(f, "chkZipar")->setChecked(true); }, "i Processo Finalizado",
@@ -881,7 +843,7 @@ const CasoTarefa kTarefas[] = {
      "X Erro: 1 - Envio falhou: ncftpput terminou com código 1"},
     {"EnviarArquivoInexistente", "cmdEnviarArquivo", Em("txtArquivoEnviar", "/nao/existe.pdf"),
      "X O arquivo a enviar não foi encontrado:\r\n/nao/existe.pdf"},
-    {"ExecutarBackupRecusado", "cmdExecutar", kNada, "X Erro: 3202 - Backup do banco falhou: ", "",
+    {"ExecutarBackupRecusado", "cmdExecutar", Nada, "X Erro: 3202 - Backup do banco falhou: ", "",
      "", "fail"},
     {"ExecutarSem7z", "cmdExecutar",
      [](Tarefas& t, QWidget&) { fs::remove(t.p.dir / plataforma::kNome7z); },
@@ -893,8 +855,8 @@ const CasoTarefa kTarefas[] = {
 INSTANTIATE_TEST_SUITE_P(Janela, Tarefas, ::testing::ValuesIn(kTarefas), PeloNome());
 
 // The FTP test against the encrypted schemes' daemons: each box as it begins ({chave}: the SSH
-// server's key), the one answer given to a question about the key, and what is kept of it.
-// After a Yes the question is followed by a box saying what was kept.
+// server's key), the one answer given to a question about the key, and what is kept of it (said
+// in a second box after a Yes).
 struct CasoCifrado {
     const char* nome;
     const char* modo; // the server's
@@ -908,14 +870,11 @@ struct CasoCifrado {
     const char* caModo = nullptr;    // chmod of the CA's file
 };
 class Cifrados : public Janela, public ::testing::WithParamInterface<CasoCifrado> {};
-
 TEST_P(Cifrados, TesteFtpDizOQueConferiu) {
     const auto& c = GetParam();
     KELVANE_SO_LINUX("o Schannel e o libssh2 sob o Wine ainda não negociam com vsftpd e sshd");
 #ifndef _WIN32
-    if (::geteuid() != 0) {
-        GTEST_SKIP() << "vsftpd e sshd precisam de root e de uma conta de teste";
-    }
+    KELVANE_SO_ROOT("vsftpd e sshd precisam de root e de uma conta de teste");
 #endif
     const auto chaves = p.raiz.p / "chaves";
     const std::string modo = c.modo;
@@ -934,7 +893,7 @@ TEST_P(Cifrados, TesteFtpDizOQueConferiu) {
     }
     fs::remove(p.dir / plataforma::kNomeEnviador); // plain FTP's alone
     auto& f = Abrir(ini);
-    ListaFtp(f)->setCurrentIndex(1);
+    Lista(f, "cmbServidor")->setCurrentIndex(1);
     const auto impressao = Rodar({"/usr/bin/openssl", "x509", "-noout", "-fingerprint", "-sha256",
                                   "-in", (chaves / "servidor.crt").string()})
                                .saida;

@@ -3,6 +3,7 @@
 #include "apoio.h"
 #include "settings/ini.h"
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <regex>
@@ -12,18 +13,18 @@ using namespace kelvane::teste;
 
 namespace {
 
+void Nada(Programa&) {}
 struct Restauro {
     std::string nome;
     std::string modo; // of the database stand-in
-    // RESTAURAR's arguments; "<local>": the archive EXEC left in the data folder.
-    std::vector<std::string> argumentos;
+    // RESTAURAR's arguments, each when given; "<local>": the archive EXEC left in the data folder.
+    std::string arquivo, banco;
     int codigo;
     std::string log; // a regex the log's lines from "Inicio da Restauração" on must match
-    std::function<void(Programa&)> antes = {}; // between EXEC and RESTAURAR
+    std::function<void(Programa&)> antes = Nada; // between EXEC and RESTAURAR
 };
 KELVANE_LINHA_PELO_NOME
 
-const std::string kData = R"(\d{6})";
 const std::string kInicio = R"(Inicio da Restauração\nConectando .*\nBanco de dados conectado!\n)";
 const std::string kRemoto = kInicio +
                             R"(Baixando\.\.\.: KVLN_0042_Casa_Azul_\d{6}\.7z < 127\.0\.0\.1\n)"
@@ -34,16 +35,15 @@ const std::string kRestaurando = R"(Restaurando\.\.\.: KVLN_0042_Casa_Azul_\d{6}
 // key is not `chave`.
 std::function<void(Programa&)> Desconfiado(const std::string& esquema, const std::string& chave) {
     return [=](Programa& p) {
-        if (::geteuid() != 0) {
-            GTEST_SKIP() << "vsftpd e sshd precisam de root e de uma conta de teste";
-        }
+        KELVANE_SO_ROOT("vsftpd e sshd precisam de root e de uma conta de teste");
         p.servidorFtp = ServidorCifrado(p.raiz.p, p.raiz.p / "chaves", esquema);
-        p.cfg["Endereco"] = esquema + "://localhost";
-        p.cfg["Porta"] = std::to_string(p.servidorFtp->porta);
-        p.cfg["Diretorio"] = (p.ftp / "backups").string();
-        p.cfg["Usuario"] = "kelvaneteste";
-        p.cfg["Passw"] = kSenhaCifrado;
-        p.cfg["ChaveHostFTP"] = chave;
+        for (const auto& [k, v] :
+             Pares("Endereco=" + esquema +
+                   "://localhost\nPorta=" + std::to_string(p.servidorFtp->porta) +
+                   "\nDiretorio=" + (p.ftp / "backups").string() + "\nUsuario=kelvaneteste\n" +
+                   "Passw=" + kSenhaCifrado + "\nChaveHostFTP=" + chave)) {
+            p.cfg[k] = v;
+        }
     };
 }
 
@@ -52,11 +52,9 @@ std::map<std::string, std::string> Extracao(const Programa& p) {
     std::map<std::string, std::string> r;
     for (const auto& e : fs::directory_iterator(p.Backups())) {
         const auto nome = e.path().filename().string();
-        if (nome.starts_with("restauracao")) {
-            if (!fs::is_directory(e.path())) {
-                r[nome] = Ler(e.path());
-                continue;
-            }
+        if (nome.starts_with("restauracao") && !fs::is_directory(e.path())) {
+            r[nome] = Ler(e.path());
+        } else if (nome.starts_with("restauracao")) {
             for (const auto& d : fs::recursive_directory_iterator(e.path())) {
                 r[nome] += d.path().filename().string() + ":" + Ler(d.path()) + "\n";
             }
@@ -67,10 +65,7 @@ std::map<std::string, std::string> Extracao(const Programa& p) {
 
 const Restauro restauros[] = {
     // Older archives written later, a newer upload cut short and another client's: by the name.
-    {"MaisRecenteSobONomePadrao",
-     "normal",
-     {},
-     0,
+    {"MaisRecenteSobONomePadrao", "normal", "", "", 0,
      kRemoto + kRestaurando +
          R"(\[Vendas_(\d{6})\]\nVerificando integridade\.\.\.: \[Vendas_\1\]\n)"
          R"(Restaurado: KVLN_0042_Casa_Azul_\1\.7z > \[Vendas_\1\]: íntegro\n)"
@@ -92,57 +87,33 @@ const Restauro restauros[] = {
                                      R"(31/12/1999 +18  KVLN_0042_Casa_Azul_311299\.7z\r?\n)")))
              << lista.saida;
      }},
-    {"LocalEmBancoHostil",
-     "normal",
-     {"<local>", "Cópia ]'{x} ção"},
-     0,
+    {"LocalEmBancoHostil", "normal", "<local>", "Cópia ]'{x} ção", 0,
      kInicio + R"(Extraindo\.\.\.: KVLN_0042_Casa_Azul_\d{6}\.7z\n)" + kRestaurando +
          R"(\[Cópia \]\]'\{x\} ção\]\nVerificando integridade\.\.\.: \[Cópia \]\]'\{x\} ção\]\n)"
          R"(Restaurado: .* íntegro\nFim da Restauração\n)"},
-    {"BancoExistenteRecusado",
-     "normal",
-     {"-", "Vendas_Antigo"},
-     4,
+    {"BancoExistenteRecusado", "normal", "-", "Vendas_Antigo", 4,
      kRemoto + kRestaurando +
          R"(\[Vendas_Antigo\]\nErro: 0 - Restauração falhou: o banco )"
          R"(\[Vendas_Antigo\] já existe; nada foi restaurado\.\n)"},
-    {"BakDanificadoApagado",
-     "corrupt",
-     {},
-     4,
+    {"BakDanificadoApagado", "corrupt", "", "", 4,
      kRemoto + kRestaurando +
          R"(\[Vendas_\d{6}\]\nErro: 31(83|89) - Restauração falhou: .*; o banco )"
          R"(\[Vendas_\d{6}\], criado por esta restauração, foi apagado\.\n)"},
-    {"CheckdbDanoMantido",
-     "checkdb",
-     {},
-     4,
+    {"CheckdbDanoMantido", "checkdb", "", "", 4,
      kRemoto + kRestaurando +
          R"(\[Vendas_\d{6}\]\nVerificando integridade\.\.\.: .*\n)"
          R"(Erro: \d+ - Verificação de integridade falhou: .*could not be processed.*; o banco )"
          R"(\[Vendas_\d{6}\] foi mantido para análise\.\n)"},
-    {"SenhaErrada",
-     "normal",
-     {},
-     5,
+    {"SenhaErrada", "normal", "", "", 5,
      kRemoto + R"(Erro: \d+ - Teste do arquivo compactado falhou: .*\n)",
      [](Programa& p) {
          p.cfg["SenhaArquivo"] = "outra";
      }},
-    {"DownloadCurto",
-     "normal",
-     {},
-     6,
-     kInicio + R"(Baixando\.\.\.: .*\nErro: 0 - Download falhou: .*\n)",
-     [](Programa& p) {
-         p.opcoesFtp = {"--size-plus-one"}, p.Servidores();
-     }},
+    {"DownloadCurto", "normal", "", "", 6,
+     kInicio + R"(Baixando\.\.\.: .*\nErro: 0 - Download falhou: .*\n)", ComFtp("--size-plus-one")},
     // Names taken where 7z extracts (an interrupted run's folder, a file at the first name the
     // run would make; on Windows SQL Server's account may plant either): neither used nor removed.
-    {"NomesOcupadosNaPastaDeExtracao",
-     "normal",
-     {},
-     0,
+    {"NomesOcupadosNaPastaDeExtracao", "normal", "", "", 0,
      kInicio +
          R"(Baixando.*\nExtraindo.*\n.*restauracao_1 já existia e ficou como estava; se for a )"
          R"(sobra de uma restauração interrompida, apague-a\.\n)" +
@@ -153,34 +124,20 @@ const Restauro restauros[] = {
          Gravar(p.Backups() / "restauracao_1", "de outro");
      }},
     // The server tells one size, then sends another (the file replaced meanwhile).
-    {"TamanhoDiferenteDoInformado",
-     "normal",
-     {},
-     6,
+    {"TamanhoDiferenteDoInformado", "normal", "", "", 6,
      kInicio + R"(Baixando.*\nErro: 0 - Download falhou: chegaram (\d+) de (?!\1 )\d+ bytes de )"
                R"(KVLN_0042_Casa_Azul_\d{6}\.7z; nada foi restaurado\.\n)",
-     [](Programa& p) {
-         p.opcoesFtp = {"--size-changes"}, p.Servidores();
-     }},
+     ComFtp("--size-changes")},
     // A server trusted neither by its certificate nor by its host key hears nothing of the login.
-    {"CertificadoDeUmEstranho",
-     "normal",
-     {},
-     6,
+    {"CertificadoDeUmEstranho", "normal", "", "", 6,
      kInicio + R"(Erro: 0 - Download falhou: a pasta do servidor não pôde ser listada: o )"
                R"(certificado do servidor não é de confiança.*\n)",
      Desconfiado("ftpes", "")},
-    {"ChaveDoHostMudou",
-     "normal",
-     {},
-     6,
+    {"ChaveDoHostMudou", "normal", "", "", 6,
      kInicio + R"(Erro: 0 - Download falhou: a pasta do servidor não pôde ser listada: a chave )"
                R"(do servidor SSH \(SHA256:.*\n)",
      Desconfiado("sftp", "SHA256:47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU")},
-    {"ArquivoQueNaoEstaNoServidor",
-     "normal",
-     {"KVLN_0042_Casa_Azul_010101.7z"},
-     6,
+    {"ArquivoQueNaoEstaNoServidor", "normal", "KVLN_0042_Casa_Azul_010101.7z", "", 6,
      kInicio + R"(Baixando\.\.\.: KVLN_0042_Casa_Azul_010101\.7z < 127\.0\.0\.1\n)"
                R"(Erro: 0 - Download falhou: KVLN_0042_Casa_Azul_010101\.7z: .*\n)"},
 };
@@ -193,7 +150,6 @@ protected:
     Programa p;
 };
 using CadaRestauro = Com<Restauro>;
-
 TEST_P(CadaRestauro, RestauraOuParaNaEtapaCerta) {
     const auto& c = GetParam();
     const auto sql = p.raiz.p / "sql";
@@ -208,17 +164,17 @@ TEST_P(CadaRestauro, RestauraOuParaNaEtapaCerta) {
     const auto inicio = p.Log().size();
     const auto local = p.Pacotes().at(0);
     const auto conteudo = Ler(local);
-    if (c.antes) {
-        c.antes(p);
-    }
+    c.antes(p);
     if (IsSkipped()) {
         return;
     }
     const auto extracao = Extracao(p);
     p.Ini();
     std::vector<std::string> argumentos{"RESTAURAR"};
-    for (const auto& a : c.argumentos) {
-        argumentos.push_back(a == "<local>" ? Sistema().Caminho(local) : a);
+    for (const auto& a : {c.arquivo, c.banco}) {
+        if (!a.empty()) {
+            argumentos.push_back(a == "<local>" ? Sistema().Caminho(local) : a);
+        }
     }
     const auto lotesAntes = p.Lotes().size();
     const auto r = p.Exec(argumentos);
@@ -239,12 +195,10 @@ TEST_P(CadaRestauro, RestauraOuParaNaEtapaCerta) {
     // The statements: none that restores over a database; one MOVE for each file of the backup,
     // into the server's default folders, named by the new database.
     const auto lotes = p.Lotes();
-    std::string restauracao;
-    for (auto i = lotesAntes; i < lotes.size(); ++i) {
-        if (lotes[i].rfind("RESTORE DATABASE", 0) == 0) {
-            restauracao = lotes[i];
-        }
-    }
+    const auto ultimo = std::find_if(lotes.rbegin(), lotes.rend() - lotesAntes, [](const auto& l) {
+        return l.starts_with("RESTORE DATABASE");
+    });
+    const std::string restauracao = ultimo == lotes.rend() - lotesAntes ? "" : *ultimo;
     EXPECT_EQ(restauracao.find("REPLACE"), std::string::npos) << restauracao;
     const bool fica = c.codigo == 0 || c.modo == "checkdb";
     EXPECT_EQ(!restauracao.empty(), fica || c.modo == "corrupt") << restauracao;
@@ -284,9 +238,7 @@ const Exercicio exercicios[] = {
      R"(o banco \[Vendas_KelvaneTeste\] já existe; nada foi restaurado e ele não foi apagado )"
      R"(\(se for de um teste anterior, apague-o: DROP DATABASE \[Vendas_KelvaneTeste\]\)\.\n)"},
 };
-
 using ExercicioAposExec = Com<Exercicio>;
-
 TEST_P(ExercicioAposExec, ProvaOQueFoiEnviado) {
     const auto& c = GetParam();
     const auto sql = p.raiz.p / "sql";
@@ -301,12 +253,7 @@ TEST_P(ExercicioAposExec, ProvaOQueFoiEnviado) {
     p.Ini();
     const auto r = p.Exec();
     EXPECT_EQ(r.codigo, c.codigo) << r.saida;
-    std::string log;
-    bool depois = false;
-    for (const auto& l : p.Log()) {
-        depois = depois || l.rfind("Excluindo", 0) == 0;
-        log += depois ? l + "\n" : "";
-    }
+    const auto todo = p.LogTexto(), log = todo.substr(todo.find("\nExcluindo") + 1);
     EXPECT_TRUE(std::regex_match(log, std::regex(c.log))) << log;
     // The date only for a drill that passed; nothing downloaded or extracted left.
     const auto ultimo =

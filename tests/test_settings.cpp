@@ -1,18 +1,18 @@
 // info.ini access, credential scrambling, accent stripping.
 #include "apoio.h"
 #include "job/backup.h"
-#include "odbc/odbc.h"
 #include "job/retencao.h"
-#include "settings/nomes_arquivo.h"
-#include "settings/regras.h"
+#include "odbc/odbc.h"
 #include "settings/codificacao.h"
 #include "settings/cripto.h"
 #include "settings/ini.h"
+#include "settings/nomes_arquivo.h"
 #include "settings/texto.h"
 
 #include <chrono>
 #include <csignal>
 #include <functional>
+#include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <tuple>
@@ -26,9 +26,14 @@ namespace {
 
 KELVANE_LINHA_PELO_NOME
 
-TEST(Ini, LeComoOWindows) {
+// An info.ini in a throw-away folder.
+class Ini : public ::testing::Test {
+protected:
     Pasta pasta;
-    const auto ini = pasta.p / "info.ini";
+    const fs::path ini = pasta.p / "info.ini";
+};
+
+TEST_F(Ini, LeComoOWindows) {
     Gravar(ini,
            "; x\r\n[Outra]\r\nBanco=errado\r\n[INFOS]\r\n; Banco=comentado\r\n"
            "  codigoCLIENTE  =   0042  \r\nNomeCliente=\"  Casa Azul \"\r\nBanco = 'Vendas'\r\n"
@@ -49,9 +54,7 @@ TEST(Ini, LeComoOWindows) {
                         "[infos]\r\nPorta=99\r\n[Fim]\r\nX=1\r\n[ftp]\r\nHost=h\r\n");
 }
 
-TEST(Ini, ValoresVoltamIguais) {
-    Pasta pasta;
-    const auto ini = pasta.p / "info.ini";
+TEST_F(Ini, ValoresVoltamIguais) {
     std::vector<std::string> valores = {
         " a", "a ", "  ", "\"", "\"a\"", "'a'", "", "=", ";x", "a \" b", std::string(300, 'x')};
     for (int b = 0x20; b <= 0xFF; ++b) { // every Windows-1252 byte, stored as itself
@@ -87,11 +90,9 @@ const Existente existentes[] = {
     {"MarcaUtf8NoInicio", "\xEF\xBB\xBF[infos]\r\nBanco=a\r\n",
      [](const fs::path&, const fs::path&) {}, "\xEF\xBB\xBF[infos]\r\nBanco=a\r\nPorta=21\r\n"},
 };
-class IniExistente : public ::testing::TestWithParam<Existente> {};
+class IniExistente : public Ini, public ::testing::WithParamInterface<Existente> {};
 
-TEST(Ini, NovoSoDoDono) {
-    Pasta pasta;
-    const auto ini = pasta.p / "info.ini";
+TEST_F(Ini, NovoSoDoDono) {
     const mode_t mascara = ::umask(0); // a new file is its owner's only, whatever the mask
     GravarINI("infos", "Senha", "x", ini);
     ::umask(mascara);
@@ -101,8 +102,7 @@ TEST(Ini, NovoSoDoDono) {
 
 TEST_P(IniExistente, GuardaModoDonoELink) {
     const auto& c = GetParam();
-    Pasta pasta;
-    const auto ini = pasta.p / "info.ini", alvo = pasta.p / "real.ini";
+    const auto alvo = pasta.p / "real.ini";
     Gravar(ini, c.antes);
     ::chmod(ini.c_str(), 0640);
     c.preparar(ini, alvo);
@@ -117,10 +117,8 @@ TEST_P(IniExistente, GuardaModoDonoELink) {
 }
 INSTANTIATE_TEST_SUITE_P(Ini, IniExistente, ::testing::ValuesIn(existentes), PeloNome());
 
-TEST(Ini, DoisProcessosGravandoNaoPerdemChaves) {
-    // The window saving while the job records Executado: each reads, changes a key, replaces.
-    Pasta pasta;
-    const auto ini = pasta.p / "info.ini";
+// The window saving while the job records Executado: each reads, changes a key, replaces.
+TEST_F(Ini, DoisProcessosGravandoNaoPerdemChaves) {
     const pid_t filho = ::fork();
     for (int i = 0; i < 150; ++i) {
         GravarINI("infos", (filho ? "Job" : "Janela") + std::to_string(i), std::to_string(i), ini);
@@ -136,9 +134,7 @@ TEST(Ini, DoisProcessosGravandoNaoPerdemChaves) {
     }
 }
 
-TEST(Ini, MortoNoMeioDaGravacaoDeixaOAntigoOuONovo) {
-    Pasta pasta;
-    const auto ini = pasta.p / "info.ini";
+TEST_F(Ini, MortoNoMeioDaGravacaoDeixaOAntigoOuONovo) {
     const std::string a(2 << 20, 'a'), b(2 << 20, 'b');
     GravarINI("infos", "Porta", "21", ini);
     const auto inicio = std::chrono::steady_clock::now(); // how long one save takes
@@ -245,29 +241,26 @@ INSTANTIATE_TEST_SUITE_P(Backup, NomeArquivoBackup, ::testing::ValuesIn(nomesBac
 // Retention on 20/12/2026 of KVLN_0042_Casa_Azul_<DDMMYY> files, keeping `manter` archives.
 struct Retido {
     std::string nome;
-    std::vector<std::string> datas; // "DDMMYY.7z" or "DDMMYY.BAK"
+    std::string datas; // "DDMMYY.7z" or "DDMMYY.BAK", separated by blanks
     unsigned long long manter;
-    std::vector<std::string> antigos, futuros, baks;
+    std::string antigos, futuros, baks;
 };
 const Retido retidos[] = {
     // A two-digit year is the one nearest today: 010127 is next month's.
-    {"AnoMaisProximoDeHoje",
-     {"010127.7z", "311299.7z", "191226.7z"},
-     2,
-     {"311299.7z"},
-     {"010127.7z"},
-     {}},
+    {"AnoMaisProximoDeHoje", "010127.7z 311299.7z 191226.7z", 2, "311299.7z", "010127.7z", ""},
     // Today's backup may be one the server is still writing.
-    {"BakDeHojeFica", {"201226.BAK", "191226.BAK"}, 1, {}, {}, {"191226.BAK"}},
+    {"BakDeHojeFica", "201226.BAK 191226.BAK", 1, "", "", "191226.BAK"},
 };
 class ArquivosAntigos : public ::testing::TestWithParam<Retido> {};
 TEST_P(ArquivosAntigos, RespostaConhecida) {
     const auto& c = GetParam();
-    const auto nomes = [](std::vector<std::string> datas) {
-        for (auto& d : datas) {
-            d = "KVLN_0042_Casa_Azul_" + d;
+    const auto nomes = [](const std::string& datas) {
+        std::vector<std::string> r;
+        std::istringstream lista(datas);
+        for (std::string d; lista >> d;) {
+            r.push_back("KVLN_0042_Casa_Azul_" + d);
         }
-        return datas;
+        return r;
     };
     std::tm hoje{};
     std::tie(hoje.tm_year, hoje.tm_mon, hoje.tm_mday) = std::tuple{126, 11, 20};

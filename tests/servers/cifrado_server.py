@@ -74,19 +74,11 @@ if args.mode == "sftp":
     os.makedirs("/run/sshd", mode=0o755, exist_ok=True)  # privilege separation
     conf = os.path.join(d, "sshd_config")
     with open(conf, "w") as f:
-        f.write(f"""ListenAddress 127.0.0.1:{porta}
-{linhas_chave}PidFile none
-UsePAM no
-PasswordAuthentication yes
-KbdInteractiveAuthentication no
-PubkeyAuthentication no
-PermitRootLogin no
-AllowUsers {args.user}
-StrictModes no
-LogLevel VERBOSE
-Subsystem sftp internal-sftp
-ForceCommand internal-sftp
-""")
+        f.write(f"ListenAddress 127.0.0.1:{porta}\n{linhas_chave}PidFile none\nUsePAM no\n"
+                "PasswordAuthentication yes\nKbdInteractiveAuthentication no\n"
+                f"PubkeyAuthentication no\nPermitRootLogin no\nAllowUsers {args.user}\n"
+                "StrictModes no\nLogLevel VERBOSE\nSubsystem sftp internal-sftp\n"
+                "ForceCommand internal-sftp\n")
     comando = ["/usr/sbin/sshd", "-D", "-e", "-f", conf]
 else:
     chave, cert = os.path.join(d, "servidor.key"), os.path.join(d, "servidor.crt")
@@ -108,35 +100,16 @@ else:
         "-CAcreateserial", "-out", cert, "-days", "-1" if args.expired else "30", "-extfile", ext)
     os.makedirs("/var/run/vsftpd/empty", exist_ok=True)
     with open(conf, "w") as f:
-        f.write(f"""listen=YES
-listen_address=127.0.0.1
-listen_port={porta}
-background=NO
-anonymous_enable=NO
-local_enable=YES
-write_enable=YES
-pam_service_name=kelvane-teste
-seccomp_sandbox=NO
-ssl_enable={"NO" if args.no_tls else "YES"}
-implicit_ssl={"YES" if implicito else "NO"}
-force_local_logins_ssl=YES
-force_local_data_ssl=YES
-require_ssl_reuse=NO
-ssl_tlsv1=NO
-ssl_sslv2=NO
-ssl_sslv3=NO
-ssl_ciphers=HIGH
-rsa_cert_file={cert}
-rsa_private_key_file={chave}
-pasv_address=127.0.0.1
-pasv_min_port=0
-pasv_max_port=0
-log_ftp_protocol=YES
-vsftpd_log_file={log}
-xferlog_enable=YES
-dual_log_enable=YES
-xferlog_std_format=NO
-""")
+        f.write(f"listen=YES\nlisten_address=127.0.0.1\nlisten_port={porta}\nbackground=NO\n"
+                "anonymous_enable=NO\nlocal_enable=YES\nwrite_enable=YES\n"
+                "pam_service_name=kelvane-teste\nseccomp_sandbox=NO\n"
+                f"ssl_enable={'NO' if args.no_tls else 'YES'}\n"
+                f"implicit_ssl={'YES' if implicito else 'NO'}\nforce_local_logins_ssl=YES\n"
+                "force_local_data_ssl=YES\nrequire_ssl_reuse=NO\nssl_tlsv1=NO\nssl_sslv2=NO\n"
+                f"ssl_sslv3=NO\nssl_ciphers=HIGH\nrsa_cert_file={cert}\n"
+                f"rsa_private_key_file={chave}\npasv_address=127.0.0.1\npasv_min_port=0\n"
+                f"pasv_max_port=0\nlog_ftp_protocol=YES\nvsftpd_log_file={log}\n"
+                "xferlog_enable=YES\ndual_log_enable=YES\nxferlog_std_format=NO\n")
     comando = ["/usr/sbin/vsftpd", conf]
     if args.tls12:
         ossl = os.path.join(d, "openssl.cnf")

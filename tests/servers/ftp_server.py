@@ -16,8 +16,7 @@ ap.add_argument("--root", required=True)
 ap.add_argument("--user", default="kelvane")
 ap.add_argument("--password", default="")
 ap.add_argument("--no-rename", action="store_true", help="refuse every rename")
-ap.add_argument("--trickle", action="store_true",
-                help="read uploads at 256 bytes a second, never stalling")
+ap.add_argument("--trickle", action="store_true", help="read uploads at 256 bytes a second, never stalling")
 ap.add_argument("--short", action="store_true",
                 help="answer 226 to an upload and keep only half of what came")
 ap.add_argument("--empty", action="store_true", help="answer 226 to an upload and keep nothing")
