@@ -79,20 +79,26 @@ std::string TlsDaConexao(const Curl& curl, CURL* c) {
     return tls;
 }
 
+namespace {
+
+// Whether `s` has something to read, or its end, before `prazo` (a minute at most at a time).
+bool Legivel(curl_socket_t s, std::chrono::steady_clock::time_point prazo) {
+    const auto resta =
+        std::chrono::ceil<std::chrono::microseconds>(prazo - std::chrono::steady_clock::now());
+    const auto us = std::clamp<std::int64_t>(resta.count(), 0, 60000000);
+    timeval espera{static_cast<long>(us / 1000000), static_cast<long>(us % 1000000)};
+    fd_set leitura;
+    FD_ZERO(&leitura);
+    FD_SET(s, &leitura);
+    return ::select(0, &leitura, nullptr, nullptr, &espera) > 0;
+}
+
+} // namespace
+
 void FecharConexao(curl_socket_t s, std::chrono::steady_clock::time_point prazo) {
     if (::shutdown(s, SD_SEND) == 0) {
         char descarte[4096];
-        for (;;) {
-            const auto resta = std::chrono::ceil<std::chrono::microseconds>(
-                prazo - std::chrono::steady_clock::now());
-            const auto us = std::clamp<std::int64_t>(resta.count(), 0, 60000000);
-            timeval espera{static_cast<long>(us / 1000000), static_cast<long>(us % 1000000)};
-            fd_set leitura;
-            FD_ZERO(&leitura);
-            FD_SET(s, &leitura);
-            if (::select(0, &leitura, nullptr, nullptr, &espera) <= 0) {
-                break; // the time is up
-            }
+        while (Legivel(s, prazo)) { // until the time is up
             const int n = ::recv(s, descarte, sizeof descarte, 0);
             if (n == 0 || (n < 0 && ::WSAGetLastError() != WSAEWOULDBLOCK)) {
                 break; // the peer's end, or a reset
@@ -103,13 +109,7 @@ void FecharConexao(curl_socket_t s, std::chrono::steady_clock::time_point prazo)
 }
 
 std::string EspiarInicio(curl_socket_t s, std::chrono::milliseconds espera) {
-    const auto us = std::clamp<std::int64_t>(
-        std::chrono::duration_cast<std::chrono::microseconds>(espera).count(), 0, 60000000);
-    timeval limite{static_cast<long>(us / 1000000), static_cast<long>(us % 1000000)};
-    fd_set leitura;
-    FD_ZERO(&leitura);
-    FD_SET(s, &leitura);
-    if (::select(0, &leitura, nullptr, nullptr, &limite) <= 0) {
+    if (!Legivel(s, std::chrono::steady_clock::now() + espera)) {
         return {};
     }
     char inicio[64];
